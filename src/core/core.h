@@ -1,0 +1,94 @@
+// Processor level, working buffers and noise-reduction strengths: the module-level
+// state that the host callbacks write between dispatches and the workers read.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+struct FILTER;
+
+// ---- Processor level --------------------------------------------------------
+
+/// 0 = no usable SSE2, 1 = SSE2 only, 2 = SSE2 and SSE3 (the level frames need).
+extern int CpuLevel;
+
+/// Finds the processor level: CPUID, then one guarded SSE instruction.
+int detectCpuLevel() noexcept;
+
+// ---- Working buffers --------------------------------------------------------
+
+/// Geometry of the working planes: floats per luma row and rows per plane.
+struct SizeClass {
+    int stride;
+    int rows;
+};
+
+/// Per-thread scratch; one set for each thread index 0..3.
+struct ScratchSet {
+    float *scratchWide0;           // stride * 16 bytes
+    float *scratchWide1;           // stride * 16 bytes
+    float *scratch112;             // 112 bytes
+    std::int16_t *scratchQuarter;  // (stride / 4) * 6 bytes, zeroed when (re)allocated
+    std::int16_t *scratchHalf;     // stride * 2 bytes
+    std::int16_t *scratch400;      // 400 bytes
+};
+
+constexpr int kScratchSets = 4;
+
+struct WorkBuffers {
+    // The five allocations, in allocation order.
+    float *lumaBlock;
+    float *cbBlock;
+    std::int16_t *cbAux;
+    float *crBlock;
+    std::int16_t *crAux;
+    // Planes carved from the blocks.
+    float *yRingA, *yRingB, *yWork;
+    float *cbRingA, *cbRingB;
+    float *crRingA, *crRingB;
+    ScratchSet scratch[kScratchSets];
+};
+
+extern SizeClass sizeClass;  // 2048 x 1280 at load
+extern int lastW, lastH;     // rounded frame size of the last allocation, 1920 x 1088 at load
+extern bool buffersReady;    // true only if the last allocation succeeded completely
+extern WorkBuffers workBuffers;
+
+/// Byte sizes of every buffer for a size class.
+struct WorkBufferSizes {
+    std::size_t lumaBlock, chromaBlock, chromaAux;
+    std::size_t scratchWide, scratch112, scratchQuarter, scratchHalf, scratch400;
+};
+WorkBufferSizes workBufferSizes(SizeClass sc) noexcept;
+
+/// (Re)allocates every buffer for the current sizeClass, empties the frame ring,
+/// and returns true only if every allocation succeeded.
+bool allocateWorkBuffers() noexcept;
+
+/// Releases every buffer and leaves each pointer null; a second call does nothing.
+void releaseWorkBuffers() noexcept;
+
+/// Test hook: when >= 0, the allocation with this index (0-based, counted across
+/// calls) and every later one fail. -1 (the default) never fails.
+extern int failAllocationsFrom;
+
+// ---- Strengths --------------------------------------------------------------
+
+struct NrStrengths {
+    float temporalThreshold;
+    float lumaCoefThreshold[4];
+    float lumaFlatThreshold[4];
+    float chromaCoefThreshold[5];
+    float chromaFlatThreshold[5];
+    bool animeMode;
+    bool fieldMode;
+};
+
+/// Zero thresholds, anime mode on and field mode off until the first update.
+extern NrStrengths nrStrengths;
+
+/// Recomputes nrStrengths from the sliders and check boxes of fp.
+void deriveStrengths(const FILTER *fp) noexcept;
+
+/// A check box counts as on only when its value is exactly 1.
+inline bool checkOn(const int *check, int index) noexcept { return check[index] == 1; }

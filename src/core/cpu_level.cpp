@@ -1,0 +1,50 @@
+// Processor check. Built without SSE3 so that it runs on the processors it rejects.
+#include <cpuid.h>
+
+#include "core/core.h"
+#include "platform/platform.h"
+
+int CpuLevel = 0;
+
+namespace {
+
+// Whether the ID flag (bit 21) of EFLAGS can be toggled, i.e. CPUID exists.
+bool hasCpuid() noexcept {
+#if defined(__i386__)
+    unsigned before, after;
+    __asm__ volatile(
+        "pushfl\n\t"
+        "popl %0\n\t"
+        "movl %0, %1\n\t"
+        "xorl $0x200000, %1\n\t"
+        "pushl %1\n\t"
+        "popfl\n\t"
+        "pushfl\n\t"
+        "popl %1\n\t"
+        "pushl %0\n\t"
+        "popfl\n\t"
+        : "=&r"(before), "=&r"(after)
+        :
+        : "cc");
+    return ((before ^ after) & 0x200000u) != 0;
+#else
+    return true;  // every x86-64 processor has CPUID
+#endif
+}
+
+}  // namespace
+
+int detectCpuLevel() noexcept {
+    if (!hasCpuid()) return 0;
+    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+    if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx)) return 0;
+    int level;
+    if (!(edx & (1u << 26)))
+        level = 0;  // no SSE2
+    else if (ecx & 1u)
+        level = 2;  // SSE3
+    else
+        level = 1;
+    if (level > 0 && !sseInstructionsRun()) level = 0;
+    return level;
+}

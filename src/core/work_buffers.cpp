@@ -1,0 +1,136 @@
+// The working buffers: ring and work planes carved from five large blocks, and
+// six scratch buffers for each of four worker threads. Allocated for the largest
+// size class at load and again on every change of the rounded frame size, never
+// per frame. Every buffer is 16-byte aligned for aligned 128-bit loads and stores.
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "core/core.h"
+#include "host/pipeline.h"
+
+SizeClass sizeClass = {2048, 1280};
+int lastW = 1920;
+int lastH = 1088;
+bool buffersReady = false;
+WorkBuffers workBuffers = {};
+int failAllocationsFrom = -1;
+
+namespace {
+
+int allocationCount = 0;
+
+// 16-byte aligned blocks, written by hand so the same code serves every C
+// runtime: the pointer returned by malloc is kept just below the aligned start.
+void alignedFree(void *p) noexcept {
+    if (p) std::free(static_cast<void **>(p)[-1]);
+}
+
+void *alignedAlloc(std::size_t size) noexcept {
+    const int index = allocationCount++;
+    if (failAllocationsFrom >= 0 && index >= failAllocationsFrom) return nullptr;
+    void *raw = std::malloc(size + 16 + sizeof(void *));
+    if (!raw) return nullptr;
+    auto start = reinterpret_cast<std::uintptr_t>(raw) + sizeof(void *);
+    start = (start + 15) & ~static_cast<std::uintptr_t>(15);
+    void *aligned = reinterpret_cast<void *>(start);
+    static_cast<void **>(aligned)[-1] = raw;
+    return aligned;
+}
+
+// Resizes one buffer. Contents are not kept: the ring is emptied after every
+// allocation, so every plane is rewritten before it is read.
+template <typename T>
+bool resize(T *&buffer, std::size_t size) noexcept {
+    alignedFree(buffer);
+    buffer = static_cast<T *>(alignedAlloc(size));
+    return buffer != nullptr;
+}
+
+template <typename T>
+void release(T *&buffer) noexcept {
+    alignedFree(buffer);
+    buffer = nullptr;
+}
+
+}  // namespace
+
+WorkBufferSizes workBufferSizes(SizeClass sc) noexcept {
+    const std::size_t stride = static_cast<std::size_t>(sc.stride);
+    const std::size_t rows = static_cast<std::size_t>(sc.rows);
+    WorkBufferSizes s{};
+    s.lumaBlock = rows * stride * 28;
+    s.chromaBlock = rows * (stride / 2) * 24;
+    s.chromaAux = rows * (stride / 2) * 2;
+    s.scratchWide = stride * 16;
+    s.scratch112 = 112;
+    s.scratchQuarter = (stride / 4) * 6;
+    s.scratchHalf = stride * 2;
+    s.scratch400 = 400;
+    return s;
+}
+
+bool allocateWorkBuffers() noexcept {
+    const WorkBufferSizes sz = workBufferSizes(sizeClass);
+    bool ok = true;
+    for (ScratchSet &set : workBuffers.scratch) {
+        ok &= resize(set.scratchWide0, sz.scratchWide);
+        ok &= resize(set.scratchWide1, sz.scratchWide);
+        ok &= resize(set.scratch112, sz.scratch112);
+        if (resize(set.scratchQuarter, sz.scratchQuarter))
+            std::memset(set.scratchQuarter, 0, sz.scratchQuarter);  // remainders start at 0
+        else
+            ok = false;
+        ok &= resize(set.scratchHalf, sz.scratchHalf);
+        ok &= resize(set.scratch400, sz.scratch400);
+    }
+
+    const std::size_t plane = static_cast<std::size_t>(sizeClass.rows) * sizeClass.stride;
+    const std::size_t chromaPlane = static_cast<std::size_t>(sizeClass.rows) * (sizeClass.stride / 2);
+    WorkBuffers &b = workBuffers;
+    b.yRingA = b.yRingB = b.yWork = nullptr;
+    b.cbRingA = b.cbRingB = b.crRingA = b.crRingB = nullptr;
+    if (resize(b.lumaBlock, sz.lumaBlock)) {
+        b.yRingA = b.lumaBlock;
+        b.yRingB = b.lumaBlock + 3 * plane;
+        b.yWork = b.lumaBlock + 6 * plane;
+    } else {
+        ok = false;
+    }
+    if (resize(b.cbBlock, sz.chromaBlock)) {
+        b.cbRingA = b.cbBlock;
+        b.cbRingB = b.cbBlock + 3 * chromaPlane;
+    } else {
+        ok = false;
+    }
+    ok &= resize(b.cbAux, sz.chromaAux);
+    if (resize(b.crBlock, sz.chromaBlock)) {
+        b.crRingA = b.crBlock;
+        b.crRingB = b.crBlock + 3 * chromaPlane;
+    } else {
+        ok = false;
+    }
+    ok &= resize(b.crAux, sz.chromaAux);
+
+    emptyFrameRing();
+    return ok;
+}
+
+void releaseWorkBuffers() noexcept {
+    for (ScratchSet &set : workBuffers.scratch) {
+        release(set.scratchWide0);
+        release(set.scratchWide1);
+        release(set.scratch112);
+        release(set.scratchQuarter);
+        release(set.scratchHalf);
+        release(set.scratch400);
+    }
+    WorkBuffers &b = workBuffers;
+    release(b.lumaBlock);
+    release(b.cbBlock);
+    release(b.cbAux);
+    release(b.crBlock);
+    release(b.crAux);
+    b.yRingA = b.yRingB = b.yWork = nullptr;
+    b.cbRingA = b.cbRingB = b.crRingA = b.crRingB = nullptr;
+}

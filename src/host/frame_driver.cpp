@@ -1,0 +1,148 @@
+// The per-frame entry point: checks the frame, rounds its size to whole 16 x 16
+// blocks for the duration of the call, keeps the three-slot ring of analysed
+// frames up to date and runs the stages, each as one dispatch on the host's threads.
+#include <cstdio>
+#include <cstring>
+
+#include "core/control_word.h"
+#include "core/core.h"
+#include "host/pipeline.h"
+#include "platform/platform.h"
+
+namespace {
+
+// Parameter records handed to the workers; written only between dispatches.
+AnalysisParams analysisParams;
+
+// 「システムの設定」の「最大画像サイズ」の「高さ」を %d 以上に設定し、AviUtlを再起動してください
+const char kHeightMessage[] =
+    "\x81u\x83V\x83X\x83" "e\x83\x80\x82\xCC\x90\xDD\x92\xE8\x81v\x82\xCC\x81u\x8D\xC5\x91\xE5"
+    "\x89\xE6\x91\x9C\x83T\x83" "C\x83Y\x81v\x82\xCC\x81u\x8D\x82\x82\xB3\x81v\x82\xF0 %d \x88"
+    "\xC8\x8F\xE3\x82\xC9\x90\xDD\x92\xE8\x82\xB5\x81" "AAviUtl\x82\xF0\x8D\xC4\x8BN\x93\xAE\x82"
+    "\xB5\x82\xC4\x82\xAD\x82\xBE\x82\xB3\x82\xA2";
+// 「システムの設定」の「最大画像サイズ」の「幅」を %d 以上に設定し、AviUtlを再起動してください
+const char kWidthMessage[] =
+    "\x81u\x83V\x83X\x83" "e\x83\x80\x82\xCC\x90\xDD\x92\xE8\x81v\x82\xCC\x81u\x8D\xC5\x91\xE5"
+    "\x89\xE6\x91\x9C\x83T\x83" "C\x83Y\x81v\x82\xCC\x81u\x95\x9D\x81v\x82\xF0 %d \x88\xC8\x8F"
+    "\xE3\x82\xC9\x90\xDD\x92\xE8\x82\xB5\x81" "AAviUtl\x82\xF0\x8D\xC4\x8BN\x93\xAE\x82\xB5\x82"
+    "\xC4\x82\xAD\x82\xBE\x82\xB3\x82\xA2";
+const char kMessageCaption[] = "Quorvane4 Lite";
+
+void showSizeMessage(const char *format, int size) noexcept {
+    char text[200];
+    std::snprintf(text, sizeof text, format, size);
+    MessageBoxA(GetDesktopWindow(), text, kMessageCaption, MB_OK);
+}
+
+// Never past the host image, whatever height the host reports.
+void blankRows(FILTER_PROC_INFO *fpip, int rowCount) noexcept {
+    if (rowCount > fpip->max_h) rowCount = fpip->max_h;
+    if (rowCount > 0 && fpip->max_w > 0)
+        std::memset(fpip->ycp_edit, 0,
+                    static_cast<std::size_t>(fpip->max_w) * rowCount * sizeof(PIXEL_YC));
+}
+
+SizeClass chooseSizeClass(int w, int h) noexcept {
+    if (w <= 720 && h <= 480) return {832, 512};
+    if (w <= 1440) return {1536, 1280};
+    return {2048, 1280};
+}
+
+// Row of the real picture that fills padding row j: reflection about the last
+// real row without repeating it, reflected again for pictures so short that one
+// reflection would reach above row 0.
+int paddingSourceRow(int j, int realHeight) noexcept {
+    if (realHeight <= 1) return 0;
+    const int period = 2 * (realHeight - 1);
+    const int m = j % period;
+    return m < realHeight ? m : period - m;
+}
+
+void padBottom(PIXEL_YC *image, int realHeight, const FILTER_PROC_INFO *fpip) noexcept {
+    const std::size_t pitch = static_cast<std::size_t>(fpip->max_w);
+    for (int j = realHeight; j < fpip->h; ++j)
+        std::memcpy(image + j * pitch, image + paddingSourceRow(j, realHeight) * pitch,
+                    static_cast<std::size_t>(fpip->w) * sizeof(PIXEL_YC));
+}
+
+// Reflection about the first and the last frame of the clip, without repeating them.
+int mirrorFrame(int n, int frameCount) noexcept {
+    if (n < 0) return -n;
+    if (n >= frameCount) return 2 * frameCount - n - 2;
+    return n;
+}
+
+// Fetches frame n of the clip into the ring, with its pre-passes and analysis.
+void analyseIntoSlot(FILTER *fp, FILTER_PROC_INFO *fpip, int n, int slot, int realHeight) noexcept {
+    EXFUNC *ex = fp->exfunc;
+    ex->set_ycp_filtering_cache_size(fp, fpip->max_w, fpip->max_h, 5, 0);
+    const int mirrored = mirrorFrame(n, fpip->frame_n);
+    PIXEL_YC *p = ex->get_ycp_filtering_cache_ex(fp, fpip->editp, mirrored, nullptr, nullptr);
+    if (!p) {
+        frameRing.slotFrame[slot] = kEmptySlot;
+        return;
+    }
+    if (realHeight < fpip->h) padBottom(p, realHeight, fpip);
+
+    analysisParams = {p, slot, nrStrengths.fieldMode};
+    frameRing.slotFrame[slot] = mirrored;
+}
+
+}  // namespace
+
+BOOL func_proc(FILTER *fp, FILTER_PROC_INFO *fpip) noexcept {
+    ControlWordScope controlWord(kProcControlWord);
+
+    const int hostW = fpip->w;
+    const int hostH = fpip->h;
+    const int w16 = (hostW + 15) & 0x7FF0;
+    const int h16 = (hostH + 15) & 0x7FF0;
+
+    bool messageShown = false;
+    if (h16 > fpip->max_h) {
+        showSizeMessage(kHeightMessage, h16);
+        messageShown = true;
+    }
+    if (w16 > fpip->max_w) {
+        showSizeMessage(kWidthMessage, w16);
+        messageShown = true;
+    }
+    // An empty picture has nothing to analyse; it is handled like an oversized one.
+    if (messageShown || hostH > 1088 || hostW > 1920 || hostW <= 0 || hostH <= 0 || CpuLevel != 2) {
+        blankRows(fpip, hostH);
+        return TRUE;
+    }
+
+    fpip->w = w16;
+    fpip->h = h16;
+    const int w = w16;
+    const int h = h16;
+
+    if (w != lastW || h != lastH) {
+        sizeClass = chooseSizeClass(w, h);
+        buffersReady = allocateWorkBuffers();
+        lastW = w;
+        lastH = h;
+    }
+    if (!buffersReady) {
+        blankRows(fpip, h);
+        fpip->w = hostW;
+        fpip->h = hostH;
+        return TRUE;
+    }
+
+    for (int offset = -1; offset <= 1; ++offset) {
+        const int n = fpip->frame + offset;
+        const int slot = (n + 3) % 3;
+        if (frameRing.slotFrame[slot] == n) continue;
+        analyseIntoSlot(fp, fpip, n, slot, hostH);
+    }
+
+    // Without the current frame there is nothing to rebuild: the frame is returned black
+    // rather than made from whatever the slot held before.
+    if (frameRing.slotFrame[fpip->frame % 3] == kEmptySlot) blankRows(fpip, h);
+
+    fpip->w = hostW;
+    fpip->h = hostH;
+    return TRUE;
+}
