@@ -5,6 +5,7 @@
 #include <dlfcn.h>
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <list>
 #include <map>
@@ -167,8 +168,14 @@ struct Host::Impl {
     }
     static BOOL exec(MULTI_THREAD_FUNC func, void *param1, void *param2) {
         Host *host = activeHost;
-        host->log_.push_back({ServiceCall::Exec});
+        const auto start = std::chrono::steady_clock::now();
         host->impl_->pool->exec(func, param1, param2);
+        ServiceCall call{ServiceCall::Exec};
+        call.worker = func;
+        call.nanoseconds = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                               std::chrono::steady_clock::now() - start)
+                               .count();
+        host->log_.push_back(call);
         return TRUE;
     }
 

@@ -39,6 +39,8 @@ struct ServiceCall {
     enum Kind { CacheSize, Fetch, Exec, IsActive, WindowUpdate } kind;
     int a = 0, b = 0, c = 0, d = 0;  // CacheSize: w, h, d, flag; Fetch: frame number
     bool result = false;             // Fetch: an image was returned
+    MULTI_THREAD_FUNC worker = nullptr;  // Exec: the worker dispatched
+    long long nanoseconds = 0;           // Exec: wall time of the dispatch
 };
 
 struct ClipInfo {
