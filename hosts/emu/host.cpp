@@ -280,6 +280,11 @@ void Host::dropCache() {
     impl_->lru.clear();
 }
 
+const PIXEL_YC *Host::cachedImage(int n) const {
+    auto it = impl_->cache.find(n);
+    return it == impl_->cache.end() ? nullptr : it->second.data();
+}
+
 BOOL Host::process(int frame) {
     ActiveScope scope(this);
     fpip_ = FILTER_PROC_INFO{};

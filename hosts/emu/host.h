@@ -84,6 +84,8 @@ public:
     const ClipInfo &clip() const { return clip_; }
     /// Drops cached frames (the next fetch asks the source again).
     void dropCache();
+    /// The cached image of frame n (max_w x max_h, as the filter left it), or null.
+    const PIXEL_YC *cachedImage(int n) const;
 
     /// func_proc for frame n. The output image (max_w x max_h) stays valid until
     /// the next call; out() gives it. fpip's w and h are those of the clip.
