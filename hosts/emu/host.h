@@ -98,6 +98,9 @@ public:
     /// Copies the picture of the last output (w x h, packed rows).
     std::vector<PIXEL_YC> outputPicture() const;
 
+    /// Runs a worker on the pool exactly as exec_multi_thread_func does (logged too).
+    BOOL dispatch(MULTI_THREAD_FUNC func, void *param1, void *param2);
+
     /// Services the filter called, in order; cleared by clearLog().
     const std::vector<ServiceCall> &log() const { return log_; }
     void clearLog() { log_.clear(); }
