@@ -7,7 +7,7 @@ const WaveletKernels kScalarWaveletKernels = {
 };
 
 const WaveletKernels kSse3WaveletKernels = {
-    forwardLevelScalar, flatMaskScalar,     coreBandsScalar,
+    forwardLevelSse3, flatMaskSse3,     coreBandsSse3,
     inverseLevelScalar, mergeLowBandScalar, inverseD4Scalar,
 };
 

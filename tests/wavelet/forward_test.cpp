@@ -126,11 +126,15 @@ TEST(FlatMask, Sse3MatchesScalarOnEveryBandLength) {
                     SCOPED_TRACE(testing::Message() << "N=" << N << " T=" << T << " chroma=" << chroma
                                                     << " anime=" << anime << " seed=" << testSeed());
                     GuardedLine band(N), h2(N), refMask(N), simdMask(N);
-                    fillLine(band.data(), N, rng, Fill::FlatNoise);
-                    fillLine(h2.data() + n, n, rng, Fill::Random);
-                    // Some details small enough for the keep-small rule, some at the threshold.
+                    // Details spread around the threshold so that every test decides some
+                    // positions; some small enough for the keep-small rule, some equal to T.
+                    std::uniform_real_distribution<float> detail(-1.5f * std::fabs(T) - 1.0f,
+                                                                 1.5f * std::fabs(T) + 1.0f);
+                    for (int i = 0; i < N; ++i) band[i] = detail(rng);
+                    for (int i = n; i < N; ++i) h2[i] = detail(rng);
                     for (int i = n; i < N; i += 7) band[i] = 0.25f;
                     for (int i = n + 3; i < N; i += 11) h2[i] = T;
+                    for (int i = n + 5; i < N; i += 13) h2[i] = -0.3f;
                     h2.poison(0, n);
                     kScalarWaveletKernels.flatMask(level, chroma, refMask.data(), full, band.data(), h2.data(), T);
                     kSse3WaveletKernels.flatMask(level, chroma, simdMask.data(), full, band.data(), h2.data(), T);
@@ -216,6 +220,7 @@ TEST(CoreBands, Sse3MatchesScalarOnEveryBandLength) {
             fillLine(refH2.data() + n, n, rng, Fill::Tiny);
             for (int i = n; i < N; i += 5) refBand[i] = (i % 2 ? T : -T);
             for (int i = n; i < N; i += 9) refH2[i] = (i % 2 ? 0.00005f : 0.0002f);
+            for (int i = n + 4; i < N; i += 9) refH2[i] = (i % 2 ? T : -T);
             std::bernoulli_distribution marked(0.3);
             for (int i = n; i < N; ++i) mask[i] = marked(rng) ? 1.0f : 0.0f;
             for (int i = 0; i < N; ++i) simdBand[i] = refBand[i];
@@ -241,13 +246,16 @@ TEST(CoreBands, ZeroesUnmaskedDetailUpToTheThresholdInclusive) {
             for (int i = n; i < N; i += 2) band[i] = a, h2[i] = b;
             for (int i = n + 1; i < N; i += 2) band[i] = -a, h2[i] = -b;
         };
-        reset(5.0f, 5.5f);
-        k->coreBands(N, band.data(), h2.data(), 5.0f, mask.data());
-        for (int i = 0; i < n; ++i) EXPECT_EQ(band[i], 77.0f);
-        for (int i = n; i < N; ++i) {
-            EXPECT_EQ(band[i], 0.0f) << "equal to the threshold, at " << i;
-            EXPECT_FALSE(std::signbit(band[i])) << "cored to +0";
-            EXPECT_EQ(std::fabs(h2[i]), 5.5f) << "above the threshold, at " << i;
+        for (bool equalInH2 : {false, true}) {
+            reset(equalInH2 ? 5.5f : 5.0f, equalInH2 ? 5.0f : 5.5f);
+            k->coreBands(N, band.data(), h2.data(), 5.0f, mask.data());
+            for (int i = 0; i < n; ++i) EXPECT_EQ(band[i], 77.0f);
+            GuardedLine &equal = equalInH2 ? h2 : band, &above = equalInH2 ? band : h2;
+            for (int i = n; i < N; ++i) {
+                EXPECT_EQ(equal[i], 0.0f) << "equal to the threshold, at " << i;
+                EXPECT_FALSE(std::signbit(equal[i])) << "cored to +0";
+                EXPECT_EQ(std::fabs(above[i]), 5.5f) << "above the threshold, at " << i;
+            }
         }
         // A marked position keeps both coefficients, whatever their size.
         reset(1.0f, 2.0f);
