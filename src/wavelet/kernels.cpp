@@ -8,7 +8,7 @@ const WaveletKernels kScalarWaveletKernels = {
 
 const WaveletKernels kSse3WaveletKernels = {
     forwardLevelSse3, flatMaskSse3,     coreBandsSse3,
-    inverseLevelScalar, mergeLowBandScalar, inverseD4Scalar,
+    inverseLevelSse3, mergeLowBandSse3, inverseD4Sse3,
 };
 
 // Scalar until func_init has checked the processor, so nothing runs SSE3 code
