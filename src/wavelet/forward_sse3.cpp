@@ -108,13 +108,13 @@ namespace {
 // Clears the sign bit.
 inline __m128 absolute(__m128 x) noexcept { return _mm_andnot_ps(_mm_set1_ps(-0.0f), x); }
 
-// Structure test of four positions of one band: magnitude or bend at or above T,
-// or magnitude below the keep-small bound P.
-inline __m128 structure(__m128 before, __m128 at, __m128 after, __m128 T, __m128 P) noexcept {
+// Structure test of four positions of one band: magnitude or bend at or above T.
+// One compare of max(|bend|, |at|) decides both: a NaN bend (from a NaN neighbour)
+// makes maxps return |at|, and a NaN at makes the bend NaN too, so no NaN ever
+// marks a position that the two separate compares would not.
+inline __m128 structure(__m128 before, __m128 at, __m128 after, __m128 T) noexcept {
     const __m128 bend = _mm_sub_ps(_mm_sub_ps(_mm_mul_ps(at, _mm_set1_ps(2.0f)), before), after);
-    const __m128 size = absolute(at);
-    return _mm_or_ps(_mm_or_ps(_mm_cmpge_ps(size, T), _mm_cmpge_ps(absolute(bend), T)),
-                     _mm_cmplt_ps(size, P));
+    return _mm_cmpge_ps(_mm_max_ps(absolute(bend), absolute(at)), T);
 }
 
 // The first and last steps repeat the edge value in place of the missing neighbour.
@@ -125,20 +125,19 @@ inline __m128 withLastRepeated(__m128 at) noexcept {
     return _mm_shuffle_ps(at, at, _MM_SHUFFLE(3, 3, 2, 1));
 }
 
-}  // namespace
-
-void flatMaskSse3(int level, bool chroma, float *mask, int N, const float *bandBuffer,
-                  const float *h2Buffer, float flatThreshold) noexcept {
-    const int n = N >> level;
-    const float *u = bandBuffer + n, *v = h2Buffer + n;
-    float *out = mask + n;
-    const __m128 T = _mm_set1_ps(flatThreshold);
-    const __m128 P = _mm_set1_ps((!chroma && !nrStrengths.animeMode) ? kKeepSmallBound : 0.0f);
+// KeepSmall: luma with anime mode off also marks details below the keep-small
+// bound; otherwise that bound is 0 and its compares are left out.
+template <bool KeepSmall>
+void flatMaskLine(int n, float *out, const float *u, const float *v, float flatThreshold) noexcept {
+    const __m128 T = _mm_set1_ps(flatThreshold), P = _mm_set1_ps(kKeepSmallBound);
     const __m128 one = _mm_set1_ps(1.0f);
     auto step = [&](int i, __m128 beforeU, __m128 atU, __m128 afterU, __m128 beforeV, __m128 atV,
                     __m128 afterV) {
-        const __m128 marked = _mm_or_ps(structure(beforeU, atU, afterU, T, P),
-                                        structure(beforeV, atV, afterV, T, P));
+        __m128 marked = _mm_or_ps(structure(beforeU, atU, afterU, T),
+                                  structure(beforeV, atV, afterV, T));
+        if (KeepSmall)
+            marked = _mm_or_ps(marked, _mm_or_ps(_mm_cmplt_ps(absolute(atU), P),
+                                                 _mm_cmplt_ps(absolute(atV), P)));
         _mm_store_ps(out + i, _mm_and_ps(marked, one));
     };
     const int lastStep = n - 4;
@@ -156,6 +155,17 @@ void flatMaskSse3(int level, bool chroma, float *mask, int N, const float *bandB
         step(lastStep, _mm_loadu_ps(u + lastStep - 1), atU, withLastRepeated(atU),
              _mm_loadu_ps(v + lastStep - 1), atV, withLastRepeated(atV));
     }
+}
+
+}  // namespace
+
+void flatMaskSse3(int level, bool chroma, float *mask, int N, const float *bandBuffer,
+                  const float *h2Buffer, float flatThreshold) noexcept {
+    const int n = N >> level;
+    if (!chroma && !nrStrengths.animeMode)
+        flatMaskLine<true>(n, mask + n, bandBuffer + n, h2Buffer + n, flatThreshold);
+    else
+        flatMaskLine<false>(n, mask + n, bandBuffer + n, h2Buffer + n, flatThreshold);
 }
 
 void coreBandsSse3(int N2, float *bandBuffer, float *h2Buffer, float coefThreshold,

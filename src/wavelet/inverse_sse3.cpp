@@ -122,26 +122,28 @@ void mergeLowBandSse3(const float *bandBuffer, int n, float *output) noexcept {
 
 void inverseD4Sse3(const float *source, int n, float *output) noexcept {
     const float *lo = source, *hi = source + n;
-    // Per output lane (even, odd, even, odd) of two values of p.
-    const __m128 tLo = _mm_setr_ps(h0, h1, h0, h1), tLoBefore = _mm_setr_ps(h2, h3, h2, h3);
-    const __m128 tHi = _mm_setr_ps(h3, -h2, h3, -h2), tHiBefore = _mm_setr_ps(h1, -h0, h1, -h0);
+    // Even and odd outputs of four values of p, interleaved on the way out.
+    const __m128 e0 = _mm_set1_ps(h0), e1 = _mm_set1_ps(h2), e2 = _mm_set1_ps(h3), e3 = _mm_set1_ps(h1);
+    const __m128 o0 = _mm_set1_ps(h1), o1 = _mm_set1_ps(h3), o2 = _mm_set1_ps(-h2),
+                 o3 = _mm_set1_ps(-h0);
     auto step = [&](__m128 l, __m128 lb, __m128 h, __m128 hb, float *out) {
-        __m128 s = _mm_mul_ps(l, tLo);
-        s = _mm_add_ps(s, _mm_mul_ps(lb, tLoBefore));
-        s = _mm_add_ps(s, _mm_mul_ps(h, tHi));
-        s = _mm_add_ps(s, _mm_mul_ps(hb, tHiBefore));
-        _mm_store_ps(out, s);
+        __m128 even = _mm_mul_ps(l, e0);
+        even = _mm_add_ps(even, _mm_mul_ps(lb, e1));
+        even = _mm_add_ps(even, _mm_mul_ps(h, e2));
+        even = _mm_add_ps(even, _mm_mul_ps(hb, e3));
+        __m128 odd = _mm_mul_ps(l, o0);
+        odd = _mm_add_ps(odd, _mm_mul_ps(lb, o1));
+        odd = _mm_add_ps(odd, _mm_mul_ps(h, o2));
+        odd = _mm_add_ps(odd, _mm_mul_ps(hb, o3));
+        _mm_store_ps(out, _mm_unpacklo_ps(even, odd));
+        _mm_store_ps(out + 4, _mm_unpackhi_ps(even, odd));
     };
-    // The sample before p = 0 is the last one of each band.
-    __m128 loBefore = _mm_load_ps(lo + n - 4), hiBefore = _mm_load_ps(hi + n - 4);
-    for (int p = 0; p < n; p += 4) {
-        const __m128 l = _mm_load_ps(lo + p), h = _mm_load_ps(hi + p);
-        const __m128 ls = shift3(loBefore, l), hs = shift3(hiBefore, h);  // [p-1 .. p+2]
-        step(_mm_unpacklo_ps(l, l), _mm_unpacklo_ps(ls, ls), _mm_unpacklo_ps(h, h),
-             _mm_unpacklo_ps(hs, hs), output + 2 * p);
-        step(_mm_unpackhi_ps(l, l), _mm_unpackhi_ps(ls, ls), _mm_unpackhi_ps(h, h),
-             _mm_unpackhi_ps(hs, hs), output + 2 * p + 4);
-        loBefore = l;
-        hiBefore = h;
+    // Only the first step wraps: the sample before p = 0 is the last of each band.
+    {
+        const __m128 l = _mm_load_ps(lo), h = _mm_load_ps(hi);
+        step(l, shift3(_mm_load_ps(lo + n - 4), l), h, shift3(_mm_load_ps(hi + n - 4), h), output);
     }
+    for (int p = 4; p < n; p += 4)
+        step(_mm_load_ps(lo + p), _mm_loadu_ps(lo + p - 1), _mm_load_ps(hi + p),
+             _mm_loadu_ps(hi + p - 1), output + 2 * p);
 }

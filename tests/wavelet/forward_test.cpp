@@ -1,6 +1,7 @@
 // Forward kernels: SSE3 against the scalar twins on every band length the passes
 // use, and the properties of one analysis level, the flat mask and coring.
 #include <cmath>
+#include <limits>
 
 #include "core/control_word.h"
 #include "wavelet/line_support.h"
@@ -135,6 +136,8 @@ TEST(FlatMask, Sse3MatchesScalarOnEveryBandLength) {
                     for (int i = n; i < N; i += 7) band[i] = 0.25f;
                     for (int i = n + 3; i < N; i += 11) h2[i] = T;
                     for (int i = n + 5; i < N; i += 13) h2[i] = -0.3f;
+                    // A NaN fails every test of its own position but not its neighbour's.
+                    band[n + 9] = h2[N - 6] = std::numeric_limits<float>::quiet_NaN();
                     h2.poison(0, n);
                     kScalarWaveletKernels.flatMask(level, chroma, refMask.data(), full, band.data(), h2.data(), T);
                     kSse3WaveletKernels.flatMask(level, chroma, simdMask.data(), full, band.data(), h2.data(), T);
