@@ -4,17 +4,20 @@
 #include <cstdio>
 #include <cstring>
 
+#include "analysis/analysis.h"
 #include "core/control_word.h"
 #include "core/core.h"
 #include "host/pipeline.h"
 #include "platform/platform.h"
 #include "prefilter/prefilter.h"
+#include "temporal/temporal.h"
 
 namespace {
 
 // Parameter records handed to the workers; written only between dispatches.
 PrepassParams prepassParams;
 AnalysisParams analysisParams;
+bool outputFieldMode;  // the output conversion's copy of fieldMode
 
 // 「システムの設定」の「最大画像サイズ」の「高さ」を %d 以上に設定し、AviUtlを再起動してください
 const char kHeightMessage[] =
@@ -122,6 +125,8 @@ void analyseIntoSlot(FILTER *fp, FILTER_PROC_INFO *fpip, int n, int slot, int re
     p = runPrepasses(fp, fpip, p, mirrored);
 
     analysisParams = {p, slot, nrStrengths.fieldMode};
+    ex->exec_multi_thread_func(verticalAnalysisWorker, &analysisParams, fpip);
+    ex->exec_multi_thread_func(horizontalAnalysisWorker, &analysisParams, fpip);
     frameRing.slotFrame[slot] = mirrored;
 }
 
@@ -177,7 +182,15 @@ BOOL func_proc(FILTER *fp, FILTER_PROC_INFO *fpip) noexcept {
 
     // Without the current frame there is nothing to rebuild: the frame is returned black
     // rather than made from whatever the slot held before.
-    if (frameRing.slotFrame[fpip->frame % 3] == kEmptySlot) blankRows(fpip, h);
+    if (frameRing.slotFrame[fpip->frame % 3] == kEmptySlot) {
+        blankRows(fpip, h);
+    } else {
+        EXFUNC *ex = fp->exfunc;
+        ex->exec_multi_thread_func(temporalWorker, fp, fpip);
+        ex->exec_multi_thread_func(synthesisWorker, fp, fpip);
+        outputFieldMode = nrStrengths.fieldMode;
+        ex->exec_multi_thread_func(outputWorker, &outputFieldMode, fpip);
+    }
 
     fpip->w = hostW;
     fpip->h = hostH;
