@@ -13,10 +13,11 @@
 namespace q5test {
 
 class SmallPlanes : public ::testing::Test {
-protected:
+public:
     static constexpr int kStride = 832;
     static constexpr int kRows = 512;
 
+protected:
     void SetUp() override {
         savedStrengths_ = nrStrengths;
         sizeClass = {kStride, kRows};
