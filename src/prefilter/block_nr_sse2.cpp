@@ -105,8 +105,9 @@ void blockNrRowsSse2(int rowBegin, int rowEnd, int fieldCount, const FILTER_PROC
 
     // Threshold vectors for the four skin-colour combinations of the unit's even pixels
     // (bit 0: pixel X, bit 1: pixel X+2); luma lanes 0, 3, 4, 7, chroma lanes 1, 2, 5, 6.
-    const std::int16_t a = saturate16(strengthA), aq = saturate16(strengthA / 4), ah = saturate16(strengthA / 2);
-    const std::int16_t b = saturate16(strengthB), bq = saturate16(strengthB / 4), bh = saturate16(strengthB / 2);
+    const std::int16_t a = saturate16(strengthA), aq = saturate16(strengthA / 4);
+    const std::int16_t b = saturate16(strengthB), bq = saturate16(strengthB / 4);
+    const std::int16_t ah = saturate16(strengthA / 2), bh = saturate16(strengthB / 2);
     Thresholds byskin[4];
     for (int s = 0; s < 4; ++s) {
         const std::int16_t a0 = s & 1 ? aq : a, a2 = s & 2 ? aq : a;
@@ -130,7 +131,8 @@ void blockNrRowsSse2(int rowBegin, int rowEnd, int fieldCount, const FILTER_PROC
                 for (int j = 0; j < 5; ++j) window[i * 5 + j] = loadUnit(rows[i], x + j - 2);
             int skin = 0;
             if (!animeMode)
-                skin = (prefilter::isSkinColoured(in[x]) ? 1 : 0) | (prefilter::isSkinColoured(in[x + 2]) ? 2 : 0);
+                skin = (prefilter::isSkinColoured(in[x]) ? 1 : 0) |
+                       (prefilter::isSkinColoured(in[x + 2]) ? 2 : 0);
             addUnit(out + x, in + x, unitCorrection(window, byskin[skin]));
         }
         copyPixels(out + w - 2, in + w - 2, 2);

@@ -65,8 +65,10 @@ void mosquitoNrRowsSse2(const PIXEL_YC *source, const PIXEL_YC *prevFrame,
     std::ptrdiff_t offsetA[19], offsetB[19];
     for (int p = 0; p < 19; ++p) {
         const prefilter::Pair &pair = prefilter::kPairs[p];
-        offsetA[p] = static_cast<std::ptrdiff_t>(prefilter::memberRowOffset(pair.a, fieldCount)) * pitch + pair.a.column;
-        offsetB[p] = static_cast<std::ptrdiff_t>(prefilter::memberRowOffset(pair.b, fieldCount)) * pitch + pair.b.column;
+        const std::ptrdiff_t rowA = prefilter::memberRowOffset(pair.a, fieldCount);
+        const std::ptrdiff_t rowB = prefilter::memberRowOffset(pair.b, fieldCount);
+        offsetA[p] = rowA * pitch + pair.a.column;
+        offsetB[p] = rowB * pitch + pair.b.column;
     }
 
     for (int r = rowBegin; r < rowEnd; ++r) {
@@ -88,8 +90,10 @@ void mosquitoNrRowsSse2(const PIXEL_YC *source, const PIXEL_YC *prevFrame,
             for (int g = 0; g < 6; ++g) {
                 for (; pair < prefilter::kGroupEnd[g]; ++pair) {
                     const prefilter::Pair &p = prefilter::kPairs[pair];
-                    const __m128i a = _mm_adds_epi16(loadUnit(rowStart[p.a.image], offsetA[pair] + x), k.chromaOffset);
-                    const __m128i b = _mm_adds_epi16(loadUnit(rowStart[p.b.image], offsetB[pair] + x), k.chromaOffset);
+                    const __m128i a =
+                        _mm_adds_epi16(loadUnit(rowStart[p.a.image], offsetA[pair] + x), k.chromaOffset);
+                    const __m128i b =
+                        _mm_adds_epi16(loadUnit(rowStart[p.b.image], offsetB[pair] + x), k.chromaOffset);
                     const __m128i sum = _mm_adds_epi16(a, b);
                     const __m128i cost = _mm_adds_epi16(absSat(_mm_subs_epi16(sum, twiceC)),
                                                         absSat(_mm_subs_epi16(a, b)));

@@ -250,10 +250,14 @@ TEST(PrepassDispatch, OutputShowsThePrepassResultWhenTheWaveletStagesAreNeutral)
         const std::vector<PIXEL_YC> out = host.outputPicture();
         // Up to one step from the float round trip and the conversion back to
         // 16 bits; the other combinations' results lie far further away.
-        for (int e = 0; e < 4; ++e)
-            if (e == combination)
-                EXPECT_LE(maxDifference(out, expected[e]), 1) << "mosquito " << (combination & 1) << " block " << (combination >> 1);
-            else
-                EXPECT_GT(maxDifference(out, expected[e]), 10) << "combination " << combination << " looks like " << e;
+        for (int e = 0; e < 4; ++e) {
+            SCOPED_TRACE(testing::Message() << "mosquito " << (combination & 1) << " block " << (combination >> 1)
+                                            << " against the result of combination " << e);
+            if (e == combination) {
+                EXPECT_LE(maxDifference(out, expected[e]), 1);
+            } else {
+                EXPECT_GT(maxDifference(out, expected[e]), 10);
+            }
+        }
     }
 }

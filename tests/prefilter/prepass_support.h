@@ -103,7 +103,8 @@ inline void expectSameImage(const Image &expected, const Image &actual, const st
         for (int c = 0; c < 3; ++c)
             if (componentOf(expected.px[i], c) != componentOf(actual.px[i], c)) {
                 ADD_FAILURE() << what << " first difference at x=" << i % expected.pitch
-                              << " y=" << i / expected.pitch << " " << kComponentNames[c] << ": expected " << componentOf(expected.px[i], c)
+                              << " y=" << i / expected.pitch << " " << kComponentNames[c]
+                              << ": expected " << componentOf(expected.px[i], c)
                               << ", got " << componentOf(actual.px[i], c);
                 return;
             }
