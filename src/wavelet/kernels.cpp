@@ -7,8 +7,8 @@ const WaveletKernels kScalarWaveletKernels = {
 };
 
 const WaveletKernels kSse3WaveletKernels = {
-    forwardLevelScalar, flatMaskScalar,     coreBandsScalar,
-    inverseLevelScalar, mergeLowBandScalar, inverseD4Scalar,
+    forwardLevelSse3, flatMaskSse3,     coreBandsSse3,
+    inverseLevelSse3, mergeLowBandSse3, inverseD4Sse3,
 };
 
 // Scalar until func_init has checked the processor, so nothing runs SSE3 code

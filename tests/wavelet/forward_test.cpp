@@ -1,6 +1,7 @@
 // Forward kernels: SSE3 against the scalar twins on every band length the passes
 // use, and the properties of one analysis level, the flat mask and coring.
 #include <cmath>
+#include <limits>
 
 #include "core/control_word.h"
 #include "wavelet/line_support.h"
@@ -26,8 +27,12 @@ TEST(ForwardLevel, Sse3MatchesScalarOnEveryBandLength) {
     if (!cpuHasSse3()) GTEST_SKIP() << "no SSE3";
     ControlWordScope cw(kProcControlWord);
     std::mt19937 rng(testSeed());
+    // Beyond the lengths in use, short lines whose band length is not a multiple
+    // of 4 (the kernel takes any even N with N/2 >= 5).
+    std::vector<int> lengths = forwardLengths();
+    for (int N : {10, 12, 14, 18, 22, 26, 36}) lengths.push_back(N);
     for (Fill kind : {Fill::Random, Fill::Large, Fill::Tiny, Fill::FlatNoise}) {
-        for (int N : forwardLengths()) {
+        for (int N : lengths) {
             SCOPED_TRACE(testing::Message() << "N=" << N << " fill=" << int(kind) << " seed=" << testSeed());
             const int n = N / 2;
             GuardedLine src(N), refBand(N), simdBand(N), refH2(N), simdH2(N);
@@ -126,11 +131,17 @@ TEST(FlatMask, Sse3MatchesScalarOnEveryBandLength) {
                     SCOPED_TRACE(testing::Message() << "N=" << N << " T=" << T << " chroma=" << chroma
                                                     << " anime=" << anime << " seed=" << testSeed());
                     GuardedLine band(N), h2(N), refMask(N), simdMask(N);
-                    fillLine(band.data(), N, rng, Fill::FlatNoise);
-                    fillLine(h2.data() + n, n, rng, Fill::Random);
-                    // Some details small enough for the keep-small rule, some at the threshold.
+                    // Details spread around the threshold so that every test decides some
+                    // positions; some small enough for the keep-small rule, some equal to T.
+                    std::uniform_real_distribution<float> detail(-1.5f * std::fabs(T) - 1.0f,
+                                                                 1.5f * std::fabs(T) + 1.0f);
+                    for (int i = 0; i < N; ++i) band[i] = detail(rng);
+                    for (int i = n; i < N; ++i) h2[i] = detail(rng);
                     for (int i = n; i < N; i += 7) band[i] = 0.25f;
                     for (int i = n + 3; i < N; i += 11) h2[i] = T;
+                    for (int i = n + 5; i < N; i += 13) h2[i] = -0.3f;
+                    // A NaN fails every test of its own position but not its neighbour's.
+                    band[n + 9] = h2[N - 6] = std::numeric_limits<float>::quiet_NaN();
                     h2.poison(0, n);
                     kScalarWaveletKernels.flatMask(level, chroma, refMask.data(), full, band.data(), h2.data(), T);
                     kSse3WaveletKernels.flatMask(level, chroma, simdMask.data(), full, band.data(), h2.data(), T);
@@ -216,6 +227,7 @@ TEST(CoreBands, Sse3MatchesScalarOnEveryBandLength) {
             fillLine(refH2.data() + n, n, rng, Fill::Tiny);
             for (int i = n; i < N; i += 5) refBand[i] = (i % 2 ? T : -T);
             for (int i = n; i < N; i += 9) refH2[i] = (i % 2 ? 0.00005f : 0.0002f);
+            for (int i = n + 4; i < N; i += 9) refH2[i] = (i % 2 ? T : -T);
             std::bernoulli_distribution marked(0.3);
             for (int i = n; i < N; ++i) mask[i] = marked(rng) ? 1.0f : 0.0f;
             for (int i = 0; i < N; ++i) simdBand[i] = refBand[i];
@@ -241,13 +253,16 @@ TEST(CoreBands, ZeroesUnmaskedDetailUpToTheThresholdInclusive) {
             for (int i = n; i < N; i += 2) band[i] = a, h2[i] = b;
             for (int i = n + 1; i < N; i += 2) band[i] = -a, h2[i] = -b;
         };
-        reset(5.0f, 5.5f);
-        k->coreBands(N, band.data(), h2.data(), 5.0f, mask.data());
-        for (int i = 0; i < n; ++i) EXPECT_EQ(band[i], 77.0f);
-        for (int i = n; i < N; ++i) {
-            EXPECT_EQ(band[i], 0.0f) << "equal to the threshold, at " << i;
-            EXPECT_FALSE(std::signbit(band[i])) << "cored to +0";
-            EXPECT_EQ(std::fabs(h2[i]), 5.5f) << "above the threshold, at " << i;
+        for (bool equalInH2 : {false, true}) {
+            reset(equalInH2 ? 5.5f : 5.0f, equalInH2 ? 5.0f : 5.5f);
+            k->coreBands(N, band.data(), h2.data(), 5.0f, mask.data());
+            for (int i = 0; i < n; ++i) EXPECT_EQ(band[i], 77.0f);
+            GuardedLine &equal = equalInH2 ? h2 : band, &above = equalInH2 ? band : h2;
+            for (int i = n; i < N; ++i) {
+                EXPECT_EQ(equal[i], 0.0f) << "equal to the threshold, at " << i;
+                EXPECT_FALSE(std::signbit(equal[i])) << "cored to +0";
+                EXPECT_EQ(std::fabs(above[i]), 5.5f) << "above the threshold, at " << i;
+            }
         }
         // A marked position keeps both coefficients, whatever their size.
         reset(1.0f, 2.0f);
