@@ -10,6 +10,7 @@
 #include "analysis/analysis.h"
 #include "analysis/small_planes.h"
 #include "support/support.h"
+#include "wavelet/wavelet.h"
 
 namespace {
 
@@ -174,4 +175,29 @@ TEST_F(HorizontalAnalysis, AnalysingIntoOneSlotRewritesItAndLeavesTheOtherSlotsU
         EXPECT_EQ(stale, 0);
         EXPECT_EQ(overwritten, 0);
     }
+}
+
+TEST_F(HorizontalAnalysis, ScalarAndSse3KernelsFillTheRingsAlike) {
+    if (detectCpuLevel() != 2) GTEST_SKIP() << "no SSE3";
+    const WaveletKernels saved = waveletKernels;
+    std::vector<PIXEL_YC> image;
+    FILTER_PROC_INFO fi = frameInfo(image, 720, 480);
+    fillRandom(image, q5test::testSeed() + 3);
+    AnalysisParams params{image.data(), 0, true};
+    const std::size_t lumaFloats = 7ul * kStride * kRows;  // both rings and yWork
+    const std::size_t chromaFloats = 3ul * kStride * kRows;
+    std::vector<float> luma, cb, cr;
+    for (const WaveletKernels *table : {&kScalarWaveletKernels, &kSse3WaveletKernels}) {
+        waveletKernels = *table;
+        analyse(params, fi, 4);
+        if (luma.empty()) {
+            luma = copyOf(workBuffers.lumaBlock, lumaFloats);
+            cb = copyOf(workBuffers.cbBlock, chromaFloats);
+            cr = copyOf(workBuffers.crBlock, chromaFloats);
+        }
+    }
+    waveletKernels = saved;
+    EXPECT_EQ(0, std::memcmp(luma.data(), workBuffers.lumaBlock, lumaFloats * sizeof(float)));
+    EXPECT_EQ(0, std::memcmp(cb.data(), workBuffers.cbBlock, chromaFloats * sizeof(float)));
+    EXPECT_EQ(0, std::memcmp(cr.data(), workBuffers.crBlock, chromaFloats * sizeof(float)));
 }
