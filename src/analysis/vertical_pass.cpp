@@ -4,6 +4,8 @@
 // column) goes, fully analysed, straight into the slot's lines of its rings.
 #include <xmmintrin.h>
 
+#include <cstring>
+
 #include "analysis/analysis.h"
 #include "core/core.h"
 #include "host/pipeline.h"
@@ -25,20 +27,34 @@ void importColumn(const PIXEL_YC *start, int count, int topPadCount, int bottomP
     for (int i = 0; i < bottomPadCount; ++i) bottom[i] = last;
 }
 
-// Picture column x of a component, as the vertical analysis sees it: frame mode
-// keeps the rows in order, field mode stacks field 0 above field 1.
-template <std::int16_t PIXEL_YC::*Component>
-void importPictureColumn(const PIXEL_YC *source, long pitch, int h, int rows, bool fieldMode,
-                         float *output) noexcept {
+// Luma of `count` neighbouring picture columns as the vertical analysis sees them
+// (frame mode: rows in order; field mode: field 0 above field 1), into lines
+// `spacing` floats apart. The columns are read together so that each source row
+// is visited once for all of them.
+void importLumaColumns(const PIXEL_YC *source, int count, long pitch, int h, int rows, bool fieldMode,
+                       float *lines, int spacing) noexcept {
+    auto run = [&](const PIXEL_YC *first, int n, int pad, long step, int offset) noexcept {
+        for (int k = 0; k < count; ++k) {
+            float *line = lines + k * spacing + offset;
+            const float top = first[k].y;
+            for (int i = 0; i < pad; ++i) line[i] = top;
+        }
+        for (int i = 0; i < n; ++i) {
+            const PIXEL_YC *px = first + i * step;
+            for (int k = 0; k < count; ++k) lines[k * spacing + offset + pad + i] = px[k].y;
+        }
+        for (int k = 0; k < count; ++k) {
+            float *bottom = lines + k * spacing + offset + pad + n;
+            const float last = bottom[-1];
+            for (int i = 0; i < pad; ++i) bottom[i] = last;
+        }
+    };
     if (!fieldMode) {
-        const int pad = (rows - h) / 2;
-        importColumn<Component>(source, h, pad, pad, pitch, output);
-        return;
+        run(source, h, (rows - h) / 2, pitch, 0);
+    } else {
+        run(source, h / 2, (rows - h) / 4, 2 * pitch, 0);
+        run(source + pitch, h / 2, (rows - h) / 4, 2 * pitch, rows / 2);
     }
-    const int pad = (rows - h) / 4;
-    for (int f = 0; f < 2; ++f)
-        importColumn<Component>(source + f * pitch, h / 2, pad, pad, 2 * pitch,
-                                output + f * (rows / 2));
 }
 
 struct LineBuffers {
@@ -77,27 +93,41 @@ void verticalLumaColumns(const FILTER_PROC_INFO *fpip, int firstColumn, const An
     const LineBuffers b = lineBuffers(thread_id, stride);
     const NrStrengths &s = nrStrengths;
     float *yWork = workBuffers.yWork;
+    // Columns go in batches of four through the thread's second wide scratch (free
+    // until the horizontal pass): one imported column per line, later its result.
+    // Reading and writing four neighbouring columns per row costs one pass of the
+    // large row strides instead of four.
+    constexpr int kBatch = 4;
+    float *batch = workBuffers.scratch[thread_id].scratchWide1;
 
-    for (int x = firstColumn; x < endColumn; ++x) {
-        importPictureColumn<&PIXEL_YC::y>(params->source + x, pitch, h, rows, params->fieldMode, b.s0);
-        // Band buffers alternate so each level reads the previous level's L.
-        analyseLevel(1, false, rows, b.s0, b.s1, b, s.lumaFlatThreshold[0], s.lumaCoefThreshold[0]);
-        analyseLevel(2, false, rows, b.s1, b.s0, b, s.lumaFlatThreshold[1], s.lumaCoefThreshold[1]);
-        analyseLevel(3, false, rows, b.s0, b.s1, b, s.lumaFlatThreshold[2], s.lumaCoefThreshold[2]);
-        analyseLevel(4, false, rows, b.s1, b.s0, b, s.lumaFlatThreshold[3], s.lumaCoefThreshold[3]);
-        // Back up to the plain one-level split: each inverse step lands exactly on the
-        // low band of the buffer that already holds the next finer H1 band.
-        waveletKernels.inverseLevel(b.s0, b.s2, rows / 16, b.s1);
-        waveletKernels.inverseLevel(b.s1, b.s2, rows / 8, b.s0);
-        waveletKernels.inverseLevel(b.s0, b.s2, rows / 4, b.s1);
-        waveletKernels.mergeLowBand(b.s1, rows / 2, b.s2);
+    for (int x0 = firstColumn; x0 < endColumn; x0 += kBatch) {
+        const int count = endColumn - x0 < kBatch ? endColumn - x0 : kBatch;
+        importLumaColumns(params->source + x0, count, pitch, h, rows, params->fieldMode, batch, stride);
+        for (int k = 0; k < count; ++k) {
+            float *column = batch + k * stride;
+            // Band buffers alternate so each level reads the previous level's L.
+            analyseLevel(1, false, rows, column, b.s1, b, s.lumaFlatThreshold[0], s.lumaCoefThreshold[0]);
+            analyseLevel(2, false, rows, b.s1, b.s0, b, s.lumaFlatThreshold[1], s.lumaCoefThreshold[1]);
+            analyseLevel(3, false, rows, b.s0, b.s1, b, s.lumaFlatThreshold[2], s.lumaCoefThreshold[2]);
+            analyseLevel(4, false, rows, b.s1, b.s0, b, s.lumaFlatThreshold[3], s.lumaCoefThreshold[3]);
+            // Back up to the plain one-level split: each inverse step lands exactly on
+            // the low band of the buffer that already holds the next finer H1 band.
+            waveletKernels.inverseLevel(b.s0, b.s2, rows / 16, b.s1);
+            waveletKernels.inverseLevel(b.s1, b.s2, rows / 8, b.s0);
+            waveletKernels.inverseLevel(b.s0, b.s2, rows / 4, b.s1);
+            waveletKernels.mergeLowBand(b.s1, rows / 2, b.s2);
+            std::memcpy(column, b.s2, static_cast<std::size_t>(rows) * sizeof(float));
+        }
 
-        const int column = leftPad + x;
+        const bool leftEdge = x0 == 0;
+        const bool rightEdge = x0 + count == w;
+        const float *last = batch + (count - 1) * stride;
         for (int r = 0; r < rows; ++r) {
             float *row = yWork + static_cast<long>(r) * stride;
-            row[column] = b.s2[r];
-            if (x == 0) fillRowSpan(row, 0, leftPad, b.s2[r]);
-            if (x == w - 1) fillRowSpan(row, leftPad + w, stride, b.s2[r]);
+            for (int k = 0; k < count; ++k) row[leftPad + x0 + k] = batch[k * stride + r];
+            // The margins repeat the nearest picture column.
+            if (leftEdge) fillRowSpan(row, 0, leftPad, batch[r]);
+            if (rightEdge) fillRowSpan(row, leftPad + w, stride, last[r]);
         }
     }
 }

@@ -8,15 +8,26 @@
 void synthesizeColumns(int firstColumn, int thread, int endColumn) noexcept {
     const int stride = sizeClass.stride;
     const int rows = sizeClass.rows;
-    float *gathered = workBuffers.scratch[thread].scratchWide0;
-    float *rebuilt = gathered + stride;  // rows <= stride, so the two never overlap
+    // Four neighbouring columns per pass over the rows, so that the large row
+    // stride is walked once for all four: gathered columns in the thread's second
+    // wide scratch, rebuilt ones in the first, each line `stride` floats apart
+    // (rows <= stride, so no two overlap).
+    constexpr int kBatch = 4;
+    float *gathered = workBuffers.scratch[thread].scratchWide1;
+    float *rebuilt = workBuffers.scratch[thread].scratchWide0;
     float *yWork = workBuffers.yWork;
-    for (int c = firstColumn; c < endColumn; ++c) {
-        const float *src = yWork + c;
-        for (int r = 0; r < rows; ++r) gathered[r] = src[static_cast<long>(r) * stride];
-        waveletKernels.inverseD4(gathered, rows / 2, rebuilt);
-        float *dst = yWork + c;
-        for (int r = 0; r < rows; ++r) dst[static_cast<long>(r) * stride] = rebuilt[r];
+    for (int c0 = firstColumn; c0 < endColumn; c0 += kBatch) {
+        const int count = endColumn - c0 < kBatch ? endColumn - c0 : kBatch;
+        for (int r = 0; r < rows; ++r) {
+            const float *src = yWork + static_cast<long>(r) * stride + c0;
+            for (int k = 0; k < count; ++k) gathered[k * stride + r] = src[k];
+        }
+        for (int k = 0; k < count; ++k)
+            waveletKernels.inverseD4(gathered + k * stride, rows / 2, rebuilt + k * stride);
+        for (int r = 0; r < rows; ++r) {
+            float *dst = yWork + static_cast<long>(r) * stride + c0;
+            for (int k = 0; k < count; ++k) dst[k] = rebuilt[k * stride + r];
+        }
     }
 }
 

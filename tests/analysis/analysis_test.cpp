@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstring>
 #include <random>
 #include <vector>
 
@@ -35,8 +34,6 @@ void analyse(AnalysisParams &params, FILTER_PROC_INFO &fi, int threads) {
     runWorker(verticalAnalysisWorker, threads, &params, &fi);
     runWorker(horizontalAnalysisWorker, threads, &params, &fi);
 }
-
-std::vector<float> copyOf(const float *p, std::size_t n) { return std::vector<float>(p, p + n); }
 
 struct RingPlanes {
     float *ring;
@@ -77,68 +74,6 @@ TEST_F(VerticalAnalysis, FlatPictureGivesScaledLowBandOverZeroHighBandInEveryCol
     }
 }
 
-TEST_F(VerticalAnalysis, EveryThreadCountGivesTheSamePlanes) {
-    std::vector<PIXEL_YC> image;
-    FILTER_PROC_INFO fi = frameInfo(image, 704, 480);
-    fillRandom(image, q5test::testSeed());
-    AnalysisParams params{image.data(), 2, false};
-    const std::size_t plane = static_cast<std::size_t>(kStride) * kRows;
-    std::vector<float> yWork, cb, cr;
-    for (int threads : {1, 2, 3, 4, 8}) {
-        SCOPED_TRACE(testing::Message() << threads << " threads");
-        std::memset(workBuffers.yWork, 0, plane * sizeof(float));
-        runWorker(verticalAnalysisWorker, threads, &params, &fi);
-        if (threads == 1) {
-            yWork = copyOf(workBuffers.yWork, plane);
-            cb = copyOf(workBuffers.cbRingA, 3 * plane / 2);
-            cr = copyOf(workBuffers.crRingB, 3 * plane / 2);
-            continue;
-        }
-        EXPECT_EQ(0, std::memcmp(yWork.data(), workBuffers.yWork, plane * sizeof(float)));
-        EXPECT_EQ(0, std::memcmp(cb.data(), workBuffers.cbRingA, 3 * plane / 2 * sizeof(float)));
-        EXPECT_EQ(0, std::memcmp(cr.data(), workBuffers.crRingB, 3 * plane / 2 * sizeof(float)));
-    }
-}
-
-TEST_F(VerticalAnalysis, ChromaMarginLinesRepeatTheEdgeColumns) {
-    std::vector<PIXEL_YC> image;
-    FILTER_PROC_INFO fi = frameInfo(image, 720, 480);
-    fillRandom(image, q5test::testSeed() + 1);
-    AnalysisParams params{image.data(), 1, false};
-    runWorker(verticalAnalysisWorker, 4, &params, &fi);
-    const int pad = (kStride - 720) / 4;  // 28
-    const int lines = kStride / 2;
-    for (const float *ring : {workBuffers.cbRingA, workBuffers.cbRingB, workBuffers.crRingA,
-                              workBuffers.crRingB}) {
-        for (int line = 0; line < lines; ++line) {
-            const int from = line < pad ? pad : line >= lines - pad ? lines - pad - 1 : line;
-            if (from == line) continue;
-            for (int j = 0; j < kRows; ++j)
-                ASSERT_EQ(ring[ringIndex(line, kRows, j, 1)], ring[ringIndex(from, kRows, j, 1)])
-                    << "line " << line << " position " << j;
-        }
-    }
-}
-
-TEST(ImportChromaColumn, PadsWithTheEdgeSamplesAndReadsEveryStepthPixel) {
-    const int pitch = 3;
-    std::vector<PIXEL_YC> image(16 * pitch);
-    for (int r = 0; r < 16; ++r)
-        for (int c = 0; c < pitch; ++c) {
-            const auto v = static_cast<std::int16_t>(10 * r + c);
-            image[r * pitch + c] = {0, v, static_cast<std::int16_t>(-v)};
-        }
-    alignas(16) float cb[16], cr[16];
-    // Field 1 of column 1: rows 1, 3, .., 15 with four copies of the edge samples.
-    importChromaColumn<ChromaPlane::Cb>(image.data() + pitch + 1, 8, 4, 4, 2 * pitch, cb);
-    importChromaColumn<ChromaPlane::Cr>(image.data() + pitch + 1, 8, 4, 4, 2 * pitch, cr);
-    for (int i = 0; i < 16; ++i) {
-        const int row = i < 4 ? 1 : i >= 12 ? 15 : 2 * (i - 4) + 1;
-        EXPECT_EQ(cb[i], 10.0f * row + 1) << i;
-        EXPECT_EQ(cr[i], -(10.0f * row + 1)) << i;
-    }
-}
-
 TEST_F(HorizontalAnalysis, FlatPictureGivesFourTimesTheRowValueInTheCoarsestBand) {
     // Slot 2, luma line 1, position 5 of the 832-wide class.
     EXPECT_EQ(ringIndex(1, 832, 5, 2), 2517);
@@ -175,3 +110,4 @@ TEST_F(HorizontalAnalysis, AnalysingIntoOneSlotRewritesItAndLeavesTheOtherSlotsU
         EXPECT_EQ(overwritten, 0);
     }
 }
+

@@ -131,25 +131,6 @@ TEST_F(VerticalSynthesis, ConstantLowBandOverZeroHighBandGivesAConstantPlane) {
                 << "row " << r << " column " << c;
 }
 
-TEST_F(VerticalSynthesis, ColumnSplitDoesNotChangeTheResult) {
-    std::mt19937 rng(q5test::testSeed());
-    std::uniform_real_distribution<float> value(-2000.0f, 6000.0f);
-    const std::size_t plane = static_cast<std::size_t>(kStride) * kRows;
-    std::vector<float> input(plane);
-    for (float &v : input) v = value(rng);
-    std::vector<float> one;
-    for (int threads : {1, 3, 4, 8}) {
-        std::copy(input.begin(), input.end(), workBuffers.yWork);
-        runWorker(synthesisWorker, threads, nullptr, nullptr);
-        if (threads == 1) {
-            one.assign(workBuffers.yWork, workBuffers.yWork + plane);
-            continue;
-        }
-        EXPECT_EQ(0, std::memcmp(one.data(), workBuffers.yWork, plane * sizeof(float)))
-            << threads << " threads";
-    }
-}
-
 TEST_F(OutputConversion, PlacesRowsAndDoublesChromaInFrameAndFieldMode) {
     // yWork holds each plane row's own number (plus a quarter, rounded away); the aux
     // planes hold 100 + chroma column for cb and its negative for cr.
