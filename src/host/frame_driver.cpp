@@ -7,6 +7,7 @@
 #include "core/control_word.h"
 #include "core/core.h"
 #include "host/pipeline.h"
+#include "output/rounding.h"
 #include "platform/platform.h"
 
 namespace {
@@ -140,7 +141,13 @@ BOOL func_proc(FILTER *fp, FILTER_PROC_INFO *fpip) noexcept {
 
     // Without the current frame there is nothing to rebuild: the frame is returned black
     // rather than made from whatever the slot held before.
-    if (frameRing.slotFrame[fpip->frame % 3] == kEmptySlot) blankRows(fpip, h);
+    const bool blanked = frameRing.slotFrame[fpip->frame % 3] == kEmptySlot;
+    if (blanked) blankRows(fpip, h);
+
+    // Rounding correction of the finished output frame, in place; a blanked frame
+    // is left black.
+    if (!blanked && checkOn(fp->check, 4))
+        fp->exfunc->exec_multi_thread_func(roundingWorker, fp, fpip);
 
     fpip->w = hostW;
     fpip->h = hostH;
