@@ -33,9 +33,7 @@ void roundingWorker(int thread_id, int thread_num, void *param1, void *param2) n
 namespace rounding {
 
 void roundRowsPlain(const FILTER_PROC_INFO *fpip, int firstRow, int rowLimit) noexcept {
-    const auto round = [](std::int16_t &v) {
-        v = static_cast<std::int16_t>((v + 8) & kGridMask);
-    };
+    const auto round = [](std::int16_t &v) { v = static_cast<std::int16_t>((v + 8) & kGridMask); };
     for (int y = firstRow; y < rowLimit; ++y) {
         PIXEL_YC *row = fpip->ycp_edit + static_cast<long>(y) * fpip->max_w;
         for (int x = 0; x < fpip->w; ++x) {

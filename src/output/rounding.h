@@ -22,13 +22,13 @@ void roundingWorker(int thread_id, int thread_num, void *param1, void *param2) n
 /// state from pass to pass. A picture too wide for the arrays (w / 4 + 15 >
 /// remainderCount) is rounded plainly to the nearest multiple of 16 instead, so
 /// nothing outside the arrays is ever touched.
-void roundingRowsScalar(const FILTER_PROC_INFO *fpip, const FILTER *fp, int firstRow,
-                        int rowLimit, std::int16_t *remainders, int remainderCount) noexcept;
-void roundingRowsSse2(const FILTER_PROC_INFO *fpip, const FILTER *fp, int firstRow,
-                      int rowLimit, std::int16_t *remainders, int remainderCount) noexcept;
+void roundingRowsScalar(const FILTER_PROC_INFO *fpip, const FILTER *fp, int firstRow, int rowLimit,
+                        std::int16_t *remainders, int remainderCount) noexcept;
+void roundingRowsSse2(const FILTER_PROC_INFO *fpip, const FILTER *fp, int firstRow, int rowLimit,
+                      std::int16_t *remainders, int remainderCount) noexcept;
 
-using RoundingRowsFn = void (*)(const FILTER_PROC_INFO *, const FILTER *, int, int,
-                                std::int16_t *, int) noexcept;
+using RoundingRowsFn = void (*)(const FILTER_PROC_INFO *, const FILTER *, int, int, std::int16_t *,
+                                int) noexcept;
 
 /// The pass the worker runs. SSE2 is part of every build's baseline, so it starts
 /// (and stays) on the SSE2 twin; tests may point it at the scalar one.

@@ -32,6 +32,13 @@ constexpr std::int16_t kSeedTableCr[32] = {-4, 0,  2,  3,  4,  5,  6,  6,  7,  7
                                            8,  8,  8,  8,  7,  4,  0,  -2, -3, -4, -5,
                                            -6, -6, -7, -7, -8, -8, -8, -8, -8, -7};
 
+constexpr bool lumaSeedsAreTheTriangle() {
+    for (int u = 0; u < 32; ++u)
+        if (kSeedTableY[u] != (u < 16 ? 16 - u : u - 16) - 8) return false;
+    return true;
+}
+static_assert(lumaSeedsAreTheTriangle(), "luma seed u is |u - 16| - 8");
+
 inline void stepRegister(std::uint16_t &lane) noexcept {
     const bool out = lane & 1;
     lane = static_cast<std::uint16_t>(lane >> 1);

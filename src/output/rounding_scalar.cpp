@@ -12,9 +12,7 @@ using namespace rounding;
 
 namespace {
 
-std::int16_t &component(PIXEL_YC &p, int c) noexcept {
-    return c == 0 ? p.y : c == 1 ? p.cb : p.cr;
-}
+std::int16_t &component(PIXEL_YC &p, int c) noexcept { return c == 0 ? p.y : c == 1 ? p.cb : p.cr; }
 
 std::int16_t saturate16(int v) noexcept {
     return static_cast<std::int16_t>(std::clamp(v, -32768, 32767));
@@ -22,8 +20,8 @@ std::int16_t saturate16(int v) noexcept {
 
 }  // namespace
 
-void roundingRowsScalar(const FILTER_PROC_INFO *fpip, const FILTER *fp, int firstRow,
-                        int rowLimit, std::int16_t *remainders, int remainderCount) noexcept {
+void roundingRowsScalar(const FILTER_PROC_INFO *fpip, const FILTER *fp, int firstRow, int rowLimit,
+                        std::int16_t *remainders, int remainderCount) noexcept {
     const int w = fpip->w;
     if (!remaindersFit(w, remainders, remainderCount)) {
         roundRowsPlain(fpip, firstRow, rowLimit);
@@ -44,8 +42,7 @@ void roundingRowsScalar(const FILTER_PROC_INFO *fpip, const FILTER *fp, int firs
     const int fieldStep = checkOn(fp->check, 0) ? 2 : 1;
 
     std::uint16_t lane[3];
-    for (int i = 0; i < 3; ++i)
-        lane[i] = static_cast<std::uint16_t>(firstRow) ^ kLaneSeed[i];
+    for (int i = 0; i < 3; ++i) lane[i] = static_cast<std::uint16_t>(firstRow) ^ kLaneSeed[i];
     const auto stepAll = [&lane] {
         for (std::uint16_t &l : lane) stepRegister(l);
     };
@@ -109,7 +106,8 @@ void roundingRowsScalar(const FILTER_PROC_INFO *fpip, const FILTER *fp, int firs
                 for (int j = 0; j < 16; ++j) {
                     stepAll();
                     for (int c = 0; c < 3; ++c) {
-                        const int n = registerNoise(static_cast<std::uint16_t>(lane[c] ^ parityMask));
+                        const int n =
+                            registerNoise(static_cast<std::uint16_t>(lane[c] ^ parityMask));
                         std::int16_t &v = component(row[j / 4][4 * b + j % 4], c);
                         const int low = v & kLowMask;
                         const int t =

@@ -73,8 +73,11 @@ inline void splitComponents(__m128i &a, __m128i &b, __m128i &c) noexcept {
     }
 }
 
-#define Q5_SHUFPS(a, b, imm) \
-    _mm_castps_si128(_mm_shuffle_ps(_mm_castsi128_ps(a), _mm_castsi128_ps(b), imm))
+// Two 32-bit lanes from a, then two from b (the float shuffle only moves bits).
+template <int imm>
+inline __m128i pick32(__m128i a, __m128i b) noexcept {
+    return _mm_castps_si128(_mm_shuffle_ps(_mm_castsi128_ps(a), _mm_castsi128_ps(b), imm));
+}
 
 // The reverse: Y, Cb, Cr vectors back to 24 interleaved values, assembled from
 // 32-bit pairs (y c), (r y') and (c r).
@@ -89,17 +92,15 @@ inline void joinComponents(__m128i y, __m128i cb, __m128i cr, __m128i &a, __m128
     const __m128i crHi = _mm_unpackhi_epi16(cb, cr);     // c4r4 .. c7r7
 
     // a = y0c0 r0y1 c1r1 y2c2
-    a = Q5_SHUFPS(_mm_unpacklo_epi32(ycLo, ryLo), Q5_SHUFPS(crLo, ycLo, _MM_SHUFFLE(2, 2, 1, 1)),
-                  _MM_SHUFFLE(2, 0, 1, 0));
+    a = pick32<_MM_SHUFFLE(2, 0, 1, 0)>(_mm_unpacklo_epi32(ycLo, ryLo),
+                                        pick32<_MM_SHUFFLE(2, 2, 1, 1)>(crLo, ycLo));
     // b = r2y3 c3r3 y4c4 r4y5
-    b = Q5_SHUFPS(Q5_SHUFPS(ryLo, crLo, _MM_SHUFFLE(3, 3, 2, 2)), _mm_unpacklo_epi32(ycHi, ryHi),
-                  _MM_SHUFFLE(1, 0, 2, 0));
+    b = pick32<_MM_SHUFFLE(1, 0, 2, 0)>(pick32<_MM_SHUFFLE(3, 3, 2, 2)>(ryLo, crLo),
+                                        _mm_unpacklo_epi32(ycHi, ryHi));
     // c = c5r5 y6c6 r6y7 c7r7
-    c = Q5_SHUFPS(Q5_SHUFPS(crHi, ycHi, _MM_SHUFFLE(2, 2, 1, 1)),
-                  Q5_SHUFPS(ryHi, crHi, _MM_SHUFFLE(3, 3, 2, 2)), _MM_SHUFFLE(2, 0, 2, 0));
+    c = pick32<_MM_SHUFFLE(2, 0, 2, 0)>(pick32<_MM_SHUFFLE(2, 2, 1, 1)>(crHi, ycHi),
+                                        pick32<_MM_SHUFFLE(3, 3, 2, 2)>(ryHi, crHi));
 }
-
-#undef Q5_SHUFPS
 
 // Pixels 4b .. 4b + 3 of two rows: exactly the block's 24 bytes of each row.
 inline void loadRowPair(const PIXEL_YC *top, const PIXEL_YC *bottom, __m128i out[3]) noexcept {
@@ -155,8 +156,8 @@ struct Divider {
 
 }  // namespace
 
-void roundingRowsSse2(const FILTER_PROC_INFO *fpip, const FILTER *fp, int firstRow,
-                      int rowLimit, std::int16_t *remainders, int remainderCount) noexcept {
+void roundingRowsSse2(const FILTER_PROC_INFO *fpip, const FILTER *fp, int firstRow, int rowLimit,
+                      std::int16_t *remainders, int remainderCount) noexcept {
     const int w = fpip->w;
     if (!remaindersFit(w, remainders, remainderCount)) {
         roundRowsPlain(fpip, firstRow, rowLimit);
@@ -183,8 +184,7 @@ void roundingRowsSse2(const FILTER_PROC_INFO *fpip, const FILTER *fp, int firstR
     const __m128i four = _mm_set1_epi16(4);
 
     std::uint16_t lane[3];
-    for (int i = 0; i < 3; ++i)
-        lane[i] = static_cast<std::uint16_t>(firstRow) ^ kLaneSeed[i];
+    for (int i = 0; i < 3; ++i) lane[i] = static_cast<std::uint16_t>(firstRow) ^ kLaneSeed[i];
 
     for (int f = 0; f < fieldStep; ++f) {
         // Seeding takes one register step per entry; only lane 0 picks the seeds.
@@ -224,10 +224,10 @@ void roundingRowsSse2(const FILTER_PROC_INFO *fpip, const FILTER *fp, int firstR
                         window[c][h] = _mm_and_si128(s, lowMask);
                         carry[h][c] = _mm_and_si128(s, gridMask);
                     }
-                    blockMin[c] = std::min(
-                        kMinStart, horizontalMin(_mm_min_epi16(value[0][c], value[1][c])));
-                    blockMax[c] = std::max(
-                        kMaxStart, horizontalMax(_mm_max_epi16(value[0][c], value[1][c])));
+                    blockMin[c] =
+                        std::min(kMinStart, horizontalMin(_mm_min_epi16(value[0][c], value[1][c])));
+                    blockMax[c] =
+                        std::max(kMaxStart, horizontalMax(_mm_max_epi16(value[0][c], value[1][c])));
                 }
 
                 // The sixteen register steps of the block, needed busy or not.
@@ -244,10 +244,10 @@ void roundingRowsSse2(const FILTER_PROC_INFO *fpip, const FILTER *fp, int firstR
                 if (busy) {
                     for (int h = 0; h < 2; ++h)
                         for (int c = 0; c < 3; ++c)
-                            value[h][c] = _mm_and_si128(_mm_add_epi16(value[h][c], eight), gridMask);
+                            value[h][c] =
+                                _mm_and_si128(_mm_add_epi16(value[h][c], eight), gridMask);
                 } else {
-                    const int m =
-                        (blockMin[0] + std::abs(blockMin[1]) + std::abs(blockMin[2])) / 4;
+                    const int m = (blockMin[0] + std::abs(blockMin[1]) + std::abs(blockMin[2])) / 4;
                     int level[3];
                     level[0] = std::clamp(m, lowLevel, highLevel);
                     if (m >= lowLevel) {
@@ -266,12 +266,13 @@ void roundingRowsSse2(const FILTER_PROC_INFO *fpip, const FILTER *fp, int firstR
                             const __m128i v = value[h][c];
                             const __m128i n =
                                 _mm_srai_epi16(_mm_xor_si128(states[c][h], parityMask), 11);
-                            const __m128i diff = _mm_sub_epi16(carry[h][c], _mm_and_si128(v, lowMask));
+                            const __m128i diff =
+                                _mm_sub_epi16(carry[h][c], _mm_and_si128(v, lowMask));
                             __m128i t = _mm_add_epi16(_mm_mullo_epi16(carryGain, diff),
                                                       _mm_mullo_epi16(noiseGain, n));
                             t = _mm_srai_epi16(_mm_add_epi16(t, four), 3);
-                            value[h][c] = _mm_and_si128(
-                                _mm_add_epi16(_mm_add_epi16(v, t), eight), gridMask);
+                            value[h][c] =
+                                _mm_and_si128(_mm_add_epi16(_mm_add_epi16(v, t), eight), gridMask);
                         }
                     }
                 }

@@ -1,6 +1,8 @@
 // Rounding correction: the SSE2 pass against the scalar reference, the thread
 // split and its persistent remainders, the carry / dither / plain-rounding cases,
 // and the dispatch from the frame driver.
+#include "output/rounding.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,7 +12,6 @@
 #include <vector>
 
 #include "core/core.h"
-#include "output/rounding.h"
 #include "support/support.h"
 
 namespace {
@@ -59,7 +60,8 @@ struct Frame {
     bool guardIntact() const {
         for (int y = 0; y < fpip.max_h; ++y)
             for (int x = 0; x < fpip.max_w; ++x)
-                if ((x >= w || y >= h) && !same(image[static_cast<std::size_t>(y) * fpip.max_w + x], kGuard))
+                if ((x >= w || y >= h) &&
+                    !same(image[static_cast<std::size_t>(y) * fpip.max_w + x], kGuard))
                     return false;
         return true;
     }
@@ -88,7 +90,8 @@ void fillMixed(Frame &f, std::uint32_t seed) {
                              static_cast<std::int16_t>(uni(-2048, 2047))};
                     } else {
                         const int e[] = {-32768, -32760, 32767, 32759, 29999, 30012};
-                        p = {static_cast<std::int16_t>(e[uni(0, 5)]), static_cast<std::int16_t>(e[uni(0, 5)]),
+                        p = {static_cast<std::int16_t>(e[uni(0, 5)]),
+                             static_cast<std::int16_t>(e[uni(0, 5)]),
                              static_cast<std::int16_t>(e[uni(0, 5)])};
                     }
                 }
@@ -140,7 +143,8 @@ TEST(RoundingRows, Sse2MatchesScalarOnRandomFramesWithTightRemainderArrays) {
     const std::uint32_t seed = q5test::testSeed();
     for (int w : {16, 48, 720, 1920}) {
         for (bool fields : {false, true}) {
-            SCOPED_TRACE(testing::Message() << "w=" << w << " fields=" << fields << " seed=" << seed);
+            SCOPED_TRACE(testing::Message()
+                         << "w=" << w << " fields=" << fields << " seed=" << seed);
             // Exactly as many entries as the widest block needs, with guards around.
             const int count = w / 4 + 15;
             const std::int16_t guard = 0x5A5A;
@@ -164,8 +168,10 @@ TEST(RoundingRows, Sse2MatchesScalarOnRandomFramesWithTightRemainderArrays) {
                             << ") sse2 (" << simd.at(x, y).y << "," << simd.at(x, y).cb << ","
                             << simd.at(x, y).cr << ")";
                 ASSERT_EQ(refRem, simdRem) << "call " << call;
-                ASSERT_TRUE(std::all_of(refRem.begin(), refRem.begin() + 8, [&](auto v) { return v == guard; }));
-                ASSERT_TRUE(std::all_of(refRem.end() - 8, refRem.end(), [&](auto v) { return v == guard; }));
+                ASSERT_TRUE(std::all_of(refRem.begin(), refRem.begin() + 8,
+                                        [&](auto v) { return v == guard; }));
+                ASSERT_TRUE(std::all_of(refRem.end() - 8, refRem.end(),
+                                        [&](auto v) { return v == guard; }));
                 ASSERT_TRUE(simd.guardIntact());
             }
         }
@@ -258,17 +264,20 @@ TEST_F(RoundingWorker, RoundsBusyBlocksPlainly) {
             const std::int16_t lumaCycle[4] = {1000, 999, 1024, 1040};
             for (int y = 0; y < f.h; ++y)
                 for (int x = 0; x < f.w; ++x)
-                    f.at(x, y) = x < 32 ? PIXEL_YC{lumaCycle[(x + y) % 4], 999, 1024}
-                                        : PIXEL_YC{1000, static_cast<std::int16_t>(x % 2 ? 17 : 0), 0};
+                    f.at(x, y) = x < 32
+                                     ? PIXEL_YC{lumaCycle[(x + y) % 4], 999, 1024}
+                                     : PIXEL_YC{1000, static_cast<std::int16_t>(x % 2 ? 17 : 0), 0};
             run(f, s, 2);
             for (int y = 0; y < f.h; ++y)
                 for (int x = 0; x < f.w; ++x) {
                     const PIXEL_YC p = f.at(x, y);
                     if (x < 32) {
                         const std::int16_t want[4] = {1008, 992, 1024, 1040};
-                        ASSERT_TRUE(same(p, PIXEL_YC{want[(x + y) % 4], 992, 1024})) << x << "," << y;
+                        ASSERT_TRUE(same(p, PIXEL_YC{want[(x + y) % 4], 992, 1024}))
+                            << x << "," << y;
                     } else {
-                        ASSERT_TRUE(same(p, PIXEL_YC{1008, static_cast<std::int16_t>(x % 2 ? 16 : 0), 0}))
+                        ASSERT_TRUE(
+                            same(p, PIXEL_YC{1008, static_cast<std::int16_t>(x % 2 ? 16 : 0), 0}))
                             << x << "," << y;
                     }
                 }
@@ -356,9 +365,10 @@ TEST_F(RoundingWorker, MirrorsTheDitherOnOddFrames) {
         std::mt19937 rng(q5test::testSeed());
         for (int ry = 0; ry < even.h; ry += 8)
             for (int rx = 0; rx < even.w; rx += 8) {
-                const PIXEL_YC v = {static_cast<std::int16_t>(16 * (rng() % 64)),
-                                    static_cast<std::int16_t>(16 * (static_cast<int>(rng() % 33) - 16)),
-                                    static_cast<std::int16_t>(16 * (static_cast<int>(rng() % 33) - 16))};
+                const PIXEL_YC v = {
+                    static_cast<std::int16_t>(16 * (rng() % 64)),
+                    static_cast<std::int16_t>(16 * (static_cast<int>(rng() % 33) - 16)),
+                    static_cast<std::int16_t>(16 * (static_cast<int>(rng() % 33) - 16))};
                 for (int y = ry; y < ry + 8; ++y)
                     for (int x = rx; x < rx + 8; ++x) even.at(x, y) = v;
             }
@@ -386,7 +396,8 @@ TEST_F(RoundingWorker, FormsBlocksFromOneFieldWithPerFieldProcessing) {
         Settings s(16, fields);
         Frame f(128, 32, 1);
         for (int y = 0; y < f.h; ++y)
-            for (int x = 0; x < f.w; ++x) f.at(x, y) = {static_cast<std::int16_t>(y % 2 ? 3072 : 1024), 0, 0};
+            for (int x = 0; x < f.w; ++x)
+                f.at(x, y) = {static_cast<std::int16_t>(y % 2 ? 3072 : 1024), 0, 0};
         Frame in(f);
         run(f, s, 1);
         EXPECT_EQ(same(f.image, in.image), !fields) << "fields=" << fields;
