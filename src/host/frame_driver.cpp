@@ -8,6 +8,7 @@
 #include "core/control_word.h"
 #include "core/core.h"
 #include "host/pipeline.h"
+#include "output/rounding.h"
 #include "platform/platform.h"
 #include "prefilter/prefilter.h"
 #include "temporal/temporal.h"
@@ -190,6 +191,7 @@ BOOL func_proc(FILTER *fp, FILTER_PROC_INFO *fpip) noexcept {
         ex->exec_multi_thread_func(synthesisWorker, fp, fpip);
         outputFieldMode = nrStrengths.fieldMode;
         ex->exec_multi_thread_func(outputWorker, &outputFieldMode, fpip);
+        if (checkOn(fp->check, 4)) ex->exec_multi_thread_func(roundingWorker, fp, fpip);
     }
 
     fpip->w = hostW;
