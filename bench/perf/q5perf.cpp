@@ -1,0 +1,385 @@
+// q5perf: the whole filter on a generated clip, through our host, for each frame
+// size and host thread count asked for. Prints frames per second, the time of
+// every stage per frame (from the host's log of dispatches), the CPU time per
+// frame and the peak memory of the run. Each run is a child process, so its peak
+// resident size is its own; the child reports over a pipe.
+//
+//   q5perf [--frames N] [--sizes 720x480,1920x1080] [--threads 1,2] [--hash]
+//
+// Every size and thread count runs twice: with the default settings, and with the
+// block and mosquito pre-passes switched on as well (to time them).
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "analysis/analysis.h"
+#include "core/core.h"
+#include "emu/host.h"
+#include "host/pipeline.h"
+#include "output/rounding.h"
+#include "prefilter/prefilter.h"
+#include "temporal/temporal.h"
+
+namespace {
+
+enum Stage { kBlock, kMosquito, kVertical, kHorizontal, kTemporal, kSynthesis, kOutput, kRounding, kStages };
+const char *const kStageNames[kStages] = {"block", "mosq", "vert", "horiz", "temp", "synth", "output", "round"};
+
+int stageOf(MULTI_THREAD_FUNC worker) {
+    if (worker == blockNrWorker) return kBlock;
+    if (worker == mosquitoNrWorker) return kMosquito;
+    if (worker == verticalAnalysisWorker) return kVertical;
+    if (worker == horizontalAnalysisWorker) return kHorizontal;
+    if (worker == temporalWorker) return kTemporal;
+    if (worker == synthesisWorker) return kSynthesis;
+    if (worker == outputWorker) return kOutput;
+    if (worker == roundingWorker) return kRounding;
+    return -1;
+}
+
+FILTER_DLL *linkedFilterTable() { return filterDescriptor(); }
+
+// The filter's own time per frame is func_proc's time less what the host spends
+// in its frame cache (fetching, allocating and filling images), so the callback
+// and the fetch service are wrapped and timed. Every dispatch is wrapped as well:
+// besides its wall time, each thread's CPU time inside the worker is taken, and
+// the busiest thread's is what the stage would last on an otherwise idle machine.
+using Clock = std::chrono::steady_clock;
+constexpr int kMaxThreads = 16;
+
+double threadCpuSeconds() {
+    timespec ts;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return ts.tv_sec + ts.tv_nsec * 1e-9;
+}
+double processCpuSeconds() {
+    timespec ts;
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return ts.tv_sec + ts.tv_nsec * 1e-9;
+}
+double since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+struct FrameTimes {
+    double wall, callerCpu, processCpu;         // func_proc, host cache excluded
+    double stageWall[kStages], stageBusy[kStages];
+    bool ran[kStages];
+};
+
+BOOL (*realProc)(FILTER *, FILTER_PROC_INFO *) = nullptr;
+PIXEL_YC *(*realFetch)(FILTER *, void *, int, int *, int *) = nullptr;
+BOOL (*realExec)(MULTI_THREAD_FUNC, void *, void *) = nullptr;
+EXFUNC timedServices;
+FrameTimes frameTimes;
+
+struct Dispatch {
+    MULTI_THREAD_FUNC worker;
+    void *param1;
+    double cpu[kMaxThreads];
+};
+
+void timedWorker(int thread_id, int thread_num, void *param1, void *param2) {
+    auto *d = static_cast<Dispatch *>(param1);
+    const double start = threadCpuSeconds();
+    d->worker(thread_id, thread_num, d->param1, param2);
+    if (thread_id < kMaxThreads) d->cpu[thread_id] = threadCpuSeconds() - start;
+}
+
+BOOL timedExec(MULTI_THREAD_FUNC worker, void *param1, void *param2) {
+    Dispatch d{worker, param1, {}};
+    const auto start = Clock::now();
+    const BOOL result = realExec(timedWorker, &d, param2);
+    const int s = stageOf(worker);
+    if (s >= 0) {
+        frameTimes.stageWall[s] += since(start);
+        frameTimes.stageBusy[s] += *std::max_element(d.cpu, d.cpu + kMaxThreads);
+        frameTimes.ran[s] = true;
+    }
+    return result;
+}
+
+PIXEL_YC *timedFetch(FILTER *fp, void *editp, int n, int *w, int *h) {
+    const auto start = Clock::now();
+    const double cpu = threadCpuSeconds(), all = processCpuSeconds();
+    PIXEL_YC *image = realFetch(fp, editp, n, w, h);
+    frameTimes.callerCpu -= threadCpuSeconds() - cpu;
+    frameTimes.processCpu -= processCpuSeconds() - all;
+    frameTimes.wall -= since(start);
+    return image;
+}
+
+BOOL timedProc(FILTER *fp, FILTER_PROC_INFO *fpip) {
+    const auto start = Clock::now();
+    const double cpu = threadCpuSeconds(), all = processCpuSeconds();
+    const BOOL result = realProc(fp, fpip);
+    frameTimes.callerCpu += threadCpuSeconds() - cpu;
+    frameTimes.processCpu += processCpuSeconds() - all;
+    frameTimes.wall += since(start);
+    return result;
+}
+
+void timeFilterCalls(FILTER *fp) {
+    realProc = fp->func_proc;
+    fp->func_proc = timedProc;
+    timedServices = *fp->exfunc;
+    realFetch = timedServices.get_ycp_filtering_cache_ex;
+    timedServices.get_ycp_filtering_cache_ex = timedFetch;
+    realExec = timedServices.exec_multi_thread_func;
+    timedServices.exec_multi_thread_func = timedExec;
+    fp->exfunc = &timedServices;
+}
+
+struct Options {
+    int frames = 30;
+    std::vector<std::pair<int, int>> sizes = {{720, 480}, {1920, 1080}};
+    std::vector<int> threads = {1, 2};
+    bool hash = false;
+    bool stageCpu = false;
+};
+
+// Medians over the timed frames, in milliseconds; -1 for a stage that did not run.
+struct RunResult {
+    double frameMs;           // wall time of func_proc, host cache excluded
+    double pathMs;            // the caller's own CPU time plus each stage's busiest thread
+    double cpuMs;             // CPU time of all threads
+    double stageMs[kStages];  // wall time per stage
+    double stageBusyMs[kStages];
+    std::uint64_t hash;
+};
+
+// A camera-like scene: smooth gradients, a checker of soft edges, horizontal motion
+// and noise from a fixed generator, the same on every run.
+class SceneSource {
+public:
+    SceneSource(int w, int h) : w_(w), h_(h), wave_(w + 4096), rowWave_(h) {
+        for (std::size_t i = 0; i < wave_.size(); ++i) wave_[i] = static_cast<float>(900 * std::sin(i * 0.05));
+        for (int y = 0; y < h; ++y) rowWave_[y] = static_cast<float>(std::cos(y * 0.04));
+    }
+    void fill(int n, PIXEL_YC *image, int pitch) const {
+        std::uint32_t state = 0x9E3779B9u * static_cast<std::uint32_t>(n + 1);
+        auto noise = [&state](int amplitude) {
+            state = state * 1664525u + 1013904223u;
+            return static_cast<int>((state >> 16) % (2 * amplitude + 1)) - amplitude;
+        };
+        const int shift = (2 * n) % 4096;
+        for (int y = 0; y < h_; ++y) {
+            PIXEL_YC *row = image + static_cast<std::size_t>(y) * pitch;
+            for (int x = 0; x < w_; ++x) {
+                const int u = x + shift;
+                const int luma = 2048 + static_cast<int>(wave_[u] * rowWave_[y]) + ((u / 48 + y / 48) % 2 ? 250 : -250);
+                row[x] = {static_cast<std::int16_t>(luma + noise(16)),
+                          static_cast<std::int16_t>(static_cast<int>(wave_[u / 2] / 3) + noise(8)),
+                          static_cast<std::int16_t>(static_cast<int>(-wave_[(u + y) / 3] / 4) + noise(8))};
+            }
+        }
+    }
+
+private:
+    int w_, h_;
+    std::vector<float> wave_, rowWave_;
+};
+
+double median(std::vector<double> v) {
+    if (v.empty()) return -1;
+    std::sort(v.begin(), v.end());
+    const std::size_t n = v.size();
+    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+RunResult runFilter(int w, int h, int threads, bool prepasses, int frames, bool hash) {
+    const SceneSource scene(w, h);
+    q5host::Host host(&linkedFilterTable, threads);
+    timeFilterCalls(host.filter());
+    host.init();
+    if (prepasses) {
+        host.setCheck(2, 1);
+        host.setCheck(3, 1);
+    }
+    host.update();
+    q5host::ClipInfo clip;
+    clip.width = w;
+    clip.height = h;
+    clip.frameCount = frames + 8;
+    host.setClip(clip, [&](int n, PIXEL_YC *image, int pitch) {
+        scene.fill(n, image, pitch);
+        return true;
+    });
+
+    RunResult result{};
+    result.hash = 14695981039346656037ull;
+    std::vector<double> wall, path, cpu;
+    std::vector<std::vector<double>> stageWall(kStages), stageBusy(kStages);
+    const int warmup = 3;  // the first frame fills the whole ring
+    for (int n = 0; n < warmup + frames; ++n) {
+        frameTimes = {};
+        host.process(n);
+        if (hash)
+            for (const PIXEL_YC &p : host.outputPicture())
+                for (std::int16_t v : {p.y, p.cb, p.cr})
+                    for (int byte = 0; byte < 2; ++byte) {
+                        result.hash ^= (static_cast<std::uint16_t>(v) >> (8 * byte)) & 0xFF;
+                        result.hash *= 1099511628211ull;
+                    }
+        if (n < warmup) continue;
+        const FrameTimes &t = frameTimes;
+        double busy = t.callerCpu;
+        for (int s = 0; s < kStages; ++s) {
+            if (!t.ran[s]) continue;
+            stageWall[s].push_back(t.stageWall[s] * 1e3);
+            stageBusy[s].push_back(t.stageBusy[s] * 1e3);
+            busy += t.stageBusy[s];
+        }
+        wall.push_back(t.wall * 1e3);
+        path.push_back(busy * 1e3);
+        cpu.push_back(t.processCpu * 1e3);
+    }
+    result.frameMs = median(wall);
+    result.pathMs = median(path);
+    result.cpuMs = median(cpu);
+    for (int s = 0; s < kStages; ++s) {
+        result.stageMs[s] = median(stageWall[s]);
+        result.stageBusyMs[s] = median(stageBusy[s]);
+    }
+    return result;
+}
+
+// Runs one configuration in a child process; false if the child failed.
+bool runChild(int w, int h, int threads, bool prepasses, const Options &opt, RunResult &result, long &peakKb) {
+    int fds[2];
+    if (pipe(fds) != 0) return false;
+    std::fflush(stdout);
+    const pid_t pid = fork();
+    if (pid < 0) return false;
+    if (pid == 0) {
+        close(fds[0]);
+        const RunResult r = runFilter(w, h, threads, prepasses, opt.frames, opt.hash);
+        const bool ok = write(fds[1], &r, sizeof r) == static_cast<ssize_t>(sizeof r);
+        _exit(ok ? 0 : 1);
+    }
+    close(fds[1]);
+    const bool got = read(fds[0], &result, sizeof result) == static_cast<ssize_t>(sizeof result);
+    close(fds[0]);
+    int status = 0;
+    rusage usage{};
+    wait4(pid, &status, 0, &usage);
+    peakKb = usage.ru_maxrss;
+    return got && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+bool parseList(const char *text, std::vector<int> &out) {
+    out.clear();
+    for (const char *p = text; *p;) {
+        char *end;
+        const long v = std::strtol(p, &end, 10);
+        if (end == p || v <= 0) return false;
+        out.push_back(static_cast<int>(v));
+        p = *end == ',' ? end + 1 : end;
+        if (*end && *end != ',') return false;
+    }
+    return !out.empty();
+}
+
+bool parseSizes(const char *text, std::vector<std::pair<int, int>> &out) {
+    out.clear();
+    std::string s(text);
+    std::size_t at = 0;
+    while (at < s.size()) {
+        const std::size_t comma = std::min(s.find(',', at), s.size());
+        int w = 0, h = 0;
+        if (std::sscanf(s.substr(at, comma - at).c_str(), "%dx%d", &w, &h) != 2 || w <= 0 || h <= 0 ||
+            w > 1920 || h > 1088)
+            return false;
+        out.push_back({w, h});
+        at = comma + 1;
+    }
+    return !out.empty();
+}
+
+int usage() {
+    std::fprintf(stderr, "usage: q5perf [--frames N] [--sizes WxH,...] [--threads T,...] [--stage-cpu] [--hash]\n");
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    Options opt;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (a == "--frames" && hasValue) {
+            opt.frames = std::atoi(argv[++i]);
+            if (opt.frames <= 0) return usage();
+        } else if (a == "--sizes" && hasValue) {
+            if (!parseSizes(argv[++i], opt.sizes)) return usage();
+        } else if (a == "--threads" && hasValue) {
+            std::vector<int> t;
+            if (!parseList(argv[++i], t) || *std::max_element(t.begin(), t.end()) > 16) return usage();
+            opt.threads = t;
+        } else if (a == "--hash") {
+            opt.hash = true;
+        } else if (a == "--stage-cpu") {
+            opt.stageCpu = true;
+        } else {
+            return usage();
+        }
+    }
+
+    double load[3] = {};
+    getloadavg(load, 3);
+    std::printf("q5perf: %d timed frames per run after 3 that fill the ring; medians, ms per frame;\n"
+                "frame = wall time of the filter, path = its busiest thread per stage (CPU time),\n"
+                "cpu = all threads; stages: %s; load average %.2f %.2f %.2f on %ld processors\n",
+                opt.frames, opt.stageCpu ? "busiest thread's CPU time" : "wall time", load[0], load[1], load[2],
+                sysconf(_SC_NPROCESSORS_ONLN));
+    std::printf("%-9s %3s %-9s %7s %7s %7s %7s", "size", "thr", "settings", "fps", "frame", "path", "cpu");
+    for (const char *name : kStageNames) std::printf(" %6s", name);
+    std::printf(" %7s %7s%s\n", "peakMB", "bufMB", opt.hash ? "  output hash" : "");
+
+    int failures = 0;
+    for (auto [w, h] : opt.sizes)
+        for (int threads : opt.threads)
+            for (bool prepasses : {false, true}) {
+                RunResult r{};
+                long peakKb = 0;
+                if (!runChild(w, h, threads, prepasses, opt, r, peakKb)) {
+                    std::printf("%dx%d, %d threads: the run failed\n", w, h, threads);
+                    ++failures;
+                    continue;
+                }
+                // The module's own buffers for this picture's size class.
+                const int w16 = (w + 15) & ~15, h16 = (h + 15) & ~15;
+                const SizeClass sc = w16 <= 720 && h16 <= 480 ? SizeClass{832, 512}
+                                     : w16 <= 1440           ? SizeClass{1536, 1280}
+                                                             : SizeClass{2048, 1280};
+                const WorkBufferSizes sz = workBufferSizes(sc);
+                const double buffers = static_cast<double>(sz.lumaBlock + 2 * sz.chromaBlock + 2 * sz.chromaAux +
+                                                           kScratchSets * (2 * sz.scratchWide + sz.scratch112 +
+                                                                           sz.scratchQuarter + sz.scratchHalf +
+                                                                           sz.scratch400));
+                char size[24];
+                std::snprintf(size, sizeof size, "%dx%d", w, h);
+                std::printf("%-9s %3d %-9s %7.2f %7.2f %7.2f %7.2f", size, threads,
+                            prepasses ? "+prepass" : "default", 1e3 / r.frameMs, r.frameMs, r.pathMs, r.cpuMs);
+                for (double ms : opt.stageCpu ? r.stageBusyMs : r.stageMs) {
+                    if (ms < 0)
+                        std::printf(" %6s", "-");
+                    else
+                        std::printf(" %6.2f", ms);
+                }
+                std::printf(" %7.1f %7.1f", peakKb / 1024.0, buffers / (1 << 20));
+                if (opt.hash) std::printf("  %016llx", static_cast<unsigned long long>(r.hash));
+                std::printf("\n");
+            }
+    return failures ? 1 : 0;
+}
