@@ -20,6 +20,7 @@ enum class ChromaPlane { Cb, Cr };
 
 /// Imports picture columns [firstColumn, endColumn) of luma, splits each vertically
 /// with coring, and leaves low over high band in the yWork column (margins included).
+/// Eight neighbouring columns go through the octet kernels together.
 void verticalLumaColumns(const FILTER_PROC_INFO *fpip, int firstColumn, const AnalysisParams *params,
                          int endColumn, int thread_id) noexcept;
 
@@ -28,12 +29,6 @@ void verticalLumaColumns(const FILTER_PROC_INFO *fpip, int firstColumn, const An
 template <ChromaPlane P>
 void verticalChromaColumns(const FILTER_PROC_INFO *fpip, const AnalysisParams *params,
                            int thread_id) noexcept;
-
-/// topPadCount copies of the first sample, count samples pixelStep pixels apart, then
-/// bottomPadCount copies of the last sample read, as floats.
-template <ChromaPlane P>
-void importChromaColumn(const PIXEL_YC *start, int count, int topPadCount, int bottomPadCount,
-                        long pixelStep, float *output) noexcept;
 
 /// Analyses yWork rows [firstRow, endRow) horizontally into the slot's lines of
 /// yRingA and yRingB; firstLineOffset = 3 * stride * firstRow.

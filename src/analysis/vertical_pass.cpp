@@ -2,82 +2,169 @@
 // geometry with edge extension and analysed vertically with coring. Luma leaves as
 // a one-level vertical split in yWork for the horizontal pass; chroma (every even
 // column) goes, fully analysed, straight into the slot's lines of its rings.
-#include <xmmintrin.h>
+#include <emmintrin.h>
 
 #include <cstring>
 
 #include "analysis/analysis.h"
 #include "core/core.h"
 #include "host/pipeline.h"
+#include "wavelet/taps.h"
 #include "wavelet/wavelet.h"
 
 namespace {
 
-// Samples of one component as exact floats: edge copies, the samples themselves,
-// edge copies of the last one.
-template <std::int16_t PIXEL_YC::*Component>
-void importColumn(const PIXEL_YC *start, int count, int topPadCount, int bottomPadCount,
-                  long pixelStep, float *output) noexcept {
-    const float first = static_cast<float>(start->*Component);
-    for (int i = 0; i < topPadCount; ++i) output[i] = first;
-    float *body = output + topPadCount;
-    for (int i = 0; i < count; ++i) body[i] = static_cast<float>(start[i * pixelStep].*Component);
-    const float last = body[count - 1];
-    float *bottom = body + count;
-    for (int i = 0; i < bottomPadCount; ++i) bottom[i] = last;
+constexpr int kLanes = 8;  // columns side by side in an octet line
+constexpr int kStripOctets = 8;
+constexpr int kStripColumns = kLanes * kStripOctets;
+
+// The 24 words (y, cb, cr of eight pixels) at a pixel, sign-extended to 32 bits in
+// six vectors: words 0-3, 4-7, 8-11, 12-15, 16-19 and 20-23.
+struct Words {
+    __m128i w[6];
+    explicit Words(const PIXEL_YC *px) noexcept {
+        const auto *p = reinterpret_cast<const __m128i *>(px);
+        for (int i = 0; i < 3; ++i) {
+            const __m128i v = _mm_loadu_si128(p + i);
+            w[2 * i] = _mm_srai_epi32(_mm_unpacklo_epi16(v, v), 16);
+            w[2 * i + 1] = _mm_srai_epi32(_mm_unpackhi_epi16(v, v), 16);
+        }
+    }
+    __m128 f(int i) const noexcept { return _mm_castsi128_ps(w[i]); }
+};
+
+// Picks words (a[i], a[j], b[k], b[l]) as an int32 vector.
+template <int I, int J, int K, int L>
+__m128 pick(__m128 a, __m128 b) noexcept {
+    return _mm_shuffle_ps(a, b, _MM_SHUFFLE(L, K, J, I));
 }
 
-// Luma of `count` neighbouring picture columns as the vertical analysis sees them
-// (frame mode: rows in order; field mode: field 0 above field 1), into lines
-// `spacing` floats apart. The columns are read together so that each source row
-// is visited once for all of them.
-void importLumaColumns(const PIXEL_YC *source, int count, long pitch, int h, int rows, bool fieldMode,
-                       float *lines, int spacing) noexcept {
-    auto run = [&](const PIXEL_YC *first, int n, int pad, long step, int offset) noexcept {
-        for (int k = 0; k < count; ++k) {
-            float *line = lines + k * spacing + offset;
-            const float top = first[k].y;
-            for (int i = 0; i < pad; ++i) line[i] = top;
+// One row of an octet: the component of pixels 0..7 (step 1, luma) or of pixels
+// 0, 2, .., 14 (step 2, chroma) as eight floats.
+template <std::int16_t PIXEL_YC::*Component, int Step>
+void importRow(const PIXEL_YC *px, float *out) noexcept {
+    static_assert(Step == 2 || Component == &PIXEL_YC::y, "luma takes every pixel, chroma every second");
+    for (int half = 0; half < 2; ++half) {
+        __m128 v;
+        if constexpr (Step == 1) {
+            // y of pixels 4h .. 4h+3: words 12h + 0, 3, 6, 9.
+            const Words w(px);
+            const __m128 a = w.f(3 * half), b = w.f(3 * half + 1), c = w.f(3 * half + 2);
+            v = pick<0, 3, 0, 2>(a, pick<2, 0, 1, 0>(b, c));
+        } else {
+            // Pixels 8h .. 8h+7; cb of the even ones: words 1, 7, 13, 19; cr: 2, 8, 14, 20.
+            const Words w(px + 8 * half);
+            if constexpr (Component == &PIXEL_YC::cb)
+                v = pick<0, 2, 0, 2>(pick<1, 0, 3, 0>(w.f(0), w.f(1)), pick<1, 0, 3, 0>(w.f(3), w.f(4)));
+            else
+                v = pick<0, 2, 0, 2>(pick<2, 0, 0, 0>(w.f(0), w.f(2)), pick<2, 0, 0, 0>(w.f(3), w.f(5)));
         }
-        for (int i = 0; i < n; ++i) {
-            const PIXEL_YC *px = first + i * step;
-            for (int k = 0; k < count; ++k) lines[k * spacing + offset + pad + i] = px[k].y;
-        }
-        for (int k = 0; k < count; ++k) {
-            float *bottom = lines + k * spacing + offset + pad + n;
-            const float last = bottom[-1];
-            for (int i = 0; i < pad; ++i) bottom[i] = last;
-        }
-    };
-    if (!fieldMode) {
-        run(source, h, (rows - h) / 2, pitch, 0);
-    } else {
-        run(source, h / 2, (rows - h) / 4, 2 * pitch, 0);
-        run(source + pitch, h / 2, (rows - h) / 4, 2 * pitch, rows / 2);
+        _mm_store_ps(out + 4 * half, _mm_cvtepi32_ps(_mm_castps_si128(v)));
     }
 }
 
-struct LineBuffers {
-    float *s0, *s1, *s2, *mask;
-};
-
-// The thread's scratchWide0 carved into four lines `spacing` floats apart.
-LineBuffers lineBuffers(int thread_id, int spacing) noexcept {
-    float *base = workBuffers.scratch[thread_id].scratchWide0;
-    return {base, base + spacing, base + 2 * spacing, base + 3 * spacing};
+// One component of a strip of `octets` column octets (the last with `lastLanes`
+// columns) into their octet lines, `octetFloats` apart: topPadCount copies of the
+// first row, `count` rows `rowStep` pixels apart, bottomPadCount copies of the last.
+// Each source row is read once for the whole strip. Lanes past `lastLanes` repeat
+// the last column, so they carry ordinary numbers.
+template <std::int16_t PIXEL_YC::*Component, int Step>
+void importStrip(const PIXEL_YC *start, int octets, int lastLanes, int count, int topPadCount,
+                 int bottomPadCount, long rowStep, float *strip, long octetFloats) noexcept {
+    const PIXEL_YC *px = start;
+    for (int i = 0; i < count; ++i, px += rowStep) {
+        float *out = strip + kLanes * (topPadCount + i);
+        for (int o = 0; o < octets; ++o, out += octetFloats) {
+            const PIXEL_YC *first = px + o * kLanes * Step;
+            if (o < octets - 1 || lastLanes == kLanes) {
+                importRow<Component, Step>(first, out);
+            } else {
+                for (int k = 0; k < kLanes; ++k)
+                    out[k] = static_cast<float>(first[Step * (k < lastLanes ? k : lastLanes - 1)].*Component);
+            }
+        }
+    }
+    for (int o = 0; o < octets; ++o) {
+        float *line = strip + o * octetFloats;
+        const __m128 top0 = _mm_load_ps(line + kLanes * topPadCount);
+        const __m128 top1 = _mm_load_ps(line + kLanes * topPadCount + 4);
+        for (int i = 0; i < topPadCount; ++i) {
+            _mm_store_ps(line + kLanes * i, top0);
+            _mm_store_ps(line + kLanes * i + 4, top1);
+        }
+        float *bottom = line + kLanes * (topPadCount + count);
+        const __m128 last0 = _mm_load_ps(bottom - kLanes), last1 = _mm_load_ps(bottom - kLanes + 4);
+        for (int i = 0; i < bottomPadCount; ++i) {
+            _mm_store_ps(bottom + kLanes * i, last0);
+            _mm_store_ps(bottom + kLanes * i + 4, last1);
+        }
+    }
 }
 
-// One analysis level with coring; the H2 band always goes to s2.
-void analyseLevel(int level, bool chroma, int fullLength, float *in, float *out,
-                  const LineBuffers &b, float flatThreshold, float coefThreshold) noexcept {
-    const int n = fullLength >> (level - 1);
-    waveletKernels.forwardLevel(n, in, out, b.s2);
-    waveletKernels.flatMask(level, chroma, b.mask, fullLength, out, b.s2, flatThreshold);
-    waveletKernels.coreBands(n, out, b.s2, coefThreshold, b.mask);
+// A strip of column octets as the vertical analysis sees them (frame mode: rows in
+// order; field mode: field 0 above field 1), `rows` positions each.
+template <std::int16_t PIXEL_YC::*Component, int Step>
+void importColumns(const PIXEL_YC *first, int octets, int lastLanes, long pitch, int h, int rows, bool fieldMode,
+                   float *strip) noexcept {
+    const long octetFloats = static_cast<long>(kLanes) * rows;
+    if (!fieldMode) {
+        const int pad = (rows - h) / 2;
+        importStrip<Component, Step>(first, octets, lastLanes, h, pad, pad, pitch, strip, octetFloats);
+    } else {
+        const int pad = (rows - h) / 4;
+        importStrip<Component, Step>(first, octets, lastLanes, h / 2, pad, pad, 2 * pitch, strip, octetFloats);
+        importStrip<Component, Step>(first + pitch, octets, lastLanes, h / 2, pad, pad, 2 * pitch,
+                                     strip + kLanes * (rows / 2), octetFloats);
+    }
+}
+
+// The thread's octet scratch: three work lines, then a strip of kStripOctets lines.
+struct OctetLines {
+    float *s0, *s1, *s2, *strip;
+};
+
+OctetLines octetLines(int thread_id, int rows) noexcept {
+    float *base = octetScratch(thread_id);
+    const long line = static_cast<long>(kLanes) * rows;
+    return {base, base + line, base + 2 * line, base + 3 * line};
+}
+
+// One analysis level with coring on eight columns; the H2 band always goes to s2.
+void analyseLevel(int level, int fullLength, float *in, float *out, float *s2, float flatThreshold,
+                  float coefThreshold, float keepSmallBound) noexcept {
+    const int n = fullLength >> level;
+    waveletKernels.forwardOctets(2 * n, in, out, s2);
+    waveletKernels.shrinkOctets(n, out, s2, flatThreshold, coefThreshold, keepSmallBound);
 }
 
 void fillRowSpan(float *row, int first, int end, float value) noexcept {
     for (int c = first; c < end; ++c) row[c] = value;
+}
+
+// Writes count positions from `first` of each of `lanes` lines of an octet into
+// consecutive ring lines (slot groups only): two 4 x 4 transposes turn four
+// positions of the eight lanes into one group of four positions per line.
+void storeOctetToRing(float *firstSlotLine, long lineFloats, int lanes, const float *src, int first,
+                      int count) noexcept {
+    for (int j = first; j < first + count; j += 4) {
+        const float *at = src + kLanes * j;
+        for (int half = 0; half < 2; ++half) {
+            __m128 r0 = _mm_load_ps(at + 4 * half), r1 = _mm_load_ps(at + kLanes + 4 * half);
+            __m128 r2 = _mm_load_ps(at + 2 * kLanes + 4 * half), r3 = _mm_load_ps(at + 3 * kLanes + 4 * half);
+            _MM_TRANSPOSE4_PS(r0, r1, r2, r3);
+            const __m128 line[4] = {r0, r1, r2, r3};
+            for (int k = 0; k < 4 && 4 * half + k < lanes; ++k)
+                _mm_stream_ps(firstSlotLine + (4 * half + k) * lineFloats + 3L * j, line[k]);
+        }
+    }
+}
+
+// The same for one lane into one ring line.
+void storeOctetLaneToRing(float *slotLine, int lane, const float *src, int first, int count) noexcept {
+    const float *at = src + kLanes * first + lane;
+    float *dst = slotLine + 3L * first;
+    for (int j = 0; j < count; j += 4, at += 4 * kLanes)
+        _mm_stream_ps(dst + 3 * j, _mm_setr_ps(at[0], at[kLanes], at[2 * kLanes], at[3 * kLanes]));
 }
 
 }  // namespace
@@ -90,55 +177,51 @@ void verticalLumaColumns(const FILTER_PROC_INFO *fpip, int firstColumn, const An
     const int h = fpip->h;
     const long pitch = fpip->max_w;
     const int leftPad = (stride - w) / 2;
-    const LineBuffers b = lineBuffers(thread_id, stride);
+    const OctetLines b = octetLines(thread_id, rows);
+    const long octetFloats = static_cast<long>(kLanes) * rows;
     const NrStrengths &s = nrStrengths;
+    const float keepSmall = s.animeMode ? 0.0f : wavelet_taps::kKeepSmallBound;
     float *yWork = workBuffers.yWork;
-    // Columns go in batches of four through the thread's second wide scratch (free
-    // until the horizontal pass): one imported column per line, later its result.
-    // Reading and writing four neighbouring columns per row costs one pass of the
-    // large row strides instead of four.
-    constexpr int kBatch = 4;
-    float *batch = workBuffers.scratch[thread_id].scratchWide1;
 
-    for (int x0 = firstColumn; x0 < endColumn; x0 += kBatch) {
-        const int count = endColumn - x0 < kBatch ? endColumn - x0 : kBatch;
-        importLumaColumns(params->source + x0, count, pitch, h, rows, params->fieldMode, batch, stride);
-        for (int k = 0; k < count; ++k) {
-            float *column = batch + k * stride;
+    // Strips of up to kStripOctets x 8 columns: the source rows and the yWork rows
+    // are each visited once per strip, and within it eight neighbouring columns go
+    // through the octet kernels together, one in each lane.
+    for (int xs = firstColumn; xs < endColumn; xs += kStripColumns) {
+        const int columns = endColumn - xs < kStripColumns ? endColumn - xs : kStripColumns;
+        const int octets = (columns + kLanes - 1) / kLanes;
+        const int lastLanes = columns - kLanes * (octets - 1);
+        importColumns<&PIXEL_YC::y, 1>(params->source + xs, octets, lastLanes, pitch, h, rows, params->fieldMode,
+                                       b.strip);
+        for (int o = 0; o < octets; ++o) {
+            float *column = b.strip + o * octetFloats;
             // Band buffers alternate so each level reads the previous level's L.
-            analyseLevel(1, false, rows, column, b.s1, b, s.lumaFlatThreshold[0], s.lumaCoefThreshold[0]);
-            analyseLevel(2, false, rows, b.s1, b.s0, b, s.lumaFlatThreshold[1], s.lumaCoefThreshold[1]);
-            analyseLevel(3, false, rows, b.s0, b.s1, b, s.lumaFlatThreshold[2], s.lumaCoefThreshold[2]);
-            analyseLevel(4, false, rows, b.s1, b.s0, b, s.lumaFlatThreshold[3], s.lumaCoefThreshold[3]);
+            analyseLevel(1, rows, column, b.s1, b.s2, s.lumaFlatThreshold[0], s.lumaCoefThreshold[0], keepSmall);
+            analyseLevel(2, rows, b.s1, b.s0, b.s2, s.lumaFlatThreshold[1], s.lumaCoefThreshold[1], keepSmall);
+            analyseLevel(3, rows, b.s0, b.s1, b.s2, s.lumaFlatThreshold[2], s.lumaCoefThreshold[2], keepSmall);
+            analyseLevel(4, rows, b.s1, b.s0, b.s2, s.lumaFlatThreshold[3], s.lumaCoefThreshold[3], keepSmall);
             // Back up to the plain one-level split: each inverse step lands exactly on
             // the low band of the buffer that already holds the next finer H1 band.
-            waveletKernels.inverseLevel(b.s0, b.s2, rows / 16, b.s1);
-            waveletKernels.inverseLevel(b.s1, b.s2, rows / 8, b.s0);
-            waveletKernels.inverseLevel(b.s0, b.s2, rows / 4, b.s1);
-            waveletKernels.mergeLowBand(b.s1, rows / 2, b.s2);
-            std::memcpy(column, b.s2, static_cast<std::size_t>(rows) * sizeof(float));
+            waveletKernels.inverseOctets(b.s0, b.s2, rows / 16, b.s1);
+            waveletKernels.inverseOctets(b.s1, b.s2, rows / 8, b.s0);
+            waveletKernels.inverseOctets(b.s0, b.s2, rows / 4, b.s1);
+            // lo(1) over H2(1), back into the strip in place of the imported columns.
+            waveletKernels.mergeLowBandOctets(b.s1, rows / 2, column, kLanes);
+            std::memcpy(column + octetFloats / 2, b.s2 + octetFloats / 2, octetFloats / 2 * sizeof(float));
         }
 
-        const bool leftEdge = x0 == 0;
-        const bool rightEdge = x0 + count == w;
-        const float *last = batch + (count - 1) * stride;
+        const bool leftEdge = xs == 0;
+        const bool rightEdge = xs + columns == w;
         for (int r = 0; r < rows; ++r) {
             float *row = yWork + static_cast<long>(r) * stride;
-            for (int k = 0; k < count; ++k) row[leftPad + x0 + k] = batch[k * stride + r];
+            float *dst = row + leftPad + xs;
+            const float *src = b.strip + kLanes * r;
+            for (int o = 0; o < octets; ++o, dst += kLanes, src += octetFloats)
+                std::memcpy(dst, src, (o < octets - 1 ? kLanes : lastLanes) * sizeof(float));
             // The margins repeat the nearest picture column.
-            if (leftEdge) fillRowSpan(row, 0, leftPad, batch[r]);
-            if (rightEdge) fillRowSpan(row, leftPad + w, stride, last[r]);
+            if (leftEdge) fillRowSpan(row, 0, leftPad, row[leftPad]);
+            if (rightEdge) fillRowSpan(row, leftPad + w, stride, row[leftPad + w - 1]);
         }
     }
-}
-
-template <ChromaPlane P>
-void importChromaColumn(const PIXEL_YC *start, int count, int topPadCount, int bottomPadCount,
-                        long pixelStep, float *output) noexcept {
-    if constexpr (P == ChromaPlane::Cb)
-        importColumn<&PIXEL_YC::cb>(start, count, topPadCount, bottomPadCount, pixelStep, output);
-    else
-        importColumn<&PIXEL_YC::cr>(start, count, topPadCount, bottomPadCount, pixelStep, output);
 }
 
 template <ChromaPlane P>
@@ -150,61 +233,69 @@ void verticalChromaColumns(const FILTER_PROC_INFO *fpip, const AnalysisParams *p
     const int h = fpip->h;
     const long pitch = fpip->max_w;
     const int chromaPad = (stride - w) / 4;
-    const LineBuffers b = lineBuffers(thread_id, rows);
+    const OctetLines b = octetLines(thread_id, rows);
+    const long octetFloats = static_cast<long>(kLanes) * rows;
     const NrStrengths &s = nrStrengths;
-    const bool fieldMode = s.fieldMode;
     const long lineFloats = 3L * rows;
-    float *lineA = (P == ChromaPlane::Cb ? workBuffers.cbRingA : workBuffers.crRingA) + 4 * params->slot;
-    float *lineB = (P == ChromaPlane::Cb ? workBuffers.cbRingB : workBuffers.crRingB) + 4 * params->slot;
+    float *ringA = (P == ChromaPlane::Cb ? workBuffers.cbRingA : workBuffers.crRingA) + 4 * params->slot;
+    float *ringB = (P == ChromaPlane::Cb ? workBuffers.cbRingB : workBuffers.crRingB) + 4 * params->slot;
+    constexpr auto component = P == ChromaPlane::Cb ? &PIXEL_YC::cb : &PIXEL_YC::cr;
 
     // Ring A: L(4), H1(4) .. H1(1); ring B: H2(5) .. H2(1), nothing below rows/32.
-    auto writeLine = [&]() noexcept {
-        storeRingPositions(lineA, b.s1, 0, rows / 8);
-        storeRingPositions(lineA, b.s0, rows / 8, rows / 8);
-        storeRingPositions(lineA, b.s1, rows / 4, rows / 4);
-        storeRingPositions(lineA, b.s0, rows / 2, rows / 2);
-        storeRingPositions(lineB, nullptr, 0, rows / 32);
-        storeRingPositions(lineB, b.s2, rows / 32, rows - rows / 32);
-        lineA += lineFloats;
-        lineB += lineFloats;
+    auto writeLines = [&](long firstLine, int lanes) noexcept {
+        float *a = ringA + firstLine * lineFloats, *bb = ringB + firstLine * lineFloats;
+        storeOctetToRing(a, lineFloats, lanes, b.s1, 0, rows / 8);
+        storeOctetToRing(a, lineFloats, lanes, b.s0, rows / 8, rows / 8);
+        storeOctetToRing(a, lineFloats, lanes, b.s1, rows / 4, rows / 4);
+        storeOctetToRing(a, lineFloats, lanes, b.s0, rows / 2, rows / 2);
+        for (int k = 0; k < lanes; ++k) storeRingPositions(bb + k * lineFloats, nullptr, 0, rows / 32);
+        storeOctetToRing(bb, lineFloats, lanes, b.s2, rows / 32, rows - rows / 32);
+    };
+    // A margin line: a copy of one lane's line.
+    auto writeMargin = [&](long line, int lane) noexcept {
+        float *a = ringA + line * lineFloats, *bb = ringB + line * lineFloats;
+        storeOctetLaneToRing(a, lane, b.s1, 0, rows / 8);
+        storeOctetLaneToRing(a, lane, b.s0, rows / 8, rows / 8);
+        storeOctetLaneToRing(a, lane, b.s1, rows / 4, rows / 4);
+        storeOctetLaneToRing(a, lane, b.s0, rows / 2, rows / 2);
+        storeRingPositions(bb, nullptr, 0, rows / 32);
+        storeOctetLaneToRing(bb, lane, b.s2, rows / 32, rows - rows / 32);
     };
 
-    for (int x = 0; x < w; x += 2) {
-        const PIXEL_YC *column = params->source + x;
-        if (!fieldMode) {
-            // Two halves, so that each call carries one edge extension.
-            const int pad = (rows - h) / 2;
-            importChromaColumn<P>(column, h / 2, pad, 0, pitch, b.s1);
-            importChromaColumn<P>(column + (h / 2) * pitch, h / 2, 0, pad, pitch, b.s1 + pad + h / 2);
-        } else {
-            const int pad = (rows - h) / 4;
-            importChromaColumn<P>(column, h / 2, pad, pad, 2 * pitch, b.s1);
-            importChromaColumn<P>(column + pitch, h / 2, pad, pad, 2 * pitch, b.s1 + rows / 2);
-        }
-        for (int level = 1; level <= 5; ++level) {
-            float *in = level % 2 ? b.s1 : b.s0;
-            float *out = level % 2 ? b.s0 : b.s1;
-            analyseLevel(level, true, rows, in, out, b, s.chromaFlatThreshold[level - 1],
-                         s.chromaCoefThreshold[level - 1]);
-        }
-        // Level 5 folds back into L(4); the ring keeps four levels.
-        waveletKernels.inverseLevel(b.s0, b.s2, rows / 32, b.s1);
+    // Strips of chroma columns (every second picture column), imported in one sweep
+    // over the source rows, then eight columns at a time through the octet kernels.
+    const int chromaColumns = w / 2;
+    for (int cs = 0; cs < chromaColumns; cs += kStripColumns) {
+        const int columns = chromaColumns - cs < kStripColumns ? chromaColumns - cs : kStripColumns;
+        const int octets = (columns + kLanes - 1) / kLanes;
+        const int lastLanes = columns - kLanes * (octets - 1);
+        importColumns<component, 2>(params->source + 2 * cs, octets, lastLanes, pitch, h, rows, s.fieldMode,
+                                    b.strip);
+        for (int o = 0; o < octets; ++o) {
+            const int lanes = o < octets - 1 ? kLanes : lastLanes;
+            for (int level = 1; level <= 5; ++level) {
+                float *in = level == 1 ? b.strip + o * octetFloats : level % 2 ? b.s1 : b.s0;
+                float *out = level % 2 ? b.s0 : b.s1;
+                analyseLevel(level, rows, in, out, b.s2, s.chromaFlatThreshold[level - 1],
+                             s.chromaCoefThreshold[level - 1], 0.0f);
+            }
+            // Level 5 folds back into L(4); the ring keeps four levels.
+            waveletKernels.inverseOctets(b.s0, b.s2, rows / 32, b.s1);
 
-        if (x == 0)
-            for (int i = 0; i < chromaPad; ++i) writeLine();
-        writeLine();
+            const long firstLine = chromaPad + cs + kLanes * o;
+            writeLines(firstLine, lanes);
+            if (firstLine == chromaPad)
+                for (long line = 0; line < chromaPad; ++line) writeMargin(line, 0);
+            if (firstLine + lanes == chromaPad + chromaColumns)
+                for (long line = firstLine + lanes; line < stride / 2; ++line) writeMargin(line, lanes - 1);
+        }
     }
-    for (int i = 0; i < chromaPad; ++i) writeLine();
 }
 
 template void verticalChromaColumns<ChromaPlane::Cb>(const FILTER_PROC_INFO *, const AnalysisParams *,
                                                      int) noexcept;
 template void verticalChromaColumns<ChromaPlane::Cr>(const FILTER_PROC_INFO *, const AnalysisParams *,
                                                      int) noexcept;
-template void importChromaColumn<ChromaPlane::Cb>(const PIXEL_YC *, int, int, int, long,
-                                                  float *) noexcept;
-template void importChromaColumn<ChromaPlane::Cr>(const PIXEL_YC *, int, int, int, long,
-                                                  float *) noexcept;
 
 void verticalAnalysisWorker(int thread_id, int thread_num, void *param1, void *param2) noexcept {
     const auto *params = static_cast<const AnalysisParams *>(param1);

@@ -31,7 +31,13 @@ struct ScratchSet {
     std::int16_t *scratchQuarter;  // (stride / 4) * 6 bytes, zeroed when (re)allocated
     std::int16_t *scratchHalf;     // stride * 2 bytes
     std::int16_t *scratch400;      // 400 bytes
+    float *scratchOctets;          // rows * 352 + 32 bytes: eleven octet lines for the column passes
 };
+
+/// The thread's scratchOctets as kOctetLines octet lines of `rows` positions (eight
+/// floats each), 32-byte aligned, one after the other.
+constexpr int kOctetLines = 11;
+float *octetScratch(int thread) noexcept;
 
 constexpr int kScratchSets = 4;
 
@@ -57,7 +63,7 @@ extern WorkBuffers workBuffers;
 /// Byte sizes of every buffer for a size class.
 struct WorkBufferSizes {
     std::size_t lumaBlock, chromaBlock, chromaAux;
-    std::size_t scratchWide, scratch112, scratchQuarter, scratchHalf, scratch400;
+    std::size_t scratchWide, scratch112, scratchQuarter, scratchHalf, scratch400, scratchOctets;
 };
 WorkBufferSizes workBufferSizes(SizeClass sc) noexcept;
 

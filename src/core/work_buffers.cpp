@@ -1,5 +1,5 @@
 // The working buffers: ring and work planes carved from five large blocks, and
-// six scratch buffers for each of four worker threads. Allocated for the largest
+// seven scratch buffers for each of four worker threads. Allocated for the largest
 // size class at load and again on every change of the rounded frame size, never
 // per frame. Every buffer is 16-byte aligned for aligned 128-bit loads and stores.
 #include <cstdint>
@@ -67,7 +67,14 @@ WorkBufferSizes workBufferSizes(SizeClass sc) noexcept {
     s.scratchQuarter = (stride / 4) * 6;
     s.scratchHalf = stride * 2;
     s.scratch400 = 400;
+    // Eight columns side by side in each line; 32 more bytes to align on 32.
+    s.scratchOctets = rows * 8 * sizeof(float) * kOctetLines + 32;
     return s;
+}
+
+float *octetScratch(int thread) noexcept {
+    const auto address = reinterpret_cast<std::uintptr_t>(workBuffers.scratch[thread].scratchOctets);
+    return reinterpret_cast<float *>((address + 31) & ~static_cast<std::uintptr_t>(31));
 }
 
 bool allocateWorkBuffers() noexcept {
@@ -83,6 +90,7 @@ bool allocateWorkBuffers() noexcept {
             ok = false;
         ok &= resize(set.scratchHalf, sz.scratchHalf);
         ok &= resize(set.scratch400, sz.scratch400);
+        ok &= resize(set.scratchOctets, sz.scratchOctets);
     }
 
     const std::size_t plane = static_cast<std::size_t>(sizeClass.rows) * sizeClass.stride;
@@ -124,6 +132,7 @@ void releaseWorkBuffers() noexcept {
         release(set.scratchQuarter);
         release(set.scratchHalf);
         release(set.scratch400);
+        release(set.scratchOctets);
     }
     WorkBuffers &b = workBuffers;
     release(b.lumaBlock);

@@ -4,11 +4,15 @@
 const WaveletKernels kScalarWaveletKernels = {
     forwardLevelScalar, flatMaskScalar,     coreBandsScalar,
     inverseLevelScalar, mergeLowBandScalar, inverseD4Scalar,
+    forwardOctetsScalar, shrinkOctetsScalar, inverseOctetsScalar,
+    mergeLowBandOctetsScalar, inverseD4OctetsScalar,
 };
 
 const WaveletKernels kSse3WaveletKernels = {
     forwardLevelSse3, flatMaskSse3,     coreBandsSse3,
     inverseLevelSse3, mergeLowBandSse3, inverseD4Sse3,
+    forwardOctetsSse3, shrinkOctetsSse3, inverseOctetsSse3,
+    mergeLowBandOctetsSse3, inverseD4OctetsSse3,
 };
 
 // Scalar until func_init has checked the processor, so nothing runs SSE3 code

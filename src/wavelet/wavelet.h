@@ -37,6 +37,36 @@ void mergeLowBandSse3(const float *bandBuffer, int n, float *output) noexcept;
 void inverseD4Scalar(const float *source, int n, float *output) noexcept;
 void inverseD4Sse3(const float *source, int n, float *output) noexcept;
 
+// ---- Octet kernels ----------------------------------------------------------
+// An octet line holds eight lines side by side: position i of line k is float
+// 8i + k, 16-byte aligned. The octet kernels run the kernels above on all eight
+// lines at once, each lane with the same sums in the same order (results equal up
+// to the sign of an exact zero), so that a column pass can keep eight neighbouring
+// columns in the lanes instead of gathering every column into a line.
+
+/// forwardLevel on eight lines.
+void forwardOctetsScalar(int N, const float *source, float *bandBuffer, float *h2Buffer) noexcept;
+void forwardOctetsSse3(int N, const float *source, float *bandBuffer, float *h2Buffer) noexcept;
+
+/// flatMask and coreBands of one level in one sweep over the detail positions
+/// [n, 2n): keepSmallBound is 0.4 for luma without anime mode, else 0.
+void shrinkOctetsScalar(int n, float *bandBuffer, float *h2Buffer, float flatThreshold, float coefThreshold,
+                        float keepSmallBound) noexcept;
+void shrinkOctetsSse3(int n, float *bandBuffer, float *h2Buffer, float flatThreshold, float coefThreshold,
+                      float keepSmallBound) noexcept;
+
+/// inverseLevel on eight lines.
+void inverseOctetsScalar(const float *bandBuffer, const float *h2Buffer, int n, float *output) noexcept;
+void inverseOctetsSse3(const float *bandBuffer, const float *h2Buffer, int n, float *output) noexcept;
+
+/// mergeLowBand on eight lines; output position j goes to output + outputStep * j.
+void mergeLowBandOctetsScalar(const float *bandBuffer, int n, float *output, long outputStep) noexcept;
+void mergeLowBandOctetsSse3(const float *bandBuffer, int n, float *output, long outputStep) noexcept;
+
+/// inverseD4 on eight lines; output position j goes to output + outputStep * j.
+void inverseD4OctetsScalar(const float *source, int n, float *output, long outputStep) noexcept;
+void inverseD4OctetsSse3(const float *source, int n, float *output, long outputStep) noexcept;
+
 struct WaveletKernels {
     void (*forwardLevel)(int, const float *, float *, float *) noexcept;
     void (*flatMask)(int, bool, float *, int, const float *, const float *, float) noexcept;
@@ -44,6 +74,11 @@ struct WaveletKernels {
     void (*inverseLevel)(const float *, const float *, int, float *) noexcept;
     void (*mergeLowBand)(const float *, int, float *) noexcept;
     void (*inverseD4)(const float *, int, float *) noexcept;
+    void (*forwardOctets)(int, const float *, float *, float *) noexcept;
+    void (*shrinkOctets)(int, float *, float *, float, float, float) noexcept;
+    void (*inverseOctets)(const float *, const float *, int, float *) noexcept;
+    void (*mergeLowBandOctets)(const float *, int, float *, long) noexcept;
+    void (*inverseD4Octets)(const float *, int, float *, long) noexcept;
 };
 
 // State

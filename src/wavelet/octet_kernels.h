@@ -1,0 +1,252 @@
+// Bodies of the octet kernels, written once over an eight-lane vector type so that
+// the scalar, SSE3 and AVX2 builds of them perform the same operations in the same
+// order. Each lane runs exactly the sums of the line kernels (their lane-wise
+// multiply-adds and pairwise horizontal adds), spelled out per output: a column
+// pass can then keep eight columns in the lanes instead of gathering each column
+// into a line. Products with the zero taps that pad the line kernels' windows are
+// left out; adding such a zero can only change the sign of an exact zero, which no
+// later step tells apart.
+//
+// Included only by the octets_*.cpp files, each with its own vector type V:
+//   V::load(const float *), V::store(float *, V), V::set1(float), add, sub, mul,
+//   max (as maxps: the second operand unless the first is greater), absolute,
+//   cmpge, cmpgt, cmplt (all-ones lanes where true), bitAnd, bitOr; and a filter
+//   tap type V::Tap made once per call by V::tap(float), with V::mul(V, Tap).
+#pragma once
+
+#include "wavelet/taps.h"
+
+namespace octet_kernels {
+
+using namespace wavelet_taps;
+
+constexpr int kLanes = 8;
+
+// Ten-tap L and H1 filters at offsets -4..+5 (index k + 4).
+inline constexpr float kL[10] = {-0.0301851816f, -0.05228227f, 0.257657647f, 0.478628516f, 0.397747576f,
+                                 0.397747576f,   0.0958957449f, -0.125075132f, -0.0140089914f, 0.00808809511f};
+inline constexpr float kH1[10] = {0.00808809511f, 0.0140089914f, -0.125075132f, -0.225305259f, 0.173603699f,
+                                  0.438768744f,   -0.00433439715f, -0.257657647f, -0.05228227f, 0.0301851816f};
+static_assert(kL[0] == kForwardLEven[0] && kL[9] == kForwardLEven[9] && kH1[0] == kForwardH1Even[0] &&
+                  kH1[9] == kForwardH1Even[9] && kL[0] == kForwardLOdd[2] && kH1[9] == kForwardH1Odd[11],
+              "the octet taps are the line kernels' taps");
+
+template <class V>
+struct Kernels {
+    using Tap = typename V::Tap;
+
+    struct ForwardTaps {
+        Tap l[10], h1[10], g[4];
+        ForwardTaps() noexcept {
+            for (int k = 0; k < 10; ++k) {
+                l[k] = V::tap(kL[k]);
+                h1[k] = V::tap(kH1[k]);
+            }
+            for (int k = 0; k < 4; ++k) g[k] = V::tap(kForwardH2Even[k]);
+        }
+    };
+
+    // One output of a ten-tap filter from x[2m - 4 .. 2m + 5] (x[k + 4] below). The
+    // line kernel's lanes hold (-4, 0, +4), (-3, +1, +5), (-2, +2) and (-1, +3),
+    // summed pairwise; for odd m the two-term lanes come first, which the
+    // commutative outer add makes the same number.
+    static V tenTap(const V *x, const Tap *t) noexcept {
+        const V a = V::add(V::add(V::mul(x[0], t[0]), V::mul(x[4], t[4])), V::mul(x[8], t[8]));
+        const V b = V::add(V::add(V::mul(x[1], t[1]), V::mul(x[5], t[5])), V::mul(x[9], t[9]));
+        const V c = V::add(V::mul(x[2], t[2]), V::mul(x[6], t[6]));
+        const V d = V::add(V::mul(x[3], t[3]), V::mul(x[7], t[7]));
+        return V::add(V::add(a, b), V::add(c, d));
+    }
+
+    static void forwardOutput(const V *x, const ForwardTaps &t, float *L, float *H1, float *H2) noexcept {
+        V::store(L, tenTap(x, t.l));
+        V::store(H1, tenTap(x, t.h1));
+        V::store(H2, V::add(V::add(V::mul(x[4], t.g[0]), V::mul(x[5], t.g[1])),
+                            V::add(V::mul(x[6], t.g[2]), V::mul(x[7], t.g[3]))));
+    }
+
+    static void forward(int N, const float *source, float *bandBuffer, float *h2Buffer) noexcept {
+        const ForwardTaps t;
+        const int n = N / 2;
+        float *L = bandBuffer, *H1 = bandBuffer + kLanes * n, *H2 = h2Buffer + kLanes * n;
+        auto wrapped = [&](int m) noexcept {
+            V x[10];
+            for (int k = 0; k < 10; ++k) {
+                int i = 2 * m - 4 + k;
+                i = i < 0 ? i + N : (i >= N ? i - N : i);
+                x[k] = V::load(source + kLanes * i);
+            }
+            forwardOutput(x, t, L + kLanes * m, H1 + kLanes * m, H2 + kLanes * m);
+        };
+        // Outputs 0, 1 reach back past x[0], outputs n-2, n-1 past x[N-1].
+        wrapped(0);
+        wrapped(1);
+        for (int m = 2; m < n - 2; ++m) {
+            const float *s = source + kLanes * (2 * m - 4);
+            V x[10];
+            for (int k = 0; k < 10; ++k) x[k] = V::load(s + kLanes * k);
+            forwardOutput(x, t, L + kLanes * m, H1 + kLanes * m, H2 + kLanes * m);
+        }
+        wrapped(n - 2);
+        wrapped(n - 1);
+    }
+
+    // The structure test of one band at one position, as the line kernel's single
+    // compare of max(|bend|, |at|).
+    static V structure(V before, V at, V after, V T, Tap two) noexcept {
+        const V bend = V::sub(V::sub(V::mul(at, two), before), after);
+        return V::cmpge(V::max(V::absolute(bend), V::absolute(at)), T);
+    }
+
+    // The flat mask and the coring of one level's detail positions [n, 2n) in one
+    // sweep; the mask of a position needs its neighbours before they are cored, so
+    // the sweep carries them along.
+    template <bool KeepSmall>
+    static void shrink(int n, float *bandBuffer, float *h2Buffer, float flatThreshold, float coefThreshold,
+                       float keepSmallBound) noexcept {
+        float *u = bandBuffer + kLanes * n, *v = h2Buffer + kLanes * n;
+        const V T = V::set1(flatThreshold), P = V::set1(keepSmallBound);
+        const V C = V::set1(coefThreshold == 0.0f ? kZeroThresholdReplacement : coefThreshold);
+        const Tap two = V::tap(2.0f);
+        V atU = V::load(u), atV = V::load(v);
+        V beforeU = atU, beforeV = atV;  // the edge value repeated
+        for (int i = 0; i < n; ++i) {
+            const bool last = i == n - 1;
+            const V afterU = last ? atU : V::load(u + kLanes * (i + 1));
+            const V afterV = last ? atV : V::load(v + kLanes * (i + 1));
+            V marked = V::bitOr(structure(beforeU, atU, afterU, T, two), structure(beforeV, atV, afterV, T, two));
+            if (KeepSmall)
+                marked = V::bitOr(marked, V::bitOr(V::cmplt(V::absolute(atU), P), V::cmplt(V::absolute(atV), P)));
+            V::store(u + kLanes * i, V::bitAnd(atU, V::bitOr(marked, V::cmpgt(V::absolute(atU), C))));
+            V::store(v + kLanes * i, V::bitAnd(atV, V::bitOr(marked, V::cmpgt(V::absolute(atV), C))));
+            beforeU = atU;
+            beforeV = atV;
+            atU = afterU;
+            atV = afterV;
+        }
+    }
+
+    struct InverseTaps {
+        Tap t[2][12];
+        InverseTaps() noexcept {
+            for (int k = 0; k < 12; ++k) {
+                t[0][k] = V::tap(kInverseEven[k]);
+                t[1][k] = V::tap(kInverseOdd[k]);
+            }
+        }
+    };
+
+    // Output pair m from L[m-2 .. m+2] (l), H1[m-2 .. m+2] (h) and H2[m-1], H2[m] (d).
+    static void inversePair(const V *l, const V *h, const V *d, const InverseTaps &taps, float *out) noexcept {
+        for (int parity = 0; parity < 2; ++parity) {
+            const Tap *t = taps.t[parity];
+            const V l0 = V::add(V::add(V::mul(l[0], t[0]), V::mul(h[0], t[4])), V::mul(l[4], t[8]));
+            const V l1 = V::add(V::add(V::mul(l[1], t[1]), V::mul(h[1], t[5])), V::mul(h[4], t[9]));
+            const V l2 = V::add(V::add(V::mul(l[2], t[2]), V::mul(h[2], t[6])), V::mul(d[0], t[10]));
+            const V l3 = V::add(V::add(V::mul(l[3], t[3]), V::mul(h[3], t[7])), V::mul(d[1], t[11]));
+            V::store(out + kLanes * parity, V::add(V::add(l0, l1), V::add(l2, l3)));
+        }
+    }
+
+    static void inverse(const float *bandBuffer, const float *h2Buffer, int n, float *output) noexcept {
+        const InverseTaps t;
+        const float *L = bandBuffer, *H1 = bandBuffer + kLanes * n, *H2 = h2Buffer + kLanes * n;
+        auto wrapped = [&](int m) noexcept {
+            V l[5], h[5], d[2];
+            for (int k = 0; k < 5; ++k) {
+                int i = m - 2 + k;
+                i = i < 0 ? i + n : (i >= n ? i - n : i);
+                l[k] = V::load(L + kLanes * i);
+                h[k] = V::load(H1 + kLanes * i);
+            }
+            d[0] = V::load(H2 + kLanes * (m == 0 ? n - 1 : m - 1));
+            d[1] = V::load(H2 + kLanes * m);
+            inversePair(l, h, d, t, output + 2 * kLanes * m);
+        };
+        wrapped(0);
+        wrapped(1);
+        for (int m = 2; m < n - 2; ++m) {
+            V l[5], h[5];
+            for (int k = 0; k < 5; ++k) {
+                l[k] = V::load(L + kLanes * (m - 2 + k));
+                h[k] = V::load(H1 + kLanes * (m - 2 + k));
+            }
+            const V d[2] = {V::load(H2 + kLanes * (m - 1)), V::load(H2 + kLanes * m)};
+            inversePair(l, h, d, t, output + 2 * kLanes * m);
+        }
+        wrapped(n - 2);
+        wrapped(n - 1);
+    }
+
+    static void mergeLowBand(const float *bandBuffer, int n, float *output, long outputStep) noexcept {
+        const float *L = bandBuffer, *H1 = bandBuffer + kLanes * n;
+        Tap a[4], b[4];
+        for (int k = 0; k < 4; ++k) {
+            a[k] = V::tap(kMergeL[k]);
+            b[k] = V::tap(kMergeH1[k]);
+        }
+        for (int j = 0; j < n; ++j) {
+            // Offsets -1 .. +2, periodic.
+            const int i0 = j == 0 ? n - 1 : j - 1, i2 = j + 1 >= n ? j + 1 - n : j + 1,
+                      i3 = j + 2 >= n ? j + 2 - n : j + 2;
+            V s = V::mul(V::load(L + kLanes * i0), a[0]);
+            s = V::add(s, V::mul(V::load(H1 + kLanes * i0), b[0]));
+            s = V::add(s, V::mul(V::load(L + kLanes * j), a[1]));
+            s = V::add(s, V::mul(V::load(H1 + kLanes * j), b[1]));
+            s = V::add(s, V::mul(V::load(L + kLanes * i2), a[2]));
+            s = V::add(s, V::mul(V::load(H1 + kLanes * i2), b[2]));
+            s = V::add(s, V::mul(V::load(L + kLanes * i3), a[3]));
+            s = V::add(s, V::mul(V::load(H1 + kLanes * i3), b[3]));
+            V::store(output + outputStep * j, s);
+        }
+    }
+
+    static void inverseD4(const float *source, int n, float *output, long outputStep) noexcept {
+        const float *lo = source, *hi = source + kLanes * n;
+        const Tap e0 = V::tap(h0), e1 = V::tap(h2), e2 = V::tap(h3), e3 = V::tap(h1);
+        const Tap o0 = V::tap(h1), o1 = V::tap(h3), o2 = V::tap(-h2), o3 = V::tap(-h0);
+        for (int p = 0; p < n; ++p) {
+            const int q = p == 0 ? n - 1 : p - 1;
+            const V l = V::load(lo + kLanes * p), lb = V::load(lo + kLanes * q);
+            const V h = V::load(hi + kLanes * p), hb = V::load(hi + kLanes * q);
+            V even = V::mul(l, e0);
+            even = V::add(even, V::mul(lb, e1));
+            even = V::add(even, V::mul(h, e2));
+            even = V::add(even, V::mul(hb, e3));
+            V odd = V::mul(l, o0);
+            odd = V::add(odd, V::mul(lb, o1));
+            odd = V::add(odd, V::mul(h, o2));
+            odd = V::add(odd, V::mul(hb, o3));
+            V::store(output + outputStep * (2 * p), even);
+            V::store(output + outputStep * (2 * p + 1), odd);
+        }
+    }
+};
+
+}  // namespace octet_kernels
+
+// Defines the five octet kernels with the given name suffix over vector type V.
+#define Q5_DEFINE_OCTET_KERNELS(V, Suffix)                                                                  \
+    void forwardOctets##Suffix(int N, const float *source, float *bandBuffer, float *h2Buffer) noexcept {  \
+        octet_kernels::Kernels<V>::forward(N, source, bandBuffer, h2Buffer);                                \
+    }                                                                                                       \
+    void shrinkOctets##Suffix(int n, float *bandBuffer, float *h2Buffer, float flatThreshold,               \
+                              float coefThreshold, float keepSmallBound) noexcept {                         \
+        if (keepSmallBound > 0.0f)                                                                          \
+            octet_kernels::Kernels<V>::shrink<true>(n, bandBuffer, h2Buffer, flatThreshold, coefThreshold,  \
+                                                    keepSmallBound);                                        \
+        else                                                                                                \
+            octet_kernels::Kernels<V>::shrink<false>(n, bandBuffer, h2Buffer, flatThreshold, coefThreshold, \
+                                                     keepSmallBound);                                       \
+    }                                                                                                       \
+    void inverseOctets##Suffix(const float *bandBuffer, const float *h2Buffer, int n, float *output)        \
+        noexcept {                                                                                          \
+        octet_kernels::Kernels<V>::inverse(bandBuffer, h2Buffer, n, output);                                \
+    }                                                                                                       \
+    void mergeLowBandOctets##Suffix(const float *bandBuffer, int n, float *output, long outputStep)         \
+        noexcept {                                                                                          \
+        octet_kernels::Kernels<V>::mergeLowBand(bandBuffer, n, output, outputStep);                         \
+    }                                                                                                       \
+    void inverseD4Octets##Suffix(const float *source, int n, float *output, long outputStep) noexcept {    \
+        octet_kernels::Kernels<V>::inverseD4(source, n, output, outputStep);                                \
+    }
