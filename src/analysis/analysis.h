@@ -36,6 +36,6 @@ void horizontalLumaRows(int thread_id, const AnalysisParams *params, int firstRo
                         long firstLineOffset) noexcept;
 
 /// Writes count positions of src into one ring line, the slot's groups only, with
-/// non-temporal stores (zeros when src is null). slotLine = the ring line's first
+/// 16-byte stores (zeros when src is null). slotLine = the ring line's first
 /// float plus 4 * slot; first and count are multiples of 4.
 void storeRingPositions(float *slotLine, const float *src, int first, int count) noexcept;

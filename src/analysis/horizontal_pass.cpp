@@ -1,7 +1,7 @@
 // Horizontal pass: every row of yWork (vertical low rows over vertical high rows)
 // is analysed over four levels, the two coarsest cored, and stored into the frame's
 // slot of yRingA and yRingB. Rows go through all levels in scratch, so the only
-// large writes are the two ring lines, sent past the cache.
+// large writes are the two ring lines.
 #include <xmmintrin.h>
 
 #include "analysis/analysis.h"
@@ -12,14 +12,17 @@
 void storeRingPositions(float *slotLine, const float *src, int first, int count) noexcept {
     // Position j of the slot sits at float 3 * j of its line (j a multiple of 4):
     // one 16-byte group of this slot every 48 bytes, the other slots untouched.
+    // Ordinary stores: a slot fills only a third of each cache line, and
+    // non-temporal stores of partial lines cost two to three times as much
+    // (bench/README.md).
     float *dst = slotLine + 3L * first;
     if (!src) {
         const __m128 zero = _mm_setzero_ps();
-        for (int j = 0; j < count; j += 4) _mm_stream_ps(dst + 3 * j, zero);
+        for (int j = 0; j < count; j += 4) _mm_store_ps(dst + 3 * j, zero);
         return;
     }
     const float *in = src + first;
-    for (int j = 0; j < count; j += 4) _mm_stream_ps(dst + 3 * j, _mm_load_ps(in + j));
+    for (int j = 0; j < count; j += 4) _mm_store_ps(dst + 3 * j, _mm_load_ps(in + j));
 }
 
 void horizontalLumaRows(int thread_id, const AnalysisParams *params, int firstRow, int endRow,
@@ -75,5 +78,4 @@ void horizontalAnalysisWorker(int thread_id, int thread_num, void *param1, void 
         const int first = rows * q / 4;
         horizontalLumaRows(thread_id, params, first, rows * (q + 1) / 4, 3L * stride * first);
     }
-    _mm_sfence();  // the ring lines are read by other threads in the next stage
 }

@@ -154,7 +154,7 @@ void storeOctetToRing(float *firstSlotLine, long lineFloats, int lanes, const fl
             _MM_TRANSPOSE4_PS(r0, r1, r2, r3);
             const __m128 line[4] = {r0, r1, r2, r3};
             for (int k = 0; k < 4 && 4 * half + k < lanes; ++k)
-                _mm_stream_ps(firstSlotLine + (4 * half + k) * lineFloats + 3L * j, line[k]);
+                _mm_store_ps(firstSlotLine + (4 * half + k) * lineFloats + 3L * j, line[k]);
         }
     }
 }
@@ -164,7 +164,7 @@ void storeOctetLaneToRing(float *slotLine, int lane, const float *src, int first
     const float *at = src + kLanes * first + lane;
     float *dst = slotLine + 3L * first;
     for (int j = 0; j < count; j += 4, at += 4 * kLanes)
-        _mm_stream_ps(dst + 3 * j, _mm_setr_ps(at[0], at[kLanes], at[2 * kLanes], at[3 * kLanes]));
+        _mm_store_ps(dst + 3 * j, _mm_setr_ps(at[0], at[kLanes], at[2 * kLanes], at[3 * kLanes]));
 }
 
 }  // namespace
@@ -315,7 +315,4 @@ void verticalAnalysisWorker(int thread_id, int thread_num, void *param1, void *p
     if (owner[1] == thread_id) verticalLumaColumns(fpip, w / 2, params, w, thread_id);
     if (owner[2] == thread_id) verticalChromaColumns<ChromaPlane::Cb>(fpip, params, thread_id);
     if (owner[3] == thread_id) verticalChromaColumns<ChromaPlane::Cr>(fpip, params, thread_id);
-    // The ring lines went out as non-temporal stores; make them visible before the
-    // host's barrier lets other threads read them.
-    _mm_sfence();
 }
