@@ -17,6 +17,7 @@ namespace {
 constexpr int kLanes = 8;  // columns side by side in an octet line
 constexpr int kStripOctets = 8;
 constexpr int kStripColumns = kLanes * kStripOctets;
+constexpr int kPrefetchRows = 16;
 
 // The 24 words (y, cb, cr of eight pixels) at a pixel, sign-extended to 32 bits in
 // six vectors: words 0-3, 4-7, 8-11, 12-15, 16-19 and 20-23.
@@ -72,7 +73,14 @@ template <std::int16_t PIXEL_YC::*Component, int Step>
 void importStrip(const PIXEL_YC *start, int octets, int lastLanes, int count, int topPadCount,
                  int bottomPadCount, long rowStep, float *strip, long octetFloats) noexcept {
     const PIXEL_YC *px = start;
+    // The rows are too far apart for the processor to see the pattern: fetch the
+    // strip's part of a row well ahead of its use.
+    const long stripBytes = static_cast<long>(octets) * kLanes * Step * sizeof(PIXEL_YC);
     for (int i = 0; i < count; ++i, px += rowStep) {
+        if (i + kPrefetchRows < count) {
+            const char *ahead = reinterpret_cast<const char *>(px + kPrefetchRows * rowStep);
+            for (long at = 0; at < stripBytes + 63; at += 64) _mm_prefetch(ahead + at, _MM_HINT_T0);
+        }
         float *out = strip + kLanes * (topPadCount + i);
         for (int o = 0; o < octets; ++o, out += octetFloats) {
             const PIXEL_YC *first = px + o * kLanes * Step;
@@ -281,7 +289,6 @@ void verticalChromaColumns(const FILTER_PROC_INFO *fpip, const AnalysisParams *p
             }
             // Level 5 folds back into L(4); the ring keeps four levels.
             waveletKernels.inverseOctets(b.s0, b.s2, rows / 32, b.s1);
-
             const long firstLine = chromaPad + cs + kLanes * o;
             writeLines(firstLine, lanes);
             if (firstLine == chromaPad)
