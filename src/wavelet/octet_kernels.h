@@ -46,47 +46,46 @@ struct Kernels {
         }
     };
 
-    // One output of a ten-tap filter from x[2m - 4 .. 2m + 5] (x[k + 4] below). The
+    // One output of a ten-tap filter from x[2m - 4 .. 2m + 5], octets at x + 8k. The
     // line kernel's lanes hold (-4, 0, +4), (-3, +1, +5), (-2, +2) and (-1, +3),
     // summed pairwise; for odd m the two-term lanes come first, which the
     // commutative outer add makes the same number.
-    static V tenTap(const V *x, const Tap *t) noexcept {
-        const V a = V::add(V::add(V::mul(x[0], t[0]), V::mul(x[4], t[4])), V::mul(x[8], t[8]));
-        const V b = V::add(V::add(V::mul(x[1], t[1]), V::mul(x[5], t[5])), V::mul(x[9], t[9]));
-        const V c = V::add(V::mul(x[2], t[2]), V::mul(x[6], t[6]));
-        const V d = V::add(V::mul(x[3], t[3]), V::mul(x[7], t[7]));
+    static V tenTap(const float *x, const Tap *t) noexcept {
+        auto at = [x](int k) noexcept { return V::load(x + kLanes * k); };
+        const V a = V::add(V::add(V::mul(at(0), t[0]), V::mul(at(4), t[4])), V::mul(at(8), t[8]));
+        const V b = V::add(V::add(V::mul(at(1), t[1]), V::mul(at(5), t[5])), V::mul(at(9), t[9]));
+        const V c = V::add(V::mul(at(2), t[2]), V::mul(at(6), t[6]));
+        const V d = V::add(V::mul(at(3), t[3]), V::mul(at(7), t[7]));
         return V::add(V::add(a, b), V::add(c, d));
     }
 
-    static void forwardOutput(const V *x, const ForwardTaps &t, float *L, float *H1, float *H2) noexcept {
+    static void forwardOutput(const float *x, const ForwardTaps &t, float *L, float *H1, float *H2) noexcept {
         V::store(L, tenTap(x, t.l));
         V::store(H1, tenTap(x, t.h1));
-        V::store(H2, V::add(V::add(V::mul(x[4], t.g[0]), V::mul(x[5], t.g[1])),
-                            V::add(V::mul(x[6], t.g[2]), V::mul(x[7], t.g[3]))));
+        auto at = [x](int k) noexcept { return V::load(x + kLanes * k); };
+        V::store(H2, V::add(V::add(V::mul(at(4), t.g[0]), V::mul(at(5), t.g[1])),
+                            V::add(V::mul(at(6), t.g[2]), V::mul(at(7), t.g[3]))));
     }
 
     static void forward(int N, const float *source, float *bandBuffer, float *h2Buffer) noexcept {
         const ForwardTaps t;
         const int n = N / 2;
         float *L = bandBuffer, *H1 = bandBuffer + kLanes * n, *H2 = h2Buffer + kLanes * n;
+        // Outputs 0, 1 reach back past x[0], outputs n-2, n-1 past x[N-1]: their
+        // windows are assembled first.
         auto wrapped = [&](int m) noexcept {
-            V x[10];
+            alignas(32) float window[10 * kLanes];
             for (int k = 0; k < 10; ++k) {
                 int i = 2 * m - 4 + k;
                 i = i < 0 ? i + N : (i >= N ? i - N : i);
-                x[k] = V::load(source + kLanes * i);
+                for (int lane = 0; lane < kLanes; ++lane) window[kLanes * k + lane] = source[kLanes * i + lane];
             }
-            forwardOutput(x, t, L + kLanes * m, H1 + kLanes * m, H2 + kLanes * m);
+            forwardOutput(window, t, L + kLanes * m, H1 + kLanes * m, H2 + kLanes * m);
         };
-        // Outputs 0, 1 reach back past x[0], outputs n-2, n-1 past x[N-1].
         wrapped(0);
         wrapped(1);
-        for (int m = 2; m < n - 2; ++m) {
-            const float *s = source + kLanes * (2 * m - 4);
-            V x[10];
-            for (int k = 0; k < 10; ++k) x[k] = V::load(s + kLanes * k);
-            forwardOutput(x, t, L + kLanes * m, H1 + kLanes * m, H2 + kLanes * m);
-        }
+        for (int m = 2; m < n - 2; ++m)
+            forwardOutput(source + kLanes * (2 * m - 4), t, L + kLanes * m, H1 + kLanes * m, H2 + kLanes * m);
         wrapped(n - 2);
         wrapped(n - 1);
     }
@@ -136,14 +135,18 @@ struct Kernels {
         }
     };
 
-    // Output pair m from L[m-2 .. m+2] (l), H1[m-2 .. m+2] (h) and H2[m-1], H2[m] (d).
-    static void inversePair(const V *l, const V *h, const V *d, const InverseTaps &taps, float *out) noexcept {
+    // Output pair m from L[m-2 .. m+2] (octets at l + 8k), H1[m-2 .. m+2] (at h) and
+    // H2[m-1], H2[m] (at d0 and d1).
+    static void inversePair(const float *l, const float *h, const float *d0, const float *d1,
+                            const InverseTaps &taps, float *out) noexcept {
+        auto L = [l](int k) noexcept { return V::load(l + kLanes * k); };
+        auto H = [h](int k) noexcept { return V::load(h + kLanes * k); };
         for (int parity = 0; parity < 2; ++parity) {
             const Tap *t = taps.t[parity];
-            const V l0 = V::add(V::add(V::mul(l[0], t[0]), V::mul(h[0], t[4])), V::mul(l[4], t[8]));
-            const V l1 = V::add(V::add(V::mul(l[1], t[1]), V::mul(h[1], t[5])), V::mul(h[4], t[9]));
-            const V l2 = V::add(V::add(V::mul(l[2], t[2]), V::mul(h[2], t[6])), V::mul(d[0], t[10]));
-            const V l3 = V::add(V::add(V::mul(l[3], t[3]), V::mul(h[3], t[7])), V::mul(d[1], t[11]));
+            const V l0 = V::add(V::add(V::mul(L(0), t[0]), V::mul(H(0), t[4])), V::mul(L(4), t[8]));
+            const V l1 = V::add(V::add(V::mul(L(1), t[1]), V::mul(H(1), t[5])), V::mul(H(4), t[9]));
+            const V l2 = V::add(V::add(V::mul(L(2), t[2]), V::mul(H(2), t[6])), V::mul(V::load(d0), t[10]));
+            const V l3 = V::add(V::add(V::mul(L(3), t[3]), V::mul(H(3), t[7])), V::mul(V::load(d1), t[11]));
             V::store(out + kLanes * parity, V::add(V::add(l0, l1), V::add(l2, l3)));
         }
     }
@@ -151,29 +154,24 @@ struct Kernels {
     static void inverse(const float *bandBuffer, const float *h2Buffer, int n, float *output) noexcept {
         const InverseTaps t;
         const float *L = bandBuffer, *H1 = bandBuffer + kLanes * n, *H2 = h2Buffer + kLanes * n;
+        // Pairs 0, 1 reach back past the band starts, pairs n-2, n-1 past their ends.
         auto wrapped = [&](int m) noexcept {
-            V l[5], h[5], d[2];
+            alignas(32) float l[5 * kLanes], h[5 * kLanes];
             for (int k = 0; k < 5; ++k) {
                 int i = m - 2 + k;
                 i = i < 0 ? i + n : (i >= n ? i - n : i);
-                l[k] = V::load(L + kLanes * i);
-                h[k] = V::load(H1 + kLanes * i);
+                for (int lane = 0; lane < kLanes; ++lane) {
+                    l[kLanes * k + lane] = L[kLanes * i + lane];
+                    h[kLanes * k + lane] = H1[kLanes * i + lane];
+                }
             }
-            d[0] = V::load(H2 + kLanes * (m == 0 ? n - 1 : m - 1));
-            d[1] = V::load(H2 + kLanes * m);
-            inversePair(l, h, d, t, output + 2 * kLanes * m);
+            inversePair(l, h, H2 + kLanes * (m == 0 ? n - 1 : m - 1), H2 + kLanes * m, t, output + 2 * kLanes * m);
         };
         wrapped(0);
         wrapped(1);
-        for (int m = 2; m < n - 2; ++m) {
-            V l[5], h[5];
-            for (int k = 0; k < 5; ++k) {
-                l[k] = V::load(L + kLanes * (m - 2 + k));
-                h[k] = V::load(H1 + kLanes * (m - 2 + k));
-            }
-            const V d[2] = {V::load(H2 + kLanes * (m - 1)), V::load(H2 + kLanes * m)};
-            inversePair(l, h, d, t, output + 2 * kLanes * m);
-        }
+        for (int m = 2; m < n - 2; ++m)
+            inversePair(L + kLanes * (m - 2), H1 + kLanes * (m - 2), H2 + kLanes * (m - 1), H2 + kLanes * m, t,
+                        output + 2 * kLanes * m);
         wrapped(n - 2);
         wrapped(n - 1);
     }
