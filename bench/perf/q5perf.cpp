@@ -4,7 +4,8 @@
 // frame and the peak memory of the run. Each run is a child process, so its peak
 // resident size is its own; the child reports over a pipe.
 //
-//   q5perf [--frames N] [--sizes 720x480,1920x1080] [--threads 1,2] [--hash]
+//   q5perf [--frames N] [--sizes 720x480,1920x1080] [--threads 1,2] [--stage-cpu]
+//          [--sse3] [--hash]
 //
 // Every size and thread count runs twice: with the default settings, and with the
 // block and mosquito pre-passes switched on as well (to time them).
@@ -30,6 +31,7 @@
 #include "output/rounding.h"
 #include "prefilter/prefilter.h"
 #include "temporal/temporal.h"
+#include "wavelet/wavelet.h"
 
 namespace {
 
@@ -145,6 +147,7 @@ struct Options {
     std::vector<int> threads = {1, 2};
     bool hash = false;
     bool stageCpu = false;
+    bool sse3 = false;  // keep to the SSE3 kernels where AVX2 would be chosen
 };
 
 // Medians over the timed frames, in milliseconds; -1 for a stage that did not run.
@@ -196,11 +199,13 @@ double median(std::vector<double> v) {
     return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
 }
 
-RunResult runFilter(int w, int h, int threads, bool prepasses, int frames, bool hash) {
+RunResult runFilter(int w, int h, int threads, bool prepasses, const Options &opt) {
+    const int frames = opt.frames;
     const SceneSource scene(w, h);
     q5host::Host host(&linkedFilterTable, threads);
     timeFilterCalls(host.filter());
     host.init();
+    if (opt.sse3) initWaveletKernels(CpuLevel, false);
     if (prepasses) {
         host.setCheck(2, 1);
         host.setCheck(3, 1);
@@ -223,7 +228,7 @@ RunResult runFilter(int w, int h, int threads, bool prepasses, int frames, bool 
     for (int n = 0; n < warmup + frames; ++n) {
         frameTimes = {};
         host.process(n);
-        if (hash)
+        if (opt.hash)
             for (const PIXEL_YC &p : host.outputPicture())
                 for (std::int16_t v : {p.y, p.cb, p.cr})
                     for (int byte = 0; byte < 2; ++byte) {
@@ -262,7 +267,7 @@ bool runChild(int w, int h, int threads, bool prepasses, const Options &opt, Run
     if (pid < 0) return false;
     if (pid == 0) {
         close(fds[0]);
-        const RunResult r = runFilter(w, h, threads, prepasses, opt.frames, opt.hash);
+        const RunResult r = runFilter(w, h, threads, prepasses, opt);
         const bool ok = write(fds[1], &r, sizeof r) == static_cast<ssize_t>(sizeof r);
         _exit(ok ? 0 : 1);
     }
@@ -306,7 +311,7 @@ bool parseSizes(const char *text, std::vector<std::pair<int, int>> &out) {
 }
 
 int usage() {
-    std::fprintf(stderr, "usage: q5perf [--frames N] [--sizes WxH,...] [--threads T,...] [--stage-cpu] [--hash]\n");
+    std::fprintf(stderr, "usage: q5perf [--frames N] [--sizes WxH,...] [--threads T,...] [--stage-cpu] [--sse3] [--hash]\n");
     return 2;
 }
 
@@ -330,6 +335,8 @@ int main(int argc, char **argv) {
             opt.hash = true;
         } else if (a == "--stage-cpu") {
             opt.stageCpu = true;
+        } else if (a == "--sse3") {
+            opt.sse3 = true;
         } else {
             return usage();
         }
@@ -339,9 +346,10 @@ int main(int argc, char **argv) {
     getloadavg(load, 3);
     std::printf("q5perf: %d timed frames per run after 3 that fill the ring; medians, ms per frame;\n"
                 "frame = wall time of the filter, path = its busiest thread per stage (CPU time),\n"
-                "cpu = all threads; stages: %s; load average %.2f %.2f %.2f on %ld processors\n",
+                "cpu = all threads; stages: %s; load average %.2f %.2f %.2f on %ld processors;\n"
+                "kernels: %s\n",
                 opt.frames, opt.stageCpu ? "busiest thread's CPU time" : "wall time", load[0], load[1], load[2],
-                sysconf(_SC_NPROCESSORS_ONLN));
+                sysconf(_SC_NPROCESSORS_ONLN), !opt.sse3 && cpuHasAvx2() ? "AVX2 octets" : "SSE3");
     std::printf("%-9s %3s %-9s %7s %7s %7s %7s", "size", "thr", "settings", "fps", "frame", "path", "cpu");
     for (const char *name : kStageNames) std::printf(" %6s", name);
     std::printf(" %7s %7s%s\n", "peakMB", "bufMB", opt.hash ? "  output hash" : "");

@@ -15,6 +15,10 @@ extern int CpuLevel;
 /// Finds the processor level: CPUID, then one guarded SSE instruction.
 int detectCpuLevel() noexcept;
 
+/// Whether the processor has AVX2 and the system saves its registers, so that the
+/// AVX2 kernels may run (never on Windows, whose module keeps to SSE3).
+bool cpuHasAvx2() noexcept;
+
 // ---- Working buffers --------------------------------------------------------
 
 /// Geometry of the working planes: floats per luma row and rows per plane.

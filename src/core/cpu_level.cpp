@@ -48,3 +48,22 @@ int detectCpuLevel() noexcept {
     if (level > 0 && !sseInstructionsRun()) level = 0;
     return level;
 }
+
+bool cpuHasAvx2() noexcept {
+#if defined(_WIN32)
+    // The Windows module keeps to the SSE3 kernels.
+    return false;
+#else
+    if (!hasCpuid()) return false;
+    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+    if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx)) return false;
+    const bool osSavesYmm = (ecx & (1u << 27)) != 0, avx = (ecx & (1u << 28)) != 0;
+    if (!osSavesYmm || !avx) return false;
+    // The system must save the SSE and AVX register state on task switches (XCR0 bits 1, 2).
+    unsigned xcr0Low, xcr0High;
+    __asm__ volatile(".byte 0x0f, 0x01, 0xd0" : "=a"(xcr0Low), "=d"(xcr0High) : "c"(0));
+    if ((xcr0Low & 6u) != 6u) return false;
+    if (!__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx)) return false;
+    return (ebx & (1u << 5)) != 0;
+#endif
+}

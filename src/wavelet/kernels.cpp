@@ -1,4 +1,5 @@
 // The wavelet kernel tables and the choice between them at load.
+#include "core/core.h"
 #include "wavelet/wavelet.h"
 
 const WaveletKernels kScalarWaveletKernels = {
@@ -15,10 +16,20 @@ const WaveletKernels kSse3WaveletKernels = {
     mergeLowBandOctetsSse3, inverseD4OctetsSse3,
 };
 
+const WaveletKernels kAvx2WaveletKernels = {
+    forwardLevelSse3, flatMaskSse3,     coreBandsSse3,
+    inverseLevelSse3, mergeLowBandSse3, inverseD4Sse3,
+    forwardOctetsAvx2, shrinkOctetsAvx2, inverseOctetsAvx2,
+    mergeLowBandOctetsAvx2, inverseD4OctetsAvx2,
+};
+
 // Scalar until func_init has checked the processor, so nothing runs SSE3 code
 // on a processor without it.
 WaveletKernels waveletKernels = kScalarWaveletKernels;
 
-void initWaveletKernels(int cpuLevel) noexcept {
-    waveletKernels = cpuLevel == 2 ? kSse3WaveletKernels : kScalarWaveletKernels;
+void initWaveletKernels(int cpuLevel, bool allowAvx2) noexcept {
+    if (cpuLevel != 2)
+        waveletKernels = kScalarWaveletKernels;
+    else
+        waveletKernels = allowAvx2 && cpuHasAvx2() ? kAvx2WaveletKernels : kSse3WaveletKernels;
 }

@@ -47,6 +47,7 @@ void inverseD4Sse3(const float *source, int n, float *output) noexcept;
 /// forwardLevel on eight lines.
 void forwardOctetsScalar(int N, const float *source, float *bandBuffer, float *h2Buffer) noexcept;
 void forwardOctetsSse3(int N, const float *source, float *bandBuffer, float *h2Buffer) noexcept;
+void forwardOctetsAvx2(int N, const float *source, float *bandBuffer, float *h2Buffer) noexcept;
 
 /// flatMask and coreBands of one level in one sweep over the detail positions
 /// [n, 2n): keepSmallBound is 0.4 for luma without anime mode, else 0.
@@ -54,18 +55,23 @@ void shrinkOctetsScalar(int n, float *bandBuffer, float *h2Buffer, float flatThr
                         float keepSmallBound) noexcept;
 void shrinkOctetsSse3(int n, float *bandBuffer, float *h2Buffer, float flatThreshold, float coefThreshold,
                       float keepSmallBound) noexcept;
+void shrinkOctetsAvx2(int n, float *bandBuffer, float *h2Buffer, float flatThreshold, float coefThreshold,
+                      float keepSmallBound) noexcept;
 
 /// inverseLevel on eight lines.
 void inverseOctetsScalar(const float *bandBuffer, const float *h2Buffer, int n, float *output) noexcept;
 void inverseOctetsSse3(const float *bandBuffer, const float *h2Buffer, int n, float *output) noexcept;
+void inverseOctetsAvx2(const float *bandBuffer, const float *h2Buffer, int n, float *output) noexcept;
 
 /// mergeLowBand on eight lines; output position j goes to output + outputStep * j.
 void mergeLowBandOctetsScalar(const float *bandBuffer, int n, float *output, long outputStep) noexcept;
 void mergeLowBandOctetsSse3(const float *bandBuffer, int n, float *output, long outputStep) noexcept;
+void mergeLowBandOctetsAvx2(const float *bandBuffer, int n, float *output, long outputStep) noexcept;
 
 /// inverseD4 on eight lines; output position j goes to output + outputStep * j.
 void inverseD4OctetsScalar(const float *source, int n, float *output, long outputStep) noexcept;
 void inverseD4OctetsSse3(const float *source, int n, float *output, long outputStep) noexcept;
+void inverseD4OctetsAvx2(const float *source, int n, float *output, long outputStep) noexcept;
 
 struct WaveletKernels {
     void (*forwardLevel)(int, const float *, float *, float *) noexcept;
@@ -82,10 +88,14 @@ struct WaveletKernels {
 };
 
 // State
-/// Scalar twins at load; initWaveletKernels(2) switches to the SSE3 kernels.
+/// Scalar twins at load; initWaveletKernels(2) switches to the SSE3 kernels, and
+/// to their AVX2 octet kernels where the processor has AVX2.
 extern WaveletKernels waveletKernels;
 extern const WaveletKernels kScalarWaveletKernels;
 extern const WaveletKernels kSse3WaveletKernels;
+/// The SSE3 table with the octet kernels in AVX2 (the same numbers).
+extern const WaveletKernels kAvx2WaveletKernels;
 
-/// Picks the kernels for a processor level (SSE3 at level 2, scalar otherwise).
-void initWaveletKernels(int cpuLevel) noexcept;
+/// Picks the kernels for a processor level (SSE3 at level 2, scalar otherwise);
+/// allowAvx2 = false keeps to SSE3 where AVX2 would be chosen.
+void initWaveletKernels(int cpuLevel, bool allowAvx2 = true) noexcept;

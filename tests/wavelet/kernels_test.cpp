@@ -15,3 +15,18 @@ TEST(WaveletKernels, InitPicksSse3OnlyAtLevelTwo) {
     }
     waveletKernels = saved;
 }
+
+TEST(WaveletKernels, AvxTwoOctetKernelsOnlyWhereTheProcessorRunsThemAndNotWhenRefused) {
+    const WaveletKernels saved = waveletKernels;
+    initWaveletKernels(2);
+    const WaveletKernels &best = cpuHasAvx2() ? kAvx2WaveletKernels : kSse3WaveletKernels;
+    EXPECT_EQ(waveletKernels.forwardOctets, best.forwardOctets);
+    EXPECT_EQ(waveletKernels.inverseD4Octets, best.inverseD4Octets);
+    EXPECT_EQ(waveletKernels.forwardLevel, kSse3WaveletKernels.forwardLevel);
+    initWaveletKernels(2, false);
+    EXPECT_EQ(waveletKernels.forwardOctets, kSse3WaveletKernels.forwardOctets);
+    EXPECT_EQ(waveletKernels.shrinkOctets, kSse3WaveletKernels.shrinkOctets);
+    initWaveletKernels(1);
+    EXPECT_EQ(waveletKernels.forwardOctets, kScalarWaveletKernels.forwardOctets);
+    waveletKernels = saved;
+}
