@@ -1,48 +1,50 @@
 // Three-frame temporal reduction: the coarsest band of the previous, current and
 // next frame is fitted across time, and the current frame is rebuilt from it and
 // its own detail bands: luma rows into yWork, chroma columns into cbAux / crAux.
-#include <xmmintrin.h>
+#include <utility>
 
 #include "core/core.h"
 #include "host/pipeline.h"
 #include "temporal/temporal.h"
+#include "wavelet/octet_rows.h"
 #include "wavelet/wavelet.h"
 
 namespace {
 
-struct TemporalBuffers {
-    float *s0, *s1, *s2;
+constexpr int kLanes = octet_rows::kLanes;
+
+// Octet lines of the thread's octet scratch, each `len` positions: the band buffer,
+// the H2 buffer and the output of a level, then the fitted coarsest bands of the
+// eight lines (kOctetLines x rows x 8 floats hold them for every size class).
+struct OctetBuffers {
+    float *band, *h2, *out, *fitted;
 };
 
-TemporalBuffers temporalBuffers(int thread) noexcept {
-    float *base = workBuffers.scratch[thread].scratchWide0;
-    const int stride = sizeClass.stride;
-    return {base, base + stride, base + 2 * stride};
+OctetBuffers octetBuffers(int thread, int len) noexcept {
+    float *base = octetScratch(thread);
+    const long line = static_cast<long>(kLanes) * len;
+    return {base, base + line, base + 2 * line, base + 3 * line};
 }
 
-// Copies positions [first, first + count) of the current slot out of a ring line,
-// whole groups of four.
-void copyCurrentSlot(const TemporalJob &job, const float *ring, long lineStart, int first, int count,
-                     float *dst) noexcept {
-    const char *group = reinterpret_cast<const char *>(ring + lineStart * job.slotCount) +
-                        static_cast<long>(first / 4) * job.groupStride + job.curOffset;
-    for (int j = 0; j < count; j += 4, group += job.groupStride)
-        _mm_store_ps(dst + first + j, _mm_load_ps(reinterpret_cast<const float *>(group)));
-}
-
-// Rebuilds one ring line of length len from the fitted coarsest band in s0; the
-// band buffers alternate level by level and the finest level lands in `last`.
-void rebuildLine(const TemporalJob &job, const float *ringA, const float *ringB, long lineStart,
-                 int len, const TemporalBuffers &b, float *last) noexcept {
-    float *band = b.s0;
-    float *out = b.s1;
-    for (int n = len / 16; n <= len / 2; n *= 2) {
-        copyCurrentSlot(job, ringA, lineStart, n, n, band);
-        copyCurrentSlot(job, ringB, lineStart, n, n, b.s2);
-        float *dst = n == len / 2 ? last : out;
-        waveletKernels.inverseLevel(band, b.s2, n, dst);
-        out = band;
-        band = dst;
+// Rebuilds eight consecutive ring lines (lines first .. first+7 of length len)
+// into the octet line left in b.band: the fitted coarsest band of each line, then
+// level by level the current slot's detail bands, eight lines in the vector lanes.
+void rebuildOctet(const TemporalJob &job, int thread, const float *ringA, const float *ringB, long first, int len,
+                  OctetBuffers &b) noexcept {
+    const float threshold = nrStrengths.temporalThreshold;
+    const int coarse = len / 16;
+    for (int k = 0; k < kLanes; ++k)
+        temporalFit(job, thread, coarse, threshold, b.fitted + k * coarse, ringA, (first + k) * len);
+    octet_rows::gather([&](int k, int j) noexcept { return b.fitted + k * coarse + j; }, 0, coarse, b.band);
+    // Position j (a multiple of 4) of the current slot in ring line first + k.
+    const long slotFloat = job.curOffset / static_cast<long>(sizeof(float));
+    for (int n = coarse; n <= len / 2; n *= 2) {
+        octet_rows::gather([&](int k, int j) noexcept { return ringA + ((first + k) * len + j) * 3 + slotFloat; }, n,
+                           n, b.band);
+        octet_rows::gather([&](int k, int j) noexcept { return ringB + ((first + k) * len + j) * 3 + slotFloat; }, n,
+                           n, b.h2);
+        waveletKernels.inverseOctets(b.band, b.h2, n, b.out);
+        std::swap(b.band, b.out);
     }
 }
 
@@ -51,28 +53,29 @@ void rebuildLine(const TemporalJob &job, const float *ringA, const float *ringB,
 void temporalLuma(const TemporalJob &job, int firstRow, int thread) noexcept {
     const int stride = sizeClass.stride;
     const int rows = sizeClass.rows;
-    const TemporalBuffers b = temporalBuffers(thread);
-    const float threshold = nrStrengths.temporalThreshold;
-    for (int r = firstRow; r < firstRow + rows / 2; ++r) {
-        const long lineStart = static_cast<long>(r) * stride;
-        temporalFit(job, thread, stride / 16, threshold, b.s0, workBuffers.yRingA, lineStart);
-        rebuildLine(job, workBuffers.yRingA, workBuffers.yRingB, lineStart, stride, b,
-                    workBuffers.yWork + lineStart);
+    float *yWork = workBuffers.yWork;
+    // Eight rows at a time, one in each vector lane of the octet kernels.
+    for (int r = firstRow; r < firstRow + rows / 2; r += kLanes) {
+        OctetBuffers b = octetBuffers(thread, stride);
+        rebuildOctet(job, thread, workBuffers.yRingA, workBuffers.yRingB, r, stride, b);
+        octet_rows::scatter(b.band, 0, stride, kLanes,
+                            [&](int k, int j) noexcept { return yWork + static_cast<long>(r + k) * stride + j; });
     }
 }
 
-void temporalChroma(std::int16_t *aux, const float *ringA, const float *ringB,
-                    const TemporalJob &job, int thread) noexcept {
+void temporalChroma(std::int16_t *aux, const float *ringA, const float *ringB, const TemporalJob &job,
+                    int thread) noexcept {
     const int stride = sizeClass.stride;
     const int rows = sizeClass.rows;
-    const TemporalBuffers b = temporalBuffers(thread);
-    const float threshold = nrStrengths.temporalThreshold;
-    for (int l = 0; l < stride / 2; ++l) {
-        const long lineStart = static_cast<long>(l) * rows;
-        temporalFit(job, thread, rows / 16, threshold, b.s0, ringA, lineStart);
-        // Four levels end in s0 again (s1, s0, s1, s0).
-        rebuildLine(job, ringA, ringB, lineStart, rows, b, b.s0);
-        floatsToSamples(b.s0, rows, aux + lineStart);
+    // Eight chroma columns (ring lines) at a time, one in each vector lane.
+    for (int l = 0; l < stride / 2; l += kLanes) {
+        OctetBuffers b = octetBuffers(thread, rows);
+        rebuildOctet(job, thread, ringA, ringB, l, rows, b);
+        // Back to eight plain columns (in the spare H2 buffer), then to samples.
+        float *columns = b.h2;
+        octet_rows::scatter(b.band, 0, rows, kLanes, [&](int k, int j) noexcept { return columns + k * rows + j; });
+        for (int k = 0; k < kLanes; ++k)
+            floatsToSamples(columns + k * rows, rows, aux + static_cast<long>(l + k) * rows);
     }
 }
 
