@@ -1,12 +1,14 @@
 // Horizontal pass: every row of yWork (vertical low rows over vertical high rows)
 // is analysed over four levels, the two coarsest cored, and stored into the frame's
-// slot of yRingA and yRingB. Rows go through all levels in scratch, so the only
-// large writes are the two ring lines.
+// slot of yRingA and yRingB. Eight rows at a time go through all levels in scratch,
+// side by side in the vector lanes, so the only large writes are the ring lines.
 #include <xmmintrin.h>
 
 #include "analysis/analysis.h"
 #include "core/core.h"
 #include "host/pipeline.h"
+#include "wavelet/octet_rows.h"
+#include "wavelet/taps.h"
 #include "wavelet/wavelet.h"
 
 void storeRingPositions(float *slotLine, const float *src, int first, int count) noexcept {
@@ -29,33 +31,42 @@ void horizontalLumaRows(int thread_id, const AnalysisParams *params, int firstRo
                         long firstLineOffset) noexcept {
     const int stride = sizeClass.stride;
     const NrStrengths &s = nrStrengths;
-    float *base = workBuffers.scratch[thread_id].scratchWide1;
-    float *s0 = base, *s1 = base + stride, *s2 = base + 2 * stride, *mask = base + 3 * stride;
-    float *lineA = workBuffers.yRingA + firstLineOffset + 4 * params->slot;
-    float *lineB = workBuffers.yRingB + firstLineOffset + 4 * params->slot;
+    const float keepSmall = s.animeMode ? 0.0f : wavelet_taps::kKeepSmallBound;
+    constexpr int kLanes = octet_rows::kLanes;
+    // Four octet lines of stride positions from the thread's octet scratch.
+    const long line = static_cast<long>(kLanes) * stride;
+    float *x = octetScratch(thread_id), *s0 = x + line, *s1 = s0 + line, *s2 = s1 + line;
+    float *ringA = workBuffers.yRingA + firstLineOffset + 4 * params->slot;
+    float *ringB = workBuffers.yRingB + firstLineOffset + 4 * params->slot;
     const long lineFloats = 3L * stride;
+    const float *yWork = workBuffers.yWork;
 
-    for (int r = firstRow; r < endRow; ++r) {
-        const float *row = workBuffers.yWork + static_cast<long>(r) * stride;
+    // Eight rows at a time, one in each vector lane of the octet kernels.
+    for (int r = firstRow; r < endRow; r += kLanes) {
+        const int lanes = endRow - r < kLanes ? endRow - r : kLanes;
+        octet_rows::gather(
+            [&](int k, int j) noexcept { return yWork + static_cast<long>(r + (k < lanes ? k : lanes - 1)) * stride + j; },
+            0, stride, x);
         // The two finer levels are left as they are: the vertical pass has already
         // cored them along the columns.
-        waveletKernels.forwardLevel(stride, row, s1, s2);
-        waveletKernels.forwardLevel(stride / 2, s1, s0, s2);
-        waveletKernels.forwardLevel(stride / 4, s0, s1, s2);
-        waveletKernels.flatMask(3, false, mask, stride, s1, s2, s.lumaFlatThreshold[2]);
-        waveletKernels.coreBands(stride / 4, s1, s2, s.lumaCoefThreshold[2], mask);
-        waveletKernels.forwardLevel(stride / 8, s1, s0, s2);
-        waveletKernels.flatMask(4, false, mask, stride, s0, s2, s.lumaFlatThreshold[3]);
-        waveletKernels.coreBands(stride / 8, s0, s2, s.lumaCoefThreshold[3], mask);
+        waveletKernels.forwardOctets(stride, x, s1, s2);
+        waveletKernels.forwardOctets(stride / 2, s1, s0, s2);
+        waveletKernels.forwardOctets(stride / 4, s0, s1, s2);
+        waveletKernels.shrinkOctets(stride / 8, s1, s2, s.lumaFlatThreshold[2], s.lumaCoefThreshold[2], keepSmall);
+        waveletKernels.forwardOctets(stride / 8, s1, s0, s2);
+        waveletKernels.shrinkOctets(stride / 16, s0, s2, s.lumaFlatThreshold[3], s.lumaCoefThreshold[3], keepSmall);
 
-        storeRingPositions(lineA, s0, 0, stride / 8);
-        storeRingPositions(lineA, s1, stride / 8, stride / 8);
-        storeRingPositions(lineA, s0, stride / 4, stride / 4);
-        storeRingPositions(lineA, s1, stride / 2, stride / 2);
-        storeRingPositions(lineB, nullptr, 0, stride / 16);
-        storeRingPositions(lineB, s2, stride / 16, stride - stride / 16);
-        lineA += lineFloats;
-        lineB += lineFloats;
+        // Ring A: L(4), H1(4) .. H1(1); ring B: H2(4) .. H2(1), nothing below stride/16.
+        auto slotA = [&](int k, int j) noexcept { return ringA + k * lineFloats + 3L * j; };
+        auto slotB = [&](int k, int j) noexcept { return ringB + k * lineFloats + 3L * j; };
+        octet_rows::scatter(s0, 0, stride / 8, lanes, slotA);
+        octet_rows::scatter(s1, stride / 8, stride / 8, lanes, slotA);
+        octet_rows::scatter(s0, stride / 4, stride / 4, lanes, slotA);
+        octet_rows::scatter(s1, stride / 2, stride / 2, lanes, slotA);
+        for (int k = 0; k < lanes; ++k) storeRingPositions(ringB + k * lineFloats, nullptr, 0, stride / 16);
+        octet_rows::scatter(s2, stride / 16, stride - stride / 16, lanes, slotB);
+        ringA += kLanes * lineFloats;
+        ringB += kLanes * lineFloats;
     }
 }
 
