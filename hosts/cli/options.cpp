@@ -10,21 +10,22 @@
 namespace q5cli {
 
 const SliderOption kSliderOptions[6] = {
-    {"tarnel", 0, 10, 0, 20, "strength of the three-frame temporal reduction"},
-    {"w2dnrl", 1, 10, 0, 20, "base strength of the spatial wavelet reduction"},
-    {"w2dnrh", 2, 16, 0, 20, "spatial strength growth per wavelet level: (W2DNRH - W2DNRL) / 10"},
-    {"mosqnr", 3, 5, 0, 20, "mosquito-noise strength (with --mosquito)"},
-    {"blocknr", 4, 5, 0, 20, "block-noise strength (with --block)"},
-    {"rounding-strength", 5, 16, 0, 32, "rounding-correction strength (with --rounding)"},
+    {"tarnel", 0, 10, 0, 20, "strength of the temporal reduction"},
+    {"w2dnrl", 1, 10, 0, 20, "strength of the spatial wavelet reduction"},
+    {"w2dnrh", 2, 16, 0, 20, "spatial strength of the coarser levels (each level adds "
+                             "(W2DNRH - W2DNRL) / 10)"},
+    {"mosqnr", 3, 5, 0, 20, "mosquito-noise strength"},
+    {"blocknr", 4, 5, 0, 20, "block-noise strength"},
+    {"rounding-strength", 5, 16, 0, 32, "rounding-correction strength"},
 };
 
 const CheckOption kCheckOptions[5] = {
-    {"field", 0, 1, "process the two fields of each frame separately"},
-    {"anime", 1, 1, "anime mode: full thresholds (off halves every threshold)"},
-    {"mosquito", 2, 0, "mosquito-noise pass before the wavelet stages"},
-    {"block", 3, 0, "block-noise pass before the wavelet stages"},
-    {"rounding", 4, 1, "rounding correction: re-quantises the result to steps of 16 YC48\n"
-                       "                          units (8-bit codes) with error carry and dither"},
+    {"field", 0, 1, "process the two fields of a frame separately"},
+    {"anime", 1, 1, "anime mode; off halves every threshold"},
+    {"mosquito", 2, 0, "mosquito-noise pass"},
+    {"block", 3, 0, "block-noise pass"},
+    {"rounding", 4, 1, "rounding correction: re-quantises the result to 8-bit steps with "
+                       "error carry and dither"},
 };
 
 namespace {
@@ -197,6 +198,35 @@ int resolveThreads(const Options &options) {
     return std::clamp(static_cast<int>(cores), 1, 16);
 }
 
+namespace {
+
+// "  NAME   text", the text wrapped to 79 columns in a column of its own.
+std::string optionLine(const std::string &name, const std::string &text) {
+    constexpr std::size_t indent = 26, width = 79;
+    std::string out = "  " + name;
+    out += out.size() < indent ? std::string(indent - out.size(), ' ')
+                               : "\n" + std::string(indent, ' ');
+    std::size_t column = indent, pos = 0;
+    while (pos < text.size()) {
+        std::size_t end = text.find(' ', pos);
+        if (end == std::string::npos) end = text.size();
+        const std::string word = text.substr(pos, end - pos);
+        if (column > indent && column + 1 + word.size() > width) {
+            out += "\n" + std::string(indent, ' ');
+            column = indent;
+        } else if (column > indent) {
+            out += ' ';
+            ++column;
+        }
+        out += word;
+        column += word.size();
+        pos = end + 1;
+    }
+    return out + "\n";
+}
+
+}  // namespace
+
 std::string usageLine() {
     return "usage: quorvane5 [OPTIONS] INPUT OUTPUT\n"
            "       quorvane5 demo [DIR]\n";
@@ -205,9 +235,10 @@ std::string usageLine() {
 std::string helpText() {
     std::string t = usageLine();
     t += R"(
-Denoises a YUV4MPEG2 (y4m) video with the Quorvane5 wavelet filter, loaded and
-driven exactly as the editor drives the plug-in. INPUT and OUTPUT are y4m files;
-"-" reads standard input or writes standard output, so it fits in a pipe:
+Denoises a YUV4MPEG2 (y4m) video with the Quorvane5 wavelet filter, loaded
+and driven exactly as the editor drives the plug-in. INPUT and OUTPUT are y4m
+files; "-" reads standard input or writes standard output, so it fits in a
+pipe:
 
   ffmpeg -i in.mkv -f yuv4mpegpipe - | quorvane5 - - | ffmpeg -i - out.mkv
 
@@ -218,20 +249,17 @@ frame rate, aspect, interlacing and every other tag.
 
 Filter settings (the plug-in's sliders and check boxes) [default]:
 )";
-    for (const SliderOption &s : kSliderOptions) {
-        std::string head = "  --" + std::string(s.name) + " N";
-        head.resize(26, ' ');
-        t += head + s.help + ", " + std::to_string(s.minimum) + ".." +
-             std::to_string(s.maximum) + " [" + std::to_string(s.defaultValue) + "]\n";
-    }
+    for (const SliderOption &s : kSliderOptions)
+        t += optionLine("--" + std::string(s.name) + " N",
+                        std::string(s.help) + ", " + std::to_string(s.minimum) + ".." +
+                            std::to_string(s.maximum) + " [" + std::to_string(s.defaultValue) + "]");
     for (const CheckOption &c : kCheckOptions) {
-        std::string head = "  --" + std::string(c.name) + ", --no-" + c.name;
-        head.resize(26, ' ');
         const std::string def = c.index == kFieldCheck
-                                    ? "on when the stream is tagged interlaced (It, Ib or\n"
-                                      "                          Im), off when progressive"
+                                    ? "on for streams tagged interlaced (It, Ib, Im), off for "
+                                      "progressive ones"
                                     : (c.defaultValue ? "on" : "off");
-        t += head + c.help + " [" + def + "]\n";
+        t += optionLine("--" + std::string(c.name) + ", --no-" + c.name,
+                        std::string(c.help) + " [" + def + "]");
     }
     t += R"(
 Program options:
