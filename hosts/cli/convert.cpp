@@ -2,6 +2,8 @@
 #include "cli/convert.h"
 
 #include <algorithm>
+#include <memory>
+#include <mutex>
 
 namespace q5cli {
 
@@ -67,21 +69,38 @@ bool frameChromaInterlaced(const Y4mFormat &format, const std::string &framePara
     return true;
 }
 
-FrameConverter::FrameConverter(const Y4mFormat &format) : format_(format) {
-    const int codes = format.maxCode() + 1;
-    lumaIn_.resize(codes);
-    chromaIn_.resize(codes);
-    for (int v = 0; v < codes; ++v) {
-        lumaIn_[v] = static_cast<std::int16_t>(lumaToYc48(v, format.bits));
-        chromaIn_[v] = static_cast<std::int16_t>(chromaToYc48(v, format.bits));
+// The rules as tables, made once per depth and shared by every converter.
+struct FrameConverter::Tables {
+    std::vector<std::int16_t> lumaIn, chromaIn;     // by input code
+    std::vector<std::uint16_t> lumaOut, chromaOut;  // by YC48 value + 32768
+};
+
+const FrameConverter::Tables &FrameConverter::tablesFor(int bits) {
+    static std::mutex mutex;
+    static std::unique_ptr<Tables> made[17];
+    std::lock_guard<std::mutex> lock(mutex);
+    std::unique_ptr<Tables> &t = made[bits];
+    if (!t) {
+        t = std::make_unique<Tables>();
+        const int codes = 1 << bits;
+        t->lumaIn.resize(codes);
+        t->chromaIn.resize(codes);
+        for (int v = 0; v < codes; ++v) {
+            t->lumaIn[v] = static_cast<std::int16_t>(lumaToYc48(v, bits));
+            t->chromaIn[v] = static_cast<std::int16_t>(chromaToYc48(v, bits));
+        }
+        t->lumaOut.resize(65536);
+        t->chromaOut.resize(65536);
+        for (int i = 0; i < 65536; ++i) {
+            t->lumaOut[i] = static_cast<std::uint16_t>(lumaFromYc48(i - 32768, bits));
+            t->chromaOut[i] = static_cast<std::uint16_t>(chromaFromYc48(i - 32768, bits));
+        }
     }
-    lumaOut_.resize(65536);
-    chromaOut_.resize(65536);
-    for (int i = 0; i < 65536; ++i) {
-        lumaOut_[i] = static_cast<std::uint16_t>(lumaFromYc48(i - 32768, format.bits));
-        chromaOut_[i] = static_cast<std::uint16_t>(chromaFromYc48(i - 32768, format.bits));
-    }
+    return *t;
 }
+
+FrameConverter::FrameConverter(const Y4mFormat &format)
+    : format_(format), tables_(tablesFor(format.bits)) {}
 
 int FrameConverter::sample(const std::uint8_t *plane, std::size_t index) const {
     if (format_.bits == 8) return plane[index];
@@ -109,7 +128,7 @@ void FrameConverter::toYc48(const std::uint8_t *data, const std::string &framePa
     for (int y = 0; y < f.height; ++y) {
         PIXEL_YC *row = image + static_cast<std::size_t>(y) * pitch;
         const std::size_t lumaRow = static_cast<std::size_t>(y) * f.width;
-        for (int x = 0; x < f.width; ++x) row[x].y = lumaIn_[sample(data, lumaRow + x)];
+        for (int x = 0; x < f.width; ++x) row[x].y = tables_.lumaIn[sample(data, lumaRow + x)];
         if (f.subsampling == Subsampling::Mono) {
             for (int x = 0; x < f.width; ++x) row[x].cb = row[x].cr = 0;
             continue;
@@ -118,8 +137,8 @@ void FrameConverter::toYc48(const std::uint8_t *data, const std::string &framePa
         const std::size_t chromaRow = static_cast<std::size_t>(cy) * cw;
         for (int x = 0; x < f.width; ++x) {
             const std::size_t i = chromaRow + (x >> xShift);
-            row[x].cb = chromaIn_[sample(cbPlane, i)];
-            row[x].cr = chromaIn_[sample(crPlane, i)];
+            row[x].cb = tables_.chromaIn[sample(cbPlane, i)];
+            row[x].cr = tables_.chromaIn[sample(crPlane, i)];
         }
     }
 }
@@ -132,7 +151,7 @@ void FrameConverter::fromYc48(const PIXEL_YC *image, int pitch, const std::strin
     for (int y = 0; y < f.height; ++y) {
         const PIXEL_YC *row = image + static_cast<std::size_t>(y) * pitch;
         const std::size_t lumaRow = static_cast<std::size_t>(y) * f.width;
-        for (int x = 0; x < f.width; ++x) store(data, lumaRow + x, lumaOut_[row[x].y + 32768]);
+        for (int x = 0; x < f.width; ++x) store(data, lumaRow + x, tables_.lumaOut[row[x].y + 32768]);
     }
     if (f.subsampling == Subsampling::Mono) return;
     const int cw = f.chromaWidth(), ch = f.chromaHeight();
@@ -141,8 +160,8 @@ void FrameConverter::fromYc48(const PIXEL_YC *image, int pitch, const std::strin
             const PIXEL_YC *row = image + static_cast<std::size_t>(y) * pitch;
             for (int x = 0; x < f.width; ++x) {
                 const std::size_t i = static_cast<std::size_t>(y) * cw + x;
-                store(cbPlane, i, chromaOut_[row[x].cb + 32768]);
-                store(crPlane, i, chromaOut_[row[x].cr + 32768]);
+                store(cbPlane, i, tables_.chromaOut[row[x].cb + 32768]);
+                store(crPlane, i, tables_.chromaOut[row[x].cr + 32768]);
             }
         }
         return;
@@ -178,8 +197,8 @@ void FrameConverter::fromYc48(const PIXEL_YC *image, int pitch, const std::strin
                 cb = average(sumCb_[i]);
                 cr = average(sumCr_[i]);
             }
-            store(cbPlane, i, chromaOut_[cb + 32768]);
-            store(crPlane, i, chromaOut_[cr + 32768]);
+            store(cbPlane, i, tables_.chromaOut[cb + 32768]);
+            store(crPlane, i, tables_.chromaOut[cr + 32768]);
         }
     }
 }

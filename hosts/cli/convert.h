@@ -43,9 +43,11 @@ private:
     int sample(const std::uint8_t *plane, std::size_t index) const;
     void store(std::uint8_t *plane, std::size_t index, int value) const;
 
+    struct Tables;
+    static const Tables &tablesFor(int bits);
+
     Y4mFormat format_;
-    std::vector<std::int16_t> lumaIn_, chromaIn_;     // by input code
-    std::vector<std::uint16_t> lumaOut_, chromaOut_;  // by YC48 value + 32768
+    const Tables &tables_;
     mutable std::vector<std::int32_t> sumCb_, sumCr_, rowCount_;
 };
 

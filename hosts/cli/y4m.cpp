@@ -254,7 +254,7 @@ bool MemorySink::write(const void *data, std::size_t size, std::string *) {
 // ---- Reader ------------------------------------------------------------------
 
 Y4mReader::Y4mReader(ByteSource &source, std::string name)
-    : source_(source), name_(std::move(name)), buffer_(1 << 20) {}
+    : source_(source), name_(std::move(name)), buffer_(1 << 16) {}
 
 bool Y4mReader::refill() {
     if (sourceEnded_ || sourceFailed_) return false;
@@ -263,7 +263,8 @@ bool Y4mReader::refill() {
         end_ -= begin_;
         begin_ = 0;
     }
-    if (end_ == buffer_.size()) return true;
+    // Full of one unfinished line: grow (lines are bounded by their callers).
+    if (end_ == buffer_.size()) buffer_.resize(buffer_.size() * 2);
     const long n = source_.read(buffer_.data() + end_, buffer_.size() - end_);
     if (n < 0) {
         sourceFailed_ = true;
