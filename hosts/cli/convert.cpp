@@ -21,14 +21,17 @@ int chromaToYc48(int code, int bits) {
                             (8 + s));
 }
 
-// Back to N bits. Luma's offset 383/4096 of an 8-bit code is scaled with the code: the
-// forward rule truncates, and the offset is what lifts the truncated value back onto
-// its code. Chroma's offset 66/128 is a half-step rounding and stays at the output's own
-// precision: scaled, it would grow past one step and shift every deeper chroma code up.
-// With these, every code of 8 to 11 bits comes back unchanged.
+// Back to N bits, rounding at the output's own precision. The host's 8-bit luma rule
+// adds only 383/4096 of a step before truncating: exact for values that came from a
+// code, but it pulls every value in between down (by 0.4 of a step on average, darkening
+// filtered video). Luma here adds half a step, which gives the same code for every
+// value the input rule makes (so round trips stay exact) and the nearest code for the
+// rest. Chroma keeps the host's 66/128, already close to half a step; scaled with the
+// depth it would grow past a whole step and shift every deeper chroma code up. With
+// these, every code of 8 to 11 bits comes back unchanged.
 int lumaFromYc48(int y48, int bits) {
     const int s = bits - 8;
-    const long long v = (((static_cast<long long>(y48) * 219 + 383) << s) >> 12) + (16LL << s);
+    const long long v = ((((static_cast<long long>(y48) * 219) << s) + 2048) >> 12) + (16LL << s);
     return static_cast<int>(std::clamp(v, 0LL, (1LL << bits) - 1));
 }
 

@@ -152,6 +152,11 @@ int runDemo(const Options &options) {
     run.input = noisyPath;
     run.output = denoisedPath;
     run.reference = cleanPath;
+    for (const auto &slider : kDemoSliders)
+        if (!run.trackGiven[slider.index]) {
+            run.track[slider.index] = slider.value;
+            run.trackGiven[slider.index] = true;
+        }
     DenoiseOutcome denoised;
     if (const int status = runDenoiseCommand(run, &denoised); status != 0) return status;
 
@@ -179,8 +184,9 @@ int runDemo(const Options &options) {
     QualityMeter noisy(clip.format);
     for (int t = 0; t < kDemoFrames; ++t) noisy.add(clip.noisy[t].data(), clip.clean[t].data());
     std::printf("Demo clip: %d frames of %dx%d %s with Gaussian noise, sigma %.1f (luma) and "
-                "%.1f (chroma) 8-bit codes\n",
-                kDemoFrames, w, h, clip.format.describe().c_str(), kDemoLumaSigma, kDemoChromaSigma);
+                "%.1f (chroma) 8-bit codes;\ndenoised with --tarnel %d --w2dnrl %d --w2dnrh %d\n",
+                kDemoFrames, w, h, clip.format.describe().c_str(), kDemoLumaSigma, kDemoChromaSigma,
+                run.track[0], run.track[1], run.track[2]);
     std::printf("Wrote %s, %s, %s\n  and %s (frame %d: noisy left, denoised right)\n",
                 cleanPath.c_str(), noisyPath.c_str(), denoisedPath.c_str(), pngPath.c_str(), shown);
     std::printf("Against the clean clip:\n  noisy     %s\n", noisy.summary().c_str());

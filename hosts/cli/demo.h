@@ -11,7 +11,12 @@
 namespace q5cli {
 
 constexpr int kDemoWidth = 512, kDemoHeight = 288, kDemoFrames = 30;
-constexpr double kDemoLumaSigma = 2.5, kDemoChromaSigma = 2.0;  // in 8-bit codes
+constexpr double kDemoLumaSigma = 1.0, kDemoChromaSigma = 1.0;  // in 8-bit codes
+/// Sliders the demo sets unless they are given: the strongest wavelet reduction, for
+/// noise the plug-in's defaults would mostly leave alone.
+constexpr struct {
+    int index, value;
+} kDemoSliders[] = {{0, 20}, {1, 20}, {2, 20}};
 
 struct DemoClip {
     Y4mFormat format;

@@ -276,7 +276,8 @@ quorvane5 demo [DIR] makes a built-in test clip (a moving textured scene with
 noise of known strength), denoises it, and writes clean.y4m, noisy.y4m,
 denoised.y4m and before-after.png (one frame, noisy left, denoised right) into
 DIR [quorvane5-demo]; it prints the PSNR of the noisy and the denoised clip
-against the clean one. The filter options above apply to it.
+against the clean one. The filter options above apply to it; unless given,
+--tarnel, --w2dnrl and --w2dnrh are 20 there.
 
 A progress line goes to standard error when it is a terminal; a summary follows
 at the end. Exit status: 0 done, 1 bad input, file error or failed run (no

@@ -30,13 +30,21 @@ TEST(SampleRules, EightBitMatchesTheHostFormulas) {
     EXPECT_EQ(q5cli::chromaToYc48(0, 8), -2340);
     EXPECT_EQ(q5cli::lumaFromYc48(0, 8), 16);
     EXPECT_EQ(q5cli::lumaFromYc48(4096, 8), 235);
+    for (int code = 0; code < 256; ++code) {
+        const int y48 = q5cli::lumaToYc48(code, 8);
+        EXPECT_EQ(q5cli::lumaFromYc48(y48, 8), std::clamp(((y48 * 219 + 383) >> 12) + 16, 0, 255));
+    }
+    // Between codes: 8 YC48 steps below code 126's value is nearer 126 than 125.
+    EXPECT_EQ(q5cli::lumaFromYc48(q5cli::lumaToYc48(126, 8) - 8, 8), 126);
     EXPECT_EQ(q5cli::lumaFromYc48(-8192, 8), 0);   // clamped
     EXPECT_EQ(q5cli::lumaFromYc48(8192, 8), 255);
     EXPECT_EQ(q5cli::chromaFromYc48(-2048, 8), 16);
     EXPECT_EQ(q5cli::chromaFromYc48(2048, 8), 240);
     EXPECT_EQ(q5cli::chromaFromYc48(0, 8), 128);   // (2048*7 + 66) >> 7 = 112
     for (int v = -8192; v <= 8192; ++v) {
-        EXPECT_EQ(q5cli::lumaFromYc48(v, 8), std::clamp(((v * 219 + 383) >> 12) + 16, 0, 255));
+        // Luma rounds to the nearest code (the host's 383 in place of 2048 would truncate
+        // values between codes); on values the input rule makes both agree.
+        EXPECT_EQ(q5cli::lumaFromYc48(v, 8), std::clamp(((v * 219 + 2048) >> 12) + 16, 0, 255));
         EXPECT_EQ(q5cli::chromaFromYc48(v, 8),
                   std::clamp((((v + 2048) * 7 + 66) >> 7) + 16, 0, 255));
     }
