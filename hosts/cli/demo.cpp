@@ -152,6 +152,7 @@ int runDemo(const Options &options) {
     run.input = noisyPath;
     run.output = denoisedPath;
     run.reference = cleanPath;
+    run.quiet = true;  // the demo reports for itself
     for (const auto &slider : kDemoSliders)
         if (!run.trackGiven[slider.index]) {
             run.track[slider.index] = slider.value;
@@ -187,6 +188,8 @@ int runDemo(const Options &options) {
                 "%.1f (chroma) 8-bit codes;\ndenoised with --tarnel %d --w2dnrl %d --w2dnrh %d\n",
                 kDemoFrames, w, h, clip.format.describe().c_str(), kDemoLumaSigma, kDemoChromaSigma,
                 run.track[0], run.track[1], run.track[2]);
+    std::printf("Denoised in %.1f s (%.1f frames a second)\n", denoised.seconds,
+                denoised.seconds > 0 ? denoised.frames / denoised.seconds : 0.0);
     std::printf("Wrote %s, %s, %s\n  and %s (frame %d: noisy left, denoised right)\n",
                 cleanPath.c_str(), noisyPath.c_str(), denoisedPath.c_str(), pngPath.c_str(), shown);
     std::printf("Against the clean clip:\n  noisy     %s\n", noisy.summary().c_str());

@@ -303,7 +303,7 @@ int runDenoiseCommand(const Options &options, DenoiseOutcome *outcome) {
                       settings.threads);
         message(text);
     }
-    if (meter) {
+    if (meter && !(outcome && options.quiet)) {
         if (meter->frames() > 0)
             message(meter->summary() + " against " + options.reference);
         else
@@ -311,6 +311,7 @@ int runDenoiseCommand(const Options &options, DenoiseOutcome *outcome) {
     }
     if (outcome) {
         outcome->frames = report.frames;
+        outcome->seconds = report.seconds;
         outcome->haveMetrics = meter && meter->frames() > 0;
         if (outcome->haveMetrics) {
             for (int p = 0; p < 3; ++p) outcome->psnr[p] = meter->psnr(p);

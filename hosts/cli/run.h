@@ -43,6 +43,7 @@ bool denoiseStream(GetFilterTableFn entry, const DenoiseSettings &settings, Y4mR
 
 struct DenoiseOutcome {
     int frames = 0;
+    double seconds = 0;
     bool haveMetrics = false;
     double psnr[3] = {0, 0, 0};
     double ssim = 0;
