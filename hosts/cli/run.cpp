@@ -189,6 +189,11 @@ int runDenoiseCommand(const Options &options, DenoiseOutcome *outcome) {
         message("the filter module " + modulePath + " gave no filter");
         return 1;
     }
+    if (options.input == "-" && options.reference == "-") {
+        message("the input and the reference cannot both be standard input");
+        return 2;
+    }
+    // The ranges now; per-field processing once the stream's interlacing is known.
     DenoiseSettings settings;
     if (!resolveSettings(options, *descriptor, false, settings.track, settings.check, &error)) {
         message(error);
