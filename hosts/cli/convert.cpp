@@ -21,17 +21,15 @@ int chromaToYc48(int code, int bits) {
                             (8 + s));
 }
 
-// Back to N bits, rounding at the output's own precision. The host's 8-bit luma rule
-// adds only 383/4096 of a step before truncating: exact for values that came from a
-// code, but it pulls every value in between down (by 0.4 of a step on average, darkening
-// filtered video). Luma here adds half a step, which gives the same code for every
-// value the input rule makes (so round trips stay exact) and the nearest code for the
-// rest. Chroma keeps the host's 66/128, already close to half a step; scaled with the
-// depth it would grow past a whole step and shift every deeper chroma code up. With
-// these, every code of 8 to 11 bits comes back unchanged.
+// Back to N bits by the host's own rules, every 8-bit constant of the code's scale
+// shifted up by N - 8 like the input side: luma adds the host's 383/4096 of a step
+// before truncating, as the editor does, so what comes out matches what the plug-in
+// produces there. Chroma keeps its 66/128 unscaled: scaled with the depth it would grow
+// past a whole step and shift every deeper chroma code up by one or two. With these,
+// every code of 8 to 11 bits comes back unchanged.
 int lumaFromYc48(int y48, int bits) {
     const int s = bits - 8;
-    const long long v = ((((static_cast<long long>(y48) * 219) << s) + 2048) >> 12) + (16LL << s);
+    const long long v = ((((static_cast<long long>(y48) * 219) << s) + (383LL << s)) >> 12) + (16LL << s);
     return static_cast<int>(std::clamp(v, 0LL, (1LL << bits) - 1));
 }
 

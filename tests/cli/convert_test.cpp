@@ -34,17 +34,15 @@ TEST(SampleRules, EightBitMatchesTheHostFormulas) {
         const int y48 = q5cli::lumaToYc48(code, 8);
         EXPECT_EQ(q5cli::lumaFromYc48(y48, 8), std::clamp(((y48 * 219 + 383) >> 12) + 16, 0, 255));
     }
-    // Between codes: 8 YC48 steps below code 126's value is nearer 126 than 125.
-    EXPECT_EQ(q5cli::lumaFromYc48(q5cli::lumaToYc48(126, 8) - 8, 8), 126);
+    // Between codes luma truncates after the host's small offset, as the editor does.
+    EXPECT_EQ(q5cli::lumaFromYc48(q5cli::lumaToYc48(126, 8) - 8, 8), 125);
     EXPECT_EQ(q5cli::lumaFromYc48(-8192, 8), 0);   // clamped
     EXPECT_EQ(q5cli::lumaFromYc48(8192, 8), 255);
     EXPECT_EQ(q5cli::chromaFromYc48(-2048, 8), 16);
     EXPECT_EQ(q5cli::chromaFromYc48(2048, 8), 240);
     EXPECT_EQ(q5cli::chromaFromYc48(0, 8), 128);   // (2048*7 + 66) >> 7 = 112
     for (int v = -8192; v <= 8192; ++v) {
-        // Luma rounds to the nearest code (the host's 383 in place of 2048 would truncate
-        // values between codes); on values the input rule makes both agree.
-        EXPECT_EQ(q5cli::lumaFromYc48(v, 8), std::clamp(((v * 219 + 2048) >> 12) + 16, 0, 255));
+        EXPECT_EQ(q5cli::lumaFromYc48(v, 8), std::clamp(((v * 219 + 383) >> 12) + 16, 0, 255));
         EXPECT_EQ(q5cli::chromaFromYc48(v, 8),
                   std::clamp((((v + 2048) * 7 + 66) >> 7) + 16, 0, 255));
     }
