@@ -110,19 +110,29 @@ bool readFrameOf(const std::string &path, int index, const Y4mFormat &format,
 
 DemoClip makeDemoClip(int frames) {
     DemoClip clip;
-    const std::string header = makeY4mHeader(kDemoWidth, kDemoHeight, Subsampling::S420, 8, 25, 1);
+    Y4mFormat eight;
     std::string error;
-    parseY4mHeader(header, &clip.format, &error);
+    parseY4mHeader(makeY4mHeader(kDemoWidth, kDemoHeight, Subsampling::S420, 8, 25, 1), &eight, &error);
+    parseY4mHeader(makeY4mHeader(kDemoWidth, kDemoHeight, Subsampling::S420, kDemoBits, 25, 1),
+                   &clip.format, &error);
     const Y4mFormat &f = clip.format;
+    const int shift = kDemoBits - 8, maxCode = (1 << kDemoBits) - 1;
     Noise noise;
     for (int t = 0; t < frames; ++t) {
-        std::vector<std::uint8_t> clean(f.frameBytes());
-        std::uint8_t *cb = clean.data() + f.lumaBytes();
-        drawFrame(t, f.width, f.height, clean.data(), cb, cb + f.chromaBytes());
-        std::vector<std::uint8_t> noisy(clean.size());
-        for (std::size_t i = 0; i < clean.size(); ++i) {
-            const double sigma = i < f.lumaBytes() ? kDemoLumaSigma : kDemoChromaSigma;
-            noisy[i] = clampCode(static_cast<int>(std::floor(clean[i] + sigma * noise.gaussian() + 0.5)));
+        // The scene is drawn in 8-bit codes and widened; the noise has the finer steps.
+        std::vector<std::uint8_t> drawn(eight.frameBytes());
+        std::uint8_t *cb = drawn.data() + eight.lumaBytes();
+        drawFrame(t, eight.width, eight.height, drawn.data(), cb, cb + eight.chromaBytes());
+        std::vector<std::uint8_t> clean(f.frameBytes()), noisy(f.frameBytes());
+        for (std::size_t i = 0; i < drawn.size(); ++i) {
+            const int code = drawn[i] << shift;
+            const double sigma = i < eight.lumaBytes() ? kDemoLumaSigma : kDemoChromaSigma;
+            int v = static_cast<int>(std::floor(code + sigma * noise.gaussian() + 0.5));
+            v = v < 0 ? 0 : v > maxCode ? maxCode : v;
+            clean[2 * i] = static_cast<std::uint8_t>(code & 0xFF);
+            clean[2 * i + 1] = static_cast<std::uint8_t>(code >> 8);
+            noisy[2 * i] = static_cast<std::uint8_t>(v & 0xFF);
+            noisy[2 * i + 1] = static_cast<std::uint8_t>(v >> 8);
         }
         clip.clean.push_back(std::move(clean));
         clip.noisy.push_back(std::move(noisy));
@@ -158,6 +168,10 @@ int runDemo(const Options &options) {
             run.track[slider.index] = slider.value;
             run.trackGiven[slider.index] = true;
         }
+    if (!run.checkGiven[4]) {
+        run.check[4] = 0;
+        run.checkGiven[4] = true;
+    }
     DenoiseOutcome denoised;
     if (const int status = runDenoiseCommand(run, &denoised); status != 0) return status;
 
@@ -185,9 +199,10 @@ int runDemo(const Options &options) {
     QualityMeter noisy(clip.format);
     for (int t = 0; t < kDemoFrames; ++t) noisy.add(clip.noisy[t].data(), clip.clean[t].data());
     std::printf("Demo clip: %d frames of %dx%d %s with Gaussian noise, sigma %.1f (luma) and "
-                "%.1f (chroma) 8-bit codes;\ndenoised with --tarnel %d --w2dnrl %d --w2dnrh %d\n",
+                "%.1f (chroma) %d-bit codes;\ndenoised with --tarnel %d --w2dnrl %d --w2dnrh %d%s\n",
                 kDemoFrames, w, h, clip.format.describe().c_str(), kDemoLumaSigma, kDemoChromaSigma,
-                run.track[0], run.track[1], run.track[2]);
+                kDemoBits, run.track[0], run.track[1], run.track[2],
+                run.check[4] == 1 ? "" : " --no-rounding");
     std::printf("Denoised in %.1f s (%.1f frames a second)\n", denoised.seconds,
                 denoised.seconds > 0 ? denoised.frames / denoised.seconds : 0.0);
     std::printf("Wrote %s, %s, %s\n  and %s (frame %d: noisy left, denoised right)\n",

@@ -11,9 +11,13 @@
 namespace q5cli {
 
 constexpr int kDemoWidth = 512, kDemoHeight = 288, kDemoFrames = 30;
-constexpr double kDemoLumaSigma = 1.0, kDemoChromaSigma = 1.0;  // in 8-bit codes
+/// Ten-bit samples: the filter's gentle corrections are finer than an 8-bit code, and
+/// the editor's conversion back to 8 bits would round most of them away.
+constexpr int kDemoBits = 10;
+constexpr double kDemoLumaSigma = 4.0, kDemoChromaSigma = 4.0;  // in 10-bit codes
 /// Sliders the demo sets unless they are given: the strongest wavelet reduction, for
-/// noise the plug-in's defaults would mostly leave alone.
+/// noise the plug-in's defaults would mostly leave alone. The rounding correction,
+/// which re-quantises to steps of about 3.4 ten-bit codes, is off unless asked for.
 constexpr struct {
     int index, value;
 } kDemoSliders[] = {{0, 20}, {1, 20}, {2, 20}};

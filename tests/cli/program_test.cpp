@@ -208,7 +208,8 @@ TEST(QuorvaneDemo, WritesTheClipsAndTheComparisonAndPrintsBothPsnrs) {
     const std::size_t at = report.find("noisy     PSNR Y ");
     ASSERT_NE(at, std::string::npos) << report;
     const double rms = std::sqrt(q5cli::kDemoLumaSigma * q5cli::kDemoLumaSigma + 1.0 / 12);
-    EXPECT_NEAR(std::atof(report.c_str() + at + 17), 20 * std::log10(255 / rms), 0.1) << report;
+    const double peak = (1 << q5cli::kDemoBits) - 1;
+    EXPECT_NEAR(std::atof(report.c_str() + at + 17), 20 * std::log10(peak / rms), 0.1) << report;
     EXPECT_NE(report.find("denoised  PSNR Y "), std::string::npos) << report;
 
     q5cli::Y4mFormat noisyFormat, denoisedFormat;
