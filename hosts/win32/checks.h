@@ -38,12 +38,17 @@ public:
 private:
     template <typename T>
     static std::string text(const T &v) {
-        if constexpr (std::is_convertible_v<T, std::string>)
-            return "\"" + std::string(v) + "\"";
-        else if constexpr (std::is_pointer_v<T>)
+        if constexpr (std::is_convertible_v<T, std::string>) {
+            // Appended piece by piece: GCC 12 warns falsely about literal + std::string at -O3.
+            std::string s(1, '"');
+            s += v;
+            s += '"';
+            return s;
+        } else if constexpr (std::is_pointer_v<T>) {
             return v ? "pointer" : "null";
-        else
+        } else {
             return std::to_string(v);
+        }
     }
     const char *what_;
     int count_ = 0;

@@ -27,6 +27,13 @@ const int kCheckDefaults[] = {1, 1, 0, 0, 1};
 
 std::string str(const char *s) { return s ? std::string(s) : std::string("(null)"); }
 
+// Built by appending: GCC 12 warns falsely about literal + std::string at -O3.
+std::string numbered(const char *prefix, int i) {
+    std::string s(prefix);
+    s += std::to_string(i);
+    return s;
+}
+
 }  // namespace
 
 int describeCommand(const std::string &modulePath) {
@@ -59,7 +66,7 @@ int describeCommand(const std::string &modulePath) {
     if (checks.expectEq(fp->track_n, 6, "track_n") && fp->track_name && fp->track_default &&
         fp->track_s && fp->track_e) {
         for (int i = 0; i < 6; ++i) {
-            const std::string which = "slider " + std::to_string(i);
+            const std::string which = numbered("slider ", i);
             checks.expectEq(str(fp->track_name[i]), std::string(kTrackNames[i]), which + " label");
             checks.expectEq(fp->track_default[i], kTrackDefaults[i], which + " default");
             checks.expectEq(fp->track_s[i], 0, which + " minimum");
@@ -70,7 +77,7 @@ int describeCommand(const std::string &modulePath) {
     }
     if (checks.expectEq(fp->check_n, 5, "check_n") && fp->check_name && fp->check_default) {
         for (int i = 0; i < 5; ++i) {
-            const std::string which = "check box " + std::to_string(i);
+            const std::string which = numbered("check box ", i);
             checks.expectEq(str(fp->check_name[i]), std::string(kCheckNames[i]), which + " label");
             checks.expectEq(fp->check_default[i], kCheckDefaults[i], which + " default");
         }

@@ -57,7 +57,7 @@ int runCommand(const std::string &modulePath, const std::string &clipPath,
         host.setClip(&clip);
         checks.expectEq(host.update(), TRUE, "func_update");
         for (int n = 0; n < static_cast<int>(clip.frames.size()); ++n) {
-            checks.expectEq(host.process(n), TRUE, "func_proc of frame " + std::to_string(n));
+            checks.expectEq(host.process(n), TRUE, std::string("func_proc of frame ").append(std::to_string(n)));
             output.frames.push_back(host.outputPicture());
         }
     }

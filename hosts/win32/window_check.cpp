@@ -77,15 +77,20 @@ Clip makeClip() {
 std::string kinds(const std::vector<ServiceCall> &log) {
     static const char *const names[] = {"CacheSize", "Fetch", "Exec", "IsActive", "WindowUpdate"};
     std::string s;
-    for (const ServiceCall &c : log)
-        if (c.kind == ServiceCall::IsActive || c.kind == ServiceCall::WindowUpdate)
-            s += std::string(s.empty() ? "" : " ") + names[c.kind];
+    for (const ServiceCall &c : log) {
+        if (c.kind != ServiceCall::IsActive && c.kind != ServiceCall::WindowUpdate) continue;
+        if (!s.empty()) s += ' ';
+        s += names[c.kind];
+    }
     return s;
 }
 
 std::string frames(const std::vector<int> &list) {
     std::string s;
-    for (int n : list) s += (s.empty() ? "" : " ") + std::to_string(n);
+    for (int n : list) {
+        if (!s.empty()) s += ' ';
+        s += std::to_string(n);
+    }
     return s;
 }
 
@@ -240,7 +245,8 @@ int windowCommand(const std::string &modulePath) {
     pumpMessages();
     if (checks.expectEq(ownerReceived.size(), std::size_t{3}, "the owner receives each message once")) {
         for (int i = 0; i < 3; ++i) {
-            const std::string which = "forwarded message " + std::to_string(i);
+            std::string which = "forwarded message ";
+            which += std::to_string(i);
             checks.expectEq(ownerReceived[i].message, sent[i].message, which + ": message");
             checks.expect(ownerReceived[i].wparam == sent[i].wparam, which + ": wparam unchanged");
             checks.expect(ownerReceived[i].lparam == sent[i].lparam, which + ": lparam unchanged");
