@@ -267,6 +267,10 @@ BOOL Host::windowMessage(UINT message, WPARAM wparam, LPARAM lparam) {
 }
 
 void Host::setClip(const ClipInfo &clip, FrameSource source) {
+    // The editor never shows a picture larger than its image capacity.
+    if (clip.width < 0 || clip.height < 0 || clip.width > clip.maxW || clip.height > clip.maxH ||
+        clip.maxW <= 0 || clip.maxH <= 0)
+        throw std::invalid_argument("picture larger than the host's image size");
     clip_ = clip;
     source_ = std::move(source);
     dropCache();
@@ -278,6 +282,16 @@ void Host::setClip(const ClipInfo &clip, FrameSource source) {
 void Host::dropCache() {
     impl_->cache.clear();
     impl_->lru.clear();
+}
+
+BOOL Host::dispatch(MULTI_THREAD_FUNC func, void *param1, void *param2) {
+    ActiveScope scope(this);
+    return impl_->exfunc.exec_multi_thread_func(func, param1, param2);
+}
+
+const PIXEL_YC *Host::cachedImage(int n) const {
+    auto it = impl_->cache.find(n);
+    return it == impl_->cache.end() ? nullptr : it->second.data();
 }
 
 BOOL Host::process(int frame) {

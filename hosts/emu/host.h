@@ -84,6 +84,8 @@ public:
     const ClipInfo &clip() const { return clip_; }
     /// Drops cached frames (the next fetch asks the source again).
     void dropCache();
+    /// The cached image of frame n (max_w x max_h, as the filter left it), or null.
+    const PIXEL_YC *cachedImage(int n) const;
 
     /// func_proc for frame n. The output image (max_w x max_h) stays valid until
     /// the next call; out() gives it. fpip's w and h are those of the clip.
@@ -95,6 +97,9 @@ public:
     const FILTER_PROC_INFO &lastProcInfo() const { return fpip_; }
     /// Copies the picture of the last output (w x h, packed rows).
     std::vector<PIXEL_YC> outputPicture() const;
+
+    /// Runs a worker on the pool exactly as exec_multi_thread_func does (logged too).
+    BOOL dispatch(MULTI_THREAD_FUNC func, void *param1, void *param2);
 
     /// Services the filter called, in order; cleared by clearLog().
     const std::vector<ServiceCall> &log() const { return log_; }

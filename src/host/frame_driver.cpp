@@ -4,15 +4,21 @@
 #include <cstdio>
 #include <cstring>
 
+#include "analysis/analysis.h"
 #include "core/control_word.h"
 #include "core/core.h"
 #include "host/pipeline.h"
+#include "output/rounding.h"
 #include "platform/platform.h"
+#include "prefilter/prefilter.h"
+#include "temporal/temporal.h"
 
 namespace {
 
 // Parameter records handed to the workers; written only between dispatches.
+PrepassParams prepassParams;
 AnalysisParams analysisParams;
+bool outputFieldMode;  // the output conversion's copy of fieldMode
 
 // 「システムの設定」の「最大画像サイズ」の「高さ」を %d 以上に設定し、AviUtlを再起動してください
 const char kHeightMessage[] =
@@ -72,6 +78,40 @@ int mirrorFrame(int n, int frameCount) noexcept {
     return n;
 }
 
+// The optional block and mosquito passes; returns the image the analysis reads:
+// the fetched frame, or the last pass's result (ycp_edit, then ycp_temp).
+PIXEL_YC *runPrepasses(FILTER *fp, FILTER_PROC_INFO *fpip, PIXEL_YC *p, int mirrored) noexcept {
+    EXFUNC *ex = fp->exfunc;
+    const int fieldCount = checkOn(fp->check, 0) ? 2 : 1;
+    if (checkOn(fp->check, 3)) {
+        prepassParams = {};
+        prepassParams.source = p;
+        prepassParams.fieldCount = fieldCount;
+        prepassParams.strengthA = 8 * fp->track[4];
+        prepassParams.strengthB = 16 * fp->track[4];
+        prepassParams.animeMode = nrStrengths.animeMode;
+        ex->exec_multi_thread_func(&blockNrWorker, &prepassParams, fpip);
+        p = fpip->ycp_edit;
+    }
+    if (checkOn(fp->check, 2)) {
+        prepassParams = {};
+        prepassParams.source = p;
+        prepassParams.fieldCount = fieldCount;
+        prepassParams.animeMode = nrStrengths.animeMode;
+        prepassParams.strengthC = (sizeClass.stride >= 1400 ? 90 : 8) * fp->track[3];
+        // Neighbours are used as the host returns them; a missing one is the frame itself.
+        PIXEL_YC *prev = mirrored - 1 < 0 ? nullptr
+                         : ex->get_ycp_filtering_cache_ex(fp, fpip->editp, mirrored - 1, nullptr, nullptr);
+        PIXEL_YC *next = mirrored + 1 >= fpip->frame_n ? nullptr
+                         : ex->get_ycp_filtering_cache_ex(fp, fpip->editp, mirrored + 1, nullptr, nullptr);
+        prepassParams.prevFrame = prev ? prev : p;
+        prepassParams.nextFrame = next ? next : p;
+        ex->exec_multi_thread_func(&mosquitoNrWorker, &prepassParams, fpip);
+        p = fpip->ycp_temp;
+    }
+    return p;
+}
+
 // Fetches frame n of the clip into the ring, with its pre-passes and analysis.
 void analyseIntoSlot(FILTER *fp, FILTER_PROC_INFO *fpip, int n, int slot, int realHeight) noexcept {
     EXFUNC *ex = fp->exfunc;
@@ -83,8 +123,11 @@ void analyseIntoSlot(FILTER *fp, FILTER_PROC_INFO *fpip, int n, int slot, int re
         return;
     }
     if (realHeight < fpip->h) padBottom(p, realHeight, fpip);
+    p = runPrepasses(fp, fpip, p, mirrored);
 
     analysisParams = {p, slot, nrStrengths.fieldMode};
+    ex->exec_multi_thread_func(verticalAnalysisWorker, &analysisParams, fpip);
+    ex->exec_multi_thread_func(horizontalAnalysisWorker, &analysisParams, fpip);
     frameRing.slotFrame[slot] = mirrored;
 }
 
@@ -140,7 +183,16 @@ BOOL func_proc(FILTER *fp, FILTER_PROC_INFO *fpip) noexcept {
 
     // Without the current frame there is nothing to rebuild: the frame is returned black
     // rather than made from whatever the slot held before.
-    if (frameRing.slotFrame[fpip->frame % 3] == kEmptySlot) blankRows(fpip, h);
+    if (frameRing.slotFrame[fpip->frame % 3] == kEmptySlot) {
+        blankRows(fpip, h);
+    } else {
+        EXFUNC *ex = fp->exfunc;
+        ex->exec_multi_thread_func(temporalWorker, fp, fpip);
+        ex->exec_multi_thread_func(synthesisWorker, fp, fpip);
+        outputFieldMode = nrStrengths.fieldMode;
+        ex->exec_multi_thread_func(outputWorker, &outputFieldMode, fpip);
+        if (checkOn(fp->check, 4)) ex->exec_multi_thread_func(roundingWorker, fp, fpip);
+    }
 
     fpip->w = hostW;
     fpip->h = hostH;

@@ -2,7 +2,70 @@
 // 16-bit arithmetic: block noise and mosquito noise.
 #pragma once
 
+struct FILTER_PROC_INFO;
+struct PIXEL_YC;
+
+// ---- Workers ----------------------------------------------------------------
+
 /// param1 = PrepassParams, param2 = FILTER_PROC_INFO; writes fpip->ycp_edit.
+/// Safe for any number of threads: ids 4 and above use a window of their own.
 void blockNrWorker(int thread_id, int thread_num, void *param1, void *param2) noexcept;
 /// param1 = PrepassParams, param2 = FILTER_PROC_INFO; writes fpip->ycp_temp.
 void mosquitoNrWorker(int thread_id, int thread_num, void *param1, void *param2) noexcept;
+
+/// First row of a worker's band; the band of thread_id ends where thread_id + 1's begins.
+inline int prepassBandStart(int h, int thread_id, int thread_num) noexcept {
+    return h * thread_id / thread_num;
+}
+
+// ---- Row kernels ------------------------------------------------------------
+
+/// Cleans rows [rowBegin, rowEnd) of source into fpip->ycp_edit (w x h of fpip,
+/// rows max_w pixels apart). thread_id picks the 400-byte window.
+using BlockNrRowsFn = void (*)(int rowBegin, int rowEnd, int fieldCount,
+                               const FILTER_PROC_INFO *fpip, const PIXEL_YC *source,
+                               int strengthA, int strengthB, bool animeMode, int thread_id) noexcept;
+/// Cleans rows [rowBegin, rowEnd) of source into fpip->ycp_temp, pairing samples
+/// across prevFrame and nextFrame and within source.
+using MosquitoNrRowsFn = void (*)(const PIXEL_YC *source, const PIXEL_YC *prevFrame,
+                                  const FILTER_PROC_INFO *fpip, const PIXEL_YC *nextFrame,
+                                  int fieldCount, int strengthC, int rowBegin, int rowEnd) noexcept;
+
+void blockNrRowsScalar(int rowBegin, int rowEnd, int fieldCount, const FILTER_PROC_INFO *fpip,
+                       const PIXEL_YC *source, int strengthA, int strengthB, bool animeMode,
+                       int thread_id) noexcept;
+void blockNrRowsSse2(int rowBegin, int rowEnd, int fieldCount, const FILTER_PROC_INFO *fpip,
+                     const PIXEL_YC *source, int strengthA, int strengthB, bool animeMode,
+                     int thread_id) noexcept;
+void mosquitoNrRowsScalar(const PIXEL_YC *source, const PIXEL_YC *prevFrame,
+                          const FILTER_PROC_INFO *fpip, const PIXEL_YC *nextFrame, int fieldCount,
+                          int strengthC, int rowBegin, int rowEnd) noexcept;
+void mosquitoNrRowsSse2(const PIXEL_YC *source, const PIXEL_YC *prevFrame,
+                        const FILTER_PROC_INFO *fpip, const PIXEL_YC *nextFrame, int fieldCount,
+                        int strengthC, int rowBegin, int rowEnd) noexcept;
+
+// ---- State ------------------------------------------------------------------
+
+/// The row kernels the workers run. SSE2 from the start: every processor that
+/// gets frames has it. Tests may point the table at the scalar twins.
+struct PrefilterKernels {
+    BlockNrRowsFn blockNrRows;
+    MosquitoNrRowsFn mosquitoNrRows;
+};
+extern PrefilterKernels prefilterKernels;
+extern const PrefilterKernels kPrefilterScalar;
+extern const PrefilterKernels kPrefilterSse2;
+
+/// The row passes through the kernel table.
+inline void blockNrRows(int rowBegin, int rowEnd, int fieldCount, const FILTER_PROC_INFO *fpip,
+                        const PIXEL_YC *source, int strengthA, int strengthB, bool animeMode,
+                        int thread_id) noexcept {
+    prefilterKernels.blockNrRows(rowBegin, rowEnd, fieldCount, fpip, source, strengthA, strengthB,
+                                 animeMode, thread_id);
+}
+inline void mosquitoNrRows(const PIXEL_YC *source, const PIXEL_YC *prevFrame,
+                           const FILTER_PROC_INFO *fpip, const PIXEL_YC *nextFrame, int fieldCount,
+                           int strengthC, int rowBegin, int rowEnd) noexcept {
+    prefilterKernels.mosquitoNrRows(source, prevFrame, fpip, nextFrame, fieldCount, strengthC,
+                                    rowBegin, rowEnd);
+}

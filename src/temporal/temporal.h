@@ -2,9 +2,58 @@
 // per-frame stages that rebuild the current frame from the frame ring.
 #pragma once
 
+#include <cstdint>
+
+#include "host/host_api.h"
+
 /// param1 = fp (unused), param2 = FILTER_PROC_INFO.
 void temporalWorker(int thread_id, int thread_num, void *param1, void *param2) noexcept;
 /// param1, param2 unused.
 void synthesisWorker(int thread_id, int thread_num, void *param1, void *param2) noexcept;
 /// param1 = pointer to a bool copy of fieldMode, param2 = FILTER_PROC_INFO.
 void outputWorker(int thread_id, int thread_num, void *param1, void *param2) noexcept;
+
+/// Where the previous, current and next frame sit inside a ring group, built once per
+/// output frame from the frame number.
+struct TemporalJob {
+    std::int32_t prevOffset;   // bytes from a group's start to the slot's four samples
+    std::int32_t curOffset;
+    std::int32_t nextOffset;
+    std::int32_t groupStride;  // bytes from one group to the next (48)
+    std::int32_t slotCount;    // floats of a line per sample (3)
+    // A neighbour whose slot the driver had to leave empty holds stale or never
+    // written floats; it takes no part in the fit.
+    bool prevEmpty;
+    bool nextEmpty;
+};
+
+/// The job for output frame `frame`, with the emptiness of the neighbour slots.
+TemporalJob makeTemporalJob(int frame, bool prevEmpty, bool nextEmpty) noexcept;
+
+/// Fits the first count samples (a multiple of 4) of the ring line starting at sample
+/// lineStart across the three frames; writes count floats to output (16-byte aligned).
+void temporalFit(const TemporalJob &job, int thread, int count, float threshold, float *output,
+                 const float *ringA, long lineStart) noexcept;
+/// The same, one sample at a time, with the scalar form of the same reciprocal.
+void temporalFitScalar(const TemporalJob &job, int thread, int count, float threshold,
+                       float *output, const float *ringA, long lineStart) noexcept;
+
+/// Rebuilds luma rows [firstRow, firstRow + rows/2) into yWork.
+void temporalLuma(const TemporalJob &job, int firstRow, int thread) noexcept;
+/// Rebuilds every column of one chroma plane into its 16-bit aux plane.
+void temporalChroma(std::int16_t *aux, const float *ringA, const float *ringB,
+                    const TemporalJob &job, int thread) noexcept;
+
+/// Undoes the vertical one-level split of yWork columns [first, end).
+void synthesizeColumns(int firstColumn, int thread, int endColumn) noexcept;
+
+/// Writes lines [firstLine, lineLimit) of one part (picture half, or field in
+/// per-field mode) from the working planes into fpip->ycp_edit.
+void outputRows(int thread, const FILTER_PROC_INFO *fpip, bool fieldMode, int part, int firstLine,
+                int lineLimit) noexcept;
+
+/// Float to sample: add 0.5, truncate to 32 bits (overflow and NaN give INT32_MIN),
+/// saturate to 16 bits, clamp to -8192..8192.
+std::int16_t floatToSample(float v) noexcept;
+/// The same, eight at a time; count is a multiple of 8.
+void floatsToSamples(const float *in, int count, std::int16_t *out) noexcept;

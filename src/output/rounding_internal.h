@@ -1,0 +1,70 @@
+// Constants and small helpers shared by the scalar and SSE2 rounding passes: the
+// dither registers, the remainder seed tables and the guards around the pass.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+
+#include "host/host_api.h"
+
+namespace rounding {
+
+// Galois feedback of the 16-bit dither registers (maximal length: period 65535).
+constexpr std::uint16_t kFeedback = 0xB400;
+// Register seeds, xor-ed with the first row of the pass.
+constexpr std::uint16_t kLaneSeed[3] = {0x5555, 0x5959, 0x9A9A};
+
+constexpr int kGridMask = 0xFFF0;  // multiples of 16: 256 steps over nominal luma
+constexpr int kLowMask = 15;
+constexpr int kBusyLimit = 16;     // a block whose range exceeds this is rounded plainly
+constexpr int kMinStart = 30000;   // block minimum and maximum start here, so values
+constexpr int kMaxStart = -30000;  // beyond +-30000 count as +-30000 in the decision
+
+// Remainder seeds by the register's top five bits (u = r + 16): a triangle for
+// luma and two skewed shapes for chroma, halved when stored.
+constexpr std::int16_t kSeedTableY[32] = {8,  7,  6,  5,  4,  3,  2,  1,  0,  -1, -2,
+                                          -3, -4, -5, -6, -7, -8, -7, -6, -5, -4, -3,
+                                          -2, -1, 0,  1,  2,  3,  4,  5,  6,  7};
+constexpr std::int16_t kSeedTableCb[32] = {-4, -7, -8, -8, -8, -8, -8, -7, -7, -6, -6,
+                                           -5, -4, -3, -2, 0,  4,  7,  8,  8,  8,  8,
+                                           8,  7,  7,  6,  6,  5,  4,  3,  2,  0};
+constexpr std::int16_t kSeedTableCr[32] = {-4, 0,  2,  3,  4,  5,  6,  6,  7,  7,  8,
+                                           8,  8,  8,  8,  7,  4,  0,  -2, -3, -4, -5,
+                                           -6, -6, -7, -7, -8, -8, -8, -8, -8, -7};
+
+constexpr bool lumaSeedsAreTheTriangle() {
+    for (int u = 0; u < 32; ++u)
+        if (kSeedTableY[u] != (u < 16 ? 16 - u : u - 16) - 8) return false;
+    return true;
+}
+static_assert(lumaSeedsAreTheTriangle(), "luma seed u is |u - 16| - 8");
+
+inline void stepRegister(std::uint16_t &lane) noexcept {
+    const bool out = lane & 1;
+    lane = static_cast<std::uint16_t>(lane >> 1);
+    if (out) lane ^= kFeedback;
+}
+
+/// Top five bits of a register as a signed value -16..15.
+inline int registerNoise(std::uint16_t lane) noexcept {
+    return static_cast<std::int16_t>(lane) >> 11;
+}
+
+/// Slider 5 as the pass uses it. The host keeps it within 0..32; anything it
+/// might pass beyond is held to 0..511, the range over which 64 x S still fits
+/// in 16 bits and every gain stays within 0..8.
+inline int roundingStrength(const FILTER *fp) noexcept {
+    return std::clamp<int>(static_cast<std::int16_t>(fp->track[5]), 0, 511);
+}
+
+/// Block b reads and writes remainder entries b .. b + 15, so the last block of a
+/// row needs w / 4 + 15 entries per array.
+inline bool remaindersFit(int w, const std::int16_t *remainders, int remainderCount) noexcept {
+    return remainders && w > 0 && w % 4 == 0 && w / 4 + 15 <= remainderCount;
+}
+
+/// Fallback for a picture the remainder arrays cannot serve: every component
+/// rounded half up to the nearest multiple of 16, as in a busy block.
+void roundRowsPlain(const FILTER_PROC_INFO *fpip, int firstRow, int rowLimit) noexcept;
+
+}  // namespace rounding

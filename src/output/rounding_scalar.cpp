@@ -1,0 +1,121 @@
+// The rounding pass, one value at a time: the readable statement of the pass and
+// the reference the SSE2 twin must match exactly.
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+
+#include "core/core.h"
+#include "output/rounding.h"
+#include "output/rounding_internal.h"
+
+using namespace rounding;
+
+namespace {
+
+std::int16_t &component(PIXEL_YC &p, int c) noexcept { return c == 0 ? p.y : c == 1 ? p.cb : p.cr; }
+
+std::int16_t saturate16(int v) noexcept {
+    return static_cast<std::int16_t>(std::clamp(v, -32768, 32767));
+}
+
+}  // namespace
+
+void roundingRowsScalar(const FILTER_PROC_INFO *fpip, const FILTER *fp, int firstRow, int rowLimit,
+                        std::int16_t *remainders, int remainderCount) noexcept {
+    const int w = fpip->w;
+    if (!remaindersFit(w, remainders, remainderCount)) {
+        roundRowsPlain(fpip, firstRow, rowLimit);
+        return;
+    }
+    std::int16_t *rem[3] = {remainders, remainders + remainderCount,
+                            remainders + 2 * remainderCount};
+
+    const int strength = roundingStrength(fp);
+    int lowLevel = 32 * strength;
+    int highLevel = 64 * strength;
+    if (highLevel == 0) {
+        lowLevel = 0;
+        highLevel = 1;
+    }
+    const int levelSpan = highLevel - lowLevel;
+    const std::uint16_t parityMask = (fpip->frame & 1) ? 0xFFFF : 0;
+    const int fieldStep = checkOn(fp->check, 0) ? 2 : 1;
+
+    std::uint16_t lane[3];
+    for (int i = 0; i < 3; ++i) lane[i] = static_cast<std::uint16_t>(firstRow) ^ kLaneSeed[i];
+    const auto stepAll = [&lane] {
+        for (std::uint16_t &l : lane) stepRegister(l);
+    };
+
+    for (int f = 0; f < fieldStep; ++f) {
+        for (int i = 0; 4 * i < w; ++i) {
+            stepAll();
+            const int u = registerNoise(lane[0]) + 16;
+            rem[0][i] = static_cast<std::int16_t>(kSeedTableY[u] >> 1);
+            rem[1][i] = static_cast<std::int16_t>(kSeedTableCb[u] >> 1);
+            rem[2][i] = static_cast<std::int16_t>(kSeedTableCr[u] >> 1);
+        }
+
+        for (int y = firstRow; y < rowLimit; y += 4 * fieldStep) {
+            PIXEL_YC *row[4];
+            for (int k = 0; k < 4; ++k)
+                row[k] = fpip->ycp_edit + static_cast<long>(y + f + k * fieldStep) * fpip->max_w;
+
+            for (int b = 0; 4 * b < w; ++b) {
+                // Gather: every pixel feeds its low bits into its own remainder entry.
+                int carry[3][16];
+                int blockMin[3], blockMax[3];
+                for (int c = 0; c < 3; ++c) {
+                    blockMin[c] = kMinStart;
+                    blockMax[c] = kMaxStart;
+                    for (int j = 0; j < 16; ++j) {
+                        const int v = component(row[j / 4][4 * b + j % 4], c);
+                        const int low = v & kLowMask;
+                        blockMin[c] = std::min(blockMin[c], v);
+                        blockMax[c] = std::max(blockMax[c], v);
+                        const std::int16_t s = saturate16(rem[c][b + j] + low);
+                        rem[c][b + j] = static_cast<std::int16_t>(s & kLowMask);
+                        carry[c][j] = static_cast<std::int16_t>(s & kGridMask);
+                    }
+                }
+
+                // Gains: carry for bright flat blocks, dither for dark ones.
+                const int m = (blockMin[0] + std::abs(blockMin[1]) + std::abs(blockMin[2])) / 4;
+                int level[3];
+                level[0] = std::clamp(m, lowLevel, highLevel);
+                if (m >= lowLevel) {
+                    level[1] = level[2] = level[0];
+                } else {
+                    level[0] = lowLevel;
+                    level[1] = std::clamp(blockMin[1], lowLevel, highLevel);
+                    level[2] = std::clamp(blockMin[2], lowLevel, highLevel);
+                }
+                int noiseGain[3], carryGain[3];
+                for (int c = 0; c < 3; ++c) {
+                    noiseGain[c] = ((highLevel - level[c]) * 8) / levelSpan;
+                    carryGain[c] = ((level[c] - lowLevel) * 8) / levelSpan;
+                }
+                const bool busy = blockMax[0] - blockMin[0] > kBusyLimit ||
+                                  blockMax[1] - blockMin[1] > kBusyLimit ||
+                                  blockMax[2] - blockMin[2] > kBusyLimit;
+                if (busy) {
+                    for (int c = 0; c < 3; ++c) noiseGain[c] = carryGain[c] = 0;
+                }
+
+                // Update: one register step per pixel, its lanes dithering Y, Cb, Cr.
+                for (int j = 0; j < 16; ++j) {
+                    stepAll();
+                    for (int c = 0; c < 3; ++c) {
+                        const int n =
+                            registerNoise(static_cast<std::uint16_t>(lane[c] ^ parityMask));
+                        std::int16_t &v = component(row[j / 4][4 * b + j % 4], c);
+                        const int low = v & kLowMask;
+                        const int t =
+                            (carryGain[c] * (carry[c][j] - low) + noiseGain[c] * n + 4) >> 3;
+                        v = static_cast<std::int16_t>((v + t + 8) & kGridMask);
+                    }
+                }
+            }
+        }
+    }
+}

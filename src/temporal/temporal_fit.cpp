@@ -1,0 +1,130 @@
+// The three-frame fit of the coarsest band, and the float-to-sample conversion the
+// output planes share. The fit divides with the processor's approximate reciprocal
+// and one Newton step, whose exact result is part of the numbers; the scalar twin
+// uses the scalar form of the same instruction so that both agree bit for bit.
+#include <emmintrin.h>
+#include <xmmintrin.h>
+
+#include <cmath>
+#include <cstdint>
+
+#include "core/core.h"
+#include "temporal/temporal.h"
+
+namespace {
+
+const char *lineBytes(const TemporalJob &job, const float *ringA, long lineStart) noexcept {
+    return reinterpret_cast<const char *>(ringA + lineStart * job.slotCount);
+}
+
+}  // namespace
+
+TemporalJob makeTemporalJob(int frame, bool prevEmpty, bool nextEmpty) noexcept {
+    TemporalJob job;
+    job.prevOffset = ((frame + 2) % 3) * 16;
+    job.curOffset = (frame % 3) * 16;
+    job.nextOffset = ((frame + 1) % 3) * 16;
+    job.groupStride = 48;
+    job.slotCount = 3;
+    job.prevEmpty = prevEmpty;
+    job.nextEmpty = nextEmpty;
+    return job;
+}
+
+// The value at time 0 of the least-squares line through the accepted samples at
+// times -1, 0, +1 (the current one always accepted): the mean of all three when
+// both neighbours lie within the threshold, else the current value. A neighbour
+// enters the sums only through a mask, so whatever a rejected slot holds, even a
+// NaN, never reaches the result.
+void temporalFit(const TemporalJob &job, int thread, int count, float threshold, float *output,
+                 const float *ringA, long lineStart) noexcept {
+    float *sums = workBuffers.scratch[thread].scratch112;
+    _mm_store_ps(sums, _mm_set1_ps(threshold));
+    const __m128 t = _mm_load_ps(sums);
+    const __m128 one = _mm_set1_ps(1.0f);
+    const __m128 two = _mm_set1_ps(2.0f);
+    const __m128 zero = _mm_setzero_ps();
+    const __m128 absMask = _mm_castsi128_ps(_mm_set1_epi32(0x7FFFFFFF));
+    const __m128 allOnes = _mm_castsi128_ps(_mm_set1_epi32(-1));
+    const __m128 usePrev = job.prevEmpty ? zero : allOnes;
+    const __m128 useNext = job.nextEmpty ? zero : allOnes;
+
+    const char *group = lineBytes(job, ringA, lineStart);
+    for (int i = 0; i < count; i += 4, group += job.groupStride) {
+        const std::uintptr_t ahead = (reinterpret_cast<std::uintptr_t>(group) + 512) & ~std::uintptr_t{63};
+        _mm_prefetch(reinterpret_cast<const char *>(ahead), _MM_HINT_NTA);
+        const __m128 p = _mm_load_ps(reinterpret_cast<const float *>(group + job.prevOffset));
+        const __m128 c = _mm_load_ps(reinterpret_cast<const float *>(group + job.curOffset));
+        const __m128 q = _mm_load_ps(reinterpret_cast<const float *>(group + job.nextOffset));
+
+        const __m128 takeP = _mm_and_ps(_mm_cmplt_ps(_mm_and_ps(_mm_sub_ps(p, c), absMask), t), usePrev);
+        const __m128 takeN = _mm_and_ps(_mm_cmplt_ps(_mm_and_ps(_mm_sub_ps(q, c), absMask), t), useNext);
+        const __m128 ap = _mm_and_ps(takeP, one);
+        const __m128 an = _mm_and_ps(takeN, one);
+        const __m128 apP = _mm_and_ps(takeP, p);
+        const __m128 anQ = _mm_and_ps(takeN, q);
+
+        const __m128 a = _mm_add_ps(ap, an);
+        const __m128 b = _mm_sub_ps(an, ap);
+        const __m128 s = _mm_add_ps(_mm_add_ps(c, apP), anQ);
+        const __m128 e = _mm_sub_ps(anQ, apP);
+        const __m128 det = _mm_sub_ps(_mm_mul_ps(_mm_add_ps(a, one), a), _mm_mul_ps(b, b));
+        const __m128 num = _mm_sub_ps(_mm_mul_ps(s, a), _mm_mul_ps(e, b));
+        const __m128 r = _mm_rcp_ps(det);
+        const __m128 fit = _mm_mul_ps(_mm_mul_ps(num, r), _mm_sub_ps(two, _mm_mul_ps(det, r)));
+
+        const __m128 alone = _mm_cmpeq_ps(a, zero);
+        _mm_store_ps(output + i, _mm_or_ps(_mm_and_ps(alone, c), _mm_andnot_ps(alone, fit)));
+    }
+}
+
+void temporalFitScalar(const TemporalJob &job, int thread, int count, float threshold,
+                       float *output, const float *ringA, long lineStart) noexcept {
+    (void)thread;
+    const char *line = lineBytes(job, ringA, lineStart);
+    for (int i = 0; i < count; ++i) {
+        const char *group = line + static_cast<long>(i / 4) * job.groupStride;
+        const int lane = i % 4;
+        const float p = reinterpret_cast<const float *>(group + job.prevOffset)[lane];
+        const float c = reinterpret_cast<const float *>(group + job.curOffset)[lane];
+        const float q = reinterpret_cast<const float *>(group + job.nextOffset)[lane];
+        const bool takeP = !job.prevEmpty && std::fabs(p - c) < threshold;
+        const bool takeN = !job.nextEmpty && std::fabs(q - c) < threshold;
+        const float ap = takeP ? 1.0f : 0.0f;
+        const float an = takeN ? 1.0f : 0.0f;
+        const float apP = takeP ? p : 0.0f;
+        const float anQ = takeN ? q : 0.0f;
+        const float a = ap + an;
+        if (a == 0.0f) {
+            output[i] = c;
+            continue;
+        }
+        const float b = an - ap;
+        const float s = (c + apP) + anQ;
+        const float e = anQ - apP;
+        const float det = (a + 1.0f) * a - b * b;
+        const float num = s * a - e * b;
+        const float r = _mm_cvtss_f32(_mm_rcp_ss(_mm_set_ss(det)));
+        output[i] = (num * r) * (2.0f - det * r);
+    }
+}
+
+std::int16_t floatToSample(float v) noexcept {
+    // Truncating conversion with the processor's overflow result (INT32_MIN).
+    const int i = _mm_cvttss_si32(_mm_set_ss(v + 0.5f));
+    int s = i < -32768 ? -32768 : i > 32767 ? 32767 : i;
+    s = s < -8192 ? -8192 : s > 8192 ? 8192 : s;
+    return static_cast<std::int16_t>(s);
+}
+
+void floatsToSamples(const float *in, int count, std::int16_t *out) noexcept {
+    const __m128 half = _mm_set1_ps(0.5f);
+    const __m128i hi = _mm_set1_epi16(8192);
+    const __m128i lo = _mm_set1_epi16(-8192);
+    for (int i = 0; i < count; i += 8) {
+        const __m128i a = _mm_cvttps_epi32(_mm_add_ps(_mm_loadu_ps(in + i), half));
+        const __m128i b = _mm_cvttps_epi32(_mm_add_ps(_mm_loadu_ps(in + i + 4), half));
+        const __m128i packed = _mm_max_epi16(_mm_min_epi16(_mm_packs_epi32(a, b), hi), lo);
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + i), packed);
+    }
+}

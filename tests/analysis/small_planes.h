@@ -1,0 +1,64 @@
+// Test fixture for the filter linked into the test program: working buffers of the
+// smallest size class and default strengths, with the module-level state restored
+// afterwards so other tests see the filter as loaded.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "core/core.h"
+#include "host/pipeline.h"
+
+namespace q5test {
+
+class SmallPlanes : public ::testing::Test {
+public:
+    static constexpr int kStride = 832;
+    static constexpr int kRows = 512;
+
+protected:
+    void SetUp() override {
+        savedStrengths_ = nrStrengths;
+        sizeClass = {kStride, kRows};
+        ASSERT_TRUE(allocateWorkBuffers());
+        setStrengths(10, 10, 16, true, false);
+    }
+    void TearDown() override {
+        releaseWorkBuffers();
+        sizeClass = {2048, 1280};
+        lastW = 1920;
+        lastH = 1088;
+        buffersReady = false;
+        nrStrengths = savedStrengths_;
+        emptyFrameRing();
+    }
+
+    /// Derives the strengths from slider and check-box values as func_update would.
+    static void setStrengths(int tarnel, int low, int high, bool anime, bool fieldMode) {
+        int track[6] = {tarnel, low, high, 0, 0, 16};
+        int check[5] = {fieldMode ? 1 : 0, anime ? 1 : 0, 0, 0, 0};
+        FILTER f{};
+        f.track = track;
+        f.check = check;
+        deriveStrengths(&f);
+    }
+
+    /// A host image of max_w = width + 16 pixels per row, and the fpip describing it.
+    FILTER_PROC_INFO frameInfo(std::vector<PIXEL_YC> &image, int width, int height) {
+        const int pitch = width + 16;
+        image.assign(static_cast<std::size_t>(pitch) * height, PIXEL_YC{0, 0, 0});
+        FILTER_PROC_INFO fi{};
+        fi.ycp_edit = image.data();
+        fi.w = width;
+        fi.h = height;
+        fi.max_w = pitch;
+        fi.max_h = height;
+        return fi;
+    }
+
+private:
+    NrStrengths savedStrengths_{};
+};
+
+}  // namespace q5test

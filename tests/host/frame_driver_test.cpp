@@ -1,0 +1,229 @@
+// The frame driver seen through the host boundary: which frames it fetches,
+// the padding it writes, the frames it refuses, and what it restores.
+#include <gtest/gtest.h>
+#include <xmmintrin.h>
+
+#include <string>
+#include <vector>
+
+#include "core/core.h"
+#include "host/pipeline.h"
+#include "platform/platform.h"
+#include "support/support.h"
+
+namespace {
+
+using q5host::Host;
+using q5host::ServiceCall;
+using q5test::Clip;
+
+bool isBlack(const Host &host, int rows) {
+    const q5host::ClipInfo &c = host.clip();
+    for (int y = 0; y < rows; ++y)
+        for (int x = 0; x < c.maxW; ++x) {
+            const PIXEL_YC &p = host.out()[static_cast<std::size_t>(y) * c.maxW + x];
+            if (p.y || p.cb || p.cr) return false;
+        }
+    return true;
+}
+
+struct FrameDriverFixture : ::testing::Test {
+    Clip clip;
+    std::unique_ptr<Host> host;
+
+    void start(GetFilterTableFn entry, const Clip &c, int maxW = 1920, int maxH = 1088,
+               int threads = 2) {
+        clip = c;
+        host = std::make_unique<Host>(entry, threads);
+        ASSERT_EQ(host->init(), TRUE);
+        ASSERT_EQ(host->update(), TRUE);
+        host->setClip(clip.info(maxW, maxH), clip.source());
+        host->clearLog();
+    }
+};
+using FrameDriver = FrameDriverFixture;
+
+TEST_F(FrameDriver, FetchesThreeFramesFirstThenOnePerFrameMirroringAtBothEnds) {
+    start(q5test::moduleEntry(), q5test::randomClip(64, 32, 6, 1));
+    for (int n = 0; n < 6; ++n) ASSERT_EQ(host->process(n), TRUE);
+    EXPECT_EQ(host->fetchedFrames(), (std::vector<int>{1, 0, 1, 2, 3, 4, 5, 4}));
+
+    // Every fetch follows a request for a five-frame cache of the image size.
+    const std::vector<ServiceCall> &log = host->log();
+    int fetches = 0;
+    for (std::size_t i = 0; i < log.size(); ++i) {
+        if (log[i].kind != ServiceCall::Fetch) continue;
+        ++fetches;
+        ASSERT_GT(i, 0u);
+        const ServiceCall &size = log[i - 1];
+        EXPECT_EQ(size.kind, ServiceCall::CacheSize);
+        EXPECT_EQ(size.a, 1920);
+        EXPECT_EQ(size.b, 1088);
+        EXPECT_EQ(size.c, 5);
+        EXPECT_EQ(size.d, 0);
+    }
+    EXPECT_EQ(fetches, 8);
+}
+
+TEST_F(FrameDriver, ReanalysesAllThreeFramesAfterUpdateSaveStartAndSizeChange) {
+    start(q5test::moduleEntry(), q5test::randomClip(640, 480, 8, 2));
+    host->process(0);
+    host->process(1);
+    host->clearLog();
+    host->update();
+    host->process(2);
+    EXPECT_EQ(host->fetchedFrames(), (std::vector<int>{1, 2, 3}));
+
+    host->clearLog();
+    host->saveStart(0, 7);
+    host->process(3);
+    EXPECT_EQ(host->fetchedFrames(), (std::vector<int>{2, 3, 4}));
+
+    // 640 x 480 and 704 x 480 share a size class, yet the buffers are reallocated.
+    Clip wider = q5test::randomClip(704, 480, 8, 3);
+    clip = wider;
+    host->setClip(clip.info(), clip.source());
+    host->clearLog();
+    host->process(4);
+    EXPECT_EQ(host->fetchedFrames(), (std::vector<int>{3, 4, 5}));
+}
+
+TEST_F(FrameDriver, OneFrameClipStillProducesItsFrame) {
+    start(q5test::moduleEntry(), q5test::randomClip(64, 32, 1, 4));
+    EXPECT_EQ(host->process(0), TRUE);
+    EXPECT_EQ(host->fetchedFrames(), (std::vector<int>{1, 0, -1}));
+    std::vector<bool> results;
+    for (const ServiceCall &c : host->log())
+        if (c.kind == ServiceCall::Fetch) results.push_back(c.result);
+    EXPECT_EQ(results, (std::vector<bool>{false, true, false}));
+    EXPECT_FALSE(isBlack(*host, 32));
+}
+
+TEST_F(FrameDriver, AMissingCurrentFrameGivesABlackFrame) {
+    Clip c = q5test::randomClip(64, 32, 3, 5);
+    c.unavailable = {false, true, false};
+    start(q5test::moduleEntry(), c);
+    EXPECT_EQ(host->process(1), TRUE);
+    EXPECT_TRUE(isBlack(*host, 32));
+    EXPECT_EQ(host->process(2), TRUE);
+    EXPECT_FALSE(isBlack(*host, 32)) << "a missing neighbour does not stop the frame";
+}
+
+TEST_F(FrameDriver, PadsRowsBelowThePictureByReflectionAndRestoresTheSize) {
+    start(q5test::moduleEntry(), q5test::randomClip(1920, 1080, 2, 6));
+    ASSERT_EQ(host->process(0), TRUE);
+    EXPECT_EQ(host->lastProcInfo().w, 1920);
+    EXPECT_EQ(host->lastProcInfo().h, 1080);
+    const PIXEL_YC *image = host->cachedImage(0);
+    ASSERT_NE(image, nullptr);
+    for (int j = 1080; j < 1088; ++j) {
+        const int from = 2 * 1080 - 2 - j;  // 1078 down to 1071
+        for (int x = 0; x < 1920; ++x) {
+            const PIXEL_YC &a = image[static_cast<std::size_t>(j) * 1920 + x];
+            const PIXEL_YC &b = image[static_cast<std::size_t>(from) * 1920 + x];
+            ASSERT_TRUE(a.y == b.y && a.cb == b.cb && a.cr == b.cr) << "row " << j << " x " << x;
+        }
+    }
+}
+
+TEST_F(FrameDriver, PadsPicturesShorterThanOneReflectionWithinThePicture) {
+    // Four real rows must fill twelve padding rows: reflect again and again.
+    for (int height : {1, 2, 4, 7}) {
+        SCOPED_TRACE(height);
+        start(q5test::moduleEntry(), q5test::randomClip(32, height, 1, 7), 64, 64);
+        ASSERT_EQ(host->process(0), TRUE);
+        const PIXEL_YC *image = host->cachedImage(0);
+        ASSERT_NE(image, nullptr);
+        for (int j = height; j < 16; ++j) {
+            int from = 0;
+            if (height > 1) {
+                const int period = 2 * (height - 1), m = j % period;
+                from = m < height ? m : period - m;
+            }
+            for (int x = 0; x < 32; ++x)
+                ASSERT_EQ(image[j * 64 + x].y, clip.frames[0][from * 32 + x].y) << j;
+        }
+        EXPECT_EQ(host->lastProcInfo().h, height);
+        EXPECT_EQ(host->lastProcInfo().w, 32);
+    }
+}
+
+TEST_F(FrameDriver, TooSmallMaximumHeightShowsTheMessageAndABlackFrame) {
+    start(q5test::moduleEntry(), q5test::randomClip(1905, 1080, 1, 8), 1910, 1080);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(host->process(0), TRUE);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(err,
+              "Quorvane4 Lite: 「システムの設定」の「最大画像サイズ」の「高さ」を 1088 "
+              "以上に設定し、AviUtlを再起動してください\n"
+              "Quorvane4 Lite: 「システムの設定」の「最大画像サイズ」の「幅」を 1920 "
+              "以上に設定し、AviUtlを再起動してください\n");
+    EXPECT_TRUE(isBlack(*host, 1080));
+    EXPECT_TRUE(host->fetchedFrames().empty());
+}
+
+TEST_F(FrameDriver, OversizedFramesAreBlackWithoutAMessage) {
+    struct Case { int w, h, maxW, maxH; } cases[] = {{1936, 64, 1936, 64}, {64, 1100, 64, 1104}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.w);
+        start(q5test::moduleEntry(), q5test::randomClip(c.w, c.h, 1, 9), c.maxW, c.maxH);
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(host->process(0), TRUE);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+        EXPECT_TRUE(isBlack(*host, c.h));
+        EXPECT_EQ(host->lastProcInfo().w, c.w);
+        EXPECT_EQ(host->lastProcInfo().h, c.h);
+    }
+}
+
+TEST_F(FrameDriver, ProcessorWithoutSse3GivesBlackFramesSilently) {
+    start(q5test::linkedEntry(), q5test::randomClip(64, 32, 2, 10));
+    CpuLevel = 1;
+    platformCalls().clear();
+    EXPECT_EQ(host->process(0), TRUE);
+    EXPECT_TRUE(isBlack(*host, 32));
+    EXPECT_TRUE(platformCalls().empty());
+    EXPECT_TRUE(host->fetchedFrames().empty());
+    CpuLevel = detectCpuLevel();
+}
+
+TEST_F(FrameDriver, FailedAllocationGivesBlackFramesUntilTheNextSizeChange) {
+    start(q5test::linkedEntry(), q5test::randomClip(640, 480, 3, 11));
+    failAllocationsFrom = 0;  // every later allocation fails
+    EXPECT_EQ(host->process(0), TRUE);
+    EXPECT_TRUE(isBlack(*host, 480));
+    failAllocationsFrom = -1;
+    EXPECT_EQ(host->process(1), TRUE);
+    EXPECT_TRUE(isBlack(*host, 480)) << "no retry without a size change";
+    EXPECT_TRUE(host->fetchedFrames().empty());
+
+    Clip other = q5test::randomClip(656, 480, 3, 12);
+    clip = other;
+    host->setClip(clip.info(), clip.source());
+    EXPECT_EQ(host->process(1), TRUE);
+    EXPECT_FALSE(isBlack(*host, 480));
+    EXPECT_EQ(host->lastProcInfo().h, 480);
+}
+
+TEST_F(FrameDriver, RunsWithTheProcessingControlWordAndRestoresTheCallers) {
+    Clip c = q5test::randomClip(64, 32, 3, 13);
+    start(q5test::moduleEntry(), c);
+    std::vector<unsigned> seen;
+    q5host::FrameSource inner = clip.source();
+    host->setClip(clip.info(), [&](int n, PIXEL_YC *image, int pitch) {
+        seen.push_back(_mm_getcsr());  // fetches run on the calling thread, inside func_proc
+        return inner(n, image, pitch);
+    });
+    const unsigned callers = 0x1F80 | 0x6000;  // all masked, round toward zero
+    const unsigned saved = _mm_getcsr();
+    _mm_setcsr(callers);
+    host->process(0);
+    const unsigned after = _mm_getcsr();
+    _mm_setcsr(saved);
+    EXPECT_EQ(after, callers);
+    ASSERT_FALSE(seen.empty());
+    // The first value is the host's own copy of the current frame, made before the call.
+    for (std::size_t i = 1; i < seen.size(); ++i) EXPECT_EQ(seen[i] & 0xFFC0u, 0x9D80u) << i;
+}
+
+}  // namespace

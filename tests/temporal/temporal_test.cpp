@@ -1,0 +1,170 @@
+// The three-frame fit, the float-to-sample rule, the vertical synthesis and the
+// output placement, on the filter linked into the test program.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <vector>
+
+#include "analysis/analysis.h"
+#include "analysis/small_planes.h"
+#include "core/control_word.h"
+#include "support/support.h"
+#include "temporal/temporal.h"
+
+namespace {
+
+using q5test::SmallPlanes;
+
+constexpr int kCount = 16;
+
+// One ring line of kCount samples with prev, cur and next in slots 2, 0, 1 (frame 3k).
+struct FitLine {
+    alignas(16) float ring[3 * kCount];
+    alignas(16) float out[kCount];
+    void set(int j, float p, float c, float q) {
+        ring[ringIndex(0, kCount, j, 2)] = p;
+        ring[ringIndex(0, kCount, j, 0)] = c;
+        ring[ringIndex(0, kCount, j, 1)] = q;
+    }
+    float fit(int j, float threshold, bool prevEmpty = false, bool nextEmpty = false) {
+        const TemporalJob job = makeTemporalJob(3, prevEmpty, nextEmpty);
+        temporalFit(job, 0, kCount, threshold, out, ring, 0);
+        return out[j];
+    }
+};
+
+void runWorker(MULTI_THREAD_FUNC worker, int threads, void *param1, void *param2) {
+    for (int t = 0; t < threads; ++t) worker(t, threads, param1, param2);
+}
+
+}  // namespace
+
+using TemporalFit = SmallPlanes;
+using VerticalSynthesis = SmallPlanes;
+using OutputConversion = SmallPlanes;
+
+TEST_F(TemporalFit, AcceptsNeighboursOnlyStrictlyWithinTheThreshold) {
+    ControlWordScope cw(kProcControlWord);
+    const float t = 40.01f, c = 1000.0f;
+    FitLine line{};
+    // p exactly T away (8 + T is exact in float): only q accepted, and one
+    // neighbour alone leaves c.
+    ASSERT_EQ((8.0f + t) - 8.0f, t);
+    line.set(0, 8.0f + t, 8.0f, 8.0f);
+    EXPECT_NEAR(line.fit(0, t), 8.0f, 1e-5);
+    // Both within: the mean of the three.
+    const float p = c + 0.999f * t, q = c - 10.0f;
+    line.set(1, p, c, q);
+    EXPECT_NEAR(line.fit(1, t), (p + c + q) / 3, 1e-3);
+    // Neither within: exactly c.
+    line.set(2, c - 50.0f, c, c + 41.0f);
+    EXPECT_EQ(line.fit(2, t), c);
+    // Only one within, from either side: c, not the mean of two.
+    line.set(3, c + 20.0f, c, c + 500.0f);
+    EXPECT_NEAR(line.fit(3, t), c, 1e-3);
+}
+
+TEST_F(TemporalFit, AnEmptyNeighbourSlotIsRejectedWhateverItHolds) {
+    ControlWordScope cw(kProcControlWord);
+    const float t = 40.01f, c = 1000.0f, q = 1010.0f;
+    FitLine line{};
+    line.set(0, std::numeric_limits<float>::quiet_NaN(), c, q);
+    line.set(1, 1005.0f, c, q);
+    line.set(2, std::numeric_limits<float>::infinity(), c, c + 3.0f);
+    EXPECT_NEAR(line.fit(1, t), (1005.0f + c + q) / 3, 1e-3);  // both slots in use
+    EXPECT_NEAR(line.fit(0, t, true), c, 1e-3);                // prev empty: only q
+    EXPECT_NEAR(line.fit(1, t, true), c, 1e-3);
+    EXPECT_NEAR(line.fit(2, t, true), c, 1e-3);
+    EXPECT_EQ(line.fit(1, t, true, true), c);  // both empty: the band stays as it is
+    EXPECT_EQ(line.fit(0, t, true, true), c);
+}
+
+TEST_F(TemporalFit, SimdMatchesScalarTwinBitForBit) {
+    ControlWordScope cw(kProcControlWord);
+    std::mt19937 rng(q5test::testSeed());
+    std::uniform_real_distribution<float> value(-3000.0f, 3000.0f), step(-60.0f, 60.0f);
+    alignas(16) float ring[3 * 64], simd[64], scalar[64];
+    for (int round = 0; round < 50; ++round) {
+        for (int j = 0; j < 64; ++j) {
+            const float c = value(rng);
+            ring[ringIndex(0, 64, j, 0)] = c;
+            ring[ringIndex(0, 64, j, 1)] = c + step(rng);
+            ring[ringIndex(0, 64, j, 2)] = c + step(rng);
+        }
+        const TemporalJob job = makeTemporalJob(round, round % 4 == 1, round % 4 == 2);
+        temporalFit(job, 0, 64, 40.01f, simd, ring, 0);
+        temporalFitScalar(job, 0, 64, 40.01f, scalar, ring, 0);
+        ASSERT_EQ(0, std::memcmp(simd, scalar, sizeof simd)) << "round " << round;
+    }
+}
+
+TEST(FloatToSample, RoundsHalfUpTruncatesAndClamps) {
+    const struct {
+        float in;
+        int out;
+    } cases[] = {{1.5f, 2},        {1.4f, 1},        {-1.2f, 0},       {-1.5f, -1},
+                 {-2.4f, -1},      {4095.5f, 4096},  {100.49f, 100},   {-0.6f, 0},
+                 {8192.4f, 8192},  {20000.0f, 8192}, {-20000.0f, -8192}, {3e9f, -8192},
+                 {std::numeric_limits<float>::quiet_NaN(), -8192},     {-8192.9f, -8192}};
+    std::vector<float> in;
+    for (const auto &c : cases) {
+        EXPECT_EQ(floatToSample(c.in), c.out) << c.in;
+        in.push_back(c.in);
+    }
+    in.resize(16, 0.25f);
+    std::int16_t out[16];
+    floatsToSamples(in.data(), 16, out);
+    for (std::size_t i = 0; i < std::size(cases); ++i) EXPECT_EQ(out[i], cases[i].out) << cases[i].in;
+}
+
+TEST_F(VerticalSynthesis, ConstantLowBandOverZeroHighBandGivesAConstantPlane) {
+    const float k = 1000.0f;
+    for (int r = 0; r < kRows; ++r)
+        std::fill_n(workBuffers.yWork + r * kStride, kStride, r < kRows / 2 ? k : 0.0f);
+    runWorker(synthesisWorker, 3, nullptr, nullptr);
+    for (int r = 0; r < kRows; ++r)
+        for (int c = 0; c < kStride; c += 7)
+            ASSERT_NEAR(workBuffers.yWork[r * kStride + c], k / std::sqrt(2.0), 1e-2)
+                << "row " << r << " column " << c;
+}
+
+TEST_F(OutputConversion, PlacesRowsAndDoublesChromaInFrameAndFieldMode) {
+    // yWork holds each plane row's own number (plus a quarter, rounded away); the aux
+    // planes hold 100 + chroma column for cb and its negative for cr.
+    for (int r = 0; r < kRows; ++r) std::fill_n(workBuffers.yWork + r * kStride, kStride, r + 0.25f);
+    for (int c = 0; c < kStride / 2; ++c)
+        for (int r = 0; r < kRows; ++r) {
+            workBuffers.cbAux[c * kRows + r] = static_cast<std::int16_t>(100 + c);
+            workBuffers.crAux[c * kRows + r] = static_cast<std::int16_t>(-100 - c);
+        }
+    const int w = 720, h = 480;
+    for (bool fieldMode : {false, true})
+        for (int threads : {1, 3, 4}) {
+            SCOPED_TRACE(testing::Message() << (fieldMode ? "field" : "frame") << " mode, " << threads
+                                            << " threads");
+            std::vector<PIXEL_YC> image;
+            FILTER_PROC_INFO fi = frameInfo(image, w, h);
+            std::fill(image.begin(), image.end(), PIXEL_YC{-1, -1, -1});
+            bool flag = fieldMode;
+            runWorker(outputWorker, threads, &flag, &fi);
+            for (int y = 0; y < h; ++y) {
+                // Field f line j is picture row 2j + f, one above the other in the planes.
+                const int planeRow = fieldMode ? (y % 2) * kRows / 2 + (kRows - h) / 4 + y / 2
+                                               : (kRows - h) / 2 + y;
+                for (int x = 0; x < fi.max_w; ++x) {
+                    const PIXEL_YC p = image[y * fi.max_w + x];
+                    if (x >= w) {
+                        ASSERT_TRUE(p.y == -1 && p.cb == -1 && p.cr == -1) << "outside, row " << y;
+                        continue;
+                    }
+                    const int chromaColumn = (kStride - w) / 4 + x / 2;
+                    ASSERT_EQ(p.y, planeRow) << "row " << y << " x " << x;
+                    ASSERT_EQ(p.cb, 100 + chromaColumn) << "row " << y << " x " << x;
+                    ASSERT_EQ(p.cr, -100 - chromaColumn) << "row " << y << " x " << x;
+                }
+            }
+        }
+}
