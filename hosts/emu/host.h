@@ -82,6 +82,9 @@ public:
     /// A new clip: drops the cache. Frames come from the source when first fetched.
     void setClip(const ClipInfo &clip, FrameSource source);
     const ClipInfo &clip() const { return clip_; }
+    /// Changes frame_n only, keeping the cache: for a stream whose length becomes known
+    /// at its end, while frames are being processed.
+    void setFrameCount(int frameCount) { clip_.frameCount = frameCount; }
     /// Drops cached frames (the next fetch asks the source again).
     void dropCache();
     /// The cached image of frame n (max_w x max_h, as the filter left it), or null.

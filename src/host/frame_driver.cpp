@@ -150,8 +150,10 @@ BOOL func_proc(FILTER *fp, FILTER_PROC_INFO *fpip) noexcept {
         showSizeMessage(kWidthMessage, w16);
         messageShown = true;
     }
-    // An empty picture has nothing to analyse; it is handled like an oversized one.
-    if (messageShown || hostH > 1088 || hostW > 1920 || hostW <= 0 || hostH <= 0 || CpuLevel != 2) {
+    // An empty picture, or a frame number outside any clip, has nothing to analyse
+    // (and would index the ring out of bounds); it is handled like an oversized frame.
+    const bool malformed = hostW <= 0 || hostH <= 0 || fpip->frame < 0 || fpip->frame_n <= 0;
+    if (messageShown || hostH > 1088 || hostW > 1920 || malformed || CpuLevel != 2) {
         blankRows(fpip, hostH);
         return TRUE;
     }

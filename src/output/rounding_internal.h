@@ -3,6 +3,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstdint>
 
 #include "host/host_api.h"
@@ -55,6 +56,30 @@ inline int registerNoise(std::uint16_t lane) noexcept {
 /// in 16 bits and every gain stays within 0..8.
 inline int roundingStrength(const FILTER *fp) noexcept {
     return std::clamp<int>(static_cast<std::int16_t>(fp->track[5]), 0, 511);
+}
+
+/// The two brightness levels the gains blend between: 32 x S and 64 x S, or 0 and 1
+/// when S is 0 so that the span is never zero.
+struct Levels {
+    int low, high;
+};
+inline Levels roundingLevels(const FILTER *fp) noexcept {
+    const int s = roundingStrength(fp);
+    return s == 0 ? Levels{0, 1} : Levels{32 * s, 64 * s};
+}
+
+/// Each component's level for a flat block, from the block minima: the block's
+/// brightness m, or, in a block darker than the low level, each chroma's own minimum.
+inline void blockLevels(const int blockMin[3], Levels lv, int level[3]) noexcept {
+    const int m = (blockMin[0] + std::abs(blockMin[1]) + std::abs(blockMin[2])) / 4;
+    level[0] = std::clamp(m, lv.low, lv.high);
+    if (m >= lv.low) {
+        level[1] = level[2] = level[0];
+    } else {
+        level[0] = lv.low;
+        level[1] = std::clamp(blockMin[1], lv.low, lv.high);
+        level[2] = std::clamp(blockMin[2], lv.low, lv.high);
+    }
 }
 
 /// Block b reads and writes remainder entries b .. b + 15, so the last block of a

@@ -30,14 +30,8 @@ void roundingRowsScalar(const FILTER_PROC_INFO *fpip, const FILTER *fp, int firs
     std::int16_t *rem[3] = {remainders, remainders + remainderCount,
                             remainders + 2 * remainderCount};
 
-    const int strength = roundingStrength(fp);
-    int lowLevel = 32 * strength;
-    int highLevel = 64 * strength;
-    if (highLevel == 0) {
-        lowLevel = 0;
-        highLevel = 1;
-    }
-    const int levelSpan = highLevel - lowLevel;
+    const Levels levels = roundingLevels(fp);
+    const int levelSpan = levels.high - levels.low;
     const std::uint16_t parityMask = (fpip->frame & 1) ? 0xFFFF : 0;
     const int fieldStep = checkOn(fp->check, 0) ? 2 : 1;
 
@@ -80,20 +74,12 @@ void roundingRowsScalar(const FILTER_PROC_INFO *fpip, const FILTER *fp, int firs
                 }
 
                 // Gains: carry for bright flat blocks, dither for dark ones.
-                const int m = (blockMin[0] + std::abs(blockMin[1]) + std::abs(blockMin[2])) / 4;
                 int level[3];
-                level[0] = std::clamp(m, lowLevel, highLevel);
-                if (m >= lowLevel) {
-                    level[1] = level[2] = level[0];
-                } else {
-                    level[0] = lowLevel;
-                    level[1] = std::clamp(blockMin[1], lowLevel, highLevel);
-                    level[2] = std::clamp(blockMin[2], lowLevel, highLevel);
-                }
+                blockLevels(blockMin, levels, level);
                 int noiseGain[3], carryGain[3];
                 for (int c = 0; c < 3; ++c) {
-                    noiseGain[c] = ((highLevel - level[c]) * 8) / levelSpan;
-                    carryGain[c] = ((level[c] - lowLevel) * 8) / levelSpan;
+                    noiseGain[c] = ((levels.high - level[c]) * 8) / levelSpan;
+                    carryGain[c] = ((level[c] - levels.low) * 8) / levelSpan;
                 }
                 const bool busy = blockMax[0] - blockMin[0] > kBusyLimit ||
                                   blockMax[1] - blockMin[1] > kBusyLimit ||

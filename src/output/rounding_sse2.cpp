@@ -166,14 +166,8 @@ void roundingRowsSse2(const FILTER_PROC_INFO *fpip, const FILTER *fp, int firstR
     std::int16_t *rem[3] = {remainders, remainders + remainderCount,
                             remainders + 2 * remainderCount};
 
-    const int strength = roundingStrength(fp);
-    int lowLevel = 32 * strength;
-    int highLevel = 64 * strength;
-    if (highLevel == 0) {
-        lowLevel = 0;
-        highLevel = 1;
-    }
-    const Divider divideBySpan(highLevel - lowLevel);
+    const Levels levels = roundingLevels(fp);
+    const Divider divideBySpan(levels.high - levels.low);
     const __m128i parityMask = _mm_set1_epi16((fpip->frame & 1) ? -1 : 0);
     const int fieldStep = checkOn(fp->check, 0) ? 2 : 1;
     const int blocks = w / 4;
@@ -247,21 +241,13 @@ void roundingRowsSse2(const FILTER_PROC_INFO *fpip, const FILTER *fp, int firstR
                             value[h][c] =
                                 _mm_and_si128(_mm_add_epi16(value[h][c], eight), gridMask);
                 } else {
-                    const int m = (blockMin[0] + std::abs(blockMin[1]) + std::abs(blockMin[2])) / 4;
                     int level[3];
-                    level[0] = std::clamp(m, lowLevel, highLevel);
-                    if (m >= lowLevel) {
-                        level[1] = level[2] = level[0];
-                    } else {
-                        level[0] = lowLevel;
-                        level[1] = std::clamp(blockMin[1], lowLevel, highLevel);
-                        level[2] = std::clamp(blockMin[2], lowLevel, highLevel);
-                    }
+                    blockLevels(blockMin, levels, level);
                     for (int c = 0; c < 3; ++c) {
                         const __m128i noiseGain = _mm_set1_epi16(
-                            static_cast<short>(divideBySpan((highLevel - level[c]) * 8)));
+                            static_cast<short>(divideBySpan((levels.high - level[c]) * 8)));
                         const __m128i carryGain = _mm_set1_epi16(
-                            static_cast<short>(divideBySpan((level[c] - lowLevel) * 8)));
+                            static_cast<short>(divideBySpan((level[c] - levels.low) * 8)));
                         for (int h = 0; h < 2; ++h) {
                             const __m128i v = value[h][c];
                             const __m128i n =

@@ -10,6 +10,13 @@
 /// system does not let SSE instructions run.
 bool sseInstructionsRun() noexcept;
 
+#ifdef _WIN32
+/// Calls probe, an assembly routine whose first instruction is the one to try,
+/// under a structured-exception guard: if that instruction faults, execution
+/// goes on at resume (the instruction after it). True if it ran without a fault.
+bool instructionRuns(void (*probe)(), const void *resume) noexcept;
+#endif
+
 #ifndef _WIN32
 #include <cstdint>
 #include <string>

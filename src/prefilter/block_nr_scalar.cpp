@@ -14,17 +14,12 @@ using prefilter::copyPixels;
 using prefilter::rowOf;
 using prefilter::saturate16;
 
-std::int16_t adds(int a, int b) noexcept { return saturate16(a + b); }
-std::int16_t subs(int a, int b) noexcept { return saturate16(a - b); }
-// Formed as the larger of x and 0 - x, so -32768 gives 32767 rather than itself.
-std::int16_t absSat(std::int16_t x) noexcept {
-    const std::int16_t n = subs(0, x);
-    return x > n ? x : n;
-}
+using prefilter::absSat;
+using prefilter::adds;
+using prefilter::subs;
 
-// The eight target values of a unit: the pixel (relative to X) and the component.
-constexpr int kTargetPixel[8] = {0, 0, 0, 1, 2, 2, 2, 3};
-constexpr int kTargetComponent[8] = {0, 1, 2, 0, 0, 1, 2, 0};
+using prefilter::kTargetComponent;
+using prefilter::kTargetPixel;
 
 std::int16_t component(const PIXEL_YC &p, int c) noexcept {
     return c == 0 ? p.y : c == 1 ? p.cb : p.cr;

@@ -15,20 +15,9 @@ using prefilter::copyPixels;
 using prefilter::rowOf;
 using prefilter::saturate16;
 
-// y, cb, cr of pixel x and y of x + 1 in lanes 0-3; the same for x + 2 in lanes 4-7.
-inline __m128i loadUnit(const PIXEL_YC *row, int x) noexcept {
-    const __m128i even = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(row + x));
-    const __m128i next = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(row + x + 2));
-    return _mm_unpacklo_epi64(even, next);
-}
-
-inline __m128i absSat(__m128i x) noexcept {
-    return _mm_max_epi16(x, _mm_subs_epi16(_mm_setzero_si128(), x));
-}
-
-inline __m128i select(__m128i mask, __m128i ifSet, __m128i ifClear) noexcept {
-    return _mm_or_si128(_mm_and_si128(mask, ifSet), _mm_andnot_si128(mask, ifClear));
-}
+using prefilter::absSat;
+using prefilter::loadUnit;
+using prefilter::select;
 
 // Lane-wise mean offset: Sum x reciprocal estimate of Count + 0.5, truncated and
 // saturated; lanes without an accepted candidate get 0.

@@ -13,15 +13,12 @@ using prefilter::copyPixels;
 using prefilter::rowOf;
 using prefilter::saturate16;
 
-std::int16_t adds(int a, int b) noexcept { return saturate16(a + b); }
-std::int16_t subs(int a, int b) noexcept { return saturate16(a - b); }
-std::int16_t absSat(std::int16_t x) noexcept {
-    const std::int16_t n = subs(0, x);
-    return x > n ? x : n;
-}
+using prefilter::absSat;
+using prefilter::adds;
+using prefilter::subs;
 
-constexpr int kTargetPixel[8] = {0, 0, 0, 1, 2, 2, 2, 3};
-constexpr int kTargetComponent[8] = {0, 1, 2, 0, 0, 1, 2, 0};
+using prefilter::kTargetComponent;
+using prefilter::kTargetPixel;
 
 // Chroma is centred on 2048 so that luma and chroma share one working range.
 std::int16_t working(const PIXEL_YC &p, int c) noexcept {

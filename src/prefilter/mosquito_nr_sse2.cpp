@@ -16,19 +16,9 @@ using prefilter::copyPixels;
 using prefilter::rowOf;
 using prefilter::saturate16;
 
-inline __m128i loadUnit(const PIXEL_YC *row, std::ptrdiff_t x) noexcept {
-    const __m128i even = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(row + x));
-    const __m128i next = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(row + x + 2));
-    return _mm_unpacklo_epi64(even, next);
-}
-
-inline __m128i absSat(__m128i x) noexcept {
-    return _mm_max_epi16(x, _mm_subs_epi16(_mm_setzero_si128(), x));
-}
-
-inline __m128i select(__m128i mask, __m128i ifSet, __m128i ifClear) noexcept {
-    return _mm_or_si128(_mm_and_si128(mask, ifSet), _mm_andnot_si128(mask, ifClear));
-}
+using prefilter::absSat;
+using prefilter::loadUnit;
+using prefilter::select;
 
 // Writes pixels X .. X+3 from the eight lanes: the odd pixels' cb and cr are
 // lanes 1-2 and 5-6, those of the even pixel to their left.

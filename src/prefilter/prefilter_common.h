@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include <emmintrin.h>
+
 #include "host/host_api.h"
 
 namespace prefilter {
@@ -24,6 +26,37 @@ inline std::int16_t saturate16(int v) noexcept {
 
 inline void copyPixels(PIXEL_YC *to, const PIXEL_YC *from, int count) noexcept {
     std::memcpy(to, from, static_cast<std::size_t>(count) * sizeof(PIXEL_YC));
+}
+
+// ---- Saturating 16-bit arithmetic, one value at a time (the scalar twins) -------
+
+inline std::int16_t adds(int a, int b) noexcept { return saturate16(a + b); }
+inline std::int16_t subs(int a, int b) noexcept { return saturate16(a - b); }
+/// Formed as the larger of x and 0 - x, so -32768 gives 32767 rather than itself.
+inline std::int16_t absSat(std::int16_t x) noexcept {
+    const std::int16_t n = subs(0, x);
+    return x > n ? x : n;
+}
+
+/// The eight target values of a unit: the pixel (relative to X) and the component.
+constexpr int kTargetPixel[8] = {0, 0, 0, 1, 2, 2, 2, 3};
+constexpr int kTargetComponent[8] = {0, 1, 2, 0, 0, 1, 2, 0};
+
+// ---- The same in eight 16-bit lanes (the SSE2 kernels) ----------------------
+
+/// y, cb, cr of pixel x and y of x + 1 in lanes 0-3; the same for x + 2 in lanes 4-7.
+inline __m128i loadUnit(const PIXEL_YC *row, std::ptrdiff_t x) noexcept {
+    const __m128i even = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(row + x));
+    const __m128i next = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(row + x + 2));
+    return _mm_unpacklo_epi64(even, next);
+}
+
+inline __m128i absSat(__m128i x) noexcept {
+    return _mm_max_epi16(x, _mm_subs_epi16(_mm_setzero_si128(), x));
+}
+
+inline __m128i select(__m128i mask, __m128i ifSet, __m128i ifClear) noexcept {
+    return _mm_or_si128(_mm_and_si128(mask, ifSet), _mm_andnot_si128(mask, ifClear));
 }
 
 /// Skin tones get gentler luma filtering when anime mode is off: faces show

@@ -176,6 +176,24 @@ TEST_F(FrameDriver, OversizedFramesAreBlackWithoutAMessage) {
     }
 }
 
+TEST_F(FrameDriver, NegativeFrameNumbersAreRefusedWithABlackFrame) {
+    // A ring slot is picked from the frame number; a negative one must never index it.
+    start(q5test::moduleEntry(), q5test::randomClip(64, 32, 3, 14));
+    FILTER *fp = host->filter();
+    FILTER_PROC_INFO fpip = {};
+    std::vector<PIXEL_YC> edit(64 * 32, PIXEL_YC{100, 1, 2}), temp(edit.size());
+    fpip.ycp_edit = edit.data();
+    fpip.ycp_temp = temp.data();
+    fpip.w = fpip.max_w = 64;
+    fpip.h = fpip.max_h = 32;
+    fpip.frame_n = 3;
+    for (int frame : {-1, -7, -100}) {
+        fpip.frame = frame;
+        EXPECT_EQ(fp->func_proc(fp, &fpip), TRUE);
+        for (const PIXEL_YC &p : edit) ASSERT_EQ(p.y, 0);
+    }
+}
+
 TEST_F(FrameDriver, ProcessorWithoutSse3GivesBlackFramesSilently) {
     start(q5test::linkedEntry(), q5test::randomClip(64, 32, 2, 10));
     CpuLevel = 1;

@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Builds the y4m reader's libFuzzer target with clang (AddressSanitizer and
+# UndefinedBehaviorSanitizer) and runs it for a bounded time.
+# Usage: fuzz/run.sh [SECONDS]   (default 60). Crashes are kept in build-fuzz/.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds="${1:-60}"
+out=build-fuzz
+mkdir -p "$out/corpus"
+
+clang++ -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
+  -Ihosts -Isrc fuzz/y4m_reader_fuzz.cpp hosts/cli/y4m.cpp hosts/cli/convert.cpp \
+  -o "$out/y4m_reader_fuzz"
+
+# Seeds: one small well-formed stream of each kind.
+seed() {  # name header frame-bytes [frame-params]
+  { printf '%s\n' "$2"; for _ in 1 2; do printf 'FRAME%s\n' "${4:-}"; head -c "$3" /dev/urandom; done; } \
+    > "$out/corpus/seed-$1"
+}
+seed 420 "YUV4MPEG2 W4 H2 F25:1 Ip A1:1 C420jpeg XYSCSS=420JPEG" 12
+seed 420i "YUV4MPEG2 W4 H6 It C420mpeg2" 36
+seed 420m "YUV4MPEG2 W4 H4 Im C420paldv" 24 " Itii"
+seed 422 "YUV4MPEG2 W4 H2 C422" 16
+seed 444 "YUV4MPEG2 W3 H2 C444" 18
+seed mono "YUV4MPEG2 W3 H3 Cmono" 9
+seed 420p10 "YUV4MPEG2 W4 H2 C420p10" 24
+seed 444p16 "YUV4MPEG2 W2 H2 C444p16" 24
+
+"$out/y4m_reader_fuzz" -max_total_time="$seconds" -max_len=4096 -timeout=10 \
+  -rss_limit_mb=2048 -dict=fuzz/y4m.dict -artifact_prefix="$out/" -print_final_stats=1 \
+  "$out/corpus"

@@ -1,0 +1,207 @@
+// The host's YUV <-> YC48 rules and the chroma resampling around them.
+#include "cli/convert.h"
+
+#include <algorithm>
+#include <memory>
+#include <mutex>
+
+namespace q5cli {
+
+// An N-bit code is read as an 8-bit code with N - 8 fractional bits, so the 8-bit
+// rules hold with every 8-bit constant of the code's scale shifted up by N - 8; the
+// YC48 side keeps its own rounding (luma truncates, chroma adds 164/256).
+int lumaToYc48(int code, int bits) {
+    const int s = bits - 8;
+    return static_cast<int>((static_cast<long long>(code) * 1197) >> (6 + s)) - 299;
+}
+
+int chromaToYc48(int code, int bits) {
+    const int s = bits - 8;
+    return static_cast<int>(((static_cast<long long>(code) - (128LL << s)) * 4681 + (164LL << s)) >>
+                            (8 + s));
+}
+
+// Back to N bits by the host's own rules, every 8-bit constant of the code's scale
+// shifted up by N - 8 like the input side: luma adds the host's 383/4096 of a step
+// before truncating, as the editor does, so what comes out matches what the plug-in
+// produces there. Chroma keeps its 66/128 unscaled: scaled with the depth it would grow
+// past a whole step and shift every deeper chroma code up by one or two. With these,
+// every code of 8 to 11 bits comes back unchanged.
+int lumaFromYc48(int y48, int bits) {
+    const int s = bits - 8;
+    const long long v = ((((static_cast<long long>(y48) * 219) << s) + (383LL << s)) >> 12) + (16LL << s);
+    return static_cast<int>(std::clamp(v, 0LL, (1LL << bits) - 1));
+}
+
+int chromaFromYc48(int c48, int bits) {
+    const int s = bits - 8;
+    const long long v = (((((static_cast<long long>(c48) + 2048) * 7) << s) + 66) >> 7) + (16LL << s);
+    return static_cast<int>(std::clamp(v, 0LL, (1LL << bits) - 1));
+}
+
+int chromaRowOf(int y, int height, bool interlaced) {
+    const int chromaRows = (height + 1) / 2;
+    if (!interlaced) return std::min(y / 2, chromaRows - 1);
+    const int field = y & 1;
+    int row = ((y >> 1) >> 1) * 2 + field;
+    // A height that is not a multiple of 4 leaves the bottom field's last line without
+    // a chroma row of its own: it shares the nearest one of its field (or any, if the
+    // field has none).
+    while (row >= chromaRows) row -= 2;
+    return row < 0 ? chromaRows - 1 : row;
+}
+
+bool frameChromaInterlaced(const Y4mFormat &format, const std::string &frameParams) {
+    if (format.interlace == 't' || format.interlace == 'b') return true;
+    if (format.interlace != 'm') return false;
+    // Mixed streams tag each frame "Ixyz": y the temporal sampling, z the chroma
+    // sampling (p progressive, i interlaced, ? unknown).
+    std::size_t pos = 0;
+    while (pos < frameParams.size()) {
+        const std::size_t space = frameParams.find(' ', pos);
+        const std::size_t end = space == std::string::npos ? frameParams.size() : space;
+        if (end - pos == 4 && frameParams[pos] == 'I') {
+            const char temporal = frameParams[pos + 2], chroma = frameParams[pos + 3];
+            if (chroma == 'i' || chroma == 'p') return chroma == 'i';
+            return temporal != 'p';
+        }
+        pos = end + 1;
+    }
+    return true;
+}
+
+// The rules as tables, made once per depth and shared by every converter.
+struct FrameConverter::Tables {
+    std::vector<std::int16_t> lumaIn, chromaIn;     // by input code
+    std::vector<std::uint16_t> lumaOut, chromaOut;  // by YC48 value + 32768
+};
+
+const FrameConverter::Tables &FrameConverter::tablesFor(int bits) {
+    static std::mutex mutex;
+    static std::unique_ptr<Tables> made[17];
+    std::lock_guard<std::mutex> lock(mutex);
+    std::unique_ptr<Tables> &t = made[bits];
+    if (!t) {
+        t = std::make_unique<Tables>();
+        const int codes = 1 << bits;
+        t->lumaIn.resize(codes);
+        t->chromaIn.resize(codes);
+        for (int v = 0; v < codes; ++v) {
+            t->lumaIn[v] = static_cast<std::int16_t>(lumaToYc48(v, bits));
+            t->chromaIn[v] = static_cast<std::int16_t>(chromaToYc48(v, bits));
+        }
+        t->lumaOut.resize(65536);
+        t->chromaOut.resize(65536);
+        for (int i = 0; i < 65536; ++i) {
+            t->lumaOut[i] = static_cast<std::uint16_t>(lumaFromYc48(i - 32768, bits));
+            t->chromaOut[i] = static_cast<std::uint16_t>(chromaFromYc48(i - 32768, bits));
+        }
+    }
+    return *t;
+}
+
+FrameConverter::FrameConverter(const Y4mFormat &format)
+    : format_(format), tables_(tablesFor(format.bits)) {}
+
+int FrameConverter::sample(const std::uint8_t *plane, std::size_t index) const {
+    if (format_.bits == 8) return plane[index];
+    const int v = plane[2 * index] | (plane[2 * index + 1] << 8);
+    return std::min(v, format_.maxCode());  // stray high bits would leave the rule's range
+}
+
+void FrameConverter::store(std::uint8_t *plane, std::size_t index, int value) const {
+    if (format_.bits == 8) {
+        plane[index] = static_cast<std::uint8_t>(value);
+    } else {
+        plane[2 * index] = static_cast<std::uint8_t>(value);
+        plane[2 * index + 1] = static_cast<std::uint8_t>(value >> 8);
+    }
+}
+
+void FrameConverter::toYc48(const std::uint8_t *data, const std::string &frameParams,
+                            PIXEL_YC *image, int pitch) const {
+    const Y4mFormat &f = format_;
+    const std::uint8_t *cbPlane = data + f.lumaBytes();
+    const std::uint8_t *crPlane = cbPlane + f.chromaBytes();
+    const int cw = f.chromaWidth();
+    const bool interlaced = frameChromaInterlaced(f, frameParams);
+    const int xShift = f.subsampling == Subsampling::S420 || f.subsampling == Subsampling::S422;
+    for (int y = 0; y < f.height; ++y) {
+        PIXEL_YC *row = image + static_cast<std::size_t>(y) * pitch;
+        const std::size_t lumaRow = static_cast<std::size_t>(y) * f.width;
+        for (int x = 0; x < f.width; ++x) row[x].y = tables_.lumaIn[sample(data, lumaRow + x)];
+        if (f.subsampling == Subsampling::Mono) {
+            for (int x = 0; x < f.width; ++x) row[x].cb = row[x].cr = 0;
+            continue;
+        }
+        const int cy = f.subsampling == Subsampling::S420 ? chromaRowOf(y, f.height, interlaced) : y;
+        const std::size_t chromaRow = static_cast<std::size_t>(cy) * cw;
+        for (int x = 0; x < f.width; ++x) {
+            const std::size_t i = chromaRow + (x >> xShift);
+            row[x].cb = tables_.chromaIn[sample(cbPlane, i)];
+            row[x].cr = tables_.chromaIn[sample(crPlane, i)];
+        }
+    }
+}
+
+void FrameConverter::fromYc48(const PIXEL_YC *image, int pitch, const std::string &frameParams,
+                              std::uint8_t *data) const {
+    const Y4mFormat &f = format_;
+    std::uint8_t *cbPlane = data + f.lumaBytes();
+    std::uint8_t *crPlane = cbPlane + f.chromaBytes();
+    for (int y = 0; y < f.height; ++y) {
+        const PIXEL_YC *row = image + static_cast<std::size_t>(y) * pitch;
+        const std::size_t lumaRow = static_cast<std::size_t>(y) * f.width;
+        for (int x = 0; x < f.width; ++x) store(data, lumaRow + x, tables_.lumaOut[row[x].y + 32768]);
+    }
+    if (f.subsampling == Subsampling::Mono) return;
+    const int cw = f.chromaWidth(), ch = f.chromaHeight();
+    if (f.subsampling == Subsampling::S444) {
+        for (int y = 0; y < f.height; ++y) {
+            const PIXEL_YC *row = image + static_cast<std::size_t>(y) * pitch;
+            for (int x = 0; x < f.width; ++x) {
+                const std::size_t i = static_cast<std::size_t>(y) * cw + x;
+                store(cbPlane, i, tables_.chromaOut[row[x].cb + 32768]);
+                store(crPlane, i, tables_.chromaOut[row[x].cr + 32768]);
+            }
+        }
+        return;
+    }
+    // Average in YC48 over the pixels each chroma sample was repeated to; rounding half
+    // up, so equal values come back as they were.
+    const bool interlaced = frameChromaInterlaced(f, frameParams);
+    sumCb_.assign(static_cast<std::size_t>(cw) * ch, 0);
+    sumCr_.assign(static_cast<std::size_t>(cw) * ch, 0);
+    rowCount_.assign(ch, 0);
+    for (int y = 0; y < f.height; ++y) {
+        const int cy = f.subsampling == Subsampling::S420 ? chromaRowOf(y, f.height, interlaced) : y;
+        ++rowCount_[cy];
+        const PIXEL_YC *row = image + static_cast<std::size_t>(y) * pitch;
+        std::int32_t *cb = sumCb_.data() + static_cast<std::size_t>(cy) * cw;
+        std::int32_t *cr = sumCr_.data() + static_cast<std::size_t>(cy) * cw;
+        for (int x = 0; x < f.width; ++x) {
+            cb[x >> 1] += row[x].cb;
+            cr[x >> 1] += row[x].cr;
+        }
+    }
+    for (int cy = 0; cy < ch; ++cy) {
+        const int count = 2 * rowCount_[cy];
+        for (int cx = 0; cx < cw; ++cx) {
+            const std::size_t i = static_cast<std::size_t>(cy) * cw + cx;
+            int cb = 0, cr = 0;
+            if (count > 0) {
+                // Floor division of sum + count/2, for negative sums as well.
+                const auto average = [count](std::int32_t sum) {
+                    const std::int32_t n = sum + count / 2;
+                    return static_cast<int>(n >= 0 ? n / count : -((-n + count - 1) / count));
+                };
+                cb = average(sumCb_[i]);
+                cr = average(sumCr_[i]);
+            }
+            store(cbPlane, i, tables_.chromaOut[cb + 32768]);
+            store(crPlane, i, tables_.chromaOut[cr + 32768]);
+        }
+    }
+}
+
+}  // namespace q5cli

@@ -1,0 +1,54 @@
+// Studio-range YUV samples to the filter's YC48 pixels and back, with chroma
+// brought to one value per pixel on the way in and subsampled on the way out.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "cli/y4m.h"
+#include "host/host_api.h"
+
+namespace q5cli {
+
+/// One sample of N-bit studio-range YUV (N = 8..16) to YC48, by the host's integer rules.
+int lumaToYc48(int code, int bits);
+int chromaToYc48(int code, int bits);
+/// YC48 to an N-bit code, clamped to 0 .. 2^N - 1.
+int lumaFromYc48(int y48, int bits);
+int chromaFromYc48(int c48, int bits);
+
+/// The 4:2:0 chroma row that carries picture row y. Interlaced chroma rows alternate
+/// between the fields: row 2m + f serves lines 2m and 2m + 1 of field f.
+int chromaRowOf(int y, int height, bool interlaced);
+
+/// Whether the 4:2:0 chroma of a frame with these FRAME parameters is sampled per field.
+bool frameChromaInterlaced(const Y4mFormat &format, const std::string &frameParams);
+
+/// Converts whole frames of one format. Chroma is repeated over the pixels it covers
+/// and averaged over them on the way back, so unfiltered video comes back unchanged
+/// (where the sample rules themselves are exact), whatever the chroma siting.
+class FrameConverter {
+public:
+    explicit FrameConverter(const Y4mFormat &format);
+
+    /// y4m frame bytes to the first height rows of a host image (rows `pitch` pixels apart).
+    void toYc48(const std::uint8_t *data, const std::string &frameParams, PIXEL_YC *image,
+                int pitch) const;
+    /// The first height rows of a host image to y4m frame bytes (frameBytes() of them).
+    void fromYc48(const PIXEL_YC *image, int pitch, const std::string &frameParams,
+                  std::uint8_t *data) const;
+
+private:
+    int sample(const std::uint8_t *plane, std::size_t index) const;
+    void store(std::uint8_t *plane, std::size_t index, int value) const;
+
+    struct Tables;
+    static const Tables &tablesFor(int bits);
+
+    Y4mFormat format_;
+    const Tables &tables_;
+    mutable std::vector<std::int32_t> sumCb_, sumCr_, rowCount_;
+};
+
+}  // namespace q5cli

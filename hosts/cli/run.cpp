@@ -1,0 +1,361 @@
+// The denoise run: input checked, module loaded and settings resolved before the
+// output is opened; then every frame through the host, with progress and metrics.
+#include "cli/run.h"
+
+#include <unistd.h>
+
+#include <chrono>
+#include <climits>
+#include <csignal>
+#include <cstdio>
+#include <exception>
+#include <memory>
+#include <optional>
+
+#include "cli/convert.h"
+#include "cli/demo.h"
+#include "cli/frame_window.h"
+#include "cli/metrics.h"
+#include "cli/output_file.h"
+#include "emu/host.h"
+
+#ifndef Q5_VERSION
+#define Q5_VERSION "unknown"
+#endif
+
+namespace q5cli {
+
+namespace {
+
+// frame_n while the stream's end is unseen: beyond any frame the filter may ask for,
+// so it neither mirrors nor skips a neighbour. Frames within two of the end are only
+// processed once the end is known (see denoiseStream).
+constexpr int kUnknownLength = 1 << 29;
+
+void message(const std::string &text) { std::fprintf(stderr, "quorvane5: %s\n", text.c_str()); }
+
+std::string formatTime(double seconds) {
+    const long s = static_cast<long>(seconds + 0.5);
+    char text[32];
+    if (s >= 3600)
+        std::snprintf(text, sizeof text, "%ld:%02ld:%02ld", s / 3600, s / 60 % 60, s % 60);
+    else
+        std::snprintf(text, sizeof text, "%ld:%02ld", s / 60, s % 60);
+    return text;
+}
+
+// One line on standard error, rewritten in place a few times a second.
+class ProgressLine {
+public:
+    explicit ProgressLine(bool enabled) : enabled_(enabled), start_(Clock::now()) {}
+    ~ProgressLine() { clear(); }
+
+    void update(int done, int total) {
+        if (!enabled_) return;
+        const auto now = Clock::now();
+        if (shown_ && now - last_ < std::chrono::milliseconds(250) && done != total) return;
+        last_ = now;
+        const double elapsed = std::chrono::duration<double>(now - start_).count();
+        const double fps = elapsed > 0 ? done / elapsed : 0;
+        char text[160];
+        if (total > 0 && fps > 0)
+            std::snprintf(text, sizeof text, "frame %d/%d  %.1f fps  %s left", done, total, fps,
+                          formatTime((total - done) / fps).c_str());
+        else
+            std::snprintf(text, sizeof text, "frame %d  %.1f fps", done, fps);
+        std::fprintf(stderr, "\r\033[Kquorvane5: %s", text);
+        std::fflush(stderr);
+        shown_ = true;
+    }
+    void clear() {
+        if (shown_) std::fprintf(stderr, "\r\033[K");
+        shown_ = false;
+    }
+
+private:
+    using Clock = std::chrono::steady_clock;
+    bool enabled_, shown_ = false;
+    Clock::time_point start_, last_;
+};
+
+std::string displayName(const std::string &path, const char *pipeName) {
+    return path == "-" ? pipeName : path;
+}
+
+}  // namespace
+
+std::string findModule(const std::string &given) {
+    if (!given.empty()) return given;
+    char exe[4096];
+    const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+    if (n > 0) {
+        std::string path(exe, static_cast<std::size_t>(n));
+        path = path.substr(0, path.rfind('/') + 1) + "quorvane5.so";
+        if (access(path.c_str(), R_OK) == 0) return path;
+    }
+    return q5host::defaultModulePath();
+}
+
+bool denoiseStream(GetFilterTableFn entry, const DenoiseSettings &settings, Y4mReader &in,
+                   const Y4mFormat &format, Y4mWriter &out, const FrameSink &onFrame,
+                   const ProgressSink &onProgress, DenoiseReport *report, std::string *error) {
+    const auto start = std::chrono::steady_clock::now();
+    q5host::Host host(entry, settings.threads);
+    host.setFilterActive(true);
+    host.init();
+    for (int i = 0; i < 6; ++i) host.setTrack(i, settings.track[i]);
+    for (int i = 0; i < 5; ++i) host.setCheck(i, settings.check[i]);
+    host.update();
+
+    FrameWindow window(in, format);
+    q5host::ClipInfo clip;
+    clip.width = format.width;
+    clip.height = format.height;
+    clip.frameCount = kUnknownLength;
+    host.setClip(clip, [&window](int n, PIXEL_YC *image, int pitch) {
+        return window.fill(n, image, pitch);
+    });
+    host.saveStart(0, kUnknownLength - 1);
+
+    const FrameConverter converter(format);
+    std::vector<std::uint8_t> bytes(format.frameBytes());
+    bool headerWritten = false;
+    bool ok = true;
+    int n = 0;
+    for (;; ++n) {
+        // Frame n reads up to n + 2 (its next frame's neighbours with the mosquito
+        // pass); having tried to read them, the end is known whenever it matters.
+        if (!window.readThrough(n + 2)) {
+            *error = window.error();
+            ok = false;
+            break;
+        }
+        if (window.ended()) {
+            if (n >= window.frameCount()) break;
+            host.setFrameCount(window.frameCount());
+        }
+        host.process(n);
+        if (window.failed()) {
+            *error = window.error();
+            ok = false;
+            break;
+        }
+        const Y4mFrame *frame = window.frame(n);
+        converter.fromYc48(host.out(), clip.maxW, frame->params, bytes.data());
+        if (!headerWritten) {
+            if (!out.writeHeader(format, error)) {
+                ok = false;
+                break;
+            }
+            headerWritten = true;
+        }
+        if (!out.writeFrame(frame->params, bytes.data(), bytes.size(), error) ||
+            (onFrame && !onFrame(n, bytes.data(), error))) {
+            ok = false;
+            break;
+        }
+        // Frame n + 1 asks for n - 1 at the earliest (the next-but-one of the mirrored
+        // last frame's neighbour); nothing before it is needed again.
+        window.releaseBefore(n - 1);
+        if (onProgress) onProgress(n + 1, window.ended() ? window.frameCount() : -1);
+    }
+    if (ok && !headerWritten) ok = out.writeHeader(format, error);
+    host.exit();
+    if (report) {
+        report->frames = n;
+        report->seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        report->peakFramesHeld = window.peakHeld();
+        report->lateRequests = window.lateRequests();
+    }
+    if (ok && window.lateRequests() > 0) {
+        *error = "internal error: the filter asked for a frame that was already dropped";
+        ok = false;
+    }
+    return ok;
+}
+
+int runDenoiseCommand(const Options &options, DenoiseOutcome *outcome) {
+    std::string error;
+    // The filter first: its descriptor holds the settings' ranges.
+    const std::string modulePath = findModule(options.module);
+    auto module = q5host::Module::open(modulePath, &error);
+    if (!module) {
+        message("cannot load the filter module: " + error);
+        return 1;
+    }
+    const FILTER *descriptor = module->getFilterTable()();
+    if (!descriptor) {
+        message("the filter module " + modulePath + " gave no filter");
+        return 1;
+    }
+    if (options.input == "-" && options.reference == "-") {
+        message("the input and the reference cannot both be standard input");
+        return 2;
+    }
+    // The ranges now; per-field processing once the stream's interlacing is known.
+    DenoiseSettings settings;
+    if (!resolveSettings(options, *descriptor, false, settings.track, settings.check, &error)) {
+        message(error);
+        return 2;
+    }
+    settings.threads = resolveThreads(options);
+
+    // Everything about the input and the reference is checked before the output exists.
+    auto input = openInput(options.input, &error);
+    if (!input) {
+        message(error);
+        return 1;
+    }
+    Y4mReader reader(*input, displayName(options.input, "standard input"));
+    Y4mFormat format;
+    if (!reader.readHeader(&format, &error)) {
+        message(error);
+        return 1;
+    }
+    if (!checkProcessable(format, &error)) {
+        message(displayName(options.input, "standard input") + ": " + error);
+        return 1;
+    }
+    resolveSettings(options, *descriptor, format.interlaced(), settings.track, settings.check,
+                    &error);
+
+    std::unique_ptr<ByteSource> referenceSource;
+    std::unique_ptr<Y4mReader> referenceReader;
+    Y4mFormat referenceFormat;
+    std::optional<QualityMeter> meter;
+    if (!options.reference.empty()) {
+        referenceSource = openInput(options.reference, &error);
+        if (!referenceSource) {
+            message(error);
+            return 1;
+        }
+        referenceReader = std::make_unique<Y4mReader>(
+            *referenceSource, displayName(options.reference, "standard input"));
+        if (!referenceReader->readHeader(&referenceFormat, &error)) {
+            message(error);
+            return 1;
+        }
+        if (referenceFormat.width != format.width || referenceFormat.height != format.height ||
+            referenceFormat.subsampling != format.subsampling ||
+            referenceFormat.bits != format.bits) {
+            message("the reference " + options.reference + " is " +
+                    std::to_string(referenceFormat.width) + "x" +
+                    std::to_string(referenceFormat.height) + " " + referenceFormat.describe() +
+                    ", the input " + std::to_string(format.width) + "x" +
+                    std::to_string(format.height) + " " + format.describe());
+            return 1;
+        }
+        meter.emplace(format);
+    }
+
+    auto output = OutputFile::open(options.output, &error);
+    if (!output) {
+        message(error);
+        return 1;
+    }
+    Y4mWriter writer(*output);
+
+    // Frames in a regular file of bare FRAME markers; otherwise unknown until the end.
+    int totalHint = -1;
+    if (const long long size = inputFileSize(*input); size > 0) {
+        const long long body = size - static_cast<long long>(reader.offset());
+        const long long perFrame = static_cast<long long>(format.frameBytes()) + 6;
+        if (body >= 0 && body % perFrame == 0 && body / perFrame < INT_MAX)
+            totalHint = static_cast<int>(body / perFrame);
+    }
+    ProgressLine progress(!options.quiet && isatty(2));
+
+    Y4mFrame referenceFrame;
+    const FrameSink onFrame = [&](int n, const std::uint8_t *frame, std::string *err) {
+        if (!meter) return true;
+        switch (referenceReader->readFrame(referenceFormat, &referenceFrame, err)) {
+        case Y4mReader::Frame: break;
+        case Y4mReader::End:
+            *err = "the reference " + options.reference + " ends after " + std::to_string(n) +
+                   " frames, before the input";
+            return false;
+        case Y4mReader::Error: return false;
+        }
+        meter->add(frame, referenceFrame.data.data());
+        return true;
+    };
+    const ProgressSink onProgress = [&](int done, int total) {
+        progress.update(done, total > 0 ? total : totalHint);
+    };
+
+    DenoiseReport report;
+    bool ok;
+    try {
+        ok = denoiseStream(module->getFilterTable(), settings, reader, format, writer, onFrame,
+                           onProgress, &report, &error);
+    } catch (const std::exception &e) {
+        ok = false;
+        error = std::string("the run failed: ") + e.what();
+    }
+    progress.clear();
+    if (!ok || !output->commit(&error)) {
+        output->discard();
+        message(error);
+        return 1;
+    }
+
+    if (!options.quiet) {
+        char text[256];
+        std::snprintf(text, sizeof text, "%d frames of %dx%d %s in %.1f s (%.1f fps, %d threads)",
+                      report.frames, format.width, format.height, format.describe().c_str(),
+                      report.seconds, report.seconds > 0 ? report.frames / report.seconds : 0.0,
+                      settings.threads);
+        message(text);
+    }
+    if (meter && !(outcome && options.quiet)) {
+        if (meter->frames() > 0)
+            message(meter->summary() + " against " + options.reference);
+        else
+            message("no frames to compare with " + options.reference);
+    }
+    if (outcome) {
+        outcome->frames = report.frames;
+        outcome->seconds = report.seconds;
+        outcome->haveMetrics = meter && meter->frames() > 0;
+        if (outcome->haveMetrics) {
+            for (int p = 0; p < 3; ++p) outcome->psnr[p] = meter->psnr(p);
+            outcome->ssim = meter->ssim();
+            outcome->summary = meter->summary();
+        }
+    }
+    return 0;
+}
+
+int runProgram(const std::vector<std::string> &args) {
+    // A closed pipe downstream is reported as a write error, not a silent death.
+    std::signal(SIGPIPE, SIG_IGN);
+    Options options;
+    std::string error;
+    if (!parseOptions(args, &options, &error)) {
+        message(error);
+        std::fprintf(stderr, "%sTry 'quorvane5 --help' for more.\n", usageLine().c_str());
+        return 2;
+    }
+    switch (options.command) {
+    case Options::Help:
+        std::fputs(helpText().c_str(), stdout);
+        return 0;
+    case Options::Version: {
+        std::printf("quorvane5 %s\n", Q5_VERSION);
+        const std::string path = findModule(options.module);
+        auto module = q5host::Module::open(path, &error);
+        const FILTER *d = module ? module->getFilterTable()() : nullptr;
+        if (d && d->information)
+            std::printf("filter: %s (%s)\n", d->information, path.c_str());
+        else
+            std::printf("filter: not found (%s)\n", module ? path.c_str() : error.c_str());
+        return 0;
+    }
+    case Options::Demo: return runDemo(options);
+    case Options::Denoise: break;
+    }
+    return runDenoiseCommand(options, nullptr);
+}
+
+}  // namespace q5cli

@@ -1,0 +1,63 @@
+// Running the filter over a y4m stream through our own host, and the program's
+// commands built on that.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "cli/options.h"
+#include "cli/y4m.h"
+#include "host/host_api.h"
+
+namespace q5cli {
+
+/// Resolved settings of one run.
+struct DenoiseSettings {
+    int track[6] = {};
+    int check[5] = {};
+    int threads = 1;
+};
+
+struct DenoiseReport {
+    int frames = 0;
+    double seconds = 0;
+    int peakFramesHeld = 0;  // input frames held at once
+    int lateRequests = 0;    // frames the filter asked for after they were dropped
+};
+
+/// Called with every output frame (y4m bytes of the input's format) in order; a
+/// false return stops the run with the message it set.
+using FrameSink = std::function<bool(int n, const std::uint8_t *frame, std::string *error)>;
+/// Called after every frame with the frames done and the total (-1 while unknown).
+using ProgressSink = std::function<void(int done, int total)>;
+
+/// Runs the filter over every frame of an input whose header has been read, as the
+/// editor does: func_init, the settings, func_update, func_save_start, func_proc for
+/// frames 0, 1, 2, ... and func_exit. Frames are read lazily and dropped as soon as no
+/// later frame can need them. Writes the header and each frame to `out` (the header
+/// only once the first frame is ready or the stream proved empty).
+bool denoiseStream(GetFilterTableFn entry, const DenoiseSettings &settings, Y4mReader &in,
+                   const Y4mFormat &format, Y4mWriter &out, const FrameSink &onFrame,
+                   const ProgressSink &onProgress, DenoiseReport *report, std::string *error);
+
+struct DenoiseOutcome {
+    int frames = 0;
+    double seconds = 0;
+    bool haveMetrics = false;
+    double psnr[3] = {0, 0, 0};
+    double ssim = 0;
+    std::string summary;  // the metrics as printed
+};
+
+/// The denoise command (INPUT OUTPUT with --reference and the rest); the exit status.
+int runDenoiseCommand(const Options &options, DenoiseOutcome *outcome);
+
+/// The whole program: parses the arguments, runs and returns the exit status. Messages
+/// go to standard error.
+int runProgram(const std::vector<std::string> &args);
+
+/// The module to load: --module, else quorvane5.so beside the program, else the build's.
+std::string findModule(const std::string &given);
+
+}  // namespace q5cli

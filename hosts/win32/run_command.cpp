@@ -1,0 +1,69 @@
+// Runs a clip through the module in forward playback, once per settings string,
+// and writes every output picture, so that the Linux module's output for the same
+// clip and settings can be compared byte for byte.
+#include <cstdio>
+#include <sstream>
+
+#include "win32/checks.h"
+#include "win32/clip_file.h"
+#include "win32/commands.h"
+#include "win32/win_host.h"
+
+namespace q5win {
+
+namespace {
+
+// "t0,t1,t2,t3,t4,t5/c0,c1,c2,c3,c4"
+bool parseSettings(const std::string &text, std::vector<int> &tracks, std::vector<int> &checks) {
+    const std::size_t slash = text.find('/');
+    if (slash == std::string::npos) return false;
+    auto parseList = [](const std::string &list, std::vector<int> &values) {
+        std::stringstream in(list);
+        std::string item;
+        values.clear();
+        while (std::getline(in, item, ',')) {
+            try {
+                values.push_back(std::stoi(item));
+            } catch (...) {
+                return false;
+            }
+        }
+        return true;
+    };
+    return parseList(text.substr(0, slash), tracks) && parseList(text.substr(slash + 1), checks) &&
+           tracks.size() == 6 && checks.size() == 5;
+}
+
+}  // namespace
+
+int runCommand(const std::string &modulePath, const std::string &clipPath,
+               const std::string &outPath, int threads, const std::vector<std::string> &settings) {
+    Checks checks("run");
+    q5clip::ClipFile input;
+    std::string error;
+    if (!checks.expect(q5clip::readClipFile(clipPath, input, &error), error)) return checks.finish();
+    Clip clip{input.width, input.height, std::move(input.frames)};
+
+    Host host(modulePath, threads);
+    if (!checks.expect(host.ok(), host.error())) return checks.finish();
+    checks.expectEq(host.init(), TRUE, "func_init");
+
+    q5clip::ClipFile output{clip.width, clip.height, {}};
+    for (const std::string &s : settings) {
+        std::vector<int> tracks, boxes;
+        if (!checks.expect(parseSettings(s, tracks, boxes), "settings " + s)) break;
+        for (int i = 0; i < 6; ++i) host.setTrack(i, tracks[i]);
+        for (int i = 0; i < 5; ++i) host.setCheck(i, boxes[i]);
+        host.setClip(&clip);
+        checks.expectEq(host.update(), TRUE, "func_update");
+        for (int n = 0; n < static_cast<int>(clip.frames.size()); ++n) {
+            checks.expectEq(host.process(n), TRUE, std::string("func_proc of frame ").append(std::to_string(n)));
+            output.frames.push_back(host.outputPicture());
+        }
+    }
+    checks.expectEq(host.exit(), TRUE, "func_exit");
+    checks.expect(q5clip::writeClipFile(outPath, output), "writing " + outPath);
+    return checks.finish();
+}
+
+}  // namespace q5win

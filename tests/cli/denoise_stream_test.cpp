@@ -1,0 +1,188 @@
+// Streaming: frames are read lazily and dropped early, the clip length reaches the
+// filter before it matters, and output frames keep their order and parameters.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "cli/cli_support.h"
+#include "cli/run.h"
+#include "support/support.h"
+
+namespace {
+
+using q5cli::Y4mFormat;
+
+// A y4m stream made on the fly, never whole in memory: frame n is filled with n's bytes.
+class GeneratedStream : public q5cli::ByteSource {
+public:
+    GeneratedStream(const std::string &header, int frames) : frames_(frames) {
+        std::string error;
+        q5cli::parseY4mHeader(header, &format_, &error);
+        pending_ = header + "\n";
+    }
+    long read(void *buffer, std::size_t size) override {
+        while (pending_.empty() && made_ < frames_) {
+            pending_ = "FRAME Xn=" + std::to_string(made_) + "\n";
+            pending_.append(format_.frameBytes(), static_cast<char>(made_ * 7 % 219 + 16));
+            ++made_;
+        }
+        const std::size_t n = std::min(size, pending_.size());
+        std::memcpy(buffer, pending_.data(), n);
+        pending_.erase(0, n);
+        return static_cast<long>(n);
+    }
+
+private:
+    Y4mFormat format_;
+    int frames_, made_ = 0;
+    std::string pending_;
+};
+
+// A stand-in filter that fetches what the real frame driver fetches with the mosquito
+// pass on (frames n - 1 .. n + 1 mirrored into the clip, and each one's neighbours) and
+// leaves the current frame as the output; it records frame and frame_n of every call.
+struct ProbeCall {
+    int frame, frameCount;
+};
+std::vector<ProbeCall> probeCalls;
+
+BOOL probeProc(FILTER *fp, FILTER_PROC_INFO *fpip) {
+    probeCalls.push_back({fpip->frame, fpip->frame_n});
+    const int count = fpip->frame_n;
+    const auto fetch = [&](int n) {
+        fp->exfunc->set_ycp_filtering_cache_size(fp, fpip->max_w, fpip->max_h, 5, 0);
+        fp->exfunc->get_ycp_filtering_cache_ex(fp, fpip->editp, n, nullptr, nullptr);
+    };
+    for (int offset = -1; offset <= 1; ++offset) {
+        int n = fpip->frame + offset;
+        n = n < 0 ? -n : n >= count ? 2 * count - n - 2 : n;
+        fetch(n);
+        if (n - 1 >= 0) fetch(n - 1);
+        if (n + 1 < count) fetch(n + 1);
+    }
+    return TRUE;
+}
+
+char probeName[] = "probe";
+int probeTrack[6] = {10, 10, 16, 5, 5, 16}, probeMin[6] = {}, probeMax[6] = {20, 20, 20, 20, 20, 32};
+int probeCheck[5] = {1, 1, 0, 0, 1};
+FILTER probeFilter = [] {
+    FILTER f{};
+    f.name = probeName;
+    f.track_n = 6;
+    f.track_default = probeTrack;
+    f.track_s = probeMin;
+    f.track_e = probeMax;
+    f.check_n = 5;
+    f.check_default = probeCheck;
+    f.func_proc = probeProc;
+    return f;
+}();
+FILTER_DLL *probeTable() { return &probeFilter; }
+
+struct StreamRun {
+    bool ok = false;
+    std::string error;
+    q5cli::DenoiseReport report;
+    std::vector<std::uint8_t> output;
+};
+
+StreamRun runStream(GetFilterTableFn entry, q5cli::ByteSource &source, const q5cli::DenoiseSettings &settings) {
+    StreamRun run;
+    q5cli::Y4mReader reader(source, "stream");
+    Y4mFormat format;
+    if (!reader.readHeader(&format, &run.error)) return run;
+    q5cli::MemorySink sink;
+    q5cli::Y4mWriter writer(sink);
+    run.ok = q5cli::denoiseStream(entry, settings, reader, format, writer, nullptr, nullptr,
+                                  &run.report, &run.error);
+    run.output = std::move(sink.bytes);
+    return run;
+}
+
+q5cli::DenoiseSettings defaultSettings(bool mosquito) {
+    q5cli::DenoiseSettings s;
+    const int track[6] = {10, 10, 16, 5, 5, 16}, check[5] = {0, 1, mosquito ? 1 : 0, 0, 1};
+    std::copy(track, track + 6, s.track);
+    std::copy(check, check + 5, s.check);
+    s.threads = 2;
+    return s;
+}
+
+TEST(DenoiseStream, HoldsAFewFramesOfALongStreamAndGivesEveryFrameBack) {
+    const std::string header = "YUV4MPEG2 W16 H8 F25:1 Ip A1:1 C420jpeg XCOLORRANGE=LIMITED";
+    const int frames = 1000;
+    GeneratedStream source(header, frames);
+    probeCalls.clear();
+    const StreamRun run = runStream(&probeTable, source, defaultSettings(true));
+    ASSERT_TRUE(run.ok) << run.error;
+    EXPECT_EQ(run.report.frames, frames);
+    EXPECT_LE(run.report.peakFramesHeld, 5);
+    EXPECT_EQ(run.report.lateRequests, 0);
+
+    // The probe passes frames through: the output is the input, parameters included.
+    GeneratedStream again(header, frames);
+    std::vector<std::uint8_t> expected;
+    std::uint8_t chunk[4096];
+    for (long n; (n = again.read(chunk, sizeof chunk)) > 0;) expected.insert(expected.end(), chunk, chunk + n);
+    EXPECT_TRUE(run.output == expected);
+}
+
+TEST(DenoiseStream, TheFilterSeesTheTrueLengthNearTheEnd) {
+    for (int frames : {1, 2, 3, 4, 5, 9}) {
+        SCOPED_TRACE(testing::Message() << frames << " frames");
+        GeneratedStream source("YUV4MPEG2 W8 H8 C444", frames);
+        probeCalls.clear();
+        const StreamRun run = runStream(&probeTable, source, defaultSettings(true));
+        ASSERT_TRUE(run.ok) << run.error;
+        ASSERT_EQ(static_cast<int>(probeCalls.size()), frames);
+        for (int n = 0; n < frames; ++n) {
+            EXPECT_EQ(probeCalls[n].frame, n);
+            // The mirror of n + 1 and the mosquito pass's n + 2 depend on frame_n.
+            if (n + 2 >= frames) {
+                EXPECT_EQ(probeCalls[n].frameCount, frames) << "frame " << n;
+            }
+            EXPECT_GT(probeCalls[n].frameCount, n + 2 < frames ? n + 2 : n);
+        }
+        EXPECT_EQ(run.report.lateRequests, 0);
+    }
+}
+
+TEST(DenoiseStream, AnEmptyStreamGivesTheHeaderAlone) {
+    GeneratedStream source("YUV4MPEG2 W8 H8 C444 Xkeep", 0);
+    const StreamRun run = runStream(&probeTable, source, defaultSettings(false));
+    ASSERT_TRUE(run.ok) << run.error;
+    EXPECT_EQ(std::string(run.output.begin(), run.output.end()), "YUV4MPEG2 W8 H8 C444 Xkeep\n");
+}
+
+TEST(DenoiseStream, AStreamThatBreaksOffStopsWithItsMessage) {
+    auto stream = q5clitest::randomY4m("YUV4MPEG2 W8 H8 C420", 6, 1);
+    stream.resize(stream.size() - 10);
+    q5cli::MemorySource source(stream.data(), stream.size());
+    const StreamRun run = runStream(&probeTable, source, defaultSettings(false));
+    EXPECT_FALSE(run.ok);
+    EXPECT_NE(run.error.find("frame 6 is truncated"), std::string::npos) << run.error;
+}
+
+TEST(DenoiseStream, TheRealFilterRunsALongStreamInAFewFrames) {
+    // Every pass on, so the filter asks for the widest set of neighbours.
+    q5cli::DenoiseSettings settings = defaultSettings(true);
+    settings.check[0] = 1;
+    settings.check[3] = 1;
+    const int frames = 120;
+    GeneratedStream source("YUV4MPEG2 W48 H32 F25:1 It C420mpeg2", frames);
+    const StreamRun run = runStream(q5test::moduleEntry(), source, settings);
+    ASSERT_TRUE(run.ok) << run.error;
+    EXPECT_EQ(run.report.frames, frames);
+    EXPECT_LE(run.report.peakFramesHeld, 5);
+    EXPECT_EQ(run.report.lateRequests, 0);
+    Y4mFormat format;
+    std::vector<q5cli::Y4mFrame> out;
+    std::string error;
+    ASSERT_TRUE(q5clitest::parseY4m(run.output, &format, &out, &error)) << error;
+    ASSERT_EQ(static_cast<int>(out.size()), frames);
+    EXPECT_EQ(format.header, "YUV4MPEG2 W48 H32 F25:1 It C420mpeg2");
+    for (int n = 0; n < frames; ++n) EXPECT_EQ(out[n].params, " Xn=" + std::to_string(n));
+}
+
+}  // namespace
