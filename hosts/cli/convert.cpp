@@ -103,12 +103,6 @@ const FrameConverter::Tables &FrameConverter::tablesFor(int bits) {
 FrameConverter::FrameConverter(const Y4mFormat &format)
     : format_(format), tables_(tablesFor(format.bits)) {}
 
-int FrameConverter::sample(const std::uint8_t *plane, std::size_t index) const {
-    if (format_.bits == 8) return plane[index];
-    const int v = plane[2 * index] | (plane[2 * index + 1] << 8);
-    return std::min(v, format_.maxCode());  // stray high bits would leave the rule's range
-}
-
 void FrameConverter::store(std::uint8_t *plane, std::size_t index, int value) const {
     if (format_.bits == 8) {
         plane[index] = static_cast<std::uint8_t>(value);
@@ -118,30 +112,70 @@ void FrameConverter::store(std::uint8_t *plane, std::size_t index, int value) co
     }
 }
 
-void FrameConverter::toYc48(const std::uint8_t *data, const std::string &frameParams,
-                            PIXEL_YC *image, int pitch) const {
-    const Y4mFormat &f = format_;
-    const std::uint8_t *cbPlane = data + f.lumaBytes();
-    const std::uint8_t *crPlane = cbPlane + f.chromaBytes();
+namespace {
+
+// Samples of one depth class: bytes, or little-endian words clamped to the depth's
+// largest code. The loops below are written once for both, without a test per sample.
+struct ByteSamples {
+    const std::uint8_t *plane;
+    int operator[](std::size_t i) const { return plane[i]; }
+};
+struct WordSamples {
+    const std::uint8_t *plane;
+    int maxCode;
+    int operator[](std::size_t i) const { return std::min(plane[2 * i] | (plane[2 * i + 1] << 8), maxCode); }
+};
+
+template <class Samples>
+void rowsToYc48(const Y4mFormat &f, Samples luma, Samples cb, Samples cr, bool interlaced, const std::int16_t *lumaIn,
+                const std::int16_t *chromaIn, PIXEL_YC *image, int pitch) {
     const int cw = f.chromaWidth();
-    const bool interlaced = frameChromaInterlaced(f, frameParams);
-    const int xShift = f.subsampling == Subsampling::S420 || f.subsampling == Subsampling::S422;
     for (int y = 0; y < f.height; ++y) {
         PIXEL_YC *row = image + static_cast<std::size_t>(y) * pitch;
         const std::size_t lumaRow = static_cast<std::size_t>(y) * f.width;
-        for (int x = 0; x < f.width; ++x) row[x].y = tables_.lumaIn[sample(data, lumaRow + x)];
+        for (int x = 0; x < f.width; ++x) row[x].y = lumaIn[luma[lumaRow + x]];
         if (f.subsampling == Subsampling::Mono) {
             for (int x = 0; x < f.width; ++x) row[x].cb = row[x].cr = 0;
             continue;
         }
         const int cy = f.subsampling == Subsampling::S420 ? chromaRowOf(y, f.height, interlaced) : y;
         const std::size_t chromaRow = static_cast<std::size_t>(cy) * cw;
-        for (int x = 0; x < f.width; ++x) {
-            const std::size_t i = chromaRow + (x >> xShift);
-            row[x].cb = tables_.chromaIn[sample(cbPlane, i)];
-            row[x].cr = tables_.chromaIn[sample(crPlane, i)];
+        if (f.subsampling == Subsampling::S444) {
+            for (int x = 0; x < f.width; ++x) {
+                row[x].cb = chromaIn[cb[chromaRow + x]];
+                row[x].cr = chromaIn[cr[chromaRow + x]];
+            }
+            continue;
+        }
+        // One chroma sample for each pair of pixels (the last one alone on an odd width).
+        for (int cx = 0; cx < cw; ++cx) {
+            const std::int16_t b = chromaIn[cb[chromaRow + cx]], r = chromaIn[cr[chromaRow + cx]];
+            PIXEL_YC *p = row + 2 * cx;
+            p[0].cb = b;
+            p[0].cr = r;
+            if (2 * cx + 1 < f.width) {
+                p[1].cb = b;
+                p[1].cr = r;
+            }
         }
     }
+}
+
+}  // namespace
+
+void FrameConverter::toYc48(const std::uint8_t *data, const std::string &frameParams,
+                            PIXEL_YC *image, int pitch) const {
+    const Y4mFormat &f = format_;
+    const std::uint8_t *cbPlane = data + f.lumaBytes();
+    const std::uint8_t *crPlane = cbPlane + f.chromaBytes();
+    const bool interlaced = frameChromaInterlaced(f, frameParams);
+    if (f.bits == 8)
+        rowsToYc48(f, ByteSamples{data}, ByteSamples{cbPlane}, ByteSamples{crPlane}, interlaced,
+                   tables_.lumaIn.data(), tables_.chromaIn.data(), image, pitch);
+    else
+        rowsToYc48(f, WordSamples{data, f.maxCode()}, WordSamples{cbPlane, f.maxCode()},
+                   WordSamples{crPlane, f.maxCode()}, interlaced, tables_.lumaIn.data(), tables_.chromaIn.data(),
+                   image, pitch);
 }
 
 void FrameConverter::fromYc48(const PIXEL_YC *image, int pitch, const std::string &frameParams,
@@ -149,10 +183,16 @@ void FrameConverter::fromYc48(const PIXEL_YC *image, int pitch, const std::strin
     const Y4mFormat &f = format_;
     std::uint8_t *cbPlane = data + f.lumaBytes();
     std::uint8_t *crPlane = cbPlane + f.chromaBytes();
+    const std::uint16_t *lumaOut = tables_.lumaOut.data() + 32768;
     for (int y = 0; y < f.height; ++y) {
         const PIXEL_YC *row = image + static_cast<std::size_t>(y) * pitch;
         const std::size_t lumaRow = static_cast<std::size_t>(y) * f.width;
-        for (int x = 0; x < f.width; ++x) store(data, lumaRow + x, tables_.lumaOut[row[x].y + 32768]);
+        if (f.bits == 8) {
+            std::uint8_t *out = data + lumaRow;
+            for (int x = 0; x < f.width; ++x) out[x] = static_cast<std::uint8_t>(lumaOut[row[x].y]);
+        } else {
+            for (int x = 0; x < f.width; ++x) store(data, lumaRow + x, lumaOut[row[x].y]);
+        }
     }
     if (f.subsampling == Subsampling::Mono) return;
     const int cw = f.chromaWidth(), ch = f.chromaHeight();
@@ -186,15 +226,17 @@ void FrameConverter::fromYc48(const PIXEL_YC *image, int pitch, const std::strin
     }
     for (int cy = 0; cy < ch; ++cy) {
         const int count = 2 * rowCount_[cy];
+        // Floor division of sum + count/2, for negative sums as well; a shift where
+        // count is the usual four (two pixels of two rows).
+        const auto average = [count](std::int32_t sum) {
+            const std::int32_t n = sum + count / 2;
+            if (count == 4) return static_cast<int>(n >> 2);
+            return static_cast<int>(n >= 0 ? n / count : -((-n + count - 1) / count));
+        };
         for (int cx = 0; cx < cw; ++cx) {
             const std::size_t i = static_cast<std::size_t>(cy) * cw + cx;
             int cb = 0, cr = 0;
             if (count > 0) {
-                // Floor division of sum + count/2, for negative sums as well.
-                const auto average = [count](std::int32_t sum) {
-                    const std::int32_t n = sum + count / 2;
-                    return static_cast<int>(n >= 0 ? n / count : -((-n + count - 1) / count));
-                };
                 cb = average(sumCb_[i]);
                 cr = average(sumCr_[i]);
             }

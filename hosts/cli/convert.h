@@ -40,7 +40,6 @@ public:
                   std::uint8_t *data) const;
 
 private:
-    int sample(const std::uint8_t *plane, std::size_t index) const;
     void store(std::uint8_t *plane, std::size_t index, int value) const;
 
     struct Tables;
