@@ -5,7 +5,7 @@
 // resident size is its own; the child reports over a pipe.
 //
 //   q5perf [--frames N] [--sizes 720x480,1920x1080] [--threads 1,2] [--stage-cpu]
-//          [--sse3] [--hash]
+//          [--sse3] [--frame-mode] [--hash]
 //
 // Every size and thread count runs twice: with the default settings, and with the
 // block and mosquito pre-passes switched on as well (to time them).
@@ -148,6 +148,7 @@ struct Options {
     bool hash = false;
     bool stageCpu = false;
     bool sse3 = false;  // keep to the SSE3 kernels where AVX2 would be chosen
+    bool frameMode = false;  // per-field processing off (as for progressive video)
 };
 
 // Medians over the timed frames, in milliseconds; -1 for a stage that did not run.
@@ -210,6 +211,7 @@ RunResult runFilter(int w, int h, int threads, bool prepasses, const Options &op
         host.setCheck(2, 1);
         host.setCheck(3, 1);
     }
+    if (opt.frameMode) host.setCheck(0, 0);
     host.update();
     q5host::ClipInfo clip;
     clip.width = w;
@@ -311,7 +313,7 @@ bool parseSizes(const char *text, std::vector<std::pair<int, int>> &out) {
 }
 
 int usage() {
-    std::fprintf(stderr, "usage: q5perf [--frames N] [--sizes WxH,...] [--threads T,...] [--stage-cpu] [--sse3] [--hash]\n");
+    std::fprintf(stderr, "usage: q5perf [--frames N] [--sizes WxH,...] [--threads T,...] [--stage-cpu] [--sse3] [--frame-mode] [--hash]\n");
     return 2;
 }
 
@@ -337,6 +339,8 @@ int main(int argc, char **argv) {
             opt.stageCpu = true;
         } else if (a == "--sse3") {
             opt.sse3 = true;
+        } else if (a == "--frame-mode") {
+            opt.frameMode = true;
         } else {
             return usage();
         }

@@ -111,6 +111,10 @@ bool denoiseStream(GetFilterTableFn entry, const DenoiseSettings &settings, Y4mR
     q5host::ClipInfo clip;
     clip.width = format.width;
     clip.height = format.height;
+    // Images just large enough for the picture rounded up to whole 16 x 16 blocks, as
+    // the filter needs: smaller pictures then cost no more than their own size.
+    clip.maxW = (format.width + 15) & ~15;
+    clip.maxH = (format.height + 15) & ~15;
     clip.frameCount = kUnknownLength;
     host.setClip(clip, [&window](int n, PIXEL_YC *image, int pitch) {
         return window.fill(n, image, pitch);

@@ -135,6 +135,9 @@ struct Host::Impl {
     std::map<int, std::vector<PIXEL_YC>> cache;
     std::list<int> lru;  // most recently used first
     int cacheCapacity = 5;
+    // Images of frames dropped from the cache, reused for the next ones instead of
+    // allocating and clearing a whole image per frame.
+    std::vector<std::vector<PIXEL_YC>> spare;
 
     static BOOL windowUpdate(FILTER *) {
         activeHost->log_.push_back({ServiceCall::WindowUpdate});
@@ -179,16 +182,37 @@ struct Host::Impl {
         return TRUE;
     }
 
+    // An image as a new one would be: zero wherever the source does not write (all
+    // but the picture); a reused one may hold rows the filter padded below it.
+    std::vector<PIXEL_YC> freshImage(const ClipInfo &clip) {
+        const std::size_t size = static_cast<std::size_t>(clip.maxW) * clip.maxH;
+        if (spare.empty() || spare.back().size() != size) {
+            spare.clear();
+            return std::vector<PIXEL_YC>(size, PIXEL_YC{0, 0, 0});
+        }
+        std::vector<PIXEL_YC> image = std::move(spare.back());
+        spare.pop_back();
+        for (int y = 0; y < clip.maxH; ++y) {
+            PIXEL_YC *row = image.data() + static_cast<std::size_t>(y) * clip.maxW;
+            std::fill(row + (y < clip.height ? clip.width : 0), row + clip.maxW, PIXEL_YC{0, 0, 0});
+        }
+        return image;
+    }
+
     PIXEL_YC *fetchImage(Host *host, int n) {
         const ClipInfo &clip = host->clip_;
         if (n < 0 || n >= clip.frameCount || !host->source_) return nullptr;
         auto it = cache.find(n);
         if (it == cache.end()) {
-            std::vector<PIXEL_YC> image(static_cast<std::size_t>(clip.maxW) * clip.maxH,
-                                        PIXEL_YC{0, 0, 0});
-            if (!host->source_(n, image.data(), clip.maxW)) return nullptr;
+            std::vector<PIXEL_YC> image = freshImage(clip);
+            if (!host->source_(n, image.data(), clip.maxW)) {
+                spare.push_back(std::move(image));
+                return nullptr;
+            }
             while (static_cast<int>(cache.size()) >= cacheCapacity && !lru.empty()) {
-                cache.erase(lru.back());
+                auto dropped = cache.find(lru.back());
+                spare.push_back(std::move(dropped->second));
+                cache.erase(dropped);
                 lru.pop_back();
             }
             it = cache.emplace(n, std::move(image)).first;
@@ -282,6 +306,7 @@ void Host::setClip(const ClipInfo &clip, FrameSource source) {
 void Host::dropCache() {
     impl_->cache.clear();
     impl_->lru.clear();
+    impl_->spare.clear();
 }
 
 BOOL Host::dispatch(MULTI_THREAD_FUNC func, void *param1, void *param2) {
