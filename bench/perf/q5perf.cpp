@@ -5,7 +5,7 @@
 // resident size is its own; the child reports over a pipe.
 //
 //   q5perf [--frames N] [--sizes 720x480,1920x1080] [--threads 1,2] [--stage-cpu]
-//          [--sse3] [--frame-mode] [--hash]
+//          [--per-thread] [--sse3] [--frame-mode] [--hash]
 //
 // Every size and thread count runs twice: with the default settings, and with the
 // block and mosquito pre-passes switched on as well (to time them).
@@ -75,6 +75,7 @@ double since(Clock::time_point start) { return std::chrono::duration<double>(Clo
 struct FrameTimes {
     double wall, callerCpu, processCpu;         // func_proc, host cache excluded
     double stageWall[kStages], stageBusy[kStages];
+    double stageThread[kStages][2];  // CPU time of threads 0 and 1
     bool ran[kStages];
 };
 
@@ -105,6 +106,7 @@ BOOL timedExec(MULTI_THREAD_FUNC worker, void *param1, void *param2) {
     if (s >= 0) {
         frameTimes.stageWall[s] += since(start);
         frameTimes.stageBusy[s] += *std::max_element(d.cpu, d.cpu + kMaxThreads);
+        for (int t = 0; t < 2; ++t) frameTimes.stageThread[s][t] += d.cpu[t];
         frameTimes.ran[s] = true;
     }
     return result;
@@ -149,6 +151,7 @@ struct Options {
     bool stageCpu = false;
     bool sse3 = false;  // keep to the SSE3 kernels where AVX2 would be chosen
     bool frameMode = false;  // per-field processing off (as for progressive video)
+    bool perThread = false;  // lines with threads 0 and 1's CPU time per stage
 };
 
 // Medians over the timed frames, in milliseconds; -1 for a stage that did not run.
@@ -158,6 +161,7 @@ struct RunResult {
     double cpuMs;             // CPU time of all threads
     double stageMs[kStages];  // wall time per stage
     double stageBusyMs[kStages];
+    double stageThreadMs[kStages][2];
     std::uint64_t hash;
 };
 
@@ -225,7 +229,7 @@ RunResult runFilter(int w, int h, int threads, bool prepasses, const Options &op
     RunResult result{};
     result.hash = 14695981039346656037ull;
     std::vector<double> wall, path, cpu;
-    std::vector<std::vector<double>> stageWall(kStages), stageBusy(kStages);
+    std::vector<std::vector<double>> stageWall(kStages), stageBusy(kStages), stageThread(2 * kStages);
     const int warmup = 3;  // the first frame fills the whole ring
     for (int n = 0; n < warmup + frames; ++n) {
         frameTimes = {};
@@ -244,6 +248,7 @@ RunResult runFilter(int w, int h, int threads, bool prepasses, const Options &op
             if (!t.ran[s]) continue;
             stageWall[s].push_back(t.stageWall[s] * 1e3);
             stageBusy[s].push_back(t.stageBusy[s] * 1e3);
+            for (int k = 0; k < 2; ++k) stageThread[2 * s + k].push_back(t.stageThread[s][k] * 1e3);
             busy += t.stageBusy[s];
         }
         wall.push_back(t.wall * 1e3);
@@ -256,6 +261,7 @@ RunResult runFilter(int w, int h, int threads, bool prepasses, const Options &op
     for (int s = 0; s < kStages; ++s) {
         result.stageMs[s] = median(stageWall[s]);
         result.stageBusyMs[s] = median(stageBusy[s]);
+        for (int k = 0; k < 2; ++k) result.stageThreadMs[s][k] = median(stageThread[2 * s + k]);
     }
     return result;
 }
@@ -313,7 +319,7 @@ bool parseSizes(const char *text, std::vector<std::pair<int, int>> &out) {
 }
 
 int usage() {
-    std::fprintf(stderr, "usage: q5perf [--frames N] [--sizes WxH,...] [--threads T,...] [--stage-cpu] [--sse3] [--frame-mode] [--hash]\n");
+    std::fprintf(stderr, "usage: q5perf [--frames N] [--sizes WxH,...] [--threads T,...] [--stage-cpu] [--per-thread] [--sse3] [--frame-mode] [--hash]\n");
     return 2;
 }
 
@@ -341,6 +347,8 @@ int main(int argc, char **argv) {
             opt.sse3 = true;
         } else if (a == "--frame-mode") {
             opt.frameMode = true;
+        } else if (a == "--per-thread") {
+            opt.perThread = true;
         } else {
             return usage();
         }
@@ -392,6 +400,12 @@ int main(int argc, char **argv) {
                 std::printf(" %7.1f %7.1f", peakKb / 1024.0, buffers / (1 << 20));
                 if (opt.hash) std::printf("  %016llx", static_cast<unsigned long long>(r.hash));
                 std::printf("\n");
+                if (opt.perThread && threads > 1)
+                    for (int k = 0; k < 2; ++k) {
+                        std::printf("%-9s %3s thread %d %37s", "", "", k, "");
+                        for (const auto &ms : r.stageThreadMs) std::printf(" %6.2f", ms[k] < 0 ? 0.0 : ms[k]);
+                        std::printf("\n");
+                    }
             }
     return failures ? 1 : 0;
 }
