@@ -64,35 +64,24 @@ void importRow(const PIXEL_YC *px, float *out) noexcept {
     }
 }
 
-// One component of a strip of `octets` column octets (the last with `lastLanes`
-// columns) into their octet lines, `octetFloats` apart: topPadCount copies of the
-// first row, `count` rows `rowStep` pixels apart, bottomPadCount copies of the last.
-// Each source row is read once for the whole strip. Lanes past `lastLanes` repeat
-// the last column, so they carry ordinary numbers.
-template <std::int16_t PIXEL_YC::*Component, int Step>
-void importStrip(const PIXEL_YC *start, int octets, int lastLanes, int count, int topPadCount,
-                 int bottomPadCount, long rowStep, float *strip, long octetFloats) noexcept {
+// A strip of octet lines, `octetFloats` apart, filled one source row at a time:
+// topPadCount copies of the first row, `count` rows `rowStep` pixels apart, then
+// bottomPadCount copies of the last. importRow(px, at) converts the strip's part of
+// the row at px into position `at` (a float offset) of each of the strip's lines.
+// Each source row is read once for the whole strip, fetched well ahead of its use:
+// the rows are too far apart for the processor to see the pattern.
+template <class ImportRow>
+void importStrip(const PIXEL_YC *start, long stripBytes, int count, int topPadCount, int bottomPadCount,
+                 long rowStep, float *strip, int lines, long octetFloats, ImportRow importRow) noexcept {
     const PIXEL_YC *px = start;
-    // The rows are too far apart for the processor to see the pattern: fetch the
-    // strip's part of a row well ahead of its use.
-    const long stripBytes = static_cast<long>(octets) * kLanes * Step * sizeof(PIXEL_YC);
     for (int i = 0; i < count; ++i, px += rowStep) {
         if (i + kPrefetchRows < count) {
             const char *ahead = reinterpret_cast<const char *>(px + kPrefetchRows * rowStep);
             for (long at = 0; at < stripBytes + 63; at += 64) _mm_prefetch(ahead + at, _MM_HINT_T0);
         }
-        float *out = strip + kLanes * (topPadCount + i);
-        for (int o = 0; o < octets; ++o, out += octetFloats) {
-            const PIXEL_YC *first = px + o * kLanes * Step;
-            if (o < octets - 1 || lastLanes == kLanes) {
-                importRow<Component, Step>(first, out);
-            } else {
-                for (int k = 0; k < kLanes; ++k)
-                    out[k] = static_cast<float>(first[Step * (k < lastLanes ? k : lastLanes - 1)].*Component);
-            }
-        }
+        importRow(px, kLanes * (topPadCount + i));
     }
-    for (int o = 0; o < octets; ++o) {
+    for (int o = 0; o < lines; ++o) {
         float *line = strip + o * octetFloats;
         const __m128 top0 = _mm_load_ps(line + kLanes * topPadCount);
         const __m128 top1 = _mm_load_ps(line + kLanes * topPadCount + 4);
@@ -109,21 +98,44 @@ void importStrip(const PIXEL_YC *start, int octets, int lastLanes, int count, in
     }
 }
 
-// A strip of column octets as the vertical analysis sees them (frame mode: rows in
-// order; field mode: field 0 above field 1), `rows` positions each.
-template <std::int16_t PIXEL_YC::*Component, int Step>
-void importColumns(const PIXEL_YC *first, int octets, int lastLanes, long pitch, int h, int rows, bool fieldMode,
-                   float *strip) noexcept {
+// The strip as the vertical analysis sees it (frame mode: rows in order; field mode:
+// field 0 above field 1), `rows` positions in each line.
+template <class ImportRow>
+void importColumns(const PIXEL_YC *first, long stripBytes, long pitch, int h, int rows, bool fieldMode,
+                   float *strip, int lines, ImportRow importRow) noexcept {
     const long octetFloats = static_cast<long>(kLanes) * rows;
     if (!fieldMode) {
         const int pad = (rows - h) / 2;
-        importStrip<Component, Step>(first, octets, lastLanes, h, pad, pad, pitch, strip, octetFloats);
+        importStrip(first, stripBytes, h, pad, pad, pitch, strip, lines, octetFloats, importRow);
     } else {
         const int pad = (rows - h) / 4;
-        importStrip<Component, Step>(first, octets, lastLanes, h / 2, pad, pad, 2 * pitch, strip, octetFloats);
-        importStrip<Component, Step>(first + pitch, octets, lastLanes, h / 2, pad, pad, 2 * pitch,
-                                     strip + kLanes * (rows / 2), octetFloats);
+        importStrip(first, stripBytes, h / 2, pad, pad, 2 * pitch, strip, lines, octetFloats, importRow);
+        importStrip(first + pitch, stripBytes, h / 2, pad, pad, 2 * pitch, strip + kLanes * (rows / 2), lines,
+                    octetFloats, [&](const PIXEL_YC *px, long at) noexcept { importRow(px, at + kLanes * (rows / 2)); });
     }
+}
+
+// One component of `octets` column octets (the last with `lastLanes` columns), Step
+// pixels apart, into lines [0, octets) of a strip. Lanes past `lastLanes` repeat the
+// last column, so they carry ordinary numbers.
+template <std::int16_t PIXEL_YC::*Component, int Step>
+void importComponent(const PIXEL_YC *first, int octets, int lastLanes, long pitch, int h, int rows, bool fieldMode,
+                     float *strip) noexcept {
+    const long octetFloats = static_cast<long>(kLanes) * rows;
+    const long stripBytes = static_cast<long>(octets) * kLanes * Step * sizeof(PIXEL_YC);
+    importColumns(first, stripBytes, pitch, h, rows, fieldMode, strip, octets,
+                  [&](const PIXEL_YC *px, long at) noexcept {
+                      float *out = strip + at;
+                      for (int o = 0; o < octets; ++o, out += octetFloats) {
+                          const PIXEL_YC *p = px + o * kLanes * Step;
+                          if (o < octets - 1 || lastLanes == kLanes) {
+                              importRow<Component, Step>(p, out);
+                          } else {
+                              for (int k = 0; k < kLanes; ++k)
+                                  out[k] = static_cast<float>(p[Step * (k < lastLanes ? k : lastLanes - 1)].*Component);
+                          }
+                      }
+                  });
 }
 
 // The thread's octet scratch: three work lines, then a strip of kStripOctets lines.
@@ -138,7 +150,7 @@ OctetLines octetLines(int thread_id, int rows) noexcept {
 }
 
 // One analysis level with coring on eight columns; the H2 band always goes to s2.
-void analyseLevel(int level, int fullLength, float *in, float *out, float *s2, float flatThreshold,
+void analyseLevel(int level, int fullLength, const float *in, float *out, float *s2, float flatThreshold,
                   float coefThreshold, float keepSmallBound) noexcept {
     const int n = fullLength >> level;
     waveletKernels.forwardOctets(2 * n, in, out, s2);
@@ -198,8 +210,8 @@ void verticalLumaColumns(const FILTER_PROC_INFO *fpip, int firstColumn, const An
         const int columns = endColumn - xs < kStripColumns ? endColumn - xs : kStripColumns;
         const int octets = (columns + kLanes - 1) / kLanes;
         const int lastLanes = columns - kLanes * (octets - 1);
-        importColumns<&PIXEL_YC::y, 1>(params->source + xs, octets, lastLanes, pitch, h, rows, params->fieldMode,
-                                       b.strip);
+        importComponent<&PIXEL_YC::y, 1>(params->source + xs, octets, lastLanes, pitch, h, rows, params->fieldMode,
+                                         b.strip);
         for (int o = 0; o < octets; ++o) {
             float *column = b.strip + o * octetFloats;
             // Band buffers alternate so each level reads the previous level's L.
@@ -232,70 +244,121 @@ void verticalLumaColumns(const FILTER_PROC_INFO *fpip, int firstColumn, const An
     }
 }
 
+namespace {
+
+// Analyses one octet of chroma columns (imported at `column`) of plane P over five
+// levels and writes it to ring lines firstLine .. firstLine + lanes - 1 of the slot,
+// with the margin lines when it holds the first or the last picture column.
 template <ChromaPlane P>
-void verticalChromaColumns(const FILTER_PROC_INFO *fpip, const AnalysisParams *params,
-                           int thread_id) noexcept {
+void analyseChromaOctet(const FILTER_PROC_INFO *fpip, const AnalysisParams *params, const OctetLines &b,
+                        const float *column, long firstLine, int lanes) noexcept {
     const int stride = sizeClass.stride;
     const int rows = sizeClass.rows;
-    const int w = fpip->w;
-    const int h = fpip->h;
-    const long pitch = fpip->max_w;
-    const int chromaPad = (stride - w) / 4;
-    const OctetLines b = octetLines(thread_id, rows);
-    const long octetFloats = static_cast<long>(kLanes) * rows;
+    const int chromaPad = (stride - fpip->w) / 4;
     const NrStrengths &s = nrStrengths;
     const long lineFloats = 3L * rows;
     float *ringA = (P == ChromaPlane::Cb ? workBuffers.cbRingA : workBuffers.crRingA) + 4 * params->slot;
     float *ringB = (P == ChromaPlane::Cb ? workBuffers.cbRingB : workBuffers.crRingB) + 4 * params->slot;
-    constexpr auto component = P == ChromaPlane::Cb ? &PIXEL_YC::cb : &PIXEL_YC::cr;
+
+    for (int level = 1; level <= 5; ++level) {
+        const float *in = level == 1 ? column : level % 2 ? b.s1 : b.s0;
+        float *out = level % 2 ? b.s0 : b.s1;
+        analyseLevel(level, rows, in, out, b.s2, s.chromaFlatThreshold[level - 1],
+                     s.chromaCoefThreshold[level - 1], 0.0f);
+    }
+    // Level 5 folds back into L(4); the ring keeps four levels.
+    waveletKernels.inverseOctets(b.s0, b.s2, rows / 32, b.s1);
 
     // Ring A: L(4), H1(4) .. H1(1); ring B: H2(5) .. H2(1), nothing below rows/32.
-    auto writeLines = [&](long firstLine, int lanes) noexcept {
-        float *a = ringA + firstLine * lineFloats, *bb = ringB + firstLine * lineFloats;
-        storeOctetToRing(a, lineFloats, lanes, b.s1, 0, rows / 8);
-        storeOctetToRing(a, lineFloats, lanes, b.s0, rows / 8, rows / 8);
-        storeOctetToRing(a, lineFloats, lanes, b.s1, rows / 4, rows / 4);
-        storeOctetToRing(a, lineFloats, lanes, b.s0, rows / 2, rows / 2);
-        for (int k = 0; k < lanes; ++k) storeRingPositions(bb + k * lineFloats, nullptr, 0, rows / 32);
-        storeOctetToRing(bb, lineFloats, lanes, b.s2, rows / 32, rows - rows / 32);
-    };
+    float *a = ringA + firstLine * lineFloats, *bb = ringB + firstLine * lineFloats;
+    storeOctetToRing(a, lineFloats, lanes, b.s1, 0, rows / 8);
+    storeOctetToRing(a, lineFloats, lanes, b.s0, rows / 8, rows / 8);
+    storeOctetToRing(a, lineFloats, lanes, b.s1, rows / 4, rows / 4);
+    storeOctetToRing(a, lineFloats, lanes, b.s0, rows / 2, rows / 2);
+    for (int k = 0; k < lanes; ++k) storeRingPositions(bb + k * lineFloats, nullptr, 0, rows / 32);
+    storeOctetToRing(bb, lineFloats, lanes, b.s2, rows / 32, rows - rows / 32);
+
     // A margin line: a copy of one lane's line.
     auto writeMargin = [&](long line, int lane) noexcept {
-        float *a = ringA + line * lineFloats, *bb = ringB + line * lineFloats;
-        storeOctetLaneToRing(a, lane, b.s1, 0, rows / 8);
-        storeOctetLaneToRing(a, lane, b.s0, rows / 8, rows / 8);
-        storeOctetLaneToRing(a, lane, b.s1, rows / 4, rows / 4);
-        storeOctetLaneToRing(a, lane, b.s0, rows / 2, rows / 2);
-        storeRingPositions(bb, nullptr, 0, rows / 32);
-        storeOctetLaneToRing(bb, lane, b.s2, rows / 32, rows - rows / 32);
+        float *ma = ringA + line * lineFloats, *mb = ringB + line * lineFloats;
+        storeOctetLaneToRing(ma, lane, b.s1, 0, rows / 8);
+        storeOctetLaneToRing(ma, lane, b.s0, rows / 8, rows / 8);
+        storeOctetLaneToRing(ma, lane, b.s1, rows / 4, rows / 4);
+        storeOctetLaneToRing(ma, lane, b.s0, rows / 2, rows / 2);
+        storeRingPositions(mb, nullptr, 0, rows / 32);
+        storeOctetLaneToRing(mb, lane, b.s2, rows / 32, rows - rows / 32);
     };
+    if (firstLine == chromaPad)
+        for (long line = 0; line < chromaPad; ++line) writeMargin(line, 0);
+    if (firstLine + lanes == chromaPad + fpip->w / 2)
+        for (long line = firstLine + lanes; line < stride / 2; ++line) writeMargin(line, lanes - 1);
+}
+
+// Both chroma planes from one sweep over the source rows per strip, for a thread
+// that runs both chroma jobs: strips of half the width, Cb in the first half of the
+// strip's lines and Cr in the second.
+void verticalChromaBoth(const FILTER_PROC_INFO *fpip, const AnalysisParams *params, int thread_id) noexcept {
+    const int rows = sizeClass.rows;
+    const OctetLines b = octetLines(thread_id, rows);
+    const long octetFloats = static_cast<long>(kLanes) * rows;
+    constexpr int kHalf = kStripOctets / 2;
+    const int chromaColumns = fpip->w / 2;
+    const int chromaPad = (sizeClass.stride - fpip->w) / 4;
+    for (int cs = 0; cs < chromaColumns; cs += kHalf * kLanes) {
+        const int columns = chromaColumns - cs < kHalf * kLanes ? chromaColumns - cs : kHalf * kLanes;
+        const int octets = (columns + kLanes - 1) / kLanes;
+        const int lastLanes = columns - kLanes * (octets - 1);
+        const long stripBytes = static_cast<long>(octets) * kLanes * 2 * sizeof(PIXEL_YC);
+        importColumns(params->source + 2 * cs, stripBytes, fpip->max_w, fpip->h, rows, nrStrengths.fieldMode,
+                      b.strip, kStripOctets, [&](const PIXEL_YC *px, long at) noexcept {
+                          for (int o = 0; o < octets; ++o) {
+                              float *cb = b.strip + o * octetFloats + at, *cr = cb + kHalf * octetFloats;
+                              const PIXEL_YC *p = px + o * 2 * kLanes;
+                              if (o < octets - 1 || lastLanes == kLanes) {
+                                  importRow<&PIXEL_YC::cb, 2>(p, cb);
+                                  importRow<&PIXEL_YC::cr, 2>(p, cr);
+                              } else {
+                                  for (int k = 0; k < kLanes; ++k) {
+                                      const PIXEL_YC &q = p[2 * (k < lastLanes ? k : lastLanes - 1)];
+                                      cb[k] = q.cb;
+                                      cr[k] = q.cr;
+                                  }
+                              }
+                          }
+                      });
+        for (int o = 0; o < octets; ++o) {
+            const int lanes = o < octets - 1 ? kLanes : lastLanes;
+            const long firstLine = chromaPad + cs + kLanes * o;
+            analyseChromaOctet<ChromaPlane::Cb>(fpip, params, b, b.strip + o * octetFloats, firstLine, lanes);
+            analyseChromaOctet<ChromaPlane::Cr>(fpip, params, b, b.strip + (kHalf + o) * octetFloats, firstLine,
+                                                lanes);
+        }
+    }
+}
+
+}  // namespace
+
+template <ChromaPlane P>
+void verticalChromaColumns(const FILTER_PROC_INFO *fpip, const AnalysisParams *params,
+                           int thread_id) noexcept {
+    const int rows = sizeClass.rows;
+    const OctetLines b = octetLines(thread_id, rows);
+    const long octetFloats = static_cast<long>(kLanes) * rows;
+    constexpr auto component = P == ChromaPlane::Cb ? &PIXEL_YC::cb : &PIXEL_YC::cr;
+    const int chromaColumns = fpip->w / 2;
+    const int chromaPad = (sizeClass.stride - fpip->w) / 4;
 
     // Strips of chroma columns (every second picture column), imported in one sweep
     // over the source rows, then eight columns at a time through the octet kernels.
-    const int chromaColumns = w / 2;
     for (int cs = 0; cs < chromaColumns; cs += kStripColumns) {
         const int columns = chromaColumns - cs < kStripColumns ? chromaColumns - cs : kStripColumns;
         const int octets = (columns + kLanes - 1) / kLanes;
         const int lastLanes = columns - kLanes * (octets - 1);
-        importColumns<component, 2>(params->source + 2 * cs, octets, lastLanes, pitch, h, rows, s.fieldMode,
-                                    b.strip);
-        for (int o = 0; o < octets; ++o) {
-            const int lanes = o < octets - 1 ? kLanes : lastLanes;
-            for (int level = 1; level <= 5; ++level) {
-                float *in = level == 1 ? b.strip + o * octetFloats : level % 2 ? b.s1 : b.s0;
-                float *out = level % 2 ? b.s0 : b.s1;
-                analyseLevel(level, rows, in, out, b.s2, s.chromaFlatThreshold[level - 1],
-                             s.chromaCoefThreshold[level - 1], 0.0f);
-            }
-            // Level 5 folds back into L(4); the ring keeps four levels.
-            waveletKernels.inverseOctets(b.s0, b.s2, rows / 32, b.s1);
-            const long firstLine = chromaPad + cs + kLanes * o;
-            writeLines(firstLine, lanes);
-            if (firstLine == chromaPad)
-                for (long line = 0; line < chromaPad; ++line) writeMargin(line, 0);
-            if (firstLine + lanes == chromaPad + chromaColumns)
-                for (long line = firstLine + lanes; line < stride / 2; ++line) writeMargin(line, lanes - 1);
-        }
+        importComponent<component, 2>(params->source + 2 * cs, octets, lastLanes, fpip->max_w, fpip->h, rows,
+                                      nrStrengths.fieldMode, b.strip);
+        for (int o = 0; o < octets; ++o)
+            analyseChromaOctet<P>(fpip, params, b, b.strip + o * octetFloats, chromaPad + cs + kLanes * o,
+                                  o < octets - 1 ? kLanes : lastLanes);
     }
 }
 
@@ -320,6 +383,11 @@ void verticalAnalysisWorker(int thread_id, int thread_num, void *param1, void *p
     }
     if (owner[0] == thread_id) verticalLumaColumns(fpip, 0, params, w / 2, thread_id);
     if (owner[1] == thread_id) verticalLumaColumns(fpip, w / 2, params, w, thread_id);
-    if (owner[2] == thread_id) verticalChromaColumns<ChromaPlane::Cb>(fpip, params, thread_id);
-    if (owner[3] == thread_id) verticalChromaColumns<ChromaPlane::Cr>(fpip, params, thread_id);
+    if (owner[2] == thread_id && owner[3] == thread_id) {
+        // Both chroma jobs on this thread: one sweep over the source for both planes.
+        verticalChromaBoth(fpip, params, thread_id);
+    } else {
+        if (owner[2] == thread_id) verticalChromaColumns<ChromaPlane::Cb>(fpip, params, thread_id);
+        if (owner[3] == thread_id) verticalChromaColumns<ChromaPlane::Cr>(fpip, params, thread_id);
+    }
 }
