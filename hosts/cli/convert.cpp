@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 namespace q5cli {
 
@@ -100,8 +101,30 @@ const FrameConverter::Tables &FrameConverter::tablesFor(int bits) {
     return *t;
 }
 
-FrameConverter::FrameConverter(const Y4mFormat &format)
-    : format_(format), tables_(tablesFor(format.bits)) {}
+FrameConverter::FrameConverter(const Y4mFormat &format, int threads)
+    : format_(format), tables_(tablesFor(format.bits)), threads_(std::max(1, threads)) {}
+
+namespace {
+
+// Runs work(first, end) over [0, count) in `threads` contiguous ranges at once, the
+// first on the calling thread. Small counts stay on the calling thread.
+template <class Work>
+void inRanges(int count, int threads, Work work) {
+    if (threads <= 1 || count < 64) {
+        work(0, count);
+        return;
+    }
+    std::vector<std::thread> helpers;
+    for (int t = 1; t < threads; ++t)
+        helpers.emplace_back([&work, t, threads, count] {
+            work(static_cast<int>(static_cast<long>(count) * t / threads),
+                 static_cast<int>(static_cast<long>(count) * (t + 1) / threads));
+        });
+    work(0, static_cast<int>(count / threads));
+    for (std::thread &helper : helpers) helper.join();
+}
+
+}  // namespace
 
 void FrameConverter::store(std::uint8_t *plane, std::size_t index, int value) const {
     if (format_.bits == 8) {
@@ -128,9 +151,9 @@ struct WordSamples {
 
 template <class Samples>
 void rowsToYc48(const Y4mFormat &f, Samples luma, Samples cb, Samples cr, bool interlaced, const std::int16_t *lumaIn,
-                const std::int16_t *chromaIn, PIXEL_YC *image, int pitch) {
+                const std::int16_t *chromaIn, PIXEL_YC *image, int pitch, int firstRow, int endRow) {
     const int cw = f.chromaWidth();
-    for (int y = 0; y < f.height; ++y) {
+    for (int y = firstRow; y < endRow; ++y) {
         PIXEL_YC *row = image + static_cast<std::size_t>(y) * pitch;
         const std::size_t lumaRow = static_cast<std::size_t>(y) * f.width;
         for (int x = 0; x < f.width; ++x) row[x].y = lumaIn[luma[lumaRow + x]];
@@ -169,13 +192,15 @@ void FrameConverter::toYc48(const std::uint8_t *data, const std::string &framePa
     const std::uint8_t *cbPlane = data + f.lumaBytes();
     const std::uint8_t *crPlane = cbPlane + f.chromaBytes();
     const bool interlaced = frameChromaInterlaced(f, frameParams);
-    if (f.bits == 8)
-        rowsToYc48(f, ByteSamples{data}, ByteSamples{cbPlane}, ByteSamples{crPlane}, interlaced,
-                   tables_.lumaIn.data(), tables_.chromaIn.data(), image, pitch);
-    else
-        rowsToYc48(f, WordSamples{data, f.maxCode()}, WordSamples{cbPlane, f.maxCode()},
-                   WordSamples{crPlane, f.maxCode()}, interlaced, tables_.lumaIn.data(), tables_.chromaIn.data(),
-                   image, pitch);
+    inRanges(f.height, threads_, [&](int first, int end) {
+        if (f.bits == 8)
+            rowsToYc48(f, ByteSamples{data}, ByteSamples{cbPlane}, ByteSamples{crPlane}, interlaced,
+                       tables_.lumaIn.data(), tables_.chromaIn.data(), image, pitch, first, end);
+        else
+            rowsToYc48(f, WordSamples{data, f.maxCode()}, WordSamples{cbPlane, f.maxCode()},
+                       WordSamples{crPlane, f.maxCode()}, interlaced, tables_.lumaIn.data(),
+                       tables_.chromaIn.data(), image, pitch, first, end);
+    });
 }
 
 void FrameConverter::fromYc48(const PIXEL_YC *image, int pitch, const std::string &frameParams,
@@ -184,27 +209,31 @@ void FrameConverter::fromYc48(const PIXEL_YC *image, int pitch, const std::strin
     std::uint8_t *cbPlane = data + f.lumaBytes();
     std::uint8_t *crPlane = cbPlane + f.chromaBytes();
     const std::uint16_t *lumaOut = tables_.lumaOut.data() + 32768;
-    for (int y = 0; y < f.height; ++y) {
-        const PIXEL_YC *row = image + static_cast<std::size_t>(y) * pitch;
-        const std::size_t lumaRow = static_cast<std::size_t>(y) * f.width;
-        if (f.bits == 8) {
-            std::uint8_t *out = data + lumaRow;
-            for (int x = 0; x < f.width; ++x) out[x] = static_cast<std::uint8_t>(lumaOut[row[x].y]);
-        } else {
-            for (int x = 0; x < f.width; ++x) store(data, lumaRow + x, lumaOut[row[x].y]);
+    inRanges(f.height, threads_, [&](int first, int end) {
+        for (int y = first; y < end; ++y) {
+            const PIXEL_YC *row = image + static_cast<std::size_t>(y) * pitch;
+            const std::size_t lumaRow = static_cast<std::size_t>(y) * f.width;
+            if (f.bits == 8) {
+                std::uint8_t *out = data + lumaRow;
+                for (int x = 0; x < f.width; ++x) out[x] = static_cast<std::uint8_t>(lumaOut[row[x].y]);
+            } else {
+                for (int x = 0; x < f.width; ++x) store(data, lumaRow + x, lumaOut[row[x].y]);
+            }
         }
-    }
+    });
     if (f.subsampling == Subsampling::Mono) return;
     const int cw = f.chromaWidth(), ch = f.chromaHeight();
     if (f.subsampling == Subsampling::S444) {
-        for (int y = 0; y < f.height; ++y) {
-            const PIXEL_YC *row = image + static_cast<std::size_t>(y) * pitch;
-            for (int x = 0; x < f.width; ++x) {
-                const std::size_t i = static_cast<std::size_t>(y) * cw + x;
-                store(cbPlane, i, tables_.chromaOut[row[x].cb + 32768]);
-                store(crPlane, i, tables_.chromaOut[row[x].cr + 32768]);
+        inRanges(f.height, threads_, [&](int first, int end) {
+            for (int y = first; y < end; ++y) {
+                const PIXEL_YC *row = image + static_cast<std::size_t>(y) * pitch;
+                for (int x = 0; x < f.width; ++x) {
+                    const std::size_t i = static_cast<std::size_t>(y) * cw + x;
+                    store(cbPlane, i, tables_.chromaOut[row[x].cb + 32768]);
+                    store(crPlane, i, tables_.chromaOut[row[x].cr + 32768]);
+                }
             }
-        }
+        });
         return;
     }
     // Average in YC48 over the pixels each chroma sample was repeated to; rounding half
@@ -213,37 +242,44 @@ void FrameConverter::fromYc48(const PIXEL_YC *image, int pitch, const std::strin
     sumCb_.assign(static_cast<std::size_t>(cw) * ch, 0);
     sumCr_.assign(static_cast<std::size_t>(cw) * ch, 0);
     rowCount_.assign(ch, 0);
-    for (int y = 0; y < f.height; ++y) {
-        const int cy = f.subsampling == Subsampling::S420 ? chromaRowOf(y, f.height, interlaced) : y;
-        ++rowCount_[cy];
-        const PIXEL_YC *row = image + static_cast<std::size_t>(y) * pitch;
-        std::int32_t *cb = sumCb_.data() + static_cast<std::size_t>(cy) * cw;
-        std::int32_t *cr = sumCr_.data() + static_cast<std::size_t>(cy) * cw;
-        for (int x = 0; x < f.width; ++x) {
-            cb[x >> 1] += row[x].cb;
-            cr[x >> 1] += row[x].cr;
-        }
-    }
-    for (int cy = 0; cy < ch; ++cy) {
-        const int count = 2 * rowCount_[cy];
-        // Floor division of sum + count/2, for negative sums as well; a shift where
-        // count is the usual four (two pixels of two rows).
-        const auto average = [count](std::int32_t sum) {
-            const std::int32_t n = sum + count / 2;
-            if (count == 4) return static_cast<int>(n >> 2);
-            return static_cast<int>(n >= 0 ? n / count : -((-n + count - 1) / count));
-        };
-        for (int cx = 0; cx < cw; ++cx) {
-            const std::size_t i = static_cast<std::size_t>(cy) * cw + cx;
-            int cb = 0, cr = 0;
-            if (count > 0) {
-                cb = average(sumCb_[i]);
-                cr = average(sumCr_[i]);
+    auto chromaRow = [&](int y) { return f.subsampling == Subsampling::S420 ? chromaRowOf(y, f.height, interlaced) : y; };
+    for (int y = 0; y < f.height; ++y) ++rowCount_[chromaRow(y)];
+    // Threads take disjoint chroma columns (pairs of picture columns) of every row.
+    inRanges(cw, threads_, [&](int firstColumn, int endColumn) {
+        const int x0 = 2 * firstColumn, x1 = std::min(f.width, 2 * endColumn);
+        for (int y = 0; y < f.height; ++y) {
+            const int cy = chromaRow(y);
+            const PIXEL_YC *row = image + static_cast<std::size_t>(y) * pitch;
+            std::int32_t *cb = sumCb_.data() + static_cast<std::size_t>(cy) * cw;
+            std::int32_t *cr = sumCr_.data() + static_cast<std::size_t>(cy) * cw;
+            for (int x = x0; x < x1; ++x) {
+                cb[x >> 1] += row[x].cb;
+                cr[x >> 1] += row[x].cr;
             }
-            store(cbPlane, i, tables_.chromaOut[cb + 32768]);
-            store(crPlane, i, tables_.chromaOut[cr + 32768]);
         }
-    }
+    });
+    inRanges(ch, threads_, [&](int first, int end) {
+        for (int cy = first; cy < end; ++cy) {
+            const int count = 2 * rowCount_[cy];
+            // Floor division of sum + count/2, for negative sums as well; a shift where
+            // count is the usual four (two pixels of two rows).
+            const auto average = [count](std::int32_t sum) {
+                const std::int32_t n = sum + count / 2;
+                if (count == 4) return static_cast<int>(n >> 2);
+                return static_cast<int>(n >= 0 ? n / count : -((-n + count - 1) / count));
+            };
+            for (int cx = 0; cx < cw; ++cx) {
+                const std::size_t i = static_cast<std::size_t>(cy) * cw + cx;
+                int cb = 0, cr = 0;
+                if (count > 0) {
+                    cb = average(sumCb_[i]);
+                    cr = average(sumCr_[i]);
+                }
+                store(cbPlane, i, tables_.chromaOut[cb + 32768]);
+                store(crPlane, i, tables_.chromaOut[cr + 32768]);
+            }
+        }
+    });
 }
 
 }  // namespace q5cli

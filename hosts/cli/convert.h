@@ -30,7 +30,8 @@ bool frameChromaInterlaced(const Y4mFormat &format, const std::string &framePara
 /// (where the sample rules themselves are exact), whatever the chroma siting.
 class FrameConverter {
 public:
-    explicit FrameConverter(const Y4mFormat &format);
+    /// `threads` > 1 splits each frame's conversion between that many threads.
+    explicit FrameConverter(const Y4mFormat &format, int threads = 1);
 
     /// y4m frame bytes to the first height rows of a host image (rows `pitch` pixels apart).
     void toYc48(const std::uint8_t *data, const std::string &frameParams, PIXEL_YC *image,
@@ -47,6 +48,7 @@ private:
 
     Y4mFormat format_;
     const Tables &tables_;
+    int threads_;
     mutable std::vector<std::int32_t> sumCb_, sumCr_, rowCount_;
 };
 

@@ -5,8 +5,8 @@
 
 namespace q5cli {
 
-FrameWindow::FrameWindow(Y4mReader &reader, const Y4mFormat &format)
-    : reader_(reader), format_(format), converter_(format) {}
+FrameWindow::FrameWindow(Y4mReader &reader, const Y4mFormat &format, int threads)
+    : reader_(reader), format_(format), converter_(format, threads) {}
 
 bool FrameWindow::readThrough(int n) {
     while (next_ <= n && !ended_ && error_.empty()) {

@@ -13,7 +13,8 @@ namespace q5cli {
 
 class FrameWindow {
 public:
-    FrameWindow(Y4mReader &reader, const Y4mFormat &format);
+    /// `threads` > 1 converts each frame on that many threads.
+    FrameWindow(Y4mReader &reader, const Y4mFormat &format, int threads = 1);
 
     /// Reads on until frame n is held or the stream has ended; false on a read error
     /// (error() says what). Reading past the end is not an error.

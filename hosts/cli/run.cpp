@@ -107,7 +107,8 @@ bool denoiseStream(GetFilterTableFn entry, const DenoiseSettings &settings, Y4mR
     for (int i = 0; i < 5; ++i) host.setCheck(i, settings.check[i]);
     host.update();
 
-    FrameWindow window(in, format);
+    // The conversions run while the filter waits, on as many threads as it has.
+    FrameWindow window(in, format, settings.threads);
     q5host::ClipInfo clip;
     clip.width = format.width;
     clip.height = format.height;
@@ -121,7 +122,7 @@ bool denoiseStream(GetFilterTableFn entry, const DenoiseSettings &settings, Y4mR
     });
     host.saveStart(0, kUnknownLength - 1);
 
-    const FrameConverter converter(format);
+    const FrameConverter converter(format, settings.threads);
     std::vector<std::uint8_t> bytes(format.frameBytes());
     bool headerWritten = false;
     bool ok = true;

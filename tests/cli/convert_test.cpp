@@ -1,6 +1,7 @@
 // YUV <-> YC48 sample rules and whole-frame conversion with chroma resampling.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <random>
 
 #include "cli/cli_support.h"
@@ -188,3 +189,32 @@ TEST(FrameConverter, DeepSamplesAreLittleEndianAndStrayHighBitsClamp) {
 }
 
 }  // namespace
+
+TEST(FrameConverter, ThreadsSplitTheWorkWithoutChangingAByte) {
+    for (const char *header : {"YUV4MPEG2 W722 H484 It C420mpeg2", "YUV4MPEG2 W720 H480 Ip C420jpeg",
+                               "YUV4MPEG2 W301 H203 C422p10", "YUV4MPEG2 W300 H200 C444"}) {
+        SCOPED_TRACE(header);
+        const Y4mFormat f = formatOf(header);
+        const auto stream = q5clitest::randomY4m(header, 1, q5test::testSeed());
+        const std::vector<std::uint8_t> in(stream.end() - f.frameBytes(), stream.end());
+        // A picture whose chroma differs from pixel to pixel, so the averages matter.
+        std::vector<PIXEL_YC> picture(static_cast<std::size_t>(f.width) * f.height);
+        std::mt19937 rng(q5test::testSeed());
+        std::uniform_int_distribution<int> value(-3000, 5000);
+        for (PIXEL_YC &p : picture)
+            p = {static_cast<std::int16_t>(value(rng)), static_cast<std::int16_t>(value(rng) / 2),
+                 static_cast<std::int16_t>(value(rng) / 2)};
+        std::vector<PIXEL_YC> images[2];
+        std::vector<std::uint8_t> outs[2];
+        for (int threads : {1, 3}) {
+            const FrameConverter converter(f, threads);
+            std::vector<PIXEL_YC> &image = images[threads > 1];
+            image.assign(picture.size(), PIXEL_YC{-1, -1, -1});
+            converter.toYc48(in.data(), "", image.data(), f.width);
+            outs[threads > 1].resize(f.frameBytes());
+            converter.fromYc48(picture.data(), f.width, "", outs[threads > 1].data());
+        }
+        EXPECT_TRUE(std::memcmp(images[0].data(), images[1].data(), images[0].size() * sizeof(PIXEL_YC)) == 0);
+        EXPECT_EQ(outs[0], outs[1]);
+    }
+}
