@@ -1,15 +1,18 @@
 #!/usr/bin/env bash
 # Times quorvane5 against ffmpeg's denoisers on the same clips, in one run:
 #   bench/peers.sh [RUNS]
-# Writes a 1920x1080 and a 720x480 clip of 60 frames to y4m, then runs each
-# command RUNS times (default 3) and prints the median frames per second and
-# the ratio of ours to each peer. Needs the built program (./run-tests or
-# cmake --build build) and installs ffmpeg from Debian's package if missing.
+# Writes a 1920x1080 and a 720x480 clip of 60 frames to y4m, then runs every
+# command RUNS times (default 3), taking the commands in turn in each round so that
+# they all see the same load, and prints the median frames per second, the ratio of
+# ours to each peer, quorvane5's peak memory and the load average before and after.
+# Needs the built program (./run-tests or cmake --build build) and installs ffmpeg
+# from Debian's package if missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=${1:-3}
 frames=60
 q5=${Q5_CLI:-build/hosts/cli/quorvane5}
+peers=(hqdn3d atadenoise vaguedenoiser fftdnoiz)
 
 if ! command -v ffmpeg >/dev/null; then
   apt-get update && DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends ffmpeg
@@ -25,33 +28,46 @@ make_clip() {
     -frames:v "$frames" -pix_fmt yuv420p -f yuv4mpegpipe "$2"
 }
 
-# Wall time of one run, in seconds.
-seconds() {
+# Wall time of one run in seconds; the peak resident size (KB) of the last run of
+# quorvane5 goes to $work/peak.
+run_timed() {
   local start end
-  start=$(date +%s.%N)
-  "$@" >/dev/null 2>&1
-  end=$(date +%s.%N)
-  echo "$end - $start" | bc -l
+  start=$(date +%s%N)
+  if [ "$1" = "$q5" ] && [ -x /usr/bin/time ]; then
+    /usr/bin/time -f %M -o "$work/peak" "$@" >/dev/null 2>&1
+  else
+    "$@" >/dev/null 2>&1
+  fi
+  end=$(date +%s%N)
+  echo $(((end - start) / 1000))  # microseconds
 }
 
+# Median of the microsecond times on standard input, as frames per second.
 median_fps() {
-  local times=()
-  for _ in $(seq "$runs"); do times+=("$(seconds "$@")"); done
-  printf '%s\n' "${times[@]}" | sort -g | awk -v n="$frames" '{t[NR]=$1} END {
-    m = (NR % 2) ? t[(NR + 1) / 2] : (t[NR / 2] + t[NR / 2 + 1]) / 2; printf "%.2f", n / m }'
+  sort -n | awk -v n="$frames" '{t[NR] = $1} END {
+    m = (NR % 2) ? t[(NR + 1) / 2] : (t[NR / 2] + t[NR / 2 + 1]) / 2; printf "%.2f", n / (m / 1e6) }'
 }
 
-command -v bc >/dev/null || { apt-get install -y --no-install-recommends bc >/dev/null; }
-
+echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg), $(nproc) processors"
 for size in 1920x1080 720x480; do
   clip="$work/clip-$size.y4m"
   make_clip "$size" "$clip"
+  for name in quorvane5 "${peers[@]}"; do : >"$work/times-$name"; done
+  for _ in $(seq "$runs"); do
+    run_timed "$q5" -q --threads 2 "$clip" /dev/null >>"$work/times-quorvane5"
+    for filter in "${peers[@]}"; do
+      run_timed ffmpeg -v error -threads 2 -filter_threads 2 -i "$clip" -vf "$filter" -f null - \
+        >>"$work/times-$filter"
+    done
+  done
   echo "== $size, $frames frames, median of $runs runs, 2 threads"
-  ours=$(median_fps "$q5" -q --threads 2 "$clip" /dev/null)
-  printf '%-16s %8s fps\n' quorvane5 "$ours"
-  for filter in hqdn3d atadenoise vaguedenoiser fftdnoiz; do
-    fps=$(median_fps ffmpeg -v error -threads 2 -filter_threads 2 -i "$clip" -vf "$filter" -f null -)
-    ratio=$(echo "$ours / $fps" | bc -l)
-    printf '%-16s %8s fps   quorvane5 is %.2fx\n' "$filter" "$fps" "$ratio"
+  ours=$(median_fps <"$work/times-quorvane5")
+  peak=""
+  [ -s "$work/peak" ] && peak=$(awk '{printf "   peak memory %.0f MB", $1 / 1024}' "$work/peak")
+  printf '%-16s %8s fps%s\n' quorvane5 "$ours" "$peak"
+  for filter in "${peers[@]}"; do
+    fps=$(median_fps <"$work/times-$filter")
+    printf '%-16s %8s fps   quorvane5 is %.2fx\n' "$filter" "$fps" "$(awk -v a="$ours" -v b="$fps" 'BEGIN {print a / b}')"
   done
 done
+echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
