@@ -45,22 +45,34 @@ __m128 pick(__m128 a, __m128 b) noexcept {
 template <std::int16_t PIXEL_YC::*Component, int Step>
 void importRow(const PIXEL_YC *px, float *out) noexcept {
     static_assert(Step == 2 || Component == &PIXEL_YC::y, "luma takes every pixel, chroma every second");
-    for (int half = 0; half < 2; ++half) {
-        __m128 v;
-        if constexpr (Step == 1) {
-            // y of pixels 4h .. 4h+3: words 12h + 0, 3, 6, 9.
-            const Words w(px);
-            const __m128 a = w.f(3 * half), b = w.f(3 * half + 1), c = w.f(3 * half + 2);
-            v = pick<0, 3, 0, 2>(a, pick<2, 0, 1, 0>(b, c));
-        } else {
+    auto store = [out](int half, __m128 v) noexcept {
+        _mm_store_ps(out + 4 * half, _mm_cvtepi32_ps(_mm_castps_si128(v)));
+    };
+    if constexpr (Step == 1) {
+        // y of pixels 4h .. 4h+3: words 12h + 0, 3, 6, 9.
+        const Words w(px);
+        for (int half = 0; half < 2; ++half)
+            store(half, pick<0, 3, 0, 2>(w.f(3 * half), pick<2, 0, 1, 0>(w.f(3 * half + 1), w.f(3 * half + 2))));
+    } else {
+        for (int half = 0; half < 2; ++half) {
             // Pixels 8h .. 8h+7; cb of the even ones: words 1, 7, 13, 19; cr: 2, 8, 14, 20.
             const Words w(px + 8 * half);
             if constexpr (Component == &PIXEL_YC::cb)
-                v = pick<0, 2, 0, 2>(pick<1, 0, 3, 0>(w.f(0), w.f(1)), pick<1, 0, 3, 0>(w.f(3), w.f(4)));
+                store(half, pick<0, 2, 0, 2>(pick<1, 0, 3, 0>(w.f(0), w.f(1)), pick<1, 0, 3, 0>(w.f(3), w.f(4))));
             else
-                v = pick<0, 2, 0, 2>(pick<2, 0, 0, 0>(w.f(0), w.f(2)), pick<2, 0, 0, 0>(w.f(3), w.f(5)));
+                store(half, pick<0, 2, 0, 2>(pick<2, 0, 0, 0>(w.f(0), w.f(2)), pick<2, 0, 0, 0>(w.f(3), w.f(5))));
         }
-        _mm_store_ps(out + 4 * half, _mm_cvtepi32_ps(_mm_castps_si128(v)));
+    }
+}
+
+// One row of a Cb octet and of a Cr octet from the same sixteen pixels.
+void importRowCbCr(const PIXEL_YC *px, float *cb, float *cr) noexcept {
+    for (int half = 0; half < 2; ++half) {
+        const Words w(px + 8 * half);
+        const __m128 b = pick<0, 2, 0, 2>(pick<1, 0, 3, 0>(w.f(0), w.f(1)), pick<1, 0, 3, 0>(w.f(3), w.f(4)));
+        const __m128 r = pick<0, 2, 0, 2>(pick<2, 0, 0, 0>(w.f(0), w.f(2)), pick<2, 0, 0, 0>(w.f(3), w.f(5)));
+        _mm_store_ps(cb + 4 * half, _mm_cvtepi32_ps(_mm_castps_si128(b)));
+        _mm_store_ps(cr + 4 * half, _mm_cvtepi32_ps(_mm_castps_si128(r)));
     }
 }
 
@@ -315,8 +327,7 @@ void verticalChromaBoth(const FILTER_PROC_INFO *fpip, const AnalysisParams *para
                               float *cb = b.strip + o * octetFloats + at, *cr = cb + kHalf * octetFloats;
                               const PIXEL_YC *p = px + o * 2 * kLanes;
                               if (o < octets - 1 || lastLanes == kLanes) {
-                                  importRow<&PIXEL_YC::cb, 2>(p, cb);
-                                  importRow<&PIXEL_YC::cr, 2>(p, cr);
+                                  importRowCbCr(p, cb, cr);
                               } else {
                                   for (int k = 0; k < kLanes; ++k) {
                                       const PIXEL_YC &q = p[2 * (k < lastLanes ? k : lastLanes - 1)];
