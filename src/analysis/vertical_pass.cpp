@@ -383,15 +383,8 @@ void verticalAnalysisWorker(int thread_id, int thread_num, void *param1, void *p
     const auto *fpip = static_cast<const FILTER_PROC_INFO *>(param2);
     const int w = fpip->w;
 
-    // Which thread runs luma left, luma right, Cb and Cr: four jobs at most, so
-    // threads 4 and above idle.
-    int owner[4];
-    switch (thread_num) {
-    case 1: owner[0] = 0, owner[1] = 0, owner[2] = 0, owner[3] = 0; break;
-    case 2: owner[0] = 0, owner[1] = 0, owner[2] = 1, owner[3] = 1; break;
-    case 3: owner[0] = 0, owner[1] = 0, owner[2] = 1, owner[3] = 2; break;
-    default: owner[0] = 0, owner[1] = 1, owner[2] = 2, owner[3] = 3; break;
-    }
+    int owner[4];  // luma left (top), luma right (bottom), Cb, Cr
+    lumaChromaJobOwners(thread_num, owner);
     if (owner[0] == thread_id) verticalLumaColumns(fpip, 0, params, w / 2, thread_id);
     if (owner[1] == thread_id) verticalLumaColumns(fpip, w / 2, params, w, thread_id);
     if (owner[2] == thread_id && owner[3] == thread_id) {

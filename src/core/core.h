@@ -82,6 +82,15 @@ void releaseWorkBuffers() noexcept;
 /// calls) and every later one fail. -1 (the default) never fails.
 extern int failAllocationsFrom;
 
+/// Thread that runs each of the four jobs of the vertical analysis and of the temporal
+/// stage (luma first half, luma second half, Cb, Cr): the luma halves share thread 0
+/// until there are four threads, chroma goes to the next ones; threads 4 and above idle.
+inline void lumaChromaJobOwners(int thread_num, int owner[4]) noexcept {
+    static constexpr int kOwners[4][4] = {{0, 0, 0, 0}, {0, 0, 1, 1}, {0, 0, 1, 2}, {0, 1, 2, 3}};
+    const int row = thread_num >= 1 && thread_num <= 3 ? thread_num - 1 : 3;
+    for (int job = 0; job < 4; ++job) owner[job] = kOwners[row][job];
+}
+
 // ---- Strengths --------------------------------------------------------------
 
 struct NrStrengths {

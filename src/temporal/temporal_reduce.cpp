@@ -89,14 +89,8 @@ void temporalWorker(int thread_id, int thread_num, void *param1, void *param2) n
     const int rows = sizeClass.rows;
     WorkBuffers &wb = workBuffers;
 
-    // Owner of luma top, luma bottom, Cb and Cr; threads 4 and above idle.
-    int owner[4];
-    switch (thread_num) {
-    case 1: owner[0] = 0, owner[1] = 0, owner[2] = 0, owner[3] = 0; break;
-    case 2: owner[0] = 0, owner[1] = 0, owner[2] = 1, owner[3] = 1; break;
-    case 3: owner[0] = 0, owner[1] = 0, owner[2] = 1, owner[3] = 2; break;
-    default: owner[0] = 0, owner[1] = 1, owner[2] = 2, owner[3] = 3; break;
-    }
+    int owner[4];  // luma left (top), luma right (bottom), Cb, Cr
+    lumaChromaJobOwners(thread_num, owner);
     if (owner[0] == thread_id) temporalLuma(job, 0, thread_id);
     if (owner[1] == thread_id) temporalLuma(job, rows / 2, thread_id);
     if (owner[2] == thread_id) temporalChroma(wb.cbAux, wb.cbRingA, wb.cbRingB, job, thread_id);
