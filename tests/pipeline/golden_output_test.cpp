@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <cstdlib>
+#include <sstream>
 #include <vector>
 
 #include "support/support.h"
@@ -85,14 +87,36 @@ std::uint64_t reciprocalFingerprint() {
     return hash;
 }
 
+// The hashes of one reciprocal-estimate variant, in the order the tests below use them.
+struct GoldenSet {
+    std::uint64_t reciprocal;  // reciprocalFingerprint() of the processors that give these bytes
+    const char *where;         // the processor the set was recorded on
+    std::uint64_t smallClass, frameModeBothPrepasses, largeClass1080, largeClass720;
+};
+
+constexpr GoldenSet kGoldenSets[] = {
+    {0x9c864eea04c62325ull, "Intel Xeon",  //
+     0xb0d2bf539e98d379ull, 0x9794aaa9131c33beull, 0xe98231f43012812aull, 0x0f1073b24d6b43c9ull},
+    {0xe9c6a84bade39325ull, "AMD EPYC (Zen 4)",  //
+     0x9155c48fe4fba3e9ull, 0xab23b72542eb4d91ull, 0x2d9b8e2d6bf32327ull, 0xe2f4cb04094d39f7ull},
+};
+
+// A processor whose estimate matches no recorded set would leave the frames unpinned:
+// on a developer's machine that is a skip with the fingerprint to record, but in CI
+// (where CI is set) it fails, so the guard never silently goes away.
 struct GoldenOutputFixture : ::testing::Test {
+    const GoldenSet *set = nullptr;
     void SetUp() override {
         const std::uint64_t fingerprint = reciprocalFingerprint();
-        if (fingerprint != kRecordedReciprocal)
-            GTEST_SKIP() << "this processor's reciprocal estimate (0x" << std::hex << fingerprint
-                         << ") is not the one the hashes were recorded with";
+        for (const GoldenSet &candidate : kGoldenSets)
+            if (candidate.reciprocal == fingerprint) set = &candidate;
+        if (set) return;
+        std::ostringstream why;
+        why << "no golden hashes for this processor's reciprocal estimate (0x" << std::hex << fingerprint
+            << "): record them from a build known to be right";
+        if (std::getenv("CI")) FAIL() << why.str();
+        GTEST_SKIP() << why.str();
     }
-    static constexpr std::uint64_t kRecordedReciprocal = 0x9c864eea04c62325ull;  // Intel Xeon, where the hashes were made
 };
 
 void expectHash(std::uint64_t expected, std::uint64_t actual) {
@@ -104,16 +128,16 @@ void expectHash(std::uint64_t expected, std::uint64_t actual) {
 using GoldenOutput = GoldenOutputFixture;
 
 TEST_F(GoldenOutput, DefaultSettingsKeepTheirBytesInTheSmallClass) {
-    expectHash(0xb0d2bf539e98d379ull, hashClipOutput(2, noisyScene(720, 480, 5), {}));
+    expectHash(set->smallClass, hashClipOutput(2, noisyScene(720, 480, 5), {}));
 }
 
 TEST_F(GoldenOutput, FrameModeWithoutAnimeAndWithBothPrepassesKeepsItsBytes) {
-    expectHash(0x9794aaa9131c33beull, hashClipOutput(1, noisyScene(704, 476, 4),
+    expectHash(set->frameModeBothPrepasses, hashClipOutput(1, noisyScene(704, 476, 4),
                                       {{kFieldCheck, 0}, {kAnimeCheck, 0}, {kMosquitoCheck, 1}, {kBlockCheck, 1}}));
 }
 
 TEST_F(GoldenOutput, DefaultSettingsKeepTheirBytesInTheLargeClasses) {
-    expectHash(0xe98231f43012812aull, hashClipOutput(2, noisyScene(1920, 1080, 3), {}));
-    expectHash(0x0f1073b24d6b43c9ull,
+    expectHash(set->largeClass1080, hashClipOutput(2, noisyScene(1920, 1080, 3), {}));
+    expectHash(set->largeClass720,
                hashClipOutput(3, noisyScene(1280, 720, 3), {{kFieldCheck, 0}, {kRoundingCheck, 0}}));
 }
