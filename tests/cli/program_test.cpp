@@ -2,6 +2,8 @@
 // messages and exit status and no file left behind, the demo, and ffmpeg.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -194,23 +196,27 @@ void expectValidPng(const std::vector<std::uint8_t> &png, int *width, int *heigh
     EXPECT_EQ(raw.size(), static_cast<std::size_t>(*height) * (*width * 3 + 1));
 }
 
-TEST(QuorvaneDemo, WritesTheClipsAndTheComparisonAndPrintsBothPsnrs) {
+TEST(QuorvaneDemo, WritesTheClipsAndTheComparisonAndPrintsTheFigures) {
     ScratchDir dir;
     const std::string demo = dir.file("demo");
     const q5clitest::CliRun run = runCli({"-q", "demo", demo}, "", dir.file("stdout.txt"));
     ASSERT_EQ(run.status, 0) << run.errText;
     const auto text = q5clitest::readBytes(dir.file("stdout.txt"));
     const std::string report(text.begin(), text.end());
-    for (const char *name : {"clean.y4m", "noisy.y4m", "denoised.y4m", "before-after.png"})
+    for (const char *name : {"clean.y4m", "noisy.y4m", "denoised.y4m", "blocky.y4m", "blocky-denoised.y4m",
+                             "before-after.png", "blocky-before-after.png"})
         EXPECT_NE(report.find(name), std::string::npos) << report;
 
-    // Gaussian noise of the demo's sigma, rounded to codes: PSNR 20 log10(255 / rms).
-    const std::size_t at = report.find("noisy     PSNR Y ");
+    // Gaussian grain of the demo's sigma, rounded to codes: PSNR 20 log10(peak / rms).
+    const std::size_t at = report.find("with grain (sigma 0.75)    PSNR Y ");
     ASSERT_NE(at, std::string::npos) << report;
-    const double rms = std::sqrt(q5cli::kDemoLumaSigma * q5cli::kDemoLumaSigma + 1.0 / 12);
+    const double sigma = q5cli::kDemoGrainSigma * (1 << (q5cli::kDemoBits - 8));
+    const double rms = std::sqrt(sigma * sigma + 1.0 / 12);
     const double peak = (1 << q5cli::kDemoBits) - 1;
-    EXPECT_NEAR(std::atof(report.c_str() + at + 17), 20 * std::log10(peak / rms), 0.1) << report;
-    EXPECT_NE(report.find("denoised  PSNR Y "), std::string::npos) << report;
+    EXPECT_NEAR(std::atof(report.c_str() + at + 34), 20 * std::log10(peak / rms), 0.1) << report;
+    for (const char *group : {"wavelet stages ", "rounding correction off", "rounding correction on",
+                              "with both pre-passes"})
+        EXPECT_NE(report.find(group), std::string::npos) << report;
 
     q5cli::Y4mFormat noisyFormat, denoisedFormat;
     std::vector<q5cli::Y4mFrame> noisy, denoised;
@@ -224,7 +230,16 @@ TEST(QuorvaneDemo, WritesTheClipsAndTheComparisonAndPrintsBothPsnrs) {
     int width = 0, height = 0;
     expectValidPng(q5clitest::readBytes(demo + "/before-after.png"), &width, &height);
     EXPECT_EQ(width, 2 * noisyFormat.width + 8);
-    EXPECT_EQ(height, noisyFormat.height);
+    EXPECT_EQ(height, 3 * noisyFormat.height + 16);
+}
+
+// The demo's files appear all together or not at all, and it takes no clean clip of the user's.
+TEST(QuorvaneDemo, LeavesNoFileWhenOneCannotBeWrittenAndRefusesAReference) {
+    ScratchDir dir;
+    ASSERT_EQ(mkdir(dir.file("blocky.y4m").c_str(), 0777), 0);
+    expectFailure(dir, {"-q", "demo", dir.path()}, 1, "blocky.y4m: it is a directory", {"blocky.y4m"});
+    expectFailure(dir, {"demo", dir.file("other"), "--reference", dir.file("x.y4m")}, 2,
+                  "--reference is for INPUT OUTPUT", {"blocky.y4m"});
 }
 
 TEST(QuorvaneCommand, WorksBetweenTwoFfmpegs) {
