@@ -10,23 +10,6 @@ namespace q5cli {
 
 namespace {
 
-// xorshift32: the same numbers everywhere.
-struct Noise {
-    std::uint32_t state = 0x2545F491u;
-    std::uint32_t next() {
-        state ^= state << 13;
-        state ^= state >> 17;
-        state ^= state << 5;
-        return state;
-    }
-    // A near-Gaussian draw with unit variance: twelve uniform draws, centred.
-    double gaussian() {
-        std::int64_t sum = 0;
-        for (int i = 0; i < 12; ++i) sum += next() >> 16;
-        return (static_cast<double>(sum) - 12 * 32767.5) / 65536.0;
-    }
-};
-
 struct Colour {
     double y, cb, cr;
 };
@@ -158,6 +141,17 @@ void blockCodec(double *plane, int w, int h, const std::array<int, 64> &table, d
 
 }  // namespace
 
+double Grain::next() {
+    std::int64_t sum = 0;
+    for (int i = 0; i < 12; ++i) {
+        state_ ^= state_ << 13;
+        state_ ^= state_ >> 17;
+        state_ ^= state_ << 5;
+        sum += state_ >> 16;
+    }
+    return (static_cast<double>(sum) - 12 * 32767.5) / 65536.0;
+}
+
 std::vector<double> frameSamples(const Y4mFormat &f, const std::uint8_t *frame) {
     const std::size_t n = f.frameBytes() / f.bytesPerSample();
     std::vector<double> s(n);
@@ -194,7 +188,7 @@ DemoClip makeDemoClip(int frames) {
     const Y4mFormat &f = clip.format;
     const int w = f.width, h = f.height, cw = f.chromaWidth(), ch = f.chromaHeight();
     const double unit = std::ldexp(1.0, kDemoBits - 8);  // one 8-bit step in codes
-    Noise noise;
+    Grain grain;
     std::vector<Colour> pixels(static_cast<std::size_t>(w) * h);
     for (int t = 0; t < frames; ++t) {
         for (int y = 0; y < h; ++y)
@@ -211,7 +205,7 @@ DemoClip makeDemoClip(int frames) {
             }
         std::vector<double> clean = planes, grainy = planes;
         for (double &v : clean) v *= unit;
-        for (double &v : grainy) v = (v + kDemoGrainSigma * noise.gaussian()) * unit;
+        for (double &v : grainy) v = (v + kDemoGrainSigma * grain.next()) * unit;
         clip.clean.push_back(samplesToFrame(f, clean));
         clip.grainy.push_back(samplesToFrame(f, grainy));
 

@@ -25,6 +25,17 @@ struct DemoClip {
     std::vector<std::vector<std::uint8_t>> clean, grainy, blocky;
 };
 
+/// Near-Gaussian numbers of unit variance, the same on every machine: sums of twelve
+/// uniform draws of a xorshift32 generator.
+class Grain {
+public:
+    explicit Grain(std::uint32_t seed = 0x2545F491u) : state_(seed) {}
+    double next();
+
+private:
+    std::uint32_t state_;
+};
+
 /// The same clip on every machine: the drawing and the codec use plain double
 /// arithmetic rounded once per sample, the grain a fixed integer generator.
 DemoClip makeDemoClip(int frames = kDemoFrames);

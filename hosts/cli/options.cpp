@@ -45,6 +45,7 @@ bool parseInt(const std::string &text, int *value) {
 bool parseOptions(const std::vector<std::string> &args, Options *options, std::string *error) {
     Options o;
     std::vector<std::string> positional;
+    std::string previewOption;  // the last option only the preview takes
     bool optionsEnded = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string &arg = args[i];
@@ -129,6 +130,17 @@ bool parseOptions(const std::vector<std::string> &args, Options *options, std::s
             if (!takeValue(&o.module)) return false;
         } else if (name == "reference") {
             if (!takeValue(&o.reference)) return false;
+        } else if (name == "frame") {
+            std::string text;
+            if (!takeValue(&text)) return false;
+            if (!parseInt(text, &o.frame) || o.frame < 0) {
+                *error = "--frame needs a frame number, 0 or more, not \"" + text + "\"";
+                return false;
+            }
+            previewOption = "--frame";
+        } else if (name == "out") {
+            if (!takeValue(&o.pictureOut)) return false;
+            previewOption = "--out";
         } else {
             *error = "unknown option --" + name;
             return false;
@@ -137,6 +149,21 @@ bool parseOptions(const std::vector<std::string> &args, Options *options, std::s
     if (o.command == Options::Help || o.command == Options::Version) {
         *options = o;
         return true;
+    }
+    if (!positional.empty() && positional[0] == "preview") {
+        if (positional.size() != 2) {
+            *error = "preview takes one input";
+            return false;
+        }
+        o.command = Options::Preview;
+        o.input = positional[1];
+        if (o.pictureOut.empty()) o.pictureOut = "quorvane5-preview.png";
+        *options = o;
+        return true;
+    }
+    if (!previewOption.empty()) {
+        *error = previewOption + " is for preview";
+        return false;
     }
     if (!positional.empty() && positional[0] == "demo") {
         if (positional.size() > 2) {
@@ -229,7 +256,8 @@ std::string optionLine(const std::string &name, const std::string &text) {
 
 std::string usageLine() {
     return "usage: quorvane5 [OPTIONS] INPUT OUTPUT\n"
-           "       quorvane5 demo [DIR]\n";
+           "       quorvane5 demo [DIR]\n"
+           "       quorvane5 preview INPUT [OPTIONS] [--frame N] [--out FILE.png]\n";
 }
 
 std::string helpText() {

@@ -17,6 +17,7 @@
 #include "cli/frame_window.h"
 #include "cli/metrics.h"
 #include "cli/output_file.h"
+#include "cli/preview.h"
 #include "emu/host.h"
 
 #ifndef Q5_VERSION
@@ -358,6 +359,7 @@ int runProgram(const std::vector<std::string> &args) {
         return 0;
     }
     case Options::Demo: return runDemo(options);
+    case Options::Preview: return runPreview(options);
     case Options::Denoise: break;
     }
     return runDenoiseCommand(options, nullptr);
