@@ -242,6 +242,29 @@ TEST(QuorvaneDemo, LeavesNoFileWhenOneCannotBeWrittenAndRefusesAReference) {
                   "--reference is for INPUT OUTPUT", {"blocky.y4m"});
 }
 
+// The preview from a pipe and from a file, and frame numbers it cannot show.
+TEST(QuorvanePreview, WritesThePictureAndRefusesBadFrameNumbers) {
+    ScratchDir dir;
+    q5clitest::writeBytes(dir.file("in.y4m"), q5clitest::randomY4m("YUV4MPEG2 W176 H144 F25:1 C420jpeg", 5, 7));
+    const q5clitest::CliRun pipe =
+        q5clitest::runShell("cat '" + dir.file("in.y4m") + "' | \"$Q5\" preview - --frame 4 --out '" + dir.file("p.png") + "'");
+    ASSERT_EQ(pipe.status, 0) << pipe.errText;
+    int width = 0, height = 0;
+    expectValidPng(q5clitest::readBytes(dir.file("p.png")), &width, &height);
+    EXPECT_EQ(width, 2 * 176 + 8);
+    EXPECT_EQ(height, 3 * 144 + 16);
+    std::remove(dir.file("p.png").c_str());
+
+    const std::vector<std::string> keep = {"in.y4m"};
+    expectFailure(dir, {"preview", dir.file("in.y4m"), "--frame", "5", "--out", dir.file("p.png")}, 1,
+                  "the clip has 5 frames (0 to 4); there is no frame 5", keep);
+    expectFailure(dir, {"preview", "-", "--frame", "9", "--out", dir.file("p.png")}, 1,
+                  "standard input: the clip has 5 frames (0 to 4); there is no frame 9", keep, dir.file("in.y4m"));
+    expectFailure(dir, {"preview", dir.file("in.y4m"), "--frame", "-1"}, 2, "--frame needs a frame number", keep);
+    expectFailure(dir, {"preview", dir.file("in.y4m"), "--frame", "2x"}, 2, "--frame needs a frame number", keep);
+    expectFailure(dir, {"--frame", "2", dir.file("in.y4m"), dir.file("out.y4m")}, 2, "--frame is for preview", keep);
+}
+
 TEST(QuorvaneCommand, WorksBetweenTwoFfmpegs) {
     if (std::system("command -v ffmpeg >/dev/null 2>&1") != 0) GTEST_SKIP() << "ffmpeg is not installed";
     ScratchDir dir;
