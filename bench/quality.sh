@@ -31,9 +31,10 @@ q5settings=(
   "--tarnel 20 --w2dnrl 14 --w2dnrh 20 --no-rounding"
   "$strongest --block --mosquito"
   "$strongest --block --mosquito --blocknr 20 --mosqnr 20"
+  "$strongest --block --mosquito --blocknr 20 --mosqnr 20 --no-rounding"
   "--block --mosquito --blocknr 20 --mosqnr 20 --no-rounding"
 )
-strengths=(0.5 1 2 4 8)
+strengths=(0.5 1 2 4 8 16)
 
 # "PSNR SSIM" of a y4m stream on standard input against the clean clip $1.
 measure() {

@@ -300,12 +300,20 @@ Program options:
   -h, --help              this text
   --version               program and filter versions
 
-quorvane5 demo [DIR] makes a built-in test clip (a moving textured scene with
-noise of known strength), denoises it, and writes clean.y4m, noisy.y4m,
-denoised.y4m and before-after.png (one frame, noisy left, denoised right) into
-DIR [quorvane5-demo]; it prints the PSNR of the noisy and the denoised clip
-against the clean one. The filter options above apply to it; unless given,
---tarnel, --w2dnrl and --w2dnrh are 20 there.
+quorvane5 demo [DIR] shows what the filter is for: a built-in cartoon clip
+(flat colours, dark outlines, smooth gradients) with faint grain of 0.75 code
+steps, and the same after a block codec. It denoises them in a few setting
+groups (the wavelet stages alone; the rounding correction off and on for an
+8-bit copy; both pre-passes on the blocky copy) and prints the settings and the
+PSNR and SSIM before and after. Into DIR [quorvane5-demo] it writes the clips
+and before-after.png and blocky-before-after.png: one frame before and after,
+a crop magnified with its contrast stretched, and what the filter removed.
+Unless given, --tarnel, --w2dnrl, --w2dnrh, --mosqnr and --blocknr are 20
+there.
+
+quorvane5 preview INPUT [--frame N] [--out FILE.png] makes the same picture for
+frame N [0] of your own clip with the settings given, reading only the frames
+the filter needs around it, and writes it to FILE.png [quorvane5-preview.png].
 
 A progress line goes to standard error when it is a terminal; a summary follows
 at the end. Exit status: 0 done, 1 bad input, file error or failed run (no
