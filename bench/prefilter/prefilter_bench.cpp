@@ -7,8 +7,8 @@
 #include <random>
 #include <vector>
 
+#include "abi/host_api.h"
 #include "core/control_word.h"
-#include "host/host_api.h"
 #include "prefilter/prefilter.h"
 
 namespace {

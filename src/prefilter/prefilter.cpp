@@ -2,7 +2,7 @@
 // rows and runs the row kernel on it.
 #include "prefilter/prefilter.h"
 
-#include "host/pipeline.h"
+#include "abi/host_api.h"
 
 const PrefilterKernels kPrefilterScalar = {&blockNrRowsScalar, &mosquitoNrRowsScalar};
 const PrefilterKernels kPrefilterSse2 = {&blockNrRowsSse2, &mosquitoNrRowsSse2};

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "core/control_word.h"
-#include "host/pipeline.h"
+#include "prefilter/prefilter.h"
 #include "prefilter/prepass_support.h"
 #include "support/support.h"
 

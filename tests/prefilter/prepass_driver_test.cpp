@@ -10,7 +10,6 @@
 #include <optional>
 
 #include "analysis/analysis.h"
-#include "host/pipeline.h"
 #include "prefilter/prefilter.h"
 #include "prefilter/prepass_support.h"
 #include "support/support.h"
