@@ -44,7 +44,7 @@ long long seekFrame(int fd, long long offset, const Y4mFormat &format, int targe
     for (int i = 0; i < target; ++i) {
         const ssize_t got = pread(fd, marker, sizeof marker, offset);
         if (got < 0) {
-            *error = std::string("cannot read the input: ") + std::strerror(errno);
+            *error = std::string("cannot read: ") + std::strerror(errno);
             return -2;
         }
         if (got == 0) {
@@ -54,7 +54,7 @@ long long seekFrame(int fd, long long offset, const Y4mFormat &format, int targe
         const void *newline = std::memchr(marker, '\n', static_cast<std::size_t>(got));
         if (!newline || std::strncmp(marker, "FRAME", 5) != 0 ||
             (marker[5] != ' ' && marker + 5 != newline)) {
-            *error = "frame " + std::to_string(i) + " has no FRAME marker";
+            *error = "frame " + std::to_string(i) + " (counting from 0) has no FRAME marker";
             return -2;
         }
         offset += static_cast<const char *>(newline) - marker + 1 + static_cast<long long>(format.frameBytes());
@@ -66,7 +66,7 @@ long long seekFrame(int fd, long long offset, const Y4mFormat &format, int targe
 
 bool previewFrame(GetFilterTableFn entry, const DenoiseSettings &settings, ByteSource &source,
                   Y4mReader &reader, const Y4mFormat &format, int n, PreviewResult *result,
-                  std::string *error) {
+                  const std::string &name, std::string *error) {
     // Frame n needs n - 1 and n + 1; with the mosquito pass, their neighbours too.
     const int reach = settings.check[2] == 1 ? 2 : 1;
     const int first = std::max(0, n - reach), last = n + reach;
@@ -80,16 +80,20 @@ bool previewFrame(GetFilterTableFn entry, const DenoiseSettings &settings, ByteS
     if (fdSource && inputFileSize(source) >= 0 && first > 0) {
         const long long at = seekFrame(fdSource->fd(), static_cast<long long>(reader.offset()), format,
                                        first, &count, error);
-        if (at == -2) return false;
+        if (at == -2) {
+            *error = name + ": " + *error;
+            return false;
+        }
         if (at == -1) {
-            *error = "the clip has " + framesText(count) + "; there is no frame " + std::to_string(n);
+            *error = name + ": the clip has " + framesText(count) + "; there is no frame " + std::to_string(n);
             return false;
         }
         if (lseek(fdSource->fd(), at, SEEK_SET) != at) {
-            *error = std::string("cannot seek in the input: ") + std::strerror(errno);
+            *error = "cannot seek in " + name + ": " + std::strerror(errno);
             return false;
         }
-        seeked = std::make_unique<Y4mReader>(source, "the input");
+        // Its messages count frames from where it starts.
+        seeked = std::make_unique<Y4mReader>(source, name + " after skipping " + std::to_string(first) + " frames");
         frames = seeked.get();
         next = first;
     }
@@ -105,7 +109,7 @@ bool previewFrame(GetFilterTableFn entry, const DenoiseSettings &settings, ByteS
         if (next >= first) held[next] = std::move(frame);
     }
     if (count >= 0 && n >= count) {
-        *error = "the clip has " + framesText(count) + "; there is no frame " + std::to_string(n);
+        *error = name + ": the clip has " + framesText(count) + "; there is no frame " + std::to_string(n);
         return false;
     }
     result->frameCount = count;
@@ -178,9 +182,9 @@ int runPreview(const Options &options) {
     resolveSettings(options, *descriptor, format.interlaced(), settings.track, settings.check, &error);
 
     PreviewResult frame;
-    if (!previewFrame(module->getFilterTable(), settings, *input, reader, format, options.frame, &frame,
+    if (!previewFrame(module->getFilterTable(), settings, *input, reader, format, options.frame, &frame, name,
                       &error)) {
-        message(name + ": " + error);
+        message(error);
         return 1;
     }
     const Crop crop = busiestCrop(format, frame.before.data.data(), frame.after.data());

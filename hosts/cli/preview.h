@@ -17,6 +17,7 @@ namespace q5cli {
 /// the earlier ones, from a pipe it reads through them; either way it stops after the
 /// last one needed (n + 1, or n + 2 with the mosquito pass, whose neighbours reach one
 /// further). `frameCount` is the clip's length when its end was reached, else -1.
+/// Messages begin with `name`, the input's name.
 struct PreviewResult {
     Y4mFrame before;
     std::vector<std::uint8_t> after;
@@ -24,7 +25,7 @@ struct PreviewResult {
 };
 bool previewFrame(GetFilterTableFn entry, const DenoiseSettings &settings, ByteSource &source,
                   Y4mReader &reader, const Y4mFormat &format, int n, PreviewResult *result,
-                  std::string *error);
+                  const std::string &name, std::string *error);
 
 /// The preview command; the exit status.
 int runPreview(const Options &options);

@@ -64,7 +64,7 @@ TEST(PreviewFrame, MatchesTheWholeRunFromAFileAndFromAPipe) {
                 ASSERT_TRUE(reader.readHeader(&format, &error));
                 q5cli::PreviewResult result;
                 ASSERT_TRUE(q5cli::previewFrame(module->getFilterTable(), settings, *source, reader, format, n,
-                                                &result, &error))
+                                                &result, "clip", &error))
                     << error;
                 EXPECT_EQ(result.after, whole[n]);
                 EXPECT_EQ(result.frameCount, n + (mosquito ? 2 : 1) >= kFrames ? kFrames : -1);
@@ -87,7 +87,7 @@ TEST(PreviewFrame, ReadsNoFurtherThanTheFilterNeedsAndRefusesFramesBeyondTheEnd)
         EXPECT_TRUE(reader.readHeader(&format, message));
         q5cli::PreviewResult result;
         return q5cli::previewFrame(module->getFilterTable(), previewSettings(mosquito), source, reader, format, n,
-                                   &result, message);
+                                   &result, "pipe", message);
     };
     EXPECT_TRUE(preview(2, false, &error)) << error;
     EXPECT_TRUE(preview(1, true, &error)) << error;
@@ -100,8 +100,8 @@ TEST(PreviewFrame, ReadsNoFurtherThanTheFilterNeedsAndRefusesFramesBeyondTheEnd)
     ASSERT_TRUE(reader.readHeader(&format, &error));
     q5cli::PreviewResult result;
     EXPECT_FALSE(q5cli::previewFrame(module->getFilterTable(), previewSettings(false), source, reader, format, 3,
-                                     &result, &error));
-    EXPECT_EQ(error, "the clip has 3 frames (0 to 2); there is no frame 3");
+                                     &result, "pipe", &error));
+    EXPECT_EQ(error, "pipe: the clip has 3 frames (0 to 2); there is no frame 3");
 }
 
 }  // namespace
