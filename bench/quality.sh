@@ -34,7 +34,12 @@ q5settings=(
   "$strongest --block --mosquito --blocknr 20 --mosqnr 20 --no-rounding"
   "--block --mosquito --blocknr 20 --mosqnr 20 --no-rounding"
 )
-strengths=(0.5 1 2 4 8 16)
+# Strengths of each peer, wide enough to bracket its best on these clips.
+declare -A strengths=(
+  [hqdn3d]="0.5 1 2 4 8 16 32"
+  [vaguedenoiser]="0.5 1 2 4 8 16"
+  [fftdnoiz]="0.25 0.5 1 2 4 8"
+)
 
 # "PSNR SSIM" of a y4m stream on standard input against the clean clip $1.
 measure() {
@@ -45,12 +50,15 @@ measure() {
          END {printf "%.2f %.4f\n", p, s}'
 }
 
-# The best "PSNR SSIM setting" of the lines on standard input.
-best() { sort -k1,1gr | head -n 1; }
+# The best "PSNR SSIM setting" of the lines on standard input (the first of equals).
+best() { sort -s -k1,1gr | head -n 1; }
 
 cell() { awk '{printf "%.2f / %.4f", $1, $2}' <<<"$1"; }
+label() { printf "\\$(printf %o $((97 + $1)))"; }  # 0 -> a, 1 -> b, ...
 setting() { cut -d' ' -f3- <<<"$1"; }
 
+echo "PSNR-Y dB / SSIM-Y against the clean clip; bench/quality.sh at $(git describe --always --dirty 2>/dev/null || echo '?'), $(ffmpeg -version | head -n 1 | cut -d' ' -f1-3)"
+echo
 echo "| clip | noisy | quorvane5 defaults | quorvane5 best | hqdn3d best | vaguedenoiser best | fftdnoiz best |"
 echo "|---|---|---|---|---|---|---|"
 for scene in cel texture; do
@@ -70,9 +78,9 @@ for scene in cel texture; do
     noisy="$work/$scene-$c.y4m"
     input=$(measure "$clean" <"$noisy")
     : >"$work/q5"
-    for s in "${q5settings[@]}"; do
+    for i in "${!q5settings[@]}"; do
       # shellcheck disable=SC2086
-      echo "$("$q5" -q $s "$noisy" - | measure "$clean") ${s:-defaults}" >>"$work/q5"
+      echo "$("$q5" -q ${q5settings[$i]} "$noisy" - | measure "$clean") $(label "$i")" >>"$work/q5"
     done
     defaults=$(head -n 1 "$work/q5")
     ours=$(best <"$work/q5")
@@ -80,7 +88,7 @@ for scene in cel texture; do
     row+=" | $(cell "$input") | $(cell "$defaults") | $(cell "$ours") ($(setting "$ours"))"
     for filter in hqdn3d vaguedenoiser fftdnoiz; do
       : >"$work/peer"
-      for k in "${strengths[@]}"; do
+      for k in ${strengths[$filter]}; do
         case $filter in
           hqdn3d) f="hqdn3d=$k" ;;
           vaguedenoiser) f="vaguedenoiser=threshold=$k" ;;
@@ -94,3 +102,9 @@ for scene in cel texture; do
     echo "$row |"
   done
 done
+echo
+echo "quorvane5's settings:"
+for i in "${!q5settings[@]}"; do
+  echo "($(label "$i")) ${q5settings[$i]:-the defaults}"
+done
+echo "The peers' settings in brackets: hqdn3d=N, vaguedenoiser=threshold=N, fftdnoiz=sigma=N."
