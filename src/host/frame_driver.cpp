@@ -99,6 +99,13 @@ PIXEL_YC *runPrepasses(FILTER *fp, FILTER_PROC_INFO *fpip, PIXEL_YC *p, int mirr
         prepassParams.source = p;
         prepassParams.fieldCount = fieldCount;
         prepassParams.animeMode = nrStrengths.animeMode;
+        // The strength is how far both members of a pair may lie from the target, in
+        // YC48 steps (16 to an 8-bit code value). The small class takes 8 per slider
+        // step (MosqNR 5: 40, some 2.5 code values: faint ringing only); the large
+        // classes take 90 (450, some 28 code values), so at HD sizes the pass also
+        // evens out low-contrast detail and the slider is best kept low there. The
+        // jump is not a scaling by frame size (the strides differ by 2.5x at most): the
+        // two factors are part of the filter's defined output and stay as they are.
         prepassParams.strengthC = (sizeClass.stride >= 1400 ? 90 : 8) * fp->track[3];
         // A missing neighbour is the frame itself.
         PIXEL_YC *prev = mirrored - 1 < 0 ? nullptr
