@@ -112,6 +112,31 @@ TEST(BlockNr, SkinColouredEvenPixelQuartersBothLumaThresholdsWhenAnimeIsOff) {
             }
 }
 
+TEST(BlockNr, SkinToneBoundsExcludeTheBoundAndIncludeTheStepInside) {
+    // Each bound of the skin-colour test at its value (not skin) and one step inside
+    // (skin), with the other two components well inside. The odd pixel 13 is raised
+    // by 10, which stays under the skin's quartered thresholds (T1 = 10) and falls to
+    // 2 above the ground under the full ones; its even neighbour 12 decides.
+    struct Case {
+        int component, value;
+        bool skin;
+    };
+    const Case cases[] = {{0, 1400, false}, {0, 1401, true}, {0, 2999, true},  {0, 3000, false},
+                          {1, -680, false}, {1, -679, true}, {1, 279, true},   {1, 280, false},
+                          {2, -50, false},  {2, -49, true},  {2, 599, true},   {2, 600, false}};
+    for (int k = 0; k < 2; ++k)
+        for (const Case &c : cases) {
+            SCOPED_TRACE(testing::Message() << kKernelNames[k] << " " << kComponentNames[c.component] << "="
+                                            << c.value);
+            PIXEL_YC ground = {2000, -200, 100};
+            componentOf(ground, c.component) = static_cast<std::int16_t>(c.value);
+            Image source = flatLuma(32, 16, ground);
+            source.at(13, 8).y = static_cast<std::int16_t>(ground.y + 10);
+            EXPECT_EQ(runBlock(kKernels[k], source, strength(5, 1, false)).at(13, 8).y,
+                      ground.y + (c.skin ? 10 : 2));
+        }
+}
+
 TEST(BlockNr, ChromaUsesHalfThresholds) {
     // Chroma: T1 = 20, T2 = 40 at BlockNR 5; a raise of 19 falls, 20 stays.
     for (int k = 0; k < 2; ++k)
