@@ -1,6 +1,7 @@
 // Load, unload, settings and saving callbacks, and the frame ring markers they reset.
 #include "core/core.h"
 #include "host/pipeline.h"
+#include "prefilter/prefilter.h"
 #include "wavelet/wavelet.h"
 
 FrameRing frameRing = {{kEmptySlot, kEmptySlot, kEmptySlot}};
@@ -12,6 +13,7 @@ void emptyFrameRing() noexcept {
 BOOL func_init(FILTER *) noexcept {
     CpuLevel = detectCpuLevel();
     initWaveletKernels(CpuLevel);
+    initPrefilterKernels();
     // Buffers for the largest size class, so that a 1920 x 1080 clip needs no reallocation.
     sizeClass = {2048, 1280};
     lastW = 1920;

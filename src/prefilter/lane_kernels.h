@@ -5,7 +5,9 @@
 //
 // A lane type L gives the integer vector L::V and the float vector L::F, and:
 //   loadUnits(row, x): the unit(s) starting at pixel x (AVX2: x and x + 4);
-//   repeat(unit): a unit's lanes in every unit of the vector;
+//   repeat(unit): a unit's lanes in every unit of the vector; units(first,
+//   second): a vector of those units (SSE2: first); storeUnits and addUnits:
+//   storeUnit and addUnit for each unit of the vector;
 //   zero, set1, adds, subs, sub, max, cmplt, cmpgt, cmpeq, bitAnd, bitOr, andNot
 //   (andNot(m, v) = v without the bits of m), in 16-bit lanes;
 //   widenLow, widenHigh (sign-extended 32-bit lanes; the same split into halves for
@@ -36,6 +38,9 @@ struct Sse2Lanes {
 
     static V loadUnits(const PIXEL_YC *row, std::ptrdiff_t x) noexcept { return loadUnit(row, x); }
     static V repeat(__m128i unit) noexcept { return unit; }
+    static V units(__m128i first, __m128i /*second*/) noexcept { return first; }
+    static void storeUnits(PIXEL_YC *out, V v) noexcept { storeUnit(out, v); }
+    static void addUnits(PIXEL_YC *out, const PIXEL_YC *in, V v) noexcept { addUnit(out, in, v); }
     static V zero() noexcept { return _mm_setzero_si128(); }
     static V set1(std::int16_t v) noexcept { return _mm_set1_epi16(v); }
     static V adds(V a, V b) noexcept { return _mm_adds_epi16(a, b); }
@@ -144,6 +149,42 @@ inline int skinIndex(const PIXEL_YC *in, int x, bool animeMode) noexcept {
     return (isSkinColoured(in[x]) ? 1 : 0) | (isSkinColoured(in[x + 2]) ? 2 : 0);
 }
 
+/// Runs the block pass on the units of a row from pixel x while whole vectors of
+/// units fit before xEnd, and returns the pixel where it stopped. rows[i] is row
+/// r + (i - 2) x F; window has room for 25 vectors.
+template <class L>
+int blockUnits(const PIXEL_YC *const rows[5], const PIXEL_YC *in, PIXEL_YC *out, int x, int xEnd,
+               typename L::V *window, const BlockThresholds bySkin[4], bool animeMode) noexcept {
+    for (; x + 4 * L::kUnits <= xEnd; x += 4 * L::kUnits) {
+        for (int i = 0; i < 5; ++i)
+            for (int j = 0; j < 5; ++j) window[i * 5 + j] = L::loadUnits(rows[i], x + j - 2);
+        const BlockThresholds &first = bySkin[skinIndex(in, x, animeMode)];
+        const BlockThresholds &second = bySkin[L::kUnits > 1 ? skinIndex(in, x + 4, animeMode) : 0];
+        L::addUnits(out + x, in + x,
+                    blockCorrection<L>(window, L::units(first.t1, second.t1), L::units(first.t2, second.t2)));
+    }
+    return x;
+}
+
+/// The block pass's row kernel over lane type L: rows [rowBegin, rowEnd) of source
+/// into fpip->ycp_edit. window holds 25 vectors of L, windowOfOne 25 of one unit,
+/// for a row's units that do not fill a whole vector of L.
+template <class L>
+void blockNrRowsWith(int rowBegin, int rowEnd, int fieldCount, const FILTER_PROC_INFO *fpip,
+                     const PIXEL_YC *source, int strengthA, int strengthB, bool animeMode, typename L::V *window,
+                     __m128i *windowOfOne) noexcept {
+    const int w = fpip->w, pitch = fpip->max_w, f = fieldCount;
+    BlockThresholds bySkin[4];
+    blockThresholdsBySkin(strengthA, strengthB, bySkin);
+    forEachRow(source, fpip->ycp_edit, pitch, w, fpip->h, 2 * f, rowBegin, rowEnd,
+               [&](int r, const PIXEL_YC *in, PIXEL_YC *out) {
+        const PIXEL_YC *rows[5];
+        for (int i = 0; i < 5; ++i) rows[i] = rowOf(source, r + (i - 2) * f, pitch);
+        const int x = blockUnits<L>(rows, in, out, kFirstUnit, w - 2, window, bySkin, animeMode);
+        if constexpr (L::kUnits > 1) blockUnits<Sse2Lanes>(rows, in, out, x, w - 2, windowOfOne, bySkin, animeMode);
+    });
+}
+
 // ---- Mosquito pass -----------------------------------------------------------------
 
 template <class V>
@@ -208,6 +249,39 @@ typename L::V mosquitoUnits(const PIXEL_YC *const rowStart[3], const std::ptrdif
     V v = L::adds(L::adds(pick, pick), pick);
     v = L::adds(L::adds(v, twiceC), k.four);
     return L::subs(L::shiftRight3(v), k.chromaOffset);
+}
+
+/// Runs the mosquito pass on the units of a row from pixel x while whole vectors of
+/// units fit before xEnd, and returns the pixel where it stopped.
+template <class L>
+int mosquitoRowUnits(const PIXEL_YC *const rowStart[3], const std::ptrdiff_t offsetA[19],
+                     const std::ptrdiff_t offsetB[19], PIXEL_YC *out, int x, int xEnd,
+                     const MosquitoConstants<typename L::V> &k) noexcept {
+    for (; x + 4 * L::kUnits <= xEnd; x += 4 * L::kUnits)
+        L::storeUnits(out + x, mosquitoUnits<L>(rowStart, offsetA, offsetB, x, k));
+    return x;
+}
+
+/// The mosquito pass's row kernel over lane type L: rows [rowBegin, rowEnd) of
+/// source into fpip->ycp_temp.
+template <class L>
+void mosquitoNrRowsWith(const PIXEL_YC *source, const PIXEL_YC *prevFrame, const FILTER_PROC_INFO *fpip,
+                        const PIXEL_YC *nextFrame, int fieldCount, int strengthC, int rowBegin,
+                        int rowEnd) noexcept {
+    const int w = fpip->w, pitch = fpip->max_w;
+    const PIXEL_YC *images[3] = {prevFrame, nextFrame, source};  // indexed by Image
+    const auto k = mosquitoConstants<L>(strengthC);
+    const auto kOfOne = mosquitoConstants<Sse2Lanes>(strengthC);
+    std::ptrdiff_t offsetA[19], offsetB[19];
+    mosquitoOffsets(fieldCount, pitch, offsetA, offsetB);
+    // Two rows in field mode as well: the pairs reach at most two rows away.
+    forEachRow(source, fpip->ycp_temp, pitch, w, fpip->h, 2, rowBegin, rowEnd,
+               [&](int r, const PIXEL_YC *, PIXEL_YC *out) {
+        const PIXEL_YC *rowStart[3];
+        for (int i = 0; i < 3; ++i) rowStart[i] = rowOf(images[i], r, pitch);
+        const int x = mosquitoRowUnits<L>(rowStart, offsetA, offsetB, out, kFirstUnit, w - 2, k);
+        if constexpr (L::kUnits > 1) mosquitoRowUnits<Sse2Lanes>(rowStart, offsetA, offsetB, out, x, w - 2, kOfOne);
+    });
 }
 
 }  // namespace
