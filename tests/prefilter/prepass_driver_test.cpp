@@ -166,7 +166,7 @@ TEST(FrameDriverPrepasses, OutputIsTheSameForAnyNumberOfHostThreads) {
     for (int field : {1, 0}) {
         std::optional<std::vector<std::vector<PIXEL_YC>>> reference;
         std::vector<PIXEL_YC> referenceTemp;
-        for (int threads : field ? std::vector{1, 2, 3, 4, 8} : std::vector{1, 8}) {
+        for (int threads : field ? std::vector{1, 2, 3, 5, 8, 16} : std::vector{1, 5, 16}) {
             SCOPED_TRACE(testing::Message() << "field " << field << " threads " << threads);
             q5host::Host host(linkedEntry(), threads);
             host.setCheck(kMosquitoCheck, 1);
