@@ -11,7 +11,7 @@ void emptyFrameRing() noexcept {
 
 BOOL func_init(FILTER *) noexcept {
     CpuLevel = detectCpuLevel();
-    initWaveletKernels(CpuLevel);
+    initWaveletKernels(CpuLevel, !avx2Refused());
     // Buffers for the largest size class, so that a 1920 x 1080 clip needs no reallocation.
     sizeClass = {2048, 1280};
     lastW = 1920;
