@@ -2,6 +2,7 @@
 #include "cli/convert.h"
 
 #include <algorithm>
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -22,21 +23,21 @@ int chromaToYc48(int code, int bits) {
                             (8 + s));
 }
 
-// Back to N bits by the host's own rules, every 8-bit constant of the code's scale
-// shifted up by N - 8 like the input side: luma adds the host's 383/4096 of a step
-// before truncating, as the editor does, so what comes out matches what the plug-in
-// produces there. Chroma keeps its 66/128 unscaled: scaled with the depth it would grow
-// past a whole step and shift every deeper chroma code up by one or two. With these,
-// every code of 8 to 11 bits comes back unchanged.
+// Back to N bits: the nearest code, ties up, for luma and chroma alike. (The editor
+// truncates luma after a small offset on one of its output paths; that rule puts a
+// filtered value about a third of a code low on average, and this is our own host.)
+// Every code of 8 to 11 bits that the filter leaves alone comes back unchanged; deeper
+// codes outnumber the YC48 steps, so FrameConverter::fromYc48 gives those back from
+// the input frame.
 int lumaFromYc48(int y48, int bits) {
     const int s = bits - 8;
-    const long long v = ((((static_cast<long long>(y48) * 219) << s) + (383LL << s)) >> 12) + (16LL << s);
+    const long long v = ((((static_cast<long long>(y48) * 219) << s) + 2048) >> 12) + (16LL << s);
     return static_cast<int>(std::clamp(v, 0LL, (1LL << bits) - 1));
 }
 
 int chromaFromYc48(int c48, int bits) {
     const int s = bits - 8;
-    const long long v = (((((static_cast<long long>(c48) + 2048) * 7) << s) + 66) >> 7) + (16LL << s);
+    const long long v = (((((static_cast<long long>(c48) + 2048) * 7) << s) + 64) >> 7) + (16LL << s);
     return static_cast<int>(std::clamp(v, 0LL, (1LL << bits) - 1));
 }
 
@@ -75,6 +76,7 @@ bool frameChromaInterlaced(const Y4mFormat &format, const std::string &framePara
 struct FrameConverter::Tables {
     std::vector<std::int16_t> lumaIn, chromaIn;     // by input code
     std::vector<std::uint16_t> lumaOut, chromaOut;  // by YC48 value + 32768
+    bool exact = true;  // every code comes back through lumaOut and chromaOut
 };
 
 const FrameConverter::Tables &FrameConverter::tablesFor(int bits) {
@@ -97,6 +99,9 @@ const FrameConverter::Tables &FrameConverter::tablesFor(int bits) {
             t->lumaOut[i] = static_cast<std::uint16_t>(lumaFromYc48(i - 32768, bits));
             t->chromaOut[i] = static_cast<std::uint16_t>(chromaFromYc48(i - 32768, bits));
         }
+        for (int v = 0; v < codes; ++v)
+            t->exact = t->exact && t->lumaOut[t->lumaIn[v] + 32768] == v &&
+                       t->chromaOut[t->chromaIn[v] + 32768] == v;
     }
     return *t;
 }
@@ -146,11 +151,16 @@ struct ByteSamples {
 struct WordSamples {
     const std::uint8_t *plane;
     int maxCode;
-    int operator[](std::size_t i) const { return std::min(plane[2 * i] | (plane[2 * i + 1] << 8), maxCode); }
+    mutable int seen = 0;  // every word read, or-ed: above maxCode when one was clamped
+    int operator[](std::size_t i) const {
+        const int word = plane[2 * i] | (plane[2 * i + 1] << 8);
+        seen |= word;
+        return std::min(word, maxCode);
+    }
 };
 
 template <class Samples>
-void rowsToYc48(const Y4mFormat &f, Samples luma, Samples cb, Samples cr, bool interlaced, const std::int16_t *lumaIn,
+void rowsToYc48(const Y4mFormat &f, const Samples &luma, const Samples &cb, const Samples &cr, bool interlaced, const std::int16_t *lumaIn,
                 const std::int16_t *chromaIn, PIXEL_YC *image, int pitch, int firstRow, int endRow) {
     const int cw = f.chromaWidth();
     for (int y = firstRow; y < endRow; ++y) {
@@ -186,29 +196,56 @@ void rowsToYc48(const Y4mFormat &f, Samples luma, Samples cb, Samples cr, bool i
 
 }  // namespace
 
-void FrameConverter::toYc48(const std::uint8_t *data, const std::string &frameParams,
+bool FrameConverter::toYc48(const std::uint8_t *data, const std::string &frameParams,
                             PIXEL_YC *image, int pitch) const {
     const Y4mFormat &f = format_;
     const std::uint8_t *cbPlane = data + f.lumaBytes();
     const std::uint8_t *crPlane = cbPlane + f.chromaBytes();
     const bool interlaced = frameChromaInterlaced(f, frameParams);
+    std::atomic<int> seen{0};
     inRanges(f.height, threads_, [&](int first, int end) {
-        if (f.bits == 8)
+        if (f.bits == 8) {
             rowsToYc48(f, ByteSamples{data}, ByteSamples{cbPlane}, ByteSamples{crPlane}, interlaced,
                        tables_.lumaIn.data(), tables_.chromaIn.data(), image, pitch, first, end);
-        else
-            rowsToYc48(f, WordSamples{data, f.maxCode()}, WordSamples{cbPlane, f.maxCode()},
-                       WordSamples{crPlane, f.maxCode()}, interlaced, tables_.lumaIn.data(),
-                       tables_.chromaIn.data(), image, pitch, first, end);
+            return;
+        }
+        const WordSamples luma{data, f.maxCode()}, cb{cbPlane, f.maxCode()}, cr{crPlane, f.maxCode()};
+        rowsToYc48(f, luma, cb, cr, interlaced, tables_.lumaIn.data(), tables_.chromaIn.data(), image,
+                   pitch, first, end);
+        seen.fetch_or(luma.seen | cb.seen | cr.seen, std::memory_order_relaxed);
     });
+    return seen.load(std::memory_order_relaxed) <= f.maxCode();
 }
 
 void FrameConverter::fromYc48(const PIXEL_YC *image, int pitch, const std::string &frameParams,
-                              std::uint8_t *data) const {
+                              std::uint8_t *data, const std::uint8_t *source) const {
     const Y4mFormat &f = format_;
     std::uint8_t *cbPlane = data + f.lumaBytes();
     std::uint8_t *crPlane = cbPlane + f.chromaBytes();
     const std::uint16_t *lumaOut = tables_.lumaOut.data() + 32768;
+    const std::uint16_t *chromaOut = tables_.chromaOut.data() + 32768;
+    // Where the tables cannot give every code back, a value the filter left as its
+    // input code converted is that code again.
+    const bool keepUntouched = !tables_.exact && source;
+    const std::uint8_t *sourceCb = keepUntouched ? source + f.lumaBytes() : nullptr;
+    const std::uint8_t *sourceCr = keepUntouched ? sourceCb + f.chromaBytes() : nullptr;
+    const auto word = [&f](const std::uint8_t *plane, std::size_t i) {
+        return std::min(plane[2 * i] | (plane[2 * i + 1] << 8), f.maxCode());
+    };
+    const auto lumaCode = [&](int y48, std::size_t i) {
+        if (keepUntouched) {
+            const int code = word(source, i);
+            if (tables_.lumaIn[code] == y48) return code;
+        }
+        return static_cast<int>(lumaOut[y48]);
+    };
+    const auto chromaCode = [&](int c48, const std::uint8_t *plane, std::size_t i) {
+        if (keepUntouched) {
+            const int code = word(plane, i);
+            if (tables_.chromaIn[code] == c48) return code;
+        }
+        return static_cast<int>(chromaOut[c48]);
+    };
     inRanges(f.height, threads_, [&](int first, int end) {
         for (int y = first; y < end; ++y) {
             const PIXEL_YC *row = image + static_cast<std::size_t>(y) * pitch;
@@ -217,7 +254,7 @@ void FrameConverter::fromYc48(const PIXEL_YC *image, int pitch, const std::strin
                 std::uint8_t *out = data + lumaRow;
                 for (int x = 0; x < f.width; ++x) out[x] = static_cast<std::uint8_t>(lumaOut[row[x].y]);
             } else {
-                for (int x = 0; x < f.width; ++x) store(data, lumaRow + x, lumaOut[row[x].y]);
+                for (int x = 0; x < f.width; ++x) store(data, lumaRow + x, lumaCode(row[x].y, lumaRow + x));
             }
         }
     });
@@ -229,8 +266,8 @@ void FrameConverter::fromYc48(const PIXEL_YC *image, int pitch, const std::strin
                 const PIXEL_YC *row = image + static_cast<std::size_t>(y) * pitch;
                 for (int x = 0; x < f.width; ++x) {
                     const std::size_t i = static_cast<std::size_t>(y) * cw + x;
-                    store(cbPlane, i, tables_.chromaOut[row[x].cb + 32768]);
-                    store(crPlane, i, tables_.chromaOut[row[x].cr + 32768]);
+                    store(cbPlane, i, chromaCode(row[x].cb, sourceCb, i));
+                    store(crPlane, i, chromaCode(row[x].cr, sourceCr, i));
                 }
             }
         });
@@ -275,8 +312,8 @@ void FrameConverter::fromYc48(const PIXEL_YC *image, int pitch, const std::strin
                     cb = average(sumCb_[i]);
                     cr = average(sumCr_[i]);
                 }
-                store(cbPlane, i, tables_.chromaOut[cb + 32768]);
-                store(crPlane, i, tables_.chromaOut[cr + 32768]);
+                store(cbPlane, i, chromaCode(cb, sourceCb, i));
+                store(crPlane, i, chromaCode(cr, sourceCr, i));
             }
         }
     });

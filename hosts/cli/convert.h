@@ -14,7 +14,7 @@ namespace q5cli {
 /// One sample of N-bit studio-range YUV (N = 8..16) to YC48, by the host's integer rules.
 int lumaToYc48(int code, int bits);
 int chromaToYc48(int code, int bits);
-/// YC48 to an N-bit code, clamped to 0 .. 2^N - 1.
+/// YC48 to the nearest N-bit code (ties up), clamped to 0 .. 2^N - 1.
 int lumaFromYc48(int y48, int bits);
 int chromaFromYc48(int c48, int bits);
 
@@ -34,11 +34,14 @@ public:
     explicit FrameConverter(const Y4mFormat &format, int threads = 1);
 
     /// y4m frame bytes to the first height rows of a host image (rows `pitch` pixels apart).
-    void toYc48(const std::uint8_t *data, const std::string &frameParams, PIXEL_YC *image,
+    /// False when samples above the depth's largest code were found (they are clamped).
+    bool toYc48(const std::uint8_t *data, const std::string &frameParams, PIXEL_YC *image,
                 int pitch) const;
     /// The first height rows of a host image to y4m frame bytes (frameBytes() of them).
+    /// `source`, the frame's input bytes, lets codes deeper than the YC48 steps come back
+    /// exactly where the filter left them alone; without it they come back within a step.
     void fromYc48(const PIXEL_YC *image, int pitch, const std::string &frameParams,
-                  std::uint8_t *data) const;
+                  std::uint8_t *data, const std::uint8_t *source = nullptr) const;
 
 private:
     void store(std::uint8_t *plane, std::size_t index, int value) const;

@@ -46,6 +46,7 @@ bool parseOptions(const std::vector<std::string> &args, Options *options, std::s
     Options o;
     std::vector<std::string> positional;
     bool optionsEnded = false;
+    bool firstIsOperand = false;  // the first operand came after "--": a file, whatever its name
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string &arg = args[i];
         if (optionsEnded || arg == "-" || arg.empty() || arg[0] != '-') {
@@ -54,6 +55,7 @@ bool parseOptions(const std::vector<std::string> &args, Options *options, std::s
         }
         if (arg == "--") {
             optionsEnded = true;
+            firstIsOperand = positional.empty();
             continue;
         }
         if (arg == "-h" || arg == "--help") {
@@ -138,13 +140,14 @@ bool parseOptions(const std::vector<std::string> &args, Options *options, std::s
         *options = o;
         return true;
     }
-    if (!positional.empty() && positional[0] == "demo") {
+    if (!positional.empty() && positional[0] == "demo" && !firstIsOperand) {
         if (positional.size() > 2) {
             *error = "demo takes at most one directory";
             return false;
         }
         o.command = Options::Demo;
         o.demoDir = positional.size() == 2 ? positional[1] : "quorvane5-demo";
+        o.demoMayBeFile = positional.size() == 2;
         *options = o;
         return true;
     }
@@ -242,10 +245,13 @@ pipe:
 
   ffmpeg -i in.mkv -f yuv4mpegpipe - | quorvane5 - - | ffmpeg -i - out.mkv
 
-A file OUTPUT appears only once it is complete. Reads 4:2:0 (C420jpeg,
-C420mpeg2, C420paldv, C420), 4:2:2 and 4:4:4 at 8 to 16 bits (C420p10 ...) and
-mono (luma only), up to 1920x1088; the output keeps the input's format, size,
-frame rate, aspect, interlacing and every other tag.
+A file OUTPUT appears only once it is complete (links followed, the mode of a
+file it replaces kept); devices and FIFOs are written directly. After "--"
+every operand is a file, "demo" included. Reads 4:2:0 (C420jpeg, C420mpeg2,
+C420paldv, C420), 4:2:2 and 4:4:4 at 8 to 16 bits (C420p10 ...) and mono (luma
+only), up to 1920x1088; the output keeps the input's format, size, frame rate,
+aspect, interlacing and every other tag. 4:4:4 chroma comes back with the
+horizontal detail of 4:2:2: the filter keeps one Cb and Cr per pixel pair.
 
 Filter settings (the plug-in's sliders and check boxes) [default]:
 )";

@@ -35,6 +35,8 @@ struct Options {
     std::string input, output, reference, module, demoDir;
     int threads = 0;  // 0: all cores, at most 16
     bool quiet = false;
+    // "demo DIR": the demo, unless a file named demo exists (then it is the input).
+    bool demoMayBeFile = false;
     int track[6] = {};
     bool trackGiven[6] = {};
     int check[5] = {};

@@ -2,6 +2,7 @@
 // output is opened; then every frame through the host, with progress and metrics.
 #include "cli/run.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -33,6 +34,10 @@ namespace {
 constexpr int kUnknownLength = 1 << 29;
 
 void message(const std::string &text) { std::fprintf(stderr, "quorvane5: %s\n", text.c_str()); }
+
+std::string count(long long n, const char *one, const char *many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
 
 std::string formatTime(double seconds) {
     const long s = static_cast<long>(seconds + 0.5);
@@ -80,6 +85,11 @@ private:
 
 std::string displayName(const std::string &path, const char *pipeName) {
     return path == "-" ? pipeName : path;
+}
+
+bool isNonDirectory(const char *path) {
+    struct stat st {};
+    return stat(path, &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
 }  // namespace
@@ -146,7 +156,7 @@ bool denoiseStream(GetFilterTableFn entry, const DenoiseSettings &settings, Y4mR
             break;
         }
         const Y4mFrame *frame = window.frame(n);
-        converter.fromYc48(host.out(), clip.maxW, frame->params, bytes.data());
+        converter.fromYc48(host.out(), clip.maxW, frame->params, bytes.data(), frame->data.data());
         if (!headerWritten) {
             if (!out.writeHeader(format, error)) {
                 ok = false;
@@ -172,6 +182,7 @@ bool denoiseStream(GetFilterTableFn entry, const DenoiseSettings &settings, Y4mR
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         report->peakFramesHeld = window.peakHeld();
         report->lateRequests = window.lateRequests();
+        report->firstClampedFrame = window.firstClampedFrame();
     }
     if (ok && window.lateRequests() > 0) {
         *error = "internal error: the filter asked for a frame that was already dropped";
@@ -269,6 +280,9 @@ int runDenoiseCommand(const Options &options, DenoiseOutcome *outcome) {
         if (body >= 0 && body % perFrame == 0 && body / perFrame < INT_MAX)
             totalHint = static_cast<int>(body / perFrame);
     }
+    if (format.subsampling == Subsampling::S444 && !options.quiet)
+        message("note: the filter gives each horizontal pair of pixels one Cb and one Cr, so "
+                "4:4:4 chroma comes back with the horizontal detail of 4:2:2");
     ProgressLine progress(!options.quiet && isatty(2));
 
     Y4mFrame referenceFrame;
@@ -277,8 +291,8 @@ int runDenoiseCommand(const Options &options, DenoiseOutcome *outcome) {
         switch (referenceReader->readFrame(referenceFormat, &referenceFrame, err)) {
         case Y4mReader::Frame: break;
         case Y4mReader::End:
-            *err = "the reference " + options.reference + " ends after " + std::to_string(n) +
-                   " frames, before the input";
+            *err = "the reference " + options.reference + " ends after " +
+                   count(n, "frame", "frames") + ", before the input";
             return false;
         case Y4mReader::Error: return false;
         }
@@ -305,13 +319,22 @@ int runDenoiseCommand(const Options &options, DenoiseOutcome *outcome) {
         return 1;
     }
 
+    // Said even with --quiet: these are about the data.
+    const std::string inputName = displayName(options.input, "standard input");
+    if (report.firstClampedFrame >= 0)
+        message("warning: " + inputName + " has samples above the " + std::to_string(format.bits) +
+                "-bit maximum of " + std::to_string(format.maxCode()) + " (first in frame " +
+                std::to_string(report.firstClampedFrame + 1) + "); they were read as " +
+                std::to_string(format.maxCode()));
+    if (const std::uint64_t blanks = reader.trailingWhitespace())
+        message("warning: " + inputName + ": ignored " + count(static_cast<long long>(blanks), "byte", "bytes") +
+                " of whitespace after the last frame");
     if (!options.quiet) {
         char text[256];
-        std::snprintf(text, sizeof text, "%d frames of %dx%d %s in %.1f s (%.1f fps, %d threads)",
-                      report.frames, format.width, format.height, format.describe().c_str(),
-                      report.seconds, report.seconds > 0 ? report.frames / report.seconds : 0.0,
-                      settings.threads);
-        message(text);
+        std::snprintf(text, sizeof text, " of %dx%d %s in %.1f s (%.1f fps, %d threads)",
+                      format.width, format.height, format.describe().c_str(), report.seconds,
+                      report.seconds > 0 ? report.frames / report.seconds : 0.0, settings.threads);
+        message(count(report.frames, "frame", "frames") + text);
     }
     if (meter && !(outcome && options.quiet)) {
         if (meter->frames() > 0)
@@ -357,7 +380,17 @@ int runProgram(const std::vector<std::string> &args) {
             std::printf("filter: not found (%s)\n", module ? path.c_str() : error.c_str());
         return 0;
     }
-    case Options::Demo: return runDemo(options);
+    case Options::Demo:
+        if (options.demoMayBeFile && isNonDirectory("demo")) {
+            message("denoising the file named demo into " + options.demoDir +
+                    " (where no such file exists, \"demo DIR\" runs the built-in demo into DIR)");
+            Options denoise = options;
+            denoise.command = Options::Denoise;
+            denoise.input = "demo";
+            denoise.output = options.demoDir;
+            return runDenoiseCommand(denoise, nullptr);
+        }
+        return runDemo(options);
     case Options::Denoise: break;
     }
     return runDenoiseCommand(options, nullptr);

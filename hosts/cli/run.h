@@ -24,6 +24,7 @@ struct DenoiseReport {
     double seconds = 0;
     int peakFramesHeld = 0;  // input frames held at once
     int lateRequests = 0;    // frames the filter asked for after they were dropped
+    int firstClampedFrame = -1;  // first frame with samples above the depth's maximum
 };
 
 /// Called with every output frame (y4m bytes of the input's format) in order; a

@@ -353,24 +353,63 @@ bool Y4mReader::readHeader(Y4mFormat *format, std::string *error) {
     return true;
 }
 
+int Y4mReader::peek() {
+    if (begin_ == end_ && !refill()) return -1;
+    return buffer_[begin_];
+}
+
+std::string Y4mReader::unexpectedData(std::uint64_t at, const std::string &found) const {
+    std::string text = name_ + ": unexpected data after " +
+                       (framesRead_ > 0 ? "frame " + std::to_string(framesRead_) : std::string("the header")) +
+                       " at byte " + std::to_string(at);
+    if (!found.empty()) text += " (" + quoted(found) + " where a FRAME marker belongs)";
+    return text;
+}
+
 Y4mReader::Result Y4mReader::readFrame(const Y4mFormat &format, Y4mFrame *frame,
                                        std::string *error) {
     const int number = framesRead_ + 1;
     const std::string where = name_ + ": frame " + std::to_string(number);
+    const std::uint64_t start = offset_;
+    // Whitespace after the last frame (a stray newline where streams were joined by
+    // hand) ends the stream; anywhere else it is damage.
+    std::uint64_t blanks = 0;
+    for (int c = peek(); c == '\n' || c == ' ' || c == '\r' || c == '\t'; c = peek()) {
+        ++begin_;
+        ++offset_;
+        ++blanks;
+    }
+    if (blanks > 0) {
+        if (sourceFailed_) {
+            *error = "cannot read " + name_ + ": " + source_.errorText();
+            return Error;
+        }
+        if (begin_ == end_) {
+            trailingWhitespace_ = blanks;
+            return End;
+        }
+        *error = unexpectedData(start, "");
+        return Error;
+    }
     std::string line;
     int status = 0;
     if (!readLine(&line, kMaxFrameLine, &status)) {
         if (status == 0) return End;
-        if (status == -1)
+        if (status == -1) {
             *error = "cannot read " + name_ + ": " + source_.errorText();
-        else if (status == 2)
-            *error = where + ": no FRAME marker (the line is too long)";
-        else
-            *error = where + ": the stream ends inside the FRAME marker";
+        } else {
+            // What is left: the start of a marker cut short, or something else.
+            const std::string rest(reinterpret_cast<const char *>(buffer_.data() + begin_),
+                                   std::min<std::size_t>(end_ - begin_, 24));
+            if (status == 1 && std::string("FRAME").compare(0, rest.size(), rest) == 0)
+                *error = where + ": the stream ends inside the FRAME marker";
+            else
+                *error = unexpectedData(start, rest);
+        }
         return Error;
     }
     if (line.compare(0, 5, "FRAME") != 0 || (line.size() > 5 && line[5] != ' ')) {
-        *error = where + ": expected a FRAME marker, found " + quoted(line);
+        *error = unexpectedData(start, line);
         return Error;
     }
     frame->params = line.substr(5);

@@ -107,8 +107,11 @@ public:
     bool readHeader(Y4mFormat *format, std::string *error);
 
     enum Result { Frame, End, Error };
-    /// The next frame; End when the stream ends cleanly before a frame marker.
+    /// The next frame; End when the stream ends cleanly before a frame marker, or with
+    /// nothing but whitespace after the last frame (trailingWhitespace() counts it).
     Result readFrame(const Y4mFormat &format, Y4mFrame *frame, std::string *error);
+    /// Bytes of whitespace ignored after the last frame.
+    std::uint64_t trailingWhitespace() const { return trailingWhitespace_; }
     int framesRead() const { return framesRead_; }
     /// Bytes consumed so far (header and frames).
     std::uint64_t offset() const { return offset_; }
@@ -121,6 +124,9 @@ private:
     // Fills exactly size bytes unless the stream ends; returns the count read, -1 on error.
     long readExact(std::uint8_t *out, std::size_t size);
     bool refill();
+    // The next byte without consuming it; -1 at the end of the stream or on an error.
+    int peek();
+    std::string unexpectedData(std::uint64_t at, const std::string &found) const;
 
     ByteSource &source_;
     std::string name_;
@@ -128,7 +134,7 @@ private:
     std::size_t begin_ = 0, end_ = 0;
     bool sourceEnded_ = false, sourceFailed_ = false;
     int framesRead_ = 0;
-    std::uint64_t offset_ = 0;
+    std::uint64_t offset_ = 0, trailingWhitespace_ = 0;
 };
 
 class Y4mWriter {
