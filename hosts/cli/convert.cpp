@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -39,6 +41,25 @@ int chromaFromYc48(int c48, int bits) {
     const int s = bits - 8;
     const long long v = (((((static_cast<long long>(c48) + 2048) * 7) << s) + 64) >> 7) + (16LL << s);
     return static_cast<int>(std::clamp(v, 0LL, (1LL << bits) - 1));
+}
+
+bool checkProcessable(const Y4mFormat &f, std::string *error) {
+    const std::string size = std::to_string(f.width) + "x" + std::to_string(f.height);
+    if (f.width > kMaxWidth || f.height > kMaxHeight) {
+        *error = "frames of " + size + " are larger than the filter's limit of " +
+                 std::to_string(kMaxWidth) + "x" + std::to_string(kMaxHeight);
+        return false;
+    }
+    const bool halfWidth = f.subsampling == Subsampling::S420 || f.subsampling == Subsampling::S422;
+    if (halfWidth && f.width % 2 != 0) {
+        *error = f.describe() + " needs an even width, but the frames are " + size;
+        return false;
+    }
+    if (f.subsampling == Subsampling::S420 && f.height % 2 != 0) {
+        *error = f.describe() + " needs an even height, but the frames are " + size;
+        return false;
+    }
+    return true;
 }
 
 int chromaRowOf(int y, int height, bool interlaced) {
@@ -106,30 +127,83 @@ const FrameConverter::Tables &FrameConverter::tablesFor(int bits) {
     return *t;
 }
 
+// Helper threads kept for the converter's life: every frame is split between them and
+// the calling thread, and starting threads per frame would cost more than some splits.
+class FrameConverter::Workers {
+public:
+    explicit Workers(int helpers) {
+        for (int i = 1; i <= helpers; ++i) threads_.emplace_back([this, i] { serve(i); });
+    }
+    ~Workers() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stop_ = true;
+        }
+        wake_.notify_all();
+        for (std::thread &t : threads_) t.join();
+    }
+    int parts() const { return static_cast<int>(threads_.size()) + 1; }
+
+    /// work(part) for every part, part 0 on the calling thread; back when all are done.
+    void run(const std::function<void(int)> &work) {
+        std::lock_guard<std::mutex> one(running_);  // one frame at a time
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            work_ = &work;
+            pending_ = static_cast<int>(threads_.size());
+            ++generation_;
+        }
+        wake_.notify_all();
+        work(0);
+        std::unique_lock<std::mutex> lock(mutex_);
+        done_.wait(lock, [this] { return pending_ == 0; });
+        work_ = nullptr;
+    }
+
+private:
+    void serve(int part) {
+        unsigned seen = 0;
+        for (;;) {
+            const std::function<void(int)> *work;
+            {
+                std::unique_lock<std::mutex> lock(mutex_);
+                wake_.wait(lock, [&] { return stop_ || generation_ != seen; });
+                if (stop_) return;
+                seen = generation_;
+                work = work_;
+            }
+            (*work)(part);
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (--pending_ == 0) done_.notify_one();
+        }
+    }
+
+    std::mutex running_, mutex_;
+    std::condition_variable wake_, done_;
+    const std::function<void(int)> *work_ = nullptr;
+    unsigned generation_ = 0;
+    int pending_ = 0;
+    bool stop_ = false;
+    std::vector<std::thread> threads_;
+};
+
 FrameConverter::FrameConverter(const Y4mFormat &format, int threads)
-    : format_(format), tables_(tablesFor(format.bits)), threads_(std::max(1, threads)) {}
+    : format_(format), tables_(tablesFor(format.bits)),
+      workers_(threads > 1 ? std::make_unique<Workers>(threads - 1) : nullptr) {}
 
-namespace {
+FrameConverter::~FrameConverter() = default;
 
-// Runs work(first, end) over [0, count) in `threads` contiguous ranges at once, the
-// first on the calling thread. Small counts stay on the calling thread.
 template <class Work>
-void inRanges(int count, int threads, Work work) {
-    if (threads <= 1 || count < 64) {
+void FrameConverter::inRanges(int count, Work work) const {
+    if (!workers_ || count < 64) {
         work(0, count);
         return;
     }
-    std::vector<std::thread> helpers;
-    for (int t = 1; t < threads; ++t)
-        helpers.emplace_back([&work, t, threads, count] {
-            work(static_cast<int>(static_cast<long>(count) * t / threads),
-                 static_cast<int>(static_cast<long>(count) * (t + 1) / threads));
-        });
-    work(0, static_cast<int>(count / threads));
-    for (std::thread &helper : helpers) helper.join();
+    const long parts = workers_->parts();
+    workers_->run([&](int part) {
+        work(static_cast<int>(count * part / parts), static_cast<int>(count * (part + 1) / parts));
+    });
 }
-
-}  // namespace
 
 void FrameConverter::store(std::uint8_t *plane, std::size_t index, int value) const {
     if (format_.bits == 8) {
@@ -203,7 +277,7 @@ bool FrameConverter::toYc48(const std::uint8_t *data, const std::string &framePa
     const std::uint8_t *crPlane = cbPlane + f.chromaBytes();
     const bool interlaced = frameChromaInterlaced(f, frameParams);
     std::atomic<int> seen{0};
-    inRanges(f.height, threads_, [&](int first, int end) {
+    inRanges(f.height, [&](int first, int end) {
         if (f.bits == 8) {
             rowsToYc48(f, ByteSamples{data}, ByteSamples{cbPlane}, ByteSamples{crPlane}, interlaced,
                        tables_.lumaIn.data(), tables_.chromaIn.data(), image, pitch, first, end);
@@ -246,7 +320,7 @@ void FrameConverter::fromYc48(const PIXEL_YC *image, int pitch, const std::strin
         }
         return static_cast<int>(chromaOut[c48]);
     };
-    inRanges(f.height, threads_, [&](int first, int end) {
+    inRanges(f.height, [&](int first, int end) {
         for (int y = first; y < end; ++y) {
             const PIXEL_YC *row = image + static_cast<std::size_t>(y) * pitch;
             const std::size_t lumaRow = static_cast<std::size_t>(y) * f.width;
@@ -261,7 +335,7 @@ void FrameConverter::fromYc48(const PIXEL_YC *image, int pitch, const std::strin
     if (f.subsampling == Subsampling::Mono) return;
     const int cw = f.chromaWidth(), ch = f.chromaHeight();
     if (f.subsampling == Subsampling::S444) {
-        inRanges(f.height, threads_, [&](int first, int end) {
+        inRanges(f.height, [&](int first, int end) {
             for (int y = first; y < end; ++y) {
                 const PIXEL_YC *row = image + static_cast<std::size_t>(y) * pitch;
                 for (int x = 0; x < f.width; ++x) {
@@ -282,7 +356,7 @@ void FrameConverter::fromYc48(const PIXEL_YC *image, int pitch, const std::strin
     auto chromaRow = [&](int y) { return f.subsampling == Subsampling::S420 ? chromaRowOf(y, f.height, interlaced) : y; };
     for (int y = 0; y < f.height; ++y) ++rowCount_[chromaRow(y)];
     // Threads take disjoint chroma columns (pairs of picture columns) of every row.
-    inRanges(cw, threads_, [&](int firstColumn, int endColumn) {
+    inRanges(cw, [&](int firstColumn, int endColumn) {
         const int x0 = 2 * firstColumn, x1 = std::min(f.width, 2 * endColumn);
         for (int y = 0; y < f.height; ++y) {
             const int cy = chromaRow(y);
@@ -295,7 +369,7 @@ void FrameConverter::fromYc48(const PIXEL_YC *image, int pitch, const std::strin
             }
         }
     });
-    inRanges(ch, threads_, [&](int first, int end) {
+    inRanges(ch, [&](int first, int end) {
         for (int cy = first; cy < end; ++cy) {
             const int count = 2 * rowCount_[cy];
             // Floor division of sum + count/2, for negative sums as well; a shift where

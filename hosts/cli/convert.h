@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -10,6 +11,12 @@
 #include "host/host_api.h"
 
 namespace q5cli {
+
+/// The largest picture the filter processes; bigger frames come back black from it.
+constexpr int kMaxWidth = 1920, kMaxHeight = 1088;
+
+/// Checks that the filter and the subsampling can carry the format; the message says why not.
+bool checkProcessable(const Y4mFormat &format, std::string *error);
 
 /// One sample of N-bit studio-range YUV (N = 8..16) to YC48, by the host's integer rules.
 int lumaToYc48(int code, int bits);
@@ -30,8 +37,10 @@ bool frameChromaInterlaced(const Y4mFormat &format, const std::string &framePara
 /// (where the sample rules themselves are exact), whatever the chroma siting.
 class FrameConverter {
 public:
-    /// `threads` > 1 splits each frame's conversion between that many threads.
+    /// `threads` > 1 splits each frame's conversion between that many threads (the
+    /// caller's and threads - 1 kept for the converter's life).
     explicit FrameConverter(const Y4mFormat &format, int threads = 1);
+    ~FrameConverter();
 
     /// y4m frame bytes to the first height rows of a host image (rows `pitch` pixels apart).
     /// False when samples above the depth's largest code were found (they are clamped).
@@ -48,10 +57,14 @@ private:
 
     struct Tables;
     static const Tables &tablesFor(int bits);
+    class Workers;
+    // work(first, end) over [0, count) in one contiguous range per thread.
+    template <class Work>
+    void inRanges(int count, Work work) const;
 
     Y4mFormat format_;
     const Tables &tables_;
-    int threads_;
+    std::unique_ptr<Workers> workers_;
     mutable std::vector<std::int32_t> sumCb_, sumCr_, rowCount_;
 };
 

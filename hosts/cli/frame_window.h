@@ -32,6 +32,9 @@ public:
     /// Drops every frame before `first`: the caller promises not to ask for them again.
     void releaseBefore(int first);
 
+    /// The window's converter, for the way back as well (its threads serve both).
+    const FrameConverter &converter() const { return converter_; }
+
     int held() const { return static_cast<int>(frames_.size()); }
     int peakHeld() const { return peak_; }
     /// Requests for frames already dropped (the window was too small if ever nonzero).

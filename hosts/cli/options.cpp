@@ -185,14 +185,16 @@ bool resolveSettings(const Options &options, const FILTER &descriptor, bool inte
     }
     for (const CheckOption &c : kCheckOptions) {
         const int i = c.index;
-        if (options.checkGiven[i])
-            check[i] = options.check[i];
-        else if (i == kFieldCheck)
-            check[i] = interlacedStream ? 1 : 0;
-        else
-            check[i] = descriptor.check_default[i];
+        check[i] = i == kFieldCheck        ? fieldSetting(options, interlacedStream)
+                   : options.checkGiven[i] ? options.check[i]
+                                           : descriptor.check_default[i];
     }
     return true;
+}
+
+int fieldSetting(const Options &options, bool interlacedStream) {
+    if (options.checkGiven[kFieldCheck]) return options.check[kFieldCheck];
+    return interlacedStream ? 1 : 0;
 }
 
 int resolveThreads(const Options &options) {

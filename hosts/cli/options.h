@@ -52,6 +52,9 @@ bool parseOptions(const std::vector<std::string> &args, Options *options, std::s
 bool resolveSettings(const Options &options, const FILTER &descriptor, bool interlacedStream,
                      int track[6], int check[5], std::string *error);
 
+/// Per-field processing: as given, else on for streams tagged interlaced.
+int fieldSetting(const Options &options, bool interlacedStream);
+
 /// Thread count for a run: the given one, or every core, within the host's 1..16.
 int resolveThreads(const Options &options);
 

@@ -132,7 +132,7 @@ bool denoiseStream(GetFilterTableFn entry, const DenoiseSettings &settings, Y4mR
     });
     host.saveStart(0, kUnknownLength - 1);
 
-    const FrameConverter converter(format, settings.threads);
+    const FrameConverter &converter = window.converter();
     std::vector<std::uint8_t> bytes(format.frameBytes());
     bool headerWritten = false;
     bool ok = true;
@@ -191,79 +191,134 @@ bool denoiseStream(GetFilterTableFn entry, const DenoiseSettings &settings, Y4mR
     return ok;
 }
 
-int runDenoiseCommand(const Options &options, DenoiseOutcome *outcome) {
+namespace {
+
+// A stream opened and its header read and checked; each step below prints its own
+// message and gives the exit status, 0 to go on.
+struct OpenStream {
+    std::string name;  // for messages
+    std::unique_ptr<ByteSource> source;
+    std::unique_ptr<Y4mReader> reader;
+    Y4mFormat format;
+};
+
+int openStream(const std::string &path, OpenStream *stream) {
     std::string error;
-    // The filter first: its descriptor holds the settings' ranges.
+    stream->name = displayName(path, "standard input");
+    stream->source = openInput(path, &error);
+    if (!stream->source) {
+        message(error);
+        return 1;
+    }
+    stream->reader = std::make_unique<Y4mReader>(*stream->source, stream->name);
+    if (!stream->reader->readHeader(&stream->format, &error)) {
+        message(error);
+        return 1;
+    }
+    return 0;
+}
+
+// The filter first: its descriptor holds the settings' ranges, checked before any file
+// is opened. Per-field processing waits for the stream's interlacing.
+int loadFilter(const Options &options, std::unique_ptr<q5host::Module> *module,
+               DenoiseSettings *settings) {
+    std::string error;
     const std::string modulePath = findModule(options.module);
-    auto module = q5host::Module::open(modulePath, &error);
-    if (!module) {
+    *module = q5host::Module::open(modulePath, &error);
+    if (!*module) {
         message("cannot load the filter module: " + error);
         return 1;
     }
-    const FILTER *descriptor = module->getFilterTable()();
+    const FILTER *descriptor = (*module)->getFilterTable()();
     if (!descriptor) {
         message("the filter module " + modulePath + " gave no filter");
         return 1;
     }
+    if (!resolveSettings(options, *descriptor, false, settings->track, settings->check, &error)) {
+        message(error);
+        return 2;
+    }
+    settings->threads = resolveThreads(options);
+    return 0;
+}
+
+// The clean clip the output is measured against, of the input's format and size.
+struct Reference {
+    OpenStream stream;
+    std::optional<QualityMeter> meter;
+    Y4mFrame frame;
+};
+
+int openReference(const std::string &path, const Y4mFormat &format, Reference *reference) {
+    if (const int status = openStream(path, &reference->stream)) return status;
+    const Y4mFormat &f = reference->stream.format;
+    if (f.width != format.width || f.height != format.height || f.subsampling != format.subsampling ||
+        f.bits != format.bits) {
+        message("the reference " + path + " is " + std::to_string(f.width) + "x" +
+                std::to_string(f.height) + " " + f.describe() + ", the input " +
+                std::to_string(format.width) + "x" + std::to_string(format.height) + " " +
+                format.describe());
+        return 1;
+    }
+    reference->meter.emplace(format);
+    return 0;
+}
+
+// Frames in a regular file of bare FRAME markers; otherwise unknown (-1) until the end.
+int framesInFile(const OpenStream &input) {
+    const long long size = inputFileSize(*input.source);
+    if (size <= 0) return -1;
+    const long long body = size - static_cast<long long>(input.reader->offset());
+    const long long perFrame = static_cast<long long>(input.format.frameBytes()) + 6;
+    if (body < 0 || body % perFrame != 0 || body / perFrame >= INT_MAX) return -1;
+    return static_cast<int>(body / perFrame);
+}
+
+// What the run did to the data (said even with --quiet), then the summary.
+void reportRun(const Options &options, const OpenStream &input, const DenoiseSettings &settings,
+               const DenoiseReport &report) {
+    const Y4mFormat &format = input.format;
+    if (report.firstClampedFrame >= 0)
+        message("warning: " + input.name + " has samples above the " + std::to_string(format.bits) +
+                "-bit maximum of " + std::to_string(format.maxCode()) + " (first in frame " +
+                std::to_string(report.firstClampedFrame + 1) + "); they were read as " +
+                std::to_string(format.maxCode()));
+    if (const std::uint64_t blanks = input.reader->trailingWhitespace())
+        message("warning: " + input.name + ": ignored " +
+                count(static_cast<long long>(blanks), "byte", "bytes") +
+                " of whitespace after the last frame");
+    if (options.quiet) return;
+    char text[256];
+    std::snprintf(text, sizeof text, " of %dx%d %s in %.1f s (%.1f fps, %d threads)", format.width,
+                  format.height, format.describe().c_str(), report.seconds,
+                  report.seconds > 0 ? report.frames / report.seconds : 0.0, settings.threads);
+    message(count(report.frames, "frame", "frames") + text);
+}
+
+}  // namespace
+
+int runDenoiseCommand(const Options &options, DenoiseOutcome *outcome) {
+    std::unique_ptr<q5host::Module> module;
+    DenoiseSettings settings;
+    if (const int status = loadFilter(options, &module, &settings)) return status;
     if (options.input == "-" && options.reference == "-") {
         message("the input and the reference cannot both be standard input");
         return 2;
     }
-    // The ranges now; per-field processing once the stream's interlacing is known.
-    DenoiseSettings settings;
-    if (!resolveSettings(options, *descriptor, false, settings.track, settings.check, &error)) {
-        message(error);
-        return 2;
-    }
-    settings.threads = resolveThreads(options);
 
     // Everything about the input and the reference is checked before the output exists.
-    auto input = openInput(options.input, &error);
-    if (!input) {
-        message(error);
-        return 1;
-    }
-    Y4mReader reader(*input, displayName(options.input, "standard input"));
-    Y4mFormat format;
-    if (!reader.readHeader(&format, &error)) {
-        message(error);
-        return 1;
-    }
+    OpenStream input;
+    if (const int status = openStream(options.input, &input)) return status;
+    const Y4mFormat &format = input.format;
+    std::string error;
     if (!checkProcessable(format, &error)) {
-        message(displayName(options.input, "standard input") + ": " + error);
+        message(input.name + ": " + error);
         return 1;
     }
-    resolveSettings(options, *descriptor, format.interlaced(), settings.track, settings.check,
-                    &error);
-
-    std::unique_ptr<ByteSource> referenceSource;
-    std::unique_ptr<Y4mReader> referenceReader;
-    Y4mFormat referenceFormat;
-    std::optional<QualityMeter> meter;
-    if (!options.reference.empty()) {
-        referenceSource = openInput(options.reference, &error);
-        if (!referenceSource) {
-            message(error);
-            return 1;
-        }
-        referenceReader = std::make_unique<Y4mReader>(
-            *referenceSource, displayName(options.reference, "standard input"));
-        if (!referenceReader->readHeader(&referenceFormat, &error)) {
-            message(error);
-            return 1;
-        }
-        if (referenceFormat.width != format.width || referenceFormat.height != format.height ||
-            referenceFormat.subsampling != format.subsampling ||
-            referenceFormat.bits != format.bits) {
-            message("the reference " + options.reference + " is " +
-                    std::to_string(referenceFormat.width) + "x" +
-                    std::to_string(referenceFormat.height) + " " + referenceFormat.describe() +
-                    ", the input " + std::to_string(format.width) + "x" +
-                    std::to_string(format.height) + " " + format.describe());
-            return 1;
-        }
-        meter.emplace(format);
-    }
+    settings.check[kFieldCheck] = fieldSetting(options, format.interlaced());
+    Reference reference;
+    if (!options.reference.empty())
+        if (const int status = openReference(options.reference, format, &reference)) return status;
 
     auto output = OutputFile::open(options.output, &error);
     if (!output) {
@@ -272,23 +327,14 @@ int runDenoiseCommand(const Options &options, DenoiseOutcome *outcome) {
     }
     Y4mWriter writer(*output);
 
-    // Frames in a regular file of bare FRAME markers; otherwise unknown until the end.
-    int totalHint = -1;
-    if (const long long size = inputFileSize(*input); size > 0) {
-        const long long body = size - static_cast<long long>(reader.offset());
-        const long long perFrame = static_cast<long long>(format.frameBytes()) + 6;
-        if (body >= 0 && body % perFrame == 0 && body / perFrame < INT_MAX)
-            totalHint = static_cast<int>(body / perFrame);
-    }
     if (format.subsampling == Subsampling::S444 && !options.quiet)
         message("note: the filter gives each horizontal pair of pixels one Cb and one Cr, so "
                 "4:4:4 chroma comes back with the horizontal detail of 4:2:2");
+    const int totalHint = framesInFile(input);
     ProgressLine progress(!options.quiet && isatty(2));
-
-    Y4mFrame referenceFrame;
     const FrameSink onFrame = [&](int n, const std::uint8_t *frame, std::string *err) {
-        if (!meter) return true;
-        switch (referenceReader->readFrame(referenceFormat, &referenceFrame, err)) {
+        if (!reference.meter) return true;
+        switch (reference.stream.reader->readFrame(format, &reference.frame, err)) {
         case Y4mReader::Frame: break;
         case Y4mReader::End:
             *err = "the reference " + options.reference + " ends after " +
@@ -296,7 +342,7 @@ int runDenoiseCommand(const Options &options, DenoiseOutcome *outcome) {
             return false;
         case Y4mReader::Error: return false;
         }
-        meter->add(frame, referenceFrame.data.data());
+        reference.meter->add(frame, reference.frame.data.data());
         return true;
     };
     const ProgressSink onProgress = [&](int done, int total) {
@@ -306,7 +352,7 @@ int runDenoiseCommand(const Options &options, DenoiseOutcome *outcome) {
     DenoiseReport report;
     bool ok;
     try {
-        ok = denoiseStream(module->getFilterTable(), settings, reader, format, writer, onFrame,
+        ok = denoiseStream(module->getFilterTable(), settings, *input.reader, format, writer, onFrame,
                            onProgress, &report, &error);
     } catch (const std::exception &e) {
         ok = false;
@@ -319,23 +365,8 @@ int runDenoiseCommand(const Options &options, DenoiseOutcome *outcome) {
         return 1;
     }
 
-    // Said even with --quiet: these are about the data.
-    const std::string inputName = displayName(options.input, "standard input");
-    if (report.firstClampedFrame >= 0)
-        message("warning: " + inputName + " has samples above the " + std::to_string(format.bits) +
-                "-bit maximum of " + std::to_string(format.maxCode()) + " (first in frame " +
-                std::to_string(report.firstClampedFrame + 1) + "); they were read as " +
-                std::to_string(format.maxCode()));
-    if (const std::uint64_t blanks = reader.trailingWhitespace())
-        message("warning: " + inputName + ": ignored " + count(static_cast<long long>(blanks), "byte", "bytes") +
-                " of whitespace after the last frame");
-    if (!options.quiet) {
-        char text[256];
-        std::snprintf(text, sizeof text, " of %dx%d %s in %.1f s (%.1f fps, %d threads)",
-                      format.width, format.height, format.describe().c_str(), report.seconds,
-                      report.seconds > 0 ? report.frames / report.seconds : 0.0, settings.threads);
-        message(count(report.frames, "frame", "frames") + text);
-    }
+    reportRun(options, input, settings, report);
+    const QualityMeter *meter = reference.meter ? &*reference.meter : nullptr;
     if (meter && !(outcome && options.quiet)) {
         if (meter->frames() > 0)
             message(meter->summary() + " against " + options.reference);

@@ -202,25 +202,6 @@ std::string makeY4mHeader(int width, int height, Subsampling subsampling, int bi
            " F" + std::to_string(rateNum) + ":" + std::to_string(rateDen) + " Ip A1:1 C" + c;
 }
 
-bool checkProcessable(const Y4mFormat &f, std::string *error) {
-    const std::string size = std::to_string(f.width) + "x" + std::to_string(f.height);
-    if (f.width > kMaxWidth || f.height > kMaxHeight) {
-        *error = "frames of " + size + " are larger than the filter's limit of " +
-                 std::to_string(kMaxWidth) + "x" + std::to_string(kMaxHeight);
-        return false;
-    }
-    const bool halfWidth = f.subsampling == Subsampling::S420 || f.subsampling == Subsampling::S422;
-    if (halfWidth && f.width % 2 != 0) {
-        *error = f.describe() + " needs an even width, but the frames are " + size;
-        return false;
-    }
-    if (f.subsampling == Subsampling::S420 && f.height % 2 != 0) {
-        *error = f.describe() + " needs an even height, but the frames are " + size;
-        return false;
-    }
-    return true;
-}
-
 // ---- Byte sources and sinks -------------------------------------------------
 
 std::string ByteSource::errorText() const { return std::strerror(errno); }
@@ -278,7 +259,7 @@ bool Y4mReader::refill() {
     return true;
 }
 
-bool Y4mReader::readLine(std::string *line, std::size_t maxLength, int *status) {
+Y4mReader::LineResult Y4mReader::readLine(std::string *line, std::size_t maxLength) {
     line->clear();
     std::size_t scanned = 0;
     for (;;) {
@@ -292,16 +273,13 @@ bool Y4mReader::readLine(std::string *line, std::size_t maxLength, int *status) 
             line->assign(reinterpret_cast<const char *>(start), length);
             begin_ += length + 1;
             offset_ += length + 1;
-            return true;
+            return LineResult::Line;
         }
         scanned = limit;
-        if (available > maxLength) {
-            *status = 2;
-            return false;
-        }
+        if (available > maxLength) return LineResult::TooLong;
         if (!refill()) {
-            *status = sourceFailed_ ? -1 : (end_ == begin_ ? 0 : 1);
-            return false;
+            if (sourceFailed_) return LineResult::Failed;
+            return end_ == begin_ ? LineResult::Empty : LineResult::Cut;
         }
     }
 }
@@ -333,17 +311,14 @@ long Y4mReader::readExact(std::uint8_t *out, std::size_t size) {
 
 bool Y4mReader::readHeader(Y4mFormat *format, std::string *error) {
     std::string line;
-    int status = 0;
-    if (!readLine(&line, kMaxHeaderLine, &status)) {
-        if (status == -1)
-            *error = "cannot read " + name_ + ": " + source_.errorText();
-        else if (status == 0)
-            *error = name_ + " is empty";
-        else if (status == 2)
-            *error = name_ + ": the header line is too long (not a YUV4MPEG2 stream?)";
-        else
-            *error = name_ + ": the stream ends inside its header";
+    switch (readLine(&line, kMaxHeaderLine)) {
+    case LineResult::Line: break;
+    case LineResult::Failed: *error = "cannot read " + name_ + ": " + source_.errorText(); return false;
+    case LineResult::Empty: *error = name_ + " is empty"; return false;
+    case LineResult::TooLong:
+        *error = name_ + ": the header line is too long (not a YUV4MPEG2 stream?)";
         return false;
+    case LineResult::Cut: *error = name_ + ": the stream ends inside its header"; return false;
     }
     std::string why;
     if (!parseY4mHeader(line, format, &why)) {
@@ -392,20 +367,20 @@ Y4mReader::Result Y4mReader::readFrame(const Y4mFormat &format, Y4mFrame *frame,
         return Error;
     }
     std::string line;
-    int status = 0;
-    if (!readLine(&line, kMaxFrameLine, &status)) {
-        if (status == 0) return End;
-        if (status == -1) {
-            *error = "cannot read " + name_ + ": " + source_.errorText();
-        } else {
-            // What is left: the start of a marker cut short, or something else.
-            const std::string rest(reinterpret_cast<const char *>(buffer_.data() + begin_),
-                                   std::min<std::size_t>(end_ - begin_, 24));
-            if (status == 1 && std::string("FRAME").compare(0, rest.size(), rest) == 0)
-                *error = where + ": the stream ends inside the FRAME marker";
-            else
-                *error = unexpectedData(start, rest);
-        }
+    const LineResult marker = readLine(&line, kMaxFrameLine);
+    if (marker == LineResult::Empty) return End;
+    if (marker == LineResult::Failed) {
+        *error = "cannot read " + name_ + ": " + source_.errorText();
+        return Error;
+    }
+    if (marker != LineResult::Line) {
+        // What is left: the start of a marker cut short, or something else.
+        const std::string rest(reinterpret_cast<const char *>(buffer_.data() + begin_),
+                               std::min<std::size_t>(end_ - begin_, 24));
+        if (marker == LineResult::Cut && std::string("FRAME").compare(0, rest.size(), rest) == 0)
+            *error = where + ": the stream ends inside the FRAME marker";
+        else
+            *error = unexpectedData(start, rest);
         return Error;
     }
     if (line.compare(0, 5, "FRAME") != 0 || (line.size() > 5 && line[5] != ' ')) {
@@ -413,8 +388,13 @@ Y4mReader::Result Y4mReader::readFrame(const Y4mFormat &format, Y4mFrame *frame,
         return Error;
     }
     frame->params = line.substr(5);
-    if (!checkProcessable(format, error)) return Error;
     const std::size_t size = format.frameBytes();
+    if (size > kMaxFrameBytes) {
+        *error = where + ": frames of " + std::to_string(format.width) + "x" +
+                 std::to_string(format.height) + " " + format.describe() +
+                 " are larger than this program reads";
+        return Error;
+    }
     frame->data.resize(size);
     const long got = readExact(frame->data.data(), size);
     if (got < 0) {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "cli/cli_support.h"
+#include "cli/convert.h"
 #include "cli/y4m.h"
 
 namespace {
@@ -159,7 +160,7 @@ TEST(Y4mReader, ReportsEachKindOfDamage) {
     EXPECT_EQ(reader.trailingWhitespace(), 4u);
     EXPECT_EQ(readError(head + "FRAME\n123456789012\nFRAME\n123456789012"),
               "in.y4m: unexpected data after frame 1 at byte 39");
-    // A frame too big for the filter is refused before a buffer is made for it.
+    // A frame too big for any use is refused before a buffer is made for it.
     EXPECT_NE(readError("YUV4MPEG2 W100000 H100000\nFRAME\n").find("larger"), std::string::npos);
 }
 
