@@ -189,7 +189,22 @@ private:
 
 FrameConverter::FrameConverter(const Y4mFormat &format, int threads)
     : format_(format), tables_(tablesFor(format.bits)),
-      workers_(threads > 1 ? std::make_unique<Workers>(threads - 1) : nullptr) {}
+      workers_(threads > 1 ? std::make_unique<Workers>(threads - 1) : nullptr) {
+    // The picture rows behind each chroma row, progressive and per field.
+    for (int interlaced = 0; interlaced < 2; ++interlaced) {
+        RowMap &map = rowMaps_[interlaced];
+        const int ch = format.chromaHeight();
+        std::vector<std::vector<int>> rows(ch);
+        for (int y = 0; y < format.height && ch > 0; ++y)
+            rows[format.subsampling == Subsampling::S420 ? chromaRowOf(y, format.height, interlaced) : y]
+                .push_back(y);
+        map.start.assign(1, 0);
+        for (const std::vector<int> &r : rows) {
+            map.rows.insert(map.rows.end(), r.begin(), r.end());
+            map.start.push_back(static_cast<int>(map.rows.size()));
+        }
+    }
+}
 
 FrameConverter::~FrameConverter() = default;
 
@@ -306,13 +321,6 @@ void FrameConverter::fromYc48(const PIXEL_YC *image, int pitch, const std::strin
     const auto word = [&f](const std::uint8_t *plane, std::size_t i) {
         return std::min(plane[2 * i] | (plane[2 * i + 1] << 8), f.maxCode());
     };
-    const auto lumaCode = [&](int y48, std::size_t i) {
-        if (keepUntouched) {
-            const int code = word(source, i);
-            if (tables_.lumaIn[code] == y48) return code;
-        }
-        return static_cast<int>(lumaOut[y48]);
-    };
     const auto chromaCode = [&](int c48, const std::uint8_t *plane, std::size_t i) {
         if (keepUntouched) {
             const int code = word(plane, i);
@@ -320,26 +328,35 @@ void FrameConverter::fromYc48(const PIXEL_YC *image, int pitch, const std::strin
         }
         return static_cast<int>(chromaOut[c48]);
     };
-    inRanges(f.height, [&](int first, int end) {
-        for (int y = first; y < end; ++y) {
-            const PIXEL_YC *row = image + static_cast<std::size_t>(y) * pitch;
-            const std::size_t lumaRow = static_cast<std::size_t>(y) * f.width;
-            if (f.bits == 8) {
-                std::uint8_t *out = data + lumaRow;
-                for (int x = 0; x < f.width; ++x) out[x] = static_cast<std::uint8_t>(lumaOut[row[x].y]);
-            } else {
-                for (int x = 0; x < f.width; ++x) store(data, lumaRow + x, lumaCode(row[x].y, lumaRow + x));
-            }
+    // Byte stores may alias anything, so the loops keep what they read in locals.
+    const auto lumaRow = [&](int y) {
+        const PIXEL_YC *row = image + static_cast<std::size_t>(y) * pitch;
+        const int width = f.width;
+        const std::size_t at = static_cast<std::size_t>(y) * width;
+        if (f.bits == 8) {
+            std::uint8_t *const out = data + at;
+            const std::uint16_t *const table = lumaOut;
+            for (int x = 0; x < width; ++x) out[x] = static_cast<std::uint8_t>(table[row[x].y]);
+            return;
         }
-    });
-    if (f.subsampling == Subsampling::Mono) return;
-    const int cw = f.chromaWidth(), ch = f.chromaHeight();
-    if (f.subsampling == Subsampling::S444) {
+        for (int x = 0; x < f.width; ++x) {
+            int code = lumaOut[row[x].y];
+            if (keepUntouched) {
+                const int in = word(source, at + x);
+                if (tables_.lumaIn[in] == row[x].y) code = in;
+            }
+            store(data, at + x, code);
+        }
+    };
+    if (f.subsampling == Subsampling::Mono || f.subsampling == Subsampling::S444) {
+        const bool chroma = f.subsampling == Subsampling::S444;
         inRanges(f.height, [&](int first, int end) {
             for (int y = first; y < end; ++y) {
+                lumaRow(y);
+                if (!chroma) continue;
                 const PIXEL_YC *row = image + static_cast<std::size_t>(y) * pitch;
                 for (int x = 0; x < f.width; ++x) {
-                    const std::size_t i = static_cast<std::size_t>(y) * cw + x;
+                    const std::size_t i = static_cast<std::size_t>(y) * f.width + x;
                     store(cbPlane, i, chromaCode(row[x].cb, sourceCb, i));
                     store(crPlane, i, chromaCode(row[x].cr, sourceCr, i));
                 }
@@ -347,31 +364,17 @@ void FrameConverter::fromYc48(const PIXEL_YC *image, int pitch, const std::strin
         });
         return;
     }
-    // Average in YC48 over the pixels each chroma sample was repeated to; rounding half
-    // up, so equal values come back as they were.
-    const bool interlaced = frameChromaInterlaced(f, frameParams);
-    sumCb_.assign(static_cast<std::size_t>(cw) * ch, 0);
-    sumCr_.assign(static_cast<std::size_t>(cw) * ch, 0);
-    rowCount_.assign(ch, 0);
-    auto chromaRow = [&](int y) { return f.subsampling == Subsampling::S420 ? chromaRowOf(y, f.height, interlaced) : y; };
-    for (int y = 0; y < f.height; ++y) ++rowCount_[chromaRow(y)];
-    // Threads take disjoint chroma columns (pairs of picture columns) of every row.
-    inRanges(cw, [&](int firstColumn, int endColumn) {
-        const int x0 = 2 * firstColumn, x1 = std::min(f.width, 2 * endColumn);
-        for (int y = 0; y < f.height; ++y) {
-            const int cy = chromaRow(y);
-            const PIXEL_YC *row = image + static_cast<std::size_t>(y) * pitch;
-            std::int32_t *cb = sumCb_.data() + static_cast<std::size_t>(cy) * cw;
-            std::int32_t *cr = sumCr_.data() + static_cast<std::size_t>(cy) * cw;
-            for (int x = x0; x < x1; ++x) {
-                cb[x >> 1] += row[x].cb;
-                cr[x >> 1] += row[x].cr;
-            }
-        }
-    });
-    inRanges(ch, [&](int first, int end) {
+    // Each chroma sample is the mean in YC48 of the pixels it was repeated to, rounded
+    // half up so equal values come back as they were. A thread takes whole chroma rows
+    // with the picture rows they cover, so the picture is read once.
+    const RowMap &map = rowMaps_[frameChromaInterlaced(f, frameParams) ? 1 : 0];
+    const int cw = f.chromaWidth();
+    inRanges(f.chromaHeight(), [&](int first, int end) {
         for (int cy = first; cy < end; ++cy) {
-            const int count = 2 * rowCount_[cy];
+            const int *rows = map.rows.data() + map.start[cy];
+            const int rowCount = map.start[cy + 1] - map.start[cy];
+            for (int r = 0; r < rowCount; ++r) lumaRow(rows[r]);
+            const int count = 2 * rowCount;
             // Floor division of sum + count/2, for negative sums as well; a shift where
             // count is the usual four (two pixels of two rows).
             const auto average = [count](std::int32_t sum) {
@@ -379,15 +382,31 @@ void FrameConverter::fromYc48(const PIXEL_YC *image, int pitch, const std::strin
                 if (count == 4) return static_cast<int>(n >> 2);
                 return static_cast<int>(n >= 0 ? n / count : -((-n + count - 1) / count));
             };
-            for (int cx = 0; cx < cw; ++cx) {
-                const std::size_t i = static_cast<std::size_t>(cy) * cw + cx;
-                int cb = 0, cr = 0;
-                if (count > 0) {
-                    cb = average(sumCb_[i]);
-                    cr = average(sumCr_[i]);
+            if (f.bits == 8 && count == 4) {
+                // The common case on its own: two rows, bytes out.
+                const PIXEL_YC *const a = image + static_cast<std::size_t>(rows[0]) * pitch;
+                const PIXEL_YC *const b = image + static_cast<std::size_t>(rows[1]) * pitch;
+                std::uint8_t *const cbOut = cbPlane + static_cast<std::size_t>(cy) * cw;
+                std::uint8_t *const crOut = crPlane + static_cast<std::size_t>(cy) * cw;
+                const std::uint16_t *const table = chromaOut;
+                const int width = cw;
+                for (int cx = 0; cx < width; ++cx) {
+                    const int x = 2 * cx;
+                    cbOut[cx] = static_cast<std::uint8_t>(table[(a[x].cb + a[x + 1].cb + b[x].cb + b[x + 1].cb + 2) >> 2]);
+                    crOut[cx] = static_cast<std::uint8_t>(table[(a[x].cr + a[x + 1].cr + b[x].cr + b[x + 1].cr + 2) >> 2]);
                 }
-                store(cbPlane, i, chromaCode(cb, sourceCb, i));
-                store(crPlane, i, chromaCode(cr, sourceCr, i));
+                continue;
+            }
+            for (int cx = 0; cx < cw; ++cx) {
+                std::int32_t cb = 0, cr = 0;
+                for (int r = 0; r < rowCount; ++r) {
+                    const PIXEL_YC *p = image + static_cast<std::size_t>(rows[r]) * pitch + 2 * cx;
+                    cb += p[0].cb + p[1].cb;
+                    cr += p[0].cr + p[1].cr;
+                }
+                const std::size_t i = static_cast<std::size_t>(cy) * cw + cx;
+                store(cbPlane, i, chromaCode(count > 0 ? average(cb) : 0, sourceCb, i));
+                store(crPlane, i, chromaCode(count > 0 ? average(cr) : 0, sourceCr, i));
             }
         }
     });

@@ -65,7 +65,12 @@ private:
     Y4mFormat format_;
     const Tables &tables_;
     std::unique_ptr<Workers> workers_;
-    mutable std::vector<std::int32_t> sumCb_, sumCr_, rowCount_;
+    // The picture rows each chroma row of 4:2:0 or 4:2:2 covers: rows[start[cy]] up to
+    // rows[start[cy + 1]], for progressive [0] and interlaced [1] chroma.
+    struct RowMap {
+        std::vector<int> start, rows;
+    };
+    RowMap rowMaps_[2];
 };
 
 }  // namespace q5cli

@@ -70,6 +70,10 @@ bool parseOptions(const std::vector<std::string> &args, Options *options, std::s
             o.quiet = true;
             continue;
         }
+        if (arg == "--stats") {
+            o.stats = true;
+            continue;
+        }
         if (arg.compare(0, 2, "--") != 0) {
             *error = "unknown option " + arg;
             return false;
@@ -277,6 +281,9 @@ Program options:
   --module PATH           load the filter from PATH [quorvane5.so beside this
                           program, else the one it was built with]
   -q, --quiet             no progress line and no summary
+  --stats                 where the time went, per frame: reading, conversion
+                          to and from YC48, the host's frame cache and copies,
+                          the filter, writing
   -h, --help              this text
   --version               program and filter versions
 

@@ -35,6 +35,7 @@ struct Options {
     std::string input, output, reference, module, demoDir;
     int threads = 0;  // 0: all cores, at most 16
     bool quiet = false;
+    bool stats = false;  // time each stage of the run
     // "demo DIR": the demo, unless a file named demo exists (then it is the input).
     bool demoMayBeFile = false;
     int track[6] = {};

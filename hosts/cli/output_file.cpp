@@ -172,25 +172,35 @@ std::string OutputFile::failure(const std::string &what) const {
     return "cannot write " + name_ + ": " + what;
 }
 
-bool OutputFile::flush(std::string *error) {
-    std::size_t done = 0;
-    while (done < buffer_.size()) {
-        const ssize_t n = ::write(fd_, buffer_.data() + done, buffer_.size() - done);
+bool OutputFile::writeAll(const char *data, std::size_t size, std::string *error) {
+    for (std::size_t done = 0; done < size;) {
+        const ssize_t n = ::write(fd_, data + done, size - done);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             *error = failure(std::strerror(n < 0 ? errno : EIO));
-            buffer_.clear();
             return false;
         }
         done += static_cast<std::size_t>(n);
     }
-    buffer_.clear();
     return true;
 }
 
+bool OutputFile::flush(std::string *error) {
+    const bool ok = writeAll(buffer_.data(), buffer_.size(), error);
+    buffer_.clear();
+    return ok;
+}
+
 bool OutputFile::write(const void *data, std::size_t size, std::string *error) {
-    buffer_.append(static_cast<const char *>(data), size);
-    return buffer_.size() < (1u << 20) || flush(error);
+    constexpr std::size_t kBuffer = 1 << 16;
+    // Small pieces (headers, frame markers) gather in the buffer; a frame goes out
+    // from where it lies, without a copy.
+    if (buffer_.size() + size <= kBuffer) {
+        buffer_.append(static_cast<const char *>(data), size);
+        return true;
+    }
+    return flush(error) && (size < kBuffer ? (buffer_.append(static_cast<const char *>(data), size), true)
+                                           : writeAll(static_cast<const char *>(data), size, error));
 }
 
 bool OutputFile::commit(std::string *error) {

@@ -33,6 +33,7 @@ public:
 private:
     OutputFile() = default;
     bool flush(std::string *error);
+    bool writeAll(const char *data, std::size_t size, std::string *error);
     std::string failure(const std::string &what) const;
     bool copyIntoPlace(std::string *error);
 

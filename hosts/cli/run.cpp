@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <ctime>
 #include <climits>
 #include <csignal>
 #include <cstdio>
@@ -83,6 +84,51 @@ private:
     Clock::time_point start_, last_;
 };
 
+using Clock = std::chrono::steady_clock;
+
+StageTime now() {
+    timespec cpu {};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &cpu);
+    return {std::chrono::duration<double>(Clock::now().time_since_epoch()).count(),
+            static_cast<double>(cpu.tv_sec) + cpu.tv_nsec * 1e-9};
+}
+
+StageTime since(const StageTime &start) {
+    const StageTime end = now();
+    return {end.wall - start.wall, end.cpu - start.cpu};
+}
+
+// Adds the time of the enclosing scope to a total (or nothing without one).
+class StageTimer {
+public:
+    explicit StageTimer(StageTime *total) : total_(total), start_(total ? now() : StageTime{}) {}
+    ~StageTimer() {
+        if (total_) total_->add(since(start_));
+    }
+
+private:
+    StageTime *total_;
+    StageTime start_;
+};
+
+// The filter's own time, for --stats: its func_proc is wrapped for the run. The
+// descriptor's callback takes no context, so the wrapped one waits here.
+struct ProcTiming {
+    BOOL (*proc)(FILTER *, FILTER_PROC_INFO *) = nullptr;
+    StageTime time;
+    bool inside = false;
+};
+ProcTiming procTiming;
+
+BOOL timedProc(FILTER *fp, FILTER_PROC_INFO *fpip) {
+    const StageTime start = now();
+    procTiming.inside = true;
+    const BOOL result = procTiming.proc(fp, fpip);
+    procTiming.inside = false;
+    procTiming.time.add(since(start));
+    return result;
+}
+
 std::string displayName(const std::string &path, const char *pipeName) {
     return path == "-" ? pipeName : path;
 }
@@ -109,13 +155,25 @@ std::string findModule(const std::string &given) {
 bool denoiseStream(GetFilterTableFn entry, const DenoiseSettings &settings, Y4mReader &in,
                    const Y4mFormat &format, Y4mWriter &out, const FrameSink &onFrame,
                    const ProgressSink &onProgress, DenoiseReport *report, std::string *error) {
-    const auto start = std::chrono::steady_clock::now();
+    const auto start = Clock::now();
     q5host::Host host(entry, settings.threads);
     host.setFilterActive(true);
     host.init();
     for (int i = 0; i < 6; ++i) host.setTrack(i, settings.track[i]);
     for (int i = 0; i < 5; ++i) host.setCheck(i, settings.check[i]);
     host.update();
+
+    StageTimes times;
+    const auto timed = [&](StageTime StageTimes::*stage) {
+        return StageTimer(settings.timeStages ? &(times.*stage) : nullptr);
+    };
+    StageTime fillInsideProc, fillOutsideProc, processing;
+    FILTER *filter = host.filter();
+    if (settings.timeStages) {
+        procTiming = ProcTiming{};
+        procTiming.proc = filter->func_proc;
+        filter->func_proc = timedProc;
+    }
 
     // The conversions run while the filter waits, on as many threads as it has.
     FrameWindow window(in, format, settings.threads);
@@ -127,7 +185,8 @@ bool denoiseStream(GetFilterTableFn entry, const DenoiseSettings &settings, Y4mR
     clip.maxW = (format.width + 15) & ~15;
     clip.maxH = (format.height + 15) & ~15;
     clip.frameCount = kUnknownLength;
-    host.setClip(clip, [&window](int n, PIXEL_YC *image, int pitch) {
+    host.setClip(clip, [&](int n, PIXEL_YC *image, int pitch) {
+        StageTimer timer(settings.timeStages ? procTiming.inside ? &fillInsideProc : &fillOutsideProc : nullptr);
         return window.fill(n, image, pitch);
     });
     host.saveStart(0, kUnknownLength - 1);
@@ -140,7 +199,12 @@ bool denoiseStream(GetFilterTableFn entry, const DenoiseSettings &settings, Y4mR
     for (;; ++n) {
         // Frame n reads up to n + 2 (its next frame's neighbours with the mosquito
         // pass); having tried to read them, the end is known whenever it matters.
-        if (!window.readThrough(n + 2)) {
+        bool read;
+        {
+            const StageTimer timer = timed(&StageTimes::read);
+            read = window.readThrough(n + 2);
+        }
+        if (!read) {
             *error = window.error();
             ok = false;
             break;
@@ -149,23 +213,29 @@ bool denoiseStream(GetFilterTableFn entry, const DenoiseSettings &settings, Y4mR
             if (n >= window.frameCount()) break;
             host.setFrameCount(window.frameCount());
         }
-        host.process(n);
+        {
+            const StageTimer timer(settings.timeStages ? &processing : nullptr);
+            host.process(n);
+        }
+        // The host records every service call; a long stream must not pile them up.
+        host.clearLog();
         if (window.failed()) {
             *error = window.error();
             ok = false;
             break;
         }
         const Y4mFrame *frame = window.frame(n);
-        converter.fromYc48(host.out(), clip.maxW, frame->params, bytes.data(), frame->data.data());
-        if (!headerWritten) {
-            if (!out.writeHeader(format, error)) {
-                ok = false;
-                break;
-            }
+        {
+            const StageTimer timer = timed(&StageTimes::fromYc48);
+            converter.fromYc48(host.out(), clip.maxW, frame->params, bytes.data(), frame->data.data());
+        }
+        {
+            const StageTimer timer = timed(&StageTimes::write);
+            ok = (headerWritten || out.writeHeader(format, error)) &&
+                 out.writeFrame(frame->params, bytes.data(), bytes.size(), error);
             headerWritten = true;
         }
-        if (!out.writeFrame(frame->params, bytes.data(), bytes.size(), error) ||
-            (onFrame && !onFrame(n, bytes.data(), error))) {
+        if (!ok || (onFrame && !onFrame(n, bytes.data(), error))) {
             ok = false;
             break;
         }
@@ -176,13 +246,23 @@ bool denoiseStream(GetFilterTableFn entry, const DenoiseSettings &settings, Y4mR
     }
     if (ok && !headerWritten) ok = out.writeHeader(format, error);
     host.exit();
+    if (settings.timeStages) {
+        filter->func_proc = procTiming.proc;
+        const auto minus = [](StageTime a, const StageTime &b) {
+            return StageTime{a.wall - b.wall, a.cpu - b.cpu};
+        };
+        times.toYc48 = fillInsideProc;
+        times.toYc48.add(fillOutsideProc);
+        times.filter = minus(procTiming.time, fillInsideProc);
+        times.host = minus(minus(processing, procTiming.time), fillOutsideProc);
+    }
     if (report) {
         report->frames = n;
-        report->seconds =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        report->seconds = std::chrono::duration<double>(Clock::now() - start).count();
         report->peakFramesHeld = window.peakHeld();
         report->lateRequests = window.lateRequests();
         report->firstClampedFrame = window.firstClampedFrame();
+        report->stages = times;
     }
     if (ok && window.lateRequests() > 0) {
         *error = "internal error: the filter asked for a frame that was already dropped";
@@ -239,6 +319,7 @@ int loadFilter(const Options &options, std::unique_ptr<q5host::Module> *module,
         return 2;
     }
     settings->threads = resolveThreads(options);
+    settings->timeStages = options.stats;
     return 0;
 }
 
@@ -287,6 +368,23 @@ void reportRun(const Options &options, const OpenStream &input, const DenoiseSet
         message("warning: " + input.name + ": ignored " +
                 count(static_cast<long long>(blanks), "byte", "bytes") +
                 " of whitespace after the last frame");
+    if (options.stats && report.frames > 0) {
+        // Per frame, wall and (all threads') CPU milliseconds.
+        const StageTimes &t = report.stages;
+        const StageTime outside = t.outside();
+        const std::pair<const char *, const StageTime *> stages[] = {
+            {"read", &t.read},         {"to YC48", &t.toYc48}, {"host cache and copies", &t.host},
+            {"from YC48", &t.fromYc48}, {"write", &t.write},   {"outside the filter", &outside},
+            {"filter", &t.filter}};
+        std::string text = "time per frame, wall (CPU):";
+        for (const auto &[name, time] : stages) {
+            char part[96];
+            std::snprintf(part, sizeof part, " %s %.2f (%.2f) ms%s", name, 1000 * time->wall / report.frames,
+                          1000 * time->cpu / report.frames, time == &t.filter ? "" : ",");
+            text += part;
+        }
+        message(text);
+    }
     if (options.quiet) return;
     char text[256];
     std::snprintf(text, sizeof text, " of %dx%d %s in %.1f s (%.1f fps, %d threads)", format.width,
