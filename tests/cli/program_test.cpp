@@ -284,7 +284,7 @@ TEST(QuorvaneCommand, HelpNamesEveryOptionWithItsRange) {
                              "0..32 [16]", "--field, --no-field", "tagged interlaced (It, Ib, Im)",
                              "--anime, --no-anime", "--mosquito, --no-mosquito", "--block, --no-block",
                              "--rounding, --no-rounding", "--threads N", "--reference CLEAN.y4m",
-                             "--module PATH", "-q, --quiet", "quorvane5 demo [DIR]", "Exit status"})
+                             "--module PATH", "-q, --quiet", "--stats", "quorvane5 demo [DIR]", "Exit status"})
         EXPECT_NE(help.find(part), std::string::npos) << part;
     ASSERT_EQ(runCli({"--version"}, "", dir.file("version.txt")).status, 0);
     const auto v = q5clitest::readBytes(dir.file("version.txt"));
