@@ -88,7 +88,8 @@ int mirrorFrame(int n, int frameCount) noexcept {
 
 // The optional block and mosquito passes; returns the image the analysis reads:
 // the fetched frame, or the last pass's result (ycp_edit, then ycp_temp).
-PIXEL_YC *runPrepasses(FILTER *fp, FILTER_PROC_INFO *fpip, PIXEL_YC *p, int mirrored) noexcept {
+PIXEL_YC *runPrepasses(FILTER *fp, FILTER_PROC_INFO *fpip, PIXEL_YC *p, int mirrored,
+                       int realHeight) noexcept {
     EXFUNC *ex = fp->exfunc;
     const int fieldCount = checkOn(fp->check, 0) ? 2 : 1;
     if (checkOn(fp->check, 3)) {
@@ -106,12 +107,26 @@ PIXEL_YC *runPrepasses(FILTER *fp, FILTER_PROC_INFO *fpip, PIXEL_YC *p, int mirr
         prepassParams.source = p;
         prepassParams.fieldCount = fieldCount;
         prepassParams.animeMode = nrStrengths.animeMode;
+        // The strength is how far both members of a pair may lie from the target, in
+        // YC48 steps (16 to an 8-bit code value). The small class takes 8 per slider
+        // step (MosqNR 5: 40, some 2.5 code values: faint ringing only); the large
+        // classes take 90 (450, some 28 code values), so at HD sizes the pass also
+        // evens out low-contrast detail and the slider is best kept low there. The
+        // jump is not a scaling by frame size (the strides differ by 2.5x at most): the
+        // two factors are part of the filter's defined output and stay as they are.
         prepassParams.strengthC = (sizeClass.stride >= 1400 ? 90 : 8) * fp->track[3];
-        // Neighbours are used as the host returns them; a missing one is the frame itself.
+        // A missing neighbour is the frame itself.
         PIXEL_YC *prev = mirrored - 1 < 0 ? nullptr
                          : ex->get_ycp_filtering_cache_ex(fp, fpip->editp, mirrored - 1, nullptr, nullptr);
         PIXEL_YC *next = mirrored + 1 >= fpip->frame_n ? nullptr
                          : ex->get_ycp_filtering_cache_ex(fp, fpip->editp, mirrored + 1, nullptr, nullptr);
+        // The pass reads the neighbours down to the last padded row, which the host
+        // never wrote: they get the same reflection as the frame itself, so the
+        // result does not depend on what the host's memory held there.
+        if (realHeight < fpip->h) {
+            if (prev) padBottom(prev, realHeight, fpip);
+            if (next) padBottom(next, realHeight, fpip);
+        }
         prepassParams.prevFrame = prev ? prev : p;
         prepassParams.nextFrame = next ? next : p;
         ex->exec_multi_thread_func(&mosquitoNrWorker, &prepassParams, fpip);
@@ -131,7 +146,7 @@ void analyseIntoSlot(FILTER *fp, FILTER_PROC_INFO *fpip, int n, int slot, int re
         return;
     }
     if (realHeight < fpip->h) padBottom(p, realHeight, fpip);
-    p = runPrepasses(fp, fpip, p, mirrored);
+    p = runPrepasses(fp, fpip, p, mirrored, realHeight);
 
     analysisParams = {p, slot, nrStrengths.fieldMode};
     ex->exec_multi_thread_func(verticalAnalysisWorker, &analysisParams, fpip);
