@@ -26,8 +26,14 @@ int allocationCount = 0;
 
 // 16-byte aligned blocks, written by hand so the same code serves every C
 // runtime: the pointer returned by malloc is kept just below the aligned start.
+// Sanitizer builds ask the C library for exactly the bytes wanted instead, with no
+// slack after the end, so that AddressSanitizer sees even a one-byte overrun.
 void alignedFree(void *p) noexcept {
+#if defined(Q5_EXACT_ALLOCATION)
+    std::free(p);
+#else
     if (p) std::free(static_cast<void **>(p)[-1]);
+#endif
 }
 
 // The planes start on a 2 MB boundary and, where the system offers it, ask for 2 MB
@@ -39,12 +45,17 @@ void *alignedAlloc(std::size_t size) noexcept {
     const int index = allocationCount++;
     if (failAllocationsFrom >= 0 && index >= failAllocationsFrom) return nullptr;
     const std::size_t alignment = size >= kLargePage ? kLargePage : 16;
+#if defined(Q5_EXACT_ALLOCATION)
+    void *aligned = nullptr;
+    if (posix_memalign(&aligned, alignment, size) != 0) return nullptr;
+#else
     void *raw = std::malloc(size + alignment + sizeof(void *));
     if (!raw) return nullptr;
     auto start = reinterpret_cast<std::uintptr_t>(raw) + sizeof(void *);
     start = (start + alignment - 1) & ~static_cast<std::uintptr_t>(alignment - 1);
     void *aligned = reinterpret_cast<void *>(start);
     static_cast<void **>(aligned)[-1] = raw;
+#endif
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
     if (alignment == kLargePage) madvise(aligned, size & ~(kLargePage - 1), MADV_HUGEPAGE);
 #endif
