@@ -27,7 +27,7 @@
 #include "analysis/analysis.h"
 #include "core/core.h"
 #include "emu/host.h"
-#include "host/pipeline.h"
+#include "host/callbacks.h"
 #include "output/rounding.h"
 #include "prefilter/prefilter.h"
 #include "temporal/temporal.h"
@@ -210,7 +210,10 @@ RunResult runFilter(int w, int h, int threads, bool prepasses, const Options &op
     q5host::Host host(&linkedFilterTable, threads);
     timeFilterCalls(host.filter());
     host.init();
-    if (opt.sse3) initWaveletKernels(CpuLevel, false);
+    if (opt.sse3) {
+        initWaveletKernels(CpuLevel, false);
+        initPrefilterKernels(false);
+    }
     if (prepasses) {
         host.setCheck(2, 1);
         host.setCheck(3, 1);
@@ -361,7 +364,7 @@ int main(int argc, char **argv) {
                 "cpu = all threads; stages: %s; load average %.2f %.2f %.2f on %ld processors;\n"
                 "kernels: %s\n",
                 opt.frames, opt.stageCpu ? "busiest thread's CPU time" : "wall time", load[0], load[1], load[2],
-                sysconf(_SC_NPROCESSORS_ONLN), !opt.sse3 && cpuHasAvx2() ? "AVX2 octets" : "SSE3");
+                sysconf(_SC_NPROCESSORS_ONLN), !opt.sse3 && cpuHasAvx2() ? "AVX2 octets and pre-passes" : "SSE3 (pre-passes SSE2)");
     std::printf("%-9s %3s %-9s %7s %7s %7s %7s", "size", "thr", "settings", "fps", "frame", "path", "cpu");
     for (const char *name : kStageNames) std::printf(" %6s", name);
     std::printf(" %7s %7s%s\n", "peakMB", "bufMB", opt.hash ? "  output hash" : "");

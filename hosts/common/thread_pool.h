@@ -7,7 +7,7 @@
 
 #include <memory>
 
-#include "host/host_api.h"
+#include "abi/host_api.h"
 
 namespace q5host {
 
