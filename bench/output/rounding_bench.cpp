@@ -8,7 +8,7 @@
 #include <random>
 #include <vector>
 
-#include "host/host_api.h"
+#include "abi/host_api.h"
 #include "output/rounding.h"
 
 namespace {

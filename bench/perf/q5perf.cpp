@@ -27,7 +27,7 @@
 #include "analysis/analysis.h"
 #include "core/core.h"
 #include "emu/host.h"
-#include "host/pipeline.h"
+#include "host/callbacks.h"
 #include "output/rounding.h"
 #include "prefilter/prefilter.h"
 #include "temporal/temporal.h"

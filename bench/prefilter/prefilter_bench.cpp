@@ -8,9 +8,9 @@
 #include <random>
 #include <vector>
 
+#include "abi/host_api.h"
 #include "core/control_word.h"
 #include "core/core.h"
-#include "host/host_api.h"
 #include "prefilter/prefilter.h"
 
 namespace {

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "abi/host_api.h"
 #include "cli/y4m.h"
-#include "host/host_api.h"
 
 namespace q5cli {
 

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "abi/host_api.h"
 #include "cli/options.h"
 #include "cli/y4m.h"
-#include "host/host_api.h"
 
 namespace q5cli {
 

@@ -6,7 +6,6 @@
 
 #include "analysis/analysis.h"
 #include "core/core.h"
-#include "host/pipeline.h"
 #include "wavelet/octet_rows.h"
 #include "wavelet/taps.h"
 #include "wavelet/wavelet.h"

@@ -8,7 +8,6 @@
 
 #include "analysis/analysis.h"
 #include "core/core.h"
-#include "host/pipeline.h"
 #include "wavelet/taps.h"
 #include "wavelet/wavelet.h"
 

@@ -71,8 +71,9 @@ struct WorkBufferSizes {
 };
 WorkBufferSizes workBufferSizes(SizeClass sc) noexcept;
 
-/// (Re)allocates every buffer for the current sizeClass, empties the frame ring,
-/// and returns true only if every allocation succeeded.
+/// (Re)allocates every buffer for the current sizeClass and returns true only if
+/// every allocation succeeded. The planes' old contents are gone: the caller empties
+/// the frame ring.
 bool allocateWorkBuffers() noexcept;
 
 /// Releases every buffer and leaves each pointer null; a second call does nothing.

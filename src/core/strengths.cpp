@@ -1,8 +1,8 @@
 // Thresholds of the wavelet stages, derived from the sliders and check boxes.
 // Every value is evaluated in double and rounded once to float, so that the
 // thresholds come out the same on every build.
+#include "abi/host_api.h"
 #include "core/core.h"
-#include "host/host_api.h"
 
 NrStrengths nrStrengths = {0.0f, {}, {}, {}, {}, true, false};
 

@@ -11,7 +11,6 @@
 #endif
 
 #include "core/core.h"
-#include "host/pipeline.h"
 
 SizeClass sizeClass = {2048, 1280};
 int lastW = 1920;
@@ -51,8 +50,8 @@ void *alignedAlloc(std::size_t size) noexcept {
     return aligned;
 }
 
-// Resizes one buffer. Contents are not kept: the ring is emptied after every
-// allocation, so every plane is rewritten before it is read.
+// Resizes one buffer. Contents are not kept: every caller empties the frame ring
+// after an allocation, so every plane is rewritten before it is read.
 template <typename T>
 bool resize(T *&buffer, std::size_t size) noexcept {
     alignedFree(buffer);
@@ -132,8 +131,6 @@ bool allocateWorkBuffers() noexcept {
         ok = false;
     }
     ok &= resize(b.crAux, sz.chromaAux);
-
-    emptyFrameRing();
     return ok;
 }
 

@@ -1,14 +1,9 @@
-// Load, unload, settings and saving callbacks, and the frame ring markers they reset.
+// Load, unload, settings and saving callbacks.
 #include "core/core.h"
-#include "host/pipeline.h"
+#include "host/callbacks.h"
+#include "host/frame_ring.h"
 #include "prefilter/prefilter.h"
 #include "wavelet/wavelet.h"
-
-FrameRing frameRing = {{kEmptySlot, kEmptySlot, kEmptySlot}};
-
-void emptyFrameRing() noexcept {
-    for (int &marker : frameRing.slotFrame) marker = kEmptySlot;
-}
 
 BOOL func_init(FILTER *) noexcept {
     CpuLevel = detectCpuLevel();
@@ -19,6 +14,7 @@ BOOL func_init(FILTER *) noexcept {
     lastW = 1920;
     lastH = 1088;
     buffersReady = allocateWorkBuffers();
+    emptyFrameRing();
     return TRUE;
 }
 

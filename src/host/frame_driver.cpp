@@ -7,17 +7,25 @@
 #include "analysis/analysis.h"
 #include "core/control_word.h"
 #include "core/core.h"
-#include "host/pipeline.h"
+#include "host/callbacks.h"
+#include "host/frame_ring.h"
 #include "output/rounding.h"
 #include "platform/platform.h"
 #include "prefilter/prefilter.h"
 #include "temporal/temporal.h"
+
+FrameRing frameRing = {{kEmptySlot, kEmptySlot, kEmptySlot}};
+
+void emptyFrameRing() noexcept {
+    for (int &marker : frameRing.slotFrame) marker = kEmptySlot;
+}
 
 namespace {
 
 // Parameter records handed to the workers; written only between dispatches.
 PrepassParams prepassParams;
 AnalysisParams analysisParams;
+TemporalParams temporalParams;
 bool outputFieldMode;  // the output conversion's copy of fieldMode
 
 // 「システムの設定」の「最大画像サイズ」の「高さ」を %d 以上に設定し、AviUtlを再起動してください
@@ -181,6 +189,7 @@ BOOL func_proc(FILTER *fp, FILTER_PROC_INFO *fpip) noexcept {
     if (w != lastW || h != lastH) {
         sizeClass = chooseSizeClass(w, h);
         buffersReady = allocateWorkBuffers();
+        emptyFrameRing();
         lastW = w;
         lastH = h;
     }
@@ -204,7 +213,11 @@ BOOL func_proc(FILTER *fp, FILTER_PROC_INFO *fpip) noexcept {
         blankRows(fpip, h);
     } else {
         EXFUNC *ex = fp->exfunc;
-        ex->exec_multi_thread_func(temporalWorker, fp, fpip);
+        const int frame = fpip->frame;
+        temporalParams.job = makeTemporalJob(frame, frameRing.slotFrame[(frame + 2) % 3] == kEmptySlot,
+                                             frameRing.slotFrame[(frame + 1) % 3] == kEmptySlot);
+        temporalParams.threshold = nrStrengths.temporalThreshold;
+        ex->exec_multi_thread_func(temporalWorker, &temporalParams, fpip);
         ex->exec_multi_thread_func(synthesisWorker, fp, fpip);
         outputFieldMode = nrStrengths.fieldMode;
         ex->exec_multi_thread_func(outputWorker, &outputFieldMode, fpip);

@@ -2,9 +2,8 @@
 // thread and runs the pass on each range with that thread's remainder arrays.
 #include "output/rounding.h"
 
+#include "abi/host_api.h"
 #include "core/core.h"
-#include "host/host_api.h"
-#include "output/rounding_internal.h"
 
 RoundingKernels roundingKernels = {roundingRowsSse2};
 
@@ -29,19 +28,3 @@ void roundingWorker(int thread_id, int thread_num, void *param1, void *param2) n
         roundingKernels.roundingRows(fpip, fp, firstRow, rowLimit, remainders, remainderCount);
     }
 }
-
-namespace rounding {
-
-void roundRowsPlain(const FILTER_PROC_INFO *fpip, int firstRow, int rowLimit) noexcept {
-    const auto round = [](std::int16_t &v) { v = static_cast<std::int16_t>((v + 8) & kGridMask); };
-    for (int y = firstRow; y < rowLimit; ++y) {
-        PIXEL_YC *row = fpip->ycp_edit + static_cast<long>(y) * fpip->max_w;
-        for (int x = 0; x < fpip->w; ++x) {
-            round(row[x].y);
-            round(row[x].cb);
-            round(row[x].cr);
-        }
-    }
-}
-
-}  // namespace rounding

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstdint>
 
-#include "host/host_api.h"
+#include "abi/host_api.h"
 
 namespace rounding {
 
@@ -90,6 +90,16 @@ inline bool remaindersFit(int w, const std::int16_t *remainders, int remainderCo
 
 /// Fallback for a picture the remainder arrays cannot serve: every component
 /// rounded half up to the nearest multiple of 16, as in a busy block.
-void roundRowsPlain(const FILTER_PROC_INFO *fpip, int firstRow, int rowLimit) noexcept;
+inline void roundRowsPlain(const FILTER_PROC_INFO *fpip, int firstRow, int rowLimit) noexcept {
+    const auto round = [](std::int16_t &v) { v = static_cast<std::int16_t>((v + 8) & kGridMask); };
+    for (int y = firstRow; y < rowLimit; ++y) {
+        PIXEL_YC *row = fpip->ycp_edit + static_cast<long>(y) * fpip->max_w;
+        for (int x = 0; x < fpip->w; ++x) {
+            round(row[x].y);
+            round(row[x].cb);
+            round(row[x].cr);
+        }
+    }
+}
 
 }  // namespace rounding

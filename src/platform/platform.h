@@ -4,7 +4,7 @@
 // tests can see what was asked, with no window behind them.
 #pragma once
 
-#include "host/host_api.h"
+#include "abi/host_api.h"
 
 /// Runs one SSE instruction under an exception guard; false if the operating
 /// system does not let SSE instructions run.

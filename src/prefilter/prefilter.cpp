@@ -2,8 +2,8 @@
 // rows and runs the row kernel on it.
 #include "prefilter/prefilter.h"
 
+#include "abi/host_api.h"
 #include "core/core.h"
-#include "host/pipeline.h"
 
 const PrefilterKernels kPrefilterScalar = {&blockNrRowsScalar, &mosquitoNrRowsScalar};
 const PrefilterKernels kPrefilterSse2 = {&blockNrRowsSse2, &mosquitoNrRowsSse2};

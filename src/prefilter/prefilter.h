@@ -5,6 +5,18 @@
 struct FILTER_PROC_INFO;
 struct PIXEL_YC;
 
+/// What the frame driver hands both pre-pass workers as param1.
+struct PrepassParams {
+    PIXEL_YC *source;
+    PIXEL_YC *prevFrame;  // mosquito pass: the frame before, or source when there is none
+    PIXEL_YC *nextFrame;  // mosquito pass: the frame after, or source when there is none
+    int fieldCount;       // 2 with per-field processing, else 1
+    int strengthA;        // block pass: 8 x BlockNR
+    int strengthB;        // block pass: 16 x BlockNR
+    int strengthC;        // mosquito pass: 90 x or 8 x MosqNR, by size class
+    bool animeMode;
+};
+
 // ---- Workers ----------------------------------------------------------------
 
 /// param1 = PrepassParams, param2 = FILTER_PROC_INFO; writes fpip->ycp_edit.

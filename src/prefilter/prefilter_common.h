@@ -13,7 +13,7 @@
 
 #include <emmintrin.h>
 
-#include "host/host_api.h"
+#include "abi/host_api.h"
 
 namespace prefilter {
 namespace {

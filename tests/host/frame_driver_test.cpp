@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "core/core.h"
-#include "host/pipeline.h"
+#include "host/callbacks.h"
 #include "platform/platform.h"
 #include "support/support.h"
 

@@ -6,7 +6,7 @@
 
 #include "core/control_word.h"
 #include "core/core.h"
-#include "host/pipeline.h"
+#include "prefilter/prefilter.h"
 #include "prefilter/prepass_support.h"
 #include "support/support.h"
 

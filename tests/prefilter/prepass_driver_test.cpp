@@ -11,7 +11,6 @@
 #include <random>
 
 #include "analysis/analysis.h"
-#include "host/pipeline.h"
 #include "prefilter/prefilter.h"
 #include "prefilter/prepass_support.h"
 #include "support/support.h"
