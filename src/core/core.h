@@ -79,9 +79,9 @@ bool allocateWorkBuffers() noexcept;
 /// Releases every buffer and leaves each pointer null; a second call does nothing.
 void releaseWorkBuffers() noexcept;
 
-/// Test hook: when >= 0, the allocation with this index (0-based, counted across
-/// calls) and every later one fail. -1 (the default) never fails.
-extern int failAllocationsFrom;
+/// The system allocation every buffer comes from, released with std::free: malloc
+/// in the module (core/system_memory.cpp); the unit tests link one that can fail.
+void *systemAllocate(std::size_t size) noexcept;
 
 /// Thread that runs each of the four jobs of the vertical analysis and of the temporal
 /// stage (luma first half, luma second half, Cb, Cr): the luma halves share thread 0
