@@ -20,8 +20,13 @@ extern int CpuLevel;
 int detectCpuLevel() noexcept;
 
 /// Whether the processor has AVX2 and the system saves its registers, so that the
-/// AVX2 kernels may run (never on Windows, whose module keeps to SSE3).
+/// AVX2 kernels may run.
 bool cpuHasAvx2() noexcept;
+
+/// Whether the environment asks to keep to the SSE3 kernels where AVX2 would be
+/// chosen: Q5_NO_AVX2 set to anything but "" or "0". The same variable works for
+/// both modules, so tests can compare the two paths on one machine.
+bool avx2Refused() noexcept;
 
 // ---- Working buffers --------------------------------------------------------
 

@@ -2,11 +2,14 @@
 #include "core/core.h"
 #include "host/callbacks.h"
 #include "host/frame_ring.h"
+#include "prefilter/prefilter.h"
 #include "wavelet/wavelet.h"
 
 BOOL func_init(FILTER *) noexcept {
     CpuLevel = detectCpuLevel();
-    initWaveletKernels(CpuLevel);
+    const bool allowAvx2 = !avx2Refused();
+    initWaveletKernels(CpuLevel, allowAvx2);
+    initPrefilterKernels(allowAvx2);
     // Buffers for the largest size class, so that a 1920 x 1080 clip needs no reallocation.
     sizeClass = {2048, 1280};
     lastW = 1920;

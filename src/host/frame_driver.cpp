@@ -85,7 +85,8 @@ int mirrorFrame(int n, int frameCount) noexcept {
 // the fetched frame, or the last pass's result (ycp_edit, then ycp_temp).
 // The parameter records live on this call's stack: each dispatch returns only when
 // every worker has finished with them.
-PIXEL_YC *runPrepasses(FILTER *fp, FILTER_PROC_INFO *fpip, PIXEL_YC *p, int mirrored) noexcept {
+PIXEL_YC *runPrepasses(FILTER *fp, FILTER_PROC_INFO *fpip, PIXEL_YC *p, int mirrored,
+                       int realHeight) noexcept {
     EXFUNC *ex = fp->exfunc;
     const int fieldCount = nrStrengths.fieldMode ? 2 : 1;
     if (checkOn(fp, CheckBox::BlockNr)) {
@@ -103,15 +104,26 @@ PIXEL_YC *runPrepasses(FILTER *fp, FILTER_PROC_INFO *fpip, PIXEL_YC *p, int mirr
         params.source = p;
         params.fieldCount = fieldCount;
         params.animeMode = nrStrengths.animeMode;
-        // The deviation limit goes with the size class, not the picture: 90 x the slider
-        // for the two large classes (stride >= 1400), 8 x for the small one. The jump
-        // between them is part of the system's definition and is kept as it is.
+        // The strength is how far both members of a pair may lie from the target, in
+        // YC48 steps (16 to an 8-bit code value). The small class takes 8 per slider
+        // step (MosqNR 5: 40, some 2.5 code values: faint ringing only); the large
+        // classes take 90 (450, some 28 code values), so at HD sizes the pass also
+        // evens out low-contrast detail and the slider is best kept low there. The
+        // jump is not a scaling by frame size (the strides differ by 2.5x at most): the
+        // two factors are part of the filter's defined output and stay as they are.
         params.strengthC = (sizeClass.stride >= 1400 ? 90 : 8) * sliderValue(fp, Slider::MosqNr);
-        // Neighbours are used as the host returns them; a missing one is the frame itself.
+        // A missing neighbour is the frame itself.
         PIXEL_YC *prev = mirrored - 1 < 0 ? nullptr
                          : ex->get_ycp_filtering_cache_ex(fp, fpip->editp, mirrored - 1, nullptr, nullptr);
         PIXEL_YC *next = mirrored + 1 >= fpip->frame_n ? nullptr
                          : ex->get_ycp_filtering_cache_ex(fp, fpip->editp, mirrored + 1, nullptr, nullptr);
+        // The pass reads the neighbours down to the last padded row, which the host
+        // never wrote: they get the same reflection as the frame itself, so the
+        // result does not depend on what the host's memory held there.
+        if (realHeight < fpip->h) {
+            if (prev) padBottom(prev, realHeight, fpip);
+            if (next) padBottom(next, realHeight, fpip);
+        }
         params.prevFrame = prev ? prev : p;
         params.nextFrame = next ? next : p;
         ex->exec_multi_thread_func(&mosquitoNrWorker, &params, fpip);
@@ -131,7 +143,7 @@ void analyseIntoSlot(FILTER *fp, FILTER_PROC_INFO *fpip, int n, int slot, int re
         return;
     }
     if (realHeight < fpip->h) padBottom(p, realHeight, fpip);
-    p = runPrepasses(fp, fpip, p, mirrored);
+    p = runPrepasses(fp, fpip, p, mirrored, realHeight);
 
     AnalysisParams params{p, slot, nrStrengths.fieldMode, &nrStrengths};
     ex->exec_multi_thread_func(verticalAnalysisWorker, &params, fpip);

@@ -55,6 +55,13 @@ void mosquitoNrRowsScalar(const PIXEL_YC *source, const PIXEL_YC *prevFrame,
 void mosquitoNrRowsSse2(const PIXEL_YC *source, const PIXEL_YC *prevFrame,
                         const FILTER_PROC_INFO *fpip, const PIXEL_YC *nextFrame, int fieldCount,
                         int strengthC, int rowBegin, int rowEnd) noexcept;
+/// Two units at a time; the same numbers as the SSE2 kernels. Only where cpuHasAvx2().
+void blockNrRowsAvx2(int rowBegin, int rowEnd, int fieldCount, const FILTER_PROC_INFO *fpip,
+                     const PIXEL_YC *source, int strengthA, int strengthB, bool animeMode,
+                     int thread_id) noexcept;
+void mosquitoNrRowsAvx2(const PIXEL_YC *source, const PIXEL_YC *prevFrame,
+                        const FILTER_PROC_INFO *fpip, const PIXEL_YC *nextFrame, int fieldCount,
+                        int strengthC, int rowBegin, int rowEnd) noexcept;
 
 // ---- State ------------------------------------------------------------------
 
@@ -67,6 +74,11 @@ struct PrefilterKernels {
 extern PrefilterKernels prefilterKernels;
 extern const PrefilterKernels kPrefilterScalar;
 extern const PrefilterKernels kPrefilterSse2;
+extern const PrefilterKernels kPrefilterAvx2;
+
+/// Picks the AVX2 kernels where the processor and the system run AVX2 and
+/// allowAvx2 is set, else the SSE2 ones (a processor without SSE3 gets no frames).
+void initPrefilterKernels(bool allowAvx2 = true) noexcept;
 
 /// The row passes through the kernel table.
 inline void blockNrRows(int rowBegin, int rowEnd, int fieldCount, const FILTER_PROC_INFO *fpip,

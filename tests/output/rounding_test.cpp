@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/core.h"
+#include "output/rounding_internal.h"
 #include "support/support.h"
 
 namespace {
@@ -190,6 +191,24 @@ TEST(RoundingRows, RoundsPlainlyWithoutTouchingRemainderArraysTooNarrowForThePic
                 ASSERT_TRUE(same(f.at(x, y), expected)) << x << "," << y;
             }
     }
+}
+
+TEST(RoundingLevels, ChromaTakesTheBlockBrightnessFromTheLowLevelUp) {
+    // Levels 512..1024 (strength 16). At m = 512 exactly the block counts as
+    // bright: every component takes m. One below, luma holds the low level and each
+    // chroma its own minimum.
+    const rounding::Levels lv{512, 1024};
+    int level[3];
+    const int atLow[3] = {0, 1024, 1024};  // m = 2048 / 4
+    rounding::blockLevels(atLow, lv, level);
+    EXPECT_EQ(level[0], 512);
+    EXPECT_EQ(level[1], 512);
+    EXPECT_EQ(level[2], 512);
+    const int belowLow[3] = {0, -1024, 1020};  // m = 2044 / 4 = 511
+    rounding::blockLevels(belowLow, lv, level);
+    EXPECT_EQ(level[0], 512);
+    EXPECT_EQ(level[1], 512);
+    EXPECT_EQ(level[2], 1020);
 }
 
 TEST_F(RoundingWorker, PutsEveryComponentOnTheGridForAnyThreadCount) {
