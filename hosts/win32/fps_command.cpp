@@ -3,8 +3,9 @@
 // a shared machine. Each round loads the filter afresh (func_init chooses the
 // kernels, Q5_NO_AVX2 refuses AVX2), plays a generated clip forwards with the
 // default settings and times every func_proc after the three that fill the frame
-// ring, less what the host spends fetching frames. Both ways must give the same
-// frames; the command fails if they do not.
+// ring, less what the host spends fetching frames, and the process's CPU time
+// over the same calls (fetches included). Both ways must give the same frames; the
+// command fails if they do not.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
