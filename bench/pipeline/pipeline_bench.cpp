@@ -11,7 +11,7 @@
 
 #include "analysis/analysis.h"
 #include "emu/host.h"
-#include "host/pipeline.h"
+#include "host/callbacks.h"
 #include "temporal/temporal.h"
 
 namespace {

@@ -1,5 +1,6 @@
 // Times the block and mosquito passes over whole frames, the scalar twin beside
-// the SSE2 kernel, at the two common frame sizes (1080 lines are processed as 1088).
+// the SSE2 and AVX2 kernels, at the two common frame sizes (1080 lines are
+// processed as 1088).
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -7,8 +8,9 @@
 #include <random>
 #include <vector>
 
+#include "abi/host_api.h"
 #include "core/control_word.h"
-#include "host/host_api.h"
+#include "core/core.h"
 #include "prefilter/prefilter.h"
 
 namespace {
@@ -48,7 +50,14 @@ struct Frames {
     }
 };
 
-void runBlock(benchmark::State &state, BlockNrRowsFn kernel) {
+bool skipWithoutAvx2(benchmark::State &state, bool avx2) {
+    if (!avx2 || cpuHasAvx2()) return false;
+    state.SkipWithError("this processor or system does not run AVX2");
+    return true;
+}
+
+void runBlock(benchmark::State &state, BlockNrRowsFn kernel, bool avx2 = false) {
+    if (skipWithoutAvx2(state, avx2)) return;
     Frames f(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
     ControlWordScope cw(kProcControlWord);
     for (auto _ : state) {
@@ -59,7 +68,8 @@ void runBlock(benchmark::State &state, BlockNrRowsFn kernel) {
     state.SetItemsProcessed(state.iterations() * f.w * f.h);
 }
 
-void runMosquito(benchmark::State &state, MosquitoNrRowsFn kernel) {
+void runMosquito(benchmark::State &state, MosquitoNrRowsFn kernel, bool avx2 = false) {
+    if (skipWithoutAvx2(state, avx2)) return;
     Frames f(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
     const int strengthC = (f.w > 720 ? 90 : 8) * 5;
     for (auto _ : state) {
@@ -72,12 +82,16 @@ void runMosquito(benchmark::State &state, MosquitoNrRowsFn kernel) {
 
 void BM_blockNrRowsScalar(benchmark::State &state) { runBlock(state, &blockNrRowsScalar); }
 void BM_blockNrRowsSse2(benchmark::State &state) { runBlock(state, &blockNrRowsSse2); }
+void BM_blockNrRowsAvx2(benchmark::State &state) { runBlock(state, &blockNrRowsAvx2, true); }
 void BM_mosquitoNrRowsScalar(benchmark::State &state) { runMosquito(state, &mosquitoNrRowsScalar); }
 void BM_mosquitoNrRowsSse2(benchmark::State &state) { runMosquito(state, &mosquitoNrRowsSse2); }
+void BM_mosquitoNrRowsAvx2(benchmark::State &state) { runMosquito(state, &mosquitoNrRowsAvx2, true); }
 
 }  // namespace
 
 BENCHMARK(BM_blockNrRowsScalar)->Args({720, 480})->Args({1920, 1088})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_blockNrRowsSse2)->Args({720, 480})->Args({1920, 1088})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_blockNrRowsAvx2)->Args({720, 480})->Args({1920, 1088})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_mosquitoNrRowsScalar)->Args({720, 480})->Args({1920, 1088})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_mosquitoNrRowsSse2)->Args({720, 480})->Args({1920, 1088})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_mosquitoNrRowsAvx2)->Args({720, 480})->Args({1920, 1088})->Unit(benchmark::kMillisecond);

@@ -55,7 +55,7 @@ void BM_flatMask(benchmark::State &state) {
     Line band(N, 4, 6.0f), h2(N, 5, 6.0f), mask(N, 6);
     auto kernel = table(Simd).flatMask;
     for (auto _ : state) {
-        kernel(1, false, mask.data, N, band.data, h2.data, 4.0f);
+        kernel(1, false, true, mask.data, N, band.data, h2.data, 4.0f);
         benchmark::ClobberMemory();
     }
     finish(state, N);

@@ -46,6 +46,7 @@ bool parseOptions(const std::vector<std::string> &args, Options *options, std::s
     Options o;
     std::vector<std::string> positional;
     bool optionsEnded = false;
+    bool firstIsOperand = false;  // the first operand came after "--": a file, whatever its name
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string &arg = args[i];
         if (optionsEnded || arg == "-" || arg.empty() || arg[0] != '-') {
@@ -54,6 +55,7 @@ bool parseOptions(const std::vector<std::string> &args, Options *options, std::s
         }
         if (arg == "--") {
             optionsEnded = true;
+            firstIsOperand = positional.empty();
             continue;
         }
         if (arg == "-h" || arg == "--help") {
@@ -66,6 +68,10 @@ bool parseOptions(const std::vector<std::string> &args, Options *options, std::s
         }
         if (arg == "-q" || arg == "--quiet") {
             o.quiet = true;
+            continue;
+        }
+        if (arg == "--stats") {
+            o.stats = true;
             continue;
         }
         if (arg.compare(0, 2, "--") != 0) {
@@ -138,13 +144,14 @@ bool parseOptions(const std::vector<std::string> &args, Options *options, std::s
         *options = o;
         return true;
     }
-    if (!positional.empty() && positional[0] == "demo") {
+    if (!positional.empty() && positional[0] == "demo" && !firstIsOperand) {
         if (positional.size() > 2) {
             *error = "demo takes at most one directory";
             return false;
         }
         o.command = Options::Demo;
         o.demoDir = positional.size() == 2 ? positional[1] : "quorvane5-demo";
+        o.demoMayBeFile = positional.size() == 2;
         *options = o;
         return true;
     }
@@ -182,14 +189,16 @@ bool resolveSettings(const Options &options, const FILTER &descriptor, bool inte
     }
     for (const CheckOption &c : kCheckOptions) {
         const int i = c.index;
-        if (options.checkGiven[i])
-            check[i] = options.check[i];
-        else if (i == kFieldCheck)
-            check[i] = interlacedStream ? 1 : 0;
-        else
-            check[i] = descriptor.check_default[i];
+        check[i] = i == kFieldCheck        ? fieldSetting(options, interlacedStream)
+                   : options.checkGiven[i] ? options.check[i]
+                                           : descriptor.check_default[i];
     }
     return true;
+}
+
+int fieldSetting(const Options &options, bool interlacedStream) {
+    if (options.checkGiven[kFieldCheck]) return options.check[kFieldCheck];
+    return interlacedStream ? 1 : 0;
 }
 
 int resolveThreads(const Options &options) {
@@ -242,10 +251,13 @@ pipe:
 
   ffmpeg -i in.mkv -f yuv4mpegpipe - | quorvane5 - - | ffmpeg -i - out.mkv
 
-A file OUTPUT appears only once it is complete. Reads 4:2:0 (C420jpeg,
-C420mpeg2, C420paldv, C420), 4:2:2 and 4:4:4 at 8 to 16 bits (C420p10 ...) and
-mono (luma only), up to 1920x1088; the output keeps the input's format, size,
-frame rate, aspect, interlacing and every other tag.
+A file OUTPUT appears only once it is complete (links followed, the mode of a
+file it replaces kept); devices and FIFOs are written directly. After "--"
+every operand is a file, "demo" included. Reads 4:2:0 (C420jpeg, C420mpeg2,
+C420paldv, C420), 4:2:2 and 4:4:4 at 8 to 16 bits (C420p10 ...) and mono (luma
+only), up to 1920x1088; the output keeps the input's format, size, frame rate,
+aspect, interlacing and every other tag. 4:4:4 chroma comes back with the
+horizontal detail of 4:2:2: the filter keeps one Cb and Cr per pixel pair.
 
 Filter settings (the plug-in's sliders and check boxes) [default]:
 )";
@@ -269,6 +281,9 @@ Program options:
   --module PATH           load the filter from PATH [quorvane5.so beside this
                           program, else the one it was built with]
   -q, --quiet             no progress line and no summary
+  --stats                 where the time went, per frame: reading, conversion
+                          to and from YC48, the host's frame cache and copies,
+                          the filter, writing
   -h, --help              this text
   --version               program and filter versions
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "host/host_api.h"
+#include "abi/host_api.h"
 
 namespace q5cli {
 
@@ -35,6 +35,9 @@ struct Options {
     std::string input, output, reference, module, demoDir;
     int threads = 0;  // 0: all cores, at most 16
     bool quiet = false;
+    bool stats = false;  // time each stage of the run
+    // "demo DIR": the demo, unless a file named demo exists (then it is the input).
+    bool demoMayBeFile = false;
     int track[6] = {};
     bool trackGiven[6] = {};
     int check[5] = {};
@@ -49,6 +52,9 @@ bool parseOptions(const std::vector<std::string> &args, Options *options, std::s
 /// interlacing unless given.
 bool resolveSettings(const Options &options, const FILTER &descriptor, bool interlacedStream,
                      int track[6], int check[5], std::string *error);
+
+/// Per-field processing: as given, else on for streams tagged interlaced.
+int fieldSetting(const Options &options, bool interlacedStream);
 
 /// Thread count for a run: the given one, or every core, within the host's 1..16.
 int resolveThreads(const Options &options);

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "abi/host_api.h"
 #include "cli/options.h"
 #include "cli/y4m.h"
-#include "host/host_api.h"
 
 namespace q5cli {
 
@@ -17,6 +17,27 @@ struct DenoiseSettings {
     int track[6] = {};
     int check[5] = {};
     int threads = 1;
+    bool timeStages = false;  // fill DenoiseReport::stages
+};
+
+/// Where a run's time went, over the whole run (--stats): wall time, and the CPU time
+/// of every thread of the process, which a busy machine inflates less.
+struct StageTime {
+    double wall = 0, cpu = 0;  // seconds
+    void add(const StageTime &o) { wall += o.wall, cpu += o.cpu; }
+};
+struct StageTimes {
+    StageTime read;      // y4m frames read from the input
+    StageTime toYc48;    // YUV to YC48, into the host's frame cache
+    StageTime host;      // the host's own work: frame cache, copies, call set-up
+    StageTime filter;    // the filter's func_proc, less the frames it had converted
+    StageTime fromYc48;  // YC48 back to YUV
+    StageTime write;     // y4m frames written to the output
+    StageTime outside() const {
+        StageTime t = read;
+        for (const StageTime *s : {&toYc48, &host, &fromYc48, &write}) t.add(*s);
+        return t;
+    }
 };
 
 struct DenoiseReport {
@@ -24,6 +45,8 @@ struct DenoiseReport {
     double seconds = 0;
     int peakFramesHeld = 0;  // input frames held at once
     int lateRequests = 0;    // frames the filter asked for after they were dropped
+    int firstClampedFrame = -1;  // first frame with samples above the depth's maximum
+    StageTimes stages;           // with DenoiseSettings::timeStages
 };
 
 /// Called with every output frame (y4m bytes of the input's format) in order; a

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "host/host_api.h"
+#include "abi/host_api.h"
 
 namespace q5host {
 

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "host/host_api.h"
+#include "abi/host_api.h"
 #include "win32/checks.h"
 #include "win32/commands.h"
 

@@ -2,9 +2,17 @@
 // each analysed frame in its slot of the frame ring.
 #pragma once
 
-#include "host/host_api.h"
+#include "abi/host_api.h"
 
-struct AnalysisParams;
+struct NrStrengths;
+
+/// What the frame driver hands both analysis workers as param1.
+struct AnalysisParams {
+    PIXEL_YC *source;  // the prepared frame
+    int slot;          // ring slot 0..2 to fill
+    bool fieldMode;
+    const NrStrengths *strengths;  // the coring thresholds and anime mode
+};
 
 /// param1 = AnalysisParams, param2 = FILTER_PROC_INFO.
 void verticalAnalysisWorker(int thread_id, int thread_num, void *param1, void *param2) noexcept;

@@ -11,18 +11,14 @@
 #endif
 
 #include "core/core.h"
-#include "host/pipeline.h"
 
 SizeClass sizeClass = {2048, 1280};
 int lastW = 1920;
 int lastH = 1088;
 bool buffersReady = false;
 WorkBuffers workBuffers = {};
-int failAllocationsFrom = -1;
 
 namespace {
-
-int allocationCount = 0;
 
 // 16-byte aligned blocks, written by hand so the same code serves every C
 // runtime: the pointer returned by malloc is kept just below the aligned start.
@@ -36,10 +32,8 @@ void alignedFree(void *p) noexcept {
 constexpr std::size_t kLargePage = std::size_t{1} << 21;
 
 void *alignedAlloc(std::size_t size) noexcept {
-    const int index = allocationCount++;
-    if (failAllocationsFrom >= 0 && index >= failAllocationsFrom) return nullptr;
     const std::size_t alignment = size >= kLargePage ? kLargePage : 16;
-    void *raw = std::malloc(size + alignment + sizeof(void *));
+    void *raw = systemAllocate(size + alignment + sizeof(void *));
     if (!raw) return nullptr;
     auto start = reinterpret_cast<std::uintptr_t>(raw) + sizeof(void *);
     start = (start + alignment - 1) & ~static_cast<std::uintptr_t>(alignment - 1);
@@ -51,8 +45,8 @@ void *alignedAlloc(std::size_t size) noexcept {
     return aligned;
 }
 
-// Resizes one buffer. Contents are not kept: the ring is emptied after every
-// allocation, so every plane is rewritten before it is read.
+// Resizes one buffer. Contents are not kept: every caller empties the frame ring
+// after an allocation, so every plane is rewritten before it is read.
 template <typename T>
 bool resize(T *&buffer, std::size_t size) noexcept {
     alignedFree(buffer);
@@ -132,8 +126,6 @@ bool allocateWorkBuffers() noexcept {
         ok = false;
     }
     ok &= resize(b.crAux, sz.chromaAux);
-
-    emptyFrameRing();
     return ok;
 }
 

@@ -1,22 +1,21 @@
-// Load, unload, settings and saving callbacks, and the frame ring markers they reset.
+// Load, unload, settings and saving callbacks.
 #include "core/core.h"
-#include "host/pipeline.h"
+#include "host/callbacks.h"
+#include "host/frame_ring.h"
+#include "prefilter/prefilter.h"
 #include "wavelet/wavelet.h"
-
-FrameRing frameRing = {{kEmptySlot, kEmptySlot, kEmptySlot}};
-
-void emptyFrameRing() noexcept {
-    for (int &marker : frameRing.slotFrame) marker = kEmptySlot;
-}
 
 BOOL func_init(FILTER *) noexcept {
     CpuLevel = detectCpuLevel();
-    initWaveletKernels(CpuLevel, !avx2Refused());
+    const bool allowAvx2 = !avx2Refused();
+    initWaveletKernels(CpuLevel, allowAvx2);
+    initPrefilterKernels(allowAvx2);
     // Buffers for the largest size class, so that a 1920 x 1080 clip needs no reallocation.
     sizeClass = {2048, 1280};
     lastW = 1920;
     lastH = 1088;
     buffersReady = allocateWorkBuffers();
+    emptyFrameRing();
     return TRUE;
 }
 

@@ -1,7 +1,7 @@
 // The filter descriptor the host builds its settings window from: name, six
 // sliders, five check boxes and the callbacks. Strings are Shift_JIS bytes on
 // every build, as the host reads them.
-#include "host/pipeline.h"
+#include "host/callbacks.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // The module's only export: the host finds the filter through it.
-#include "host/pipeline.h"
+#include "host/callbacks.h"
 
 #ifdef _WIN32
 // Exported through quorvane5.def alone, under the undecorated name the editor asks

@@ -1,6 +1,7 @@
 // The settings window's extras: a Cache Reset button that empties the frame ring,
 // and keys and wheel turns passed on to the editor's main window.
-#include "host/pipeline.h"
+#include "host/callbacks.h"
+#include "host/frame_ring.h"
 #include "platform/platform.h"
 
 namespace {

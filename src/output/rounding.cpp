@@ -2,9 +2,8 @@
 // thread and runs the pass on each range with that thread's remainder arrays.
 #include "output/rounding.h"
 
+#include "abi/host_api.h"
 #include "core/core.h"
-#include "host/host_api.h"
-#include "output/rounding_internal.h"
 
 RoundingKernels roundingKernels = {roundingRowsSse2};
 
@@ -17,7 +16,7 @@ void roundingWorker(int thread_id, int thread_num, void *param1, void *param2) n
     // serves those ranges one after another; the output stays deterministic for
     // a given thread count, and up to four threads it is exactly the plain split.
     if (thread_num <= 0 || thread_id < 0 || thread_id >= kScratchSets) return;
-    const auto *fp = static_cast<const FILTER *>(param1);
+    const auto *params = static_cast<const RoundingParams *>(param1);
     const auto *fpip = static_cast<const FILTER_PROC_INFO *>(param2);
     std::int16_t *remainders = workBuffers.scratch[thread_id].scratchQuarter;
     const int remainderCount = sizeClass.stride / 4;
@@ -26,22 +25,6 @@ void roundingWorker(int thread_id, int thread_num, void *param1, void *param2) n
     for (int range = thread_id; range < thread_num; range += kScratchSets) {
         const int firstRow = static_cast<int>(8 * (groups * range / thread_num));
         const int rowLimit = static_cast<int>(8 * (groups * (range + 1) / thread_num));
-        roundingKernels.roundingRows(fpip, fp, firstRow, rowLimit, remainders, remainderCount);
+        roundingKernels.roundingRows(fpip, params, firstRow, rowLimit, remainders, remainderCount);
     }
 }
-
-namespace rounding {
-
-void roundRowsPlain(const FILTER_PROC_INFO *fpip, int firstRow, int rowLimit) noexcept {
-    const auto round = [](std::int16_t &v) { v = static_cast<std::int16_t>((v + 8) & kGridMask); };
-    for (int y = firstRow; y < rowLimit; ++y) {
-        PIXEL_YC *row = fpip->ycp_edit + static_cast<long>(y) * fpip->max_w;
-        for (int x = 0; x < fpip->w; ++x) {
-            round(row[x].y);
-            round(row[x].cb);
-            round(row[x].cr);
-        }
-    }
-}
-
-}  // namespace rounding

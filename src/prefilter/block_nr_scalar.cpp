@@ -10,7 +10,6 @@
 
 namespace {
 
-using prefilter::copyPixels;
 using prefilter::rowOf;
 using prefilter::saturate16;
 
@@ -85,21 +84,15 @@ void processUnit(int r, int x0, int f, const PIXEL_YC *source, PIXEL_YC *edit, i
 void blockNrRowsScalar(int rowBegin, int rowEnd, int fieldCount, const FILTER_PROC_INFO *fpip,
                        const PIXEL_YC *source, int strengthA, int strengthB, bool animeMode,
                        int /*thread_id*/) noexcept {
-    const int w = fpip->w, h = fpip->h, pitch = fpip->max_w, f = fieldCount;
+    const int pitch = fpip->max_w, f = fieldCount;
     PIXEL_YC *edit = fpip->ycp_edit;
     const std::int16_t lumaT1 = saturate16(strengthA), lumaT2 = saturate16(strengthB);
     const std::int16_t skinT1 = saturate16(strengthA / 4), skinT2 = saturate16(strengthB / 4);
     const std::int16_t chromaT1 = saturate16(strengthA / 2), chromaT2 = saturate16(strengthB / 2);
 
-    for (int r = rowBegin; r < rowEnd; ++r) {
-        const PIXEL_YC *in = rowOf(source, r, pitch);
-        PIXEL_YC *out = rowOf(edit, r, pitch);
-        if (r < 2 * f || r >= h - 2 * f) {
-            copyPixels(out, in, w);
-            continue;
-        }
-        copyPixels(out, in, 2);
-        for (int u = 0, x = prefilter::kFirstUnit; u < prefilter::unitCount(w); ++u, x += 4) {
+    prefilter::forEachRow(source, edit, pitch, fpip->w, fpip->h, 2 * f, rowBegin, rowEnd,
+                          [&](int r, const PIXEL_YC *in, PIXEL_YC *) {
+        for (int u = 0, x = prefilter::kFirstUnit; u < prefilter::unitCount(fpip->w); ++u, x += 4) {
             std::int16_t t1[8], t2[8];
             for (int t = 0; t < 8; ++t) {
                 const bool luma = kTargetComponent[t] == 0;
@@ -109,6 +102,5 @@ void blockNrRowsScalar(int rowBegin, int rowEnd, int fieldCount, const FILTER_PR
             }
             processUnit(r, x, f, source, edit, pitch, t1, t2);
         }
-        copyPixels(out + w - 2, in + w - 2, 2);
-    }
+    });
 }

@@ -9,7 +9,6 @@
 
 namespace {
 
-using prefilter::copyPixels;
 using prefilter::rowOf;
 using prefilter::saturate16;
 
@@ -86,21 +85,13 @@ void processUnit(const Inputs &in, PIXEL_YC *out, int r, int x0, std::int16_t tw
 void mosquitoNrRowsScalar(const PIXEL_YC *source, const PIXEL_YC *prevFrame,
                           const FILTER_PROC_INFO *fpip, const PIXEL_YC *nextFrame, int fieldCount,
                           int strengthC, int rowBegin, int rowEnd) noexcept {
-    const int w = fpip->w, h = fpip->h;
     const Inputs in = {{prevFrame, nextFrame, source}, fpip->max_w, fieldCount};
     const std::int16_t t = saturate16(strengthC);
     const std::int16_t twiceT = adds(t, t);
-    for (int r = rowBegin; r < rowEnd; ++r) {
-        const PIXEL_YC *src = rowOf(source, r, in.pitch);
-        PIXEL_YC *out = rowOf(fpip->ycp_temp, r, in.pitch);
-        // Two rows in field mode as well: the pairs reach at most two rows away.
-        if (r < 2 || r >= h - 2) {
-            copyPixels(out, src, w);
-            continue;
-        }
-        copyPixels(out, src, 2);
-        for (int u = 0, x = prefilter::kFirstUnit; u < prefilter::unitCount(w); ++u, x += 4)
+    // Two rows in field mode as well: the pairs reach at most two rows away.
+    prefilter::forEachRow(source, fpip->ycp_temp, in.pitch, fpip->w, fpip->h, 2, rowBegin, rowEnd,
+                          [&](int r, const PIXEL_YC *, PIXEL_YC *out) {
+        for (int u = 0, x = prefilter::kFirstUnit; u < prefilter::unitCount(fpip->w); ++u, x += 4)
             processUnit(in, out, r, x, twiceT);
-        copyPixels(out + w - 2, src + w - 2, 2);
-    }
+    });
 }

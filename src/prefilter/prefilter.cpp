@@ -2,11 +2,17 @@
 // rows and runs the row kernel on it.
 #include "prefilter/prefilter.h"
 
-#include "host/pipeline.h"
+#include "abi/host_api.h"
+#include "core/core.h"
 
 const PrefilterKernels kPrefilterScalar = {&blockNrRowsScalar, &mosquitoNrRowsScalar};
 const PrefilterKernels kPrefilterSse2 = {&blockNrRowsSse2, &mosquitoNrRowsSse2};
+const PrefilterKernels kPrefilterAvx2 = {&blockNrRowsAvx2, &mosquitoNrRowsAvx2};
 PrefilterKernels prefilterKernels = kPrefilterSse2;
+
+void initPrefilterKernels(bool allowAvx2) noexcept {
+    prefilterKernels = allowAvx2 && cpuHasAvx2() ? kPrefilterAvx2 : kPrefilterSse2;
+}
 
 void blockNrWorker(int thread_id, int thread_num, void *param1, void *param2) noexcept {
     const auto *params = static_cast<const PrepassParams *>(param1);

@@ -1,5 +1,10 @@
-// What the scalar and the SSE2 pre-pass kernels share: pixel addressing, the
-// copied borders, the skin-colour test and the mosquito pass's candidate pairs.
+// What the scalar, SSE2 and AVX2 pre-pass kernels share: pixel addressing, the
+// copied borders, the skin-colour test, the unit's lanes and the mosquito pass's
+// candidate pairs.
+//
+// Everything here has internal linkage: each kernel file is built for its own
+// instruction set, and a helper shared by name could be emitted from the AVX2
+// file and then picked by the linker for a processor without AVX2.
 #pragma once
 
 #include <cstddef>
@@ -8,9 +13,10 @@
 
 #include <emmintrin.h>
 
-#include "host/host_api.h"
+#include "abi/host_api.h"
 
 namespace prefilter {
+namespace {
 
 inline const PIXEL_YC *rowOf(const PIXEL_YC *image, int row, int pitch) noexcept {
     return image + static_cast<std::ptrdiff_t>(row) * pitch;
@@ -26,6 +32,26 @@ inline std::int16_t saturate16(int v) noexcept {
 
 inline void copyPixels(PIXEL_YC *to, const PIXEL_YC *from, int count) noexcept {
     std::memcpy(to, from, static_cast<std::size_t>(count) * sizeof(PIXEL_YC));
+}
+
+/// Runs both passes' row loop over rows [rowBegin, rowEnd) of source into out: rows
+/// within rowsKept of the top or the bottom, and the two columns at either side,
+/// are copied as they are (their neighbourhoods would reach outside the picture);
+/// filterRow(r, in, out) does the rest of row r.
+template <class FilterRow>
+void forEachRow(const PIXEL_YC *source, PIXEL_YC *out, int pitch, int w, int h, int rowsKept, int rowBegin,
+                int rowEnd, FilterRow filterRow) noexcept {
+    for (int r = rowBegin; r < rowEnd; ++r) {
+        const PIXEL_YC *in = rowOf(source, r, pitch);
+        PIXEL_YC *o = rowOf(out, r, pitch);
+        if (r < rowsKept || r >= h - rowsKept) {
+            copyPixels(o, in, w);
+            continue;
+        }
+        copyPixels(o, in, 2);
+        filterRow(r, in, o);
+        copyPixels(o + w - 2, in + w - 2, 2);
+    }
 }
 
 // ---- Saturating 16-bit arithmetic, one value at a time (the scalar twins) -------
@@ -51,12 +77,34 @@ inline __m128i loadUnit(const PIXEL_YC *row, std::ptrdiff_t x) noexcept {
     return _mm_unpacklo_epi64(even, next);
 }
 
-inline __m128i absSat(__m128i x) noexcept {
-    return _mm_max_epi16(x, _mm_subs_epi16(_mm_setzero_si128(), x));
+/// The eight lanes of a unit laid out as its four pixels: y cb cr of X, y of X+1
+/// with the chroma of X (lanes 1-2), then the same for X+2 and X+3 (lanes 5-6).
+/// first holds the first 16 bytes of the pixels, last the remaining 8 (in its low half).
+struct UnitPixels {
+    __m128i first, last;
+};
+inline UnitPixels unitPixels(__m128i v) noexcept {
+    const __m128i shifted = _mm_shufflelo_epi16(v, _MM_SHUFFLE(3, 3, 2, 1));    // v1 v2 v3 v3 v4..v7
+    const __m128i mixed = _mm_unpacklo_epi32(shifted, _mm_srli_si128(v, 8));    // v1 v2 v4 v5 ..
+    return {_mm_unpacklo_epi64(v, mixed),                                       // v0 v1 v2 v3 v1 v2 v4 v5
+            _mm_srli_si128(_mm_shufflehi_epi16(v, _MM_SHUFFLE(2, 1, 3, 2)), 8)};  // v6 v7 v5 v6
 }
 
-inline __m128i select(__m128i mask, __m128i ifSet, __m128i ifClear) noexcept {
-    return _mm_or_si128(_mm_and_si128(mask, ifSet), _mm_andnot_si128(mask, ifClear));
+/// Writes pixels X .. X+3 from the unit's lanes.
+inline void storeUnit(PIXEL_YC *out, __m128i v) noexcept {
+    const UnitPixels p = unitPixels(v);
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(out), p.first);
+    _mm_storel_epi64(reinterpret_cast<__m128i *>(reinterpret_cast<std::int16_t *>(out) + 8), p.last);
+}
+
+/// Writes pixels X .. X+3 of in plus the unit's lanes, saturated, to out.
+inline void addUnit(PIXEL_YC *out, const PIXEL_YC *in, __m128i v) noexcept {
+    const UnitPixels p = unitPixels(v);
+    const auto *tailIn = reinterpret_cast<const __m128i *>(reinterpret_cast<const std::int16_t *>(in) + 8);
+    auto *tailOut = reinterpret_cast<__m128i *>(reinterpret_cast<std::int16_t *>(out) + 8);
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(out),
+                     _mm_adds_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i *>(in)), p.first));
+    _mm_storel_epi64(tailOut, _mm_adds_epi16(_mm_loadl_epi64(tailIn), p.last));
 }
 
 /// Skin tones get gentler luma filtering when anime mode is off: faces show
@@ -118,4 +166,5 @@ inline int memberRowOffset(const Member &m, int fieldCount) noexcept {
     return m.fieldRows * fieldCount + m.frameRows;
 }
 
+}  // namespace
 }  // namespace prefilter

@@ -4,9 +4,9 @@
 
 #include <cstdint>
 
-#include "host/host_api.h"
+#include "abi/host_api.h"
 
-/// param1 = fp (unused), param2 = FILTER_PROC_INFO.
+/// param1 = TemporalParams, param2 = FILTER_PROC_INFO (unused).
 void temporalWorker(int thread_id, int thread_num, void *param1, void *param2) noexcept;
 /// param1, param2 unused.
 void synthesisWorker(int thread_id, int thread_num, void *param1, void *param2) noexcept;
@@ -30,19 +30,25 @@ struct TemporalJob {
 /// The job for output frame `frame`, with the emptiness of the neighbour slots.
 TemporalJob makeTemporalJob(int frame, bool prevEmpty, bool nextEmpty) noexcept;
 
+/// What the frame driver hands the temporal worker as param1.
+struct TemporalParams {
+    TemporalJob job;
+    float threshold;  // the temporal threshold of the strengths
+};
+
 /// Fits the first count samples (a multiple of 4) of the ring line starting at sample
 /// lineStart across the three frames; writes count floats to output (16-byte aligned).
-void temporalFit(const TemporalJob &job, int thread, int count, float threshold, float *output,
-                 const float *ringA, long lineStart) noexcept;
+void temporalFit(const TemporalJob &job, int count, float threshold, float *output, const float *ringA,
+                 long lineStart) noexcept;
 /// The same, one sample at a time, with the scalar form of the same reciprocal.
-void temporalFitScalar(const TemporalJob &job, int thread, int count, float threshold,
-                       float *output, const float *ringA, long lineStart) noexcept;
+void temporalFitScalar(const TemporalJob &job, int count, float threshold, float *output,
+                       const float *ringA, long lineStart) noexcept;
 
 /// Rebuilds luma rows [firstRow, firstRow + rows/2) into yWork.
-void temporalLuma(const TemporalJob &job, int firstRow, int thread) noexcept;
+void temporalLuma(const TemporalParams &params, int firstRow, int thread) noexcept;
 /// Rebuilds every column of one chroma plane into its 16-bit aux plane.
 void temporalChroma(std::int16_t *aux, const float *ringA, const float *ringB,
-                    const TemporalJob &job, int thread) noexcept;
+                    const TemporalParams &params, int thread) noexcept;
 
 /// Undoes the vertical one-level split of yWork columns [first, end).
 void synthesizeColumns(int firstColumn, int thread, int endColumn) noexcept;

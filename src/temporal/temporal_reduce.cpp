@@ -4,7 +4,6 @@
 #include <utility>
 
 #include "core/core.h"
-#include "host/pipeline.h"
 #include "temporal/temporal.h"
 #include "wavelet/octet_rows.h"
 #include "wavelet/wavelet.h"
@@ -29,12 +28,12 @@ OctetBuffers octetBuffers(int thread, int len) noexcept {
 // Rebuilds eight consecutive ring lines (lines first .. first+7 of length len)
 // into the octet line left in b.band: the fitted coarsest band of each line, then
 // level by level the current slot's detail bands, eight lines in the vector lanes.
-void rebuildOctet(const TemporalJob &job, int thread, const float *ringA, const float *ringB, long first, int len,
+void rebuildOctet(const TemporalParams &params, const float *ringA, const float *ringB, long first, int len,
                   OctetBuffers &b) noexcept {
-    const float threshold = nrStrengths.temporalThreshold;
+    const TemporalJob &job = params.job;
     const int coarse = len / 16;
     for (int k = 0; k < kLanes; ++k)
-        temporalFit(job, thread, coarse, threshold, b.fitted + k * coarse, ringA, (first + k) * len);
+        temporalFit(job, coarse, params.threshold, b.fitted + k * coarse, ringA, (first + k) * len);
     octet_rows::gather([&](int k, int j) noexcept { return b.fitted + k * coarse + j; }, 0, coarse, b.band);
     // Position j (a multiple of 4) of the current slot in ring line first + k.
     const long slotFloat = job.curOffset / static_cast<long>(sizeof(float));
@@ -50,27 +49,27 @@ void rebuildOctet(const TemporalJob &job, int thread, const float *ringA, const 
 
 }  // namespace
 
-void temporalLuma(const TemporalJob &job, int firstRow, int thread) noexcept {
+void temporalLuma(const TemporalParams &params, int firstRow, int thread) noexcept {
     const int stride = sizeClass.stride;
     const int rows = sizeClass.rows;
     float *yWork = workBuffers.yWork;
     // Eight rows at a time, one in each vector lane of the octet kernels.
     for (int r = firstRow; r < firstRow + rows / 2; r += kLanes) {
         OctetBuffers b = octetBuffers(thread, stride);
-        rebuildOctet(job, thread, workBuffers.yRingA, workBuffers.yRingB, r, stride, b);
+        rebuildOctet(params, workBuffers.yRingA, workBuffers.yRingB, r, stride, b);
         octet_rows::scatter(b.band, 0, stride, kLanes,
                             [&](int k, int j) noexcept { return yWork + static_cast<long>(r + k) * stride + j; });
     }
 }
 
-void temporalChroma(std::int16_t *aux, const float *ringA, const float *ringB, const TemporalJob &job,
+void temporalChroma(std::int16_t *aux, const float *ringA, const float *ringB, const TemporalParams &params,
                     int thread) noexcept {
     const int stride = sizeClass.stride;
     const int rows = sizeClass.rows;
     // Eight chroma columns (ring lines) at a time, one in each vector lane.
     for (int l = 0; l < stride / 2; l += kLanes) {
         OctetBuffers b = octetBuffers(thread, rows);
-        rebuildOctet(job, thread, ringA, ringB, l, rows, b);
+        rebuildOctet(params, ringA, ringB, l, rows, b);
         // Back to eight plain columns (in the spare H2 buffer), then to samples.
         float *columns = b.h2;
         octet_rows::scatter(b.band, 0, rows, kLanes, [&](int k, int j) noexcept { return columns + k * rows + j; });
@@ -80,19 +79,15 @@ void temporalChroma(std::int16_t *aux, const float *ringA, const float *ringB, c
 }
 
 void temporalWorker(int thread_id, int thread_num, void *param1, void *param2) noexcept {
-    (void)param1;
-    const auto *fpip = static_cast<const FILTER_PROC_INFO *>(param2);
-    const int frame = fpip->frame;
-    // The markers are written only between dispatches, so every thread reads the same.
-    const TemporalJob job = makeTemporalJob(frame, frameRing.slotFrame[(frame + 2) % 3] == kEmptySlot,
-                                            frameRing.slotFrame[(frame + 1) % 3] == kEmptySlot);
+    (void)param2;
+    const auto &params = *static_cast<const TemporalParams *>(param1);
     const int rows = sizeClass.rows;
     WorkBuffers &wb = workBuffers;
 
     int owner[4];  // luma left (top), luma right (bottom), Cb, Cr
     lumaChromaJobOwners(thread_num, owner);
-    if (owner[0] == thread_id) temporalLuma(job, 0, thread_id);
-    if (owner[1] == thread_id) temporalLuma(job, rows / 2, thread_id);
-    if (owner[2] == thread_id) temporalChroma(wb.cbAux, wb.cbRingA, wb.cbRingB, job, thread_id);
-    if (owner[3] == thread_id) temporalChroma(wb.crAux, wb.crRingA, wb.crRingB, job, thread_id);
+    if (owner[0] == thread_id) temporalLuma(params, 0, thread_id);
+    if (owner[1] == thread_id) temporalLuma(params, rows / 2, thread_id);
+    if (owner[2] == thread_id) temporalChroma(wb.cbAux, wb.cbRingA, wb.cbRingB, params, thread_id);
+    if (owner[3] == thread_id) temporalChroma(wb.crAux, wb.crRingA, wb.crRingB, params, thread_id);
 }

@@ -159,10 +159,10 @@ void flatMaskLine(int n, float *out, const float *u, const float *v, float flatT
 
 }  // namespace
 
-void flatMaskSse3(int level, bool chroma, float *mask, int N, const float *bandBuffer,
+void flatMaskSse3(int level, bool chroma, bool animeMode, float *mask, int N, const float *bandBuffer,
                   const float *h2Buffer, float flatThreshold) noexcept {
     const int n = N >> level;
-    if (!chroma && !nrStrengths.animeMode)
+    if (!chroma && !animeMode)
         flatMaskLine<true>(n, mask + n, bandBuffer + n, h2Buffer + n, flatThreshold);
     else
         flatMaskLine<false>(n, mask + n, bandBuffer + n, h2Buffer + n, flatThreshold);

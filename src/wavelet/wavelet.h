@@ -9,11 +9,11 @@
 void forwardLevelScalar(int N, const float *source, float *bandBuffer, float *h2Buffer) noexcept;
 void forwardLevelSse3(int N, const float *source, float *bandBuffer, float *h2Buffer) noexcept;
 
-/// Marks (1.0) the detail positions [n, 2n), n = N >> level, that show structure.
-/// Reads nrStrengths.animeMode.
-void flatMaskScalar(int level, bool chroma, float *mask, int N, const float *bandBuffer,
+/// Marks (1.0) the detail positions [n, 2n), n = N >> level, that show structure;
+/// luma outside anime mode also keeps the smallest details.
+void flatMaskScalar(int level, bool chroma, bool animeMode, float *mask, int N, const float *bandBuffer,
                     const float *h2Buffer, float flatThreshold) noexcept;
-void flatMaskSse3(int level, bool chroma, float *mask, int N, const float *bandBuffer,
+void flatMaskSse3(int level, bool chroma, bool animeMode, float *mask, int N, const float *bandBuffer,
                   const float *h2Buffer, float flatThreshold) noexcept;
 
 /// Zeroes unmasked detail coefficients at [N2/2, N2) whose magnitude is not above
@@ -75,7 +75,7 @@ void inverseD4OctetsAvx2(const float *source, int n, float *output, long outputS
 
 struct WaveletKernels {
     void (*forwardLevel)(int, const float *, float *, float *) noexcept;
-    void (*flatMask)(int, bool, float *, int, const float *, const float *, float) noexcept;
+    void (*flatMask)(int, bool, bool, float *, int, const float *, const float *, float) noexcept;
     void (*coreBands)(int, float *, float *, float, const float *) noexcept;
     void (*inverseLevel)(const float *, const float *, int, float *) noexcept;
     void (*mergeLowBand)(const float *, int, float *) noexcept;

@@ -8,7 +8,8 @@
 #include <vector>
 
 #include "core/core.h"
-#include "host/pipeline.h"
+#include "host/callbacks.h"
+#include "host/frame_ring.h"
 
 namespace q5test {
 

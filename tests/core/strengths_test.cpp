@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "core/core.h"
-#include "host/pipeline.h"
+#include "host/frame_ring.h"
 #include "support/support.h"
 
 namespace {

@@ -1,4 +1,4 @@
-// Block noise reduction: the SSE2 kernel against its scalar twin, the pass's
+// Block noise reduction: the SSE2 and AVX2 kernels against their scalar twin, the pass's
 // stated numbers and borders, and the worker's split into row bands.
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 
 #include "core/control_word.h"
 #include "core/core.h"
-#include "host/pipeline.h"
+#include "prefilter/prefilter.h"
 #include "prefilter/prepass_support.h"
 #include "support/support.h"
 
@@ -14,8 +14,10 @@ using namespace q5test;
 
 namespace {
 
-constexpr BlockNrRowsFn kKernels[] = {&blockNrRowsScalar, &blockNrRowsSse2};
-constexpr const char *kKernelNames[] = {"scalar", "sse2"};
+constexpr BlockNrRowsFn kKernels[] = {&blockNrRowsScalar, &blockNrRowsSse2, &blockNrRowsAvx2};
+constexpr const char *kKernelNames[] = {"scalar", "sse2", "avx2"};
+// The AVX2 kernel only where this processor runs it.
+int kernelCount() { return cpuHasAvx2() ? 3 : 2; }
 
 Image flatLuma(int w, int h, PIXEL_YC value) { return Image(w, h, value); }
 
@@ -26,7 +28,7 @@ BlockSettings strength(int blockNr, int fieldCount = 1, bool anime = true) {
 
 }  // namespace
 
-TEST(BlockNr, Sse2MatchesScalarOnRandomAndExtremeFrames) {
+TEST(BlockNr, VectorKernelsMatchScalarOnRandomAndExtremeFrames) {
     ControlWordScope cw(kProcControlWord);
     const BlockSettings settings[] = {{1, 40, 80, true},  {2, 40, 80, false}, {1, 0, 0, false},
                                       {2, 8, 16, false},  {1, 160, 320, true}, {1, 37, 75, false},
@@ -42,7 +44,8 @@ TEST(BlockNr, Sse2MatchesScalarOnRandomAndExtremeFrames) {
                 const Image source = filledImage(w, h, fill, seed, s.strengthA / 4);
                 const Image scalar = runBlock(&blockNrRowsScalar, source, s);
                 changed[static_cast<int>(fill)] += countChanged(source, scalar);
-                expectSameImage(scalar, runBlock(&blockNrRowsSse2, source, s));
+                for (int k = 1; k < kernelCount(); ++k)
+                    expectSameImage(scalar, runBlock(kKernels[k], source, s), kKernelNames[k]);
                 EXPECT_TRUE(guardsIntact(scalar));
             }
     // The near-threshold ground must really be filtered, or the comparison proves little.
@@ -50,7 +53,7 @@ TEST(BlockNr, Sse2MatchesScalarOnRandomAndExtremeFrames) {
 }
 
 TEST(BlockNr, ConstantFrameIsUnchanged) {
-    for (int k = 0; k < 2; ++k)
+    for (int k = 0; k < kernelCount(); ++k)
         for (PIXEL_YC colour : {PIXEL_YC{1000, -300, 200}, PIXEL_YC{2000, -200, 100}, PIXEL_YC{32767, -32768, 0}})
             for (int f : {1, 2}) {
                 SCOPED_TRACE(testing::Message() << kKernelNames[k] << " y=" << colour.y << " f=" << f);
@@ -63,7 +66,7 @@ TEST(BlockNr, ConstantFrameIsUnchanged) {
 }
 
 TEST(BlockNr, CopiesTheBorderRowsAndColumnsInFrameAndFieldMode) {
-    for (int k = 0; k < 2; ++k)
+    for (int k = 0; k < kernelCount(); ++k)
         for (int f : {1, 2}) {
             SCOPED_TRACE(testing::Message() << kKernelNames[k] << " f=" << f);
             const Image source = filledImage(48, 32, Fill::NearThreshold, testSeed(), 8);
@@ -77,7 +80,7 @@ TEST(BlockNr, CopiesTheBorderRowsAndColumnsInFrameAndFieldMode) {
 TEST(BlockNr, LoneRaiseOfThirtyFallsToFourAndOfFortyStays) {
     // BlockNR 5: T1 = 40, T2 = 80. All nine candidates accept a raise of 30
     // (Sum = -240, Count = 9); from 40 on only the sample itself does.
-    for (int k = 0; k < 2; ++k)
+    for (int k = 0; k < kernelCount(); ++k)
         for (int x : {12, 13, 14, 15})  // every luma lane of a unit
             for (auto [raised, expected] : {std::pair{1030, 1004}, std::pair{1040, 1040}, std::pair{1300, 1300},
                                             std::pair{970, 997}}) {
@@ -92,7 +95,7 @@ TEST(BlockNr, SkinColouredEvenPixelQuartersBothLumaThresholdsWhenAnimeIsOff) {
     // Skin: T1 = 10, T2 = 20, so a raise of 10 stays and one of 9 falls by 7.
     // The even pixel's colour decides for the odd pixel to its right as well.
     const PIXEL_YC skin = {2000, -200, 100}, notSkin = {2000, -200, 700};
-    for (int k = 0; k < 2; ++k)
+    for (int k = 0; k < kernelCount(); ++k)
         for (bool evenIsSkin : {true, false})
             for (int x : {12, 13}) {
                 SCOPED_TRACE(testing::Message() << kKernelNames[k] << " evenIsSkin=" << evenIsSkin << " x=" << x);
@@ -112,9 +115,34 @@ TEST(BlockNr, SkinColouredEvenPixelQuartersBothLumaThresholdsWhenAnimeIsOff) {
             }
 }
 
+TEST(BlockNr, SkinToneBoundsExcludeTheBoundAndIncludeTheStepInside) {
+    // Each bound of the skin-colour test at its value (not skin) and one step inside
+    // (skin), with the other two components well inside. The odd pixel 13 is raised
+    // by 10, which stays under the skin's quartered thresholds (T1 = 10) and falls to
+    // 2 above the ground under the full ones; its even neighbour 12 decides.
+    struct Case {
+        int component, value;
+        bool skin;
+    };
+    const Case cases[] = {{0, 1400, false}, {0, 1401, true}, {0, 2999, true},  {0, 3000, false},
+                          {1, -680, false}, {1, -679, true}, {1, 279, true},   {1, 280, false},
+                          {2, -50, false},  {2, -49, true},  {2, 599, true},   {2, 600, false}};
+    for (int k = 0; k < kernelCount(); ++k)
+        for (const Case &c : cases) {
+            SCOPED_TRACE(testing::Message() << kKernelNames[k] << " " << kComponentNames[c.component] << "="
+                                            << c.value);
+            PIXEL_YC ground = {2000, -200, 100};
+            componentOf(ground, c.component) = static_cast<std::int16_t>(c.value);
+            Image source = flatLuma(32, 16, ground);
+            source.at(13, 8).y = static_cast<std::int16_t>(ground.y + 10);
+            EXPECT_EQ(runBlock(kKernels[k], source, strength(5, 1, false)).at(13, 8).y,
+                      ground.y + (c.skin ? 10 : 2));
+        }
+}
+
 TEST(BlockNr, ChromaUsesHalfThresholds) {
     // Chroma: T1 = 20, T2 = 40 at BlockNR 5; a raise of 19 falls, 20 stays.
-    for (int k = 0; k < 2; ++k)
+    for (int k = 0; k < kernelCount(); ++k)
         for (int c : {1, 2}) {
             Image source = flatLuma(32, 16, {1000, 100, 100});
             componentOf(source.at(14, 8), c) = 119;
@@ -127,7 +155,7 @@ TEST(BlockNr, ChromaUsesHalfThresholds) {
 }
 
 TEST(BlockNr, StrengthZeroCopiesTheFrame) {
-    for (int k = 0; k < 2; ++k)
+    for (int k = 0; k < kernelCount(); ++k)
         for (int f : {1, 2}) {
             const Image source = filledImage(48, 32, Fill::Nominal, testSeed());
             Image expected = source;
@@ -139,7 +167,7 @@ TEST(BlockNr, StrengthZeroCopiesTheFrame) {
 }
 
 TEST(BlockNr, FieldModeReadsOnlyTheTargetsOwnField) {
-    for (int k = 0; k < 2; ++k)
+    for (int k = 0; k < kernelCount(); ++k)
         for (int changed : {0, 1}) {
             SCOPED_TRACE(testing::Message() << kKernelNames[k] << " changed field " << changed);
             const Image source = filledImage(48, 32, Fill::NearThreshold, testSeed());
@@ -159,7 +187,7 @@ TEST(BlockNr, FieldModeReadsOnlyTheTargetsOwnField) {
 
 TEST(BlockNr, OddPixelKeepsItsChromaOffsetFromTheEvenPixel) {
     // The odd pixel's chroma receives the even pixel's correction, never its own.
-    for (int k = 0; k < 2; ++k) {
+    for (int k = 0; k < kernelCount(); ++k) {
         const Image source = filledImage(48, 32, Fill::NearThreshold, testSeed());
         const Image out = runBlock(kKernels[k], source, strength(5));
         for (int y = 2; y < 30; ++y)

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <stdexcept>
 
-#include "host/pipeline.h"
+#include "host/callbacks.h"
 
 namespace q5test {
 

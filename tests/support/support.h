@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "abi/host_api.h"
 #include "emu/host.h"
-#include "host/host_api.h"
 
 namespace q5test {
 

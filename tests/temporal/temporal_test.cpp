@@ -29,9 +29,10 @@ struct FitLine {
         ring[ringIndex(0, kCount, j, 0)] = c;
         ring[ringIndex(0, kCount, j, 1)] = q;
     }
+    decltype(&temporalFit) kernel = &temporalFit;
     float fit(int j, float threshold, bool prevEmpty = false, bool nextEmpty = false) {
         const TemporalJob job = makeTemporalJob(3, prevEmpty, nextEmpty);
-        temporalFit(job, 0, kCount, threshold, out, ring, 0);
+        kernel(job, kCount, threshold, out, ring, 0);
         return out[j];
     }
 };
@@ -49,22 +50,28 @@ using OutputConversion = SmallPlanes;
 TEST_F(TemporalFit, AcceptsNeighboursOnlyStrictlyWithinTheThreshold) {
     ControlWordScope cw(kProcControlWord);
     const float t = 40.01f, c = 1000.0f;
-    FitLine line{};
-    // p exactly T away (8 + T is exact in float): only q accepted, and one
-    // neighbour alone leaves c.
-    ASSERT_EQ((8.0f + t) - 8.0f, t);
-    line.set(0, 8.0f + t, 8.0f, 8.0f);
-    EXPECT_NEAR(line.fit(0, t), 8.0f, 1e-5);
-    // Both within: the mean of the three.
-    const float p = c + 0.999f * t, q = c - 10.0f;
-    line.set(1, p, c, q);
-    EXPECT_NEAR(line.fit(1, t), (p + c + q) / 3, 1e-3);
-    // Neither within: exactly c.
-    line.set(2, c - 50.0f, c, c + 41.0f);
-    EXPECT_EQ(line.fit(2, t), c);
-    // Only one within, from either side: c, not the mean of two.
-    line.set(3, c + 20.0f, c, c + 500.0f);
-    EXPECT_NEAR(line.fit(3, t), c, 1e-3);
+    for (auto kernel : {&temporalFit, &temporalFitScalar}) {
+        SCOPED_TRACE(kernel == &temporalFit ? "SIMD" : "scalar");
+        FitLine line{};
+        line.kernel = kernel;
+        // p, then q, exactly T away (8 + T is exact in float): only the other one
+        // accepted, and one neighbour alone leaves c.
+        ASSERT_EQ((8.0f + t) - 8.0f, t);
+        line.set(0, 8.0f + t, 8.0f, 8.0f);
+        EXPECT_NEAR(line.fit(0, t), 8.0f, 1e-5);
+        line.set(4, 8.0f, 8.0f, 8.0f + t);
+        EXPECT_NEAR(line.fit(4, t), 8.0f, 1e-5);
+        // Both within: the mean of the three.
+        const float p = c + 0.999f * t, q = c - 10.0f;
+        line.set(1, p, c, q);
+        EXPECT_NEAR(line.fit(1, t), (p + c + q) / 3, 1e-3);
+        // Neither within: exactly c.
+        line.set(2, c - 50.0f, c, c + 41.0f);
+        EXPECT_EQ(line.fit(2, t), c);
+        // Only one within, from either side: c, not the mean of two.
+        line.set(3, c + 20.0f, c, c + 500.0f);
+        EXPECT_NEAR(line.fit(3, t), c, 1e-3);
+    }
 }
 
 TEST_F(TemporalFit, AnEmptyNeighbourSlotIsRejectedWhateverItHolds) {
@@ -95,8 +102,8 @@ TEST_F(TemporalFit, SimdMatchesScalarTwinBitForBit) {
             ring[ringIndex(0, 64, j, 2)] = c + step(rng);
         }
         const TemporalJob job = makeTemporalJob(round, round % 4 == 1, round % 4 == 2);
-        temporalFit(job, 0, 64, 40.01f, simd, ring, 0);
-        temporalFitScalar(job, 0, 64, 40.01f, scalar, ring, 0);
+        temporalFit(job, 64, 40.01f, simd, ring, 0);
+        temporalFitScalar(job, 64, 40.01f, scalar, ring, 0);
         ASSERT_EQ(0, std::memcmp(simd, scalar, sizeof simd)) << "round " << round;
     }
 }

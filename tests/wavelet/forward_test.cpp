@@ -10,13 +10,6 @@ using namespace q5test;
 
 namespace {
 
-// Restores the process-wide anime mode a test changed.
-struct AnimeModeScope {
-    explicit AnimeModeScope(bool on) : saved(nrStrengths.animeMode) { nrStrengths.animeMode = on; }
-    ~AnimeModeScope() { nrStrengths.animeMode = saved; }
-    bool saved;
-};
-
 constexpr float kLTaps[10] = {-0.0301851816f, -0.05228227f,   0.257657647f, 0.478628516f,
                               0.397747576f,   0.397747576f,   0.0958957449f, -0.125075132f,
                               -0.0140089914f, 0.00808809511f};
@@ -121,7 +114,6 @@ TEST(FlatMask, Sse3MatchesScalarOnEveryBandLength) {
     std::vector<int> lengths = forwardLengths();
     lengths.push_back(24);  // n = 12, the smallest the kernel takes
     for (bool anime : {false, true}) {
-        AnimeModeScope mode(anime);
         for (bool chroma : {false, true}) {
             for (int N : lengths) {
                 const int n = N / 2;
@@ -143,8 +135,8 @@ TEST(FlatMask, Sse3MatchesScalarOnEveryBandLength) {
                     // A NaN fails every test of its own position but not its neighbour's.
                     band[n + 9] = h2[N - 6] = std::numeric_limits<float>::quiet_NaN();
                     h2.poison(0, n);
-                    kScalarWaveletKernels.flatMask(level, chroma, refMask.data(), full, band.data(), h2.data(), T);
-                    kSse3WaveletKernels.flatMask(level, chroma, simdMask.data(), full, band.data(), h2.data(), T);
+                    kScalarWaveletKernels.flatMask(level, chroma, anime, refMask.data(), full, band.data(), h2.data(), T);
+                    kSse3WaveletKernels.flatMask(level, chroma, anime, simdMask.data(), full, band.data(), h2.data(), T);
                     EXPECT_TRUE(bitExact(refMask.data(), simdMask.data(), n, N));
                     EXPECT_TRUE(simdMask.untouched(0, n));
                 }
@@ -155,7 +147,6 @@ TEST(FlatMask, Sse3MatchesScalarOnEveryBandLength) {
 
 TEST(FlatMask, BendRepeatsTheEdgeValueAtBothEnds) {
     ControlWordScope cw(kProcControlWord);
-    AnimeModeScope mode(true);
     const float T = 10.0f;
     const int N = 64, n = 32;
     for (auto [name, k] : kernelTables()) {
@@ -168,11 +159,11 @@ TEST(FlatMask, BendRepeatsTheEdgeValueAtBothEnds) {
             float *u = (inH2 ? h2.data() : band.data()) + n;
             u[0] = 0.9f * T, u[1] = 0.7f * T, u[2] = 0.5f * T;
             u[n - 1] = -0.9f * T, u[n - 2] = -0.7f * T, u[n - 3] = -0.5f * T;
-            k->flatMask(1, false, mask.data(), N, band.data(), h2.data(), T);
+            k->flatMask(1, false, true, mask.data(), N, band.data(), h2.data(), T);
             for (int i = n; i < N; ++i) EXPECT_EQ(mask[i], 0.0f) << "at " << i - n;
             // A step at either end: u[0] - u[1] and u[n-1] - u[n-2] reach T.
             u[1] = -0.2f * T, u[n - 2] = 0.2f * T;
-            k->flatMask(1, false, mask.data(), N, band.data(), h2.data(), T);
+            k->flatMask(1, false, true, mask.data(), N, band.data(), h2.data(), T);
             EXPECT_EQ(mask[n], 1.0f);
             EXPECT_EQ(mask[N - 1], 1.0f);
         }
@@ -197,8 +188,7 @@ TEST(FlatMask, MarksAtTheThresholdAndKeepsSmallDetailOnlyForLumaOutsideAnimeMode
         band[n + 24] = band[n + 26] = -0.39f;
         for (bool chroma : {false, true}) {
             for (bool anime : {false, true}) {
-                AnimeModeScope mode(anime);
-                k->flatMask(1, chroma, mask.data(), N, band.data(), h2.data(), T);
+                k->flatMask(1, chroma, anime, mask.data(), N, band.data(), h2.data(), T);
                 const bool keepSmall = !chroma && !anime;
                 EXPECT_EQ(mask[n + 10], 1.0f);
                 EXPECT_EQ(mask[n + 20], keepSmall ? 1.0f : 0.0f) << chroma << anime;
@@ -208,7 +198,7 @@ TEST(FlatMask, MarksAtTheThresholdAndKeepsSmallDetailOnlyForLumaOutsideAnimeMode
         }
         // A threshold of 0 or below marks every position.
         for (float t : {0.0f, -3.0f}) {
-            k->flatMask(1, true, mask.data(), N, band.data(), h2.data(), t);
+            k->flatMask(1, true, true, mask.data(), N, band.data(), h2.data(), t);
             for (int i = n; i < N; ++i) ASSERT_EQ(mask[i], 1.0f) << "T=" << t << " at " << i;
         }
     }

@@ -122,6 +122,39 @@ TEST(InverseLevel, ConstantAndEdgeImpulsesComeBackInPlace) {
     }
 }
 
+TEST(InverseLevel, SynthesisOfAUnitCoefficientIsExactlyTheAnalysisTaps) {
+    // The synthesis is the transpose of the analysis: a single 1 in L, H1 or H2
+    // rebuilds the line whose samples are the taps each sample gets in that
+    // coefficient. One product per output, so the two must agree to the bit; a tap
+    // off in its last digit still rebuilds lines to within rounding.
+    ControlWordScope cw(kProcControlWord);
+    const int n = 16, N = 2 * n;
+    for (auto [name, k] : kernelTables()) {
+        // analysis[j][c]: coefficient c (L, H1 at 0..2n, H2 at 2n..3n) of a unit sample j.
+        std::vector<std::vector<float>> analysis(N, std::vector<float>(3 * n));
+        for (int j = 0; j < N; ++j) {
+            GuardedLine x(N), band(N), h2(N);
+            std::fill(x.data(), x.data() + N, 0.0f);
+            x[j] = 1.0f;
+            k->forwardLevel(N, x.data(), band.data(), h2.data());
+            for (int c = 0; c < N; ++c) analysis[j][c] = band[c];
+            for (int c = 0; c < n; ++c) analysis[j][N + c] = h2[n + c];
+        }
+        for (int c = 0; c < 3 * n; ++c) {
+            SCOPED_TRACE(testing::Message() << name << " unit coefficient " << c);
+            GuardedLine band(N), h2(N), out(N);
+            std::fill(band.data(), band.data() + N, 0.0f);
+            std::fill(h2.data() + n, h2.data() + N, 0.0f);
+            if (c < N)
+                band[c] = 1.0f;
+            else
+                h2[n + c - N] = 1.0f;
+            k->inverseLevel(band.data(), h2.data(), n, out.data());
+            for (int j = 0; j < N; ++j) ASSERT_EQ(out[j], analysis[j][c]) << "sample " << j;
+        }
+    }
+}
+
 TEST(MergeLowBand, YieldsTheDaubechiesLowBandAndMatchesInverseLevelThroughInverseD4) {
     ControlWordScope cw(kProcControlWord);
     std::mt19937 rng(testSeed());

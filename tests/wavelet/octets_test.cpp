@@ -83,7 +83,6 @@ TEST(OctetKernels, ForwardLevelEqualsTheLineKernelInEveryLane) {
 TEST(OctetKernels, ShrinkEqualsFlatMaskThenCoringInEveryLane) {
     ControlWordScope cw(kProcControlWord);
     std::mt19937 rng(testSeed());
-    const NrStrengths saved = nrStrengths;
     for (const auto &[name, table] : kernelTables())
         for (int n : {1024, 640, 80, 40, 16, 12})
             for (const auto &t : kThresholds)
@@ -97,11 +96,10 @@ TEST(OctetKernels, ShrinkEqualsFlatMaskThenCoringInEveryLane) {
                     h2.poison(0, n);
                     table->shrinkOctets(n, band.packed.data(), h2.packed.data(), t[0], t[1],
                                         keepSmall ? 0.4f : 0.0f);
-                    // The line kernels take the keep-small bound from luma without anime mode.
-                    nrStrengths.animeMode = !keepSmall;
+                    // The line kernels keep small details for luma without anime mode.
                     for (int k = 0; k < kLanes; ++k) {
                         const int level = 1, N = 2 * n;
-                        table->flatMask(level, false, mask.line(k), N, band.line(k), h2.line(k), t[0]);
+                        table->flatMask(level, false, !keepSmall, mask.line(k), N, band.line(k), h2.line(k), t[0]);
                         table->coreBands(N, band.line(k), h2.line(k), t[1], mask.line(k));
                     }
                     EXPECT_TRUE(lanesMatchLines(band, n, 2 * n));
@@ -109,7 +107,6 @@ TEST(OctetKernels, ShrinkEqualsFlatMaskThenCoringInEveryLane) {
                     EXPECT_TRUE(band.packed.untouched(0, n * kLanes));
                     EXPECT_TRUE(h2.packed.untouched(0, n * kLanes));
                 }
-    nrStrengths = saved;
 }
 
 TEST(OctetKernels, InverseLevelEqualsTheLineKernelInEveryLane) {
