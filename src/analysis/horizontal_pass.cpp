@@ -29,7 +29,7 @@ void storeRingPositions(float *slotLine, const float *src, int first, int count)
 void horizontalLumaRows(int thread_id, const AnalysisParams *params, int firstRow, int endRow,
                         long firstLineOffset) noexcept {
     const int stride = sizeClass.stride;
-    const NrStrengths &s = nrStrengths;
+    const NrStrengths &s = *params->strengths;
     const float keepSmall = s.animeMode ? 0.0f : wavelet_taps::kKeepSmallBound;
     constexpr int kLanes = octet_rows::kLanes;
     // Four octet lines of stride positions from the thread's octet scratch.

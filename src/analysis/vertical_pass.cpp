@@ -210,7 +210,7 @@ void verticalLumaColumns(const FILTER_PROC_INFO *fpip, int firstColumn, const An
     const int leftPad = (stride - w) / 2;
     const OctetLines b = octetLines(thread_id, rows);
     const long octetFloats = static_cast<long>(kLanes) * rows;
-    const NrStrengths &s = nrStrengths;
+    const NrStrengths &s = *params->strengths;
     const float keepSmall = s.animeMode ? 0.0f : wavelet_taps::kKeepSmallBound;
     float *yWork = workBuffers.yWork;
 
@@ -266,7 +266,7 @@ void analyseChromaOctet(const FILTER_PROC_INFO *fpip, const AnalysisParams *para
     const int stride = sizeClass.stride;
     const int rows = sizeClass.rows;
     const int chromaPad = (stride - fpip->w) / 4;
-    const NrStrengths &s = nrStrengths;
+    const NrStrengths &s = *params->strengths;
     const long lineFloats = 3L * rows;
     float *ringA = (P == ChromaPlane::Cb ? workBuffers.cbRingA : workBuffers.crRingA) + 4 * params->slot;
     float *ringB = (P == ChromaPlane::Cb ? workBuffers.cbRingB : workBuffers.crRingB) + 4 * params->slot;
@@ -320,7 +320,7 @@ void verticalChromaBoth(const FILTER_PROC_INFO *fpip, const AnalysisParams *para
         const int octets = (columns + kLanes - 1) / kLanes;
         const int lastLanes = columns - kLanes * (octets - 1);
         const long stripBytes = static_cast<long>(octets) * kLanes * 2 * sizeof(PIXEL_YC);
-        importColumns(params->source + 2 * cs, stripBytes, fpip->max_w, fpip->h, rows, nrStrengths.fieldMode,
+        importColumns(params->source + 2 * cs, stripBytes, fpip->max_w, fpip->h, rows, params->fieldMode,
                       b.strip, kStripOctets, [&](const PIXEL_YC *px, long at) noexcept {
                           for (int o = 0; o < octets; ++o) {
                               float *cb = b.strip + o * octetFloats + at, *cr = cb + kHalf * octetFloats;
@@ -365,7 +365,7 @@ void verticalChromaColumns(const FILTER_PROC_INFO *fpip, const AnalysisParams *p
         const int octets = (columns + kLanes - 1) / kLanes;
         const int lastLanes = columns - kLanes * (octets - 1);
         importComponent<component, 2>(params->source + 2 * cs, octets, lastLanes, fpip->max_w, fpip->h, rows,
-                                      nrStrengths.fieldMode, b.strip);
+                                      params->fieldMode, b.strip);
         for (int o = 0; o < octets; ++o)
             analyseChromaOctet<P>(fpip, params, b, b.strip + o * octetFloats, chromaPad + cs + kLanes * o,
                                   o < octets - 1 ? kLanes : lastLanes);

@@ -1,5 +1,9 @@
 // Processor level, working buffers and noise-reduction strengths: the module-level
-// state that the host callbacks write between dispatches and the workers read.
+// state that the host's plug-in model needs kept from call to call, written by the
+// host callbacks between dispatches. The rest of the module's state: the frame ring
+// (host/frame_ring.h), the kernel tables (wavelet.h, prefilter.h, rounding.h) and the
+// settings window's button (host/settings_window.cpp). Everything else a stage needs
+// comes from the frame driver in its parameter record.
 #pragma once
 
 #include <cstddef>
@@ -84,9 +88,9 @@ bool allocateWorkBuffers() noexcept;
 /// Releases every buffer and leaves each pointer null; a second call does nothing.
 void releaseWorkBuffers() noexcept;
 
-/// Test hook: when >= 0, the allocation with this index (0-based, counted across
-/// calls) and every later one fail. -1 (the default) never fails.
-extern int failAllocationsFrom;
+/// The system allocation every buffer comes from, released with std::free: malloc
+/// in the module (core/system_memory.cpp); the unit tests link one that can fail.
+void *systemAllocate(std::size_t size) noexcept;
 
 /// Thread that runs each of the four jobs of the vertical analysis and of the temporal
 /// stage (luma first half, luma second half, Cb, Cr): the luma halves share thread 0
@@ -114,6 +118,3 @@ extern NrStrengths nrStrengths;
 
 /// Recomputes nrStrengths from the sliders and check boxes of fp.
 void deriveStrengths(const FILTER *fp) noexcept;
-
-/// A check box counts as on only when its value is exactly 1.
-inline bool checkOn(const int *check, int index) noexcept { return check[index] == 1; }

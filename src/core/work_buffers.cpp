@@ -17,11 +17,8 @@ int lastW = 1920;
 int lastH = 1088;
 bool buffersReady = false;
 WorkBuffers workBuffers = {};
-int failAllocationsFrom = -1;
 
 namespace {
-
-int allocationCount = 0;
 
 // 16-byte aligned blocks, written by hand so the same code serves every C
 // runtime: the pointer returned by malloc is kept just below the aligned start.
@@ -35,10 +32,8 @@ void alignedFree(void *p) noexcept {
 constexpr std::size_t kLargePage = std::size_t{1} << 21;
 
 void *alignedAlloc(std::size_t size) noexcept {
-    const int index = allocationCount++;
-    if (failAllocationsFrom >= 0 && index >= failAllocationsFrom) return nullptr;
     const std::size_t alignment = size >= kLargePage ? kLargePage : 16;
-    void *raw = std::malloc(size + alignment + sizeof(void *));
+    void *raw = systemAllocate(size + alignment + sizeof(void *));
     if (!raw) return nullptr;
     auto start = reinterpret_cast<std::uintptr_t>(raw) + sizeof(void *);
     start = (start + alignment - 1) & ~static_cast<std::uintptr_t>(alignment - 1);

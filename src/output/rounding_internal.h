@@ -51,11 +51,11 @@ inline int registerNoise(std::uint16_t lane) noexcept {
     return static_cast<std::int16_t>(lane) >> 11;
 }
 
-/// Slider 5 as the pass uses it. The host keeps it within 0..32; anything it
-/// might pass beyond is held to 0..511, the range over which 64 x S still fits
+/// The Rounding slider as the pass uses it. The host keeps it within 0..32; anything
+/// it might pass beyond is held to 0..511, the range over which 64 x S still fits
 /// in 16 bits and every gain stays within 0..8.
-inline int roundingStrength(const FILTER *fp) noexcept {
-    return std::clamp<int>(static_cast<std::int16_t>(fp->track[5]), 0, 511);
+inline int roundingStrength(int slider) noexcept {
+    return std::clamp<int>(static_cast<std::int16_t>(slider), 0, 511);
 }
 
 /// The two brightness levels the gains blend between: 32 x S and 64 x S, or 0 and 1
@@ -63,8 +63,8 @@ inline int roundingStrength(const FILTER *fp) noexcept {
 struct Levels {
     int low, high;
 };
-inline Levels roundingLevels(const FILTER *fp) noexcept {
-    const int s = roundingStrength(fp);
+inline Levels roundingLevels(int slider) noexcept {
+    const int s = roundingStrength(slider);
     return s == 0 ? Levels{0, 1} : Levels{32 * s, 64 * s};
 }
 

@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "core/core.h"
 #include "output/rounding.h"
 #include "output/rounding_internal.h"
 
@@ -20,7 +19,7 @@ std::int16_t saturate16(int v) noexcept {
 
 }  // namespace
 
-void roundingRowsScalar(const FILTER_PROC_INFO *fpip, const FILTER *fp, int firstRow, int rowLimit,
+void roundingRowsScalar(const FILTER_PROC_INFO *fpip, const RoundingParams *params, int firstRow, int rowLimit,
                         std::int16_t *remainders, int remainderCount) noexcept {
     const int w = fpip->w;
     if (!remaindersFit(w, remainders, remainderCount)) {
@@ -30,10 +29,10 @@ void roundingRowsScalar(const FILTER_PROC_INFO *fpip, const FILTER *fp, int firs
     std::int16_t *rem[3] = {remainders, remainders + remainderCount,
                             remainders + 2 * remainderCount};
 
-    const Levels levels = roundingLevels(fp);
+    const Levels levels = roundingLevels(params->strength);
     const int levelSpan = levels.high - levels.low;
     const std::uint16_t parityMask = (fpip->frame & 1) ? 0xFFFF : 0;
-    const int fieldStep = checkOn(fp->check, 0) ? 2 : 1;
+    const int fieldStep = params->fieldMode ? 2 : 1;
 
     std::uint16_t lane[3];
     for (int i = 0; i < 3; ++i) lane[i] = static_cast<std::uint16_t>(firstRow) ^ kLaneSeed[i];

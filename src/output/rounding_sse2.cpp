@@ -10,7 +10,6 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "core/core.h"
 #include "output/rounding.h"
 #include "output/rounding_internal.h"
 
@@ -156,7 +155,7 @@ struct Divider {
 
 }  // namespace
 
-void roundingRowsSse2(const FILTER_PROC_INFO *fpip, const FILTER *fp, int firstRow, int rowLimit,
+void roundingRowsSse2(const FILTER_PROC_INFO *fpip, const RoundingParams *params, int firstRow, int rowLimit,
                       std::int16_t *remainders, int remainderCount) noexcept {
     const int w = fpip->w;
     if (!remaindersFit(w, remainders, remainderCount)) {
@@ -166,10 +165,10 @@ void roundingRowsSse2(const FILTER_PROC_INFO *fpip, const FILTER *fp, int firstR
     std::int16_t *rem[3] = {remainders, remainders + remainderCount,
                             remainders + 2 * remainderCount};
 
-    const Levels levels = roundingLevels(fp);
+    const Levels levels = roundingLevels(params->strength);
     const Divider divideBySpan(levels.high - levels.low);
     const __m128i parityMask = _mm_set1_epi16((fpip->frame & 1) ? -1 : 0);
-    const int fieldStep = checkOn(fp->check, 0) ? 2 : 1;
+    const int fieldStep = params->fieldMode ? 2 : 1;
     const int blocks = w / 4;
 
     const __m128i lowMask = _mm_set1_epi16(kLowMask);
