@@ -8,6 +8,7 @@
 
 #include "analysis/analysis.h"
 #include "core/core.h"
+#include "wavelet/octet_rows.h"
 #include "wavelet/taps.h"
 #include "wavelet/wavelet.h"
 
@@ -155,9 +156,8 @@ struct OctetLines {
 };
 
 OctetLines octetLines(int thread_id, int rows) noexcept {
-    float *base = octetScratch(thread_id);
-    const long line = static_cast<long>(kLanes) * rows;
-    return {base, base + line, base + 2 * line, base + 3 * line};
+    return {octetScratchLine(thread_id, rows, 0), octetScratchLine(thread_id, rows, 1),
+            octetScratchLine(thread_id, rows, 2), octetScratchLine(thread_id, rows, 3)};
 }
 
 // One analysis level with coring on eight columns; the H2 band always goes to s2.
@@ -177,17 +177,8 @@ void fillRowSpan(float *row, int first, int end, float value) noexcept {
 // positions of the eight lanes into one group of four positions per line.
 void storeOctetToRing(float *firstSlotLine, long lineFloats, int lanes, const float *src, int first,
                       int count) noexcept {
-    for (int j = first; j < first + count; j += 4) {
-        const float *at = src + kLanes * j;
-        for (int half = 0; half < 2; ++half) {
-            __m128 r0 = _mm_load_ps(at + 4 * half), r1 = _mm_load_ps(at + kLanes + 4 * half);
-            __m128 r2 = _mm_load_ps(at + 2 * kLanes + 4 * half), r3 = _mm_load_ps(at + 3 * kLanes + 4 * half);
-            _MM_TRANSPOSE4_PS(r0, r1, r2, r3);
-            const __m128 line[4] = {r0, r1, r2, r3};
-            for (int k = 0; k < 4 && 4 * half + k < lanes; ++k)
-                _mm_store_ps(firstSlotLine + (4 * half + k) * lineFloats + 3L * j, line[k]);
-        }
-    }
+    octet_rows::scatter(src, first, count, lanes,
+                        [&](int k, int j) noexcept { return firstSlotLine + k * lineFloats + 3L * j; });
 }
 
 // The same for one lane into one ring line.
@@ -202,12 +193,7 @@ void storeOctetLaneToRing(float *slotLine, int lane, const float *src, int first
 
 void verticalLumaColumns(const FILTER_PROC_INFO *fpip, int firstColumn, const AnalysisParams *params,
                          int endColumn, int thread_id) noexcept {
-    const int stride = sizeClass.stride;
-    const int rows = sizeClass.rows;
-    const int w = fpip->w;
-    const int h = fpip->h;
-    const long pitch = fpip->max_w;
-    const int leftPad = (stride - w) / 2;
+    const auto [stride, rows, w, h, pitch, leftPad, chromaPad] = planeGeometry(fpip);
     const OctetLines b = octetLines(thread_id, rows);
     const long octetFloats = static_cast<long>(kLanes) * rows;
     const NrStrengths &s = *params->strengths;
@@ -263,9 +249,7 @@ namespace {
 template <ChromaPlane P>
 void analyseChromaOctet(const FILTER_PROC_INFO *fpip, const AnalysisParams *params, const OctetLines &b,
                         const float *column, long firstLine, int lanes) noexcept {
-    const int stride = sizeClass.stride;
-    const int rows = sizeClass.rows;
-    const int chromaPad = (stride - fpip->w) / 4;
+    const auto [stride, rows, w, h, pitch, lumaPad, chromaPad] = planeGeometry(fpip);
     const NrStrengths &s = *params->strengths;
     const long lineFloats = 3L * rows;
     float *ringA = (P == ChromaPlane::Cb ? workBuffers.cbRingA : workBuffers.crRingA) + 4 * params->slot;
@@ -301,7 +285,7 @@ void analyseChromaOctet(const FILTER_PROC_INFO *fpip, const AnalysisParams *para
     };
     if (firstLine == chromaPad)
         for (long line = 0; line < chromaPad; ++line) writeMargin(line, 0);
-    if (firstLine + lanes == chromaPad + fpip->w / 2)
+    if (firstLine + lanes == chromaPad + w / 2)
         for (long line = firstLine + lanes; line < stride / 2; ++line) writeMargin(line, lanes - 1);
 }
 
@@ -309,18 +293,17 @@ void analyseChromaOctet(const FILTER_PROC_INFO *fpip, const AnalysisParams *para
 // that runs both chroma jobs: strips of half the width, Cb in the first half of the
 // strip's lines and Cr in the second.
 void verticalChromaBoth(const FILTER_PROC_INFO *fpip, const AnalysisParams *params, int thread_id) noexcept {
-    const int rows = sizeClass.rows;
+    const auto [stride, rows, w, h, pitch, lumaPad, chromaPad] = planeGeometry(fpip);
     const OctetLines b = octetLines(thread_id, rows);
     const long octetFloats = static_cast<long>(kLanes) * rows;
     constexpr int kHalf = kStripOctets / 2;
-    const int chromaColumns = fpip->w / 2;
-    const int chromaPad = (sizeClass.stride - fpip->w) / 4;
+    const int chromaColumns = w / 2;
     for (int cs = 0; cs < chromaColumns; cs += kHalf * kLanes) {
         const int columns = chromaColumns - cs < kHalf * kLanes ? chromaColumns - cs : kHalf * kLanes;
         const int octets = (columns + kLanes - 1) / kLanes;
         const int lastLanes = columns - kLanes * (octets - 1);
         const long stripBytes = static_cast<long>(octets) * kLanes * 2 * sizeof(PIXEL_YC);
-        importColumns(params->source + 2 * cs, stripBytes, fpip->max_w, fpip->h, rows, params->fieldMode,
+        importColumns(params->source + 2 * cs, stripBytes, pitch, h, rows, params->fieldMode,
                       b.strip, kStripOctets, [&](const PIXEL_YC *px, long at) noexcept {
                           for (int o = 0; o < octets; ++o) {
                               float *cb = b.strip + o * octetFloats + at, *cr = cb + kHalf * octetFloats;
@@ -351,12 +334,11 @@ void verticalChromaBoth(const FILTER_PROC_INFO *fpip, const AnalysisParams *para
 template <ChromaPlane P>
 void verticalChromaColumns(const FILTER_PROC_INFO *fpip, const AnalysisParams *params,
                            int thread_id) noexcept {
-    const int rows = sizeClass.rows;
+    const auto [stride, rows, w, h, pitch, lumaPad, chromaPad] = planeGeometry(fpip);
     const OctetLines b = octetLines(thread_id, rows);
     const long octetFloats = static_cast<long>(kLanes) * rows;
     constexpr auto component = P == ChromaPlane::Cb ? &PIXEL_YC::cb : &PIXEL_YC::cr;
-    const int chromaColumns = fpip->w / 2;
-    const int chromaPad = (sizeClass.stride - fpip->w) / 4;
+    const int chromaColumns = w / 2;
 
     // Strips of chroma columns (every second picture column), imported in one sweep
     // over the source rows, then eight columns at a time through the octet kernels.
@@ -364,7 +346,7 @@ void verticalChromaColumns(const FILTER_PROC_INFO *fpip, const AnalysisParams *p
         const int columns = chromaColumns - cs < kStripColumns ? chromaColumns - cs : kStripColumns;
         const int octets = (columns + kLanes - 1) / kLanes;
         const int lastLanes = columns - kLanes * (octets - 1);
-        importComponent<component, 2>(params->source + 2 * cs, octets, lastLanes, fpip->max_w, fpip->h, rows,
+        importComponent<component, 2>(params->source + 2 * cs, octets, lastLanes, pitch, h, rows,
                                       params->fieldMode, b.strip);
         for (int o = 0; o < octets; ++o)
             analyseChromaOctet<P>(fpip, params, b, b.strip + o * octetFloats, chromaPad + cs + kLanes * o,
@@ -382,8 +364,8 @@ void verticalAnalysisWorker(int thread_id, int thread_num, void *param1, void *p
     const auto *fpip = static_cast<const FILTER_PROC_INFO *>(param2);
     const int w = fpip->w;
 
-    int owner[4];  // luma left (top), luma right (bottom), Cb, Cr
-    lumaChromaJobOwners(thread_num, owner);
+    int owner[4];  // luma left half, right half, Cb, Cr
+    fourJobOwners(FourJobs::LumaChroma, thread_num, owner);
     if (owner[0] == thread_id) verticalLumaColumns(fpip, 0, params, w / 2, thread_id);
     if (owner[1] == thread_id) verticalLumaColumns(fpip, w / 2, params, w, thread_id);
     if (owner[2] == thread_id && owner[3] == thread_id) {
