@@ -149,7 +149,6 @@ struct Options {
     std::vector<int> threads = {1, 2};
     bool hash = false;
     bool stageCpu = false;
-    bool sse3 = false;  // keep to the SSE3 kernels where AVX2 would be chosen
     bool frameMode = false;  // per-field processing off (as for progressive video)
     bool perThread = false;  // lines with threads 0 and 1's CPU time per stage
 };
@@ -210,10 +209,6 @@ RunResult runFilter(int w, int h, int threads, bool prepasses, const Options &op
     q5host::Host host(&linkedFilterTable, threads);
     timeFilterCalls(host.filter());
     host.init();
-    if (opt.sse3) {
-        initWaveletKernels(CpuLevel, false);
-        initPrefilterKernels(false);
-    }
     if (prepasses) {
         host.setCheck(2, 1);
         host.setCheck(3, 1);
@@ -347,7 +342,8 @@ int main(int argc, char **argv) {
         } else if (a == "--stage-cpu") {
             opt.stageCpu = true;
         } else if (a == "--sse3") {
-            opt.sse3 = true;
+            // As for the modules: the filter's func_init reads it in every run's child.
+            setenv("Q5_NO_AVX2", "1", 1);
         } else if (a == "--frame-mode") {
             opt.frameMode = true;
         } else if (a == "--per-thread") {
@@ -364,7 +360,7 @@ int main(int argc, char **argv) {
                 "cpu = all threads; stages: %s; load average %.2f %.2f %.2f on %ld processors;\n"
                 "kernels: %s\n",
                 opt.frames, opt.stageCpu ? "busiest thread's CPU time" : "wall time", load[0], load[1], load[2],
-                sysconf(_SC_NPROCESSORS_ONLN), !opt.sse3 && cpuHasAvx2() ? "AVX2 octets and pre-passes" : "SSE3 (pre-passes SSE2)");
+                sysconf(_SC_NPROCESSORS_ONLN), cpuHasAvx2() && !avx2Refused() ? "AVX2 octets and pre-passes" : "SSE3 (pre-passes SSE2)");
     std::printf("%-9s %3s %-9s %7s %7s %7s %7s", "size", "thr", "settings", "fps", "frame", "path", "cpu");
     for (const char *name : kStageNames) std::printf(" %6s", name);
     std::printf(" %7s %7s%s\n", "peakMB", "bufMB", opt.hash ? "  output hash" : "");

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -11,10 +12,16 @@
 
 namespace q5cli {
 
+/// The largest picture the filter processes; bigger frames come back black from it.
+constexpr int kMaxWidth = 1920, kMaxHeight = 1088;
+
+/// Checks that the filter and the subsampling can carry the format; the message says why not.
+bool checkProcessable(const Y4mFormat &format, std::string *error);
+
 /// One sample of N-bit studio-range YUV (N = 8..16) to YC48, by the host's integer rules.
 int lumaToYc48(int code, int bits);
 int chromaToYc48(int code, int bits);
-/// YC48 to an N-bit code, clamped to 0 .. 2^N - 1.
+/// YC48 to the nearest N-bit code (ties up), clamped to 0 .. 2^N - 1.
 int lumaFromYc48(int y48, int bits);
 int chromaFromYc48(int c48, int bits);
 
@@ -30,26 +37,39 @@ bool frameChromaInterlaced(const Y4mFormat &format, const std::string &framePara
 /// (where the sample rules themselves are exact), whatever the chroma siting.
 class FrameConverter {
 public:
-    /// `threads` > 1 splits each frame's conversion between that many threads.
+    /// `threads` > 1 splits each frame's conversion between that many threads (the
+    /// caller's and threads - 1 kept for the converter's life).
     explicit FrameConverter(const Y4mFormat &format, int threads = 1);
+    ~FrameConverter();
 
     /// y4m frame bytes to the first height rows of a host image (rows `pitch` pixels apart).
-    void toYc48(const std::uint8_t *data, const std::string &frameParams, PIXEL_YC *image,
+    /// False when samples above the depth's largest code were found (they are clamped).
+    bool toYc48(const std::uint8_t *data, const std::string &frameParams, PIXEL_YC *image,
                 int pitch) const;
     /// The first height rows of a host image to y4m frame bytes (frameBytes() of them).
+    /// `source`, the frame's input bytes, lets codes deeper than the YC48 steps come back
+    /// exactly where the filter left them alone; without it they come back within a step.
     void fromYc48(const PIXEL_YC *image, int pitch, const std::string &frameParams,
-                  std::uint8_t *data) const;
+                  std::uint8_t *data, const std::uint8_t *source = nullptr) const;
 
 private:
-    void store(std::uint8_t *plane, std::size_t index, int value) const;
 
     struct Tables;
     static const Tables &tablesFor(int bits);
+    class Workers;
+    // work(first, end) over [0, count) in one contiguous range per thread.
+    template <class Work>
+    void inRanges(int count, Work work) const;
 
     Y4mFormat format_;
     const Tables &tables_;
-    int threads_;
-    mutable std::vector<std::int32_t> sumCb_, sumCr_, rowCount_;
+    std::unique_ptr<Workers> workers_;
+    // The picture rows each chroma row of 4:2:0 or 4:2:2 covers: rows[start[cy]] up to
+    // rows[start[cy + 1]], for progressive [0] and interlaced [1] chroma.
+    struct RowMap {
+        std::vector<int> start, rows;
+    };
+    RowMap rowMaps_[2];
 };
 
 }  // namespace q5cli

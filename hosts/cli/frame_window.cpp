@@ -41,7 +41,9 @@ const Y4mFrame *FrameWindow::frame(int n) {
 bool FrameWindow::fill(int n, PIXEL_YC *image, int pitch) {
     const Y4mFrame *f = frame(n);
     if (!f) return false;
-    converter_.toYc48(f->data.data(), f->params, image, pitch);
+    if (!converter_.toYc48(f->data.data(), f->params, image, pitch) &&
+        (firstClamped_ < 0 || n < firstClamped_))
+        firstClamped_ = n;
     return true;
 }
 

@@ -32,10 +32,15 @@ public:
     /// Drops every frame before `first`: the caller promises not to ask for them again.
     void releaseBefore(int first);
 
+    /// The window's converter, for the way back as well (its threads serve both).
+    const FrameConverter &converter() const { return converter_; }
+
     int held() const { return static_cast<int>(frames_.size()); }
     int peakHeld() const { return peak_; }
     /// Requests for frames already dropped (the window was too small if ever nonzero).
     int lateRequests() const { return late_; }
+    /// The first frame with samples above the depth's largest code (clamped), or -1.
+    int firstClampedFrame() const { return firstClamped_; }
 
 private:
     Y4mReader &reader_;
@@ -43,7 +48,7 @@ private:
     FrameConverter converter_;
     std::deque<Y4mFrame> frames_;  // frames first_ .. next_ - 1
     std::deque<Y4mFrame> spare_;   // buffers of dropped frames, reused
-    int first_ = 0, next_ = 0, peak_ = 0, late_ = 0;
+    int first_ = 0, next_ = 0, peak_ = 0, late_ = 0, firstClamped_ = -1;
     bool ended_ = false;
     std::string error_;
 };

@@ -31,10 +31,15 @@ extern const CheckOption kCheckOptions[5];
 constexpr int kFieldCheck = 0;  // per-field processing
 
 struct Options {
-    enum Command { Denoise, Demo, Help, Version } command = Denoise;
+    enum Command { Denoise, Demo, Preview, Help, Version } command = Denoise;
     std::string input, output, reference, module, demoDir;
+    int frame = 0;           // preview: the frame shown
+    std::string pictureOut;  // preview: the picture written
     int threads = 0;  // 0: all cores, at most 16
     bool quiet = false;
+    bool stats = false;  // time each stage of the run
+    // "demo DIR": the demo, unless a file named demo exists (then it is the input).
+    bool demoMayBeFile = false;
     int track[6] = {};
     bool trackGiven[6] = {};
     int check[5] = {};
@@ -49,6 +54,9 @@ bool parseOptions(const std::vector<std::string> &args, Options *options, std::s
 /// interlacing unless given.
 bool resolveSettings(const Options &options, const FILTER &descriptor, bool interlacedStream,
                      int track[6], int check[5], std::string *error);
+
+/// Per-field processing: as given, else on for streams tagged interlaced.
+int fieldSetting(const Options &options, bool interlacedStream);
 
 /// Thread count for a run: the given one, or every core, within the host's 1..16.
 int resolveThreads(const Options &options);

@@ -1,8 +1,10 @@
-// Output that is all or nothing, and input from files or standard input.
+// Output that is all or nothing where it can be, and input from files or standard input.
 #include "cli/output_file.h"
 
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -60,6 +62,50 @@ public:
     ~FileSource() override { close(fd_); }
 };
 
+
+// The file a path names, every symbolic link followed (relative links from the
+// directory they sit in). A link to nothing names the file to be made.
+bool followLinks(const std::string &path, std::string *target, std::string *error) {
+    std::string p = path;
+    for (int depth = 0; depth < 40; ++depth) {
+        struct stat st {};
+        if (lstat(p.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+            *target = p;
+            return true;
+        }
+        char link[4096];
+        const ssize_t n = readlink(p.c_str(), link, sizeof link);
+        if (n <= 0 || n >= static_cast<ssize_t>(sizeof link)) {
+            *error = "cannot write " + path + ": " + (n < 0 ? std::strerror(errno) : "unreadable link");
+            return false;
+        }
+        const std::string next(link, static_cast<std::size_t>(n));
+        const std::size_t slash = p.rfind('/');
+        p = next[0] == '/' || slash == std::string::npos ? next : p.substr(0, slash + 1) + next;
+    }
+    *error = "cannot write " + path + ": " + std::strerror(ELOOP);
+    return false;
+}
+
+int connectSocket(const std::string &path) {
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path) {
+        errno = ENAMETOOLONG;
+        return -1;
+    }
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return -1;
+    if (connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0) {
+        const int e = errno;
+        close(fd);
+        errno = e;
+        return -1;
+    }
+    return fd;
+}
+
 }  // namespace
 
 std::unique_ptr<OutputFile> OutputFile::open(const std::string &path, std::string *error) {
@@ -70,16 +116,41 @@ std::unique_ptr<OutputFile> OutputFile::open(const std::string &path, std::strin
             return nullptr;
         }
         out->fd_ = 1;
+        out->stdout_ = true;
+        out->name_ = "standard output";
         return out;
     }
+    out->name_ = path;
+    if (!followLinks(path, &out->path_, error)) return nullptr;
     struct stat st {};
-    if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+    out->existed_ = stat(out->path_.c_str(), &st) == 0;
+    if (out->existed_ && S_ISDIR(st.st_mode)) {
         *error = "cannot write " + path + ": it is a directory";
         return nullptr;
     }
-    const std::size_t slash = path.rfind('/');
-    const std::string dir = slash == std::string::npos ? "" : path.substr(0, slash + 1);
-    const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+    if (out->existed_ && !S_ISREG(st.st_mode)) {
+        // A device, FIFO or socket: renaming a file over it would destroy it.
+        const int fd = S_ISSOCK(st.st_mode)
+                           ? connectSocket(out->path_)
+                           : ::open(out->path_.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+        if (fd < 0) {
+            *error = "cannot write " + path + ": " + std::strerror(errno);
+            return nullptr;
+        }
+        out->fd_ = fd;
+        if (isatty(fd)) {
+            *error = "will not write video to a terminal: give an output file or a pipe";
+            return nullptr;
+        }
+        return out;
+    }
+    out->mode_ = st.st_mode;
+    out->owner_ = st.st_uid;
+    out->group_ = st.st_gid;
+    out->linked_ = out->existed_ && st.st_nlink > 1;
+    const std::size_t slash = out->path_.rfind('/');
+    const std::string dir = slash == std::string::npos ? "" : out->path_.substr(0, slash + 1);
+    const std::string base = slash == std::string::npos ? out->path_ : out->path_.substr(slash + 1);
     std::string temp = dir + "." + base + ".quorvane5-XXXXXX";
     installSignalCleanup();
     const int fd = mkstemp(temp.data());
@@ -89,7 +160,6 @@ std::unique_ptr<OutputFile> OutputFile::open(const std::string &path, std::strin
     }
     registerTemp(temp);
     out->fd_ = fd;
-    out->path_ = path;
     out->temp_ = temp;
     return out;
 }
@@ -98,38 +168,73 @@ OutputFile::~OutputFile() {
     if (!done_) discard();
 }
 
-bool OutputFile::flush(std::string *error) {
-    std::size_t done = 0;
-    while (done < buffer_.size()) {
-        const ssize_t n = ::write(fd_, buffer_.data() + done, buffer_.size() - done);
+std::string OutputFile::failure(const std::string &what) const {
+    return "cannot write " + name_ + ": " + what;
+}
+
+bool OutputFile::writeAll(const char *data, std::size_t size, std::string *error) {
+    for (std::size_t done = 0; done < size;) {
+        const ssize_t n = ::write(fd_, data + done, size - done);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
-            const std::string name = isStdout() ? "standard output" : path_;
-            *error = "cannot write " + name + ": " + std::strerror(n < 0 ? errno : EIO);
-            buffer_.clear();
+            *error = failure(std::strerror(n < 0 ? errno : EIO));
             return false;
         }
         done += static_cast<std::size_t>(n);
     }
-    buffer_.clear();
     return true;
 }
 
+bool OutputFile::flush(std::string *error) {
+    const bool ok = writeAll(buffer_.data(), buffer_.size(), error);
+    buffer_.clear();
+    return ok;
+}
+
 bool OutputFile::write(const void *data, std::size_t size, std::string *error) {
-    buffer_.append(static_cast<const char *>(data), size);
-    return buffer_.size() < (1u << 20) || flush(error);
+    constexpr std::size_t kBuffer = 1 << 16;
+    // Small pieces (headers, frame markers) gather in the buffer; a frame goes out
+    // from where it lies, without a copy.
+    if (buffer_.size() + size <= kBuffer) {
+        buffer_.append(static_cast<const char *>(data), size);
+        return true;
+    }
+    return flush(error) && (size < kBuffer ? (buffer_.append(static_cast<const char *>(data), size), true)
+                                           : writeAll(static_cast<const char *>(data), size, error));
 }
 
 bool OutputFile::commit(std::string *error) {
     if (!flush(error)) return false;
     done_ = true;
     if (isStdout()) return true;
-    // A file gets the permissions a newly created one would have, not the temporary's.
-    const mode_t mask = umask(0);
-    umask(mask);
-    fchmod(fd_, 0666 & ~mask);
+    if (temp_.empty()) {
+        const int fd = fd_;
+        fd_ = -1;
+        if (close(fd) != 0) {
+            *error = failure(std::strerror(errno));
+            return false;
+        }
+        return true;
+    }
+    if (linked_) return copyIntoPlace(error);
+    if (existed_) {
+        // The replacement takes over the file's owner, group and permissions; the owner
+        // first, because changing it clears the set-id bits. Without the privilege to
+        // give a file away, the new file stays ours.
+        if (geteuid() == 0) {
+            if (fchown(fd_, owner_, group_) != 0) {}
+        } else if (group_ != getegid()) {
+            if (fchown(fd_, static_cast<uid_t>(-1), group_) != 0) {}
+        }
+        fchmod(fd_, mode_ & 07777);
+    } else {
+        // A new file gets the permissions a newly created one would have, not the temporary's.
+        const mode_t mask = umask(0);
+        umask(mask);
+        fchmod(fd_, 0666 & ~mask);
+    }
     if (close(fd_) != 0) {
-        *error = "cannot write " + path_ + ": " + std::strerror(errno);
+        *error = failure(std::strerror(errno));
         fd_ = -1;
         done_ = false;
         discard();
@@ -137,13 +242,45 @@ bool OutputFile::commit(std::string *error) {
     }
     fd_ = -1;
     if (rename(temp_.c_str(), path_.c_str()) != 0) {
-        *error = "cannot write " + path_ + ": " + std::strerror(errno);
+        *error = failure(std::strerror(errno));
         done_ = false;
         discard();
         return false;
     }
     unregisterTemp(temp_);
     return true;
+}
+
+// A file with other hard links is rewritten in place, so that every one of its names
+// sees the new content. The whole output is in the temporary by now; only a failure
+// of this last copy can leave the file incomplete, and the message says so.
+bool OutputFile::copyIntoPlace(std::string *error) {
+    const int target = ::open(path_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (target < 0) {
+        *error = failure(std::strerror(errno));
+        discard();
+        return false;
+    }
+    int failed = lseek(fd_, 0, SEEK_SET) == 0 ? 0 : errno;
+    std::string chunk(1 << 20, '\0');
+    while (!failed) {
+        const ssize_t n = ::read(fd_, chunk.data(), chunk.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (n < 0) failed = errno;
+            break;
+        }
+        for (ssize_t done = 0; done < n && !failed;) {
+            const ssize_t w = ::write(target, chunk.data() + done, static_cast<std::size_t>(n - done));
+            if (w < 0 && errno == EINTR) continue;
+            if (w <= 0) failed = w < 0 ? errno : EIO;
+            else done += w;
+        }
+    }
+    if (close(target) != 0 && !failed) failed = errno;
+    discard();
+    if (failed) *error = failure(std::string(std::strerror(failed)) + " (the file is left incomplete)");
+    return !failed;
 }
 
 void OutputFile::discard() {

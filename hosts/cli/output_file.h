@@ -1,7 +1,13 @@
-// Where the output goes: standard output, or a file that appears only when it is
-// complete (written to a temporary beside it and renamed at the end; removed on
-// failure, on interruption and when the program ends without committing it).
+// Where the output goes. A regular file (new or existing) appears only when it is
+// complete: it is written to a temporary beside it and renamed over it at the end,
+// keeping an existing file's permissions (and owner and group when run as root);
+// the temporary is removed on failure, on interruption and when the program ends
+// without committing it. Symbolic links are followed, so the file they name is
+// replaced and the links stay links. What cannot be replaced by renaming is written
+// directly: standard output, devices, FIFOs and sockets.
 #pragma once
+
+#include <sys/types.h>
 
 #include <memory>
 #include <string>
@@ -12,26 +18,35 @@ namespace q5cli {
 
 class OutputFile : public ByteSink {
 public:
-    /// "-" is standard output. Creates the temporary at once, so an unwritable place
-    /// is found before any work; null with a message on failure.
+    /// "-" is standard output. Creates the temporary (or opens a direct output) at
+    /// once, so an unwritable place is found before any work; null with a message.
     static std::unique_ptr<OutputFile> open(const std::string &path, std::string *error);
     ~OutputFile() override;
 
     bool write(const void *data, std::size_t size, std::string *error) override;
-    /// Flushes, closes and renames the temporary into place.
+    /// Flushes and puts the output in place (renames or copies the temporary).
     bool commit(std::string *error);
     /// Removes the temporary (also done by the destructor when not committed).
     void discard();
-    bool isStdout() const { return fd_ == 1; }
+    bool isStdout() const { return stdout_; }
 
 private:
     OutputFile() = default;
     bool flush(std::string *error);
+    bool writeAll(const char *data, std::size_t size, std::string *error);
+    std::string failure(const std::string &what) const;
+    bool copyIntoPlace(std::string *error);
 
     int fd_ = -1;
-    std::string path_, temp_;
+    std::string name_;    // as given, for messages
+    std::string path_;    // the file replaced, links followed
+    std::string temp_;    // empty for a direct output
+    bool existed_ = false, linked_ = false;  // an existing file; one with other hard links
+    mode_t mode_ = 0;
+    uid_t owner_ = 0;
+    gid_t group_ = 0;
     std::string buffer_;
-    bool done_ = false;
+    bool stdout_ = false, done_ = false;
 };
 
 /// Reads a whole file or "-" (standard input) as a y4m source; null with a message.

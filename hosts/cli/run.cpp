@@ -2,9 +2,11 @@
 // output is opened; then every frame through the host, with progress and metrics.
 #include "cli/run.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <ctime>
 #include <climits>
 #include <csignal>
 #include <cstdio>
@@ -17,6 +19,7 @@
 #include "cli/frame_window.h"
 #include "cli/metrics.h"
 #include "cli/output_file.h"
+#include "cli/preview.h"
 #include "emu/host.h"
 
 #ifndef Q5_VERSION
@@ -33,6 +36,10 @@ namespace {
 constexpr int kUnknownLength = 1 << 29;
 
 void message(const std::string &text) { std::fprintf(stderr, "quorvane5: %s\n", text.c_str()); }
+
+std::string count(long long n, const char *one, const char *many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
 
 std::string formatTime(double seconds) {
     const long s = static_cast<long>(seconds + 0.5);
@@ -78,8 +85,58 @@ private:
     Clock::time_point start_, last_;
 };
 
+using Clock = std::chrono::steady_clock;
+
+StageTime now() {
+    timespec cpu {};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &cpu);
+    return {std::chrono::duration<double>(Clock::now().time_since_epoch()).count(),
+            static_cast<double>(cpu.tv_sec) + cpu.tv_nsec * 1e-9};
+}
+
+StageTime since(const StageTime &start) {
+    const StageTime end = now();
+    return {end.wall - start.wall, end.cpu - start.cpu};
+}
+
+// Adds the time of the enclosing scope to a total (or nothing without one).
+class StageTimer {
+public:
+    explicit StageTimer(StageTime *total) : total_(total), start_(total ? now() : StageTime{}) {}
+    ~StageTimer() {
+        if (total_) total_->add(since(start_));
+    }
+
+private:
+    StageTime *total_;
+    StageTime start_;
+};
+
+// The filter's own time, for --stats: its func_proc is wrapped for the run. The
+// descriptor's callback takes no context, so the wrapped one waits here.
+struct ProcTiming {
+    BOOL (*proc)(FILTER *, FILTER_PROC_INFO *) = nullptr;
+    StageTime time;
+    bool inside = false;
+};
+ProcTiming procTiming;
+
+BOOL timedProc(FILTER *fp, FILTER_PROC_INFO *fpip) {
+    const StageTime start = now();
+    procTiming.inside = true;
+    const BOOL result = procTiming.proc(fp, fpip);
+    procTiming.inside = false;
+    procTiming.time.add(since(start));
+    return result;
+}
+
 std::string displayName(const std::string &path, const char *pipeName) {
     return path == "-" ? pipeName : path;
+}
+
+bool isNonDirectory(const char *path) {
+    struct stat st {};
+    return stat(path, &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
 }  // namespace
@@ -99,13 +156,25 @@ std::string findModule(const std::string &given) {
 bool denoiseStream(GetFilterTableFn entry, const DenoiseSettings &settings, Y4mReader &in,
                    const Y4mFormat &format, Y4mWriter &out, const FrameSink &onFrame,
                    const ProgressSink &onProgress, DenoiseReport *report, std::string *error) {
-    const auto start = std::chrono::steady_clock::now();
+    const auto start = Clock::now();
     q5host::Host host(entry, settings.threads);
     host.setFilterActive(true);
     host.init();
     for (int i = 0; i < 6; ++i) host.setTrack(i, settings.track[i]);
     for (int i = 0; i < 5; ++i) host.setCheck(i, settings.check[i]);
     host.update();
+
+    StageTimes times;
+    const auto timed = [&](StageTime StageTimes::*stage) {
+        return StageTimer(settings.timeStages ? &(times.*stage) : nullptr);
+    };
+    StageTime fillInsideProc, fillOutsideProc, processing;
+    FILTER *filter = host.filter();
+    if (settings.timeStages) {
+        procTiming = ProcTiming{};
+        procTiming.proc = filter->func_proc;
+        filter->func_proc = timedProc;
+    }
 
     // The conversions run while the filter waits, on as many threads as it has.
     FrameWindow window(in, format, settings.threads);
@@ -117,12 +186,13 @@ bool denoiseStream(GetFilterTableFn entry, const DenoiseSettings &settings, Y4mR
     clip.maxW = (format.width + 15) & ~15;
     clip.maxH = (format.height + 15) & ~15;
     clip.frameCount = kUnknownLength;
-    host.setClip(clip, [&window](int n, PIXEL_YC *image, int pitch) {
+    host.setClip(clip, [&](int n, PIXEL_YC *image, int pitch) {
+        StageTimer timer(settings.timeStages ? procTiming.inside ? &fillInsideProc : &fillOutsideProc : nullptr);
         return window.fill(n, image, pitch);
     });
     host.saveStart(0, kUnknownLength - 1);
 
-    const FrameConverter converter(format, settings.threads);
+    const FrameConverter &converter = window.converter();
     std::vector<std::uint8_t> bytes(format.frameBytes());
     bool headerWritten = false;
     bool ok = true;
@@ -130,7 +200,12 @@ bool denoiseStream(GetFilterTableFn entry, const DenoiseSettings &settings, Y4mR
     for (;; ++n) {
         // Frame n reads up to n + 2 (its next frame's neighbours with the mosquito
         // pass); having tried to read them, the end is known whenever it matters.
-        if (!window.readThrough(n + 2)) {
+        bool read;
+        {
+            const StageTimer timer = timed(&StageTimes::read);
+            read = window.readThrough(n + 2);
+        }
+        if (!read) {
             *error = window.error();
             ok = false;
             break;
@@ -139,23 +214,29 @@ bool denoiseStream(GetFilterTableFn entry, const DenoiseSettings &settings, Y4mR
             if (n >= window.frameCount()) break;
             host.setFrameCount(window.frameCount());
         }
-        host.process(n);
+        {
+            const StageTimer timer(settings.timeStages ? &processing : nullptr);
+            host.process(n);
+        }
+        // The host records every service call; a long stream must not pile them up.
+        host.clearLog();
         if (window.failed()) {
             *error = window.error();
             ok = false;
             break;
         }
         const Y4mFrame *frame = window.frame(n);
-        converter.fromYc48(host.out(), clip.maxW, frame->params, bytes.data());
-        if (!headerWritten) {
-            if (!out.writeHeader(format, error)) {
-                ok = false;
-                break;
-            }
+        {
+            const StageTimer timer = timed(&StageTimes::fromYc48);
+            converter.fromYc48(host.out(), clip.maxW, frame->params, bytes.data(), frame->data.data());
+        }
+        {
+            const StageTimer timer = timed(&StageTimes::write);
+            ok = (headerWritten || out.writeHeader(format, error)) &&
+                 out.writeFrame(frame->params, bytes.data(), bytes.size(), error);
             headerWritten = true;
         }
-        if (!out.writeFrame(frame->params, bytes.data(), bytes.size(), error) ||
-            (onFrame && !onFrame(n, bytes.data(), error))) {
+        if (!ok || (onFrame && !onFrame(n, bytes.data(), error))) {
             ok = false;
             break;
         }
@@ -166,12 +247,23 @@ bool denoiseStream(GetFilterTableFn entry, const DenoiseSettings &settings, Y4mR
     }
     if (ok && !headerWritten) ok = out.writeHeader(format, error);
     host.exit();
+    if (settings.timeStages) {
+        filter->func_proc = procTiming.proc;
+        const auto minus = [](StageTime a, const StageTime &b) {
+            return StageTime{a.wall - b.wall, a.cpu - b.cpu};
+        };
+        times.toYc48 = fillInsideProc;
+        times.toYc48.add(fillOutsideProc);
+        times.filter = minus(procTiming.time, fillInsideProc);
+        times.host = minus(minus(processing, procTiming.time), fillOutsideProc);
+    }
     if (report) {
         report->frames = n;
-        report->seconds =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        report->seconds = std::chrono::duration<double>(Clock::now() - start).count();
         report->peakFramesHeld = window.peakHeld();
         report->lateRequests = window.lateRequests();
+        report->firstClampedFrame = window.firstClampedFrame();
+        report->stages = times;
     }
     if (ok && window.lateRequests() > 0) {
         *error = "internal error: the filter asked for a frame that was already dropped";
@@ -180,79 +272,143 @@ bool denoiseStream(GetFilterTableFn entry, const DenoiseSettings &settings, Y4mR
     return ok;
 }
 
-int runDenoiseCommand(const Options &options, DenoiseOutcome *outcome) {
+int openStream(const std::string &path, OpenStream *stream) {
     std::string error;
-    // The filter first: its descriptor holds the settings' ranges.
+    stream->name = displayName(path, "standard input");
+    stream->source = openInput(path, &error);
+    if (!stream->source) {
+        message(error);
+        return 1;
+    }
+    stream->reader = std::make_unique<Y4mReader>(*stream->source, stream->name);
+    if (!stream->reader->readHeader(&stream->format, &error)) {
+        message(error);
+        return 1;
+    }
+    return 0;
+}
+
+// The filter first: its descriptor holds the settings' ranges, checked before any file
+// is opened. Per-field processing waits for the stream's interlacing.
+int loadFilter(const Options &options, std::unique_ptr<q5host::Module> *module,
+               DenoiseSettings *settings) {
+    std::string error;
     const std::string modulePath = findModule(options.module);
-    auto module = q5host::Module::open(modulePath, &error);
-    if (!module) {
+    *module = q5host::Module::open(modulePath, &error);
+    if (!*module) {
         message("cannot load the filter module: " + error);
         return 1;
     }
-    const FILTER *descriptor = module->getFilterTable()();
+    const FILTER *descriptor = (*module)->getFilterTable()();
     if (!descriptor) {
         message("the filter module " + modulePath + " gave no filter");
         return 1;
     }
+    if (!resolveSettings(options, *descriptor, false, settings->track, settings->check, &error)) {
+        message(error);
+        return 2;
+    }
+    settings->threads = resolveThreads(options);
+    settings->timeStages = options.stats;
+    return 0;
+}
+
+namespace {
+
+// The clean clip the output is measured against, of the input's format and size.
+struct Reference {
+    OpenStream stream;
+    std::optional<QualityMeter> meter;
+    Y4mFrame frame;
+};
+
+int openReference(const std::string &path, const Y4mFormat &format, Reference *reference) {
+    if (const int status = openStream(path, &reference->stream)) return status;
+    const Y4mFormat &f = reference->stream.format;
+    if (f.width != format.width || f.height != format.height || f.subsampling != format.subsampling ||
+        f.bits != format.bits) {
+        message("the reference " + path + " is " + std::to_string(f.width) + "x" +
+                std::to_string(f.height) + " " + f.describe() + ", the input " +
+                std::to_string(format.width) + "x" + std::to_string(format.height) + " " +
+                format.describe());
+        return 1;
+    }
+    reference->meter.emplace(format);
+    return 0;
+}
+
+// Frames in a regular file of bare FRAME markers; otherwise unknown (-1) until the end.
+int framesInFile(const OpenStream &input) {
+    const long long size = inputFileSize(*input.source);
+    if (size <= 0) return -1;
+    const long long body = size - static_cast<long long>(input.reader->offset());
+    const long long perFrame = static_cast<long long>(input.format.frameBytes()) + 6;
+    if (body < 0 || body % perFrame != 0 || body / perFrame >= INT_MAX) return -1;
+    return static_cast<int>(body / perFrame);
+}
+
+// What the run did to the data (said even with --quiet), then the summary.
+void reportRun(const Options &options, const OpenStream &input, const DenoiseSettings &settings,
+               const DenoiseReport &report) {
+    const Y4mFormat &format = input.format;
+    if (report.firstClampedFrame >= 0)
+        message("warning: " + input.name + " has samples above the " + std::to_string(format.bits) +
+                "-bit maximum of " + std::to_string(format.maxCode()) + " (first in frame " +
+                std::to_string(report.firstClampedFrame + 1) + "); they were read as " +
+                std::to_string(format.maxCode()));
+    if (const std::uint64_t blanks = input.reader->trailingWhitespace())
+        message("warning: " + input.name + ": ignored " +
+                count(static_cast<long long>(blanks), "byte", "bytes") + " of whitespace after the " +
+                (input.reader->framesRead() > 0 ? "last frame" : "header"));
+    if (options.stats && report.frames > 0) {
+        // Per frame, wall and (all threads') CPU milliseconds.
+        const StageTimes &t = report.stages;
+        const StageTime outside = t.outside();
+        const std::pair<const char *, const StageTime *> stages[] = {
+            {"read", &t.read},         {"to YC48", &t.toYc48}, {"host cache and copies", &t.host},
+            {"from YC48", &t.fromYc48}, {"write", &t.write},   {"outside the filter", &outside},
+            {"filter", &t.filter}};
+        std::string text = "time per frame, wall (CPU):";
+        for (const auto &[name, time] : stages) {
+            char part[96];
+            std::snprintf(part, sizeof part, " %s %.2f (%.2f) ms%s", name, 1000 * time->wall / report.frames,
+                          1000 * time->cpu / report.frames, time == &t.filter ? "" : ",");
+            text += part;
+        }
+        message(text);
+    }
+    if (options.quiet) return;
+    char text[256];
+    std::snprintf(text, sizeof text, " of %dx%d %s in %.1f s (%.1f fps, %d threads)", format.width,
+                  format.height, format.describe().c_str(), report.seconds,
+                  report.seconds > 0 ? report.frames / report.seconds : 0.0, settings.threads);
+    message(count(report.frames, "frame", "frames") + text);
+}
+
+}  // namespace
+
+int runDenoiseCommand(const Options &options, DenoiseOutcome *outcome) {
+    std::unique_ptr<q5host::Module> module;
+    DenoiseSettings settings;
+    if (const int status = loadFilter(options, &module, &settings)) return status;
     if (options.input == "-" && options.reference == "-") {
         message("the input and the reference cannot both be standard input");
         return 2;
     }
-    // The ranges now; per-field processing once the stream's interlacing is known.
-    DenoiseSettings settings;
-    if (!resolveSettings(options, *descriptor, false, settings.track, settings.check, &error)) {
-        message(error);
-        return 2;
-    }
-    settings.threads = resolveThreads(options);
 
     // Everything about the input and the reference is checked before the output exists.
-    auto input = openInput(options.input, &error);
-    if (!input) {
-        message(error);
-        return 1;
-    }
-    Y4mReader reader(*input, displayName(options.input, "standard input"));
-    Y4mFormat format;
-    if (!reader.readHeader(&format, &error)) {
-        message(error);
-        return 1;
-    }
+    OpenStream input;
+    if (const int status = openStream(options.input, &input)) return status;
+    const Y4mFormat &format = input.format;
+    std::string error;
     if (!checkProcessable(format, &error)) {
-        message(displayName(options.input, "standard input") + ": " + error);
+        message(input.name + ": " + error);
         return 1;
     }
-    resolveSettings(options, *descriptor, format.interlaced(), settings.track, settings.check,
-                    &error);
-
-    std::unique_ptr<ByteSource> referenceSource;
-    std::unique_ptr<Y4mReader> referenceReader;
-    Y4mFormat referenceFormat;
-    std::optional<QualityMeter> meter;
-    if (!options.reference.empty()) {
-        referenceSource = openInput(options.reference, &error);
-        if (!referenceSource) {
-            message(error);
-            return 1;
-        }
-        referenceReader = std::make_unique<Y4mReader>(
-            *referenceSource, displayName(options.reference, "standard input"));
-        if (!referenceReader->readHeader(&referenceFormat, &error)) {
-            message(error);
-            return 1;
-        }
-        if (referenceFormat.width != format.width || referenceFormat.height != format.height ||
-            referenceFormat.subsampling != format.subsampling ||
-            referenceFormat.bits != format.bits) {
-            message("the reference " + options.reference + " is " +
-                    std::to_string(referenceFormat.width) + "x" +
-                    std::to_string(referenceFormat.height) + " " + referenceFormat.describe() +
-                    ", the input " + std::to_string(format.width) + "x" +
-                    std::to_string(format.height) + " " + format.describe());
-            return 1;
-        }
-        meter.emplace(format);
-    }
+    settings.check[kFieldCheck] = fieldSetting(options, format.interlaced());
+    Reference reference;
+    if (!options.reference.empty())
+        if (const int status = openReference(options.reference, format, &reference)) return status;
 
     auto output = OutputFile::open(options.output, &error);
     if (!output) {
@@ -261,28 +417,22 @@ int runDenoiseCommand(const Options &options, DenoiseOutcome *outcome) {
     }
     Y4mWriter writer(*output);
 
-    // Frames in a regular file of bare FRAME markers; otherwise unknown until the end.
-    int totalHint = -1;
-    if (const long long size = inputFileSize(*input); size > 0) {
-        const long long body = size - static_cast<long long>(reader.offset());
-        const long long perFrame = static_cast<long long>(format.frameBytes()) + 6;
-        if (body >= 0 && body % perFrame == 0 && body / perFrame < INT_MAX)
-            totalHint = static_cast<int>(body / perFrame);
-    }
+    if (format.subsampling == Subsampling::S444 && !options.quiet)
+        message("note: the filter gives each horizontal pair of pixels one Cb and one Cr, so "
+                "4:4:4 chroma comes back with the horizontal detail of 4:2:2");
+    const int totalHint = framesInFile(input);
     ProgressLine progress(!options.quiet && isatty(2));
-
-    Y4mFrame referenceFrame;
     const FrameSink onFrame = [&](int n, const std::uint8_t *frame, std::string *err) {
-        if (!meter) return true;
-        switch (referenceReader->readFrame(referenceFormat, &referenceFrame, err)) {
+        if (!reference.meter) return true;
+        switch (reference.stream.reader->readFrame(format, &reference.frame, err)) {
         case Y4mReader::Frame: break;
         case Y4mReader::End:
-            *err = "the reference " + options.reference + " ends after " + std::to_string(n) +
-                   " frames, before the input";
+            *err = "the reference " + options.reference + " ends after " +
+                   count(n, "frame", "frames") + ", before the input";
             return false;
         case Y4mReader::Error: return false;
         }
-        meter->add(frame, referenceFrame.data.data());
+        reference.meter->add(frame, reference.frame.data.data());
         return true;
     };
     const ProgressSink onProgress = [&](int done, int total) {
@@ -292,7 +442,7 @@ int runDenoiseCommand(const Options &options, DenoiseOutcome *outcome) {
     DenoiseReport report;
     bool ok;
     try {
-        ok = denoiseStream(module->getFilterTable(), settings, reader, format, writer, onFrame,
+        ok = denoiseStream(module->getFilterTable(), settings, *input.reader, format, writer, onFrame,
                            onProgress, &report, &error);
     } catch (const std::exception &e) {
         ok = false;
@@ -305,14 +455,8 @@ int runDenoiseCommand(const Options &options, DenoiseOutcome *outcome) {
         return 1;
     }
 
-    if (!options.quiet) {
-        char text[256];
-        std::snprintf(text, sizeof text, "%d frames of %dx%d %s in %.1f s (%.1f fps, %d threads)",
-                      report.frames, format.width, format.height, format.describe().c_str(),
-                      report.seconds, report.seconds > 0 ? report.frames / report.seconds : 0.0,
-                      settings.threads);
-        message(text);
-    }
+    reportRun(options, input, settings, report);
+    const QualityMeter *meter = reference.meter ? &*reference.meter : nullptr;
     if (meter && !(outcome && options.quiet)) {
         if (meter->frames() > 0)
             message(meter->summary() + " against " + options.reference);
@@ -357,7 +501,18 @@ int runProgram(const std::vector<std::string> &args) {
             std::printf("filter: not found (%s)\n", module ? path.c_str() : error.c_str());
         return 0;
     }
-    case Options::Demo: return runDemo(options);
+    case Options::Demo:
+        if (options.demoMayBeFile && isNonDirectory("demo")) {
+            message("denoising the file named demo into " + options.demoDir +
+                    " (where no such file exists, \"demo DIR\" runs the built-in demo into DIR)");
+            Options denoise = options;
+            denoise.command = Options::Denoise;
+            denoise.input = "demo";
+            denoise.output = options.demoDir;
+            return runDenoiseCommand(denoise, nullptr);
+        }
+        return runDemo(options);
+    case Options::Preview: return runPreview(options);
     case Options::Denoise: break;
     }
     return runDenoiseCommand(options, nullptr);

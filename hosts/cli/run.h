@@ -3,12 +3,17 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "abi/host_api.h"
 #include "cli/options.h"
 #include "cli/y4m.h"
+
+namespace q5host {
+class Module;
+}
 
 namespace q5cli {
 
@@ -17,6 +22,27 @@ struct DenoiseSettings {
     int track[6] = {};
     int check[5] = {};
     int threads = 1;
+    bool timeStages = false;  // fill DenoiseReport::stages
+};
+
+/// Where a run's time went, over the whole run (--stats): wall time, and the CPU time
+/// of every thread of the process, which a busy machine inflates less.
+struct StageTime {
+    double wall = 0, cpu = 0;  // seconds
+    void add(const StageTime &o) { wall += o.wall, cpu += o.cpu; }
+};
+struct StageTimes {
+    StageTime read;      // y4m frames read from the input
+    StageTime toYc48;    // YUV to YC48, into the host's frame cache
+    StageTime host;      // the host's own work: frame cache, copies, call set-up
+    StageTime filter;    // the filter's func_proc, less the frames it had converted
+    StageTime fromYc48;  // YC48 back to YUV
+    StageTime write;     // y4m frames written to the output
+    StageTime outside() const {
+        StageTime t = read;
+        for (const StageTime *s : {&toYc48, &host, &fromYc48, &write}) t.add(*s);
+        return t;
+    }
 };
 
 struct DenoiseReport {
@@ -24,6 +50,8 @@ struct DenoiseReport {
     double seconds = 0;
     int peakFramesHeld = 0;  // input frames held at once
     int lateRequests = 0;    // frames the filter asked for after they were dropped
+    int firstClampedFrame = -1;  // first frame with samples above the depth's maximum
+    StageTimes stages;           // with DenoiseSettings::timeStages
 };
 
 /// Called with every output frame (y4m bytes of the input's format) in order; a
@@ -49,6 +77,21 @@ struct DenoiseOutcome {
     double ssim = 0;
     std::string summary;  // the metrics as printed
 };
+
+/// A stream opened and its header read; the steps below print their own message and
+/// give the exit status, 0 to go on.
+struct OpenStream {
+    std::string name;  // for messages
+    std::unique_ptr<ByteSource> source;
+    std::unique_ptr<Y4mReader> reader;
+    Y4mFormat format;
+};
+int openStream(const std::string &path, OpenStream *stream);
+
+/// The filter module loaded and the settings' ranges checked against its descriptor;
+/// per-field processing waits for the stream's interlacing.
+int loadFilter(const Options &options, std::unique_ptr<q5host::Module> *module,
+               DenoiseSettings *settings);
 
 /// The denoise command (INPUT OUTPUT with --reference and the rest); the exit status.
 int runDenoiseCommand(const Options &options, DenoiseOutcome *outcome);

@@ -202,25 +202,6 @@ std::string makeY4mHeader(int width, int height, Subsampling subsampling, int bi
            " F" + std::to_string(rateNum) + ":" + std::to_string(rateDen) + " Ip A1:1 C" + c;
 }
 
-bool checkProcessable(const Y4mFormat &f, std::string *error) {
-    const std::string size = std::to_string(f.width) + "x" + std::to_string(f.height);
-    if (f.width > kMaxWidth || f.height > kMaxHeight) {
-        *error = "frames of " + size + " are larger than the filter's limit of " +
-                 std::to_string(kMaxWidth) + "x" + std::to_string(kMaxHeight);
-        return false;
-    }
-    const bool halfWidth = f.subsampling == Subsampling::S420 || f.subsampling == Subsampling::S422;
-    if (halfWidth && f.width % 2 != 0) {
-        *error = f.describe() + " needs an even width, but the frames are " + size;
-        return false;
-    }
-    if (f.subsampling == Subsampling::S420 && f.height % 2 != 0) {
-        *error = f.describe() + " needs an even height, but the frames are " + size;
-        return false;
-    }
-    return true;
-}
-
 // ---- Byte sources and sinks -------------------------------------------------
 
 std::string ByteSource::errorText() const { return std::strerror(errno); }
@@ -278,7 +259,7 @@ bool Y4mReader::refill() {
     return true;
 }
 
-bool Y4mReader::readLine(std::string *line, std::size_t maxLength, int *status) {
+Y4mReader::LineResult Y4mReader::readLine(std::string *line, std::size_t maxLength) {
     line->clear();
     std::size_t scanned = 0;
     for (;;) {
@@ -292,16 +273,13 @@ bool Y4mReader::readLine(std::string *line, std::size_t maxLength, int *status) 
             line->assign(reinterpret_cast<const char *>(start), length);
             begin_ += length + 1;
             offset_ += length + 1;
-            return true;
+            return LineResult::Line;
         }
         scanned = limit;
-        if (available > maxLength) {
-            *status = 2;
-            return false;
-        }
+        if (available > maxLength) return LineResult::TooLong;
         if (!refill()) {
-            *status = sourceFailed_ ? -1 : (end_ == begin_ ? 0 : 1);
-            return false;
+            if (sourceFailed_) return LineResult::Failed;
+            return end_ == begin_ ? LineResult::Empty : LineResult::Cut;
         }
     }
 }
@@ -333,17 +311,14 @@ long Y4mReader::readExact(std::uint8_t *out, std::size_t size) {
 
 bool Y4mReader::readHeader(Y4mFormat *format, std::string *error) {
     std::string line;
-    int status = 0;
-    if (!readLine(&line, kMaxHeaderLine, &status)) {
-        if (status == -1)
-            *error = "cannot read " + name_ + ": " + source_.errorText();
-        else if (status == 0)
-            *error = name_ + " is empty";
-        else if (status == 2)
-            *error = name_ + ": the header line is too long (not a YUV4MPEG2 stream?)";
-        else
-            *error = name_ + ": the stream ends inside its header";
+    switch (readLine(&line, kMaxHeaderLine)) {
+    case LineResult::Line: break;
+    case LineResult::Failed: *error = "cannot read " + name_ + ": " + source_.errorText(); return false;
+    case LineResult::Empty: *error = name_ + " is empty"; return false;
+    case LineResult::TooLong:
+        *error = name_ + ": the header line is too long (not a YUV4MPEG2 stream?)";
         return false;
+    case LineResult::Cut: *error = name_ + ": the stream ends inside its header"; return false;
     }
     std::string why;
     if (!parseY4mHeader(line, format, &why)) {
@@ -353,29 +328,73 @@ bool Y4mReader::readHeader(Y4mFormat *format, std::string *error) {
     return true;
 }
 
+int Y4mReader::peek() {
+    if (begin_ == end_ && !refill()) return -1;
+    return buffer_[begin_];
+}
+
+std::string Y4mReader::unexpectedData(std::uint64_t at, const std::string &found) const {
+    std::string text = name_ + ": unexpected data after " +
+                       (framesRead_ > 0 ? "frame " + std::to_string(framesRead_) : std::string("the header")) +
+                       " at byte " + std::to_string(at);
+    if (!found.empty()) text += " (" + quoted(found) + " where a FRAME marker belongs)";
+    return text;
+}
+
 Y4mReader::Result Y4mReader::readFrame(const Y4mFormat &format, Y4mFrame *frame,
                                        std::string *error) {
     const int number = framesRead_ + 1;
     const std::string where = name_ + ": frame " + std::to_string(number);
-    std::string line;
-    int status = 0;
-    if (!readLine(&line, kMaxFrameLine, &status)) {
-        if (status == 0) return End;
-        if (status == -1)
+    const std::uint64_t start = offset_;
+    // Whitespace after the last frame (a stray newline where streams were joined by
+    // hand) ends the stream; anywhere else it is damage.
+    std::uint64_t blanks = 0;
+    for (int c = peek(); c == '\n' || c == ' ' || c == '\r' || c == '\t'; c = peek()) {
+        ++begin_;
+        ++offset_;
+        ++blanks;
+    }
+    if (blanks > 0) {
+        if (sourceFailed_) {
             *error = "cannot read " + name_ + ": " + source_.errorText();
-        else if (status == 2)
-            *error = where + ": no FRAME marker (the line is too long)";
-        else
+            return Error;
+        }
+        if (begin_ == end_) {
+            trailingWhitespace_ = blanks;
+            return End;
+        }
+        *error = unexpectedData(start, "");
+        return Error;
+    }
+    std::string line;
+    const LineResult marker = readLine(&line, kMaxFrameLine);
+    if (marker == LineResult::Empty) return End;
+    if (marker == LineResult::Failed) {
+        *error = "cannot read " + name_ + ": " + source_.errorText();
+        return Error;
+    }
+    if (marker != LineResult::Line) {
+        // What is left: the start of a marker cut short, or something else.
+        const std::string rest(reinterpret_cast<const char *>(buffer_.data() + begin_),
+                               std::min<std::size_t>(end_ - begin_, 24));
+        if (marker == LineResult::Cut && std::string("FRAME").compare(0, rest.size(), rest) == 0)
             *error = where + ": the stream ends inside the FRAME marker";
+        else
+            *error = unexpectedData(start, rest);
         return Error;
     }
     if (line.compare(0, 5, "FRAME") != 0 || (line.size() > 5 && line[5] != ' ')) {
-        *error = where + ": expected a FRAME marker, found " + quoted(line);
+        *error = unexpectedData(start, line);
         return Error;
     }
     frame->params = line.substr(5);
-    if (!checkProcessable(format, error)) return Error;
     const std::size_t size = format.frameBytes();
+    if (size > kMaxFrameBytes) {
+        *error = where + ": frames of " + std::to_string(format.width) + "x" +
+                 std::to_string(format.height) + " " + format.describe() +
+                 " are larger than this program reads";
+        return Error;
+    }
     frame->data.resize(size);
     const long got = readExact(frame->data.data(), size);
     if (got < 0) {

@@ -43,12 +43,6 @@ bool parseY4mHeader(const std::string &line, Y4mFormat *format, std::string *err
 std::string makeY4mHeader(int width, int height, Subsampling subsampling, int bits,
                           int rateNum, int rateDen);
 
-/// The largest picture the filter processes; bigger frames come back black from it.
-constexpr int kMaxWidth = 1920, kMaxHeight = 1088;
-
-/// Checks that the filter and the subsampling can carry the format; the message says why not.
-bool checkProcessable(const Y4mFormat &format, std::string *error);
-
 struct Y4mFrame {
     std::string params;         // whatever followed "FRAME" on the marker line
     std::vector<std::uint8_t> data;
@@ -101,26 +95,41 @@ public:
 
 class Y4mReader {
 public:
+    /// Frames larger than this are refused before a buffer is made for them: the
+    /// header is untrusted. Far above any frame the filter takes.
+    static constexpr std::size_t kMaxFrameBytes = std::size_t{1} << 28;
+
     /// `name` appears in messages ("input", a file name).
     Y4mReader(ByteSource &source, std::string name);
 
     bool readHeader(Y4mFormat *format, std::string *error);
 
     enum Result { Frame, End, Error };
-    /// The next frame; End when the stream ends cleanly before a frame marker.
+    /// The next frame; End when the stream ends cleanly before a frame marker, or with
+    /// nothing but whitespace after the last frame (trailingWhitespace() counts it).
     Result readFrame(const Y4mFormat &format, Y4mFrame *frame, std::string *error);
+    /// Bytes of whitespace ignored after the last frame.
+    std::uint64_t trailingWhitespace() const { return trailingWhitespace_; }
     int framesRead() const { return framesRead_; }
     /// Bytes consumed so far (header and frames).
     std::uint64_t offset() const { return offset_; }
 
 private:
-    // Reads one line of at most maxLength bytes; false at the end of the stream or on an
-    // error (status says which: 0 = ended before any byte, 1 = ended inside, -1 = error,
-    // 2 = too long).
-    bool readLine(std::string *line, std::size_t maxLength, int *status);
+    enum class LineResult {
+        Line,      // a whole line, its newline consumed
+        Empty,     // the stream ended before any byte of it
+        Cut,       // the stream ended inside it (the bytes stay in the buffer)
+        Failed,    // the source failed
+        TooLong,   // no newline within the length allowed
+    };
+    // Reads one line of at most maxLength bytes.
+    LineResult readLine(std::string *line, std::size_t maxLength);
     // Fills exactly size bytes unless the stream ends; returns the count read, -1 on error.
     long readExact(std::uint8_t *out, std::size_t size);
     bool refill();
+    // The next byte without consuming it; -1 at the end of the stream or on an error.
+    int peek();
+    std::string unexpectedData(std::uint64_t at, const std::string &found) const;
 
     ByteSource &source_;
     std::string name_;
@@ -128,7 +137,7 @@ private:
     std::size_t begin_ = 0, end_ = 0;
     bool sourceEnded_ = false, sourceFailed_ = false;
     int framesRead_ = 0;
-    std::uint64_t offset_ = 0;
+    std::uint64_t offset_ = 0, trailingWhitespace_ = 0;
 };
 
 class Y4mWriter {

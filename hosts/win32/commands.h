@@ -14,6 +14,9 @@ int guardCommand();
 /// ("t0,t1,t2,t3,t4,t5/c0,c1,c2,c3,c4") and writes every output frame.
 int runCommand(const std::string &modulePath, const std::string &clipPath,
                const std::string &outPath, int threads, const std::vector<std::string> &settings);
+/// Times the module per frame with its AVX2 kernels and forced to SSE3, in turn,
+/// and checks that both ways give the same frames.
+int fpsCommand(const std::string &modulePath, int threads, int width, int height);
 /// Builds a real settings window with an owner and checks the filter's part of it.
 int windowCommand(const std::string &modulePath);
 

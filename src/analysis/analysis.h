@@ -4,11 +4,14 @@
 
 #include "abi/host_api.h"
 
+struct NrStrengths;
+
 /// What the frame driver hands both analysis workers as param1.
 struct AnalysisParams {
     PIXEL_YC *source;  // the prepared frame
     int slot;          // ring slot 0..2 to fill
     bool fieldMode;
+    const NrStrengths *strengths;  // the coring thresholds and anime mode
 };
 
 /// param1 = AnalysisParams, param2 = FILTER_PROC_INFO.

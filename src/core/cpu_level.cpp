@@ -1,6 +1,9 @@
 // Processor check. Built without SSE3 so that it runs on the processors it rejects.
 #include <cpuid.h>
 
+#include <cstdlib>
+#include <cstring>
+
 #include "core/core.h"
 #include "platform/platform.h"
 
@@ -50,10 +53,6 @@ int detectCpuLevel() noexcept {
 }
 
 bool cpuHasAvx2() noexcept {
-#if defined(_WIN32)
-    // The Windows module keeps to the SSE3 kernels.
-    return false;
-#else
     if (!hasCpuid()) return false;
     unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
     if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx)) return false;
@@ -65,5 +64,9 @@ bool cpuHasAvx2() noexcept {
     if ((xcr0Low & 6u) != 6u) return false;
     if (!__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx)) return false;
     return (ebx & (1u << 5)) != 0;
-#endif
+}
+
+bool avx2Refused() noexcept {
+    const char *value = std::getenv("Q5_NO_AVX2");
+    return value && *value && std::strcmp(value, "0") != 0;
 }

@@ -10,6 +10,10 @@
 #include <sys/mman.h>
 #endif
 
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+#endif
+
 #include "core/core.h"
 
 SizeClass sizeClass = {2048, 1280};
@@ -17,22 +21,13 @@ int lastW = 1920;
 int lastH = 1088;
 bool buffersReady = false;
 WorkBuffers workBuffers = {};
-int failAllocationsFrom = -1;
 
 namespace {
 
-int allocationCount = 0;
-
 // 16-byte aligned blocks, written by hand so the same code serves every C
 // runtime: the pointer returned by malloc is kept just below the aligned start.
-// Sanitizer builds ask the C library for exactly the bytes wanted instead, with no
-// slack after the end, so that AddressSanitizer sees even a one-byte overrun.
 void alignedFree(void *p) noexcept {
-#if defined(Q5_EXACT_ALLOCATION)
-    std::free(p);
-#else
     if (p) std::free(static_cast<void **>(p)[-1]);
-#endif
 }
 
 // The planes start on a 2 MB boundary and, where the system offers it, ask for 2 MB
@@ -41,19 +36,21 @@ void alignedFree(void *p) noexcept {
 constexpr std::size_t kLargePage = std::size_t{1} << 21;
 
 void *alignedAlloc(std::size_t size) noexcept {
-    const int index = allocationCount++;
-    if (failAllocationsFrom >= 0 && index >= failAllocationsFrom) return nullptr;
     const std::size_t alignment = size >= kLargePage ? kLargePage : 16;
-#if defined(Q5_EXACT_ALLOCATION)
-    void *aligned = nullptr;
-    if (posix_memalign(&aligned, alignment, size) != 0) return nullptr;
-#else
-    void *raw = std::malloc(size + alignment + sizeof(void *));
+    void *raw = systemAllocate(size + alignment + sizeof(void *));
     if (!raw) return nullptr;
     auto start = reinterpret_cast<std::uintptr_t>(raw) + sizeof(void *);
     start = (start + alignment - 1) & ~static_cast<std::uintptr_t>(alignment - 1);
     void *aligned = reinterpret_cast<void *>(start);
     static_cast<void **>(aligned)[-1] = raw;
+#if defined(__SANITIZE_ADDRESS__)
+    // The slack on either side of the block is the allocator's, not the buffer's:
+    // marked unaddressable, so that AddressSanitizer sees an overrun of even one
+    // byte past the end (or before the start) as it would with an exact allocation.
+    char *const block = static_cast<char *>(raw);
+    char *const end = static_cast<char *>(aligned) + size;
+    ASAN_POISON_MEMORY_REGION(block, static_cast<char *>(aligned) - sizeof(void *) - block);
+    ASAN_POISON_MEMORY_REGION(end, block + size + alignment + sizeof(void *) - end);
 #endif
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
     if (alignment == kLargePage) madvise(aligned, size & ~(kLargePage - 1), MADV_HUGEPAGE);
@@ -128,20 +125,18 @@ bool allocateWorkBuffers() noexcept {
     } else {
         ok = false;
     }
-    if (resize(b.cbBlock, sz.chromaBlock)) {
-        b.cbRingA = b.cbBlock;
-        b.cbRingB = b.cbBlock + 3 * chromaPlane;
-    } else {
-        ok = false;
-    }
-    ok &= resize(b.cbAux, sz.chromaAux);
-    if (resize(b.crBlock, sz.chromaBlock)) {
-        b.crRingA = b.crBlock;
-        b.crRingB = b.crBlock + 3 * chromaPlane;
-    } else {
-        ok = false;
-    }
-    ok &= resize(b.crAux, sz.chromaAux);
+    // Each chroma plane's block, then its aux plane: Cb, then Cr.
+    auto chroma = [&](float *&block, float *&ringA, float *&ringB, std::int16_t *&aux) noexcept {
+        if (resize(block, sz.chromaBlock)) {
+            ringA = block;
+            ringB = block + 3 * chromaPlane;
+        } else {
+            ok = false;
+        }
+        ok &= resize(aux, sz.chromaAux);
+    };
+    chroma(b.cbBlock, b.cbRingA, b.cbRingB, b.cbAux);
+    chroma(b.crBlock, b.crRingA, b.crRingB, b.crAux);
     return ok;
 }
 

@@ -7,8 +7,9 @@
 
 BOOL func_init(FILTER *) noexcept {
     CpuLevel = detectCpuLevel();
-    initWaveletKernels(CpuLevel);
-    initPrefilterKernels();
+    const bool allowAvx2 = !avx2Refused();
+    initWaveletKernels(CpuLevel, allowAvx2);
+    initPrefilterKernels(allowAvx2);
     // Buffers for the largest size class, so that a 1920 x 1080 clip needs no reallocation.
     sizeClass = {2048, 1280};
     lastW = 1920;

@@ -38,11 +38,11 @@ struct TemporalParams {
 
 /// Fits the first count samples (a multiple of 4) of the ring line starting at sample
 /// lineStart across the three frames; writes count floats to output (16-byte aligned).
-void temporalFit(const TemporalJob &job, int thread, int count, float threshold, float *output,
-                 const float *ringA, long lineStart) noexcept;
+void temporalFit(const TemporalJob &job, int count, float threshold, float *output, const float *ringA,
+                 long lineStart) noexcept;
 /// The same, one sample at a time, with the scalar form of the same reciprocal.
-void temporalFitScalar(const TemporalJob &job, int thread, int count, float threshold,
-                       float *output, const float *ringA, long lineStart) noexcept;
+void temporalFitScalar(const TemporalJob &job, int count, float threshold, float *output,
+                       const float *ringA, long lineStart) noexcept;
 
 /// Rebuilds luma rows [firstRow, firstRow + rows/2) into yWork.
 void temporalLuma(const TemporalParams &params, int firstRow, int thread) noexcept;

@@ -8,7 +8,6 @@
 #include <cmath>
 #include <cstdint>
 
-#include "core/core.h"
 #include "temporal/temporal.h"
 
 namespace {
@@ -36,11 +35,9 @@ TemporalJob makeTemporalJob(int frame, bool prevEmpty, bool nextEmpty) noexcept 
 // both neighbours lie within the threshold, else the current value. A neighbour
 // enters the sums only through a mask, so whatever a rejected slot holds, even a
 // NaN, never reaches the result.
-void temporalFit(const TemporalJob &job, int thread, int count, float threshold, float *output,
-                 const float *ringA, long lineStart) noexcept {
-    float *sums = workBuffers.scratch[thread].scratch112;
-    _mm_store_ps(sums, _mm_set1_ps(threshold));
-    const __m128 t = _mm_load_ps(sums);
+void temporalFit(const TemporalJob &job, int count, float threshold, float *output, const float *ringA,
+                 long lineStart) noexcept {
+    const __m128 t = _mm_set1_ps(threshold);
     const __m128 one = _mm_set1_ps(1.0f);
     const __m128 two = _mm_set1_ps(2.0f);
     const __m128 zero = _mm_setzero_ps();
@@ -78,9 +75,8 @@ void temporalFit(const TemporalJob &job, int thread, int count, float threshold,
     }
 }
 
-void temporalFitScalar(const TemporalJob &job, int thread, int count, float threshold,
-                       float *output, const float *ringA, long lineStart) noexcept {
-    (void)thread;
+void temporalFitScalar(const TemporalJob &job, int count, float threshold, float *output,
+                       const float *ringA, long lineStart) noexcept {
     const char *line = lineBytes(job, ringA, lineStart);
     for (int i = 0; i < count; ++i) {
         const char *group = line + static_cast<long>(i / 4) * job.groupStride;

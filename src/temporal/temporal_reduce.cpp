@@ -20,20 +20,19 @@ struct OctetBuffers {
 };
 
 OctetBuffers octetBuffers(int thread, int len) noexcept {
-    float *base = octetScratch(thread);
-    const long line = static_cast<long>(kLanes) * len;
-    return {base, base + line, base + 2 * line, base + 3 * line};
+    return {octetScratchLine(thread, len, 0), octetScratchLine(thread, len, 1), octetScratchLine(thread, len, 2),
+            octetScratchLine(thread, len, 3)};
 }
 
 // Rebuilds eight consecutive ring lines (lines first .. first+7 of length len)
 // into the octet line left in b.band: the fitted coarsest band of each line, then
 // level by level the current slot's detail bands, eight lines in the vector lanes.
-void rebuildOctet(const TemporalParams &params, int thread, const float *ringA, const float *ringB, long first,
-                  int len, OctetBuffers &b) noexcept {
+void rebuildOctet(const TemporalParams &params, const float *ringA, const float *ringB, long first, int len,
+                  OctetBuffers &b) noexcept {
     const TemporalJob &job = params.job;
     const int coarse = len / 16;
     for (int k = 0; k < kLanes; ++k)
-        temporalFit(job, thread, coarse, params.threshold, b.fitted + k * coarse, ringA, (first + k) * len);
+        temporalFit(job, coarse, params.threshold, b.fitted + k * coarse, ringA, (first + k) * len);
     octet_rows::gather([&](int k, int j) noexcept { return b.fitted + k * coarse + j; }, 0, coarse, b.band);
     // Position j (a multiple of 4) of the current slot in ring line first + k.
     const long slotFloat = job.curOffset / static_cast<long>(sizeof(float));
@@ -56,7 +55,7 @@ void temporalLuma(const TemporalParams &params, int firstRow, int thread) noexce
     // Eight rows at a time, one in each vector lane of the octet kernels.
     for (int r = firstRow; r < firstRow + rows / 2; r += kLanes) {
         OctetBuffers b = octetBuffers(thread, stride);
-        rebuildOctet(params, thread, workBuffers.yRingA, workBuffers.yRingB, r, stride, b);
+        rebuildOctet(params, workBuffers.yRingA, workBuffers.yRingB, r, stride, b);
         octet_rows::scatter(b.band, 0, stride, kLanes,
                             [&](int k, int j) noexcept { return yWork + static_cast<long>(r + k) * stride + j; });
     }
@@ -69,7 +68,7 @@ void temporalChroma(std::int16_t *aux, const float *ringA, const float *ringB, c
     // Eight chroma columns (ring lines) at a time, one in each vector lane.
     for (int l = 0; l < stride / 2; l += kLanes) {
         OctetBuffers b = octetBuffers(thread, rows);
-        rebuildOctet(params, thread, ringA, ringB, l, rows, b);
+        rebuildOctet(params, ringA, ringB, l, rows, b);
         // Back to eight plain columns (in the spare H2 buffer), then to samples.
         float *columns = b.h2;
         octet_rows::scatter(b.band, 0, rows, kLanes, [&](int k, int j) noexcept { return columns + k * rows + j; });
@@ -84,8 +83,8 @@ void temporalWorker(int thread_id, int thread_num, void *param1, void *param2) n
     const int rows = sizeClass.rows;
     WorkBuffers &wb = workBuffers;
 
-    int owner[4];  // luma left (top), luma right (bottom), Cb, Cr
-    lumaChromaJobOwners(thread_num, owner);
+    int owner[4];  // luma top half, bottom half, Cb, Cr
+    fourJobOwners(FourJobs::LumaChroma, thread_num, owner);
     if (owner[0] == thread_id) temporalLuma(params, 0, thread_id);
     if (owner[1] == thread_id) temporalLuma(params, rows / 2, thread_id);
     if (owner[2] == thread_id) temporalChroma(wb.cbAux, wb.cbRingA, wb.cbRingB, params, thread_id);

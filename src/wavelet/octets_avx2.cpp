@@ -23,7 +23,9 @@ struct AvxOctet {
     static AvxOctet mul(AvxOctet x, Tap t) noexcept { return {_mm256_mul_ps(x.v, t)}; }
     static AvxOctet max(AvxOctet x, AvxOctet y) noexcept { return {_mm256_max_ps(x.v, y.v)}; }
     static AvxOctet absolute(AvxOctet x) noexcept { return {_mm256_andnot_ps(_mm256_set1_ps(-0.0f), x.v)}; }
-    // The ordered, signalling-free predicates of cmpps: >=, > and < as SSE compares them.
+    // >=, > and < with the predicates SSE's own compares use: ordered (false when
+    // either side is NaN) and signalling (a NaN raises the invalid-operation flag,
+    // which the module's control word masks, so it never traps).
     static AvxOctet cmpge(AvxOctet x, AvxOctet y) noexcept { return {_mm256_cmp_ps(x.v, y.v, _CMP_GE_OS)}; }
     static AvxOctet cmpgt(AvxOctet x, AvxOctet y) noexcept { return {_mm256_cmp_ps(x.v, y.v, _CMP_GT_OS)}; }
     static AvxOctet cmplt(AvxOctet x, AvxOctet y) noexcept { return {_mm256_cmp_ps(x.v, y.v, _CMP_LT_OS)}; }

@@ -20,7 +20,7 @@ Y4mFormat formatOf(const std::string &header) {
     return f;
 }
 
-TEST(SampleRules, EightBitMatchesTheHostFormulas) {
+TEST(SampleRules, EightBitInIsTheHostsRuleAndOutIsTheNearestCode) {
     // Hand-evaluated points of the host's rules.
     EXPECT_EQ(q5cli::lumaToYc48(16, 8), 0);        // (16*1197 >> 6) - 299 = 299 - 299
     EXPECT_EQ(q5cli::lumaToYc48(235, 8), 4096);    // 4395 - 299
@@ -31,21 +31,33 @@ TEST(SampleRules, EightBitMatchesTheHostFormulas) {
     EXPECT_EQ(q5cli::chromaToYc48(0, 8), -2340);
     EXPECT_EQ(q5cli::lumaFromYc48(0, 8), 16);
     EXPECT_EQ(q5cli::lumaFromYc48(4096, 8), 235);
-    for (int code = 0; code < 256; ++code) {
-        const int y48 = q5cli::lumaToYc48(code, 8);
-        EXPECT_EQ(q5cli::lumaFromYc48(y48, 8), std::clamp(((y48 * 219 + 383) >> 12) + 16, 0, 255));
-    }
-    // Between codes luma truncates after the host's small offset, as the editor does.
-    EXPECT_EQ(q5cli::lumaFromYc48(q5cli::lumaToYc48(126, 8) - 8, 8), 125);
+    // Between codes the nearest one (the editor's truncating rule gave 125 here).
+    EXPECT_EQ(q5cli::lumaFromYc48(q5cli::lumaToYc48(126, 8) - 8, 8), 126);
     EXPECT_EQ(q5cli::lumaFromYc48(-8192, 8), 0);   // clamped
     EXPECT_EQ(q5cli::lumaFromYc48(8192, 8), 255);
     EXPECT_EQ(q5cli::chromaFromYc48(-2048, 8), 16);
     EXPECT_EQ(q5cli::chromaFromYc48(2048, 8), 240);
-    EXPECT_EQ(q5cli::chromaFromYc48(0, 8), 128);   // (2048*7 + 66) >> 7 = 112
-    for (int v = -8192; v <= 8192; ++v) {
-        EXPECT_EQ(q5cli::lumaFromYc48(v, 8), std::clamp(((v * 219 + 383) >> 12) + 16, 0, 255));
-        EXPECT_EQ(q5cli::chromaFromYc48(v, 8),
-                  std::clamp((((v + 2048) * 7 + 66) >> 7) + 16, 0, 255));
+    EXPECT_EQ(q5cli::chromaFromYc48(0, 8), 128);   // (2048*7 + 64) >> 7 = 112
+}
+
+TEST(SampleRules, BackToEveryDepthIsTheNearestCodeWithoutBias) {
+    for (int bits = 8; bits <= 16; ++bits) {
+        const double scale = 1 << (bits - 8), top = (1 << bits) - 1;
+        double bias[2] = {0, 0};
+        int n[2] = {0, 0};
+        for (int v = -2600; v <= 4600; ++v) {
+            // The exact codes of a YC48 value: 219 luma and 224 chroma steps over 4096.
+            const double exact[2] = {(v * 219 / 4096.0 + 16) * scale, ((v + 2048) * 7 / 128.0 + 16) * scale};
+            const int code[2] = {q5cli::lumaFromYc48(v, bits), q5cli::chromaFromYc48(v, bits)};
+            for (int c = 0; c < 2; ++c) {
+                ASSERT_LE(std::abs(code[c] - std::clamp(exact[c], 0.0, top)), 0.5)
+                    << bits << " bits, " << (c ? "chroma " : "luma ") << v;
+                if (exact[c] > 0.5 && exact[c] < top - 0.5) bias[c] += code[c] - exact[c], ++n[c];
+            }
+        }
+        // Mean error within a hundredth of an 8-bit code.
+        EXPECT_LT(std::abs(bias[0] / n[0]), 0.01 * scale) << bits << " bits, luma";
+        EXPECT_LT(std::abs(bias[1] / n[1]), 0.01 * scale) << bits << " bits, chroma";
     }
 }
 
@@ -121,19 +133,43 @@ TEST(FrameConverter, EveryFormatComesBackExactlyWhereTheRulesAreExact) {
         for (const char *params : {"", " Itii", " Itpp"}) {
             converter.toYc48(in.data(), params, image.data(), pitch);
             std::vector<std::uint8_t> out(f.frameBytes());
-            converter.fromYc48(image.data(), pitch, params, out.data());
-            if (f.bits <= 11) {
-                EXPECT_EQ(out, in) << "frame params \"" << params << "\"";
-            } else {
-                std::size_t far = 0;
-                for (std::size_t i = 0; i + 1 < in.size(); i += 2)
-                    far += std::abs((in[i] | in[i + 1] << 8) - (out[i] | out[i + 1] << 8)) > (1 << 5);
-                EXPECT_EQ(far, 0u);
-            }
+            converter.fromYc48(image.data(), pitch, params, out.data(), in.data());
+            EXPECT_EQ(out, in) << "frame params \"" << params << "\"";
         }
         // Nothing outside the picture is touched.
         for (int y = 0; y < f.height; ++y)
             for (int x = f.width; x < pitch; ++x) ASSERT_EQ(image[y * pitch + x].y, -1);
+    }
+}
+
+TEST(FrameConverter, EveryCodeComesBackWhenTheFilterLeavesItAlone) {
+    for (const char *header : {"YUV4MPEG2 W256 H1 C444", "YUV4MPEG2 W256 H4 C444p10",
+                               "YUV4MPEG2 W256 H256 C444p16"}) {
+        SCOPED_TRACE(header);
+        const Y4mFormat f = formatOf(header);
+        const int codes = f.maxCode() + 1;
+        std::vector<std::uint8_t> in(f.frameBytes());
+        for (int i = 0; i < codes; ++i) {
+            const int sample[3] = {i, (i * 7 + 3) % codes, codes - 1 - i};
+            for (int p = 0; p < 3; ++p) {
+                const std::size_t at = (static_cast<std::size_t>(p) * codes + i) * f.bytesPerSample();
+                in[at] = static_cast<std::uint8_t>(sample[p]);
+                if (f.bits > 8) in[at + 1] = static_cast<std::uint8_t>(sample[p] >> 8);
+            }
+        }
+        const FrameConverter converter(f);
+        std::vector<PIXEL_YC> image(codes);
+        converter.toYc48(in.data(), "", image.data(), f.width);
+        std::vector<std::uint8_t> out(f.frameBytes());
+        converter.fromYc48(image.data(), f.width, "", out.data(), in.data());
+        EXPECT_EQ(out, in);
+        // A value the filter moved comes back as its nearest code, not the input's.
+        if (f.bits == 16) {
+            image[1000].y += 3;
+            converter.fromYc48(image.data(), f.width, "", out.data(), in.data());
+            EXPECT_EQ(out[2000] | out[2001] << 8, q5cli::lumaFromYc48(image[1000].y, 16));
+            EXPECT_NE(out[2000] | out[2001] << 8, 1000);
+        }
     }
 }
 

@@ -60,6 +60,13 @@ TEST(ParseOptions, ReadsSettingsInBothSpellingsAndFilesInOrder) {
     EXPECT_EQ(demo.command, Options::Demo);
     EXPECT_EQ(demo.demoDir, "quorvane5-demo");
     EXPECT_EQ(parse({"demo", "out/dir"}).demoDir, "out/dir");
+    EXPECT_TRUE(parse({"demo", "out/dir"}).demoMayBeFile);
+    EXPECT_FALSE(demo.demoMayBeFile);
+    // After "--" every operand is a file, demo included.
+    const Options file = parse({"-q", "--", "demo", "out.y4m"});
+    EXPECT_EQ(file.command, Options::Denoise);
+    EXPECT_EQ(file.input, "demo");
+    EXPECT_EQ(file.output, "out.y4m");
     EXPECT_EQ(parse({"--help", "x"}).command, Options::Help);
     EXPECT_EQ(parse({"--version"}).command, Options::Version);
 }

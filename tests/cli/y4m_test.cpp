@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "cli/cli_support.h"
+#include "cli/convert.h"
 #include "cli/y4m.h"
 
 namespace {
@@ -136,12 +137,30 @@ TEST(Y4mReader, ReportsEachKindOfDamage) {
               std::string::npos);
     EXPECT_NE(readError(head + "FRAME\n12345").find("frame 1 is truncated: 5 of 12 bytes"),
               std::string::npos);
-    EXPECT_NE(readError(head + "FRAME\n123456789012FRAMES\n").find("frame 2: expected a FRAME marker, found \"FRAMES\""),
+    // Anything but a frame where a marker belongs is located exactly (the header is 21
+    // bytes, a frame 18).
+    EXPECT_EQ(readError(head + "FRAME\n123456789012FRAMES\n"),
+              "in.y4m: unexpected data after frame 1 at byte 39 (\"FRAMES\" where a FRAME marker belongs)");
+    EXPECT_NE(readError(head + "FRAME\n1234567890123FRAME\n").find("after frame 1 at byte 39 (\"3FRAME\""),
               std::string::npos);
-    EXPECT_NE(readError(head + "FRAME\n1234567890123FRAME\n").find("expected a FRAME marker"),
+    EXPECT_NE(readError(head + "FRAME\n123456789012junk").find("after frame 1 at byte 39 (\"junk\""),
               std::string::npos);
-    EXPECT_NE(readError(head + "FRAME" + std::string(5000, ' ')).find("no FRAME marker"), std::string::npos);
-    // A frame too big for the filter is refused before a buffer is made for it.
+    EXPECT_NE(readError(head + "FRAMEX").find("after the header at byte 21"), std::string::npos);
+    EXPECT_NE(readError(head + "FRAME" + std::string(5000, ' ')).find("after the header at byte 21"), std::string::npos);
+    // Whitespace after the last frame ends the stream; before another frame it is damage.
+    const std::string blankEnd = head + "FRAME\n123456789012\r\n \n";
+    q5cli::MemorySource blank(blankEnd.data(), blankEnd.size());
+    Y4mReader reader(blank, "in.y4m");
+    Y4mFormat f;
+    q5cli::Y4mFrame frame;
+    std::string error;
+    ASSERT_TRUE(reader.readHeader(&f, &error));
+    ASSERT_EQ(reader.readFrame(f, &frame, &error), Y4mReader::Frame);
+    EXPECT_EQ(reader.readFrame(f, &frame, &error), Y4mReader::End) << error;
+    EXPECT_EQ(reader.trailingWhitespace(), 4u);
+    EXPECT_EQ(readError(head + "FRAME\n123456789012\nFRAME\n123456789012"),
+              "in.y4m: unexpected data after frame 1 at byte 39");
+    // A frame too big for any use is refused before a buffer is made for it.
     EXPECT_NE(readError("YUV4MPEG2 W100000 H100000\nFRAME\n").find("larger"), std::string::npos);
 }
 

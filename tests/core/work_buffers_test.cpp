@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "core/core.h"
+#include "core/failing_system_memory.h"
 #include "support/support.h"
 
 namespace {

@@ -32,7 +32,7 @@ struct FitLine {
     decltype(&temporalFit) kernel = &temporalFit;
     float fit(int j, float threshold, bool prevEmpty = false, bool nextEmpty = false) {
         const TemporalJob job = makeTemporalJob(3, prevEmpty, nextEmpty);
-        kernel(job, 0, kCount, threshold, out, ring, 0);
+        kernel(job, kCount, threshold, out, ring, 0);
         return out[j];
     }
 };
@@ -102,8 +102,8 @@ TEST_F(TemporalFit, SimdMatchesScalarTwinBitForBit) {
             ring[ringIndex(0, 64, j, 2)] = c + step(rng);
         }
         const TemporalJob job = makeTemporalJob(round, round % 4 == 1, round % 4 == 2);
-        temporalFit(job, 0, 64, 40.01f, simd, ring, 0);
-        temporalFitScalar(job, 0, 64, 40.01f, scalar, ring, 0);
+        temporalFit(job, 64, 40.01f, simd, ring, 0);
+        temporalFitScalar(job, 64, 40.01f, scalar, ring, 0);
         ASSERT_EQ(0, std::memcmp(simd, scalar, sizeof simd)) << "round " << round;
     }
 }

@@ -66,12 +66,13 @@ fs::path win32Build() {
 // A path as the Windows program sees it: wine maps drive Z: to the Linux root.
 std::string windowsPath(const fs::path &p) { return "Z:" + fs::absolute(p).string(); }
 
-// Runs the Windows test host under wine, quietly and without installer prompts.
-Result runWinHost(const fs::path &build, const std::string &arguments) {
+// Runs the Windows test host under wine, quietly and without installer prompts;
+// environment is prefixed to the command (as "Q5_NO_AVX2=1 ").
+Result runWinHost(const fs::path &build, const std::string &arguments, const std::string &environment = "") {
     setenv("WINEDEBUG", "-all", 0);
     setenv("WINEDLLOVERRIDES", "mscoree,mshtml=", 0);
     const char *wine = std::getenv("Q5_WINE");
-    return runShell(std::string(wine && *wine ? wine : "wine") + " " +
+    return runShell(environment + std::string(wine && *wine ? wine : "wine") + " " +
                     quoted((build / "hosts/win32/q5winhost.exe").string()) + " " + arguments);
 }
 
@@ -118,6 +119,41 @@ TEST(Win32Module, IsPe32DllWithOneExportAndOnlySystemImports) {
     const std::set<std::string> system = {"kernel32.dll", "user32.dll", "gdi32.dll", "msvcrt.dll"};
     EXPECT_FALSE(imports.empty());
     for (const std::string &name : imports) EXPECT_TRUE(system.count(name)) << "imports " << name;
+}
+
+// The module must load and run on processors without AVX: AVX instructions may sit
+// only in the AVX2 files' own functions, which run after the check at load. An inline
+// function or template instance that such a file shares with others (a helper from a
+// header) is compiled in each file, with AVX in this one, and the linker keeps a single
+// copy of such link-once code for every caller. On a processor with AVX2, as ours,
+// nothing at run time would notice.
+TEST(Win32Module, AvxFilesShareNoAvxCodeWithTheOthers) {
+    REQUIRE_WIN32_BUILD();
+    std::vector<fs::path> objects;
+    for (const auto &entry : fs::recursive_directory_iterator(build / "CMakeFiles"))
+        if (entry.path().string().ends_with("_avx2.cpp.obj")) objects.push_back(entry.path());
+    ASSERT_FALSE(objects.empty()) << "no AVX2 object files under " << build;
+    for (const fs::path &object : objects) {
+        const Result dump = runShell("i686-w64-mingw32-objdump -d --no-show-raw-insn " + quoted(object.string()));
+        ASSERT_EQ(dump.status, 0) << dump.output;
+        std::istringstream lines(dump.output);
+        std::string line, section;
+        std::set<std::string> shared;
+        while (std::getline(lines, line)) {
+            const std::string header = "Disassembly of section ";
+            if (line.rfind(header, 0) == 0) {
+                section = line.substr(header.size(), line.size() - header.size() - 1);  // no ':'
+                continue;
+            }
+            // Link-once code is named .text$SYMBOL; objdump spells VEX instructions with a leading v.
+            const std::size_t tab = line.find('\t');
+            if (section.rfind(".text$", 0) == 0 && tab != std::string::npos &&
+                (line.compare(tab + 1, 1, "v") == 0 || line.find("%ymm") != std::string::npos))
+                shared.insert(section);
+        }
+        for (const std::string &name : shared)
+            ADD_FAILURE() << object.filename() << ": AVX instructions in link-once code " << name;
+    }
 }
 
 TEST(Win32Host, FindsTheDescriptorThroughGetProcAddress) {
@@ -168,29 +204,38 @@ q5test::Clip parityClip(int width, int height, int frames, std::uint32_t seed) {
     return clip;
 }
 
+// The Windows module's output for the clip under each settings string, once with
+// the kernels it chooses (AVX2 where the processor runs it) and once forced to SSE3:
+// both must equal the Linux module's byte for byte.
 void expectSameOutputs(const q5test::Clip &clip, const std::vector<Settings> &settings,
                        const fs::path &build, const std::string &name) {
     const fs::path dir = build / "parity";
     fs::create_directories(dir);
-    const fs::path clipPath = dir / (name + ".q5yc"), outPath = dir / (name + ".out.q5yc");
-    fs::remove(outPath);
+    const fs::path clipPath = dir / (name + ".q5yc");
     ASSERT_TRUE(q5clip::writeClipFile(clipPath.string(), {clip.width, clip.height, clip.frames}));
+    const std::size_t frames = clip.frames.size();
 
     constexpr int kThreads = 4;
-    std::string arguments = "run " + quoted(windowsPath(build / "quorvane5.auf")) + " " +
-                            quoted(windowsPath(clipPath)) + " " + quoted(windowsPath(outPath)) + " " +
-                            std::to_string(kThreads);
-    for (const Settings &s : settings) arguments += " " + s.text();
-    const Result r = runWinHost(build, arguments);
-    ASSERT_EQ(r.status, 0) << r.output;
-
-    q5clip::ClipFile windows;
-    std::string error;
-    ASSERT_TRUE(q5clip::readClipFile(outPath.string(), windows, &error)) << error;
-    ASSERT_EQ(windows.width, clip.width);
-    ASSERT_EQ(windows.height, clip.height);
-    const std::size_t frames = clip.frames.size();
-    ASSERT_EQ(windows.frames.size(), frames * settings.size());
+    struct Way {
+        const char *name, *environment;
+        q5clip::ClipFile output;
+    } ways[] = {{"kernels as chosen at load", "", {}}, {"forced to SSE3", "Q5_NO_AVX2=1 ", {}}};
+    for (Way &way : ways) {
+        SCOPED_TRACE(std::string("Windows module, ") + way.name);
+        const fs::path outPath = dir / (name + (*way.environment ? ".sse3" : "") + ".out.q5yc");
+        fs::remove(outPath);
+        std::string arguments = "run " + quoted(windowsPath(build / "quorvane5.auf")) + " " +
+                                quoted(windowsPath(clipPath)) + " " + quoted(windowsPath(outPath)) + " " +
+                                std::to_string(kThreads);
+        for (const Settings &s : settings) arguments += " " + s.text();
+        const Result r = runWinHost(build, arguments, way.environment);
+        ASSERT_EQ(r.status, 0) << r.output;
+        std::string error;
+        ASSERT_TRUE(q5clip::readClipFile(outPath.string(), way.output, &error)) << error;
+        ASSERT_EQ(way.output.width, clip.width);
+        ASSERT_EQ(way.output.height, clip.height);
+        ASSERT_EQ(way.output.frames.size(), frames * settings.size());
+    }
 
     q5host::Host host(q5test::moduleEntry(), kThreads);
     host.init();
@@ -202,19 +247,21 @@ void expectSameOutputs(const q5test::Clip &clip, const std::vector<Settings> &se
         host.update();
         const auto linux = q5test::runClip(host, clip);
         for (std::size_t n = 0; n < frames; ++n) {
-            const auto &a = linux[n];
-            const auto &b = windows.frames[k * frames + n];
-            const auto same = [](const PIXEL_YC &p, const PIXEL_YC &q) {
-                return p.y == q.y && p.cb == q.cb && p.cr == q.cr;
-            };
-            const auto diff = std::mismatch(a.begin(), a.end(), b.begin(), same);
-            if (diff.first != a.end()) {
-                const std::size_t i = static_cast<std::size_t>(diff.first - a.begin());
-                ADD_FAILURE() << "frame " << n << " differs first at x " << i % clip.width << ", y "
-                              << i / clip.width << ": Linux (" << diff.first->y << ", "
-                              << diff.first->cb << ", " << diff.first->cr << "), Windows ("
-                              << diff.second->y << ", " << diff.second->cb << ", " << diff.second->cr
-                              << ")";
+            for (const Way &way : ways) {
+                const auto &a = linux[n];
+                const auto &b = way.output.frames[k * frames + n];
+                const auto same = [](const PIXEL_YC &p, const PIXEL_YC &q) {
+                    return p.y == q.y && p.cb == q.cb && p.cr == q.cr;
+                };
+                const auto diff = std::mismatch(a.begin(), a.end(), b.begin(), same);
+                if (diff.first != a.end()) {
+                    const std::size_t i = static_cast<std::size_t>(diff.first - a.begin());
+                    ADD_FAILURE() << "frame " << n << " differs first at x " << i % clip.width << ", y "
+                                  << i / clip.width << ": Linux (" << diff.first->y << ", "
+                                  << diff.first->cb << ", " << diff.first->cr << "), Windows "
+                                  << way.name << " (" << diff.second->y << ", " << diff.second->cb
+                                  << ", " << diff.second->cr << ")";
+                }
             }
         }
     }
