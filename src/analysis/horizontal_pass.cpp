@@ -33,8 +33,8 @@ void horizontalLumaRows(int thread_id, const AnalysisParams *params, int firstRo
     const float keepSmall = s.animeMode ? 0.0f : wavelet_taps::kKeepSmallBound;
     constexpr int kLanes = octet_rows::kLanes;
     // Four octet lines of stride positions from the thread's octet scratch.
-    const long line = static_cast<long>(kLanes) * stride;
-    float *x = octetScratch(thread_id), *s0 = x + line, *s1 = s0 + line, *s2 = s1 + line;
+    float *x = octetScratchLine(thread_id, stride, 0), *s0 = octetScratchLine(thread_id, stride, 1);
+    float *s1 = octetScratchLine(thread_id, stride, 2), *s2 = octetScratchLine(thread_id, stride, 3);
     float *ringA = workBuffers.yRingA + firstLineOffset + 4 * params->slot;
     float *ringB = workBuffers.yRingB + firstLineOffset + 4 * params->slot;
     const long lineFloats = 3L * stride;
@@ -75,14 +75,8 @@ void horizontalAnalysisWorker(int thread_id, int thread_num, void *param1, void 
     const int rows = sizeClass.rows;
     const int stride = sizeClass.stride;
 
-    // Owner of each quarter of the rows; threads 4 and above idle.
     int owner[4];
-    switch (thread_num) {
-    case 1: owner[0] = 0, owner[1] = 0, owner[2] = 0, owner[3] = 0; break;
-    case 2:
-    case 3: owner[0] = 0, owner[1] = 0, owner[2] = 1, owner[3] = 1; break;
-    default: owner[0] = 0, owner[1] = 1, owner[2] = 2, owner[3] = 3; break;
-    }
+    fourJobOwners(FourJobs::RowQuarters, thread_num, owner);
     for (int q = 0; q < 4; ++q) {
         if (owner[q] != thread_id) continue;
         const int first = rows * q / 4;

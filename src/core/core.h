@@ -9,7 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 
-struct FILTER;
+#include "abi/host_api.h"
 
 // ---- Processor level --------------------------------------------------------
 
@@ -52,6 +52,12 @@ struct ScratchSet {
 constexpr int kOctetLines = 11;
 float *octetScratch(int thread) noexcept;
 
+/// Octet line i of the thread's octet scratch seen as lines of `positions` positions
+/// each, one after the other (kOctetLines x rows positions fit every use).
+inline float *octetScratchLine(int thread, long positions, int i) noexcept {
+    return octetScratch(thread) + 8L * positions * i;
+}
+
 constexpr int kScratchSets = 4;
 
 struct WorkBuffers {
@@ -73,6 +79,20 @@ extern int lastW, lastH;     // rounded frame size of the last allocation, 1920 
 extern bool buffersReady;    // true only if the last allocation succeeded completely
 extern WorkBuffers workBuffers;
 
+/// The frame's picture in the working planes: the size class and where the (rounded)
+/// picture sits in it, as every stage that reads or writes the planes places it.
+struct PlaneGeometry {
+    int stride, rows;  // the size class
+    int w, h;          // the rounded picture
+    long pitch;        // pixels from one row of a host image to the next
+    int lumaPad;       // the picture's first column in a luma row
+    int chromaPad;     // the picture's first chroma line (column of chroma)
+};
+inline PlaneGeometry planeGeometry(const FILTER_PROC_INFO *fpip) noexcept {
+    const int stride = sizeClass.stride;
+    return {stride, sizeClass.rows, fpip->w, fpip->h, fpip->max_w, (stride - fpip->w) / 2, (stride - fpip->w) / 4};
+}
+
 /// Byte sizes of every buffer for a size class.
 struct WorkBufferSizes {
     std::size_t lumaBlock, chromaBlock, chromaAux;
@@ -92,13 +112,24 @@ void releaseWorkBuffers() noexcept;
 /// in the module (core/system_memory.cpp); the unit tests link one that can fail.
 void *systemAllocate(std::size_t size) noexcept;
 
-/// Thread that runs each of the four jobs of the vertical analysis and of the temporal
-/// stage (luma first half, luma second half, Cb, Cr): the luma halves share thread 0
-/// until there are four threads, chroma goes to the next ones; threads 4 and above idle.
-inline void lumaChromaJobOwners(int thread_num, int owner[4]) noexcept {
-    static constexpr int kOwners[4][4] = {{0, 0, 0, 0}, {0, 0, 1, 1}, {0, 0, 1, 2}, {0, 1, 2, 3}};
+/// The wavelet stages that split into four fixed jobs, by how they split.
+enum class FourJobs {
+    LumaChroma,      // vertical analysis, temporal stage: luma first half, second half, Cb, Cr
+    RowQuarters,     // horizontal analysis: the four quarters of the rows
+    OutputQuarters,  // output conversion: (part 0, first quarter), (part 0, second), (part 1, first), (part 1, second)
+};
+
+/// The thread that runs each of the four jobs of a stage for 1, 2, 3 and 4 or more
+/// threads: one table for every such stage. Threads 4 and above idle (the scratch
+/// exists for four threads only).
+inline void fourJobOwners(FourJobs split, int thread_num, int owner[4]) noexcept {
+    static constexpr int kOwners[3][4][4] = {
+        {{0, 0, 0, 0}, {0, 0, 1, 1}, {0, 0, 1, 2}, {0, 1, 2, 3}},  // LumaChroma
+        {{0, 0, 0, 0}, {0, 0, 1, 1}, {0, 0, 1, 1}, {0, 1, 2, 3}},  // RowQuarters
+        {{0, 0, 0, 0}, {0, 1, 0, 1}, {0, 2, 0, 2}, {0, 2, 1, 3}},  // OutputQuarters
+    };
     const int row = thread_num >= 1 && thread_num <= 3 ? thread_num - 1 : 3;
-    for (int job = 0; job < 4; ++job) owner[job] = kOwners[row][job];
+    for (int job = 0; job < 4; ++job) owner[job] = kOwners[static_cast<int>(split)][row][job];
 }
 
 // ---- Strengths --------------------------------------------------------------

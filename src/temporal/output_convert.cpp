@@ -68,13 +68,7 @@ void transpose8(__m128i v[8]) noexcept {
 
 void outputRows(int thread, const FILTER_PROC_INFO *fpip, bool fieldMode, int part, int firstLine,
                 int lineLimit) noexcept {
-    const int stride = sizeClass.stride;
-    const int rows = sizeClass.rows;
-    const int w = fpip->w;
-    const int h = fpip->h;
-    const long pitch = fpip->max_w;
-    const int leftPad = (stride - w) / 2;
-    const int c0 = (stride - w) / 4;
+    const auto [stride, rows, w, h, pitch, leftPad, c0] = planeGeometry(fpip);
     const int pairs = w / 2;
     const std::int16_t *cbAux = workBuffers.cbAux;
     const std::int16_t *crAux = workBuffers.crAux;
@@ -126,15 +120,8 @@ void outputWorker(int thread_id, int thread_num, void *param1, void *param2) noe
     const auto *fpip = static_cast<const FILTER_PROC_INFO *>(param2);
     const int h = fpip->h;
 
-    // Sub-jobs Q1..Q4 = (part 0, first quarter), (part 0, second), (part 1, first),
-    // (part 1, second); owner of each per thread count; threads 4 and above idle.
     int owner[4];
-    switch (thread_num) {
-    case 1: owner[0] = 0, owner[1] = 0, owner[2] = 0, owner[3] = 0; break;
-    case 2: owner[0] = 0, owner[1] = 1, owner[2] = 0, owner[3] = 1; break;
-    case 3: owner[0] = 0, owner[1] = 2, owner[2] = 0, owner[3] = 2; break;
-    default: owner[0] = 0, owner[1] = 2, owner[2] = 1, owner[3] = 3; break;
-    }
+    fourJobOwners(FourJobs::OutputQuarters, thread_num, owner);
     for (int q = 0; q < 4; ++q) {
         if (owner[q] != thread_id) continue;
         const int part = q / 2;

@@ -20,9 +20,8 @@ struct OctetBuffers {
 };
 
 OctetBuffers octetBuffers(int thread, int len) noexcept {
-    float *base = octetScratch(thread);
-    const long line = static_cast<long>(kLanes) * len;
-    return {base, base + line, base + 2 * line, base + 3 * line};
+    return {octetScratchLine(thread, len, 0), octetScratchLine(thread, len, 1), octetScratchLine(thread, len, 2),
+            octetScratchLine(thread, len, 3)};
 }
 
 // Rebuilds eight consecutive ring lines (lines first .. first+7 of length len)
@@ -84,8 +83,8 @@ void temporalWorker(int thread_id, int thread_num, void *param1, void *param2) n
     const int rows = sizeClass.rows;
     WorkBuffers &wb = workBuffers;
 
-    int owner[4];  // luma left (top), luma right (bottom), Cb, Cr
-    lumaChromaJobOwners(thread_num, owner);
+    int owner[4];  // luma top half, bottom half, Cb, Cr
+    fourJobOwners(FourJobs::LumaChroma, thread_num, owner);
     if (owner[0] == thread_id) temporalLuma(params, 0, thread_id);
     if (owner[1] == thread_id) temporalLuma(params, rows / 2, thread_id);
     if (owner[2] == thread_id) temporalChroma(wb.cbAux, wb.cbRingA, wb.cbRingB, params, thread_id);
