@@ -30,8 +30,8 @@ TEST(ForwardLevel, Sse3MatchesScalarOnEveryBandLength) {
             const int n = N / 2;
             GuardedLine src(N), refBand(N), simdBand(N), refH2(N), simdH2(N);
             fillLine(src.data(), N, rng, kind);
-            kScalarWaveletKernels.forwardLevel(N, src.data(), refBand.data(), refH2.data());
-            kSse3WaveletKernels.forwardLevel(N, src.data(), simdBand.data(), simdH2.data());
+            kScalarLineKernels.forwardLevel(N, src.data(), refBand.data(), refH2.data());
+            kSse3LineKernels.forwardLevel(N, src.data(), simdBand.data(), simdH2.data());
             EXPECT_TRUE(bitExact(refBand.data(), simdBand.data(), 0, N));
             EXPECT_TRUE(bitExact(refH2.data(), simdH2.data(), n, N));
             EXPECT_TRUE(simdBand.untouched(0, 0));
@@ -43,7 +43,7 @@ TEST(ForwardLevel, Sse3MatchesScalarOnEveryBandLength) {
 
 TEST(ForwardLevel, ConstantLineGivesScaledLowBandAndNoDetail) {
     ControlWordScope cw(kProcControlWord);
-    for (auto [name, k] : kernelTables()) {
+    for (auto [name, k] : lineKernelTables()) {
         for (int N : {32, 832, 2048}) {
             SCOPED_TRACE(testing::Message() << name << " N=" << N);
             const int n = N / 2;
@@ -61,7 +61,7 @@ TEST(ForwardLevel, ConstantLineGivesScaledLowBandAndNoDetail) {
 
 TEST(ForwardLevel, ImpulseAtEitherEndShowsExactlyAtTheWrappedPositions) {
     ControlWordScope cw(kProcControlWord);
-    for (auto [name, k] : kernelTables()) {
+    for (auto [name, k] : lineKernelTables()) {
         const int N = 64, n = 32;
         // x[0] is reached by L/H1 outputs n-2, n-1, 0, 1, 2 (taps +4, +2, 0, -2, -4)
         // and by H2 outputs n-1 and 0; x[N-1] by n-3 .. 1 (taps +5 .. -3) and n-2, n-1.
@@ -94,7 +94,7 @@ TEST(ForwardLevel, ImpulseAtEitherEndShowsExactlyAtTheWrappedPositions) {
 TEST(ForwardLevel, BandsKeepTheEnergyOfTheLine) {
     ControlWordScope cw(kProcControlWord);
     std::mt19937 rng(testSeed());
-    for (auto [name, k] : kernelTables()) {
+    for (auto [name, k] : lineKernelTables()) {
         const int N = 512, n = 256;
         GuardedLine src(N), band(N), h2(N);
         fillLine(src.data(), N, rng);
@@ -135,8 +135,8 @@ TEST(FlatMask, Sse3MatchesScalarOnEveryBandLength) {
                     // A NaN fails every test of its own position but not its neighbour's.
                     band[n + 9] = h2[N - 6] = std::numeric_limits<float>::quiet_NaN();
                     h2.poison(0, n);
-                    kScalarWaveletKernels.flatMask(level, chroma, anime, refMask.data(), full, band.data(), h2.data(), T);
-                    kSse3WaveletKernels.flatMask(level, chroma, anime, simdMask.data(), full, band.data(), h2.data(), T);
+                    kScalarLineKernels.flatMask(level, chroma, anime, refMask.data(), full, band.data(), h2.data(), T);
+                    kSse3LineKernels.flatMask(level, chroma, anime, simdMask.data(), full, band.data(), h2.data(), T);
                     EXPECT_TRUE(bitExact(refMask.data(), simdMask.data(), n, N));
                     EXPECT_TRUE(simdMask.untouched(0, n));
                 }
@@ -149,7 +149,7 @@ TEST(FlatMask, BendRepeatsTheEdgeValueAtBothEnds) {
     ControlWordScope cw(kProcControlWord);
     const float T = 10.0f;
     const int N = 64, n = 32;
-    for (auto [name, k] : kernelTables()) {
+    for (auto [name, k] : lineKernelTables()) {
         for (bool inH2 : {false, true}) {
             SCOPED_TRACE(testing::Message() << name << (inH2 ? " H2" : " H1"));
             // Every value and every bend stays below T when the ends repeat their edge
@@ -174,7 +174,7 @@ TEST(FlatMask, MarksAtTheThresholdAndKeepsSmallDetailOnlyForLumaOutsideAnimeMode
     ControlWordScope cw(kProcControlWord);
     const int N = 64, n = 32;
     const float T = 8.0f;
-    for (auto [name, k] : kernelTables()) {
+    for (auto [name, k] : lineKernelTables()) {
         SCOPED_TRACE(name);
         GuardedLine band(N), h2(N), mask(N);
         // A smooth ramp of details between 0.5 and 3: no bend, no magnitude near T.
@@ -222,8 +222,8 @@ TEST(CoreBands, Sse3MatchesScalarOnEveryBandLength) {
             for (int i = n; i < N; ++i) mask[i] = marked(rng) ? 1.0f : 0.0f;
             for (int i = 0; i < N; ++i) simdBand[i] = refBand[i];
             for (int i = n; i < N; ++i) simdH2[i] = refH2[i];
-            kScalarWaveletKernels.coreBands(N, refBand.data(), refH2.data(), T, mask.data());
-            kSse3WaveletKernels.coreBands(N, simdBand.data(), simdH2.data(), T, mask.data());
+            kScalarLineKernels.coreBands(N, refBand.data(), refH2.data(), T, mask.data());
+            kSse3LineKernels.coreBands(N, simdBand.data(), simdH2.data(), T, mask.data());
             EXPECT_TRUE(bitExact(refBand.data(), simdBand.data(), 0, N));
             EXPECT_TRUE(bitExact(refH2.data(), simdH2.data(), n, N));
             EXPECT_TRUE(simdH2.untouched(0, n));
@@ -234,7 +234,7 @@ TEST(CoreBands, Sse3MatchesScalarOnEveryBandLength) {
 TEST(CoreBands, ZeroesUnmaskedDetailUpToTheThresholdInclusive) {
     ControlWordScope cw(kProcControlWord);
     const int N = 32, n = 16;
-    for (auto [name, k] : kernelTables()) {
+    for (auto [name, k] : lineKernelTables()) {
         SCOPED_TRACE(name);
         GuardedLine band(N), h2(N), mask(N);
         auto reset = [&](float a, float b) {

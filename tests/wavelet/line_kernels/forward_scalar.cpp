@@ -3,9 +3,8 @@
 // (l0 + l1) + (l2 + l3)) so that both give the same bits.
 #include <cmath>
 
-#include "core/core.h"
+#include "wavelet/line_kernels.h"
 #include "wavelet/taps.h"
-#include "wavelet/wavelet.h"
 
 using namespace wavelet_taps;
 

@@ -3,9 +3,8 @@
 // in forward_scalar.cpp sum in the same order.
 #include <pmmintrin.h>
 
-#include "core/core.h"
+#include "wavelet/line_kernels.h"
 #include "wavelet/taps.h"
-#include "wavelet/wavelet.h"
 
 using namespace wavelet_taps;
 
