@@ -129,7 +129,7 @@ TEST(InverseLevel, SynthesisOfAUnitCoefficientIsExactlyTheAnalysisTaps) {
     // off in its last digit still rebuilds lines to within rounding.
     ControlWordScope cw(kProcControlWord);
     const int n = 16, N = 2 * n;
-    for (auto [name, k] : kernelTables()) {
+    for (auto [name, k] : lineKernelTables()) {
         // analysis[j][c]: coefficient c (L, H1 at 0..2n, H2 at 2n..3n) of a unit sample j.
         std::vector<std::vector<float>> analysis(N, std::vector<float>(3 * n));
         for (int j = 0; j < N; ++j) {
