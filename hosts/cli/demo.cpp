@@ -1,215 +1,274 @@
-// The built-in demo clip and the demo command.
+// The demo command: every run in memory, then all files written at once, each to a
+// temporary beside it and renamed when all are complete, so an interrupted or failed
+// demo leaves nothing behind.
 #include "cli/demo.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
+#include "cli/comparison.h"
 #include "cli/metrics.h"
 #include "cli/output_file.h"
 #include "cli/png.h"
 #include "cli/run.h"
+#include "emu/host.h"
 
 namespace q5cli {
 
 namespace {
 
-// xorshift32: the same numbers everywhere.
-struct Noise {
-    std::uint32_t state = 0x2545F491u;
-    std::uint32_t next() {
-        state ^= state << 13;
-        state ^= state >> 17;
-        state ^= state << 5;
-        return state;
+void message(const std::string &text) { std::fprintf(stderr, "quorvane5: %s\n", text.c_str()); }
+
+using Frames = std::vector<std::vector<std::uint8_t>>;
+
+std::vector<std::uint8_t> clipBytes(const Y4mFormat &format, const Frames &frames) {
+    MemorySink sink;
+    Y4mWriter writer(sink);
+    std::string error;
+    writer.writeHeader(format, &error);
+    for (const auto &frame : frames) writer.writeFrame("", frame.data(), frame.size(), &error);
+    return std::move(sink.bytes);
+}
+
+// The options the demo runs with: the user's, the demo's sliders where the user gave
+// none, and then the group's own switches.
+Options demoOptions(const Options &given, std::initializer_list<std::pair<int, int>> checks) {
+    Options o = given;
+    for (const auto &slider : kDemoSliders)
+        if (!o.trackGiven[slider.index]) {
+            o.track[slider.index] = slider.value;
+            o.trackGiven[slider.index] = true;
+        }
+    for (const auto &[index, value] : checks) {
+        o.check[index] = value;
+        o.checkGiven[index] = true;
     }
-    // A draw of a near-Gaussian with unit variance: twelve uniform draws, centred.
-    double gaussian() {
-        std::int64_t sum = 0;
-        for (int i = 0; i < 12; ++i) sum += next() >> 16;
-        return (static_cast<double>(sum) - 12 * 32767.5) / 65536.0;
+    return o;
+}
+
+// The settings of a run as options, the pre-pass strengths only where they are used.
+std::string settingsText(const DenoiseSettings &s) {
+    std::string t;
+    for (const SliderOption &o : kSliderOptions) {
+        if ((o.index == 3 && s.check[2] != 1) || (o.index == 4 && s.check[3] != 1) ||
+            (o.index == 5 && s.check[4] != 1))
+            continue;
+        t += " --" + std::string(o.name) + " " + std::to_string(s.track[o.index]);
     }
+    for (const CheckOption &o : kCheckOptions)
+        if (o.index != kFieldCheck && (s.check[o.index] == 1) != (o.defaultValue == 1))
+            t += std::string(" --") + (s.check[o.index] == 1 ? "" : "no-") + o.name;
+    return t.substr(1);
+}
+
+struct Run {
+    std::string label;
+    DenoiseSettings settings;
+    Frames output;
+    QualityMeter meter;
 };
 
-std::uint8_t clampCode(int v) { return static_cast<std::uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v); }
+class Demo {
+public:
+    explicit Demo(const Options &options) : options_(options) {}
+    int run();
 
-// The scene at frame t: a shaded background with a check texture drifting left, a
-// ringed disc crossing to the right, and a fine static grating.
-void drawFrame(int t, int w, int h, std::uint8_t *y, std::uint8_t *cb, std::uint8_t *cr) {
-    const int discX = 90 + 6 * t, discY = 150 + (t % 20 < 10 ? t % 10 : 10 - t % 10) * 2;
-    const int radius = 60;
-    const auto inDisc = [&](int px, int py) {
-        const int dx = px - discX, dy = py - discY;
-        return dx * dx + dy * dy < radius * radius;
-    };
-    const auto inGrating = [&](int px, int py) { return px >= 370 && px < 490 && py >= 30 && py < 110; };
-    for (int py = 0; py < h; ++py)
-        for (int px = 0; px < w; ++px) {
-            int v = 60 + (px + 2 * py) * 100 / (w + 2 * h);
-            v += (((px + t) / 16 + py / 16) & 1) ? 12 : -12;
-            if (inDisc(px, py)) {
-                const int dx = px - discX, dy = py - discY;
-                v = 150 + (((dx * dx + dy * dy) / 150) & 1 ? 50 : 0);
-            }
-            if (inGrating(px, py)) v = (px / 2) & 1 ? 200 : 50;
-            y[py * w + px] = clampCode(v);
-        }
-    const int cw = w / 2, ch = h / 2;
-    for (int qy = 0; qy < ch; ++qy)
-        for (int qx = 0; qx < cw; ++qx) {
-            const int px = 2 * qx, py = 2 * qy;
-            int u = 128 + (qx - cw / 2) / 5, v = 128 + (qy - ch / 2) / 3;
-            if (inDisc(px, py)) u = 95, v = 175;
-            if (inGrating(px, py)) u = v = 128;
-            cb[qy * cw + qx] = clampCode(u);
-            cr[qy * cw + qx] = clampCode(v);
-        }
-}
+private:
+    bool denoise(const Y4mFormat &format, const Frames &input, const Frames &clean, Run *run);
+    bool settingsFor(const Options &options, DenoiseSettings *settings);
+    bool writeAll(const DemoClip &clip, const Run &grain, const Run &blocks);
 
-std::string joinPath(const std::string &dir, const char *name) {
-    return dir.empty() || dir.back() == '/' ? dir + name : dir + "/" + name;
-}
+    const Options &options_;
+    std::unique_ptr<q5host::Module> module_;
+    const FILTER *descriptor_ = nullptr;
+};
 
-bool writeFile(const std::string &path, const std::vector<std::uint8_t> &bytes, std::string *error) {
-    auto out = OutputFile::open(path, error);
-    return out && out->write(bytes.data(), bytes.size(), error) && out->commit(error);
-}
-
-bool writeClip(const std::string &path, const DemoClip &clip,
-               const std::vector<std::vector<std::uint8_t>> &frames, std::string *error) {
-    auto out = OutputFile::open(path, error);
-    if (!out) return false;
-    Y4mWriter writer(*out);
-    if (!writer.writeHeader(clip.format, error)) return false;
-    for (const auto &frame : frames)
-        if (!writer.writeFrame("", frame.data(), frame.size(), error)) return false;
-    return out->commit(error);
-}
-
-bool readFrameOf(const std::string &path, int index, const Y4mFormat &format,
-                 std::vector<std::uint8_t> *frame, std::string *error) {
-    auto source = openInput(path, error);
-    if (!source) return false;
-    Y4mReader reader(*source, path);
-    Y4mFormat f;
-    Y4mFrame y4mFrame;
-    if (!reader.readHeader(&f, error)) return false;
-    for (int i = 0; i <= index; ++i)
-        if (reader.readFrame(format, &y4mFrame, error) != Y4mReader::Frame) {
-            if (error->empty()) *error = path + " has too few frames";
-            return false;
-        }
-    *frame = std::move(y4mFrame.data);
+bool Demo::settingsFor(const Options &options, DenoiseSettings *settings) {
+    std::string error;
+    if (!resolveSettings(options, *descriptor_, false, settings->track, settings->check, &error)) {
+        message(error);
+        return false;
+    }
+    settings->threads = resolveThreads(options);
     return true;
+}
+
+bool Demo::denoise(const Y4mFormat &format, const Frames &input, const Frames &clean, Run *run) {
+    const std::vector<std::uint8_t> bytes = clipBytes(format, input);
+    MemorySource source(bytes.data(), bytes.size());
+    Y4mReader reader(source, "the demo clip");
+    Y4mFormat readFormat;
+    MemorySink sink;
+    Y4mWriter writer(sink);
+    std::string error;
+    const FrameSink onFrame = [&](int n, const std::uint8_t *frame, std::string *) {
+        run->output.emplace_back(frame, frame + format.frameBytes());
+        run->meter.add(frame, clean[n].data());
+        return true;
+    };
+    if (!reader.readHeader(&readFormat, &error) ||
+        !denoiseStream(module_->getFilterTable(), run->settings, reader, readFormat, writer, onFrame,
+                       nullptr, nullptr, &error)) {
+        message("the demo run failed: " + error);
+        return false;
+    }
+    return true;
+}
+
+bool Demo::writeAll(const DemoClip &clip, const Run &grain, const Run &blocks) {
+    const std::string &dir = options_.demoDir;
+    const auto path = [&](const char *name) {
+        return dir.empty() || dir.back() == '/' ? dir + name : dir + "/" + name;
+    };
+    const auto picture = [&](const Frames &before, const Run &after, Crop crop) {
+        const int n = kDemoShownFrame;
+        const ComparisonPicture pic = makeComparison(clip.format, before[n].data(), after.output[n].data(), crop);
+        return std::make_pair(encodePng(pic.width, pic.height, pic.rgb), pic.legend);
+    };
+    // Grain and gradient in the sky, a hill's outline and the character's edge.
+    Crop crop = cropSize(clip.format);
+    crop.x = 232, crop.y = 140;
+    const auto grainPicture = picture(clip.grainy, grain, crop);
+    const auto blockPicture = picture(clip.blocky, blocks, crop);
+    const struct {
+        std::string path;
+        std::vector<std::uint8_t> bytes;
+    } files[] = {
+        {path("clean.y4m"), clipBytes(clip.format, clip.clean)},
+        {path("noisy.y4m"), clipBytes(clip.format, clip.grainy)},
+        {path("denoised.y4m"), clipBytes(clip.format, grain.output)},
+        {path("blocky.y4m"), clipBytes(clip.format, clip.blocky)},
+        {path("blocky-denoised.y4m"), clipBytes(clip.format, blocks.output)},
+        {path("before-after.png"), grainPicture.first},
+        {path("blocky-before-after.png"), blockPicture.first},
+    };
+
+    struct stat st {};
+    const bool madeDir = stat(dir.c_str(), &st) != 0;
+    if (madeDir && mkdir(dir.c_str(), 0777) != 0) {
+        message("cannot create " + dir + ": " + std::strerror(errno));
+        return false;
+    }
+    std::vector<std::unique_ptr<OutputFile>> outputs;
+    std::string error;
+    bool ok = true;
+    for (const auto &file : files) {
+        auto out = OutputFile::open(file.path, &error);
+        if (!out || !out->write(file.bytes.data(), file.bytes.size(), &error)) {
+            ok = false;
+            break;
+        }
+        outputs.push_back(std::move(out));
+    }
+    std::size_t committed = 0;
+    for (; ok && committed < outputs.size(); ++committed)
+        ok = outputs[committed]->commit(&error);
+    if (!ok) {
+        // All or nothing: the files already renamed into place go too.
+        for (std::size_t i = 0; i < committed; ++i) unlink(files[i].path.c_str());
+        outputs.clear();
+        if (madeDir) rmdir(dir.c_str());
+        message(error);
+        return false;
+    }
+
+    std::printf("Wrote into %s: clean.y4m, noisy.y4m (the grainy clip), denoised.y4m, blocky.y4m,\n"
+                "blocky-denoised.y4m, and frame %d of each pair in before-after.png and\n"
+                "blocky-before-after.png:\n%s\n",
+                dir.c_str(), kDemoShownFrame, grainPicture.second.c_str());
+    return true;
+}
+
+int Demo::run() {
+    const auto start = std::chrono::steady_clock::now();
+    if (!options_.reference.empty()) {
+        message("demo makes its own clean clip to compare with; --reference is for INPUT OUTPUT");
+        return 2;
+    }
+    std::string error;
+    const std::string modulePath = findModule(options_.module);
+    module_ = q5host::Module::open(modulePath, &error);
+    descriptor_ = module_ ? module_->getFilterTable()() : nullptr;
+    if (!descriptor_) {
+        message("cannot load the filter module: " + (module_ ? modulePath + " gave no filter" : error));
+        return 1;
+    }
+
+    const DemoClip clip = makeDemoClip();
+    const Y4mFormat &f = clip.format;
+    Y4mFormat eight;
+    parseY4mHeader(makeY4mHeader(f.width, f.height, f.subsampling, 8, 24, 1), &eight, &error);
+    Frames clean8, grainy8;
+    for (int t = 0; t < kDemoFrames; ++t) {
+        clean8.push_back(requantise(f, clip.clean[t].data(), eight));
+        grainy8.push_back(requantise(f, clip.grainy[t].data(), eight));
+    }
+
+    // The groups: the wavelet stages alone on grain; the rounding correction, which
+    // re-quantises to 8-bit steps, off and on for an 8-bit copy; the pre-passes on the
+    // blocky clip.
+    Run grain{"wavelet stages", {}, {}, QualityMeter(f)};
+    Run off8{"rounding correction off", {}, {}, QualityMeter(eight)};
+    Run on8{"rounding correction on", {}, {}, QualityMeter(eight)};
+    Run blocksPlain{"wavelet stages only", {}, {}, QualityMeter(f)};
+    Run blocks{"with both pre-passes", {}, {}, QualityMeter(f)};
+    const Options base = demoOptions(options_, {{4, 0}});
+    if (!settingsFor(base, &grain.settings) ||
+        !settingsFor(demoOptions(options_, {{4, 0}, {2, 0}, {3, 0}}), &off8.settings) ||
+        !settingsFor(demoOptions(options_, {{4, 1}, {2, 0}, {3, 0}}), &on8.settings) ||
+        !settingsFor(demoOptions(options_, {{4, 0}, {2, 0}, {3, 0}}), &blocksPlain.settings) ||
+        !settingsFor(demoOptions(options_, {{4, 0}, {2, 1}, {3, 1}}), &blocks.settings))
+        return 2;
+    if (!denoise(f, clip.grainy, clip.clean, &grain) || !denoise(eight, grainy8, clean8, &off8) ||
+        !denoise(eight, grainy8, clean8, &on8) || !denoise(f, clip.blocky, clip.clean, &blocksPlain) ||
+        !denoise(f, clip.blocky, clip.clean, &blocks))
+        return 1;
+
+    if (!writeAll(clip, grain, blocks)) return 1;
+
+    const auto input = [&](const Y4mFormat &format, const Frames &frames, const Frames &reference) {
+        QualityMeter m(format);
+        for (int t = 0; t < kDemoFrames; ++t) m.add(frames[t].data(), reference[t].data());
+        return m;
+    };
+    const auto line = [](const std::string &label, const QualityMeter &m, const QualityMeter *from,
+                         const std::string &settings) {
+        std::printf("  %-26s PSNR Y %6.2f dB", label.c_str(), m.psnr(0));
+        if (from)
+            std::printf(" (%+.2f)  SSIM Y %.4f (%+.4f)  %s\n", m.psnr(0) - from->psnr(0), m.ssim(),
+                        m.ssim() - from->ssim(), settings.c_str());
+        else
+            std::printf("          SSIM Y %.4f\n", m.ssim());
+    };
+    std::printf("\nDemo clip: %d frames of a %dx%d cartoon, %s, against the clean drawing:\n",
+                kDemoFrames, f.width, f.height, f.describe().c_str());
+    const QualityMeter grainy = input(f, clip.grainy, clip.clean);
+    line("with grain (sigma 0.75)", grainy, nullptr, "");
+    line(grain.label, grain.meter, &grainy, settingsText(grain.settings));
+    std::printf("The same in 8 bits:\n");
+    const QualityMeter grainy8Meter = input(eight, grainy8, clean8);
+    line("with grain", grainy8Meter, nullptr, "");
+    line(off8.label, off8.meter, &grainy8Meter, settingsText(off8.settings));
+    line(on8.label, on8.meter, &grainy8Meter, settingsText(on8.settings));
+    std::printf("After a block codec (8x8 DCT, coarse steps):\n");
+    const QualityMeter blocky = input(f, clip.blocky, clip.clean);
+    line("blocky", blocky, nullptr, "");
+    line(blocksPlain.label, blocksPlain.meter, &blocky, settingsText(blocksPlain.settings));
+    line(blocks.label, blocks.meter, &blocky, settingsText(blocks.settings));
+    std::printf("(%.1f s)\n",
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    return 0;
 }
 
 }  // namespace
 
-DemoClip makeDemoClip(int frames) {
-    DemoClip clip;
-    Y4mFormat eight;
-    std::string error;
-    parseY4mHeader(makeY4mHeader(kDemoWidth, kDemoHeight, Subsampling::S420, 8, 25, 1), &eight, &error);
-    parseY4mHeader(makeY4mHeader(kDemoWidth, kDemoHeight, Subsampling::S420, kDemoBits, 25, 1),
-                   &clip.format, &error);
-    const Y4mFormat &f = clip.format;
-    const int shift = kDemoBits - 8, maxCode = (1 << kDemoBits) - 1;
-    Noise noise;
-    for (int t = 0; t < frames; ++t) {
-        // The scene is drawn in 8-bit codes and widened; the noise has the finer steps.
-        std::vector<std::uint8_t> drawn(eight.frameBytes());
-        std::uint8_t *cb = drawn.data() + eight.lumaBytes();
-        drawFrame(t, eight.width, eight.height, drawn.data(), cb, cb + eight.chromaBytes());
-        std::vector<std::uint8_t> clean(f.frameBytes()), noisy(f.frameBytes());
-        for (std::size_t i = 0; i < drawn.size(); ++i) {
-            const int code = drawn[i] << shift;
-            const double sigma = i < eight.lumaBytes() ? kDemoLumaSigma : kDemoChromaSigma;
-            int v = static_cast<int>(std::floor(code + sigma * noise.gaussian() + 0.5));
-            v = v < 0 ? 0 : v > maxCode ? maxCode : v;
-            clean[2 * i] = static_cast<std::uint8_t>(code & 0xFF);
-            clean[2 * i + 1] = static_cast<std::uint8_t>(code >> 8);
-            noisy[2 * i] = static_cast<std::uint8_t>(v & 0xFF);
-            noisy[2 * i + 1] = static_cast<std::uint8_t>(v >> 8);
-        }
-        clip.clean.push_back(std::move(clean));
-        clip.noisy.push_back(std::move(noisy));
-    }
-    return clip;
-}
-
-int runDemo(const Options &options) {
-    const std::string &dir = options.demoDir;
-    if (mkdir(dir.c_str(), 0777) != 0 && errno != EEXIST) {
-        std::fprintf(stderr, "quorvane5: cannot create %s: %s\n", dir.c_str(), std::strerror(errno));
-        return 1;
-    }
-    const DemoClip clip = makeDemoClip();
-    const std::string cleanPath = joinPath(dir, "clean.y4m"), noisyPath = joinPath(dir, "noisy.y4m"),
-                      denoisedPath = joinPath(dir, "denoised.y4m"),
-                      pngPath = joinPath(dir, "before-after.png");
-    std::string error;
-    if (!writeClip(cleanPath, clip, clip.clean, &error) ||
-        !writeClip(noisyPath, clip, clip.noisy, &error)) {
-        std::fprintf(stderr, "quorvane5: %s\n", error.c_str());
-        return 1;
-    }
-
-    Options run = options;
-    run.command = Options::Denoise;
-    run.input = noisyPath;
-    run.output = denoisedPath;
-    run.reference = cleanPath;
-    run.quiet = true;  // the demo reports for itself
-    for (const auto &slider : kDemoSliders)
-        if (!run.trackGiven[slider.index]) {
-            run.track[slider.index] = slider.value;
-            run.trackGiven[slider.index] = true;
-        }
-    if (!run.checkGiven[4]) {
-        run.check[4] = 0;
-        run.checkGiven[4] = true;
-    }
-    DenoiseOutcome denoised;
-    if (const int status = runDenoiseCommand(run, &denoised); status != 0) return status;
-
-    // One frame from the middle, noisy on the left and denoised on the right.
-    const int shown = kDemoFrames / 2;
-    std::vector<std::uint8_t> after;
-    if (!readFrameOf(denoisedPath, shown, clip.format, &after, &error)) {
-        std::fprintf(stderr, "quorvane5: %s\n", error.c_str());
-        return 1;
-    }
-    const std::vector<std::uint8_t> left = frameToRgb(clip.format, clip.noisy[shown].data());
-    const std::vector<std::uint8_t> right = frameToRgb(clip.format, after.data());
-    const int gap = 8, w = clip.format.width, h = clip.format.height, pw = 2 * w + gap;
-    std::vector<std::uint8_t> picture(static_cast<std::size_t>(pw) * h * 3, 255);
-    for (int y = 0; y < h; ++y) {
-        std::memcpy(&picture[(static_cast<std::size_t>(y) * pw) * 3], &left[static_cast<std::size_t>(y) * w * 3], w * 3);
-        std::memcpy(&picture[(static_cast<std::size_t>(y) * pw + w + gap) * 3],
-                    &right[static_cast<std::size_t>(y) * w * 3], w * 3);
-    }
-    if (!writeFile(pngPath, encodePng(pw, h, picture), &error)) {
-        std::fprintf(stderr, "quorvane5: %s\n", error.c_str());
-        return 1;
-    }
-
-    QualityMeter noisy(clip.format);
-    for (int t = 0; t < kDemoFrames; ++t) noisy.add(clip.noisy[t].data(), clip.clean[t].data());
-    std::printf("Demo clip: %d frames of %dx%d %s with Gaussian noise, sigma %.1f (luma) and "
-                "%.1f (chroma) %d-bit codes;\ndenoised with --tarnel %d --w2dnrl %d --w2dnrh %d%s\n",
-                kDemoFrames, w, h, clip.format.describe().c_str(), kDemoLumaSigma, kDemoChromaSigma,
-                kDemoBits, run.track[0], run.track[1], run.track[2],
-                run.check[4] == 1 ? "" : " --no-rounding");
-    std::printf("Denoised in %.1f s (%.1f frames a second)\n", denoised.seconds,
-                denoised.seconds > 0 ? denoised.frames / denoised.seconds : 0.0);
-    std::printf("Wrote %s, %s, %s\n  and %s (frame %d: noisy left, denoised right)\n",
-                cleanPath.c_str(), noisyPath.c_str(), denoisedPath.c_str(), pngPath.c_str(), shown);
-    std::printf("Against the clean clip:\n  noisy     %s\n", noisy.summary().c_str());
-    if (denoised.haveMetrics) std::printf("  denoised  %s\n", denoised.summary.c_str());
-    return 0;
-}
+int runDemo(const Options &options) { return Demo(options).run(); }
 
 }  // namespace q5cli

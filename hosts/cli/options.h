@@ -31,8 +31,10 @@ extern const CheckOption kCheckOptions[5];
 constexpr int kFieldCheck = 0;  // per-field processing
 
 struct Options {
-    enum Command { Denoise, Demo, Help, Version } command = Denoise;
+    enum Command { Denoise, Demo, Preview, Help, Version } command = Denoise;
     std::string input, output, reference, module, demoDir;
+    int frame = 0;           // preview: the frame shown
+    std::string pictureOut;  // preview: the picture written
     int threads = 0;  // 0: all cores, at most 16
     bool quiet = false;
     bool stats = false;  // time each stage of the run

@@ -1,4 +1,4 @@
-// A minimal PNG writer (8-bit RGB, stored deflate blocks) and the colour
+// A small PNG writer (8-bit RGB, compressed by our own deflate) and the colour
 // conversion that turns y4m frames into pictures for it.
 #pragma once
 

@@ -19,6 +19,7 @@
 #include "cli/frame_window.h"
 #include "cli/metrics.h"
 #include "cli/output_file.h"
+#include "cli/preview.h"
 #include "emu/host.h"
 
 #ifndef Q5_VERSION
@@ -520,6 +521,7 @@ int runProgram(const std::vector<std::string> &args) {
             return runDenoiseCommand(denoise, nullptr);
         }
         return runDemo(options);
+    case Options::Preview: return runPreview(options);
     case Options::Denoise: break;
     }
     return runDenoiseCommand(options, nullptr);

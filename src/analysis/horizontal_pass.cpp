@@ -17,8 +17,8 @@ void horizontalLumaRows(int thread_id, const AnalysisParams *params, int firstRo
     const float keepSmall = s.animeMode ? 0.0f : wavelet_taps::kKeepSmallBound;
     constexpr int kLanes = octet_rows::kLanes;
     // Four octet lines of stride positions from the thread's octet scratch.
-    const long line = static_cast<long>(kLanes) * stride;
-    float *x = octetScratch(thread_id), *s0 = x + line, *s1 = s0 + line, *s2 = s1 + line;
+    float *x = octetScratchLine(thread_id, stride, 0), *s0 = octetScratchLine(thread_id, stride, 1);
+    float *s1 = octetScratchLine(thread_id, stride, 2), *s2 = octetScratchLine(thread_id, stride, 3);
     float *ringA = ringSlot(workBuffers.yRingA, params->slot, rows, stride) + static_cast<long>(firstRow) * stride;
     float *ringB = ringSlot(workBuffers.yRingB, params->slot, rows, stride) + static_cast<long>(firstRow) * stride;
     const float *yWork = workBuffers.yWork;

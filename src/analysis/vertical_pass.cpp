@@ -156,9 +156,8 @@ struct OctetLines {
 };
 
 OctetLines octetLines(int thread_id, int rows) noexcept {
-    float *base = octetScratch(thread_id);
-    const long line = static_cast<long>(kLanes) * rows;
-    return {base, base + line, base + 2 * line, base + 3 * line};
+    return {octetScratchLine(thread_id, rows, 0), octetScratchLine(thread_id, rows, 1),
+            octetScratchLine(thread_id, rows, 2), octetScratchLine(thread_id, rows, 3)};
 }
 
 // One analysis level with coring on eight columns; the H2 band always goes to s2.
@@ -177,12 +176,7 @@ void fillRowSpan(float *row, int first, int end, float value) noexcept {
 
 void verticalLumaColumns(const FILTER_PROC_INFO *fpip, int firstColumn, const AnalysisParams *params,
                          int endColumn, int thread_id) noexcept {
-    const int stride = sizeClass.stride;
-    const int rows = sizeClass.rows;
-    const int w = fpip->w;
-    const int h = fpip->h;
-    const long pitch = fpip->max_w;
-    const int leftPad = (stride - w) / 2;
+    const auto [stride, rows, w, h, pitch, leftPad, chromaPad] = planeGeometry(fpip);
     const OctetLines b = octetLines(thread_id, rows);
     const long octetFloats = static_cast<long>(kLanes) * rows;
     const NrStrengths &s = *params->strengths;
@@ -238,9 +232,7 @@ namespace {
 template <ChromaPlane P>
 void analyseChromaOctet(const FILTER_PROC_INFO *fpip, const AnalysisParams *params, const OctetLines &b,
                         const float *column, long firstLine, int lanes) noexcept {
-    const int stride = sizeClass.stride;
-    const int rows = sizeClass.rows;
-    const int chromaPad = (stride - fpip->w) / 4;
+    const auto [stride, rows, w, h, pitch, lumaPad, chromaPad] = planeGeometry(fpip);
     const NrStrengths &s = *params->strengths;
     float *ringA = ringSlot(P == ChromaPlane::Cb ? workBuffers.cbRingA : workBuffers.crRingA, params->slot,
                             stride / 2, rows);
@@ -274,7 +266,7 @@ void analyseChromaOctet(const FILTER_PROC_INFO *fpip, const AnalysisParams *para
     };
     if (firstLine == chromaPad)
         for (long line = 0; line < chromaPad; ++line) copyLine(line, firstLine);
-    if (firstLine + lanes == chromaPad + fpip->w / 2)
+    if (firstLine + lanes == chromaPad + w / 2)
         for (long line = firstLine + lanes; line < stride / 2; ++line) copyLine(line, firstLine + lanes - 1);
 }
 
@@ -282,17 +274,16 @@ void analyseChromaOctet(const FILTER_PROC_INFO *fpip, const AnalysisParams *para
 
 void verticalChromaColumns(const FILTER_PROC_INFO *fpip, const AnalysisParams *params, int firstColumn,
                            int endColumn, int thread_id) noexcept {
-    const int rows = sizeClass.rows;
+    const auto [stride, rows, w, h, pitch, lumaPad, chromaPad] = planeGeometry(fpip);
     const OctetLines b = octetLines(thread_id, rows);
     const long octetFloats = static_cast<long>(kLanes) * rows;
     constexpr int kHalf = kStripOctets / 2;
-    const int chromaPad = (sizeClass.stride - fpip->w) / 4;
     for (int cs = firstColumn; cs < endColumn; cs += kHalf * kLanes) {
         const int columns = endColumn - cs < kHalf * kLanes ? endColumn - cs : kHalf * kLanes;
         const int octets = (columns + kLanes - 1) / kLanes;
         const int lastLanes = columns - kLanes * (octets - 1);
         const long stripBytes = static_cast<long>(octets) * kLanes * 2 * sizeof(PIXEL_YC);
-        importColumns(params->source + 2 * cs, stripBytes, fpip->max_w, fpip->h, rows, params->fieldMode,
+        importColumns(params->source + 2 * cs, stripBytes, pitch, h, rows, params->fieldMode,
                       b.strip, kStripOctets, [&](const PIXEL_YC *px, long at) noexcept {
                           for (int o = 0; o < octets; ++o) {
                               float *cb = b.strip + o * octetFloats + at, *cr = cb + kHalf * octetFloats;

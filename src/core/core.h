@@ -9,7 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 
-struct FILTER;
+#include "abi/host_api.h"
 
 // ---- Processor level --------------------------------------------------------
 
@@ -52,6 +52,12 @@ struct ScratchSet {
 constexpr int kOctetLines = 11;
 float *octetScratch(int thread) noexcept;
 
+/// Octet line i of the thread's octet scratch seen as lines of `positions` positions
+/// each, one after the other (kOctetLines x rows positions fit every use).
+inline float *octetScratchLine(int thread, long positions, int i) noexcept {
+    return octetScratch(thread) + 8L * positions * i;
+}
+
 constexpr int kScratchSets = 4;
 /// The most threads a stage shares its work among; any more idle.
 constexpr int kMaxThreads = 256;
@@ -87,6 +93,20 @@ extern SizeClass sizeClass;  // 2048 x 1280 at load
 extern int lastW, lastH;     // rounded frame size of the last allocation, 1920 x 1088 at load
 extern bool buffersReady;    // true only if the last allocation succeeded completely
 extern WorkBuffers workBuffers;
+
+/// The frame's picture in the working planes: the size class and where the (rounded)
+/// picture sits in it, as every stage that reads or writes the planes places it.
+struct PlaneGeometry {
+    int stride, rows;  // the size class
+    int w, h;          // the rounded picture
+    long pitch;        // pixels from one row of a host image to the next
+    int lumaPad;       // the picture's first column in a luma row
+    int chromaPad;     // the picture's first chroma line (column of chroma)
+};
+inline PlaneGeometry planeGeometry(const FILTER_PROC_INFO *fpip) noexcept {
+    const int stride = sizeClass.stride;
+    return {stride, sizeClass.rows, fpip->w, fpip->h, fpip->max_w, (stride - fpip->w) / 2, (stride - fpip->w) / 4};
+}
 
 /// Byte sizes of every buffer for a size class.
 struct WorkBufferSizes {

@@ -68,13 +68,7 @@ void transpose8(__m128i v[8]) noexcept {
 
 void outputRows(int thread, const FILTER_PROC_INFO *fpip, bool fieldMode, int part, int firstLine,
                 int lineLimit) noexcept {
-    const int stride = sizeClass.stride;
-    const int rows = sizeClass.rows;
-    const int w = fpip->w;
-    const int h = fpip->h;
-    const long pitch = fpip->max_w;
-    const int leftPad = (stride - w) / 2;
-    const int c0 = (stride - w) / 4;
+    const auto [stride, rows, w, h, pitch, leftPad, c0] = planeGeometry(fpip);
     const int pairs = w / 2;
     const std::int16_t *cbAux = workBuffers.cbAux;
     const std::int16_t *crAux = workBuffers.crAux;

@@ -23,8 +23,8 @@ void synthesizeColumns(int firstColumn, int thread, int endColumn) noexcept {
     const int rows = sizeClass.rows;
     const long octetFloats = static_cast<long>(kLanes) * rows;
     // The octet scratch: one spare line, then the strip (kOctetLines >= 1 + kStripOctets).
-    float *spare = octetScratch(thread);
-    float *strip = spare + octetFloats;
+    float *spare = octetScratchLine(thread, rows, 0);
+    float *strip = octetScratchLine(thread, rows, 1);
     float *yWork = workBuffers.yWork;
 
     // Strips of up to 64 columns: one sweep over the rows gathers them into octet

@@ -20,9 +20,8 @@ struct OctetBuffers {
 };
 
 OctetBuffers octetBuffers(int thread, int len) noexcept {
-    float *base = octetScratch(thread);
-    const long line = static_cast<long>(kLanes) * len;
-    return {base, base + line, base + 2 * line, base + 3 * line};
+    return {octetScratchLine(thread, len, 0), octetScratchLine(thread, len, 1), octetScratchLine(thread, len, 2),
+            octetScratchLine(thread, len, 3)};
 }
 
 // Rebuilds eight consecutive ring lines (lines first .. first+7 of length len, in

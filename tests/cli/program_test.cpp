@@ -326,23 +326,27 @@ print('png', width, height)
     ASSERT_EQ(std::sscanf(run.errText.c_str(), "png %d %d", width, height), 2) << run.errText;
 }
 
-TEST(QuorvaneDemo, WritesTheClipsAndTheComparisonAndPrintsBothPsnrs) {
+TEST(QuorvaneDemo, WritesTheClipsAndTheComparisonAndPrintsTheFigures) {
     ScratchDir dir;
     const std::string demo = dir.file("demo");
     const q5clitest::CliRun run = runCli({"-q", "demo", demo}, "", dir.file("stdout.txt"));
     ASSERT_EQ(run.status, 0) << run.errText;
     const auto text = q5clitest::readBytes(dir.file("stdout.txt"));
     const std::string report(text.begin(), text.end());
-    for (const char *name : {"clean.y4m", "noisy.y4m", "denoised.y4m", "before-after.png"})
+    for (const char *name : {"clean.y4m", "noisy.y4m", "denoised.y4m", "blocky.y4m", "blocky-denoised.y4m",
+                             "before-after.png", "blocky-before-after.png"})
         EXPECT_NE(report.find(name), std::string::npos) << report;
 
-    // Gaussian noise of the demo's sigma, rounded to codes: PSNR 20 log10(255 / rms).
-    const std::size_t at = report.find("noisy     PSNR Y ");
+    // Gaussian grain of the demo's sigma, rounded to codes: PSNR 20 log10(peak / rms).
+    const std::size_t at = report.find("with grain (sigma 0.75)    PSNR Y ");
     ASSERT_NE(at, std::string::npos) << report;
-    const double rms = std::sqrt(q5cli::kDemoLumaSigma * q5cli::kDemoLumaSigma + 1.0 / 12);
+    const double sigma = q5cli::kDemoGrainSigma * (1 << (q5cli::kDemoBits - 8));
+    const double rms = std::sqrt(sigma * sigma + 1.0 / 12);
     const double peak = (1 << q5cli::kDemoBits) - 1;
-    EXPECT_NEAR(std::atof(report.c_str() + at + 17), 20 * std::log10(peak / rms), 0.1) << report;
-    EXPECT_NE(report.find("denoised  PSNR Y "), std::string::npos) << report;
+    EXPECT_NEAR(std::atof(report.c_str() + at + 34), 20 * std::log10(peak / rms), 0.1) << report;
+    for (const char *group : {"wavelet stages ", "rounding correction off", "rounding correction on",
+                              "with both pre-passes"})
+        EXPECT_NE(report.find(group), std::string::npos) << report;
 
     q5cli::Y4mFormat noisyFormat, denoisedFormat;
     std::vector<q5cli::Y4mFrame> noisy, denoised;
@@ -357,7 +361,41 @@ TEST(QuorvaneDemo, WritesTheClipsAndTheComparisonAndPrintsBothPsnrs) {
     int width = 0, height = 0;
     expectValidPng(demo + "/before-after.png", &width, &height);
     EXPECT_EQ(width, 2 * noisyFormat.width + 8);
-    EXPECT_EQ(height, noisyFormat.height);
+    EXPECT_EQ(height, 3 * noisyFormat.height + 16);
+}
+
+// The demo's files appear all together or not at all, and it takes no clean clip of the user's.
+TEST(QuorvaneDemo, LeavesNoFileWhenOneCannotBeWrittenAndRefusesAReference) {
+    ScratchDir dir;
+    ASSERT_EQ(mkdir(dir.file("blocky.y4m").c_str(), 0777), 0);
+    expectFailure(dir, {"-q", "demo", dir.path()}, 1, "blocky.y4m: it is a directory", {"blocky.y4m"});
+    expectFailure(dir, {"demo", dir.file("other"), "--reference", dir.file("x.y4m")}, 2,
+                  "--reference is for INPUT OUTPUT", {"blocky.y4m"});
+}
+
+// The preview from a pipe and from a file, and frame numbers it cannot show.
+TEST(QuorvanePreview, WritesThePictureAndRefusesBadFrameNumbers) {
+    ScratchDir dir;
+    q5clitest::writeBytes(dir.file("in.y4m"), q5clitest::randomY4m("YUV4MPEG2 W176 H144 F25:1 C420jpeg", 5, 7));
+    const q5clitest::CliRun pipe =
+        q5clitest::runShell("cat '" + dir.file("in.y4m") + "' | \"$Q5\" preview - --frame 4 --out '" + dir.file("p.png") + "'");
+    ASSERT_EQ(pipe.status, 0) << pipe.errText;
+    if (std::system("command -v python3 >/dev/null 2>&1") == 0) {
+        int width = 0, height = 0;
+        expectValidPng(dir.file("p.png"), &width, &height);
+        EXPECT_EQ(width, 2 * 176 + 8);
+        EXPECT_EQ(height, 3 * 144 + 16);
+    }
+    std::remove(dir.file("p.png").c_str());
+
+    const std::vector<std::string> keep = {"in.y4m"};
+    expectFailure(dir, {"preview", dir.file("in.y4m"), "--frame", "5", "--out", dir.file("p.png")}, 1,
+                  "the clip has 5 frames (0 to 4); there is no frame 5", keep);
+    expectFailure(dir, {"preview", "-", "--frame", "9", "--out", dir.file("p.png")}, 1,
+                  "standard input: the clip has 5 frames (0 to 4); there is no frame 9", keep, dir.file("in.y4m"));
+    expectFailure(dir, {"preview", dir.file("in.y4m"), "--frame", "-1"}, 2, "--frame needs a frame number", keep);
+    expectFailure(dir, {"preview", dir.file("in.y4m"), "--frame", "2x"}, 2, "--frame needs a frame number", keep);
+    expectFailure(dir, {"--frame", "2", dir.file("in.y4m"), dir.file("out.y4m")}, 2, "--frame is for preview", keep);
 }
 
 TEST(QuorvaneCommand, WorksBetweenTwoFfmpegs) {

@@ -1,0 +1,170 @@
+// Builds the before/after picture. Grain of under one code step is invisible at
+// normal contrast, so the magnified crops are histogram-stretched: the levels the
+// crop is made of spread over the whole grey scale, the same mapping on both sides.
+#include "cli/comparison.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "cli/png.h"
+
+namespace q5cli {
+
+namespace {
+
+constexpr int kMaxTileWidth = 640, kMaxTileHeight = 480, kZoom = 4, kGap = 8;
+
+int shrinkFor(const Y4mFormat &f) {
+    const int kw = (f.width + kMaxTileWidth - 1) / kMaxTileWidth;
+    const int kh = (f.height + kMaxTileHeight - 1) / kMaxTileHeight;
+    return std::max({kw, kh, 1});
+}
+
+int lumaAt(const Y4mFormat &f, const std::uint8_t *frame, std::size_t i) {
+    return f.bits > 8 ? frame[2 * i] | frame[2 * i + 1] << 8 : frame[i];
+}
+
+// Luma removed at each pixel, in 8-bit code steps.
+std::vector<double> lumaRemoved(const Y4mFormat &f, const std::uint8_t *before, const std::uint8_t *after) {
+    const double unit = std::ldexp(1.0, f.bits - 8);
+    std::vector<double> d(static_cast<std::size_t>(f.width) * f.height);
+    for (std::size_t i = 0; i < d.size(); ++i) d[i] = (lumaAt(f, before, i) - lumaAt(f, after, i)) / unit;
+    return d;
+}
+
+class Canvas {
+public:
+    Canvas(int width, int height) : width_(width), height_(height), rgb_(std::size_t(width) * height * 3, 255) {}
+    void put(int x, int y, std::uint8_t r, std::uint8_t g, std::uint8_t b) {
+        std::uint8_t *p = &rgb_[(std::size_t(y) * width_ + x) * 3];
+        p[0] = r, p[1] = g, p[2] = b;
+    }
+    void grey(int x, int y, double level) {
+        const auto v = static_cast<std::uint8_t>(std::clamp(std::lround(level), 0L, 255L));
+        put(x, y, v, v, v);
+    }
+    std::vector<std::uint8_t> take() { return std::move(rgb_); }
+
+private:
+    int width_, height_;
+    std::vector<std::uint8_t> rgb_;
+};
+
+}  // namespace
+
+Crop cropSize(const Y4mFormat &f) {
+    const int k = shrinkFor(f);
+    Crop c;
+    c.width = std::max(1, f.width / k / kZoom);
+    c.height = std::max(1, f.height / k / kZoom);
+    return c;
+}
+
+Crop busiestCrop(const Y4mFormat &f, const std::uint8_t *before, const std::uint8_t *after) {
+    const std::vector<double> d = lumaRemoved(f, before, after);
+    const int w = f.width, h = f.height;
+    // Summed-area table of |removed|: every window in constant time.
+    std::vector<double> sums(std::size_t(w + 1) * (h + 1), 0.0);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            sums[(y + 1) * std::size_t(w + 1) + x + 1] = std::abs(d[std::size_t(y) * w + x]) +
+                                                       sums[y * std::size_t(w + 1) + x + 1] +
+                                                       sums[(y + 1) * std::size_t(w + 1) + x] -
+                                                       sums[y * std::size_t(w + 1) + x];
+    Crop best = cropSize(f);
+    const int stepX = std::max(1, best.width / 2), stepY = std::max(1, best.height / 2);
+    double most = -1;
+    for (int y = 0; y + best.height <= h; y += stepY)
+        for (int x = 0; x + best.width <= w; x += stepX) {
+            const auto at = [&](int xx, int yy) { return sums[std::size_t(yy) * (w + 1) + xx]; };
+            const double s = at(x + best.width, y + best.height) - at(x, y + best.height) -
+                             at(x + best.width, y) + at(x, y);
+            if (s > most) most = s, best.x = x, best.y = y;
+        }
+    return best;
+}
+
+ComparisonPicture makeComparison(const Y4mFormat &f, const std::uint8_t *before, const std::uint8_t *after,
+                                 const Crop &crop) {
+    ComparisonPicture pic;
+    const int k = shrinkFor(f), tw = f.width / k, th = f.height / k;
+    pic.shrink = k;
+    pic.width = 2 * tw + kGap;
+    pic.height = 3 * th + 2 * kGap;
+    Canvas canvas(pic.width, pic.height);
+    const int row2 = th + kGap, row3 = 2 * (th + kGap), right = tw + kGap;
+
+    // Whole frames in colour, box-averaged down when large.
+    const std::vector<std::uint8_t> rgbBefore = frameToRgb(f, before), rgbAfter = frameToRgb(f, after);
+    for (int side = 0; side < 2; ++side) {
+        const std::vector<std::uint8_t> &rgb = side ? rgbAfter : rgbBefore;
+        for (int y = 0; y < th; ++y)
+            for (int x = 0; x < tw; ++x) {
+                int sum[3] = {0, 0, 0};
+                for (int j = 0; j < k; ++j)
+                    for (int i = 0; i < k; ++i)
+                        for (int c = 0; c < 3; ++c) sum[c] += rgb[((std::size_t(y) * k + j) * f.width + x * k + i) * 3 + c];
+                const int n = k * k;
+                canvas.put(side * right + x, y, std::uint8_t((sum[0] + n / 2) / n), std::uint8_t((sum[1] + n / 2) / n),
+                           std::uint8_t((sum[2] + n / 2) / n));
+            }
+    }
+    // The crop's place, framed just outside it where there is room.
+    const int x0 = std::max(0, crop.x / k - 1), y0 = std::max(0, crop.y / k - 1);
+    const int x1 = std::min(tw - 1, (crop.x + crop.width) / k), y1 = std::min(th - 1, (crop.y + crop.height) / k);
+    for (int x = x0; x <= x1; ++x) canvas.put(x, y0, 255, 224, 0), canvas.put(x, y1, 255, 224, 0);
+    for (int y = y0; y <= y1; ++y) canvas.put(x0, y, 255, 224, 0), canvas.put(x1, y, 255, 224, 0);
+
+    // Histogram stretch from the before crop: a level's grey is its mid-rank there.
+    std::vector<int> levels;
+    levels.reserve(std::size_t(crop.width) * crop.height);
+    for (int y = 0; y < crop.height; ++y)
+        for (int x = 0; x < crop.width; ++x)
+            levels.push_back(lumaAt(f, before, std::size_t(crop.y + y) * f.width + crop.x + x));
+    std::sort(levels.begin(), levels.end());
+    const auto stretch = [&](int v) {
+        const auto lo = std::lower_bound(levels.begin(), levels.end(), v) - levels.begin();
+        const auto hi = std::upper_bound(levels.begin(), levels.end(), v) - levels.begin();
+        return 255.0 * static_cast<double>(lo + hi) / (2.0 * static_cast<double>(levels.size()));
+    };
+
+    const std::vector<double> removed = lumaRemoved(f, before, after);
+    double squares = 0;
+    for (double v : removed) squares += v * v;
+    const double rms = std::sqrt(squares / static_cast<double>(removed.size()));
+    // Four times the typical change reaches black or white; a power of two reads easily.
+    pic.differenceGain = 64;
+    while (pic.differenceGain > 1 && pic.differenceGain * 4 * rms > 127) pic.differenceGain /= 2;
+    const double gain = pic.differenceGain;
+
+    for (int y = 0; y < crop.height * kZoom; ++y)
+        for (int x = 0; x < crop.width * kZoom; ++x) {
+            const std::size_t i = std::size_t(crop.y + y / kZoom) * f.width + crop.x + x / kZoom;
+            canvas.grey(x, row2 + y, stretch(lumaAt(f, before, i)));
+            canvas.grey(right + x, row2 + y, stretch(lumaAt(f, after, i)));
+            canvas.grey(right + x, row3 + y, 128 + gain * removed[i]);
+        }
+    for (int y = 0; y < th; ++y)
+        for (int x = 0; x < tw; ++x) {
+            double sum = 0;
+            for (int j = 0; j < k; ++j)
+                for (int i = 0; i < k; ++i) sum += removed[(std::size_t(y) * k + j) * f.width + x * k + i];
+            canvas.grey(x, row3 + y, 128 + gain * sum / (k * k));
+        }
+    pic.rgb = canvas.take();
+
+    char text[512];
+    std::snprintf(text, sizeof text,
+                  "top: the whole frame%s, before (left, the crop framed in yellow) and after;\n"
+                  "middle: the crop (%dx%d at %d,%d) magnified %d times, luma only, contrast "
+                  "stretched alike on both sides;\n"
+                  "bottom: the luma the filter removed, times %d around mid grey (lighter: "
+                  "it lowered the pixel), whole frame and crop",
+                  k > 1 ? (" at 1/" + std::to_string(k) + " size").c_str() : "", crop.width, crop.height,
+                  crop.x, crop.y, kZoom, pic.differenceGain);
+    pic.legend = text;
+    return pic;
+}
+
+}  // namespace q5cli
