@@ -38,7 +38,7 @@ q5settings=(
 declare -A strengths=(
   [hqdn3d]="0.5 1 2 4 8 16 32"
   [vaguedenoiser]="0.5 1 2 4 8 16"
-  [fftdnoiz]="0.25 0.5 1 2 4 8"
+  [fftdnoiz]="0.125 0.25 0.5 1 2 4 8"
 )
 
 # "PSNR SSIM" of a y4m stream on standard input against the clean clip $1.

@@ -338,12 +338,19 @@ void FrameConverter::fromYc48(const PIXEL_YC *image, int pitch, const std::strin
             for (int x = 0; x < width; ++x) out[x] = static_cast<std::uint8_t>(lumaOut[row[x].y]);
             return;
         }
+        if (!keepUntouched) {
+            std::uint8_t *const out = data + 2 * at;
+            for (int x = 0; x < width; ++x) {
+                const int code = lumaOut[row[x].y];
+                out[2 * x] = static_cast<std::uint8_t>(code);
+                out[2 * x + 1] = static_cast<std::uint8_t>(code >> 8);
+            }
+            return;
+        }
         for (int x = 0; x < width; ++x) {
             int code = lumaOut[row[x].y];
-            if (keepUntouched) {
-                const int in = word(source, at + x);
-                if (lumaIn[in] == row[x].y) code = in;
-            }
+            const int in = word(source, at + x);
+            if (lumaIn[in] == row[x].y) code = in;
             put(data, at + x, code);
         }
     };
@@ -391,27 +398,33 @@ void FrameConverter::fromYc48(const PIXEL_YC *image, int pitch, const std::strin
                 if (count == 4) return static_cast<int>(n >> 2);
                 return static_cast<int>(n >= 0 ? n / count : -((-n + count - 1) / count));
             };
-            if (f.bits == 8 && (rowCount == 1 || rowCount == 2)) {
-                // The usual cases on their own, bytes out: 4:2:2 (one row) and 4:2:0 (two).
+            if (!keepUntouched && (rowCount == 1 || rowCount == 2)) {
+                // The usual cases on their own: 4:2:2 (one row) and 4:2:0 (two).
                 const PIXEL_YC *const a = image + static_cast<std::size_t>(rows[0]) * pitch;
                 const PIXEL_YC *const b = image + static_cast<std::size_t>(rows[rowCount - 1]) * pitch;
-                std::uint8_t *const cbOut = cbPlane + static_cast<std::size_t>(cy) * cw;
-                std::uint8_t *const crOut = crPlane + static_cast<std::size_t>(cy) * cw;
-                const std::uint16_t *const table = chromaOut;
-                const auto pairs = [=](auto twoRows) {
+                const std::size_t at = static_cast<std::size_t>(cy) * cw;
+                const auto pairs = [=](auto twoRows, auto wide) {
                     constexpr int shift = twoRows ? 2 : 1, half = 1 << (shift - 1);
+                    constexpr std::size_t size = wide ? 2 : 1;
+                    std::uint8_t *const cbOut = cbPlane + at * size;
+                    std::uint8_t *const crOut = crPlane + at * size;
                     for (int cx = 0; cx < cw; ++cx) {
                         const int x = 2 * cx;
                         int cb = a[x].cb + a[x + 1].cb + half, cr = a[x].cr + a[x + 1].cr + half;
                         if (twoRows) cb += b[x].cb + b[x + 1].cb, cr += b[x].cr + b[x + 1].cr;
-                        cbOut[cx] = static_cast<std::uint8_t>(table[cb >> shift]);
-                        crOut[cx] = static_cast<std::uint8_t>(table[cr >> shift]);
+                        const int codeCb = chromaOut[cb >> shift], codeCr = chromaOut[cr >> shift];
+                        cbOut[size * cx] = static_cast<std::uint8_t>(codeCb);
+                        crOut[size * cx] = static_cast<std::uint8_t>(codeCr);
+                        if (wide) {
+                            cbOut[size * cx + 1] = static_cast<std::uint8_t>(codeCb >> 8);
+                            crOut[size * cx + 1] = static_cast<std::uint8_t>(codeCr >> 8);
+                        }
                     }
                 };
                 if (rowCount == 2)
-                    pairs(std::true_type{});
+                    bytes ? pairs(std::true_type{}, std::false_type{}) : pairs(std::true_type{}, std::true_type{});
                 else
-                    pairs(std::false_type{});
+                    bytes ? pairs(std::false_type{}, std::false_type{}) : pairs(std::false_type{}, std::true_type{});
                 continue;
             }
             for (int cx = 0; cx < cw; ++cx) {

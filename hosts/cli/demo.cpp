@@ -192,14 +192,10 @@ int Demo::run() {
         message("demo makes its own clean clip to compare with; --reference is for INPUT OUTPUT");
         return 2;
     }
+    DenoiseSettings unused;
+    if (const int status = loadFilter(options_, &module_, &unused)) return status;
+    descriptor_ = module_->getFilterTable()();
     std::string error;
-    const std::string modulePath = findModule(options_.module);
-    module_ = q5host::Module::open(modulePath, &error);
-    descriptor_ = module_ ? module_->getFilterTable()() : nullptr;
-    if (!descriptor_) {
-        message("cannot load the filter module: " + (module_ ? modulePath + " gave no filter" : error));
-        return 1;
-    }
 
     const DemoClip clip = makeDemoClip();
     const Y4mFormat &f = clip.format;
@@ -211,27 +207,29 @@ int Demo::run() {
         grainy8.push_back(requantise(f, clip.grainy[t].data(), eight));
     }
 
-    // The groups: the wavelet stages alone on grain; the rounding correction, which
-    // re-quantises to 8-bit steps, off and on for an 8-bit copy; the pre-passes on the
-    // blocky clip.
-    Run grain{"wavelet stages", {}, {}, QualityMeter(f)};
+    // The groups: on the grainy clip, the wavelet stages alone and with both pre-passes,
+    // whose flat-block smoothing suits the flat colours of a cartoon best; the rounding
+    // correction, which re-quantises to 8-bit steps, off and on for an 8-bit copy; and
+    // the pre-passes on the blocky clip.
+    Run grain{"wavelet stages only", {}, {}, QualityMeter(f)};
+    Run grainPre{"with both pre-passes", {}, {}, QualityMeter(f)};
     Run off8{"rounding correction off", {}, {}, QualityMeter(eight)};
     Run on8{"rounding correction on", {}, {}, QualityMeter(eight)};
     Run blocksPlain{"wavelet stages only", {}, {}, QualityMeter(f)};
     Run blocks{"with both pre-passes", {}, {}, QualityMeter(f)};
-    const Options base = demoOptions(options_, {{4, 0}});
-    if (!settingsFor(base, &grain.settings) ||
-        !settingsFor(demoOptions(options_, {{4, 0}, {2, 0}, {3, 0}}), &off8.settings) ||
-        !settingsFor(demoOptions(options_, {{4, 1}, {2, 0}, {3, 0}}), &on8.settings) ||
-        !settingsFor(demoOptions(options_, {{4, 0}, {2, 0}, {3, 0}}), &blocksPlain.settings) ||
-        !settingsFor(demoOptions(options_, {{4, 0}, {2, 1}, {3, 1}}), &blocks.settings))
+    const auto plain = demoOptions(options_, {{4, 0}, {2, 0}, {3, 0}});
+    const auto pre = demoOptions(options_, {{4, 0}, {2, 1}, {3, 1}});
+    if (!settingsFor(plain, &grain.settings) || !settingsFor(pre, &grainPre.settings) ||
+        !settingsFor(pre, &off8.settings) ||
+        !settingsFor(demoOptions(options_, {{4, 1}, {2, 1}, {3, 1}}), &on8.settings) ||
+        !settingsFor(plain, &blocksPlain.settings) || !settingsFor(pre, &blocks.settings))
         return 2;
-    if (!denoise(f, clip.grainy, clip.clean, &grain) || !denoise(eight, grainy8, clean8, &off8) ||
-        !denoise(eight, grainy8, clean8, &on8) || !denoise(f, clip.blocky, clip.clean, &blocksPlain) ||
-        !denoise(f, clip.blocky, clip.clean, &blocks))
+    if (!denoise(f, clip.grainy, clip.clean, &grain) || !denoise(f, clip.grainy, clip.clean, &grainPre) ||
+        !denoise(eight, grainy8, clean8, &off8) || !denoise(eight, grainy8, clean8, &on8) ||
+        !denoise(f, clip.blocky, clip.clean, &blocksPlain) || !denoise(f, clip.blocky, clip.clean, &blocks))
         return 1;
 
-    if (!writeAll(clip, grain, blocks)) return 1;
+    if (!writeAll(clip, grainPre, blocks)) return 1;
 
     const auto input = [&](const Y4mFormat &format, const Frames &frames, const Frames &reference) {
         QualityMeter m(format);
@@ -252,6 +250,7 @@ int Demo::run() {
     const QualityMeter grainy = input(f, clip.grainy, clip.clean);
     line("with grain (sigma 0.75)", grainy, nullptr, "");
     line(grain.label, grain.meter, &grainy, settingsText(grain.settings));
+    line(grainPre.label, grainPre.meter, &grainy, settingsText(grainPre.settings));
     std::printf("The same in 8 bits:\n");
     const QualityMeter grainy8Meter = input(eight, grainy8, clean8);
     line("with grain", grainy8Meter, nullptr, "");

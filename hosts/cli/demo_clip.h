@@ -10,7 +10,7 @@
 
 namespace q5cli {
 
-constexpr int kDemoWidth = 512, kDemoHeight = 288, kDemoFrames = 20;
+constexpr int kDemoWidth = 512, kDemoHeight = 288, kDemoFrames = 16;
 /// Ten-bit samples: the filter's corrections are finer than an 8-bit code, and a
 /// clip of 8-bit codes would round most of them away again.
 constexpr int kDemoBits = 10;

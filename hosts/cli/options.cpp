@@ -318,13 +318,13 @@ Program options:
 quorvane5 demo [DIR] shows what the filter is for: a built-in cartoon clip
 (flat colours, dark outlines, smooth gradients) with faint grain of 0.75 code
 steps, and the same after a block codec. It denoises them in a few setting
-groups (the wavelet stages alone; the rounding correction off and on for an
-8-bit copy; both pre-passes on the blocky copy) and prints the settings and the
-PSNR and SSIM before and after. Into DIR [quorvane5-demo] it writes the clips
-and before-after.png and blocky-before-after.png: one frame before and after,
-a crop magnified with its contrast stretched, and what the filter removed.
-Unless given, --tarnel, --w2dnrl, --w2dnrh, --mosqnr and --blocknr are 20
-there.
+groups (the wavelet stages alone and with both pre-passes; the rounding
+correction off and on for an 8-bit copy; the blocky copy without and with the
+pre-passes) and prints the settings and the PSNR and SSIM before and after.
+Into DIR [quorvane5-demo] it writes the clips and before-after.png and
+blocky-before-after.png: one frame before and after, a crop magnified with its
+contrast stretched, and what the filter removed. Unless given, --tarnel,
+--w2dnrl, --w2dnrh, --mosqnr and --blocknr are 20 there.
 
 quorvane5 preview INPUT [--frame N] [--out FILE.png] makes the same picture for
 frame N [0] of your own clip with the settings given, reading only the frames

@@ -152,38 +152,23 @@ bool previewFrame(GetFilterTableFn entry, const DenoiseSettings &settings, ByteS
 }
 
 int runPreview(const Options &options) {
-    std::string error;
-    const std::string modulePath = findModule(options.module);
-    auto module = q5host::Module::open(modulePath, &error);
-    const FILTER *descriptor = module ? module->getFilterTable()() : nullptr;
-    if (!descriptor) {
-        message("cannot load the filter module: " + (module ? modulePath + " gave no filter" : error));
-        return 1;
-    }
+    std::unique_ptr<q5host::Module> module;
     DenoiseSettings settings;
-    if (!resolveSettings(options, *descriptor, false, settings.track, settings.check, &error)) {
-        message(error);
-        return 2;
-    }
-    settings.threads = resolveThreads(options);
-
-    const std::string name = options.input == "-" ? "standard input" : options.input;
-    auto input = openInput(options.input, &error);
-    if (!input) {
-        message(error);
+    if (const int status = loadFilter(options, &module, &settings)) return status;
+    OpenStream input;
+    if (const int status = openStream(options.input, &input)) return status;
+    const Y4mFormat &format = input.format;
+    const std::string &name = input.name;
+    std::string error;
+    if (!checkProcessable(format, &error)) {
+        message(name + ": " + error);
         return 1;
     }
-    Y4mReader reader(*input, name);
-    Y4mFormat format;
-    if (!reader.readHeader(&format, &error) || !checkProcessable(format, &error)) {
-        message(error.rfind(name, 0) == 0 ? error : name + ": " + error);
-        return 1;
-    }
-    resolveSettings(options, *descriptor, format.interlaced(), settings.track, settings.check, &error);
+    settings.check[kFieldCheck] = fieldSetting(options, format.interlaced());
 
     PreviewResult frame;
-    if (!previewFrame(module->getFilterTable(), settings, *input, reader, format, options.frame, &frame, name,
-                      &error)) {
+    if (!previewFrame(module->getFilterTable(), settings, *input.source, *input.reader, format, options.frame,
+                      &frame, name, &error)) {
         message(error);
         return 1;
     }

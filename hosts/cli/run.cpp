@@ -272,17 +272,6 @@ bool denoiseStream(GetFilterTableFn entry, const DenoiseSettings &settings, Y4mR
     return ok;
 }
 
-namespace {
-
-// A stream opened and its header read and checked; each step below prints its own
-// message and gives the exit status, 0 to go on.
-struct OpenStream {
-    std::string name;  // for messages
-    std::unique_ptr<ByteSource> source;
-    std::unique_ptr<Y4mReader> reader;
-    Y4mFormat format;
-};
-
 int openStream(const std::string &path, OpenStream *stream) {
     std::string error;
     stream->name = displayName(path, "standard input");
@@ -323,6 +312,8 @@ int loadFilter(const Options &options, std::unique_ptr<q5host::Module> *module,
     settings->timeStages = options.stats;
     return 0;
 }
+
+namespace {
 
 // The clean clip the output is measured against, of the input's format and size.
 struct Reference {
@@ -367,8 +358,8 @@ void reportRun(const Options &options, const OpenStream &input, const DenoiseSet
                 std::to_string(format.maxCode()));
     if (const std::uint64_t blanks = input.reader->trailingWhitespace())
         message("warning: " + input.name + ": ignored " +
-                count(static_cast<long long>(blanks), "byte", "bytes") +
-                " of whitespace after the last frame");
+                count(static_cast<long long>(blanks), "byte", "bytes") + " of whitespace after the " +
+                (input.reader->framesRead() > 0 ? "last frame" : "header"));
     if (options.stats && report.frames > 0) {
         // Per frame, wall and (all threads') CPU milliseconds.
         const StageTimes &t = report.stages;

@@ -3,12 +3,17 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "abi/host_api.h"
 #include "cli/options.h"
 #include "cli/y4m.h"
+
+namespace q5host {
+class Module;
+}
 
 namespace q5cli {
 
@@ -72,6 +77,21 @@ struct DenoiseOutcome {
     double ssim = 0;
     std::string summary;  // the metrics as printed
 };
+
+/// A stream opened and its header read; the steps below print their own message and
+/// give the exit status, 0 to go on.
+struct OpenStream {
+    std::string name;  // for messages
+    std::unique_ptr<ByteSource> source;
+    std::unique_ptr<Y4mReader> reader;
+    Y4mFormat format;
+};
+int openStream(const std::string &path, OpenStream *stream);
+
+/// The filter module loaded and the settings' ranges checked against its descriptor;
+/// per-field processing waits for the stream's interlacing.
+int loadFilter(const Options &options, std::unique_ptr<q5host::Module> *module,
+               DenoiseSettings *settings);
 
 /// The denoise command (INPUT OUTPUT with --reference and the rest); the exit status.
 int runDenoiseCommand(const Options &options, DenoiseOutcome *outcome);

@@ -166,20 +166,18 @@ bool allocateWorkBuffers() noexcept {
     } else {
         ok = false;
     }
-    if (resize(b.cbBlock, sz.chromaBlock)) {
-        b.cbRingA = b.cbBlock;
-        b.cbRingB = b.cbBlock + 3 * chromaPlane;
-    } else {
-        ok = false;
-    }
-    ok &= resize(b.cbAux, sz.chromaAux);
-    if (resize(b.crBlock, sz.chromaBlock)) {
-        b.crRingA = b.crBlock;
-        b.crRingB = b.crBlock + 3 * chromaPlane;
-    } else {
-        ok = false;
-    }
-    ok &= resize(b.crAux, sz.chromaAux);
+    // Each chroma plane's block, then its aux plane: Cb, then Cr.
+    auto chroma = [&](float *&block, float *&ringA, float *&ringB, std::int16_t *&aux) noexcept {
+        if (resize(block, sz.chromaBlock)) {
+            ringA = block;
+            ringB = block + 3 * chromaPlane;
+        } else {
+            ok = false;
+        }
+        ok &= resize(aux, sz.chromaAux);
+    };
+    chroma(b.cbBlock, b.cbRingA, b.cbRingB, b.cbAux);
+    chroma(b.crBlock, b.crRingA, b.crRingB, b.crAux);
     return ok;
 }
 

@@ -35,6 +35,8 @@ const char kWidthMessage[] =
     "\x89\xE6\x91\x9C\x83T\x83" "C\x83Y\x81v\x82\xCC\x81u\x95\x9D\x81v\x82\xF0 %d \x88\xC8\x8F"
     "\xE3\x82\xC9\x90\xDD\x92\xE8\x82\xB5\x81" "AAviUtl\x82\xF0\x8D\xC4\x8BN\x93\xAE\x82\xB5\x82"
     "\xC4\x82\xAD\x82\xBE\x82\xB3\x82\xA2";
+// The caption reads "Quorvane4 Lite", not Quorvane5: it is the system's own text for
+// these two messages, kept as it is.
 const char kMessageCaption[] = "Quorvane4 Lite";
 
 void showSizeMessage(const char *format, int size) noexcept {
@@ -163,6 +165,10 @@ BOOL func_proc(FILTER *fp, FILTER_PROC_INFO *fpip) noexcept {
 
     const int hostW = fpip->w;
     const int hostH = fpip->h;
+    // Rounded up to whole 16 x 16 blocks in 16-bit arithmetic: the mask clears the low
+    // four bits and everything from bit 15 up, so the rounded size is 0..32752 whatever
+    // the host reports. A negative or oversized frame may thus round to a small size
+    // here; the checks on the host's own size below refuse it.
     const int w16 = (hostW + 15) & 0x7FF0;
     const int h16 = (hostH + 15) & 0x7FF0;
 
