@@ -150,15 +150,6 @@ void importLuma(const ImportSource &src, int octets, int lastLanes, float *strip
     importComponent<&PIXEL_YC::y, 1>(src.first, octets, lastLanes, src.pitch, src.h, src.rows, src.fieldMode, strip);
 }
 
-template <ChromaPlane P>
-void importChroma(const ImportSource &src, int octets, int lastLanes, float *strip) noexcept {
-    constexpr auto component = P == ChromaPlane::Cb ? &PIXEL_YC::cb : &PIXEL_YC::cr;
-    importComponent<component, 2>(src.first, octets, lastLanes, src.pitch, src.h, src.rows, src.fieldMode, strip);
-}
-
-template void importChroma<ChromaPlane::Cb>(const ImportSource &, int, int, float *) noexcept;
-template void importChroma<ChromaPlane::Cr>(const ImportSource &, int, int, float *) noexcept;
-
 void importCbCr(const ImportSource &src, int octets, int lastLanes, int crLine, float *strip) noexcept {
     const long octetFloats = static_cast<long>(kLanes) * src.rows;
     const long stripBytes = static_cast<long>(octets) * kLanes * 2 * sizeof(PIXEL_YC);

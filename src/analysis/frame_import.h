@@ -21,10 +21,6 @@ struct ImportSource {
 /// columns) into lines [0, octets) of strip.
 void importLuma(const ImportSource &src, int octets, int lastLanes, float *strip) noexcept;
 
-/// One chroma plane of every second picture column, likewise.
-template <ChromaPlane P>
-void importChroma(const ImportSource &src, int octets, int lastLanes, float *strip) noexcept;
-
 /// Both chroma planes in one sweep over the rows: Cb into lines [0, octets) and Cr
 /// into lines [crLine, crLine + octets) of strip.
 void importCbCr(const ImportSource &src, int octets, int lastLanes, int crLine, float *strip) noexcept;

@@ -59,6 +59,8 @@ inline float *octetScratchLine(int thread, long positions, int i) noexcept {
 }
 
 constexpr int kScratchSets = 4;
+/// The most threads a stage shares its work among; any more idle.
+constexpr int kMaxThreads = 256;
 
 struct WorkBuffers {
     // The five allocations, in allocation order.
@@ -72,7 +74,20 @@ struct WorkBuffers {
     float *cbRingA, *cbRingB;
     float *crRingA, *crRingB;
     ScratchSet scratch[kScratchSets];
+    // Octet scratch of threads kScratchSets .. kScratchSets + extraOctetCount - 1,
+    // made the first time the host runs them (ensureOctetScratch).
+    float *extraOctets[kMaxThreads - kScratchSets];
+    int extraOctetCount;
 };
+
+
+/// Inside each ring buffer (yRingA .. crRingB) the three slots follow one another,
+/// each slot's lines one after the other, so analysing a frame writes only its own
+/// slot and the temporal stage streams the three. A luma slot has `rows` lines of
+/// `stride` positions, a chroma slot `stride` / 2 lines (chroma columns) of `rows`.
+inline float *ringSlot(float *ring, int slot, long lines, long len) noexcept {
+    return ring + slot * lines * len;
+}
 
 extern SizeClass sizeClass;  // 2048 x 1280 at load
 extern int lastW, lastH;     // rounded frame size of the last allocation, 1920 x 1088 at load
@@ -112,24 +127,46 @@ void releaseWorkBuffers() noexcept;
 /// in the module (core/system_memory.cpp); the unit tests link one that can fail.
 void *systemAllocate(std::size_t size) noexcept;
 
-/// The wavelet stages that split into four fixed jobs, by how they split.
-enum class FourJobs {
-    LumaChroma,      // vertical analysis, temporal stage: luma first half, second half, Cb, Cr
-    RowQuarters,     // horizontal analysis: the four quarters of the rows
-    OutputQuarters,  // output conversion: (part 0, first quarter), (part 0, second), (part 1, first), (part 1, second)
+// ---- Sharing a stage among the host's threads ------------------------------
+
+/// Octet scratch for thread indices kScratchSets and up, which only the stages that
+/// split among every thread use. The driver asks for it (before a dispatch, on the
+/// calling thread) the first time the host runs that many threads; it is kept until
+/// the buffers are allocated again or released. Returns how many threads, counting
+/// the four scratch sets, now have octet scratch: fewer than asked for if an
+/// allocation failed, in which case the stages share their work among that many.
+int ensureOctetScratch(int threads) noexcept;
+
+/// The threads a stage splits its work among: the host's, as far as each has scratch.
+int workingThreads(int thread_num) noexcept;
+
+/// A stage's work as up to three runs of units (octets of lines or columns), each
+/// unit of a run costing the same; the runs follow one another in one sequence of
+/// units numbered from 0.
+struct StageWork {
+    int units[3];
+    long unitCost[3];
 };
 
-/// The thread that runs each of the four jobs of a stage for 1, 2, 3 and 4 or more
-/// threads: one table for every such stage. Threads 4 and above idle (the scratch
-/// exists for four threads only).
-inline void fourJobOwners(FourJobs split, int thread_num, int owner[4]) noexcept {
-    static constexpr int kOwners[3][4][4] = {
-        {{0, 0, 0, 0}, {0, 0, 1, 1}, {0, 0, 1, 2}, {0, 1, 2, 3}},  // LumaChroma
-        {{0, 0, 0, 0}, {0, 0, 1, 1}, {0, 0, 1, 1}, {0, 1, 2, 3}},  // RowQuarters
-        {{0, 0, 0, 0}, {0, 1, 0, 1}, {0, 2, 0, 2}, {0, 2, 1, 3}},  // OutputQuarters
-    };
-    const int row = thread_num >= 1 && thread_num <= 3 ? thread_num - 1 : 3;
-    for (int job = 0; job < 4; ++job) owner[job] = kOwners[static_cast<int>(split)][row][job];
+/// Units [first, end) of the sequence that thread `thread` of `threads` runs: one
+/// contiguous share each, cut where the cost so far reaches thread / threads of the
+/// whole. Shares cover every unit exactly once whatever the thread count, and every
+/// unit's result is independent of who runs it, so the frames are the same for any
+/// split.
+struct UnitRange {
+    int first, end;
+};
+UnitRange threadShare(const StageWork &work, int thread, int threads) noexcept;
+
+/// The part of a share that falls in run k, as units counted from that run's start
+/// (empty, first == end, when none does).
+inline UnitRange runPart(const StageWork &work, UnitRange share, int k) noexcept {
+    int start = 0;
+    for (int i = 0; i < k; ++i) start += work.units[i];
+    const int end = start + work.units[k];
+    const int a = share.first > start ? share.first : start;
+    const int b = share.end < end ? share.end : end;
+    return a < b ? UnitRange{a - start, b - start} : UnitRange{0, 0};
 }
 
 // ---- Strengths --------------------------------------------------------------

@@ -80,8 +80,59 @@ WorkBufferSizes workBufferSizes(SizeClass sc) noexcept {
 }
 
 float *octetScratch(int thread) noexcept {
-    const auto address = reinterpret_cast<std::uintptr_t>(workBuffers.scratch[thread].scratchOctets);
+    float *block = thread < kScratchSets ? workBuffers.scratch[thread].scratchOctets
+                                         : workBuffers.extraOctets[thread - kScratchSets];
+    const auto address = reinterpret_cast<std::uintptr_t>(block);
     return reinterpret_cast<float *>((address + 31) & ~static_cast<std::uintptr_t>(31));
+}
+
+namespace {
+
+void releaseExtraOctets() noexcept {
+    for (int i = 0; i < workBuffers.extraOctetCount; ++i) release(workBuffers.extraOctets[i]);
+    workBuffers.extraOctetCount = 0;
+}
+
+}  // namespace
+
+int ensureOctetScratch(int threads) noexcept {
+    WorkBuffers &b = workBuffers;
+    if (threads > kMaxThreads) threads = kMaxThreads;
+    // Only threads the host actually runs get a set, each once: a frame never allocates.
+    while (kScratchSets + b.extraOctetCount < threads &&
+           resize(b.extraOctets[b.extraOctetCount], workBufferSizes(sizeClass).scratchOctets))
+        ++b.extraOctetCount;
+    return kScratchSets + b.extraOctetCount;
+}
+
+int workingThreads(int thread_num) noexcept {
+    const int available = kScratchSets + workBuffers.extraOctetCount;
+    return thread_num < available ? thread_num : available;
+}
+
+UnitRange threadShare(const StageWork &work, int thread, int threads) noexcept {
+    // Boundary t is the first unit u whose cost before it reaches t / threads of the
+    // whole: cost(u) * threads >= t * total, in integers so every share is exact.
+    auto boundary = [&](int t) noexcept {
+        long long total = 0;
+        for (int k = 0; k < 3; ++k) total += static_cast<long long>(work.units[k]) * work.unitCost[k];
+        const long long target = static_cast<long long>(t) * total;
+        long long before = 0;
+        int start = 0;
+        for (int k = 0; k < 3; ++k) {
+            const long long step = static_cast<long long>(work.unitCost[k]) * threads;
+            if (work.units[k] > 0 && step > 0) {
+                const long long need = target - before * threads;
+                const long long i = need <= 0 ? 0 : (need + step - 1) / step;
+                if (i <= work.units[k]) return start + static_cast<int>(i);
+            }
+            before += static_cast<long long>(work.units[k]) * work.unitCost[k];
+            start += work.units[k];
+        }
+        return start;
+    };
+    if (thread < 0 || thread >= threads) return {0, 0};
+    return {boundary(thread), boundary(thread + 1)};
 }
 
 bool allocateWorkBuffers() noexcept {
@@ -99,6 +150,9 @@ bool allocateWorkBuffers() noexcept {
         ok &= resize(set.scratch400, sz.scratch400);
         ok &= resize(set.scratchOctets, sz.scratchOctets);
     }
+    // The scratch of threads beyond the four sets follows the size class: made again
+    // for the new class when the host next runs that many threads.
+    releaseExtraOctets();
 
     const std::size_t plane = static_cast<std::size_t>(sizeClass.rows) * sizeClass.stride;
     const std::size_t chromaPlane = static_cast<std::size_t>(sizeClass.rows) * (sizeClass.stride / 2);
@@ -137,6 +191,7 @@ void releaseWorkBuffers() noexcept {
         release(set.scratch400);
         release(set.scratchOctets);
     }
+    releaseExtraOctets();
     WorkBuffers &b = workBuffers;
     release(b.lumaBlock);
     release(b.cbBlock);

@@ -134,6 +134,11 @@ PIXEL_YC *runPrepasses(FILTER *fp, FILTER_PROC_INFO *fpip, PIXEL_YC *p, int mirr
     return p;
 }
 
+// Records how many threads the host runs its workers on.
+void countThreads(int thread_id, int thread_num, void *param1, void *) noexcept {
+    if (thread_id == 0) *static_cast<int *>(param1) = thread_num;
+}
+
 // Fetches frame n of the clip into the ring, with its pre-passes and analysis.
 void analyseIntoSlot(FILTER *fp, FILTER_PROC_INFO *fpip, int n, int slot, int realHeight) noexcept {
     EXFUNC *ex = fp->exfunc;
@@ -202,6 +207,12 @@ BOOL func_proc(FILTER *fp, FILTER_PROC_INFO *fpip) noexcept {
         fpip->h = hostH;
         return TRUE;
     }
+
+    // The wavelet stages share their work among all of the host's threads; threads
+    // beyond the four scratch sets get their octet scratch the first time they run.
+    int threads = 1;
+    fp->exfunc->exec_multi_thread_func(countThreads, &threads, fpip);
+    ensureOctetScratch(threads);
 
     for (int offset = -1; offset <= 1; ++offset) {
         const int n = fpip->frame + offset;

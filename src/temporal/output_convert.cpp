@@ -120,12 +120,13 @@ void outputWorker(int thread_id, int thread_num, void *param1, void *param2) noe
     const auto *fpip = static_cast<const FILTER_PROC_INFO *>(param2);
     const int h = fpip->h;
 
-    int owner[4];
-    fourJobOwners(FourJobs::OutputQuarters, thread_num, owner);
-    for (int q = 0; q < 4; ++q) {
-        if (owner[q] != thread_id) continue;
-        const int part = q / 2;
-        const int first = q % 2 ? h / 4 : 0;
-        outputRows(thread_id, fpip, fieldMode, part, first, first + h / 4);
+    // Groups of lines of each part (picture half, or field), all alike, shared among
+    // every thread.
+    const StageWork work{{h / 2 / kGroup, h / 2 / kGroup, 0}, {1, 1, 0}};
+    const UnitRange share = threadShare(work, thread_id, workingThreads(thread_num));
+    for (int part = 0; part < 2; ++part) {
+        const UnitRange lines = runPart(work, share, part);
+        if (lines.first < lines.end)
+            outputRows(thread_id, fpip, fieldMode, part, lines.first * kGroup, lines.end * kGroup);
     }
 }
