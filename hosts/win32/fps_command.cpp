@@ -2,10 +2,10 @@
 // one process: rounds that take the two in turn, so that both see the same load on
 // a shared machine. Each round loads the filter afresh (func_init chooses the
 // kernels, Q5_NO_AVX2 refuses AVX2), plays a generated clip forwards with the
-// default settings and times every func_proc after the three that fill the frame
-// ring, less what the host spends fetching frames, and the process's CPU time
-// over the same calls (fetches included). Both ways must give the same frames; the
-// command fails if they do not.
+// default settings (both pre-passes on if asked) and times every func_proc after
+// the three that fill the frame ring, less what the host spends fetching frames,
+// and the process's CPU time over the same calls (fetches included). Both ways
+// must give the same frames; the command fails if they do not.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -95,7 +95,7 @@ struct Way {
 
 }  // namespace
 
-int fpsCommand(const std::string &modulePath, int threads, int width, int height) {
+int fpsCommand(const std::string &modulePath, int threads, int width, int height, bool prepasses) {
     Checks checks("fps");
     QueryPerformanceFrequency(&ticksPerSecond);
     const Clip clip = sceneClip(width, height);
@@ -110,6 +110,10 @@ int fpsCommand(const std::string &modulePath, int threads, int width, int height
             hostFetch = host.filter()->exfunc->get_ycp_filtering_cache_ex;
             host.filter()->exfunc->get_ycp_filtering_cache_ex = &timedFetch;
             checks.expectEq(host.init(), TRUE, "func_init");
+            if (prepasses) {
+                host.setCheck(2, 1);  // mosquito NR
+                host.setCheck(3, 1);  // block NR
+            }
             checks.expectEq(host.update(), TRUE, "func_update");
             host.setClip(&clip);
             std::uint64_t hash = 14695981039346656037ull;
@@ -135,8 +139,8 @@ int fpsCommand(const std::string &modulePath, int threads, int width, int height
         }
     _putenv("Q5_NO_AVX2=");
 
-    std::printf("%d x %d, %d threads, default settings, %d rounds of %d timed frames each way\n",
-                width, height, threads, kRounds, kFrames - kRingFill);
+    std::printf("%d x %d, %d threads, default settings%s, %d rounds of %d timed frames each way\n",
+                width, height, threads, prepasses ? " and both pre-passes" : "", kRounds, kFrames - kRingFill);
     std::printf("processor and system run AVX2: %s\n", __builtin_cpu_supports("avx2") ? "yes" : "no");
     std::printf("%-20s %8s %7s %9s %8s  %s\n", "kernels", "frame ms", "fps", "fastest", "cpu ms", "frames");
     double frame[2], fastest[2], cpu[2];
