@@ -16,9 +16,7 @@ namespace {
 struct BenchFrame {
     std::vector<PIXEL_YC> source, image;
     FILTER_PROC_INFO fpip{};
-    int track[6] = {10, 10, 16, 5, 5, 16};
-    int check[5] = {1, 1, 0, 0, 1};
-    FILTER fp{};
+    RoundingParams params{16, true};  // the default slider and field mode
     std::vector<std::int16_t> remainders;
     int remainderCount;
 
@@ -47,8 +45,6 @@ struct BenchFrame {
         fpip.w = fpip.max_w = w;
         fpip.h = fpip.max_h = h;
         fpip.frame = 1;
-        fp.track = track;
-        fp.check = check;
     }
 };
 
@@ -58,7 +54,7 @@ void runPass(benchmark::State &state, RoundingRowsFn rows) {
         state.PauseTiming();
         f.image = f.source;
         state.ResumeTiming();
-        rows(&f.fpip, &f.fp, 0, f.fpip.h, f.remainders.data(), f.remainderCount);
+        rows(&f.fpip, &f.params, 0, f.fpip.h, f.remainders.data(), f.remainderCount);
         benchmark::DoNotOptimize(f.image.data());
         benchmark::ClobberMemory();
     }

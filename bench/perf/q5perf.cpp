@@ -385,7 +385,10 @@ int main(int argc, char **argv) {
                 const double buffers = static_cast<double>(sz.lumaBlock + 2 * sz.chromaBlock + 2 * sz.chromaAux +
                                                            kScratchSets * (2 * sz.scratchWide + sz.scratch112 +
                                                                            sz.scratchQuarter + sz.scratchHalf +
-                                                                           sz.scratch400 + sz.scratchOctets));
+                                                                           sz.scratch400 + sz.scratchOctets) +
+                                                           // octet scratch of the threads past the four sets
+                                                           (threads > kScratchSets ? threads - kScratchSets : 0) *
+                                                               sz.scratchOctets);
                 char size[24];
                 std::snprintf(size, sizeof size, "%dx%d", w, h);
                 std::printf("%-9s %3d %-9s %7.2f %7.2f %7.2f %7.2f", size, threads,

@@ -1,6 +1,7 @@
-// Wavelet line kernels, scalar twin against SSE3, on the line lengths of the size
-// classes (512-row columns, 1280-sample columns and rows, 2048-sample rows).
-// Items are the samples of the line a call covers.
+// The octet kernels the stages run, scalar twin beside SSE3 beside AVX2, on the line
+// lengths of the size classes (512-row columns, 1280-sample columns and rows,
+// 2048-sample rows). Each call covers eight lines side by side; items are the
+// samples of the eight lines it covers.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -14,124 +15,100 @@
 
 namespace {
 
-// A 16-byte aligned float line of random video-scale values.
-struct Line {
-    explicit Line(int size, unsigned seed, float scale = 1000.0f)
-        : data(static_cast<float *>(std::aligned_alloc(16, ((size * sizeof(float) + 15) / 16) * 16))) {
+constexpr int kLanes = 8;
+
+// An octet line of `positions` positions of random video-scale values, 32-byte
+// aligned as the octet scratch is.
+struct Octet {
+    explicit Octet(int positions, unsigned seed, float scale = 1000.0f)
+        : data(static_cast<float *>(std::aligned_alloc(32, ((positions * kLanes * sizeof(float) + 31) / 32) * 32))) {
         std::mt19937 rng(seed);
         std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
-        for (int i = 0; i < size; ++i) data[i] = scale * unit(rng);
+        for (int i = 0; i < positions * kLanes; ++i) data[i] = scale * unit(rng);
     }
-    ~Line() { std::free(data); }
-    Line(const Line &) = delete;
-    Line &operator=(const Line &) = delete;
+    ~Octet() { std::free(data); }
+    Octet(const Octet &) = delete;
+    Octet &operator=(const Octet &) = delete;
     float *data;
 };
 
-const WaveletKernels &table(bool simd) { return simd ? kSse3WaveletKernels : kScalarWaveletKernels; }
-
 void finish(benchmark::State &state, int N) {
-    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * N);
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * N * kLanes);
 }
 
-template <bool Simd>
-void BM_forwardLevel(benchmark::State &state) {
+void BM_forwardOctets(benchmark::State &state, const WaveletKernels *k) {
     const int N = static_cast<int>(state.range(0));
     ControlWordScope cw(kProcControlWord);
-    Line src(N, 1), band(N, 2), h2(N, 3);
-    auto kernel = table(Simd).forwardLevel;
+    Octet src(N, 1), band(N, 2), h2(N, 3);
     for (auto _ : state) {
-        kernel(N, src.data, band.data, h2.data);
+        k->forwardOctets(N, src.data, band.data, h2.data);
         benchmark::ClobberMemory();
     }
     finish(state, N);
 }
 
-template <bool Simd>
-void BM_flatMask(benchmark::State &state) {
+void BM_shrinkOctets(benchmark::State &state, const WaveletKernels *k) {
     const int N = static_cast<int>(state.range(0));
     ControlWordScope cw(kProcControlWord);
-    // Details around the threshold, as in a flat area with noise.
-    Line band(N, 4, 6.0f), h2(N, 5, 6.0f), mask(N, 6);
-    auto kernel = table(Simd).flatMask;
+    // Details around the thresholds, as in a flat area with noise; luma outside anime mode.
+    Octet band(N, 4, 6.0f), h2(N, 5, 6.0f);
     for (auto _ : state) {
-        kernel(1, false, mask.data, N, band.data, h2.data, 4.0f);
+        k->shrinkOctets(N / 2, band.data, h2.data, 4.0f, 2.0f, 0.4f);
         benchmark::ClobberMemory();
     }
     finish(state, N);
 }
 
-template <bool Simd>
-void BM_coreBands(benchmark::State &state) {
+void BM_inverseOctets(benchmark::State &state, const WaveletKernels *k) {
     const int N = static_cast<int>(state.range(0));
     ControlWordScope cw(kProcControlWord);
-    Line band(N, 7, 6.0f), h2(N, 8, 6.0f), mask(N, 9, 1.0f);
-    for (int i = 0; i < N; ++i) mask.data[i] = mask.data[i] > 0.4f ? 1.0f : 0.0f;
-    auto kernel = table(Simd).coreBands;
+    Octet band(N, 10), h2(N, 11), out(N, 12);
     for (auto _ : state) {
-        kernel(N, band.data, h2.data, 2.0f, mask.data);
+        k->inverseOctets(band.data, h2.data, N / 2, out.data);
         benchmark::ClobberMemory();
     }
     finish(state, N);
 }
 
-template <bool Simd>
-void BM_inverseLevel(benchmark::State &state) {
+void BM_mergeLowBandOctets(benchmark::State &state, const WaveletKernels *k) {
     const int N = static_cast<int>(state.range(0));
     ControlWordScope cw(kProcControlWord);
-    Line band(N, 10), h2(N, 11), out(N, 12);
-    auto kernel = table(Simd).inverseLevel;
+    Octet band(N, 13), out(N / 2, 14);
     for (auto _ : state) {
-        kernel(band.data, h2.data, N / 2, out.data);
+        k->mergeLowBandOctets(band.data, N / 2, out.data, kLanes);
         benchmark::ClobberMemory();
     }
     finish(state, N);
 }
 
-template <bool Simd>
-void BM_mergeLowBand(benchmark::State &state) {
+void BM_inverseD4Octets(benchmark::State &state, const WaveletKernels *k) {
     const int N = static_cast<int>(state.range(0));
     ControlWordScope cw(kProcControlWord);
-    Line band(N, 13), out(N / 2, 14);
-    auto kernel = table(Simd).mergeLowBand;
+    Octet source(N, 15), out(N, 16);
     for (auto _ : state) {
-        kernel(band.data, N / 2, out.data);
+        k->inverseD4Octets(source.data, N / 2, out.data, kLanes);
         benchmark::ClobberMemory();
     }
     finish(state, N);
 }
 
-template <bool Simd>
-void BM_inverseD4(benchmark::State &state) {
-    const int N = static_cast<int>(state.range(0));
-    ControlWordScope cw(kProcControlWord);
-    Line source(N, 15), out(N, 16);
-    auto kernel = table(Simd).inverseD4;
-    for (auto _ : state) {
-        kernel(source.data, N / 2, out.data);
-        benchmark::ClobberMemory();
-    }
-    finish(state, N);
-}
-
-// SSE3 kernels only where the processor has SSE3.
+// Each kernel for every table this processor runs, side by side: BM_forwardOctetsScalar,
+// BM_forwardOctetsSse3, BM_forwardOctetsAvx2, ...
 void registerAll() {
-    const bool sse3 = detectCpuLevel() == 2;
-    auto add = [&](const char *name, void (*scalar)(benchmark::State &),
-                   void (*simd)(benchmark::State &)) {
-        for (bool useSimd : {false, true}) {
-            if (useSimd && !sse3) continue;
-            std::string full = std::string(name) + (useSimd ? "Sse3" : "Scalar");
-            benchmark::RegisterBenchmark(full.c_str(), useSimd ? simd : scalar)
-                ->Arg(512)->Arg(1280)->Arg(2048);
-        }
+    std::vector<std::pair<const char *, const WaveletKernels *>> tables = {{"Scalar", &kScalarWaveletKernels}};
+    if (detectCpuLevel() == 2) {
+        tables.push_back({"Sse3", &kSse3WaveletKernels});
+        if (cpuHasAvx2()) tables.push_back({"Avx2", &kAvx2WaveletKernels});
+    }
+    const std::pair<const char *, void (*)(benchmark::State &, const WaveletKernels *)> kernels[] = {
+        {"BM_forwardOctets", BM_forwardOctets},           {"BM_shrinkOctets", BM_shrinkOctets},
+        {"BM_inverseOctets", BM_inverseOctets},           {"BM_mergeLowBandOctets", BM_mergeLowBandOctets},
+        {"BM_inverseD4Octets", BM_inverseD4Octets},
     };
-    add("BM_forwardLevel", BM_forwardLevel<false>, BM_forwardLevel<true>);
-    add("BM_flatMask", BM_flatMask<false>, BM_flatMask<true>);
-    add("BM_coreBands", BM_coreBands<false>, BM_coreBands<true>);
-    add("BM_inverseLevel", BM_inverseLevel<false>, BM_inverseLevel<true>);
-    add("BM_mergeLowBand", BM_mergeLowBand<false>, BM_mergeLowBand<true>);
-    add("BM_inverseD4", BM_inverseD4<false>, BM_inverseD4<true>);
+    for (const auto &[name, run] : kernels)
+        for (const auto &[isa, table] : tables)
+            benchmark::RegisterBenchmark((std::string(name) + isa).c_str(), run, table)
+                ->Arg(512)->Arg(1280)->Arg(2048);
 }
 
 const bool registered = (registerAll(), true);

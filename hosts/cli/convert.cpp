@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <type_traits>
 
 namespace q5cli {
 
@@ -220,15 +221,6 @@ void FrameConverter::inRanges(int count, Work work) const {
     });
 }
 
-void FrameConverter::store(std::uint8_t *plane, std::size_t index, int value) const {
-    if (format_.bits == 8) {
-        plane[index] = static_cast<std::uint8_t>(value);
-    } else {
-        plane[2 * index] = static_cast<std::uint8_t>(value);
-        plane[2 * index + 1] = static_cast<std::uint8_t>(value >> 8);
-    }
-}
-
 namespace {
 
 // Samples of one depth class: bytes, or little-endian words clamped to the depth's
@@ -255,31 +247,28 @@ void rowsToYc48(const Y4mFormat &f, const Samples &luma, const Samples &cb, cons
     for (int y = firstRow; y < endRow; ++y) {
         PIXEL_YC *row = image + static_cast<std::size_t>(y) * pitch;
         const std::size_t lumaRow = static_cast<std::size_t>(y) * f.width;
-        for (int x = 0; x < f.width; ++x) row[x].y = lumaIn[luma[lumaRow + x]];
         if (f.subsampling == Subsampling::Mono) {
-            for (int x = 0; x < f.width; ++x) row[x].cb = row[x].cr = 0;
+            for (int x = 0; x < f.width; ++x) row[x] = PIXEL_YC{lumaIn[luma[lumaRow + x]], 0, 0};
             continue;
         }
         const int cy = f.subsampling == Subsampling::S420 ? chromaRowOf(y, f.height, interlaced) : y;
         const std::size_t chromaRow = static_cast<std::size_t>(cy) * cw;
         if (f.subsampling == Subsampling::S444) {
-            for (int x = 0; x < f.width; ++x) {
-                row[x].cb = chromaIn[cb[chromaRow + x]];
-                row[x].cr = chromaIn[cr[chromaRow + x]];
-            }
+            for (int x = 0; x < f.width; ++x)
+                row[x] = PIXEL_YC{lumaIn[luma[lumaRow + x]], chromaIn[cb[chromaRow + x]], chromaIn[cr[chromaRow + x]]};
             continue;
         }
-        // One chroma sample for each pair of pixels (the last one alone on an odd width).
-        for (int cx = 0; cx < cw; ++cx) {
+        // One chroma sample for each pair of pixels; whole pixels written at once.
+        const int pairs = f.width / 2;
+        for (int cx = 0; cx < pairs; ++cx) {
             const std::int16_t b = chromaIn[cb[chromaRow + cx]], r = chromaIn[cr[chromaRow + cx]];
             PIXEL_YC *p = row + 2 * cx;
-            p[0].cb = b;
-            p[0].cr = r;
-            if (2 * cx + 1 < f.width) {
-                p[1].cb = b;
-                p[1].cr = r;
-            }
+            p[0] = PIXEL_YC{lumaIn[luma[lumaRow + 2 * cx]], b, r};
+            p[1] = PIXEL_YC{lumaIn[luma[lumaRow + 2 * cx + 1]], b, r};
         }
+        if (f.width & 1)  // the last pixel alone under its chroma sample
+            row[f.width - 1] = PIXEL_YC{lumaIn[luma[lumaRow + f.width - 1]], chromaIn[cb[chromaRow + pairs]],
+                                        chromaIn[cr[chromaRow + pairs]]};
     }
 }
 
@@ -311,54 +300,80 @@ void FrameConverter::fromYc48(const PIXEL_YC *image, int pitch, const std::strin
     const Y4mFormat &f = format_;
     std::uint8_t *cbPlane = data + f.lumaBytes();
     std::uint8_t *crPlane = cbPlane + f.chromaBytes();
-    const std::uint16_t *lumaOut = tables_.lumaOut.data() + 32768;
-    const std::uint16_t *chromaOut = tables_.chromaOut.data() + 32768;
+    // Byte stores may alias anything: the loops read only copies held by value.
+    const std::uint16_t *const lumaOut = tables_.lumaOut.data() + 32768;
+    const std::uint16_t *const chromaOut = tables_.chromaOut.data() + 32768;
+    const std::int16_t *const lumaIn = tables_.lumaIn.data();
+    const std::int16_t *const chromaIn = tables_.chromaIn.data();
+    const int width = f.width, maxCode = f.maxCode();
+    const bool bytes = f.bits == 8;
     // Where the tables cannot give every code back, a value the filter left as its
     // input code converted is that code again.
     const bool keepUntouched = !tables_.exact && source;
-    const std::uint8_t *sourceCb = keepUntouched ? source + f.lumaBytes() : nullptr;
-    const std::uint8_t *sourceCr = keepUntouched ? sourceCb + f.chromaBytes() : nullptr;
-    const auto word = [&f](const std::uint8_t *plane, std::size_t i) {
-        return std::min(plane[2 * i] | (plane[2 * i + 1] << 8), f.maxCode());
+    const std::uint8_t *const sourceCb = keepUntouched ? source + f.lumaBytes() : nullptr;
+    const std::uint8_t *const sourceCr = keepUntouched ? sourceCb + f.chromaBytes() : nullptr;
+    const auto word = [maxCode](const std::uint8_t *plane, std::size_t i) {
+        return std::min(plane[2 * i] | (plane[2 * i + 1] << 8), maxCode);
     };
-    const auto chromaCode = [&](int c48, const std::uint8_t *plane, std::size_t i) {
+    const auto put = [bytes](std::uint8_t *plane, std::size_t i, int value) {
+        if (bytes) {
+            plane[i] = static_cast<std::uint8_t>(value);
+        } else {
+            plane[2 * i] = static_cast<std::uint8_t>(value);
+            plane[2 * i + 1] = static_cast<std::uint8_t>(value >> 8);
+        }
+    };
+    const auto chromaCode = [=](int c48, const std::uint8_t *plane, std::size_t i) {
         if (keepUntouched) {
             const int code = word(plane, i);
-            if (tables_.chromaIn[code] == c48) return code;
+            if (chromaIn[code] == c48) return code;
         }
         return static_cast<int>(chromaOut[c48]);
     };
-    // Byte stores may alias anything, so the loops keep what they read in locals.
-    const auto lumaRow = [&](int y) {
+    const auto lumaRow = [=](int y) {
         const PIXEL_YC *row = image + static_cast<std::size_t>(y) * pitch;
-        const int width = f.width;
         const std::size_t at = static_cast<std::size_t>(y) * width;
-        if (f.bits == 8) {
+        if (bytes) {
             std::uint8_t *const out = data + at;
-            const std::uint16_t *const table = lumaOut;
-            for (int x = 0; x < width; ++x) out[x] = static_cast<std::uint8_t>(table[row[x].y]);
+            for (int x = 0; x < width; ++x) out[x] = static_cast<std::uint8_t>(lumaOut[row[x].y]);
             return;
         }
-        for (int x = 0; x < f.width; ++x) {
-            int code = lumaOut[row[x].y];
-            if (keepUntouched) {
-                const int in = word(source, at + x);
-                if (tables_.lumaIn[in] == row[x].y) code = in;
+        if (!keepUntouched) {
+            std::uint8_t *const out = data + 2 * at;
+            for (int x = 0; x < width; ++x) {
+                const int code = lumaOut[row[x].y];
+                out[2 * x] = static_cast<std::uint8_t>(code);
+                out[2 * x + 1] = static_cast<std::uint8_t>(code >> 8);
             }
-            store(data, at + x, code);
+            return;
+        }
+        for (int x = 0; x < width; ++x) {
+            int code = lumaOut[row[x].y];
+            const int in = word(source, at + x);
+            if (lumaIn[in] == row[x].y) code = in;
+            put(data, at + x, code);
         }
     };
     if (f.subsampling == Subsampling::Mono || f.subsampling == Subsampling::S444) {
         const bool chroma = f.subsampling == Subsampling::S444;
-        inRanges(f.height, [&](int first, int end) {
+        inRanges(f.height, [=](int first, int end) {
             for (int y = first; y < end; ++y) {
                 lumaRow(y);
                 if (!chroma) continue;
                 const PIXEL_YC *row = image + static_cast<std::size_t>(y) * pitch;
-                for (int x = 0; x < f.width; ++x) {
-                    const std::size_t i = static_cast<std::size_t>(y) * f.width + x;
-                    store(cbPlane, i, chromaCode(row[x].cb, sourceCb, i));
-                    store(crPlane, i, chromaCode(row[x].cr, sourceCr, i));
+                if (bytes) {
+                    std::uint8_t *const cbOut = cbPlane + static_cast<std::size_t>(y) * width;
+                    std::uint8_t *const crOut = crPlane + static_cast<std::size_t>(y) * width;
+                    for (int x = 0; x < width; ++x) {
+                        cbOut[x] = static_cast<std::uint8_t>(chromaOut[row[x].cb]);
+                        crOut[x] = static_cast<std::uint8_t>(chromaOut[row[x].cr]);
+                    }
+                    continue;
+                }
+                for (int x = 0; x < width; ++x) {
+                    const std::size_t i = static_cast<std::size_t>(y) * width + x;
+                    put(cbPlane, i, chromaCode(row[x].cb, sourceCb, i));
+                    put(crPlane, i, chromaCode(row[x].cr, sourceCr, i));
                 }
             }
         });
@@ -369,32 +384,47 @@ void FrameConverter::fromYc48(const PIXEL_YC *image, int pitch, const std::strin
     // with the picture rows they cover, so the picture is read once.
     const RowMap &map = rowMaps_[frameChromaInterlaced(f, frameParams) ? 1 : 0];
     const int cw = f.chromaWidth();
-    inRanges(f.chromaHeight(), [&](int first, int end) {
+    inRanges(f.chromaHeight(), [=, &map](int first, int end) {
         for (int cy = first; cy < end; ++cy) {
             const int *rows = map.rows.data() + map.start[cy];
             const int rowCount = map.start[cy + 1] - map.start[cy];
             for (int r = 0; r < rowCount; ++r) lumaRow(rows[r]);
             const int count = 2 * rowCount;
             // Floor division of sum + count/2, for negative sums as well; a shift where
-            // count is the usual four (two pixels of two rows).
+            // count is the usual two or four (two pixels of one or two rows).
             const auto average = [count](std::int32_t sum) {
                 const std::int32_t n = sum + count / 2;
+                if (count == 2) return static_cast<int>(n >> 1);
                 if (count == 4) return static_cast<int>(n >> 2);
                 return static_cast<int>(n >= 0 ? n / count : -((-n + count - 1) / count));
             };
-            if (f.bits == 8 && count == 4) {
-                // The common case on its own: two rows, bytes out.
+            if (!keepUntouched && (rowCount == 1 || rowCount == 2)) {
+                // The usual cases on their own: 4:2:2 (one row) and 4:2:0 (two).
                 const PIXEL_YC *const a = image + static_cast<std::size_t>(rows[0]) * pitch;
-                const PIXEL_YC *const b = image + static_cast<std::size_t>(rows[1]) * pitch;
-                std::uint8_t *const cbOut = cbPlane + static_cast<std::size_t>(cy) * cw;
-                std::uint8_t *const crOut = crPlane + static_cast<std::size_t>(cy) * cw;
-                const std::uint16_t *const table = chromaOut;
-                const int width = cw;
-                for (int cx = 0; cx < width; ++cx) {
-                    const int x = 2 * cx;
-                    cbOut[cx] = static_cast<std::uint8_t>(table[(a[x].cb + a[x + 1].cb + b[x].cb + b[x + 1].cb + 2) >> 2]);
-                    crOut[cx] = static_cast<std::uint8_t>(table[(a[x].cr + a[x + 1].cr + b[x].cr + b[x + 1].cr + 2) >> 2]);
-                }
+                const PIXEL_YC *const b = image + static_cast<std::size_t>(rows[rowCount - 1]) * pitch;
+                const std::size_t at = static_cast<std::size_t>(cy) * cw;
+                const auto pairs = [=](auto twoRows, auto wide) {
+                    constexpr int shift = twoRows ? 2 : 1, half = 1 << (shift - 1);
+                    constexpr std::size_t size = wide ? 2 : 1;
+                    std::uint8_t *const cbOut = cbPlane + at * size;
+                    std::uint8_t *const crOut = crPlane + at * size;
+                    for (int cx = 0; cx < cw; ++cx) {
+                        const int x = 2 * cx;
+                        int cb = a[x].cb + a[x + 1].cb + half, cr = a[x].cr + a[x + 1].cr + half;
+                        if (twoRows) cb += b[x].cb + b[x + 1].cb, cr += b[x].cr + b[x + 1].cr;
+                        const int codeCb = chromaOut[cb >> shift], codeCr = chromaOut[cr >> shift];
+                        cbOut[size * cx] = static_cast<std::uint8_t>(codeCb);
+                        crOut[size * cx] = static_cast<std::uint8_t>(codeCr);
+                        if (wide) {
+                            cbOut[size * cx + 1] = static_cast<std::uint8_t>(codeCb >> 8);
+                            crOut[size * cx + 1] = static_cast<std::uint8_t>(codeCr >> 8);
+                        }
+                    }
+                };
+                if (rowCount == 2)
+                    bytes ? pairs(std::true_type{}, std::false_type{}) : pairs(std::true_type{}, std::true_type{});
+                else
+                    bytes ? pairs(std::false_type{}, std::false_type{}) : pairs(std::false_type{}, std::true_type{});
                 continue;
             }
             for (int cx = 0; cx < cw; ++cx) {
@@ -405,8 +435,8 @@ void FrameConverter::fromYc48(const PIXEL_YC *image, int pitch, const std::strin
                     cr += p[0].cr + p[1].cr;
                 }
                 const std::size_t i = static_cast<std::size_t>(cy) * cw + cx;
-                store(cbPlane, i, chromaCode(count > 0 ? average(cb) : 0, sourceCb, i));
-                store(crPlane, i, chromaCode(count > 0 ? average(cr) : 0, sourceCr, i));
+                put(cbPlane, i, chromaCode(count > 0 ? average(cb) : 0, sourceCb, i));
+                put(crPlane, i, chromaCode(count > 0 ? average(cr) : 0, sourceCr, i));
             }
         }
     });

@@ -53,7 +53,6 @@ public:
                   std::uint8_t *data, const std::uint8_t *source = nullptr) const;
 
 private:
-    void store(std::uint8_t *plane, std::size_t index, int value) const;
 
     struct Tables;
     static const Tables &tablesFor(int bits);

@@ -308,7 +308,7 @@ Program options:
                           against CLEAN, a clip of the same format and size
   --module PATH           load the filter from PATH [quorvane5.so beside this
                           program, else the one it was built with]
-  -q, --quiet             no progress line and no summary
+  -q, --quiet             no progress line, summary or notes (warnings stay)
   --stats                 where the time went, per frame: reading, conversion
                           to and from YC48, the host's frame cache and copies,
                           the filter, writing

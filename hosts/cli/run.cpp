@@ -358,8 +358,8 @@ void reportRun(const Options &options, const OpenStream &input, const DenoiseSet
                 std::to_string(format.maxCode()));
     if (const std::uint64_t blanks = input.reader->trailingWhitespace())
         message("warning: " + input.name + ": ignored " +
-                count(static_cast<long long>(blanks), "byte", "bytes") +
-                " of whitespace after the last frame");
+                count(static_cast<long long>(blanks), "byte", "bytes") + " of whitespace after the " +
+                (input.reader->framesRead() > 0 ? "last frame" : "header"));
     if (options.stats && report.frames > 0) {
         // Per frame, wall and (all threads') CPU milliseconds.
         const StageTimes &t = report.stages;

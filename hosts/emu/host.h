@@ -1,16 +1,11 @@
-// A host of our own: loads the filter module through GetFilterTable and drives it
-// only through the descriptor's callbacks, as the editor does, with the five
-// services the filter uses (a frame cache fed by a frame source, a real pool of
-// worker threads, the filter-active flag and the window refresh) and a log of
-// every service call for tests.
+// A host of our own on Linux: the editor's side of the interface (common/host.h)
+// with the module loaded from a file by dlopen.
 #pragma once
 
-#include <functional>
 #include <memory>
 #include <string>
-#include <vector>
 
-#include "abi/host_api.h"
+#include "common/host.h"
 
 namespace q5host {
 
@@ -29,101 +24,5 @@ private:
 
 /// Path of the module built beside the tests and the command-line program.
 std::string defaultModulePath();
-
-/// Supplies the picture of frame n (w x h pixels, rows `pitch` pixels apart).
-/// Returns false when the frame cannot be supplied.
-using FrameSource = std::function<bool(int n, PIXEL_YC *image, int pitch)>;
-
-/// One service call as the filter made it.
-struct ServiceCall {
-    enum Kind { CacheSize, Fetch, Exec, IsActive, WindowUpdate } kind;
-    int a = 0, b = 0, c = 0, d = 0;  // CacheSize: w, h, d, flag; Fetch: frame number
-    bool result = false;             // Fetch: an image was returned
-    MULTI_THREAD_FUNC worker = nullptr;  // Exec: the worker dispatched
-    long long nanoseconds = 0;           // Exec: wall time of the dispatch
-};
-
-struct ClipInfo {
-    int width = 0, height = 0;   // picture size the host reports (w, h)
-    int maxW = 1920, maxH = 1088;  // image capacity (max_w, max_h): the editor's maximum size
-    int frameCount = 0;          // frame_n
-};
-
-class Host {
-public:
-    /// Takes the module's entry point; the descriptor is fetched at once.
-    Host(GetFilterTableFn getFilterTable, int threads);
-    ~Host();
-    Host(const Host &) = delete;
-    Host &operator=(const Host &) = delete;
-
-    FILTER *filter() const { return fp_; }
-
-    /// Worker threads behind exec_multi_thread_func (1 to 16).
-    void setThreads(int threads);
-    int threads() const { return threads_; }
-
-    /// func_init / func_exit; the destructor calls func_exit if it is still due.
-    BOOL init();
-    BOOL exit();
-
-    /// Slider and check-box values (the descriptor's defaults until changed).
-    void setTrack(int index, int value);
-    void setCheck(int index, int value);
-    int track(int index) const { return track_[index]; }
-    int check(int index) const { return check_[index]; }
-    /// func_update with the current values.
-    BOOL update(int status = 0);
-    BOOL saveStart(int s, int e);
-    BOOL windowMessage(UINT message, WPARAM wparam, LPARAM lparam);
-    void setFilterActive(bool active) { filterActive_ = active; }
-    bool filterActive() const { return filterActive_; }
-
-    /// A new clip: drops the cache. Frames come from the source when first fetched.
-    void setClip(const ClipInfo &clip, FrameSource source);
-    const ClipInfo &clip() const { return clip_; }
-    /// Changes frame_n only, keeping the cache: for a stream whose length becomes known
-    /// at its end, while frames are being processed.
-    void setFrameCount(int frameCount) { clip_.frameCount = frameCount; }
-    /// Drops cached frames (the next fetch asks the source again).
-    void dropCache();
-    /// The cached image of frame n (max_w x max_h, as the filter left it), or null.
-    const PIXEL_YC *cachedImage(int n) const;
-
-    /// func_proc for frame n. The output image (max_w x max_h) stays valid until
-    /// the next call; out() gives it. fpip's w and h are those of the clip.
-    BOOL process(int frame);
-    const PIXEL_YC *out() const { return edit_.data(); }
-    PIXEL_YC *editImage() { return edit_.data(); }
-    PIXEL_YC *tempImage() { return temp_.data(); }
-    /// The fpip of the last call, as the filter left it.
-    const FILTER_PROC_INFO &lastProcInfo() const { return fpip_; }
-    /// Copies the picture of the last output (w x h, packed rows).
-    std::vector<PIXEL_YC> outputPicture() const;
-
-    /// Runs a worker on the pool exactly as exec_multi_thread_func does (logged too).
-    BOOL dispatch(MULTI_THREAD_FUNC func, void *param1, void *param2);
-
-    /// Services the filter called, in order; cleared by clearLog().
-    const std::vector<ServiceCall> &log() const { return log_; }
-    void clearLog() { log_.clear(); }
-    std::vector<int> fetchedFrames() const;
-
-    struct Impl;
-
-private:
-    friend struct Impl;
-    FILTER *fp_ = nullptr;
-    int threads_ = 1;
-    bool initialised_ = false;
-    bool filterActive_ = true;
-    std::vector<int> track_, check_;
-    ClipInfo clip_;
-    FrameSource source_;
-    std::vector<PIXEL_YC> edit_, temp_;
-    FILTER_PROC_INFO fpip_{};
-    std::vector<ServiceCall> log_;
-    std::unique_ptr<Impl> impl_;
-};
 
 }  // namespace q5host

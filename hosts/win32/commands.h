@@ -15,8 +15,9 @@ int guardCommand();
 int runCommand(const std::string &modulePath, const std::string &clipPath,
                const std::string &outPath, int threads, const std::vector<std::string> &settings);
 /// Times the module per frame with its AVX2 kernels and forced to SSE3, in turn,
-/// and checks that both ways give the same frames.
-int fpsCommand(const std::string &modulePath, int threads, int width, int height);
+/// and checks that both ways give the same frames: the default settings, with
+/// both pre-passes switched on if asked.
+int fpsCommand(const std::string &modulePath, int threads, int width, int height, bool prepasses);
 /// Builds a real settings window with an owner and checks the filter's part of it.
 int windowCommand(const std::string &modulePath);
 

@@ -3,7 +3,7 @@
 //   q5winhost guard
 //   q5winhost run MODULE CLIP OUT THREADS SETTINGS...
 //   q5winhost window MODULE
-//   q5winhost fps MODULE THREADS [WIDTHxHEIGHT]
+//   q5winhost fps MODULE THREADS [WIDTHxHEIGHT] [prepasses]
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -19,7 +19,7 @@ int usage() {
                  "       q5winhost guard\n"
                  "       q5winhost run MODULE CLIP OUT THREADS t0,..,t5/c0,..,c4 ...\n"
                  "       q5winhost window MODULE\n"
-                 "       q5winhost fps MODULE THREADS [WIDTHxHEIGHT]   (default 1920x1080)\n");
+                 "       q5winhost fps MODULE THREADS [WIDTHxHEIGHT] [prepasses]   (default 1920x1080)\n");
     return 2;
 }
 
@@ -40,13 +40,17 @@ int main(int argc, char **argv) {
         return q5win::runCommand(args[1], args[2], args[3], threads,
                                  std::vector<std::string>(args.begin() + 5, args.end()));
     }
-    if (command == "fps" && (args.size() == 3 || args.size() == 4)) {
+    if (command == "fps" && args.size() >= 3 && args.size() <= 5) {
         const int threads = std::atoi(args[2].c_str());
         int width = 1920, height = 1080;
-        if (args.size() == 4 && std::sscanf(args[3].c_str(), "%dx%d", &width, &height) != 2) return usage();
+        bool prepasses = false;
+        for (std::size_t i = 3; i < args.size(); ++i) {
+            if (args[i] == "prepasses") prepasses = true;
+            else if (std::sscanf(args[i].c_str(), "%dx%d", &width, &height) != 2) return usage();
+        }
         if (threads < 1 || threads > 16 || width < 16 || height < 16 || width > 1920 || height > 1088)
             return usage();
-        return q5win::fpsCommand(args[1], threads, width, height);
+        return q5win::fpsCommand(args[1], threads, width, height, prepasses);
     }
     return usage();
 }

@@ -42,10 +42,15 @@ int runCommand(const std::string &modulePath, const std::string &clipPath,
     q5clip::ClipFile input;
     std::string error;
     if (!checks.expect(q5clip::readClipFile(clipPath, input, &error), error)) return checks.finish();
-    Clip clip{input.width, input.height, std::move(input.frames)};
+    q5host::ClipInfo clip;
+    clip.width = input.width;
+    clip.height = input.height;
+    clip.frameCount = static_cast<int>(input.frames.size());
 
-    Host host(modulePath, threads);
-    if (!checks.expect(host.ok(), host.error())) return checks.finish();
+    FilterModule module(modulePath);
+    if (!checks.expect(module.ok(), module.error())) return checks.finish();
+    const std::unique_ptr<q5host::Host> editor = module.host(threads);
+    q5host::Host &host = *editor;
     checks.expectEq(host.init(), TRUE, "func_init");
 
     q5clip::ClipFile output{clip.width, clip.height, {}};
@@ -54,9 +59,9 @@ int runCommand(const std::string &modulePath, const std::string &clipPath,
         if (!checks.expect(parseSettings(s, tracks, boxes), "settings " + s)) break;
         for (int i = 0; i < 6; ++i) host.setTrack(i, tracks[i]);
         for (int i = 0; i < 5; ++i) host.setCheck(i, boxes[i]);
-        host.setClip(&clip);
+        host.setClip(clip, q5host::packedFrames(input.frames, input.width, input.height));
         checks.expectEq(host.update(), TRUE, "func_update");
-        for (int n = 0; n < static_cast<int>(clip.frames.size()); ++n) {
+        for (int n = 0; n < clip.frameCount; ++n) {
             checks.expectEq(host.process(n), TRUE, std::string("func_proc of frame ").append(std::to_string(n)));
             output.frames.push_back(host.outputPicture());
         }

@@ -32,7 +32,7 @@ struct Command {
 };
 std::vector<Command> commandsSeen;
 
-Host *windowHost = nullptr;
+q5host::Host *windowHost = nullptr;
 HWND settingsWindow = nullptr;
 
 LRESULT CALLBACK ownerProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
@@ -45,7 +45,7 @@ LRESULT CALLBACK ownerProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam
 
 LRESULT CALLBACK settingsProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
     if (windowHost && hwnd == settingsWindow) {
-        const BOOL result = windowHost->windowMessage(hwnd, message, wparam, lparam);
+        const BOOL result = windowHost->windowMessage(message, wparam, lparam);
         if (message == WM_COMMAND) commandsSeen.push_back({wparam, result});
     }
     return DefWindowProcA(hwnd, message, wparam, lparam);
@@ -60,8 +60,8 @@ void pumpMessages() {
 }
 
 // A small moving gradient: enough for the filter to fetch and analyse frames.
-Clip makeClip() {
-    Clip clip{64, 48, {}};
+std::vector<std::vector<PIXEL_YC>> makeFrames() {
+    std::vector<std::vector<PIXEL_YC>> frames;
     for (int f = 0; f < 6; ++f) {
         std::vector<PIXEL_YC> frame(64 * 48);
         for (int y = 0; y < 48; ++y)
@@ -69,16 +69,17 @@ Clip makeClip() {
                 frame[y * 64 + x] = {static_cast<std::int16_t>(((x + f) * 61 + y * 37) % 4096),
                                      static_cast<std::int16_t>((x * 13) % 512 - 256),
                                      static_cast<std::int16_t>((y * 11) % 512 - 256)};
-        clip.frames.push_back(std::move(frame));
+        frames.push_back(std::move(frame));
     }
-    return clip;
+    return frames;
 }
 
-std::string kinds(const std::vector<ServiceCall> &log) {
+std::string kinds(const std::vector<q5host::ServiceCall> &log) {
     static const char *const names[] = {"CacheSize", "Fetch", "Exec", "IsActive", "WindowUpdate"};
     std::string s;
-    for (const ServiceCall &c : log) {
-        if (c.kind != ServiceCall::IsActive && c.kind != ServiceCall::WindowUpdate) continue;
+    for (const q5host::ServiceCall &c : log) {
+        if (c.kind != q5host::ServiceCall::IsActive && c.kind != q5host::ServiceCall::WindowUpdate)
+            continue;
         if (!s.empty()) s += ' ';
         s += names[c.kind];
     }
@@ -150,8 +151,10 @@ HFONT checkFont(Checks &checks, HWND button) {
 
 int windowCommand(const std::string &modulePath) {
     Checks checks("window");
-    Host host(modulePath, 2);
-    if (!checks.expect(host.ok(), host.error())) return checks.finish();
+    FilterModule module(modulePath);
+    if (!checks.expect(module.ok(), module.error())) return checks.finish();
+    const std::unique_ptr<q5host::Host> editor = module.host(2);
+    q5host::Host &host = *editor;
     HINSTANCE self = GetModuleHandleA(nullptr);
 
     WNDCLASSA oc{};
@@ -175,20 +178,24 @@ int windowCommand(const std::string &modulePath) {
     checks.expectEq(host.init(), TRUE, "func_init");
     host.filter()->hwnd = settingsWindow;
     windowHost = &host;
-    checks.expectEq(host.windowMessage(settingsWindow, kWmFilterInit, 0, 0), FALSE,
+    checks.expectEq(host.windowMessage(kWmFilterInit, 0, 0), FALSE,
                     "WM_FILTER_INIT result");
     pumpMessages();
 
     HWND button = FindWindowExA(settingsWindow, nullptr, "BUTTON", "Cache Reset");
     HFONT font = nullptr;
     if (checks.expect(button != nullptr, "the Cache Reset button exists")) {
-        checkButton(checks, button, settingsWindow, host.module());
+        checkButton(checks, button, settingsWindow, module.handle());
         font = checkFont(checks, button);
     }
 
     // Fill the ring, then one ordinary frame fetches only its next neighbour.
-    const Clip clip = makeClip();
-    host.setClip(&clip);
+    const std::vector<std::vector<PIXEL_YC>> clip = makeFrames();
+    q5host::ClipInfo info;
+    info.width = 64;
+    info.height = 48;
+    info.frameCount = static_cast<int>(clip.size());
+    host.setClip(info, q5host::packedFrames(clip, info.width, info.height));
     for (int n = 0; n <= 2; ++n) host.process(n);
     host.clearLog();
     host.process(3);
@@ -253,7 +260,7 @@ int windowCommand(const std::string &modulePath) {
         }
     }
 
-    checks.expectEq(host.windowMessage(settingsWindow, kWmFilterExit, 0, 0), FALSE,
+    checks.expectEq(host.windowMessage(kWmFilterExit, 0, 0), FALSE,
                     "WM_FILTER_EXIT result");
     if (font) checks.expectEq(GetObjectType(font), DWORD{0}, "the font is deleted on WM_FILTER_EXIT");
 

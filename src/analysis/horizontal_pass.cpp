@@ -2,7 +2,7 @@
 // is analysed over four levels, the two coarsest cored, and stored into the frame's
 // slot of yRingA and yRingB. Eight rows at a time go through all levels in scratch,
 // side by side in the vector lanes, so the only large writes are the ring lines.
-#include <xmmintrin.h>
+#include <cstring>
 
 #include "analysis/analysis.h"
 #include "core/core.h"
@@ -10,34 +10,17 @@
 #include "wavelet/taps.h"
 #include "wavelet/wavelet.h"
 
-void storeRingPositions(float *slotLine, const float *src, int first, int count) noexcept {
-    // Position j of the slot sits at float 3 * j of its line (j a multiple of 4):
-    // one 16-byte group of this slot every 48 bytes, the other slots untouched.
-    // Ordinary stores: a slot fills only a third of each cache line, and
-    // non-temporal stores of partial lines cost two to three times as much
-    // (bench/README.md).
-    float *dst = slotLine + 3L * first;
-    if (!src) {
-        const __m128 zero = _mm_setzero_ps();
-        for (int j = 0; j < count; j += 4) _mm_store_ps(dst + 3 * j, zero);
-        return;
-    }
-    const float *in = src + first;
-    for (int j = 0; j < count; j += 4) _mm_store_ps(dst + 3 * j, _mm_load_ps(in + j));
-}
-
-void horizontalLumaRows(int thread_id, const AnalysisParams *params, int firstRow, int endRow,
-                        long firstLineOffset) noexcept {
+void horizontalLumaRows(int thread_id, const AnalysisParams *params, int firstRow, int endRow) noexcept {
     const int stride = sizeClass.stride;
-    const NrStrengths &s = nrStrengths;
+    const int rows = sizeClass.rows;
+    const NrStrengths &s = *params->strengths;
     const float keepSmall = s.animeMode ? 0.0f : wavelet_taps::kKeepSmallBound;
     constexpr int kLanes = octet_rows::kLanes;
     // Four octet lines of stride positions from the thread's octet scratch.
-    const long line = static_cast<long>(kLanes) * stride;
-    float *x = octetScratch(thread_id), *s0 = x + line, *s1 = s0 + line, *s2 = s1 + line;
-    float *ringA = workBuffers.yRingA + firstLineOffset + 4 * params->slot;
-    float *ringB = workBuffers.yRingB + firstLineOffset + 4 * params->slot;
-    const long lineFloats = 3L * stride;
+    float *x = octetScratchLine(thread_id, stride, 0), *s0 = octetScratchLine(thread_id, stride, 1);
+    float *s1 = octetScratchLine(thread_id, stride, 2), *s2 = octetScratchLine(thread_id, stride, 3);
+    float *ringA = ringSlot(workBuffers.yRingA, params->slot, rows, stride) + static_cast<long>(firstRow) * stride;
+    float *ringB = ringSlot(workBuffers.yRingB, params->slot, rows, stride) + static_cast<long>(firstRow) * stride;
     const float *yWork = workBuffers.yWork;
 
     // Eight rows at a time, one in each vector lane of the octet kernels.
@@ -55,17 +38,17 @@ void horizontalLumaRows(int thread_id, const AnalysisParams *params, int firstRo
         waveletKernels.forwardOctets(stride / 8, s1, s0, s2);
         waveletKernels.shrinkOctets(stride / 16, s0, s2, s.lumaFlatThreshold[3], s.lumaCoefThreshold[3], keepSmall);
 
-        // Ring A: L(4), H1(4) .. H1(1); ring B: H2(4) .. H2(1), nothing below stride/16.
-        auto slotA = [&](int k, int j) noexcept { return ringA + k * lineFloats + 3L * j; };
-        auto slotB = [&](int k, int j) noexcept { return ringB + k * lineFloats + 3L * j; };
+        // Ring A: L(4), H1(4) .. H1(1); ring B: H2(4) .. H2(1), zeros below stride/16.
+        auto slotA = [&](int k, int j) noexcept { return ringA + static_cast<long>(k) * stride + j; };
+        auto slotB = [&](int k, int j) noexcept { return ringB + static_cast<long>(k) * stride + j; };
         octet_rows::scatter(s0, 0, stride / 8, lanes, slotA);
         octet_rows::scatter(s1, stride / 8, stride / 8, lanes, slotA);
         octet_rows::scatter(s0, stride / 4, stride / 4, lanes, slotA);
         octet_rows::scatter(s1, stride / 2, stride / 2, lanes, slotA);
-        for (int k = 0; k < lanes; ++k) storeRingPositions(ringB + k * lineFloats, nullptr, 0, stride / 16);
+        for (int k = 0; k < lanes; ++k) std::memset(slotB(k, 0), 0, stride / 16 * sizeof(float));
         octet_rows::scatter(s2, stride / 16, stride - stride / 16, lanes, slotB);
-        ringA += kLanes * lineFloats;
-        ringB += kLanes * lineFloats;
+        ringA += kLanes * static_cast<long>(stride);
+        ringB += kLanes * static_cast<long>(stride);
     }
 }
 
@@ -73,19 +56,9 @@ void horizontalAnalysisWorker(int thread_id, int thread_num, void *param1, void 
     (void)param2;
     const auto *params = static_cast<const AnalysisParams *>(param1);
     const int rows = sizeClass.rows;
-    const int stride = sizeClass.stride;
-
-    // Owner of each quarter of the rows; threads 4 and above idle.
-    int owner[4];
-    switch (thread_num) {
-    case 1: owner[0] = 0, owner[1] = 0, owner[2] = 0, owner[3] = 0; break;
-    case 2:
-    case 3: owner[0] = 0, owner[1] = 0, owner[2] = 1, owner[3] = 1; break;
-    default: owner[0] = 0, owner[1] = 1, owner[2] = 2, owner[3] = 3; break;
-    }
-    for (int q = 0; q < 4; ++q) {
-        if (owner[q] != thread_id) continue;
-        const int first = rows * q / 4;
-        horizontalLumaRows(thread_id, params, first, rows * (q + 1) / 4, 3L * stride * first);
-    }
+    // Octets of rows, all alike, shared among every thread.
+    const StageWork work{{rows / octet_rows::kLanes, 0, 0}, {1, 0, 0}};
+    const UnitRange share = threadShare(work, thread_id, workingThreads(thread_num));
+    if (share.first < share.end)
+        horizontalLumaRows(thread_id, params, share.first * octet_rows::kLanes, share.end * octet_rows::kLanes);
 }

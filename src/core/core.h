@@ -1,11 +1,15 @@
 // Processor level, working buffers and noise-reduction strengths: the module-level
-// state that the host callbacks write between dispatches and the workers read.
+// state that the host's plug-in model needs kept from call to call, written by the
+// host callbacks between dispatches. The rest of the module's state: the frame ring
+// (host/frame_ring.h), the kernel tables (wavelet.h, prefilter.h, rounding.h) and the
+// settings window's button (host/settings_window.cpp). Everything else a stage needs
+// comes from the frame driver in its parameter record.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-struct FILTER;
+#include "abi/host_api.h"
 
 // ---- Processor level --------------------------------------------------------
 
@@ -48,7 +52,15 @@ struct ScratchSet {
 constexpr int kOctetLines = 11;
 float *octetScratch(int thread) noexcept;
 
+/// Octet line i of the thread's octet scratch seen as lines of `positions` positions
+/// each, one after the other (kOctetLines x rows positions fit every use).
+inline float *octetScratchLine(int thread, long positions, int i) noexcept {
+    return octetScratch(thread) + 8L * positions * i;
+}
+
 constexpr int kScratchSets = 4;
+/// The most threads a stage shares its work among; any more idle.
+constexpr int kMaxThreads = 256;
 
 struct WorkBuffers {
     // The five allocations, in allocation order.
@@ -62,12 +74,39 @@ struct WorkBuffers {
     float *cbRingA, *cbRingB;
     float *crRingA, *crRingB;
     ScratchSet scratch[kScratchSets];
+    // Octet scratch of threads kScratchSets .. kScratchSets + extraOctetCount - 1,
+    // made the first time the host runs them (ensureOctetScratch).
+    float *extraOctets[kMaxThreads - kScratchSets];
+    int extraOctetCount;
 };
+
+
+/// Inside each ring buffer (yRingA .. crRingB) the three slots follow one another,
+/// each slot's lines one after the other, so analysing a frame writes only its own
+/// slot and the temporal stage streams the three. A luma slot has `rows` lines of
+/// `stride` positions, a chroma slot `stride` / 2 lines (chroma columns) of `rows`.
+inline float *ringSlot(float *ring, int slot, long lines, long len) noexcept {
+    return ring + slot * lines * len;
+}
 
 extern SizeClass sizeClass;  // 2048 x 1280 at load
 extern int lastW, lastH;     // rounded frame size of the last allocation, 1920 x 1088 at load
 extern bool buffersReady;    // true only if the last allocation succeeded completely
 extern WorkBuffers workBuffers;
+
+/// The frame's picture in the working planes: the size class and where the (rounded)
+/// picture sits in it, as every stage that reads or writes the planes places it.
+struct PlaneGeometry {
+    int stride, rows;  // the size class
+    int w, h;          // the rounded picture
+    long pitch;        // pixels from one row of a host image to the next
+    int lumaPad;       // the picture's first column in a luma row
+    int chromaPad;     // the picture's first chroma line (column of chroma)
+};
+inline PlaneGeometry planeGeometry(const FILTER_PROC_INFO *fpip) noexcept {
+    const int stride = sizeClass.stride;
+    return {stride, sizeClass.rows, fpip->w, fpip->h, fpip->max_w, (stride - fpip->w) / 2, (stride - fpip->w) / 4};
+}
 
 /// Byte sizes of every buffer for a size class.
 struct WorkBufferSizes {
@@ -84,17 +123,50 @@ bool allocateWorkBuffers() noexcept;
 /// Releases every buffer and leaves each pointer null; a second call does nothing.
 void releaseWorkBuffers() noexcept;
 
-/// Test hook: when >= 0, the allocation with this index (0-based, counted across
-/// calls) and every later one fail. -1 (the default) never fails.
-extern int failAllocationsFrom;
+/// The system allocation every buffer comes from, released with std::free: malloc
+/// in the module (core/system_memory.cpp); the unit tests link one that can fail.
+void *systemAllocate(std::size_t size) noexcept;
 
-/// Thread that runs each of the four jobs of the vertical analysis and of the temporal
-/// stage (luma first half, luma second half, Cb, Cr): the luma halves share thread 0
-/// until there are four threads, chroma goes to the next ones; threads 4 and above idle.
-inline void lumaChromaJobOwners(int thread_num, int owner[4]) noexcept {
-    static constexpr int kOwners[4][4] = {{0, 0, 0, 0}, {0, 0, 1, 1}, {0, 0, 1, 2}, {0, 1, 2, 3}};
-    const int row = thread_num >= 1 && thread_num <= 3 ? thread_num - 1 : 3;
-    for (int job = 0; job < 4; ++job) owner[job] = kOwners[row][job];
+// ---- Sharing a stage among the host's threads ------------------------------
+
+/// Octet scratch for thread indices kScratchSets and up, which only the stages that
+/// split among every thread use. The driver asks for it (before a dispatch, on the
+/// calling thread) the first time the host runs that many threads; it is kept until
+/// the buffers are allocated again or released. Returns how many threads, counting
+/// the four scratch sets, now have octet scratch: fewer than asked for if an
+/// allocation failed, in which case the stages share their work among that many.
+int ensureOctetScratch(int threads) noexcept;
+
+/// The threads a stage splits its work among: the host's, as far as each has scratch.
+int workingThreads(int thread_num) noexcept;
+
+/// A stage's work as up to three runs of units (octets of lines or columns), each
+/// unit of a run costing the same; the runs follow one another in one sequence of
+/// units numbered from 0.
+struct StageWork {
+    int units[3];
+    long unitCost[3];
+};
+
+/// Units [first, end) of the sequence that thread `thread` of `threads` runs: one
+/// contiguous share each, cut where the cost so far reaches thread / threads of the
+/// whole. Shares cover every unit exactly once whatever the thread count, and every
+/// unit's result is independent of who runs it, so the frames are the same for any
+/// split.
+struct UnitRange {
+    int first, end;
+};
+UnitRange threadShare(const StageWork &work, int thread, int threads) noexcept;
+
+/// The part of a share that falls in run k, as units counted from that run's start
+/// (empty, first == end, when none does).
+inline UnitRange runPart(const StageWork &work, UnitRange share, int k) noexcept {
+    int start = 0;
+    for (int i = 0; i < k; ++i) start += work.units[i];
+    const int end = start + work.units[k];
+    const int a = share.first > start ? share.first : start;
+    const int b = share.end < end ? share.end : end;
+    return a < b ? UnitRange{a - start, b - start} : UnitRange{0, 0};
 }
 
 // ---- Strengths --------------------------------------------------------------
@@ -114,6 +186,3 @@ extern NrStrengths nrStrengths;
 
 /// Recomputes nrStrengths from the sliders and check boxes of fp.
 void deriveStrengths(const FILTER *fp) noexcept;
-
-/// A check box counts as on only when its value is exactly 1.
-inline bool checkOn(const int *check, int index) noexcept { return check[index] == 1; }

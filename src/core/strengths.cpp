@@ -1,15 +1,15 @@
 // Thresholds of the wavelet stages, derived from the sliders and check boxes.
 // Every value is evaluated in double and rounded once to float, so that the
 // thresholds come out the same on every build.
-#include "abi/host_api.h"
+#include "abi/settings.h"
 #include "core/core.h"
 
 NrStrengths nrStrengths = {0.0f, {}, {}, {}, {}, true, false};
 
 void deriveStrengths(const FILTER *fp) noexcept {
-    const int t0 = fp->track[0];
-    const int l = fp->track[1];
-    const int h = fp->track[2];
+    const int t0 = sliderValue(fp, Slider::Tarnel);
+    const int l = sliderValue(fp, Slider::W2dnrL);
+    const int h = sliderValue(fp, Slider::W2dnrH);
     NrStrengths s{};
     s.animeMode = true;
 
@@ -27,7 +27,7 @@ void deriveStrengths(const FILTER *fp) noexcept {
             s.lumaFlatThreshold[k] = flat;
         }
     }
-    if (!checkOn(fp->check, 1)) {
+    if (!checkOn(fp, CheckBox::Anime)) {
         // Live action: every threshold at half strength.
         s.animeMode = false;
         s.temporalThreshold *= 0.5f;
@@ -40,6 +40,7 @@ void deriveStrengths(const FILTER *fp) noexcept {
             }
         }
     }
-    s.fieldMode = checkOn(fp->check, 0);
+    // The one place per-field processing is read: every stage takes it from here.
+    s.fieldMode = checkOn(fp, CheckBox::Fields);
     nrStrengths = s;
 }

@@ -10,6 +10,10 @@
 #include <sys/mman.h>
 #endif
 
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+#endif
+
 #include "core/core.h"
 
 SizeClass sizeClass = {2048, 1280};
@@ -17,11 +21,8 @@ int lastW = 1920;
 int lastH = 1088;
 bool buffersReady = false;
 WorkBuffers workBuffers = {};
-int failAllocationsFrom = -1;
 
 namespace {
-
-int allocationCount = 0;
 
 // 16-byte aligned blocks, written by hand so the same code serves every C
 // runtime: the pointer returned by malloc is kept just below the aligned start.
@@ -35,15 +36,22 @@ void alignedFree(void *p) noexcept {
 constexpr std::size_t kLargePage = std::size_t{1} << 21;
 
 void *alignedAlloc(std::size_t size) noexcept {
-    const int index = allocationCount++;
-    if (failAllocationsFrom >= 0 && index >= failAllocationsFrom) return nullptr;
     const std::size_t alignment = size >= kLargePage ? kLargePage : 16;
-    void *raw = std::malloc(size + alignment + sizeof(void *));
+    void *raw = systemAllocate(size + alignment + sizeof(void *));
     if (!raw) return nullptr;
     auto start = reinterpret_cast<std::uintptr_t>(raw) + sizeof(void *);
     start = (start + alignment - 1) & ~static_cast<std::uintptr_t>(alignment - 1);
     void *aligned = reinterpret_cast<void *>(start);
     static_cast<void **>(aligned)[-1] = raw;
+#if defined(__SANITIZE_ADDRESS__)
+    // The slack on either side of the block is the allocator's, not the buffer's:
+    // marked unaddressable, so that AddressSanitizer sees an overrun of even one
+    // byte past the end (or before the start) as it would with an exact allocation.
+    char *const block = static_cast<char *>(raw);
+    char *const end = static_cast<char *>(aligned) + size;
+    ASAN_POISON_MEMORY_REGION(block, static_cast<char *>(aligned) - sizeof(void *) - block);
+    ASAN_POISON_MEMORY_REGION(end, block + size + alignment + sizeof(void *) - end);
+#endif
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
     if (alignment == kLargePage) madvise(aligned, size & ~(kLargePage - 1), MADV_HUGEPAGE);
 #endif
@@ -85,8 +93,59 @@ WorkBufferSizes workBufferSizes(SizeClass sc) noexcept {
 }
 
 float *octetScratch(int thread) noexcept {
-    const auto address = reinterpret_cast<std::uintptr_t>(workBuffers.scratch[thread].scratchOctets);
+    float *block = thread < kScratchSets ? workBuffers.scratch[thread].scratchOctets
+                                         : workBuffers.extraOctets[thread - kScratchSets];
+    const auto address = reinterpret_cast<std::uintptr_t>(block);
     return reinterpret_cast<float *>((address + 31) & ~static_cast<std::uintptr_t>(31));
+}
+
+namespace {
+
+void releaseExtraOctets() noexcept {
+    for (int i = 0; i < workBuffers.extraOctetCount; ++i) release(workBuffers.extraOctets[i]);
+    workBuffers.extraOctetCount = 0;
+}
+
+}  // namespace
+
+int ensureOctetScratch(int threads) noexcept {
+    WorkBuffers &b = workBuffers;
+    if (threads > kMaxThreads) threads = kMaxThreads;
+    // Only threads the host actually runs get a set, each once: a frame never allocates.
+    while (kScratchSets + b.extraOctetCount < threads &&
+           resize(b.extraOctets[b.extraOctetCount], workBufferSizes(sizeClass).scratchOctets))
+        ++b.extraOctetCount;
+    return kScratchSets + b.extraOctetCount;
+}
+
+int workingThreads(int thread_num) noexcept {
+    const int available = kScratchSets + workBuffers.extraOctetCount;
+    return thread_num < available ? thread_num : available;
+}
+
+UnitRange threadShare(const StageWork &work, int thread, int threads) noexcept {
+    // Boundary t is the first unit u whose cost before it reaches t / threads of the
+    // whole: cost(u) * threads >= t * total, in integers so every share is exact.
+    auto boundary = [&](int t) noexcept {
+        long long total = 0;
+        for (int k = 0; k < 3; ++k) total += static_cast<long long>(work.units[k]) * work.unitCost[k];
+        const long long target = static_cast<long long>(t) * total;
+        long long before = 0;
+        int start = 0;
+        for (int k = 0; k < 3; ++k) {
+            const long long step = static_cast<long long>(work.unitCost[k]) * threads;
+            if (work.units[k] > 0 && step > 0) {
+                const long long need = target - before * threads;
+                const long long i = need <= 0 ? 0 : (need + step - 1) / step;
+                if (i <= work.units[k]) return start + static_cast<int>(i);
+            }
+            before += static_cast<long long>(work.units[k]) * work.unitCost[k];
+            start += work.units[k];
+        }
+        return start;
+    };
+    if (thread < 0 || thread >= threads) return {0, 0};
+    return {boundary(thread), boundary(thread + 1)};
 }
 
 bool allocateWorkBuffers() noexcept {
@@ -104,6 +163,9 @@ bool allocateWorkBuffers() noexcept {
         ok &= resize(set.scratch400, sz.scratch400);
         ok &= resize(set.scratchOctets, sz.scratchOctets);
     }
+    // The scratch of threads beyond the four sets follows the size class: made again
+    // for the new class when the host next runs that many threads.
+    releaseExtraOctets();
 
     const std::size_t plane = static_cast<std::size_t>(sizeClass.rows) * sizeClass.stride;
     const std::size_t chromaPlane = static_cast<std::size_t>(sizeClass.rows) * (sizeClass.stride / 2);
@@ -117,20 +179,18 @@ bool allocateWorkBuffers() noexcept {
     } else {
         ok = false;
     }
-    if (resize(b.cbBlock, sz.chromaBlock)) {
-        b.cbRingA = b.cbBlock;
-        b.cbRingB = b.cbBlock + 3 * chromaPlane;
-    } else {
-        ok = false;
-    }
-    ok &= resize(b.cbAux, sz.chromaAux);
-    if (resize(b.crBlock, sz.chromaBlock)) {
-        b.crRingA = b.crBlock;
-        b.crRingB = b.crBlock + 3 * chromaPlane;
-    } else {
-        ok = false;
-    }
-    ok &= resize(b.crAux, sz.chromaAux);
+    // Each chroma plane's block, then its aux plane: Cb, then Cr.
+    auto chroma = [&](float *&block, float *&ringA, float *&ringB, std::int16_t *&aux) noexcept {
+        if (resize(block, sz.chromaBlock)) {
+            ringA = block;
+            ringB = block + 3 * chromaPlane;
+        } else {
+            ok = false;
+        }
+        ok &= resize(aux, sz.chromaAux);
+    };
+    chroma(b.cbBlock, b.cbRingA, b.cbRingB, b.cbAux);
+    chroma(b.crBlock, b.crRingA, b.crRingB, b.crAux);
     return ok;
 }
 
@@ -144,6 +204,7 @@ void releaseWorkBuffers() noexcept {
         release(set.scratch400);
         release(set.scratchOctets);
     }
+    releaseExtraOctets();
     WorkBuffers &b = workBuffers;
     release(b.lumaBlock);
     release(b.cbBlock);

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "abi/settings.h"
 #include "analysis/analysis.h"
 #include "core/control_word.h"
 #include "core/core.h"
@@ -22,12 +23,6 @@ void emptyFrameRing() noexcept {
 
 namespace {
 
-// Parameter records handed to the workers; written only between dispatches.
-PrepassParams prepassParams;
-AnalysisParams analysisParams;
-TemporalParams temporalParams;
-bool outputFieldMode;  // the output conversion's copy of fieldMode
-
 // 「システムの設定」の「最大画像サイズ」の「高さ」を %d 以上に設定し、AviUtlを再起動してください
 const char kHeightMessage[] =
     "\x81u\x83V\x83X\x83" "e\x83\x80\x82\xCC\x90\xDD\x92\xE8\x81v\x82\xCC\x81u\x8D\xC5\x91\xE5"
@@ -40,6 +35,8 @@ const char kWidthMessage[] =
     "\x89\xE6\x91\x9C\x83T\x83" "C\x83Y\x81v\x82\xCC\x81u\x95\x9D\x81v\x82\xF0 %d \x88\xC8\x8F"
     "\xE3\x82\xC9\x90\xDD\x92\xE8\x82\xB5\x81" "AAviUtl\x82\xF0\x8D\xC4\x8BN\x93\xAE\x82\xB5\x82"
     "\xC4\x82\xAD\x82\xBE\x82\xB3\x82\xA2";
+// The caption reads "Quorvane4 Lite", not Quorvane5: it is the system's own text for
+// these two messages, kept as it is.
 const char kMessageCaption[] = "Quorvane4 Lite";
 
 void showSizeMessage(const char *format, int size) noexcept {
@@ -88,25 +85,27 @@ int mirrorFrame(int n, int frameCount) noexcept {
 
 // The optional block and mosquito passes; returns the image the analysis reads:
 // the fetched frame, or the last pass's result (ycp_edit, then ycp_temp).
+// The parameter records live on this call's stack: each dispatch returns only when
+// every worker has finished with them.
 PIXEL_YC *runPrepasses(FILTER *fp, FILTER_PROC_INFO *fpip, PIXEL_YC *p, int mirrored,
                        int realHeight) noexcept {
     EXFUNC *ex = fp->exfunc;
-    const int fieldCount = checkOn(fp->check, 0) ? 2 : 1;
-    if (checkOn(fp->check, 3)) {
-        prepassParams = {};
-        prepassParams.source = p;
-        prepassParams.fieldCount = fieldCount;
-        prepassParams.strengthA = 8 * fp->track[4];
-        prepassParams.strengthB = 16 * fp->track[4];
-        prepassParams.animeMode = nrStrengths.animeMode;
-        ex->exec_multi_thread_func(&blockNrWorker, &prepassParams, fpip);
+    const int fieldCount = nrStrengths.fieldMode ? 2 : 1;
+    if (checkOn(fp, CheckBox::BlockNr)) {
+        PrepassParams params{};
+        params.source = p;
+        params.fieldCount = fieldCount;
+        params.strengthA = 8 * sliderValue(fp, Slider::BlockNr);
+        params.strengthB = 16 * sliderValue(fp, Slider::BlockNr);
+        params.animeMode = nrStrengths.animeMode;
+        ex->exec_multi_thread_func(&blockNrWorker, &params, fpip);
         p = fpip->ycp_edit;
     }
-    if (checkOn(fp->check, 2)) {
-        prepassParams = {};
-        prepassParams.source = p;
-        prepassParams.fieldCount = fieldCount;
-        prepassParams.animeMode = nrStrengths.animeMode;
+    if (checkOn(fp, CheckBox::MosquitoNr)) {
+        PrepassParams params{};
+        params.source = p;
+        params.fieldCount = fieldCount;
+        params.animeMode = nrStrengths.animeMode;
         // The strength is how far both members of a pair may lie from the target, in
         // YC48 steps (16 to an 8-bit code value). The small class takes 8 per slider
         // step (MosqNR 5: 40, some 2.5 code values: faint ringing only); the large
@@ -114,7 +113,7 @@ PIXEL_YC *runPrepasses(FILTER *fp, FILTER_PROC_INFO *fpip, PIXEL_YC *p, int mirr
         // evens out low-contrast detail and the slider is best kept low there. The
         // jump is not a scaling by frame size (the strides differ by 2.5x at most): the
         // two factors are part of the filter's defined output and stay as they are.
-        prepassParams.strengthC = (sizeClass.stride >= 1400 ? 90 : 8) * fp->track[3];
+        params.strengthC = (sizeClass.stride >= 1400 ? 90 : 8) * sliderValue(fp, Slider::MosqNr);
         // A missing neighbour is the frame itself.
         PIXEL_YC *prev = mirrored - 1 < 0 ? nullptr
                          : ex->get_ycp_filtering_cache_ex(fp, fpip->editp, mirrored - 1, nullptr, nullptr);
@@ -127,12 +126,17 @@ PIXEL_YC *runPrepasses(FILTER *fp, FILTER_PROC_INFO *fpip, PIXEL_YC *p, int mirr
             if (prev) padBottom(prev, realHeight, fpip);
             if (next) padBottom(next, realHeight, fpip);
         }
-        prepassParams.prevFrame = prev ? prev : p;
-        prepassParams.nextFrame = next ? next : p;
-        ex->exec_multi_thread_func(&mosquitoNrWorker, &prepassParams, fpip);
+        params.prevFrame = prev ? prev : p;
+        params.nextFrame = next ? next : p;
+        ex->exec_multi_thread_func(&mosquitoNrWorker, &params, fpip);
         p = fpip->ycp_temp;
     }
     return p;
+}
+
+// Records how many threads the host runs its workers on.
+void countThreads(int thread_id, int thread_num, void *param1, void *) noexcept {
+    if (thread_id == 0) *static_cast<int *>(param1) = thread_num;
 }
 
 // Fetches frame n of the clip into the ring, with its pre-passes and analysis.
@@ -148,9 +152,9 @@ void analyseIntoSlot(FILTER *fp, FILTER_PROC_INFO *fpip, int n, int slot, int re
     if (realHeight < fpip->h) padBottom(p, realHeight, fpip);
     p = runPrepasses(fp, fpip, p, mirrored, realHeight);
 
-    analysisParams = {p, slot, nrStrengths.fieldMode};
-    ex->exec_multi_thread_func(verticalAnalysisWorker, &analysisParams, fpip);
-    ex->exec_multi_thread_func(horizontalAnalysisWorker, &analysisParams, fpip);
+    AnalysisParams params{p, slot, nrStrengths.fieldMode, &nrStrengths};
+    ex->exec_multi_thread_func(verticalAnalysisWorker, &params, fpip);
+    ex->exec_multi_thread_func(horizontalAnalysisWorker, &params, fpip);
     frameRing.slotFrame[slot] = mirrored;
 }
 
@@ -161,6 +165,10 @@ BOOL func_proc(FILTER *fp, FILTER_PROC_INFO *fpip) noexcept {
 
     const int hostW = fpip->w;
     const int hostH = fpip->h;
+    // Rounded up to whole 16 x 16 blocks in 16-bit arithmetic: the mask clears the low
+    // four bits and everything from bit 15 up, so the rounded size is 0..32752 whatever
+    // the host reports. A negative or oversized frame may thus round to a small size
+    // here; the checks on the host's own size below refuse it.
     const int w16 = (hostW + 15) & 0x7FF0;
     const int h16 = (hostH + 15) & 0x7FF0;
 
@@ -200,6 +208,12 @@ BOOL func_proc(FILTER *fp, FILTER_PROC_INFO *fpip) noexcept {
         return TRUE;
     }
 
+    // The wavelet stages share their work among all of the host's threads; threads
+    // beyond the four scratch sets get their octet scratch the first time they run.
+    int threads = 1;
+    fp->exfunc->exec_multi_thread_func(countThreads, &threads, fpip);
+    ensureOctetScratch(threads);
+
     for (int offset = -1; offset <= 1; ++offset) {
         const int n = fpip->frame + offset;
         const int slot = (n + 3) % 3;
@@ -214,14 +228,17 @@ BOOL func_proc(FILTER *fp, FILTER_PROC_INFO *fpip) noexcept {
     } else {
         EXFUNC *ex = fp->exfunc;
         const int frame = fpip->frame;
-        temporalParams.job = makeTemporalJob(frame, frameRing.slotFrame[(frame + 2) % 3] == kEmptySlot,
-                                             frameRing.slotFrame[(frame + 1) % 3] == kEmptySlot);
-        temporalParams.threshold = nrStrengths.temporalThreshold;
-        ex->exec_multi_thread_func(temporalWorker, &temporalParams, fpip);
+        TemporalParams temporal{makeTemporalJob(frame, frameRing.slotFrame[(frame + 2) % 3] == kEmptySlot,
+                                                frameRing.slotFrame[(frame + 1) % 3] == kEmptySlot),
+                                nrStrengths.temporalThreshold};
+        ex->exec_multi_thread_func(temporalWorker, &temporal, fpip);
         ex->exec_multi_thread_func(synthesisWorker, fp, fpip);
-        outputFieldMode = nrStrengths.fieldMode;
-        ex->exec_multi_thread_func(outputWorker, &outputFieldMode, fpip);
-        if (checkOn(fp->check, 4)) ex->exec_multi_thread_func(roundingWorker, fp, fpip);
+        bool fieldMode = nrStrengths.fieldMode;
+        ex->exec_multi_thread_func(outputWorker, &fieldMode, fpip);
+        if (checkOn(fp, CheckBox::Rounding)) {
+            RoundingParams rounding{sliderValue(fp, Slider::Rounding), nrStrengths.fieldMode};
+            ex->exec_multi_thread_func(roundingWorker, &rounding, fpip);
+        }
     }
 
     fpip->w = hostW;

@@ -16,7 +16,7 @@ void roundingWorker(int thread_id, int thread_num, void *param1, void *param2) n
     // serves those ranges one after another; the output stays deterministic for
     // a given thread count, and up to four threads it is exactly the plain split.
     if (thread_num <= 0 || thread_id < 0 || thread_id >= kScratchSets) return;
-    const auto *fp = static_cast<const FILTER *>(param1);
+    const auto *params = static_cast<const RoundingParams *>(param1);
     const auto *fpip = static_cast<const FILTER_PROC_INFO *>(param2);
     std::int16_t *remainders = workBuffers.scratch[thread_id].scratchQuarter;
     const int remainderCount = sizeClass.stride / 4;
@@ -25,6 +25,6 @@ void roundingWorker(int thread_id, int thread_num, void *param1, void *param2) n
     for (int range = thread_id; range < thread_num; range += kScratchSets) {
         const int firstRow = static_cast<int>(8 * (groups * range / thread_num));
         const int rowLimit = static_cast<int>(8 * (groups * (range + 1) / thread_num));
-        roundingKernels.roundingRows(fpip, fp, firstRow, rowLimit, remainders, remainderCount);
+        roundingKernels.roundingRows(fpip, params, firstRow, rowLimit, remainders, remainderCount);
     }
 }

@@ -4,10 +4,15 @@
 
 #include <cstdint>
 
-struct FILTER;
 struct FILTER_PROC_INFO;
 
-/// param1 = fp, param2 = FILTER_PROC_INFO; works on fpip->ycp_edit in place.
+/// What the frame driver hands the rounding worker as param1.
+struct RoundingParams {
+    int strength;    // the Rounding slider, as the host passes it
+    bool fieldMode;  // per-field processing
+};
+
+/// param1 = RoundingParams, param2 = FILTER_PROC_INFO; works on fpip->ycp_edit in place.
 ///
 /// Rows are split in whole groups of 8 by thread_id and thread_num. Only four
 /// remainder sets exist, so with more than four threads thread t (t < 4) runs,
@@ -16,18 +21,18 @@ struct FILTER_PROC_INFO;
 void roundingWorker(int thread_id, int thread_num, void *param1, void *param2) noexcept;
 
 /// One pass over rows [firstRow, rowLimit) of fpip->ycp_edit (w, h, max_w, frame
-/// from fpip; slider 5 and check box 0 from fp). The range must be whole groups
+/// from fpip; strength and field mode from params). The range must be whole groups
 /// of 8 rows inside the picture. remainders holds the three remainder arrays
 /// (Y, Cb, Cr) of remainderCount entries each, one after the other; they carry
 /// state from pass to pass. A picture too wide for the arrays (w / 4 + 15 >
 /// remainderCount) is rounded plainly to the nearest multiple of 16 instead, so
 /// nothing outside the arrays is ever touched.
-void roundingRowsScalar(const FILTER_PROC_INFO *fpip, const FILTER *fp, int firstRow, int rowLimit,
+void roundingRowsScalar(const FILTER_PROC_INFO *fpip, const RoundingParams *params, int firstRow, int rowLimit,
                         std::int16_t *remainders, int remainderCount) noexcept;
-void roundingRowsSse2(const FILTER_PROC_INFO *fpip, const FILTER *fp, int firstRow, int rowLimit,
+void roundingRowsSse2(const FILTER_PROC_INFO *fpip, const RoundingParams *params, int firstRow, int rowLimit,
                       std::int16_t *remainders, int remainderCount) noexcept;
 
-using RoundingRowsFn = void (*)(const FILTER_PROC_INFO *, const FILTER *, int, int, std::int16_t *,
+using RoundingRowsFn = void (*)(const FILTER_PROC_INFO *, const RoundingParams *, int, int, std::int16_t *,
                                 int) noexcept;
 
 /// The pass the worker runs. SSE2 is part of every build's baseline, so it starts

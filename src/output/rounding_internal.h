@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "abi/host_api.h"
+#include "output/rounding.h"
 
 namespace rounding {
 
@@ -51,11 +52,11 @@ inline int registerNoise(std::uint16_t lane) noexcept {
     return static_cast<std::int16_t>(lane) >> 11;
 }
 
-/// Slider 5 as the pass uses it. The host keeps it within 0..32; anything it
-/// might pass beyond is held to 0..511, the range over which 64 x S still fits
+/// The Rounding slider as the pass uses it. The host keeps it within 0..32; anything
+/// it might pass beyond is held to 0..511, the range over which 64 x S still fits
 /// in 16 bits and every gain stays within 0..8.
-inline int roundingStrength(const FILTER *fp) noexcept {
-    return std::clamp<int>(static_cast<std::int16_t>(fp->track[5]), 0, 511);
+inline int roundingStrength(int slider) noexcept {
+    return std::clamp<int>(static_cast<std::int16_t>(slider), 0, 511);
 }
 
 /// The two brightness levels the gains blend between: 32 x S and 64 x S, or 0 and 1
@@ -63,8 +64,8 @@ inline int roundingStrength(const FILTER *fp) noexcept {
 struct Levels {
     int low, high;
 };
-inline Levels roundingLevels(const FILTER *fp) noexcept {
-    const int s = roundingStrength(fp);
+inline Levels roundingLevels(int slider) noexcept {
+    const int s = roundingStrength(slider);
     return s == 0 ? Levels{0, 1} : Levels{32 * s, 64 * s};
 }
 
@@ -100,6 +101,50 @@ inline void roundRowsPlain(const FILTER_PROC_INFO *fpip, int firstRow, int rowLi
             round(row[x].cr);
         }
     }
+}
+
+/// What a pass sets up before its first row, the same in both twins: the three
+/// remainder arrays, the levels, the frame's parity, the field step, and the three
+/// noise registers, seeded from the pass's first row.
+struct Pass {
+    std::int16_t *rem[3];
+    Levels levels;
+    bool oddFrame;
+    int fieldStep;
+    std::uint16_t lane[3];
+};
+
+/// Sets up a pass over rows [firstRow, rowLimit); false when the remainder arrays
+/// cannot serve the picture, in which case the rows have been rounded plainly.
+inline bool startPass(const FILTER_PROC_INFO *fpip, const RoundingParams *params, int firstRow, int rowLimit,
+                      std::int16_t *remainders, int remainderCount, Pass &pass) noexcept {
+    if (!remaindersFit(fpip->w, remainders, remainderCount)) {
+        roundRowsPlain(fpip, firstRow, rowLimit);
+        return false;
+    }
+    for (int c = 0; c < 3; ++c) pass.rem[c] = remainders + c * remainderCount;
+    pass.levels = roundingLevels(params->strength);
+    pass.oddFrame = (fpip->frame & 1) != 0;
+    pass.fieldStep = params->fieldMode ? 2 : 1;
+    for (int i = 0; i < 3; ++i) pass.lane[i] = static_cast<std::uint16_t>(firstRow) ^ kLaneSeed[i];
+    return true;
+}
+
+/// Seeds the first w / 4 entries of each remainder array at the start of a field:
+/// one step of all three registers per entry; only lane 0 picks the seeds.
+inline void seedRemainders(Pass &pass, int w) noexcept {
+    for (int i = 0; i < w / 4; ++i) {
+        for (std::uint16_t &l : pass.lane) stepRegister(l);
+        const int u = registerNoise(pass.lane[0]) + 16;
+        pass.rem[0][i] = static_cast<std::int16_t>(kSeedTableY[u] >> 1);
+        pass.rem[1][i] = static_cast<std::int16_t>(kSeedTableCb[u] >> 1);
+        pass.rem[2][i] = static_cast<std::int16_t>(kSeedTableCr[u] >> 1);
+    }
+}
+
+/// The four rows of the group that starts at row y of field f (rows fieldStep apart).
+inline void groupRows(const FILTER_PROC_INFO *fpip, const Pass &pass, int y, int f, PIXEL_YC *row[4]) noexcept {
+    for (int k = 0; k < 4; ++k) row[k] = fpip->ycp_edit + static_cast<long>(y + f + k * pass.fieldStep) * fpip->max_w;
 }
 
 }  // namespace rounding

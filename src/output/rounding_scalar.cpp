@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "core/core.h"
 #include "output/rounding.h"
 #include "output/rounding_internal.h"
 
@@ -20,40 +19,27 @@ std::int16_t saturate16(int v) noexcept {
 
 }  // namespace
 
-void roundingRowsScalar(const FILTER_PROC_INFO *fpip, const FILTER *fp, int firstRow, int rowLimit,
+void roundingRowsScalar(const FILTER_PROC_INFO *fpip, const RoundingParams *params, int firstRow, int rowLimit,
                         std::int16_t *remainders, int remainderCount) noexcept {
+    Pass pass;
+    if (!startPass(fpip, params, firstRow, rowLimit, remainders, remainderCount, pass)) return;
     const int w = fpip->w;
-    if (!remaindersFit(w, remainders, remainderCount)) {
-        roundRowsPlain(fpip, firstRow, rowLimit);
-        return;
-    }
-    std::int16_t *rem[3] = {remainders, remainders + remainderCount,
-                            remainders + 2 * remainderCount};
-
-    const Levels levels = roundingLevels(fp);
+    std::int16_t *const *rem = pass.rem;
+    const Levels levels = pass.levels;
     const int levelSpan = levels.high - levels.low;
-    const std::uint16_t parityMask = (fpip->frame & 1) ? 0xFFFF : 0;
-    const int fieldStep = checkOn(fp->check, 0) ? 2 : 1;
-
-    std::uint16_t lane[3];
-    for (int i = 0; i < 3; ++i) lane[i] = static_cast<std::uint16_t>(firstRow) ^ kLaneSeed[i];
-    const auto stepAll = [&lane] {
-        for (std::uint16_t &l : lane) stepRegister(l);
+    const std::uint16_t parityMask = pass.oddFrame ? 0xFFFF : 0;
+    const int fieldStep = pass.fieldStep;
+    std::uint16_t *lane = pass.lane;
+    const auto stepAll = [lane] {
+        for (int c = 0; c < 3; ++c) stepRegister(lane[c]);
     };
 
     for (int f = 0; f < fieldStep; ++f) {
-        for (int i = 0; 4 * i < w; ++i) {
-            stepAll();
-            const int u = registerNoise(lane[0]) + 16;
-            rem[0][i] = static_cast<std::int16_t>(kSeedTableY[u] >> 1);
-            rem[1][i] = static_cast<std::int16_t>(kSeedTableCb[u] >> 1);
-            rem[2][i] = static_cast<std::int16_t>(kSeedTableCr[u] >> 1);
-        }
+        seedRemainders(pass, w);
 
         for (int y = firstRow; y < rowLimit; y += 4 * fieldStep) {
             PIXEL_YC *row[4];
-            for (int k = 0; k < 4; ++k)
-                row[k] = fpip->ycp_edit + static_cast<long>(y + f + k * fieldStep) * fpip->max_w;
+            groupRows(fpip, pass, y, f, row);
 
             for (int b = 0; 4 * b < w; ++b) {
                 // Gather: every pixel feeds its low bits into its own remainder entry.

@@ -10,7 +10,6 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "core/core.h"
 #include "output/rounding.h"
 #include "output/rounding_internal.h"
 
@@ -156,20 +155,16 @@ struct Divider {
 
 }  // namespace
 
-void roundingRowsSse2(const FILTER_PROC_INFO *fpip, const FILTER *fp, int firstRow, int rowLimit,
+void roundingRowsSse2(const FILTER_PROC_INFO *fpip, const RoundingParams *params, int firstRow, int rowLimit,
                       std::int16_t *remainders, int remainderCount) noexcept {
+    Pass pass;
+    if (!startPass(fpip, params, firstRow, rowLimit, remainders, remainderCount, pass)) return;
     const int w = fpip->w;
-    if (!remaindersFit(w, remainders, remainderCount)) {
-        roundRowsPlain(fpip, firstRow, rowLimit);
-        return;
-    }
-    std::int16_t *rem[3] = {remainders, remainders + remainderCount,
-                            remainders + 2 * remainderCount};
-
-    const Levels levels = roundingLevels(fp);
+    std::int16_t *const *rem = pass.rem;
+    const Levels levels = pass.levels;
     const Divider divideBySpan(levels.high - levels.low);
-    const __m128i parityMask = _mm_set1_epi16((fpip->frame & 1) ? -1 : 0);
-    const int fieldStep = checkOn(fp->check, 0) ? 2 : 1;
+    const __m128i parityMask = _mm_set1_epi16(pass.oddFrame ? -1 : 0);
+    const int fieldStep = pass.fieldStep;
     const int blocks = w / 4;
 
     const __m128i lowMask = _mm_set1_epi16(kLowMask);
@@ -177,23 +172,14 @@ void roundingRowsSse2(const FILTER_PROC_INFO *fpip, const FILTER *fp, int firstR
     const __m128i eight = _mm_set1_epi16(8);
     const __m128i four = _mm_set1_epi16(4);
 
-    std::uint16_t lane[3];
-    for (int i = 0; i < 3; ++i) lane[i] = static_cast<std::uint16_t>(firstRow) ^ kLaneSeed[i];
+    std::uint16_t *lane = pass.lane;
 
     for (int f = 0; f < fieldStep; ++f) {
-        // Seeding takes one register step per entry; only lane 0 picks the seeds.
-        for (int i = 0; i < blocks; ++i) {
-            for (std::uint16_t &l : lane) stepRegister(l);
-            const int u = registerNoise(lane[0]) + 16;
-            rem[0][i] = static_cast<std::int16_t>(kSeedTableY[u] >> 1);
-            rem[1][i] = static_cast<std::int16_t>(kSeedTableCb[u] >> 1);
-            rem[2][i] = static_cast<std::int16_t>(kSeedTableCr[u] >> 1);
-        }
+        seedRemainders(pass, w);
 
         for (int y = firstRow; y < rowLimit; y += 4 * fieldStep) {
             PIXEL_YC *row[4];
-            for (int k = 0; k < 4; ++k)
-                row[k] = fpip->ycp_edit + static_cast<long>(y + f + k * fieldStep) * fpip->max_w;
+            groupRows(fpip, pass, y, f, row);
 
             // Entries b .. b + 15 of each array, for the block at hand. Each block
             // shifts the window by one: entry b is final and goes back to memory.

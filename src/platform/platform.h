@@ -1,7 +1,7 @@
 // The Windows user-interface calls the module makes. On Windows they are the real
 // ones from user32 and gdi32; elsewhere a small layer of our own stands in: the
-// message box writes one line to standard error, the window calls are recorded so
-// tests can see what was asked, with no window behind them.
+// message box writes one line to standard error, and the window calls only hand out
+// handles, with no window behind them (the unit tests link a recording version).
 #pragma once
 
 #include "abi/host_api.h"
@@ -20,7 +20,6 @@ bool instructionRuns(void (*probe)(), const void *resume) noexcept;
 #ifndef _WIN32
 #include <cstdint>
 #include <string>
-#include <vector>
 
 constexpr UINT MB_OK = 0;
 constexpr UINT GW_OWNER = 4;
@@ -48,15 +47,6 @@ HFONT CreateFontA(int height, int width, int escapement, int orientation, int we
 LRESULT SendMessageA(HWND window, UINT message, WPARAM wparam, LPARAM lparam) noexcept;
 HWND GetWindow(HWND window, UINT command) noexcept;
 BOOL DeleteObject(HGDIOBJ object) noexcept;
-
-/// One recorded call of the layer: its name, its integer and handle arguments in
-/// order, and its text arguments converted to UTF-8.
-struct PlatformCall {
-    std::string name;
-    std::vector<std::intptr_t> args;
-    std::vector<std::string> texts;
-};
-std::vector<PlatformCall> &platformCalls() noexcept;
 
 /// Shift_JIS (code page 932) text as UTF-8.
 std::string shiftJisToUtf8(const char *text);

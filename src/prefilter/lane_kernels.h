@@ -9,7 +9,8 @@
 //   second): a vector of those units (SSE2: first); storeUnits and addUnits:
 //   storeUnit and addUnit for each unit of the vector;
 //   zero, set1, adds, subs, sub, max, cmplt, cmpgt, cmpeq, bitAnd, bitOr, andNot
-//   (andNot(m, v) = v without the bits of m), in 16-bit lanes;
+//   (andNot(m, v) = v without the bits of m), select(mask, ifSet, ifClear) for
+//   masks whose lanes are all ones or all zeros, in 16-bit lanes;
 //   widenLow, widenHigh (sign-extended 32-bit lanes; the same split into halves for
 //   the sums and the counts), toFloat, reciprocal, mul, add, truncate, pack32;
 //   shiftRight3 (arithmetic); settle(unsettled, frozen): true once every unit
@@ -53,6 +54,9 @@ struct Sse2Lanes {
     static V bitAnd(V a, V b) noexcept { return _mm_and_si128(a, b); }
     static V bitOr(V a, V b) noexcept { return _mm_or_si128(a, b); }
     static V andNot(V mask, V v) noexcept { return _mm_andnot_si128(mask, v); }
+    static V select(V mask, V ifSet, V ifClear) noexcept {
+        return _mm_or_si128(_mm_and_si128(mask, ifSet), _mm_andnot_si128(mask, ifClear));
+    }
     static V widenLow(V v, V with) noexcept { return _mm_unpacklo_epi16(v, with); }
     static V widenHigh(V v, V with) noexcept { return _mm_unpackhi_epi16(v, with); }
     static V shiftRight32(V v) noexcept { return _mm_srai_epi32(v, 16); }
@@ -70,11 +74,6 @@ struct Sse2Lanes {
 template <class L>
 typename L::V absSat(typename L::V x) noexcept {
     return L::max(x, L::subs(L::zero(), x));
-}
-
-template <class L>
-typename L::V select(typename L::V mask, typename L::V ifSet, typename L::V ifClear) noexcept {
-    return L::bitOr(L::bitAnd(mask, ifSet), L::andNot(mask, ifClear));
 }
 
 // ---- Block pass ----------------------------------------------------------------
@@ -100,27 +99,53 @@ typename L::V meanCorrection(typename L::V sum, typename L::V count) noexcept {
 
 /// The correction of each lane: window[(i + 2) * 5 + (j + 2)] holds the lanes of
 /// offset (i, j); t1 and t2 are the lanes' thresholds.
+///
+/// Candidate (a, b) compares each own sample p (the 3 x 3 around the target but
+/// the target) with p + (a, b); the limited difference of two samples does not
+/// depend on their order, so the candidate (-a, -b), tried later, takes the
+/// differences of the pairs it shares with it instead of forming them again. The
+/// centre candidate compares every sample with itself: all its differences are 0.
+/// The distances are summed in the same order as ever, so the results are too.
 template <class L>
 typename L::V blockCorrection(const typename L::V *window, typename L::V t1, typename L::V t2) noexcept {
     using V = typename L::V;
     const V centre = window[12];
     V sum = L::zero();
     V count = L::zero();
-    for (int a = -1; a <= 1; ++a)
-        for (int b = -1; b <= 1; ++b) {
-            const int candidate = 12 + a * 5 + b;
-            V distance = L::zero();
-            for (int k = -1; k <= 1; ++k)
-                for (int l = -1; l <= 1; ++l) {
-                    if (k == 0 && l == 0) continue;
-                    const int own = 12 + k * 5 + l;
-                    const V d = absSat<L>(L::subs(window[own], window[own + candidate - 12]));
-                    distance = L::adds(distance, select<L>(L::cmplt(d, t1), d, t2));
-                }
-            const V accepted = L::cmplt(distance, t2);
-            sum = L::adds(sum, L::bitAnd(accepted, L::subs(window[candidate], centre)));
-            count = L::sub(count, accepted);  // accepted lanes are -1
+    V mirrored[4][9];  // [candidate c < 4][own sample of candidate 8 - c]
+#pragma GCC unroll 9
+    for (int c = 0; c < 9; ++c) {
+        const int a = c / 3 - 1, b = c % 3 - 1;
+        V distance = L::zero();
+        if (c == 4) {
+            const V same = L::select(L::cmplt(L::zero(), t1), L::zero(), t2);
+            for (int o = 0; o < 8; ++o) distance = L::adds(distance, same);
+            count = L::sub(count, L::cmplt(distance, t2));  // its offset is 0
+            continue;
         }
+#pragma GCC unroll 9
+        for (int o = 0; o < 9; ++o) {
+            if (o == 4) continue;
+            const int k = o / 3 - 1, l = o % 3 - 1;
+            const int own = 12 + k * 5 + l;
+            // The pair is shared when its other member is an own sample too: candidate
+            // 8 - c meets it there, with this own sample as its other member.
+            const int ak = k + a, bl = l + b;
+            const bool shared = ak >= -1 && ak <= 1 && bl >= -1 && bl <= 1 && (ak != 0 || bl != 0);
+            V d;
+            if (c > 4 && shared) {
+                d = mirrored[8 - c][o];
+            } else {
+                const V diff = absSat<L>(L::subs(window[own], window[own + a * 5 + b]));
+                d = L::select(L::cmplt(diff, t1), diff, t2);
+                if (c < 4 && shared) mirrored[c][(ak + 1) * 3 + (bl + 1)] = d;
+            }
+            distance = L::adds(distance, d);
+        }
+        const V accepted = L::cmplt(distance, t2);
+        sum = L::adds(sum, L::bitAnd(accepted, L::subs(window[12 + a * 5 + b], centre)));
+        count = L::sub(count, accepted);  // accepted lanes are -1
+    }
     return meanCorrection<L>(sum, count);
 }
 
@@ -230,21 +255,20 @@ typename L::V mosquitoUnits(const PIXEL_YC *const rowStart[3], const std::ptrdif
     V best = k.twiceT;
     V pick = twiceC;
     V frozen = L::zero();  // lanes of units that stopped searching while another goes on
-    int pair = 0;
-    for (int g = 0; g < 6; ++g) {
-        for (; pair < kGroupEnd[g]; ++pair) {
-            const Pair &p = kPairs[pair];
-            const V a = L::adds(L::loadUnits(rowStart[p.a.image], offsetA[pair] + x), k.chromaOffset);
-            const V b = L::adds(L::loadUnits(rowStart[p.b.image], offsetB[pair] + x), k.chromaOffset);
-            const V sum = L::adds(a, b);
-            const V cost = L::adds(absSat<L>(L::subs(sum, twiceC)), absSat<L>(L::subs(a, b)));
-            V take = L::andNot(L::cmpgt(cost, best), k.allOnes);
-            if (p.lumaOnly) take = L::bitAnd(take, k.lumaLanes);
-            if constexpr (L::kUnits > 1) take = L::andNot(frozen, take);
-            best = select<L>(take, cost, best);
-            pick = select<L>(take, sum, pick);
-        }
-        if (g < 5 && L::settle(L::cmpgt(best, k.settled), frozen)) break;
+    // Unrolled, the pairs' images, luma-only flags and group ends become constants.
+#pragma GCC unroll 19
+    for (int pair = 0; pair < 19; ++pair) {
+        const Pair &p = kPairs[pair];
+        const V a = L::adds(L::loadUnits(rowStart[p.a.image], offsetA[pair] + x), k.chromaOffset);
+        const V b = L::adds(L::loadUnits(rowStart[p.b.image], offsetB[pair] + x), k.chromaOffset);
+        const V sum = L::adds(a, b);
+        const V cost = L::adds(absSat<L>(L::subs(sum, twiceC)), absSat<L>(L::subs(a, b)));
+        V take = L::andNot(L::cmpgt(cost, best), k.allOnes);
+        if (p.lumaOnly) take = L::bitAnd(take, k.lumaLanes);
+        if constexpr (L::kUnits > 1) take = L::andNot(frozen, take);
+        best = L::select(take, cost, best);
+        pick = L::select(take, sum, pick);
+        if (endsEarlyGroup(pair) && L::settle(L::cmpgt(best, k.settled), frozen)) break;
     }
     V v = L::adds(L::adds(pick, pick), pick);
     v = L::adds(L::adds(v, twiceC), k.four);

@@ -162,6 +162,13 @@ constexpr int kGroupEnd[6] = {1, 5, 9, 12, 16, 19};
 /// After groups 1 to 5 a unit whose values all have a cost at most this stops searching.
 constexpr int kSettledCost = 15;
 
+/// True after the last pair of groups 1 to 5, where a unit may stop searching.
+constexpr bool endsEarlyGroup(int pair) noexcept {
+    for (int g = 0; g < 5; ++g)
+        if (pair == kGroupEnd[g] - 1) return true;
+    return false;
+}
+
 inline int memberRowOffset(const Member &m, int fieldCount) noexcept {
     return m.fieldRows * fieldCount + m.frameRows;
 }

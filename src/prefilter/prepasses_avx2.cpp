@@ -19,18 +19,14 @@ struct Avx2Lanes {
     using F = __m256;
     static constexpr int kUnits = 2;
 
-    // A unit is bytes 0-7 and 12-19 from its pixel X: two 16-byte loads 4 bytes
-    // apart, of which the first gives the low and the second the high 8 bytes.
-    // The reads stay within those of the two units' 8-byte loads.
+    // A unit is bytes 0-7 and 12-19 from its pixel X, so the two units are bytes
+    // 0-7, 12-19 | 24-31, 36-43: the low and the high 8 bytes of each half of two
+    // 32-byte loads 12 bytes apart. The reads stay within those of the units' 8-byte loads.
     static V loadUnits(const PIXEL_YC *row, std::ptrdiff_t x) noexcept {
         const char *p = reinterpret_cast<const char *>(row + x);
-        const __m256i at0 = _mm256_inserti128_si256(
-            _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p))),
-            _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 24)), 1);
-        const __m256i at4 = _mm256_inserti128_si256(
-            _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 4))),
-            _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 28)), 1);
-        return _mm256_blend_epi16(at0, at4, 0xF0);
+        const __m256i at0 = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p));
+        const __m256i at12 = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p + 12));
+        return _mm256_blend_epi32(_mm256_unpacklo_epi64(at0, at12), _mm256_unpackhi_epi64(at0, at12), 0xF0);
     }
     static V repeat(__m128i unit) noexcept { return _mm256_broadcastsi128_si256(unit); }
     static V units(__m128i first, __m128i second) noexcept {
@@ -56,6 +52,8 @@ struct Avx2Lanes {
     static V bitAnd(V a, V b) noexcept { return _mm256_and_si256(a, b); }
     static V bitOr(V a, V b) noexcept { return _mm256_or_si256(a, b); }
     static V andNot(V mask, V v) noexcept { return _mm256_andnot_si256(mask, v); }
+    // The masks are whole 16-bit lanes, so a byte-wise blend picks what and-or would.
+    static V select(V mask, V ifSet, V ifClear) noexcept { return _mm256_blendv_epi8(ifClear, ifSet, mask); }
     static V widenLow(V v, V with) noexcept { return _mm256_unpacklo_epi16(v, with); }
     static V widenHigh(V v, V with) noexcept { return _mm256_unpackhi_epi16(v, with); }
     static V shiftRight32(V v) noexcept { return _mm256_srai_epi32(v, 16); }

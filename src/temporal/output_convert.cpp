@@ -68,13 +68,7 @@ void transpose8(__m128i v[8]) noexcept {
 
 void outputRows(int thread, const FILTER_PROC_INFO *fpip, bool fieldMode, int part, int firstLine,
                 int lineLimit) noexcept {
-    const int stride = sizeClass.stride;
-    const int rows = sizeClass.rows;
-    const int w = fpip->w;
-    const int h = fpip->h;
-    const long pitch = fpip->max_w;
-    const int leftPad = (stride - w) / 2;
-    const int c0 = (stride - w) / 4;
+    const auto [stride, rows, w, h, pitch, leftPad, c0] = planeGeometry(fpip);
     const int pairs = w / 2;
     const std::int16_t *cbAux = workBuffers.cbAux;
     const std::int16_t *crAux = workBuffers.crAux;
@@ -126,19 +120,13 @@ void outputWorker(int thread_id, int thread_num, void *param1, void *param2) noe
     const auto *fpip = static_cast<const FILTER_PROC_INFO *>(param2);
     const int h = fpip->h;
 
-    // Sub-jobs Q1..Q4 = (part 0, first quarter), (part 0, second), (part 1, first),
-    // (part 1, second); owner of each per thread count; threads 4 and above idle.
-    int owner[4];
-    switch (thread_num) {
-    case 1: owner[0] = 0, owner[1] = 0, owner[2] = 0, owner[3] = 0; break;
-    case 2: owner[0] = 0, owner[1] = 1, owner[2] = 0, owner[3] = 1; break;
-    case 3: owner[0] = 0, owner[1] = 2, owner[2] = 0, owner[3] = 2; break;
-    default: owner[0] = 0, owner[1] = 2, owner[2] = 1, owner[3] = 3; break;
-    }
-    for (int q = 0; q < 4; ++q) {
-        if (owner[q] != thread_id) continue;
-        const int part = q / 2;
-        const int first = q % 2 ? h / 4 : 0;
-        outputRows(thread_id, fpip, fieldMode, part, first, first + h / 4);
+    // Groups of lines of each part (picture half, or field), all alike, shared among
+    // every thread.
+    const StageWork work{{h / 2 / kGroup, h / 2 / kGroup, 0}, {1, 1, 0}};
+    const UnitRange share = threadShare(work, thread_id, workingThreads(thread_num));
+    for (int part = 0; part < 2; ++part) {
+        const UnitRange lines = runPart(work, share, part);
+        if (lines.first < lines.end)
+            outputRows(thread_id, fpip, fieldMode, part, lines.first * kGroup, lines.end * kGroup);
     }
 }

@@ -23,8 +23,8 @@ void synthesizeColumns(int firstColumn, int thread, int endColumn) noexcept {
     const int rows = sizeClass.rows;
     const long octetFloats = static_cast<long>(kLanes) * rows;
     // The octet scratch: one spare line, then the strip (kOctetLines >= 1 + kStripOctets).
-    float *spare = octetScratch(thread);
-    float *strip = spare + octetFloats;
+    float *spare = octetScratchLine(thread, rows, 0);
+    float *strip = octetScratchLine(thread, rows, 1);
     float *yWork = workBuffers.yWork;
 
     // Strips of up to 64 columns: one sweep over the rows gathers them into octet
@@ -70,9 +70,8 @@ void synthesizeColumns(int firstColumn, int thread, int endColumn) noexcept {
 void synthesisWorker(int thread_id, int thread_num, void *param1, void *param2) noexcept {
     (void)param1;
     (void)param2;
-    // At most four workers, one scratch set each.
-    if (thread_id >= 4) return;
-    const int t = thread_num < 4 ? thread_num : 4;
-    const int stride = sizeClass.stride;
-    synthesizeColumns(thread_id * stride / t, thread_id, (thread_id + 1) * stride / t);
+    // Octets of columns, all alike, shared among every thread.
+    const StageWork work{{sizeClass.stride / kLanes, 0, 0}, {1, 0, 0}};
+    const UnitRange share = threadShare(work, thread_id, workingThreads(thread_num));
+    if (share.first < share.end) synthesizeColumns(share.first * kLanes, thread_id, share.end * kLanes);
 }

@@ -13,14 +13,12 @@ void synthesisWorker(int thread_id, int thread_num, void *param1, void *param2) 
 /// param1 = pointer to a bool copy of fieldMode, param2 = FILTER_PROC_INFO.
 void outputWorker(int thread_id, int thread_num, void *param1, void *param2) noexcept;
 
-/// Where the previous, current and next frame sit inside a ring group, built once per
+/// Which ring slots hold the previous, current and next frame, built once per
 /// output frame from the frame number.
 struct TemporalJob {
-    std::int32_t prevOffset;   // bytes from a group's start to the slot's four samples
-    std::int32_t curOffset;
-    std::int32_t nextOffset;
-    std::int32_t groupStride;  // bytes from one group to the next (48)
-    std::int32_t slotCount;    // floats of a line per sample (3)
+    int prevSlot;
+    int curSlot;
+    int nextSlot;
     // A neighbour whose slot the driver had to leave empty holds stale or never
     // written floats; it takes no part in the fit.
     bool prevEmpty;
@@ -36,19 +34,21 @@ struct TemporalParams {
     float threshold;  // the temporal threshold of the strengths
 };
 
-/// Fits the first count samples (a multiple of 4) of the ring line starting at sample
-/// lineStart across the three frames; writes count floats to output (16-byte aligned).
-void temporalFit(const TemporalJob &job, int thread, int count, float threshold, float *output,
-                 const float *ringA, long lineStart) noexcept;
+/// Fits the first count samples (a multiple of 4) of one ring line across the three
+/// frames: the line starts at float lineStart of each slot, and the slots of ringA
+/// are slotFloats apart. Writes count floats to output (16-byte aligned).
+void temporalFit(const TemporalJob &job, int count, float threshold, float *output, const float *ringA,
+                 long slotFloats, long lineStart) noexcept;
 /// The same, one sample at a time, with the scalar form of the same reciprocal.
-void temporalFitScalar(const TemporalJob &job, int thread, int count, float threshold,
-                       float *output, const float *ringA, long lineStart) noexcept;
+void temporalFitScalar(const TemporalJob &job, int count, float threshold, float *output,
+                       const float *ringA, long slotFloats, long lineStart) noexcept;
 
-/// Rebuilds luma rows [firstRow, firstRow + rows/2) into yWork.
-void temporalLuma(const TemporalParams &params, int firstRow, int thread) noexcept;
-/// Rebuilds every column of one chroma plane into its 16-bit aux plane.
-void temporalChroma(std::int16_t *aux, const float *ringA, const float *ringB,
-                    const TemporalParams &params, int thread) noexcept;
+/// Rebuilds luma rows [firstRow, endRow) (multiples of 8) into yWork.
+void temporalLuma(const TemporalParams &params, int firstRow, int endRow, int thread) noexcept;
+/// Rebuilds columns [firstLine, endLine) (multiples of 8) of one chroma plane into
+/// its 16-bit aux plane.
+void temporalChroma(std::int16_t *aux, const float *ringA, const float *ringB, const TemporalParams &params,
+                    int firstLine, int endLine, int thread) noexcept;
 
 /// Undoes the vertical one-level split of yWork columns [first, end).
 void synthesizeColumns(int firstColumn, int thread, int endColumn) noexcept;

@@ -8,24 +8,13 @@
 #include <cmath>
 #include <cstdint>
 
-#include "core/core.h"
 #include "temporal/temporal.h"
-
-namespace {
-
-const char *lineBytes(const TemporalJob &job, const float *ringA, long lineStart) noexcept {
-    return reinterpret_cast<const char *>(ringA + lineStart * job.slotCount);
-}
-
-}  // namespace
 
 TemporalJob makeTemporalJob(int frame, bool prevEmpty, bool nextEmpty) noexcept {
     TemporalJob job;
-    job.prevOffset = ((frame + 2) % 3) * 16;
-    job.curOffset = (frame % 3) * 16;
-    job.nextOffset = ((frame + 1) % 3) * 16;
-    job.groupStride = 48;
-    job.slotCount = 3;
+    job.prevSlot = (frame + 2) % 3;
+    job.curSlot = frame % 3;
+    job.nextSlot = (frame + 1) % 3;
     job.prevEmpty = prevEmpty;
     job.nextEmpty = nextEmpty;
     return job;
@@ -36,11 +25,9 @@ TemporalJob makeTemporalJob(int frame, bool prevEmpty, bool nextEmpty) noexcept 
 // both neighbours lie within the threshold, else the current value. A neighbour
 // enters the sums only through a mask, so whatever a rejected slot holds, even a
 // NaN, never reaches the result.
-void temporalFit(const TemporalJob &job, int thread, int count, float threshold, float *output,
-                 const float *ringA, long lineStart) noexcept {
-    float *sums = workBuffers.scratch[thread].scratch112;
-    _mm_store_ps(sums, _mm_set1_ps(threshold));
-    const __m128 t = _mm_load_ps(sums);
+void temporalFit(const TemporalJob &job, int count, float threshold, float *output, const float *ringA,
+                 long slotFloats, long lineStart) noexcept {
+    const __m128 t = _mm_set1_ps(threshold);
     const __m128 one = _mm_set1_ps(1.0f);
     const __m128 two = _mm_set1_ps(2.0f);
     const __m128 zero = _mm_setzero_ps();
@@ -49,13 +36,13 @@ void temporalFit(const TemporalJob &job, int thread, int count, float threshold,
     const __m128 usePrev = job.prevEmpty ? zero : allOnes;
     const __m128 useNext = job.nextEmpty ? zero : allOnes;
 
-    const char *group = lineBytes(job, ringA, lineStart);
-    for (int i = 0; i < count; i += 4, group += job.groupStride) {
-        const std::uintptr_t ahead = (reinterpret_cast<std::uintptr_t>(group) + 512) & ~std::uintptr_t{63};
-        _mm_prefetch(reinterpret_cast<const char *>(ahead), _MM_HINT_NTA);
-        const __m128 p = _mm_load_ps(reinterpret_cast<const float *>(group + job.prevOffset));
-        const __m128 c = _mm_load_ps(reinterpret_cast<const float *>(group + job.curOffset));
-        const __m128 q = _mm_load_ps(reinterpret_cast<const float *>(group + job.nextOffset));
+    const float *prev = ringA + job.prevSlot * slotFloats + lineStart;
+    const float *cur = ringA + job.curSlot * slotFloats + lineStart;
+    const float *next = ringA + job.nextSlot * slotFloats + lineStart;
+    for (int i = 0; i < count; i += 4) {
+        const __m128 p = _mm_load_ps(prev + i);
+        const __m128 c = _mm_load_ps(cur + i);
+        const __m128 q = _mm_load_ps(next + i);
 
         const __m128 takeP = _mm_and_ps(_mm_cmplt_ps(_mm_and_ps(_mm_sub_ps(p, c), absMask), t), usePrev);
         const __m128 takeN = _mm_and_ps(_mm_cmplt_ps(_mm_and_ps(_mm_sub_ps(q, c), absMask), t), useNext);
@@ -78,16 +65,15 @@ void temporalFit(const TemporalJob &job, int thread, int count, float threshold,
     }
 }
 
-void temporalFitScalar(const TemporalJob &job, int thread, int count, float threshold,
-                       float *output, const float *ringA, long lineStart) noexcept {
-    (void)thread;
-    const char *line = lineBytes(job, ringA, lineStart);
+void temporalFitScalar(const TemporalJob &job, int count, float threshold, float *output,
+                       const float *ringA, long slotFloats, long lineStart) noexcept {
+    const float *prev = ringA + job.prevSlot * slotFloats + lineStart;
+    const float *cur = ringA + job.curSlot * slotFloats + lineStart;
+    const float *next = ringA + job.nextSlot * slotFloats + lineStart;
     for (int i = 0; i < count; ++i) {
-        const char *group = line + static_cast<long>(i / 4) * job.groupStride;
-        const int lane = i % 4;
-        const float p = reinterpret_cast<const float *>(group + job.prevOffset)[lane];
-        const float c = reinterpret_cast<const float *>(group + job.curOffset)[lane];
-        const float q = reinterpret_cast<const float *>(group + job.nextOffset)[lane];
+        const float p = prev[i];
+        const float c = cur[i];
+        const float q = next[i];
         const bool takeP = !job.prevEmpty && std::fabs(p - c) < threshold;
         const bool takeN = !job.nextEmpty && std::fabs(q - c) < threshold;
         const float ap = takeP ? 1.0f : 0.0f;

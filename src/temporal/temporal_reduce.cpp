@@ -20,28 +20,27 @@ struct OctetBuffers {
 };
 
 OctetBuffers octetBuffers(int thread, int len) noexcept {
-    float *base = octetScratch(thread);
-    const long line = static_cast<long>(kLanes) * len;
-    return {base, base + line, base + 2 * line, base + 3 * line};
+    return {octetScratchLine(thread, len, 0), octetScratchLine(thread, len, 1), octetScratchLine(thread, len, 2),
+            octetScratchLine(thread, len, 3)};
 }
 
-// Rebuilds eight consecutive ring lines (lines first .. first+7 of length len)
-// into the octet line left in b.band: the fitted coarsest band of each line, then
-// level by level the current slot's detail bands, eight lines in the vector lanes.
-void rebuildOctet(const TemporalParams &params, int thread, const float *ringA, const float *ringB, long first,
+// Rebuilds eight consecutive ring lines (lines first .. first+7 of length len, in
+// rings whose slots hold `lines` lines) into the octet line left in b.band: the
+// fitted coarsest band of each line, then level by level the current slot's detail
+// bands, eight lines in the vector lanes.
+void rebuildOctet(const TemporalParams &params, const float *ringA, const float *ringB, long lines, long first,
                   int len, OctetBuffers &b) noexcept {
     const TemporalJob &job = params.job;
     const int coarse = len / 16;
+    const long slotFloats = lines * len;
     for (int k = 0; k < kLanes; ++k)
-        temporalFit(job, thread, coarse, params.threshold, b.fitted + k * coarse, ringA, (first + k) * len);
+        temporalFit(job, coarse, params.threshold, b.fitted + k * coarse, ringA, slotFloats, (first + k) * len);
     octet_rows::gather([&](int k, int j) noexcept { return b.fitted + k * coarse + j; }, 0, coarse, b.band);
-    // Position j (a multiple of 4) of the current slot in ring line first + k.
-    const long slotFloat = job.curOffset / static_cast<long>(sizeof(float));
+    const float *curA = ringA + job.curSlot * slotFloats + first * len;
+    const float *curB = ringB + job.curSlot * slotFloats + first * len;
     for (int n = coarse; n <= len / 2; n *= 2) {
-        octet_rows::gather([&](int k, int j) noexcept { return ringA + ((first + k) * len + j) * 3 + slotFloat; }, n,
-                           n, b.band);
-        octet_rows::gather([&](int k, int j) noexcept { return ringB + ((first + k) * len + j) * 3 + slotFloat; }, n,
-                           n, b.h2);
+        octet_rows::gather([&](int k, int j) noexcept { return curA + static_cast<long>(k) * len + j; }, n, n, b.band);
+        octet_rows::gather([&](int k, int j) noexcept { return curB + static_cast<long>(k) * len + j; }, n, n, b.h2);
         waveletKernels.inverseOctets(b.band, b.h2, n, b.out);
         std::swap(b.band, b.out);
     }
@@ -49,27 +48,27 @@ void rebuildOctet(const TemporalParams &params, int thread, const float *ringA, 
 
 }  // namespace
 
-void temporalLuma(const TemporalParams &params, int firstRow, int thread) noexcept {
+void temporalLuma(const TemporalParams &params, int firstRow, int endRow, int thread) noexcept {
     const int stride = sizeClass.stride;
     const int rows = sizeClass.rows;
     float *yWork = workBuffers.yWork;
     // Eight rows at a time, one in each vector lane of the octet kernels.
-    for (int r = firstRow; r < firstRow + rows / 2; r += kLanes) {
+    for (int r = firstRow; r < endRow; r += kLanes) {
         OctetBuffers b = octetBuffers(thread, stride);
-        rebuildOctet(params, thread, workBuffers.yRingA, workBuffers.yRingB, r, stride, b);
+        rebuildOctet(params, workBuffers.yRingA, workBuffers.yRingB, rows, r, stride, b);
         octet_rows::scatter(b.band, 0, stride, kLanes,
                             [&](int k, int j) noexcept { return yWork + static_cast<long>(r + k) * stride + j; });
     }
 }
 
 void temporalChroma(std::int16_t *aux, const float *ringA, const float *ringB, const TemporalParams &params,
-                    int thread) noexcept {
+                    int firstLine, int endLine, int thread) noexcept {
     const int stride = sizeClass.stride;
     const int rows = sizeClass.rows;
     // Eight chroma columns (ring lines) at a time, one in each vector lane.
-    for (int l = 0; l < stride / 2; l += kLanes) {
+    for (int l = firstLine; l < endLine; l += kLanes) {
         OctetBuffers b = octetBuffers(thread, rows);
-        rebuildOctet(params, thread, ringA, ringB, l, rows, b);
+        rebuildOctet(params, ringA, ringB, stride / 2, l, rows, b);
         // Back to eight plain columns (in the spare H2 buffer), then to samples.
         float *columns = b.h2;
         octet_rows::scatter(b.band, 0, rows, kLanes, [&](int k, int j) noexcept { return columns + k * rows + j; });
@@ -82,12 +81,19 @@ void temporalWorker(int thread_id, int thread_num, void *param1, void *param2) n
     (void)param2;
     const auto &params = *static_cast<const TemporalParams *>(param1);
     const int rows = sizeClass.rows;
+    const int stride = sizeClass.stride;
     WorkBuffers &wb = workBuffers;
 
-    int owner[4];  // luma left (top), luma right (bottom), Cb, Cr
-    lumaChromaJobOwners(thread_num, owner);
-    if (owner[0] == thread_id) temporalLuma(params, 0, thread_id);
-    if (owner[1] == thread_id) temporalLuma(params, rows / 2, thread_id);
-    if (owner[2] == thread_id) temporalChroma(wb.cbAux, wb.cbRingA, wb.cbRingB, params, thread_id);
-    if (owner[3] == thread_id) temporalChroma(wb.crAux, wb.crRingA, wb.crRingB, params, thread_id);
+    // Octets of luma rows, of Cb columns and of Cr columns, shared among every
+    // thread; an octet costs what its lines hold, a chroma line a tenth more for its
+    // conversion to samples (measured).
+    const long chromaCost = rows + rows / 10;
+    const StageWork work{{rows / kLanes, stride / 2 / kLanes, stride / 2 / kLanes}, {stride, chromaCost, chromaCost}};
+    const UnitRange share = threadShare(work, thread_id, workingThreads(thread_num));
+    const UnitRange luma = runPart(work, share, 0), cb = runPart(work, share, 1), cr = runPart(work, share, 2);
+    if (luma.first < luma.end) temporalLuma(params, luma.first * kLanes, luma.end * kLanes, thread_id);
+    if (cb.first < cb.end)
+        temporalChroma(wb.cbAux, wb.cbRingA, wb.cbRingB, params, cb.first * kLanes, cb.end * kLanes, thread_id);
+    if (cr.first < cr.end)
+        temporalChroma(wb.crAux, wb.crRingA, wb.crRingB, params, cr.first * kLanes, cr.end * kLanes, thread_id);
 }

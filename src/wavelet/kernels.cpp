@@ -3,22 +3,16 @@
 #include "wavelet/wavelet.h"
 
 const WaveletKernels kScalarWaveletKernels = {
-    forwardLevelScalar, flatMaskScalar,     coreBandsScalar,
-    inverseLevelScalar, mergeLowBandScalar, inverseD4Scalar,
     forwardOctetsScalar, shrinkOctetsScalar, inverseOctetsScalar,
     mergeLowBandOctetsScalar, inverseD4OctetsScalar,
 };
 
 const WaveletKernels kSse3WaveletKernels = {
-    forwardLevelSse3, flatMaskSse3,     coreBandsSse3,
-    inverseLevelSse3, mergeLowBandSse3, inverseD4Sse3,
     forwardOctetsSse3, shrinkOctetsSse3, inverseOctetsSse3,
     mergeLowBandOctetsSse3, inverseD4OctetsSse3,
 };
 
 const WaveletKernels kAvx2WaveletKernels = {
-    forwardLevelSse3, flatMaskSse3,     coreBandsSse3,
-    inverseLevelSse3, mergeLowBandSse3, inverseD4Sse3,
     forwardOctetsAvx2, shrinkOctetsAvx2, inverseOctetsAvx2,
     mergeLowBandOctetsAvx2, inverseD4OctetsAvx2,
 };

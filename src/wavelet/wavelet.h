@@ -1,45 +1,13 @@
-// One-dimensional kernels of the three-channel Daubechies-4 filter bank: forward
-// analysis with flat-area masking and hard coring, and the inverse kernels.
-// Each kernel has a plain scalar twin written from the formulas and an SSE3
-// version; waveletKernels holds the ones the workers call.
+// The kernels of the three-channel Daubechies-4 filter bank the stages run: forward
+// analysis with flat-area masking and hard coring, and the inverse kernels, on eight
+// lines at once. Each has a scalar twin, an SSE3 and an AVX2 version; waveletKernels
+// holds the ones the workers call. (The one-line kernels they are checked against
+// live with the tests, in tests/wavelet/line_kernels.)
 #pragma once
-
-/// One analysis level: N samples (periodic) -> L and H1 in bandBuffer[0..N),
-/// H2 in h2Buffer[N/2..N).
-void forwardLevelScalar(int N, const float *source, float *bandBuffer, float *h2Buffer) noexcept;
-void forwardLevelSse3(int N, const float *source, float *bandBuffer, float *h2Buffer) noexcept;
-
-/// Marks (1.0) the detail positions [n, 2n), n = N >> level, that show structure.
-/// Reads nrStrengths.animeMode.
-void flatMaskScalar(int level, bool chroma, float *mask, int N, const float *bandBuffer,
-                    const float *h2Buffer, float flatThreshold) noexcept;
-void flatMaskSse3(int level, bool chroma, float *mask, int N, const float *bandBuffer,
-                  const float *h2Buffer, float flatThreshold) noexcept;
-
-/// Zeroes unmasked detail coefficients at [N2/2, N2) whose magnitude is not above
-/// coefThreshold (0 is taken as 0.0001).
-void coreBandsScalar(int N2, float *bandBuffer, float *h2Buffer, float coefThreshold,
-                     const float *mask) noexcept;
-void coreBandsSse3(int N2, float *bandBuffer, float *h2Buffer, float coefThreshold,
-                   const float *mask) noexcept;
-
-/// Rebuilds 2n samples from L, H1 (bandBuffer) and H2 (h2Buffer[n..2n)).
-void inverseLevelScalar(const float *bandBuffer, const float *h2Buffer, int n,
-                        float *output) noexcept;
-void inverseLevelSse3(const float *bandBuffer, const float *h2Buffer, int n,
-                      float *output) noexcept;
-
-/// The Daubechies-4 low band lo (n samples) from L and H1.
-void mergeLowBandScalar(const float *bandBuffer, int n, float *output) noexcept;
-void mergeLowBandSse3(const float *bandBuffer, int n, float *output) noexcept;
-
-/// One orthogonal Daubechies-4 inverse level: lo at [0, n), hi at [n, 2n) -> 2n samples.
-void inverseD4Scalar(const float *source, int n, float *output) noexcept;
-void inverseD4Sse3(const float *source, int n, float *output) noexcept;
 
 // ---- Octet kernels ----------------------------------------------------------
 // An octet line holds eight lines side by side: position i of line k is float
-// 8i + k, 16-byte aligned. The octet kernels run the kernels above on all eight
+// 8i + k, 16-byte aligned. The octet kernels run the one-line kernels on all eight
 // lines at once, each lane with the same sums in the same order (results equal up
 // to the sign of an exact zero), so that a column pass can keep eight neighbouring
 // columns in the lanes instead of gathering every column into a line.
@@ -74,12 +42,6 @@ void inverseD4OctetsSse3(const float *source, int n, float *output, long outputS
 void inverseD4OctetsAvx2(const float *source, int n, float *output, long outputStep) noexcept;
 
 struct WaveletKernels {
-    void (*forwardLevel)(int, const float *, float *, float *) noexcept;
-    void (*flatMask)(int, bool, float *, int, const float *, const float *, float) noexcept;
-    void (*coreBands)(int, float *, float *, float, const float *) noexcept;
-    void (*inverseLevel)(const float *, const float *, int, float *) noexcept;
-    void (*mergeLowBand)(const float *, int, float *) noexcept;
-    void (*inverseD4)(const float *, int, float *) noexcept;
     void (*forwardOctets)(int, const float *, float *, float *) noexcept;
     void (*shrinkOctets)(int, float *, float *, float, float, float) noexcept;
     void (*inverseOctets)(const float *, const float *, int, float *) noexcept;

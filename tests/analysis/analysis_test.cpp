@@ -60,7 +60,7 @@ TEST_F(VerticalAnalysis, FlatPictureGivesScaledLowBandOverZeroHighBandInEveryCol
         std::vector<PIXEL_YC> image;
         FILTER_PROC_INFO fi = frameInfo(image, 720, 480);
         std::fill(image.begin(), image.end(), PIXEL_YC{1000, 0, 0});
-        AnalysisParams params{image.data(), 0, fieldMode};
+        AnalysisParams params{image.data(), 0, fieldMode, &nrStrengths};
         runWorker(verticalAnalysisWorker, 1, &params, &fi);
         int bad = 0;
         for (int r = 0; r < kRows; ++r)
@@ -75,17 +75,17 @@ TEST_F(VerticalAnalysis, FlatPictureGivesScaledLowBandOverZeroHighBandInEveryCol
 }
 
 TEST_F(HorizontalAnalysis, FlatPictureGivesFourTimesTheRowValueInTheCoarsestBand) {
-    // Slot 2, luma line 1, position 5 of the 832-wide class.
-    EXPECT_EQ(ringIndex(1, 832, 5, 2), 2517);
+    // Slot 2, luma line 1, position 5 of the 832 x 512 class.
+    EXPECT_EQ(ringIndex(1, 832, 5, 2, 512), (2 * 512 + 1) * 832 + 5);
     std::vector<PIXEL_YC> image;
     FILTER_PROC_INFO fi = frameInfo(image, 720, 480);
     std::fill(image.begin(), image.end(), PIXEL_YC{1000, -300, 200});
-    AnalysisParams params{image.data(), 2, false};
+    AnalysisParams params{image.data(), 2, false, &nrStrengths};
     analyse(params, fi, 2);
     for (int line = 0; line < kRows; line += 37)
         for (int j = 0; j < kStride; ++j) {
             const double expected = line < kRows / 2 && j < kStride / 16 ? 4 * kSqrt2 * 1000 : 0.0;
-            ASSERT_NEAR(workBuffers.yRingA[ringIndex(line, kStride, j, 2)], expected, 5e-2)
+            ASSERT_NEAR(workBuffers.yRingA[ringIndex(line, kStride, j, 2, kRows)], expected, 5e-2)
                 << "line " << line << " position " << j;
         }
 }
@@ -95,14 +95,14 @@ TEST_F(HorizontalAnalysis, AnalysingIntoOneSlotRewritesItAndLeavesTheOtherSlotsU
     std::vector<PIXEL_YC> image;
     FILTER_PROC_INFO fi = frameInfo(image, 640, 480);
     fillRandom(image, q5test::testSeed() + 2);
-    AnalysisParams params{image.data(), 1, false};
+    AnalysisParams params{image.data(), 1, false, &nrStrengths};
     analyse(params, fi, 4);
     int ring = 0;
     for (const RingPlanes &r : allRings()) {
         SCOPED_TRACE(testing::Message() << "ring " << ring++);
         long stale = 0, overwritten = 0;
         for (std::size_t k = 0; k < r.floats; ++k) {
-            const bool inSlot = (k % 12) / 4 == 1;
+            const bool inSlot = k / (r.floats / 3) == 1;
             if (inSlot && r.ring[k] == kSentinel) ++stale;
             if (!inSlot && r.ring[k] != kSentinel) ++overwritten;
         }

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "core/core.h"
+#include "core/failing_system_memory.h"
 #include "support/support.h"
 
 namespace {
@@ -101,6 +102,63 @@ TEST_F(WorkBuffersTest, AFailedAllocationIsReportedAndLaterRetried) {
     EXPECT_FALSE(allocateWorkBuffers());
     failAllocationsFrom = -1;
     EXPECT_TRUE(allocateWorkBuffers());
+}
+
+// Every unit exactly once, in order, and no share more than a unit over its due:
+// a gap would leave part of a plane as the previous frame left it, which no
+// comparison of outputs from identical runs would see.
+TEST_F(WorkBuffersTest, ThreadSharesCoverEveryUnitOnceAndEvenly) {
+    const StageWork works[] = {{{160, 0, 0}, {1, 0, 0}},          // rows of the horizontal pass
+                               {{240, 120, 0}, {3, 5, 0}},        // luma, chroma of the vertical pass
+                               {{160, 128, 128}, {2048, 1408, 1408}},  // luma, Cb, Cr of the temporal stage
+                               {{3, 0, 2}, {7, 1, 1}}};           // fewer units than threads, an empty run
+    for (const StageWork &work : works)
+        for (int threads = 1; threads <= 40; ++threads) {
+            long long total = 0, biggest = 0;
+            int units = 0;
+            for (int k = 0; k < 3; ++k) {
+                total += static_cast<long long>(work.units[k]) * work.unitCost[k];
+                if (work.units[k] > 0 && work.unitCost[k] > biggest) biggest = work.unitCost[k];
+                units += work.units[k];
+            }
+            int next = 0;
+            for (int t = 0; t < threads; ++t) {
+                const UnitRange share = threadShare(work, t, threads);
+                ASSERT_EQ(share.first, next) << threads << " threads, thread " << t;
+                ASSERT_LE(share.first, share.end);
+                long long cost = 0;
+                int covered = 0;
+                for (int k = 0; k < 3; ++k) {
+                    const UnitRange part = runPart(work, share, k);
+                    cost += static_cast<long long>(part.end - part.first) * work.unitCost[k];
+                    covered += part.end - part.first;
+                }
+                ASSERT_EQ(covered, share.end - share.first);
+                EXPECT_LE(cost * threads, total + biggest * threads) << threads << " threads, thread " << t;
+                next = share.end;
+            }
+            EXPECT_EQ(next, units) << threads << " threads";
+        }
+}
+
+// Threads past the four scratch sets get scratch once; without it the stages share
+// among the threads that have it, and a new size class starts again from four.
+TEST_F(WorkBuffersTest, ScratchPastFourThreadsIsMadeOnceAndBoundsTheSplit) {
+    sizeClass = {832, 512};
+    ASSERT_TRUE(allocateWorkBuffers());
+    failAllocationsFrom = 0;
+    EXPECT_EQ(ensureOctetScratch(16), kScratchSets);
+    EXPECT_EQ(workingThreads(16), kScratchSets);
+    EXPECT_EQ(workingThreads(3), 3);
+    failAllocationsFrom = -1;
+    EXPECT_EQ(ensureOctetScratch(16), 16);
+    EXPECT_EQ(workingThreads(16), 16);
+    for (int t = kScratchSets; t < 16; ++t) EXPECT_TRUE(aligned16(octetScratch(t)));
+    const float *kept = octetScratch(15);
+    EXPECT_EQ(ensureOctetScratch(16), 16);
+    EXPECT_EQ(octetScratch(15), kept);
+    ASSERT_TRUE(allocateWorkBuffers());
+    EXPECT_EQ(workingThreads(16), kScratchSets);
 }
 
 }  // namespace

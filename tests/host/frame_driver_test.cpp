@@ -7,8 +7,10 @@
 #include <vector>
 
 #include "core/core.h"
+#include "core/failing_system_memory.h"
 #include "host/callbacks.h"
 #include "platform/platform.h"
+#include "platform/recording_platform.h"
 #include "support/support.h"
 
 namespace {

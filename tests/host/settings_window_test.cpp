@@ -6,6 +6,7 @@
 #include <deque>
 
 #include "platform/platform.h"
+#include "platform/recording_platform.h"
 #include "support/support.h"
 
 namespace {

@@ -29,15 +29,8 @@ bool same(const std::vector<PIXEL_YC> &a, const std::vector<PIXEL_YC> &b) {
 }
 
 struct Settings {
-    int track[6] = {10, 10, 16, 5, 5, 16};
-    int check[5] = {1, 1, 0, 0, 1};
-    FILTER fp{};
-    Settings(int strength, bool fields) {
-        track[5] = strength;
-        check[0] = fields ? 1 : 0;
-        fp.track = track;
-        fp.check = check;
-    }
+    RoundingParams params;
+    Settings(int strength, bool fields) : params{strength, fields} {}
 };
 
 // A picture of w x h inside a larger host image whose margins hold a guard value.
@@ -130,7 +123,7 @@ protected:
             std::memset(s.scratchQuarter, 0, workBufferSizes(sizeClass).scratchQuarter);
     }
     static void run(Frame &f, Settings &s, int threads) {
-        for (int t = 0; t < threads; ++t) roundingWorker(t, threads, &s.fp, &f.fpip);
+        for (int t = 0; t < threads; ++t) roundingWorker(t, threads, &s.params, &f.fpip);
     }
 
 private:
@@ -159,8 +152,8 @@ TEST(RoundingRows, Sse2MatchesScalarOnRandomFramesWithTightRemainderArrays) {
                 fillMixed(ref, seed + 97 * call + w);
                 Frame simd(ref);
                 const int first = call % 2 ? 8 : 0, limit = call % 2 ? 40 : 32;
-                roundingRowsScalar(&ref.fpip, &s.fp, first, limit, refRem.data() + 8, count);
-                roundingRowsSse2(&simd.fpip, &s.fp, first, limit, simdRem.data() + 8, count);
+                roundingRowsScalar(&ref.fpip, &s.params, first, limit, refRem.data() + 8, count);
+                roundingRowsSse2(&simd.fpip, &s.params, first, limit, simdRem.data() + 8, count);
                 for (int y = 0; y < ref.h; ++y)
                     for (int x = 0; x < w; ++x)
                         ASSERT_TRUE(same(ref.at(x, y), simd.at(x, y)))
@@ -187,7 +180,7 @@ TEST(RoundingRows, RoundsPlainlyWithoutTouchingRemainderArraysTooNarrowForThePic
         Frame f(w, 16);
         fillMixed(f, q5test::testSeed());
         Frame in(f);
-        rows(&f.fpip, &s.fp, 0, 16, rem.data(), count);
+        rows(&f.fpip, &s.params, 0, 16, rem.data(), count);
         EXPECT_TRUE(std::all_of(rem.begin(), rem.end(), [](auto v) { return v == 77; }));
         for (int y = 0; y < 16; ++y)
             for (int x = 0; x < w; ++x) {
@@ -249,7 +242,7 @@ TEST_F(RoundingWorker, MatchesTheScalarReferenceOverConsecutiveFrames) {
             run(module, s, threads);
             const int groups = ref.h / 8;
             for (int t = 0; t < threads; ++t)
-                roundingRowsScalar(&ref.fpip, &s.fp, 8 * (groups * t / threads),
+                roundingRowsScalar(&ref.fpip, &s.params, 8 * (groups * t / threads),
                                    8 * (groups * (t + 1) / threads), refRem[t % 4].data(), count);
             ASSERT_TRUE(same(module.image, ref.image));
             for (int t = 0; t < 4; ++t)

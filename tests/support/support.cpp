@@ -30,14 +30,9 @@ FILTER_DLL *linkedGetFilterTable() { return filterDescriptor(); }
 GetFilterTableFn linkedEntry() { return &linkedGetFilterTable; }
 
 q5host::FrameSource Clip::source() const {
-    return [this](int n, PIXEL_YC *image, int pitch) {
-        if (n < 0 || n >= static_cast<int>(frames.size())) return false;
-        if (n < static_cast<int>(unavailable.size()) && unavailable[n]) return false;
-        const std::vector<PIXEL_YC> &f = frames[n];
-        for (int y = 0; y < height; ++y)
-            std::copy(f.begin() + static_cast<long>(y) * width, f.begin() + static_cast<long>(y + 1) * width,
-                      image + static_cast<long>(y) * pitch);
-        return true;
+    return [this, packed = q5host::packedFrames(frames, width, height)](int n, PIXEL_YC *image, int pitch) {
+        if (n >= 0 && n < static_cast<int>(unavailable.size()) && unavailable[n]) return false;
+        return packed(n, image, pitch);
     };
 }
 

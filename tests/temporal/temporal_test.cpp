@@ -25,14 +25,14 @@ struct FitLine {
     alignas(16) float ring[3 * kCount];
     alignas(16) float out[kCount];
     void set(int j, float p, float c, float q) {
-        ring[ringIndex(0, kCount, j, 2)] = p;
-        ring[ringIndex(0, kCount, j, 0)] = c;
-        ring[ringIndex(0, kCount, j, 1)] = q;
+        ring[ringIndex(0, kCount, j, 2, 1)] = p;
+        ring[ringIndex(0, kCount, j, 0, 1)] = c;
+        ring[ringIndex(0, kCount, j, 1, 1)] = q;
     }
     decltype(&temporalFit) kernel = &temporalFit;
     float fit(int j, float threshold, bool prevEmpty = false, bool nextEmpty = false) {
         const TemporalJob job = makeTemporalJob(3, prevEmpty, nextEmpty);
-        kernel(job, 0, kCount, threshold, out, ring, 0);
+        kernel(job, kCount, threshold, out, ring, kCount, 0);
         return out[j];
     }
 };
@@ -97,13 +97,13 @@ TEST_F(TemporalFit, SimdMatchesScalarTwinBitForBit) {
     for (int round = 0; round < 50; ++round) {
         for (int j = 0; j < 64; ++j) {
             const float c = value(rng);
-            ring[ringIndex(0, 64, j, 0)] = c;
-            ring[ringIndex(0, 64, j, 1)] = c + step(rng);
-            ring[ringIndex(0, 64, j, 2)] = c + step(rng);
+            ring[ringIndex(0, 64, j, 0, 1)] = c;
+            ring[ringIndex(0, 64, j, 1, 1)] = c + step(rng);
+            ring[ringIndex(0, 64, j, 2, 1)] = c + step(rng);
         }
         const TemporalJob job = makeTemporalJob(round, round % 4 == 1, round % 4 == 2);
-        temporalFit(job, 0, 64, 40.01f, simd, ring, 0);
-        temporalFitScalar(job, 0, 64, 40.01f, scalar, ring, 0);
+        temporalFit(job, 64, 40.01f, simd, ring, 64, 0);
+        temporalFitScalar(job, 64, 40.01f, scalar, ring, 64, 0);
         ASSERT_EQ(0, std::memcmp(simd, scalar, sizeof simd)) << "round " << round;
     }
 }

@@ -10,13 +10,6 @@ using namespace q5test;
 
 namespace {
 
-// Restores the process-wide anime mode a test changed.
-struct AnimeModeScope {
-    explicit AnimeModeScope(bool on) : saved(nrStrengths.animeMode) { nrStrengths.animeMode = on; }
-    ~AnimeModeScope() { nrStrengths.animeMode = saved; }
-    bool saved;
-};
-
 constexpr float kLTaps[10] = {-0.0301851816f, -0.05228227f,   0.257657647f, 0.478628516f,
                               0.397747576f,   0.397747576f,   0.0958957449f, -0.125075132f,
                               -0.0140089914f, 0.00808809511f};
@@ -37,8 +30,8 @@ TEST(ForwardLevel, Sse3MatchesScalarOnEveryBandLength) {
             const int n = N / 2;
             GuardedLine src(N), refBand(N), simdBand(N), refH2(N), simdH2(N);
             fillLine(src.data(), N, rng, kind);
-            kScalarWaveletKernels.forwardLevel(N, src.data(), refBand.data(), refH2.data());
-            kSse3WaveletKernels.forwardLevel(N, src.data(), simdBand.data(), simdH2.data());
+            kScalarLineKernels.forwardLevel(N, src.data(), refBand.data(), refH2.data());
+            kSse3LineKernels.forwardLevel(N, src.data(), simdBand.data(), simdH2.data());
             EXPECT_TRUE(bitExact(refBand.data(), simdBand.data(), 0, N));
             EXPECT_TRUE(bitExact(refH2.data(), simdH2.data(), n, N));
             EXPECT_TRUE(simdBand.untouched(0, 0));
@@ -50,7 +43,7 @@ TEST(ForwardLevel, Sse3MatchesScalarOnEveryBandLength) {
 
 TEST(ForwardLevel, ConstantLineGivesScaledLowBandAndNoDetail) {
     ControlWordScope cw(kProcControlWord);
-    for (auto [name, k] : kernelTables()) {
+    for (auto [name, k] : lineKernelTables()) {
         for (int N : {32, 832, 2048}) {
             SCOPED_TRACE(testing::Message() << name << " N=" << N);
             const int n = N / 2;
@@ -68,7 +61,7 @@ TEST(ForwardLevel, ConstantLineGivesScaledLowBandAndNoDetail) {
 
 TEST(ForwardLevel, ImpulseAtEitherEndShowsExactlyAtTheWrappedPositions) {
     ControlWordScope cw(kProcControlWord);
-    for (auto [name, k] : kernelTables()) {
+    for (auto [name, k] : lineKernelTables()) {
         const int N = 64, n = 32;
         // x[0] is reached by L/H1 outputs n-2, n-1, 0, 1, 2 (taps +4, +2, 0, -2, -4)
         // and by H2 outputs n-1 and 0; x[N-1] by n-3 .. 1 (taps +5 .. -3) and n-2, n-1.
@@ -101,7 +94,7 @@ TEST(ForwardLevel, ImpulseAtEitherEndShowsExactlyAtTheWrappedPositions) {
 TEST(ForwardLevel, BandsKeepTheEnergyOfTheLine) {
     ControlWordScope cw(kProcControlWord);
     std::mt19937 rng(testSeed());
-    for (auto [name, k] : kernelTables()) {
+    for (auto [name, k] : lineKernelTables()) {
         const int N = 512, n = 256;
         GuardedLine src(N), band(N), h2(N);
         fillLine(src.data(), N, rng);
@@ -121,7 +114,6 @@ TEST(FlatMask, Sse3MatchesScalarOnEveryBandLength) {
     std::vector<int> lengths = forwardLengths();
     lengths.push_back(24);  // n = 12, the smallest the kernel takes
     for (bool anime : {false, true}) {
-        AnimeModeScope mode(anime);
         for (bool chroma : {false, true}) {
             for (int N : lengths) {
                 const int n = N / 2;
@@ -143,8 +135,8 @@ TEST(FlatMask, Sse3MatchesScalarOnEveryBandLength) {
                     // A NaN fails every test of its own position but not its neighbour's.
                     band[n + 9] = h2[N - 6] = std::numeric_limits<float>::quiet_NaN();
                     h2.poison(0, n);
-                    kScalarWaveletKernels.flatMask(level, chroma, refMask.data(), full, band.data(), h2.data(), T);
-                    kSse3WaveletKernels.flatMask(level, chroma, simdMask.data(), full, band.data(), h2.data(), T);
+                    kScalarLineKernels.flatMask(level, chroma, anime, refMask.data(), full, band.data(), h2.data(), T);
+                    kSse3LineKernels.flatMask(level, chroma, anime, simdMask.data(), full, band.data(), h2.data(), T);
                     EXPECT_TRUE(bitExact(refMask.data(), simdMask.data(), n, N));
                     EXPECT_TRUE(simdMask.untouched(0, n));
                 }
@@ -155,10 +147,9 @@ TEST(FlatMask, Sse3MatchesScalarOnEveryBandLength) {
 
 TEST(FlatMask, BendRepeatsTheEdgeValueAtBothEnds) {
     ControlWordScope cw(kProcControlWord);
-    AnimeModeScope mode(true);
     const float T = 10.0f;
     const int N = 64, n = 32;
-    for (auto [name, k] : kernelTables()) {
+    for (auto [name, k] : lineKernelTables()) {
         for (bool inH2 : {false, true}) {
             SCOPED_TRACE(testing::Message() << name << (inH2 ? " H2" : " H1"));
             // Every value and every bend stays below T when the ends repeat their edge
@@ -168,11 +159,11 @@ TEST(FlatMask, BendRepeatsTheEdgeValueAtBothEnds) {
             float *u = (inH2 ? h2.data() : band.data()) + n;
             u[0] = 0.9f * T, u[1] = 0.7f * T, u[2] = 0.5f * T;
             u[n - 1] = -0.9f * T, u[n - 2] = -0.7f * T, u[n - 3] = -0.5f * T;
-            k->flatMask(1, false, mask.data(), N, band.data(), h2.data(), T);
+            k->flatMask(1, false, true, mask.data(), N, band.data(), h2.data(), T);
             for (int i = n; i < N; ++i) EXPECT_EQ(mask[i], 0.0f) << "at " << i - n;
             // A step at either end: u[0] - u[1] and u[n-1] - u[n-2] reach T.
             u[1] = -0.2f * T, u[n - 2] = 0.2f * T;
-            k->flatMask(1, false, mask.data(), N, band.data(), h2.data(), T);
+            k->flatMask(1, false, true, mask.data(), N, band.data(), h2.data(), T);
             EXPECT_EQ(mask[n], 1.0f);
             EXPECT_EQ(mask[N - 1], 1.0f);
         }
@@ -183,7 +174,7 @@ TEST(FlatMask, MarksAtTheThresholdAndKeepsSmallDetailOnlyForLumaOutsideAnimeMode
     ControlWordScope cw(kProcControlWord);
     const int N = 64, n = 32;
     const float T = 8.0f;
-    for (auto [name, k] : kernelTables()) {
+    for (auto [name, k] : lineKernelTables()) {
         SCOPED_TRACE(name);
         GuardedLine band(N), h2(N), mask(N);
         // A smooth ramp of details between 0.5 and 3: no bend, no magnitude near T.
@@ -197,8 +188,7 @@ TEST(FlatMask, MarksAtTheThresholdAndKeepsSmallDetailOnlyForLumaOutsideAnimeMode
         band[n + 24] = band[n + 26] = -0.39f;
         for (bool chroma : {false, true}) {
             for (bool anime : {false, true}) {
-                AnimeModeScope mode(anime);
-                k->flatMask(1, chroma, mask.data(), N, band.data(), h2.data(), T);
+                k->flatMask(1, chroma, anime, mask.data(), N, band.data(), h2.data(), T);
                 const bool keepSmall = !chroma && !anime;
                 EXPECT_EQ(mask[n + 10], 1.0f);
                 EXPECT_EQ(mask[n + 20], keepSmall ? 1.0f : 0.0f) << chroma << anime;
@@ -208,7 +198,7 @@ TEST(FlatMask, MarksAtTheThresholdAndKeepsSmallDetailOnlyForLumaOutsideAnimeMode
         }
         // A threshold of 0 or below marks every position.
         for (float t : {0.0f, -3.0f}) {
-            k->flatMask(1, true, mask.data(), N, band.data(), h2.data(), t);
+            k->flatMask(1, true, true, mask.data(), N, band.data(), h2.data(), t);
             for (int i = n; i < N; ++i) ASSERT_EQ(mask[i], 1.0f) << "T=" << t << " at " << i;
         }
     }
@@ -232,8 +222,8 @@ TEST(CoreBands, Sse3MatchesScalarOnEveryBandLength) {
             for (int i = n; i < N; ++i) mask[i] = marked(rng) ? 1.0f : 0.0f;
             for (int i = 0; i < N; ++i) simdBand[i] = refBand[i];
             for (int i = n; i < N; ++i) simdH2[i] = refH2[i];
-            kScalarWaveletKernels.coreBands(N, refBand.data(), refH2.data(), T, mask.data());
-            kSse3WaveletKernels.coreBands(N, simdBand.data(), simdH2.data(), T, mask.data());
+            kScalarLineKernels.coreBands(N, refBand.data(), refH2.data(), T, mask.data());
+            kSse3LineKernels.coreBands(N, simdBand.data(), simdH2.data(), T, mask.data());
             EXPECT_TRUE(bitExact(refBand.data(), simdBand.data(), 0, N));
             EXPECT_TRUE(bitExact(refH2.data(), simdH2.data(), n, N));
             EXPECT_TRUE(simdH2.untouched(0, n));
@@ -244,7 +234,7 @@ TEST(CoreBands, Sse3MatchesScalarOnEveryBandLength) {
 TEST(CoreBands, ZeroesUnmaskedDetailUpToTheThresholdInclusive) {
     ControlWordScope cw(kProcControlWord);
     const int N = 32, n = 16;
-    for (auto [name, k] : kernelTables()) {
+    for (auto [name, k] : lineKernelTables()) {
         SCOPED_TRACE(name);
         GuardedLine band(N), h2(N), mask(N);
         auto reset = [&](float a, float b) {

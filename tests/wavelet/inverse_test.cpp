@@ -46,8 +46,8 @@ TEST(InverseLevel, Sse3MatchesScalarOnEveryBandLength) {
             fillLine(band.data(), 2 * n, rng, kind);
             fillLine(h2.data() + n, n, rng, kind);
             h2.poison(0, n);  // never read
-            kScalarWaveletKernels.inverseLevel(band.data(), h2.data(), n, ref.data());
-            kSse3WaveletKernels.inverseLevel(band.data(), h2.data(), n, simd.data());
+            kScalarLineKernels.inverseLevel(band.data(), h2.data(), n, ref.data());
+            kSse3LineKernels.inverseLevel(band.data(), h2.data(), n, simd.data());
             EXPECT_TRUE(bitExact(ref.data(), simd.data(), 0, 2 * n));
             EXPECT_TRUE(simd.untouched(0, 0));
         }
@@ -63,8 +63,8 @@ TEST(MergeLowBand, Sse3MatchesScalarOnEveryBandLength) {
             SCOPED_TRACE(testing::Message() << "n=" << n << " fill=" << int(kind) << " seed=" << testSeed());
             GuardedLine band(2 * n), ref(n), simd(n);
             fillLine(band.data(), 2 * n, rng, kind);
-            kScalarWaveletKernels.mergeLowBand(band.data(), n, ref.data());
-            kSse3WaveletKernels.mergeLowBand(band.data(), n, simd.data());
+            kScalarLineKernels.mergeLowBand(band.data(), n, ref.data());
+            kSse3LineKernels.mergeLowBand(band.data(), n, simd.data());
             EXPECT_TRUE(bitExact(ref.data(), simd.data(), 0, n));
             EXPECT_TRUE(simd.untouched(0, 0));
         }
@@ -80,8 +80,8 @@ TEST(InverseD4, Sse3MatchesScalarOnEveryBandLength) {
             SCOPED_TRACE(testing::Message() << "n=" << n << " fill=" << int(kind) << " seed=" << testSeed());
             GuardedLine source(2 * n), ref(2 * n), simd(2 * n);
             fillLine(source.data(), 2 * n, rng, kind);
-            kScalarWaveletKernels.inverseD4(source.data(), n, ref.data());
-            kSse3WaveletKernels.inverseD4(source.data(), n, simd.data());
+            kScalarLineKernels.inverseD4(source.data(), n, ref.data());
+            kSse3LineKernels.inverseD4(source.data(), n, simd.data());
             EXPECT_TRUE(bitExact(ref.data(), simd.data(), 0, 2 * n));
             EXPECT_TRUE(simd.untouched(0, 0));
         }
@@ -91,7 +91,7 @@ TEST(InverseD4, Sse3MatchesScalarOnEveryBandLength) {
 TEST(InverseLevel, RebuildsTheLineOfAForwardLevel) {
     ControlWordScope cw(kProcControlWord);
     std::mt19937 rng(testSeed());
-    for (auto [name, k] : kernelTables()) {
+    for (auto [name, k] : lineKernelTables()) {
         for (int N : {32, 104, 416, 2048}) {
             SCOPED_TRACE(testing::Message() << name << " N=" << N << " seed=" << testSeed());
             const int n = N / 2;
@@ -109,7 +109,7 @@ TEST(InverseLevel, RebuildsTheLineOfAForwardLevel) {
 TEST(InverseLevel, ConstantAndEdgeImpulsesComeBackInPlace) {
     ControlWordScope cw(kProcControlWord);
     const int N = 64, n = 32;
-    for (auto [name, k] : kernelTables()) {
+    for (auto [name, k] : lineKernelTables()) {
         for (int position : {-1, 0, N - 1}) {
             SCOPED_TRACE(testing::Message() << name << " impulse at " << position);
             GuardedLine x(N), band(N), h2(N), out(N);
@@ -129,7 +129,7 @@ TEST(InverseLevel, SynthesisOfAUnitCoefficientIsExactlyTheAnalysisTaps) {
     // off in its last digit still rebuilds lines to within rounding.
     ControlWordScope cw(kProcControlWord);
     const int n = 16, N = 2 * n;
-    for (auto [name, k] : kernelTables()) {
+    for (auto [name, k] : lineKernelTables()) {
         // analysis[j][c]: coefficient c (L, H1 at 0..2n, H2 at 2n..3n) of a unit sample j.
         std::vector<std::vector<float>> analysis(N, std::vector<float>(3 * n));
         for (int j = 0; j < N; ++j) {
@@ -158,7 +158,7 @@ TEST(InverseLevel, SynthesisOfAUnitCoefficientIsExactlyTheAnalysisTaps) {
 TEST(MergeLowBand, YieldsTheDaubechiesLowBandAndMatchesInverseLevelThroughInverseD4) {
     ControlWordScope cw(kProcControlWord);
     std::mt19937 rng(testSeed());
-    for (auto [name, k] : kernelTables()) {
+    for (auto [name, k] : lineKernelTables()) {
         for (int N : {24, 64, 512, 1280}) {
             SCOPED_TRACE(testing::Message() << name << " N=" << N << " seed=" << testSeed());
             const int n = N / 2;
@@ -185,7 +185,7 @@ TEST(MergeLowBand, YieldsTheDaubechiesLowBandAndMatchesInverseLevelThroughInvers
 TEST(InverseD4, InvertsTheDaubechiesAnalysisAcrossTheWrap) {
     ControlWordScope cw(kProcControlWord);
     std::mt19937 rng(testSeed());
-    for (auto [name, k] : kernelTables()) {
+    for (auto [name, k] : lineKernelTables()) {
         for (int n : {8, 256, 640}) {
             SCOPED_TRACE(testing::Message() << name << " n=" << n);
             const int N = 2 * n;

@@ -11,6 +11,7 @@
 
 #include "core/core.h"
 #include "support/support.h"
+#include "wavelet/line_kernels.h"
 #include "wavelet/wavelet.h"
 
 namespace q5test {
@@ -105,6 +106,13 @@ inline std::vector<std::pair<const char *, const WaveletKernels *>> kernelTables
         {"scalar", &kScalarWaveletKernels}};
     if (cpuHasSse3()) tables.push_back({"SSE3", &kSse3WaveletKernels});
     if (cpuHasSse3() && cpuHasAvx2()) tables.push_back({"AVX2", &kAvx2WaveletKernels});
+    return tables;
+}
+
+/// The one-line kernel tables this processor runs: scalar, and SSE3 where it has it.
+inline std::vector<std::pair<const char *, const LineKernels *>> lineKernelTables() {
+    std::vector<std::pair<const char *, const LineKernels *>> tables = {{"scalar", &kScalarLineKernels}};
+    if (cpuHasSse3()) tables.push_back({"SSE3", &kSse3LineKernels});
     return tables;
 }
 

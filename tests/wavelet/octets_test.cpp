@@ -73,7 +73,7 @@ TEST(OctetKernels, ForwardLevelEqualsTheLineKernelInEveryLane) {
             x.fill(rng, 0, N);
             h2.poison(0, N / 2);  // H2 goes to [N/2, N) only
             table->forwardOctets(N, x.packed.data(), band.packed.data(), h2.packed.data());
-            for (int k = 0; k < kLanes; ++k) table->forwardLevel(N, x.line(k), band.line(k), h2.line(k));
+            for (int k = 0; k < kLanes; ++k) kScalarLineKernels.forwardLevel(N, x.line(k), band.line(k), h2.line(k));
             EXPECT_TRUE(lanesMatchLines(band, 0, N));
             EXPECT_TRUE(lanesMatchLines(h2, N / 2, N));
             EXPECT_TRUE(h2.packed.untouched(0, N * kLanes / 2));
@@ -83,7 +83,6 @@ TEST(OctetKernels, ForwardLevelEqualsTheLineKernelInEveryLane) {
 TEST(OctetKernels, ShrinkEqualsFlatMaskThenCoringInEveryLane) {
     ControlWordScope cw(kProcControlWord);
     std::mt19937 rng(testSeed());
-    const NrStrengths saved = nrStrengths;
     for (const auto &[name, table] : kernelTables())
         for (int n : {1024, 640, 80, 40, 16, 12})
             for (const auto &t : kThresholds)
@@ -97,19 +96,17 @@ TEST(OctetKernels, ShrinkEqualsFlatMaskThenCoringInEveryLane) {
                     h2.poison(0, n);
                     table->shrinkOctets(n, band.packed.data(), h2.packed.data(), t[0], t[1],
                                         keepSmall ? 0.4f : 0.0f);
-                    // The line kernels take the keep-small bound from luma without anime mode.
-                    nrStrengths.animeMode = !keepSmall;
+                    // The line kernels keep small details for luma without anime mode.
                     for (int k = 0; k < kLanes; ++k) {
                         const int level = 1, N = 2 * n;
-                        table->flatMask(level, false, mask.line(k), N, band.line(k), h2.line(k), t[0]);
-                        table->coreBands(N, band.line(k), h2.line(k), t[1], mask.line(k));
+                        kScalarLineKernels.flatMask(level, false, !keepSmall, mask.line(k), N, band.line(k), h2.line(k), t[0]);
+                        kScalarLineKernels.coreBands(N, band.line(k), h2.line(k), t[1], mask.line(k));
                     }
                     EXPECT_TRUE(lanesMatchLines(band, n, 2 * n));
                     EXPECT_TRUE(lanesMatchLines(h2, n, 2 * n));
                     EXPECT_TRUE(band.packed.untouched(0, n * kLanes));
                     EXPECT_TRUE(h2.packed.untouched(0, n * kLanes));
                 }
-    nrStrengths = saved;
 }
 
 TEST(OctetKernels, InverseLevelEqualsTheLineKernelInEveryLane) {
@@ -123,7 +120,7 @@ TEST(OctetKernels, InverseLevelEqualsTheLineKernelInEveryLane) {
             h2.fill(rng, n, 2 * n);
             h2.poison(0, n);  // never read
             table->inverseOctets(band.packed.data(), h2.packed.data(), n, out.packed.data());
-            for (int k = 0; k < kLanes; ++k) table->inverseLevel(band.line(k), h2.line(k), n, out.line(k));
+            for (int k = 0; k < kLanes; ++k) kScalarLineKernels.inverseLevel(band.line(k), h2.line(k), n, out.line(k));
             EXPECT_TRUE(lanesMatchLines(out, 0, 2 * n));
         }
 }
@@ -143,8 +140,8 @@ TEST(OctetKernels, MergeAndDaubechiesInverseEqualTheLineKernelsAndHonourTheOutpu
             for (int i = 0; i < 2 * n; ++i)
                 for (int k = 0; k < kLanes; ++k) rebuilt.packed[kLanes * i + k] = spread[3 * kLanes * i + k];
             for (int k = 0; k < kLanes; ++k) {
-                table->mergeLowBand(in.line(k), n, merged.line(k));
-                table->inverseD4(in.line(k), n, rebuilt.line(k));
+                kScalarLineKernels.mergeLowBand(in.line(k), n, merged.line(k));
+                kScalarLineKernels.inverseD4(in.line(k), n, rebuilt.line(k));
             }
             EXPECT_TRUE(lanesMatchLines(merged, 0, n));
             EXPECT_TRUE(lanesMatchLines(rebuilt, 0, 2 * n));

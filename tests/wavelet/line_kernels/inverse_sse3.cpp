@@ -5,8 +5,8 @@
 // inverse_scalar.cpp sum in the same order.
 #include <pmmintrin.h>
 
+#include "wavelet/line_kernels.h"
 #include "wavelet/taps.h"
-#include "wavelet/wavelet.h"
 
 using namespace wavelet_taps;
 

@@ -1,8 +1,8 @@
 // Scalar twins of the inverse kernels: one fused synthesis level, the merge of L
 // and H1 into the Daubechies-4 low band, and one Daubechies-4 inverse level.
 // Their order of additions is the SSE3 kernels' so that both give the same bits.
+#include "wavelet/line_kernels.h"
 #include "wavelet/taps.h"
-#include "wavelet/wavelet.h"
 
 using namespace wavelet_taps;
 

@@ -3,9 +3,8 @@
 // (l0 + l1) + (l2 + l3)) so that both give the same bits.
 #include <cmath>
 
-#include "core/core.h"
+#include "wavelet/line_kernels.h"
 #include "wavelet/taps.h"
-#include "wavelet/wavelet.h"
 
 using namespace wavelet_taps;
 
@@ -45,12 +44,12 @@ void forwardLevelScalar(int N, const float *source, float *bandBuffer, float *h2
     }
 }
 
-void flatMaskScalar(int level, bool chroma, float *mask, int N, const float *bandBuffer,
+void flatMaskScalar(int level, bool chroma, bool animeMode, float *mask, int N, const float *bandBuffer,
                     const float *h2Buffer, float flatThreshold) noexcept {
     const int n = N >> level;
     const float *u = bandBuffer + n, *v = h2Buffer + n;
     // A bound of 0 never fires: no magnitude is below it.
-    const float keepSmall = (!chroma && !nrStrengths.animeMode) ? kKeepSmallBound : 0.0f;
+    const float keepSmall = (!chroma && !animeMode) ? kKeepSmallBound : 0.0f;
     const float T = flatThreshold;
     for (int i = 0; i < n; ++i) {
         // The bend test repeats the edge value at both ends of the band.

@@ -3,9 +3,8 @@
 // in forward_scalar.cpp sum in the same order.
 #include <pmmintrin.h>
 
-#include "core/core.h"
+#include "wavelet/line_kernels.h"
 #include "wavelet/taps.h"
-#include "wavelet/wavelet.h"
 
 using namespace wavelet_taps;
 
@@ -159,10 +158,10 @@ void flatMaskLine(int n, float *out, const float *u, const float *v, float flatT
 
 }  // namespace
 
-void flatMaskSse3(int level, bool chroma, float *mask, int N, const float *bandBuffer,
+void flatMaskSse3(int level, bool chroma, bool animeMode, float *mask, int N, const float *bandBuffer,
                   const float *h2Buffer, float flatThreshold) noexcept {
     const int n = N >> level;
-    if (!chroma && !nrStrengths.animeMode)
+    if (!chroma && !animeMode)
         flatMaskLine<true>(n, mask + n, bandBuffer + n, h2Buffer + n, flatThreshold);
     else
         flatMaskLine<false>(n, mask + n, bandBuffer + n, h2Buffer + n, flatThreshold);

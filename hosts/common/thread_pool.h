@@ -1,0 +1,32 @@
+// The worker threads behind exec_multi_thread_func in our hosts: every worker runs
+// on every thread, and exec returns only when all have finished, the barrier the
+// filter relies on between its stages. Built from thread_pool_std.cpp natively and
+// from thread_pool_win32.cpp for the Windows test host, whose MinGW runtime has no
+// std::thread.
+#pragma once
+
+#include <memory>
+
+#include "abi/host_api.h"
+
+namespace q5host {
+
+class ThreadPool {
+public:
+    explicit ThreadPool(int threads);
+    ~ThreadPool();
+    ThreadPool(const ThreadPool &) = delete;
+    ThreadPool &operator=(const ThreadPool &) = delete;
+
+    int size() const { return count_; }
+    /// Runs func(id, size(), param1, param2) on every thread and waits for all.
+    void exec(MULTI_THREAD_FUNC func, void *param1, void *param2);
+
+    struct Threads;
+
+private:
+    int count_;
+    std::unique_ptr<Threads> threads_;
+};
+
+}  // namespace q5host

@@ -1,0 +1,172 @@
+// Frame import: columns of a host image (one component, every pixel for luma or
+// every second for chroma) into octet lines, eight neighbouring columns side by side,
+// laid out as the vertical pass wants them: centred in the working rows with the edge
+// rows repeated, or the two fields one above the other.
+#include "analysis/frame_import.h"
+
+#include <emmintrin.h>
+
+#include <cstdint>
+
+namespace {
+
+constexpr int kLanes = 8;  // columns side by side in an octet line
+constexpr int kPrefetchRows = 16;
+
+// The 24 words (y, cb, cr of eight pixels) at a pixel, sign-extended to 32 bits in
+// six vectors: words 0-3, 4-7, 8-11, 12-15, 16-19 and 20-23.
+struct Words {
+    __m128i w[6];
+    explicit Words(const PIXEL_YC *px) noexcept {
+        const auto *p = reinterpret_cast<const __m128i *>(px);
+        for (int i = 0; i < 3; ++i) {
+            const __m128i v = _mm_loadu_si128(p + i);
+            w[2 * i] = _mm_srai_epi32(_mm_unpacklo_epi16(v, v), 16);
+            w[2 * i + 1] = _mm_srai_epi32(_mm_unpackhi_epi16(v, v), 16);
+        }
+    }
+    __m128 f(int i) const noexcept { return _mm_castsi128_ps(w[i]); }
+};
+
+// Picks words (a[i], a[j], b[k], b[l]) as an int32 vector.
+template <int I, int J, int K, int L>
+__m128 pick(__m128 a, __m128 b) noexcept {
+    return _mm_shuffle_ps(a, b, _MM_SHUFFLE(L, K, J, I));
+}
+
+// One row of an octet: the component of pixels 0..7 (step 1, luma) or of pixels
+// 0, 2, .., 14 (step 2, chroma) as eight floats.
+template <std::int16_t PIXEL_YC::*Component, int Step>
+void importRow(const PIXEL_YC *px, float *out) noexcept {
+    static_assert(Step == 2 || Component == &PIXEL_YC::y, "luma takes every pixel, chroma every second");
+    auto store = [out](int half, __m128 v) noexcept {
+        _mm_store_ps(out + 4 * half, _mm_cvtepi32_ps(_mm_castps_si128(v)));
+    };
+    if constexpr (Step == 1) {
+        // y of pixels 4h .. 4h+3: words 12h + 0, 3, 6, 9.
+        const Words w(px);
+        for (int half = 0; half < 2; ++half)
+            store(half, pick<0, 3, 0, 2>(w.f(3 * half), pick<2, 0, 1, 0>(w.f(3 * half + 1), w.f(3 * half + 2))));
+    } else {
+        for (int half = 0; half < 2; ++half) {
+            // Pixels 8h .. 8h+7; cb of the even ones: words 1, 7, 13, 19; cr: 2, 8, 14, 20.
+            const Words w(px + 8 * half);
+            if constexpr (Component == &PIXEL_YC::cb)
+                store(half, pick<0, 2, 0, 2>(pick<1, 0, 3, 0>(w.f(0), w.f(1)), pick<1, 0, 3, 0>(w.f(3), w.f(4))));
+            else
+                store(half, pick<0, 2, 0, 2>(pick<2, 0, 0, 0>(w.f(0), w.f(2)), pick<2, 0, 0, 0>(w.f(3), w.f(5))));
+        }
+    }
+}
+
+// One row of a Cb octet and of a Cr octet from the same sixteen pixels.
+void importRowCbCr(const PIXEL_YC *px, float *cb, float *cr) noexcept {
+    for (int half = 0; half < 2; ++half) {
+        const Words w(px + 8 * half);
+        const __m128 b = pick<0, 2, 0, 2>(pick<1, 0, 3, 0>(w.f(0), w.f(1)), pick<1, 0, 3, 0>(w.f(3), w.f(4)));
+        const __m128 r = pick<0, 2, 0, 2>(pick<2, 0, 0, 0>(w.f(0), w.f(2)), pick<2, 0, 0, 0>(w.f(3), w.f(5)));
+        _mm_store_ps(cb + 4 * half, _mm_cvtepi32_ps(_mm_castps_si128(b)));
+        _mm_store_ps(cr + 4 * half, _mm_cvtepi32_ps(_mm_castps_si128(r)));
+    }
+}
+
+// A strip of octet lines, `octetFloats` apart, filled one source row at a time:
+// topPadCount copies of the first row, `count` rows `rowStep` pixels apart, then
+// bottomPadCount copies of the last. importRow(px, at) converts the strip's part of
+// the row at px into position `at` (a float offset) of each of the strip's lines.
+// Each source row is read once for the whole strip, fetched well ahead of its use:
+// the rows are too far apart for the processor to see the pattern.
+template <class ImportRow>
+void importStrip(const PIXEL_YC *start, long stripBytes, int count, int topPadCount, int bottomPadCount,
+                 long rowStep, float *strip, int lines, long octetFloats, ImportRow importRow) noexcept {
+    const PIXEL_YC *px = start;
+    for (int i = 0; i < count; ++i, px += rowStep) {
+        if (i + kPrefetchRows < count) {
+            const char *ahead = reinterpret_cast<const char *>(px + kPrefetchRows * rowStep);
+            for (long at = 0; at < stripBytes + 63; at += 64) _mm_prefetch(ahead + at, _MM_HINT_T0);
+        }
+        importRow(px, kLanes * (topPadCount + i));
+    }
+    for (int o = 0; o < lines; ++o) {
+        float *line = strip + o * octetFloats;
+        const __m128 top0 = _mm_load_ps(line + kLanes * topPadCount);
+        const __m128 top1 = _mm_load_ps(line + kLanes * topPadCount + 4);
+        for (int i = 0; i < topPadCount; ++i) {
+            _mm_store_ps(line + kLanes * i, top0);
+            _mm_store_ps(line + kLanes * i + 4, top1);
+        }
+        float *bottom = line + kLanes * (topPadCount + count);
+        const __m128 last0 = _mm_load_ps(bottom - kLanes), last1 = _mm_load_ps(bottom - kLanes + 4);
+        for (int i = 0; i < bottomPadCount; ++i) {
+            _mm_store_ps(bottom + kLanes * i, last0);
+            _mm_store_ps(bottom + kLanes * i + 4, last1);
+        }
+    }
+}
+
+// The strip as the vertical analysis sees it (frame mode: rows in order; field mode:
+// field 0 above field 1), `rows` positions in each line.
+template <class ImportRow>
+void importColumns(const PIXEL_YC *first, long stripBytes, long pitch, int h, int rows, bool fieldMode,
+                   float *strip, int lines, ImportRow importRow) noexcept {
+    const long octetFloats = static_cast<long>(kLanes) * rows;
+    if (!fieldMode) {
+        const int pad = (rows - h) / 2;
+        importStrip(first, stripBytes, h, pad, pad, pitch, strip, lines, octetFloats, importRow);
+    } else {
+        const int pad = (rows - h) / 4;
+        importStrip(first, stripBytes, h / 2, pad, pad, 2 * pitch, strip, lines, octetFloats, importRow);
+        importStrip(first + pitch, stripBytes, h / 2, pad, pad, 2 * pitch, strip + kLanes * (rows / 2), lines,
+                    octetFloats, [&](const PIXEL_YC *px, long at) noexcept { importRow(px, at + kLanes * (rows / 2)); });
+    }
+}
+
+// One component of `octets` column octets (the last with `lastLanes` columns), Step
+// pixels apart, into lines [0, octets) of a strip. Lanes past `lastLanes` repeat the
+// last column, so they carry ordinary numbers.
+template <std::int16_t PIXEL_YC::*Component, int Step>
+void importComponent(const PIXEL_YC *first, int octets, int lastLanes, long pitch, int h, int rows, bool fieldMode,
+                     float *strip) noexcept {
+    const long octetFloats = static_cast<long>(kLanes) * rows;
+    const long stripBytes = static_cast<long>(octets) * kLanes * Step * sizeof(PIXEL_YC);
+    importColumns(first, stripBytes, pitch, h, rows, fieldMode, strip, octets,
+                  [&](const PIXEL_YC *px, long at) noexcept {
+                      float *out = strip + at;
+                      for (int o = 0; o < octets; ++o, out += octetFloats) {
+                          const PIXEL_YC *p = px + o * kLanes * Step;
+                          if (o < octets - 1 || lastLanes == kLanes) {
+                              importRow<Component, Step>(p, out);
+                          } else {
+                              for (int k = 0; k < kLanes; ++k)
+                                  out[k] = static_cast<float>(p[Step * (k < lastLanes ? k : lastLanes - 1)].*Component);
+                          }
+                      }
+                  });
+}
+
+}  // namespace
+
+void importLuma(const ImportSource &src, int octets, int lastLanes, float *strip) noexcept {
+    importComponent<&PIXEL_YC::y, 1>(src.first, octets, lastLanes, src.pitch, src.h, src.rows, src.fieldMode, strip);
+}
+
+void importCbCr(const ImportSource &src, int octets, int lastLanes, int crLine, float *strip) noexcept {
+    const long octetFloats = static_cast<long>(kLanes) * src.rows;
+    const long stripBytes = static_cast<long>(octets) * kLanes * 2 * sizeof(PIXEL_YC);
+    importColumns(src.first, stripBytes, src.pitch, src.h, src.rows, src.fieldMode, strip, crLine + octets,
+                  [&](const PIXEL_YC *px, long at) noexcept {
+                      for (int o = 0; o < octets; ++o) {
+                          float *cb = strip + o * octetFloats + at, *cr = cb + crLine * octetFloats;
+                          const PIXEL_YC *p = px + o * 2 * kLanes;
+                          if (o < octets - 1 || lastLanes == kLanes) {
+                              importRowCbCr(p, cb, cr);
+                          } else {
+                              for (int k = 0; k < kLanes; ++k) {
+                                  const PIXEL_YC &q = p[2 * (k < lastLanes ? k : lastLanes - 1)];
+                                  cb[k] = q.cb;
+                                  cr[k] = q.cr;
+                              }
+                          }
+                      }
+                  });
+}
