@@ -173,7 +173,7 @@ void verticalAnalysisWorker(int thread_id, int thread_num, void *param1, void *p
     // luma columns (measured; five levels on two columns against four levels and the
     // way back up on one).
     const StageWork work{{w / kLanes, w / 2 / kLanes, 0}, {3, 5, 0}};
-    const UnitRange share = threadShare(work, thread_id, workingThreads(thread_num));
+    const UnitRange share = threadShare(work, thread_id, workingThreads(thread_id, thread_num));
     const UnitRange luma = runPart(work, share, 0), chroma = runPart(work, share, 1);
     if (luma.first < luma.end) verticalLumaColumns(fpip, luma.first * kLanes, params, luma.end * kLanes, thread_id);
     if (chroma.first < chroma.end)

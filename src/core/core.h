@@ -130,15 +130,20 @@ void *systemAllocate(std::size_t size) noexcept;
 // ---- Sharing a stage among the host's threads ------------------------------
 
 /// Octet scratch for thread indices kScratchSets and up, which only the stages that
-/// split among every thread use. The driver asks for it (before a dispatch, on the
-/// calling thread) the first time the host runs that many threads; it is kept until
+/// split among every thread use. The driver asks for it (between dispatches, on the
+/// calling thread) once a stage has shown that the host runs that many threads; it is kept until
 /// the buffers are allocated again or released. Returns how many threads, counting
 /// the four scratch sets, now have octet scratch: fewer than asked for if an
 /// allocation failed, in which case the stages share their work among that many.
 int ensureOctetScratch(int threads) noexcept;
 
 /// The threads a stage splits its work among: the host's, as far as each has scratch.
-int workingThreads(int thread_num) noexcept;
+/// Thread 0 also notes the host's thread count, which the driver reads between
+/// dispatches to give the next stages scratch for every thread (hostThreadsSeen).
+int workingThreads(int thread_id, int thread_num) noexcept;
+
+/// How many threads the host ran the last stage on (1 before any stage has run).
+int hostThreadsSeen() noexcept;
 
 /// A stage's work as up to three runs of units (octets of lines or columns), each
 /// unit of a run costing the same; the runs follow one another in one sequence of

@@ -88,9 +88,9 @@ int mirrorFrame(int n, int frameCount) noexcept {
 // The parameter records live on this call's stack: each dispatch returns only when
 // every worker has finished with them.
 PIXEL_YC *runPrepasses(FILTER *fp, FILTER_PROC_INFO *fpip, PIXEL_YC *p, int mirrored,
-                       int realHeight) noexcept {
+                       int realHeight, bool fieldBox) noexcept {
     EXFUNC *ex = fp->exfunc;
-    const int fieldCount = nrStrengths.fieldMode ? 2 : 1;
+    const int fieldCount = fieldBox ? 2 : 1;
     if (checkOn(fp, CheckBox::BlockNr)) {
         PrepassParams params{};
         params.source = p;
@@ -134,13 +134,9 @@ PIXEL_YC *runPrepasses(FILTER *fp, FILTER_PROC_INFO *fpip, PIXEL_YC *p, int mirr
     return p;
 }
 
-// Records how many threads the host runs its workers on.
-void countThreads(int thread_id, int thread_num, void *param1, void *) noexcept {
-    if (thread_id == 0) *static_cast<int *>(param1) = thread_num;
-}
-
 // Fetches frame n of the clip into the ring, with its pre-passes and analysis.
-void analyseIntoSlot(FILTER *fp, FILTER_PROC_INFO *fpip, int n, int slot, int realHeight) noexcept {
+void analyseIntoSlot(FILTER *fp, FILTER_PROC_INFO *fpip, int n, int slot, int realHeight,
+                     bool fieldBox) noexcept {
     EXFUNC *ex = fp->exfunc;
     ex->set_ycp_filtering_cache_size(fp, fpip->max_w, fpip->max_h, 5, 0);
     const int mirrored = mirrorFrame(n, fpip->frame_n);
@@ -150,10 +146,11 @@ void analyseIntoSlot(FILTER *fp, FILTER_PROC_INFO *fpip, int n, int slot, int re
         return;
     }
     if (realHeight < fpip->h) padBottom(p, realHeight, fpip);
-    p = runPrepasses(fp, fpip, p, mirrored, realHeight);
+    p = runPrepasses(fp, fpip, p, mirrored, realHeight, fieldBox);
 
     AnalysisParams params{p, slot, nrStrengths.fieldMode, &nrStrengths};
     ex->exec_multi_thread_func(verticalAnalysisWorker, &params, fpip);
+    ensureOctetScratch(hostThreadsSeen());
     ex->exec_multi_thread_func(horizontalAnalysisWorker, &params, fpip);
     frameRing.slotFrame[slot] = mirrored;
 }
@@ -208,17 +205,21 @@ BOOL func_proc(FILTER *fp, FILTER_PROC_INFO *fpip) noexcept {
         return TRUE;
     }
 
-    // The wavelet stages share their work among all of the host's threads; threads
-    // beyond the four scratch sets get their octet scratch the first time they run.
-    int threads = 1;
-    fp->exfunc->exec_multi_thread_func(countThreads, &threads, fpip);
-    ensureOctetScratch(threads);
+    // The wavelet stages share their work among all of the host's threads. Threads
+    // beyond the four scratch sets get their octet scratch once a stage has shown the
+    // host runs them (until then a stage splits among those with scratch, with the
+    // same result), so the host sees no dispatch beyond the filter's own stages.
+    ensureOctetScratch(hostThreadsSeen());
 
+    // The wavelet stages take per-field processing from the settings of the last update
+    // (NrStrengths); the pre-passes and the rounding correction take it from the check
+    // box as it stands for this frame. The two differ only before the first update.
+    const bool fieldBox = checkOn(fp, CheckBox::Fields);
     for (int offset = -1; offset <= 1; ++offset) {
         const int n = fpip->frame + offset;
         const int slot = (n + 3) % 3;
         if (frameRing.slotFrame[slot] == n) continue;
-        analyseIntoSlot(fp, fpip, n, slot, hostH);
+        analyseIntoSlot(fp, fpip, n, slot, hostH, fieldBox);
     }
 
     // Without the current frame there is nothing to rebuild: the frame is returned black
@@ -236,7 +237,7 @@ BOOL func_proc(FILTER *fp, FILTER_PROC_INFO *fpip) noexcept {
         bool fieldMode = nrStrengths.fieldMode;
         ex->exec_multi_thread_func(outputWorker, &fieldMode, fpip);
         if (checkOn(fp, CheckBox::Rounding)) {
-            RoundingParams rounding{sliderValue(fp, Slider::Rounding), nrStrengths.fieldMode};
+            RoundingParams rounding{sliderValue(fp, Slider::Rounding), fieldBox};
             ex->exec_multi_thread_func(roundingWorker, &rounding, fpip);
         }
     }

@@ -123,7 +123,7 @@ void outputWorker(int thread_id, int thread_num, void *param1, void *param2) noe
     // Groups of lines of each part (picture half, or field), all alike, shared among
     // every thread.
     const StageWork work{{h / 2 / kGroup, h / 2 / kGroup, 0}, {1, 1, 0}};
-    const UnitRange share = threadShare(work, thread_id, workingThreads(thread_num));
+    const UnitRange share = threadShare(work, thread_id, workingThreads(thread_id, thread_num));
     for (int part = 0; part < 2; ++part) {
         const UnitRange lines = runPart(work, share, part);
         if (lines.first < lines.end)

@@ -72,6 +72,6 @@ void synthesisWorker(int thread_id, int thread_num, void *param1, void *param2) 
     (void)param2;
     // Octets of columns, all alike, shared among every thread.
     const StageWork work{{sizeClass.stride / kLanes, 0, 0}, {1, 0, 0}};
-    const UnitRange share = threadShare(work, thread_id, workingThreads(thread_num));
+    const UnitRange share = threadShare(work, thread_id, workingThreads(thread_id, thread_num));
     if (share.first < share.end) synthesizeColumns(share.first * kLanes, thread_id, share.end * kLanes);
 }

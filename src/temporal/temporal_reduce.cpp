@@ -89,7 +89,7 @@ void temporalWorker(int thread_id, int thread_num, void *param1, void *param2) n
     // conversion to samples (measured).
     const long chromaCost = rows + rows / 10;
     const StageWork work{{rows / kLanes, stride / 2 / kLanes, stride / 2 / kLanes}, {stride, chromaCost, chromaCost}};
-    const UnitRange share = threadShare(work, thread_id, workingThreads(thread_num));
+    const UnitRange share = threadShare(work, thread_id, workingThreads(thread_id, thread_num));
     const UnitRange luma = runPart(work, share, 0), cb = runPart(work, share, 1), cr = runPart(work, share, 2);
     if (luma.first < luma.end) temporalLuma(params, luma.first * kLanes, luma.end * kLanes, thread_id);
     if (cb.first < cb.end)
