@@ -409,9 +409,11 @@ void FrameConverter::fromYc48(const PIXEL_YC *image, int pitch, const std::strin
                     std::uint8_t *const cbOut = cbPlane + at * size;
                     std::uint8_t *const crOut = crPlane + at * size;
                     for (int cx = 0; cx < cw; ++cx) {
-                        const int x = 2 * cx;
-                        int cb = a[x].cb + a[x + 1].cb + half, cr = a[x].cr + a[x + 1].cr + half;
-                        if (twoRows) cb += b[x].cb + b[x + 1].cb, cr += b[x].cr + b[x + 1].cr;
+                        // The last pixel of an odd width is alone under its sample:
+                        // it counts twice rather than reading past the picture.
+                        const int x = 2 * cx, x1 = x + 1 < width ? x + 1 : x;
+                        int cb = a[x].cb + a[x1].cb + half, cr = a[x].cr + a[x1].cr + half;
+                        if (twoRows) cb += b[x].cb + b[x1].cb, cr += b[x].cr + b[x1].cr;
                         const int codeCb = chromaOut[cb >> shift], codeCr = chromaOut[cr >> shift];
                         cbOut[size * cx] = static_cast<std::uint8_t>(codeCb);
                         crOut[size * cx] = static_cast<std::uint8_t>(codeCr);
@@ -431,8 +433,9 @@ void FrameConverter::fromYc48(const PIXEL_YC *image, int pitch, const std::strin
                 std::int32_t cb = 0, cr = 0;
                 for (int r = 0; r < rowCount; ++r) {
                     const PIXEL_YC *p = image + static_cast<std::size_t>(rows[r]) * pitch + 2 * cx;
-                    cb += p[0].cb + p[1].cb;
-                    cr += p[0].cr + p[1].cr;
+                    const int next = 2 * cx + 1 < width ? 1 : 0;  // odd width: the last pixel twice
+                    cb += p[0].cb + p[next].cb;
+                    cr += p[0].cr + p[next].cr;
                 }
                 const std::size_t i = static_cast<std::size_t>(cy) * cw + cx;
                 put(cbPlane, i, chromaCode(count > 0 ? average(cb) : 0, sourceCb, i));
