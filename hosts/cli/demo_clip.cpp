@@ -107,35 +107,31 @@ void blockCodec(double *plane, int w, int h, const std::array<int, 64> &table, d
                 b[k * 8 + n] = (k == 0 ? std::sqrt(0.125) : 0.5) * std::cos((2 * n + 1) * k * M_PI / 16);
         return b;
     }();
+    // out = a' b' for 8 x 8 matrices, where ' transposes the operands marked so; each sum
+    // runs over k in increasing order.
+    const auto product = [](const double *a, bool aT, const double *b, bool bT, double *out) {
+        for (int i = 0; i < 8; ++i)
+            for (int j = 0; j < 8; ++j) {
+                double s = 0;
+                for (int k = 0; k < 8; ++k)
+                    s += (aT ? a[k * 8 + i] : a[i * 8 + k]) * (bT ? b[j * 8 + k] : b[k * 8 + j]);
+                out[i * 8 + j] = s;
+            }
+    };
+    const double *const d = basis.data();
     for (int by = 0; by < h; by += 8)
         for (int bx = 0; bx < w; bx += 8) {
             double block[64], coef[64], tmp[64];
             for (int i = 0; i < 64; ++i) block[i] = plane[(by + i / 8) * w + bx + i % 8] - 128;
-            for (int u = 0; u < 8; ++u)  // rows, then columns
-                for (int x = 0; x < 8; ++x) {
-                    double s = 0;
-                    for (int y = 0; y < 8; ++y) s += basis[u * 8 + y] * block[y * 8 + x];
-                    tmp[u * 8 + x] = s;
-                }
-            for (int u = 0; u < 8; ++u)
-                for (int v = 0; v < 8; ++v) {
-                    double s = 0;
-                    for (int x = 0; x < 8; ++x) s += basis[v * 8 + x] * tmp[u * 8 + x];
-                    const double step = table[u * 8 + v] * scale;
-                    coef[u * 8 + v] = std::nearbyint(s / step) * step;
-                }
-            for (int y = 0; y < 8; ++y)
-                for (int v = 0; v < 8; ++v) {
-                    double s = 0;
-                    for (int u = 0; u < 8; ++u) s += basis[u * 8 + y] * coef[u * 8 + v];
-                    tmp[y * 8 + v] = s;
-                }
-            for (int y = 0; y < 8; ++y)
-                for (int x = 0; x < 8; ++x) {
-                    double s = 0;
-                    for (int v = 0; v < 8; ++v) s += basis[v * 8 + x] * tmp[y * 8 + v];
-                    plane[(by + y) * w + bx + x] = s + 128;
-                }
+            product(d, false, block, false, tmp);  // columns
+            product(tmp, false, d, true, coef);    // rows
+            for (int i = 0; i < 64; ++i) {
+                const double step = table[i] * scale;
+                coef[i] = std::nearbyint(coef[i] / step) * step;
+            }
+            product(d, true, coef, false, tmp);
+            product(tmp, false, d, false, block);
+            for (int i = 0; i < 64; ++i) plane[(by + i / 8) * w + bx + i % 8] = block[i] + 128;
         }
 }
 

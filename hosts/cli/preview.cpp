@@ -115,11 +115,7 @@ bool previewFrame(GetFilterTableFn entry, const DenoiseSettings &settings, ByteS
     result->frameCount = count;
 
     q5host::Host host(entry, settings.threads);
-    host.setFilterActive(true);
-    host.init();
-    for (int i = 0; i < 6; ++i) host.setTrack(i, settings.track[i]);
-    for (int i = 0; i < 5; ++i) host.setCheck(i, settings.check[i]);
-    host.update();
+    startFilter(host, settings);
     const FrameConverter converter(format, settings.threads);
     q5host::ClipInfo clip;
     clip.width = format.width;

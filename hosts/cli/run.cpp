@@ -153,16 +153,20 @@ std::string findModule(const std::string &given) {
     return q5host::defaultModulePath();
 }
 
-bool denoiseStream(GetFilterTableFn entry, const DenoiseSettings &settings, Y4mReader &in,
-                   const Y4mFormat &format, Y4mWriter &out, const FrameSink &onFrame,
-                   const ProgressSink &onProgress, DenoiseReport *report, std::string *error) {
-    const auto start = Clock::now();
-    q5host::Host host(entry, settings.threads);
+void startFilter(q5host::Host &host, const DenoiseSettings &settings) {
     host.setFilterActive(true);
     host.init();
     for (int i = 0; i < 6; ++i) host.setTrack(i, settings.track[i]);
     for (int i = 0; i < 5; ++i) host.setCheck(i, settings.check[i]);
     host.update();
+}
+
+bool denoiseStream(GetFilterTableFn entry, const DenoiseSettings &settings, Y4mReader &in,
+                   const Y4mFormat &format, Y4mWriter &out, const FrameSink &onFrame,
+                   const ProgressSink &onProgress, DenoiseReport *report, std::string *error) {
+    const auto start = Clock::now();
+    q5host::Host host(entry, settings.threads);
+    startFilter(host, settings);
 
     StageTimes times;
     const auto timed = [&](StageTime StageTimes::*stage) {

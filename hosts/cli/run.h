@@ -12,6 +12,7 @@
 #include "cli/y4m.h"
 
 namespace q5host {
+class Host;
 class Module;
 }
 
@@ -59,6 +60,10 @@ struct DenoiseReport {
 using FrameSink = std::function<bool(int n, const std::uint8_t *frame, std::string *error)>;
 /// Called after every frame with the frames done and the total (-1 while unknown).
 using ProgressSink = std::function<void(int done, int total)>;
+
+/// Loads the filter into `host` as the editor does: active, func_init, every slider
+/// and check box of `settings`, then func_update.
+void startFilter(q5host::Host &host, const DenoiseSettings &settings);
 
 /// Runs the filter over every frame of an input whose header has been read, as the
 /// editor does: func_init, the settings, func_update, func_save_start, func_proc for

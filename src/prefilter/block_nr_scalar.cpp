@@ -10,15 +10,8 @@
 
 namespace {
 
-using prefilter::rowOf;
-using prefilter::saturate16;
-
-using prefilter::absSat;
-using prefilter::adds;
-using prefilter::subs;
-
-using prefilter::kTargetComponent;
-using prefilter::kTargetPixel;
+// The pre-passes' shared helpers, read as this file's own.
+using namespace prefilter;
 
 std::int16_t component(const PIXEL_YC &p, int c) noexcept {
     return c == 0 ? p.y : c == 1 ? p.cb : p.cr;

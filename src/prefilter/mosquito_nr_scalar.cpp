@@ -9,15 +9,8 @@
 
 namespace {
 
-using prefilter::rowOf;
-using prefilter::saturate16;
-
-using prefilter::absSat;
-using prefilter::adds;
-using prefilter::subs;
-
-using prefilter::kTargetComponent;
-using prefilter::kTargetPixel;
+// The pre-passes' shared helpers, read as this file's own.
+using namespace prefilter;
 
 // Chroma is centred on 2048 so that luma and chroma share one working range.
 std::int16_t working(const PIXEL_YC &p, int c) noexcept {

@@ -34,34 +34,21 @@ inline int prepassBandStart(int h, int thread_id, int thread_num) noexcept {
 
 /// Cleans rows [rowBegin, rowEnd) of source into fpip->ycp_edit (w x h of fpip,
 /// rows max_w pixels apart). thread_id picks the 400-byte window.
-using BlockNrRowsFn = void (*)(int rowBegin, int rowEnd, int fieldCount,
-                               const FILTER_PROC_INFO *fpip, const PIXEL_YC *source,
-                               int strengthA, int strengthB, bool animeMode, int thread_id) noexcept;
+using BlockNrRows = void(int rowBegin, int rowEnd, int fieldCount, const FILTER_PROC_INFO *fpip,
+                         const PIXEL_YC *source, int strengthA, int strengthB, bool animeMode,
+                         int thread_id) noexcept;
+using BlockNrRowsFn = BlockNrRows *;
 /// Cleans rows [rowBegin, rowEnd) of source into fpip->ycp_temp, pairing samples
 /// across prevFrame and nextFrame and within source.
-using MosquitoNrRowsFn = void (*)(const PIXEL_YC *source, const PIXEL_YC *prevFrame,
-                                  const FILTER_PROC_INFO *fpip, const PIXEL_YC *nextFrame,
-                                  int fieldCount, int strengthC, int rowBegin, int rowEnd) noexcept;
+using MosquitoNrRows = void(const PIXEL_YC *source, const PIXEL_YC *prevFrame, const FILTER_PROC_INFO *fpip,
+                            const PIXEL_YC *nextFrame, int fieldCount, int strengthC, int rowBegin,
+                            int rowEnd) noexcept;
+using MosquitoNrRowsFn = MosquitoNrRows *;
 
-void blockNrRowsScalar(int rowBegin, int rowEnd, int fieldCount, const FILTER_PROC_INFO *fpip,
-                       const PIXEL_YC *source, int strengthA, int strengthB, bool animeMode,
-                       int thread_id) noexcept;
-void blockNrRowsSse2(int rowBegin, int rowEnd, int fieldCount, const FILTER_PROC_INFO *fpip,
-                     const PIXEL_YC *source, int strengthA, int strengthB, bool animeMode,
-                     int thread_id) noexcept;
-void mosquitoNrRowsScalar(const PIXEL_YC *source, const PIXEL_YC *prevFrame,
-                          const FILTER_PROC_INFO *fpip, const PIXEL_YC *nextFrame, int fieldCount,
-                          int strengthC, int rowBegin, int rowEnd) noexcept;
-void mosquitoNrRowsSse2(const PIXEL_YC *source, const PIXEL_YC *prevFrame,
-                        const FILTER_PROC_INFO *fpip, const PIXEL_YC *nextFrame, int fieldCount,
-                        int strengthC, int rowBegin, int rowEnd) noexcept;
-/// Two units at a time; the same numbers as the SSE2 kernels. Only where cpuHasAvx2().
-void blockNrRowsAvx2(int rowBegin, int rowEnd, int fieldCount, const FILTER_PROC_INFO *fpip,
-                     const PIXEL_YC *source, int strengthA, int strengthB, bool animeMode,
-                     int thread_id) noexcept;
-void mosquitoNrRowsAvx2(const PIXEL_YC *source, const PIXEL_YC *prevFrame,
-                        const FILTER_PROC_INFO *fpip, const PIXEL_YC *nextFrame, int fieldCount,
-                        int strengthC, int rowBegin, int rowEnd) noexcept;
+/// The scalar twins, the SSE2 kernels (one unit at a time) and the AVX2 kernels (two
+/// units at a time, only where cpuHasAvx2()), all giving the same numbers.
+BlockNrRows blockNrRowsScalar, blockNrRowsSse2, blockNrRowsAvx2;
+MosquitoNrRows mosquitoNrRowsScalar, mosquitoNrRowsSse2, mosquitoNrRowsAvx2;
 
 // ---- State ------------------------------------------------------------------
 
