@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <xmmintrin.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -244,6 +245,26 @@ TEST_F(FrameDriver, RunsWithTheProcessingControlWordAndRestoresTheCallers) {
     ASSERT_FALSE(seen.empty());
     // The first value is the host's own copy of the current frame, made before the call.
     for (std::size_t i = 1; i < seen.size(); ++i) EXPECT_EQ(seen[i] & 0xFFC0u, 0x9D80u) << i;
+}
+
+// Before the first settings update the wavelet stages work in frame mode (the derived
+// settings start so), while the pre-passes and the rounding correction follow the
+// per-field check box, which is on by default: turning the box off must change them.
+TEST_F(FrameDriver, BeforeTheFirstUpdateThePrepassesFollowTheFieldCheckBox) {
+    const Clip c = q5test::movingPatternClip(64, 48, 3, 24.0, 21);
+    std::vector<std::vector<PIXEL_YC>> outputs[2];
+    for (int box : {0, 1}) {
+        Host h(q5test::moduleEntry(), 2);
+        ASSERT_EQ(h.init(), TRUE);
+        h.setCheck(0, box);
+        h.setCheck(3, 1);  // the block pass
+        h.setClip(c.info(), c.source());
+        outputs[box] = q5test::runClip(h, c);
+    }
+    bool same = true;
+    for (std::size_t f = 0; f < outputs[0].size(); ++f)
+        same &= std::memcmp(outputs[0][f].data(), outputs[1][f].data(), outputs[0][f].size() * sizeof(PIXEL_YC)) == 0;
+    EXPECT_FALSE(same);
 }
 
 }  // namespace
