@@ -6,7 +6,6 @@
 
 #include <emmintrin.h>
 
-#include <cstdint>
 
 namespace {
 
@@ -34,28 +33,13 @@ __m128 pick(__m128 a, __m128 b) noexcept {
     return _mm_shuffle_ps(a, b, _MM_SHUFFLE(L, K, J, I));
 }
 
-// One row of an octet: the component of pixels 0..7 (step 1, luma) or of pixels
-// 0, 2, .., 14 (step 2, chroma) as eight floats.
-template <std::int16_t PIXEL_YC::*Component, int Step>
-void importRow(const PIXEL_YC *px, float *out) noexcept {
-    static_assert(Step == 2 || Component == &PIXEL_YC::y, "luma takes every pixel, chroma every second");
-    auto store = [out](int half, __m128 v) noexcept {
-        _mm_store_ps(out + 4 * half, _mm_cvtepi32_ps(_mm_castps_si128(v)));
-    };
-    if constexpr (Step == 1) {
-        // y of pixels 4h .. 4h+3: words 12h + 0, 3, 6, 9.
-        const Words w(px);
-        for (int half = 0; half < 2; ++half)
-            store(half, pick<0, 3, 0, 2>(w.f(3 * half), pick<2, 0, 1, 0>(w.f(3 * half + 1), w.f(3 * half + 2))));
-    } else {
-        for (int half = 0; half < 2; ++half) {
-            // Pixels 8h .. 8h+7; cb of the even ones: words 1, 7, 13, 19; cr: 2, 8, 14, 20.
-            const Words w(px + 8 * half);
-            if constexpr (Component == &PIXEL_YC::cb)
-                store(half, pick<0, 2, 0, 2>(pick<1, 0, 3, 0>(w.f(0), w.f(1)), pick<1, 0, 3, 0>(w.f(3), w.f(4))));
-            else
-                store(half, pick<0, 2, 0, 2>(pick<2, 0, 0, 0>(w.f(0), w.f(2)), pick<2, 0, 0, 0>(w.f(3), w.f(5))));
-        }
+// One row of a luma octet: y of pixels 0..7 as eight floats.
+void importLumaRow(const PIXEL_YC *px, float *out) noexcept {
+    // y of pixels 4h .. 4h+3: words 12h + 0, 3, 6, 9.
+    const Words w(px);
+    for (int half = 0; half < 2; ++half) {
+        const __m128 y = pick<0, 3, 0, 2>(w.f(3 * half), pick<2, 0, 1, 0>(w.f(3 * half + 1), w.f(3 * half + 2)));
+        _mm_store_ps(out + 4 * half, _mm_cvtepi32_ps(_mm_castps_si128(y)));
     }
 }
 
@@ -121,33 +105,24 @@ void importColumns(const PIXEL_YC *first, long stripBytes, long pitch, int h, in
     }
 }
 
-// One component of `octets` column octets (the last with `lastLanes` columns), Step
-// pixels apart, into lines [0, octets) of a strip. Lanes past `lastLanes` repeat the
-// last column, so they carry ordinary numbers.
-template <std::int16_t PIXEL_YC::*Component, int Step>
-void importComponent(const PIXEL_YC *first, int octets, int lastLanes, long pitch, int h, int rows, bool fieldMode,
-                     float *strip) noexcept {
-    const long octetFloats = static_cast<long>(kLanes) * rows;
-    const long stripBytes = static_cast<long>(octets) * kLanes * Step * sizeof(PIXEL_YC);
-    importColumns(first, stripBytes, pitch, h, rows, fieldMode, strip, octets,
+}  // namespace
+
+// Lanes past `lastLanes` repeat the last column, so they carry ordinary numbers.
+void importLuma(const ImportSource &src, int octets, int lastLanes, float *strip) noexcept {
+    const long octetFloats = static_cast<long>(kLanes) * src.rows;
+    const long stripBytes = static_cast<long>(octets) * kLanes * sizeof(PIXEL_YC);
+    importColumns(src.first, stripBytes, src.pitch, src.h, src.rows, src.fieldMode, strip, octets,
                   [&](const PIXEL_YC *px, long at) noexcept {
                       float *out = strip + at;
                       for (int o = 0; o < octets; ++o, out += octetFloats) {
-                          const PIXEL_YC *p = px + o * kLanes * Step;
+                          const PIXEL_YC *p = px + o * kLanes;
                           if (o < octets - 1 || lastLanes == kLanes) {
-                              importRow<Component, Step>(p, out);
+                              importLumaRow(p, out);
                           } else {
-                              for (int k = 0; k < kLanes; ++k)
-                                  out[k] = static_cast<float>(p[Step * (k < lastLanes ? k : lastLanes - 1)].*Component);
+                              for (int k = 0; k < kLanes; ++k) out[k] = p[k < lastLanes ? k : lastLanes - 1].y;
                           }
                       }
                   });
-}
-
-}  // namespace
-
-void importLuma(const ImportSource &src, int octets, int lastLanes, float *strip) noexcept {
-    importComponent<&PIXEL_YC::y, 1>(src.first, octets, lastLanes, src.pitch, src.h, src.rows, src.fieldMode, strip);
 }
 
 void importCbCr(const ImportSource &src, int octets, int lastLanes, int crLine, float *strip) noexcept {

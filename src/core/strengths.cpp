@@ -40,7 +40,8 @@ void deriveStrengths(const FILTER *fp) noexcept {
             }
         }
     }
-    // The one place per-field processing is read: every stage takes it from here.
+    // The wavelet stages take per-field processing from here, as it stood at the last
+    // update; the pre-passes and the rounding correction follow the check box itself.
     s.fieldMode = checkOn(fp, CheckBox::Fields);
     nrStrengths = s;
 }
