@@ -24,8 +24,6 @@ namespace q5cli {
 
 namespace {
 
-void message(const std::string &text) { std::fprintf(stderr, "quorvane5: %s\n", text.c_str()); }
-
 using Frames = std::vector<std::vector<std::uint8_t>>;
 
 std::vector<std::uint8_t> clipBytes(const Y4mFormat &format, const Frames &frames) {
@@ -51,21 +49,6 @@ Options demoOptions(const Options &given, std::initializer_list<std::pair<int, i
         o.checkGiven[index] = true;
     }
     return o;
-}
-
-// The settings of a run as options, the pre-pass strengths only where they are used.
-std::string settingsText(const DenoiseSettings &s) {
-    std::string t;
-    for (const SliderOption &o : kSliderOptions) {
-        if ((o.index == 3 && s.check[2] != 1) || (o.index == 4 && s.check[3] != 1) ||
-            (o.index == 5 && s.check[4] != 1))
-            continue;
-        t += " --" + std::string(o.name) + " " + std::to_string(s.track[o.index]);
-    }
-    for (const CheckOption &o : kCheckOptions)
-        if (o.index != kFieldCheck && (s.check[o.index] == 1) != (o.defaultValue == 1))
-            t += std::string(" --") + (s.check[o.index] == 1 ? "" : "no-") + o.name;
-    return t.substr(1);
 }
 
 struct Run {

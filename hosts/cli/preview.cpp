@@ -22,13 +22,8 @@ namespace q5cli {
 
 namespace {
 
-// frame_n while the clip's end is unseen: beyond any frame the filter asks for, so
-// it neither mirrors nor drops a neighbour.
-constexpr int kUnknownLength = 1 << 29;
 // Longest FRAME line looked at while seeking; the reader allows no longer.
 constexpr std::size_t kMaxMarker = 4096;
-
-void message(const std::string &text) { std::fprintf(stderr, "quorvane5: %s\n", text.c_str()); }
 
 std::string framesText(int count) {
     return count == 1 ? "1 frame (frame 0)"
@@ -117,12 +112,7 @@ bool previewFrame(GetFilterTableFn entry, const DenoiseSettings &settings, ByteS
     q5host::Host host(entry, settings.threads);
     startFilter(host, settings);
     const FrameConverter converter(format, settings.threads);
-    q5host::ClipInfo clip;
-    clip.width = format.width;
-    clip.height = format.height;
-    clip.maxW = (format.width + 15) & ~15;
-    clip.maxH = (format.height + 15) & ~15;
-    clip.frameCount = count >= 0 ? count : kUnknownLength;
+    const q5host::ClipInfo clip = streamClip(format, count >= 0 ? count : kUnknownLength);
     int missing = -1;
     host.setClip(clip, [&](int k, PIXEL_YC *image, int pitch) {
         const auto it = held.find(k);
@@ -186,12 +176,7 @@ int runPreview(const Options &options) {
             const double d = (at(frame.before.data.data()) - at(frame.after.data())) / unit;
             sum += std::abs(d), squares += d * d, most = std::max(most, std::abs(d));
         }
-        std::printf("Frame %d of %s, --tarnel %d --w2dnrl %d --w2dnrh %d%s%s%s%s:\n", options.frame, name.c_str(),
-                    settings.track[0], settings.track[1], settings.track[2],
-                    settings.check[1] == 1 ? "" : " --no-anime",
-                    settings.check[3] == 1 ? (" --block --blocknr " + std::to_string(settings.track[4])).c_str() : "",
-                    settings.check[2] == 1 ? (" --mosquito --mosqnr " + std::to_string(settings.track[3])).c_str() : "",
-                    settings.check[4] == 1 ? "" : " --no-rounding");
+        std::printf("Frame %d of %s, %s:\n", options.frame, name.c_str(), settingsText(settings).c_str());
         std::printf("luma changed by %.2f code steps on average (rms %.2f, at most %.1f; in 8-bit steps)\n",
                     sum / pixels, std::sqrt(squares / pixels), most);
         std::printf("Wrote %s:\n%s\n", options.pictureOut.c_str(), pic.legend.c_str());

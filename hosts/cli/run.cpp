@@ -30,12 +30,6 @@ namespace q5cli {
 
 namespace {
 
-// frame_n while the stream's end is unseen: beyond any frame the filter may ask for,
-// so it neither mirrors nor skips a neighbour. Frames within two of the end are only
-// processed once the end is known (see denoiseStream).
-constexpr int kUnknownLength = 1 << 29;
-
-void message(const std::string &text) { std::fprintf(stderr, "quorvane5: %s\n", text.c_str()); }
 
 std::string count(long long n, const char *one, const char *many) {
     return std::to_string(n) + " " + (n == 1 ? one : many);
@@ -153,6 +147,32 @@ std::string findModule(const std::string &given) {
     return q5host::defaultModulePath();
 }
 
+std::string settingsText(const DenoiseSettings &s) {
+    std::string t;
+    for (const SliderOption &o : kSliderOptions) {
+        if ((o.index == 3 && s.check[2] != 1) || (o.index == 4 && s.check[3] != 1) ||
+            (o.index == 5 && s.check[4] != 1))
+            continue;
+        t += " --" + std::string(o.name) + " " + std::to_string(s.track[o.index]);
+    }
+    for (const CheckOption &o : kCheckOptions)
+        if (o.index != kFieldCheck && (s.check[o.index] == 1) != (o.defaultValue == 1))
+            t += std::string(" --") + (s.check[o.index] == 1 ? "" : "no-") + o.name;
+    return t.substr(1);
+}
+
+void message(const std::string &text) { std::fprintf(stderr, "quorvane5: %s\n", text.c_str()); }
+
+q5host::ClipInfo streamClip(const Y4mFormat &format, int frameCount) {
+    q5host::ClipInfo clip;
+    clip.width = format.width;
+    clip.height = format.height;
+    clip.maxW = (format.width + 15) & ~15;
+    clip.maxH = (format.height + 15) & ~15;
+    clip.frameCount = frameCount;
+    return clip;
+}
+
 void startFilter(q5host::Host &host, const DenoiseSettings &settings) {
     host.setFilterActive(true);
     host.init();
@@ -182,14 +202,7 @@ bool denoiseStream(GetFilterTableFn entry, const DenoiseSettings &settings, Y4mR
 
     // The conversions run while the filter waits, on as many threads as it has.
     FrameWindow window(in, format, settings.threads);
-    q5host::ClipInfo clip;
-    clip.width = format.width;
-    clip.height = format.height;
-    // Images just large enough for the picture rounded up to whole 16 x 16 blocks, as
-    // the filter needs: smaller pictures then cost no more than their own size.
-    clip.maxW = (format.width + 15) & ~15;
-    clip.maxH = (format.height + 15) & ~15;
-    clip.frameCount = kUnknownLength;
+    const q5host::ClipInfo clip = streamClip(format, kUnknownLength);
     host.setClip(clip, [&](int n, PIXEL_YC *image, int pitch) {
         StageTimer timer(settings.timeStages ? procTiming.inside ? &fillInsideProc : &fillOutsideProc : nullptr);
         return window.fill(n, image, pitch);

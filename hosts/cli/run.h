@@ -13,6 +13,7 @@
 
 namespace q5host {
 class Host;
+struct ClipInfo;
 class Module;
 }
 
@@ -60,6 +61,23 @@ struct DenoiseReport {
 using FrameSink = std::function<bool(int n, const std::uint8_t *frame, std::string *error)>;
 /// Called after every frame with the frames done and the total (-1 while unknown).
 using ProgressSink = std::function<void(int done, int total)>;
+
+/// frame_n while the stream's end is unseen: beyond any frame the filter may ask for,
+/// so it neither mirrors nor skips a neighbour. Frames within two of the end are only
+/// processed once the end is known (see denoiseStream).
+constexpr int kUnknownLength = 1 << 29;
+
+/// One line on standard error, "quorvane5: text".
+void message(const std::string &text);
+
+/// The host's clip for a stream of this format: images just large enough for the
+/// picture rounded up to whole 16 x 16 blocks, as the filter needs, so smaller
+/// pictures cost no more than their own size.
+q5host::ClipInfo streamClip(const Y4mFormat &format, int frameCount);
+
+/// The settings of a run as options: every slider but the pre-pass and rounding
+/// strengths of passes that are off, and each switch that differs from its default.
+std::string settingsText(const DenoiseSettings &settings);
 
 /// Loads the filter into `host` as the editor does: active, func_init, every slider
 /// and check box of `settings`, then func_update.
