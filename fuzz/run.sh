@@ -9,7 +9,7 @@ out=build-fuzz
 mkdir -p "$out/corpus"
 
 clang++ -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
-  -Ihosts -Isrc fuzz/y4m_reader_fuzz.cpp hosts/cli/y4m.cpp hosts/cli/convert.cpp \
+  -Ihosts -Isrc fuzz/y4m_reader_fuzz.cpp hosts/cli/io/y4m.cpp hosts/cli/picture/convert.cpp \
   -o "$out/y4m_reader_fuzz"
 
 # Seeds: one small well-formed stream of each kind.

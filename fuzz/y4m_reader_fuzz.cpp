@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "cli/convert.h"
-#include "cli/y4m.h"
+#include "cli/picture/convert.h"
+#include "cli/io/y4m.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
     q5cli::MemorySource source(data, size);

@@ -10,8 +10,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "cli/demo_clip.h"
-#include "cli/output_file.h"
+#include "cli/picture/demo_clip.h"
+#include "cli/io/output_file.h"
 
 namespace {
 

@@ -13,10 +13,10 @@
 #include <cstring>
 #include <memory>
 
-#include "cli/comparison.h"
-#include "cli/metrics.h"
-#include "cli/output_file.h"
-#include "cli/png.h"
+#include "cli/picture/comparison.h"
+#include "cli/picture/metrics.h"
+#include "cli/io/output_file.h"
+#include "cli/io/png.h"
 #include "cli/run.h"
 #include "emu/host.h"
 

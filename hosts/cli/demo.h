@@ -3,7 +3,7 @@
 // pictures to look at.
 #pragma once
 
-#include "cli/demo_clip.h"
+#include "cli/picture/demo_clip.h"
 #include "cli/options.h"
 
 namespace q5cli {

@@ -12,10 +12,10 @@
 #include <map>
 #include <memory>
 
-#include "cli/comparison.h"
-#include "cli/convert.h"
-#include "cli/output_file.h"
-#include "cli/png.h"
+#include "cli/picture/comparison.h"
+#include "cli/picture/convert.h"
+#include "cli/io/output_file.h"
+#include "cli/io/png.h"
 #include "emu/host.h"
 
 namespace q5cli {

@@ -8,7 +8,7 @@
 
 #include "cli/options.h"
 #include "cli/run.h"
-#include "cli/y4m.h"
+#include "cli/io/y4m.h"
 
 namespace q5cli {
 

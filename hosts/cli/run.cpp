@@ -14,11 +14,11 @@
 #include <memory>
 #include <optional>
 
-#include "cli/convert.h"
+#include "cli/picture/convert.h"
 #include "cli/demo.h"
-#include "cli/frame_window.h"
-#include "cli/metrics.h"
-#include "cli/output_file.h"
+#include "cli/picture/frame_window.h"
+#include "cli/picture/metrics.h"
+#include "cli/io/output_file.h"
 #include "cli/preview.h"
 #include "emu/host.h"
 

@@ -9,7 +9,7 @@
 
 #include "abi/host_api.h"
 #include "cli/options.h"
-#include "cli/y4m.h"
+#include "cli/io/y4m.h"
 
 namespace q5host {
 class Host;

@@ -5,7 +5,7 @@
 #include <random>
 
 #include "cli/cli_support.h"
-#include "cli/convert.h"
+#include "cli/picture/convert.h"
 #include "support/support.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <cstdlib>
 
 #include "cli/cli_support.h"
-#include "cli/png.h"
+#include "cli/io/png.h"
 #include "support/support.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "cli/cli_support.h"
-#include "cli/output_file.h"
+#include "cli/io/output_file.h"
 #include "cli/preview.h"
 #include "emu/host.h"
 #include "support/support.h"

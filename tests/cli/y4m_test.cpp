@@ -2,8 +2,8 @@
 #include <gtest/gtest.h>
 
 #include "cli/cli_support.h"
-#include "cli/convert.h"
-#include "cli/y4m.h"
+#include "cli/picture/convert.h"
+#include "cli/io/y4m.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // PNG without a compression library: rows through PNG's adaptive filters, then one
 // deflate block with the fixed Huffman codes and LZ77 matches; checksums computed here.
-#include "cli/png.h"
+#include "cli/io/png.h"
 
 #include <algorithm>
 #include <array>

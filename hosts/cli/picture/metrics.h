@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "cli/y4m.h"
+#include "cli/io/y4m.h"
 
 namespace q5cli {
 

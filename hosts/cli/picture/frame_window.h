@@ -6,8 +6,8 @@
 #include <deque>
 #include <string>
 
-#include "cli/convert.h"
-#include "cli/y4m.h"
+#include "cli/picture/convert.h"
+#include "cli/io/y4m.h"
 
 namespace q5cli {
 

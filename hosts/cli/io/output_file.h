@@ -12,7 +12,7 @@
 #include <memory>
 #include <string>
 
-#include "cli/y4m.h"
+#include "cli/io/y4m.h"
 
 namespace q5cli {
 

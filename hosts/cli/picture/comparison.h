@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/y4m.h"
+#include "cli/io/y4m.h"
 
 namespace q5cli {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "cli/y4m.h"
+#include "cli/io/y4m.h"
 
 namespace q5cli {
 

@@ -1,5 +1,5 @@
 // The sliding window of input frames behind the host's frame source.
-#include "cli/frame_window.h"
+#include "cli/picture/frame_window.h"
 
 #include <algorithm>
 

@@ -1,5 +1,5 @@
 // PSNR and SSIM of y4m frames.
-#include "cli/metrics.h"
+#include "cli/picture/metrics.h"
 
 #include <cmath>
 #include <cstdio>

@@ -1,5 +1,5 @@
 // The host's YUV <-> YC48 rules and the chroma resampling around them.
-#include "cli/convert.h"
+#include "cli/picture/convert.h"
 
 #include <algorithm>
 #include <atomic>

@@ -1,13 +1,13 @@
 // Builds the before/after picture. Grain of under one code step is invisible at
 // normal contrast, so the magnified crops are histogram-stretched: the levels the
 // crop is made of spread over the whole grey scale, the same mapping on both sides.
-#include "cli/comparison.h"
+#include "cli/picture/comparison.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 
-#include "cli/png.h"
+#include "cli/io/png.h"
 
 namespace q5cli {
 

@@ -1,6 +1,6 @@
 // The demo clip: a small cartoon drawn with anti-aliased shapes in fractional 8-bit
 // code units, stored as 10-bit codes, then given grain and a block codec's losses.
-#include "cli/demo_clip.h"
+#include "cli/picture/demo_clip.h"
 
 #include <algorithm>
 #include <array>

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "abi/host_api.h"
-#include "cli/y4m.h"
+#include "cli/io/y4m.h"
 
 namespace q5cli {
 

@@ -1,6 +1,6 @@
 // YUV4MPEG2 reading and writing. Every failure is a message, never an exception:
 // the reader sees untrusted bytes (and is fuzzed).
-#include "cli/y4m.h"
+#include "cli/io/y4m.h"
 
 #include <unistd.h>
 

@@ -1,5 +1,5 @@
 // Output that is all or nothing where it can be, and input from files or standard input.
-#include "cli/output_file.h"
+#include "cli/io/output_file.h"
 
 #include <fcntl.h>
 #include <sys/socket.h>
