@@ -32,7 +32,34 @@ TemporalJob makeTemporalJob(int frame, bool prevEmpty, bool nextEmpty) noexcept;
 struct TemporalParams {
     TemporalJob job;
     float threshold;  // the temporal threshold of the strengths
+    bool fieldMode;   // how the planes hold the picture's rows (the output's placement)
 };
+
+/// param1 = TemporalParams, param2 = FILTER_PROC_INFO (unused): the chroma half of
+/// temporalWorker, rebuilding both aux planes.
+void temporalChromaWorker(int thread_id, int thread_num, void *param1, void *param2) noexcept;
+
+/// param1 = TemporalParams, param2 = FILTER_PROC_INFO: the luma half of
+/// temporalWorker, synthesisWorker and outputWorker in one sweep down the picture,
+/// sixteen plane rows at a time, with nothing but the output image written outside
+/// the thread's scratch. The aux planes must be finished (temporalChromaWorker).
+void lumaOutputWorker(int thread_id, int thread_num, void *param1, void *param2) noexcept;
+
+/// Octet lines of the thread's octet scratch, each `len` positions: the band buffer,
+/// the H2 buffer and the output of a level, then the fitted coarsest bands of the
+/// eight lines.
+struct OctetBuffers {
+    float *band, *h2, *out, *fitted;
+};
+OctetBuffers octetBuffers(int thread, int len) noexcept;
+
+/// Rebuilds eight consecutive ring lines (lines first .. first+7 of length len, in
+/// rings whose slots hold `lines` lines) into the octet line left in b.band.
+void rebuildOctet(const TemporalParams &params, const float *ringA, const float *ringB, long lines, long first,
+                  int len, OctetBuffers &b) noexcept;
+
+/// Floats of octet scratch per thread that lumaOutputWorker needs at a stride.
+long lumaOutputScratchFloats(int stride) noexcept;
 
 /// Fits the first count samples (a multiple of 4) of one ring line across the three
 /// frames: the line starts at float lineStart of each slot, and the slots of ringA
@@ -57,6 +84,15 @@ void synthesizeColumns(int firstColumn, int thread, int endColumn) noexcept;
 /// per-field mode) from the working planes into fpip->ycp_edit.
 void outputRows(int thread, const FILTER_PROC_INFO *fpip, bool fieldMode, int part, int firstLine,
                 int lineLimit) noexcept;
+
+/// Pixel pairs of one picture row: pixel 2k gets (luma[2k], cb[k], cr[k]) and pixel
+/// 2k+1 (luma[2k+1], cb[k], cr[k]).
+void writePixels(const std::int16_t *luma, const std::int16_t *cb, const std::int16_t *cr, int pairs,
+                 PIXEL_YC *out) noexcept;
+/// Plane rows q0 .. q0+lines-1 (lines at most 8) of chroma columns c0 .. c0+pairs-1
+/// of both aux planes, as rows rowPitch values apart in cbRows and crRows.
+void chromaRows(int q0, int c0, int pairs, std::int16_t *cbRows, std::int16_t *crRows, int rowPitch,
+                int lines) noexcept;
 
 /// Float to sample: add 0.5, truncate to 32 bits (overflow and NaN give INT32_MIN),
 /// saturate to 16 bits, clamp to -8192..8192.

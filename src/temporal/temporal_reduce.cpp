@@ -12,22 +12,16 @@ namespace {
 
 constexpr int kLanes = octet_rows::kLanes;
 
-// Octet lines of the thread's octet scratch, each `len` positions: the band buffer,
-// the H2 buffer and the output of a level, then the fitted coarsest bands of the
-// eight lines (kOctetLines x rows x 8 floats hold them for every size class).
-struct OctetBuffers {
-    float *band, *h2, *out, *fitted;
-};
+}  // namespace
 
+// (kOctetLines x rows x 8 floats hold the four lines for every size class.)
 OctetBuffers octetBuffers(int thread, int len) noexcept {
     return {octetScratchLine(thread, len, 0), octetScratchLine(thread, len, 1), octetScratchLine(thread, len, 2),
             octetScratchLine(thread, len, 3)};
 }
 
-// Rebuilds eight consecutive ring lines (lines first .. first+7 of length len, in
-// rings whose slots hold `lines` lines) into the octet line left in b.band: the
-// fitted coarsest band of each line, then level by level the current slot's detail
-// bands, eight lines in the vector lanes.
+// The fitted coarsest band of each line, then level by level the current slot's
+// detail bands, eight lines in the vector lanes.
 void rebuildOctet(const TemporalParams &params, const float *ringA, const float *ringB, long lines, long first,
                   int len, OctetBuffers &b) noexcept {
     const TemporalJob &job = params.job;
@@ -45,8 +39,6 @@ void rebuildOctet(const TemporalParams &params, const float *ringA, const float 
         std::swap(b.band, b.out);
     }
 }
-
-}  // namespace
 
 void temporalLuma(const TemporalParams &params, int firstRow, int endRow, int thread) noexcept {
     const int stride = sizeClass.stride;
@@ -75,6 +67,21 @@ void temporalChroma(std::int16_t *aux, const float *ringA, const float *ringB, c
         for (int k = 0; k < kLanes; ++k)
             floatsToSamples(columns + k * rows, rows, aux + static_cast<long>(l + k) * rows);
     }
+}
+
+void temporalChromaWorker(int thread_id, int thread_num, void *param1, void *param2) noexcept {
+    (void)param2;
+    const auto &params = *static_cast<const TemporalParams *>(param1);
+    const int stride = sizeClass.stride;
+    WorkBuffers &wb = workBuffers;
+    // Octets of Cb columns and of Cr columns, all alike, shared among every thread.
+    const StageWork work{{stride / 2 / kLanes, stride / 2 / kLanes, 0}, {1, 1, 0}};
+    const UnitRange share = threadShare(work, thread_id, workingThreads(thread_id, thread_num));
+    const UnitRange cb = runPart(work, share, 0), cr = runPart(work, share, 1);
+    if (cb.first < cb.end)
+        temporalChroma(wb.cbAux, wb.cbRingA, wb.cbRingB, params, cb.first * kLanes, cb.end * kLanes, thread_id);
+    if (cr.first < cr.end)
+        temporalChroma(wb.crAux, wb.crRingA, wb.crRingB, params, cr.first * kLanes, cr.end * kLanes, thread_id);
 }
 
 void temporalWorker(int thread_id, int thread_num, void *param1, void *param2) noexcept {
