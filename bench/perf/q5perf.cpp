@@ -35,18 +35,16 @@
 
 namespace {
 
-enum Stage { kBlock, kMosquito, kVertical, kHorizontal, kTemporal, kLuma, kSynthesis, kOutput, kRounding, kStages };
-const char *const kStageNames[kStages] = {"block", "mosq", "vert", "horiz", "temp", "luma", "synth", "output", "round"};
+enum Stage { kBlock, kMosquito, kVertical, kHorizontal, kTemporal, kLuma, kRounding, kStages };
+const char *const kStageNames[kStages] = {"block", "mosq", "vert", "horiz", "temp", "luma", "round"};
 
 int stageOf(MULTI_THREAD_FUNC worker) {
     if (worker == blockNrWorker) return kBlock;
     if (worker == mosquitoNrWorker) return kMosquito;
     if (worker == verticalAnalysisWorker) return kVertical;
     if (worker == horizontalAnalysisWorker) return kHorizontal;
-    if (worker == temporalWorker || worker == temporalChromaWorker) return kTemporal;
+    if (worker == temporalChromaWorker) return kTemporal;
     if (worker == lumaOutputWorker) return kLuma;
-    if (worker == synthesisWorker) return kSynthesis;
-    if (worker == outputWorker) return kOutput;
     if (worker == roundingWorker) return kRounding;
     return -1;
 }

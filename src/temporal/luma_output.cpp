@@ -20,11 +20,10 @@ constexpr int kUnitRows = 2 * kLanes;  // plane rows an octet of low and high ro
 
 // The thread's part of the octet scratch beyond the temporal stage's four octet
 // lines of `stride` positions: nine low-band and nine high-band rows (the row above
-// the octet, then its eight), and the sixteen sample rows with their chroma.
+// the octet, then its eight), and the sixteen sample rows.
 struct BandBuffers {
     float *low, *high;      // 9 rows of stride floats each
     std::int16_t *samples;  // kUnitRows rows of stride values
-    std::int16_t *cbRows, *crRows;  // kLanes rows of stride / 2 values each
 };
 
 BandBuffers bandBuffers(int thread, int stride) noexcept {
@@ -33,8 +32,6 @@ BandBuffers bandBuffers(int thread, int stride) noexcept {
     b.low = rest;
     b.high = b.low + 9L * stride;
     b.samples = reinterpret_cast<std::int16_t *>(b.high + 9L * stride);
-    b.cbRows = b.samples + static_cast<long>(kUnitRows) * stride;
-    b.crRows = b.cbRows + static_cast<long>(kLanes) * (stride / 2);
     return b;
 }
 
@@ -130,18 +127,13 @@ struct LumaOutput {
                               g.lumaPad, g.w, band.samples + 2 * k * s, band.samples + (2 * k + 1) * s, wantEven,
                               wantOdd);
         }
-        for (int group = 0; group < 2; ++group) {
-            const int q0 = kUnitRows * o + kLanes * group;
-            bool any = false;
-            for (int i = 0; i < kLanes; ++i) any |= place.pictureRow(q0 + i) >= 0;
-            if (!any) continue;
-            chromaRows(q0, g.chromaPad, pairs, band.cbRows, band.crRows, g.stride / 2, kLanes);
-            for (int i = 0; i < kLanes; ++i) {
-                const int y = place.pictureRow(q0 + i);
-                if (y < 0) continue;
-                writePixels(band.samples + (kLanes * group + i) * s, band.cbRows + i * (g.stride / 2),
-                            band.crRows + i * (g.stride / 2), pairs, fpip->ycp_edit + y * g.pitch);
-            }
+        const long auxRow = g.stride / 2;
+        for (int i = 0; i < kUnitRows; ++i) {
+            const int q = kUnitRows * o + i;
+            const int y = place.pictureRow(q);
+            if (y < 0) continue;
+            writePixels(band.samples + i * s, workBuffers.cbAux + q * auxRow + g.chromaPad,
+                        workBuffers.crAux + q * auxRow + g.chromaPad, pairs, fpip->ycp_edit + y * g.pitch);
         }
         // The octet's last rows are the next octet's rows above.
         std::memcpy(band.low, band.low + 8 * s, s * sizeof(float));
@@ -187,8 +179,8 @@ OctetRanges pictureOctets(const PlaneGeometry &g, bool fieldMode) noexcept {
 }  // namespace
 
 long lumaOutputScratchFloats(int stride) noexcept {
-    // Four octet lines, 18 float rows, then 16 + 2 x 8 / 2 rows of 16-bit values.
-    return (4L * kLanes + 18 + 12) * stride;
+    // Four octet lines, 18 float rows, then 16 rows of 16-bit values.
+    return (4L * kLanes + 18 + 8) * stride;
 }
 
 void lumaOutputWorker(int thread_id, int thread_num, void *param1, void *param2) noexcept {
