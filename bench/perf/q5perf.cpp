@@ -382,9 +382,8 @@ int main(int argc, char **argv) {
                                                              : SizeClass{2048, 1280};
                 const WorkBufferSizes sz = workBufferSizes(sc);
                 const double buffers = static_cast<double>(sz.lumaBlock + 2 * sz.chromaBlock + 2 * sz.chromaAux +
-                                                           kScratchSets * (2 * sz.scratchWide + sz.scratch112 +
-                                                                           sz.scratchQuarter + sz.scratchHalf +
-                                                                           sz.scratch400 + sz.scratchOctets) +
+                                                           kScratchSets * (sz.scratchQuarter + sz.scratch400 +
+                                                                           sz.scratchOctets) +
                                                            // octet scratch of the threads past the four sets
                                                            (threads > kScratchSets ? threads - kScratchSets : 0) *
                                                                sz.scratchOctets);
