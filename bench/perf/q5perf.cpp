@@ -28,6 +28,7 @@
 #include "core/core.h"
 #include "emu/host.h"
 #include "host/callbacks.h"
+#include "host/frame_stages.h"
 #include "output/rounding.h"
 #include "prefilter/prefilter.h"
 #include "temporal/temporal.h"
@@ -35,8 +36,8 @@
 
 namespace {
 
-enum Stage { kBlock, kMosquito, kVertical, kHorizontal, kTemporal, kLuma, kRounding, kStages };
-const char *const kStageNames[kStages] = {"block", "mosq", "vert", "horiz", "temp", "luma", "round"};
+enum Stage { kBlock, kMosquito, kVertical, kHorizontal, kTemporal, kLuma, kRounding, kLumaRounding, kStages };
+const char *const kStageNames[kStages] = {"block", "mosq", "vert", "horiz", "temp", "luma", "round", "l+round"};
 
 int stageOf(MULTI_THREAD_FUNC worker) {
     if (worker == blockNrWorker) return kBlock;
@@ -45,6 +46,7 @@ int stageOf(MULTI_THREAD_FUNC worker) {
     if (worker == horizontalAnalysisWorker) return kHorizontal;
     if (worker == temporalChromaWorker) return kTemporal;
     if (worker == lumaOutputWorker) return kLuma;
+    if (worker == outputRoundingWorker) return kLumaRounding;
     if (worker == roundingWorker) return kRounding;
     return -1;
 }
