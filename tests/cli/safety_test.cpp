@@ -172,3 +172,76 @@ TEST(QuorvaneSafety, AnOrdinaryUserDoesNotReplaceAFileHeMayNotWrite) {
 }
 
 }  // namespace
+
+namespace {
+
+// The preview refuses what it cannot show before any work, in words that fit, and
+// never puts anything but the picture where the picture goes.
+TEST(QuorvaneSafety, PreviewRefusesEarlyAndCountsFromTheStartOfTheFile) {
+    ScratchDir dir;
+    const std::string in = dir.file("in.y4m"), png = dir.file("p.png");
+    const std::string header = "YUV4MPEG2 W176 H144 C420jpeg";
+    const auto clip = q5clitest::randomY4m(header, 6, q5test::testSeed());
+    q5clitest::writeBytes(in, clip);
+    const auto fails = [&](const std::string &commandLine, int status, const std::string &text) {
+        SCOPED_TRACE(commandLine);
+        const q5clitest::CliRun run = runShell(commandLine);
+        EXPECT_EQ(run.status, status);
+        EXPECT_EQ(run.errText, "quorvane5: " + text + "\n");
+    };
+    const std::string preview = "\"$Q5\" preview ";
+    // Frames at the end of the int range, from a pipe and from a file.
+    const std::string none = ": the clip has 6 frames (0 to 5); there is no frame ";
+    fails("cat " + quote(in) + " | " + preview + "- --frame 2147483647 --out " + quote(png), 1,
+          "standard input" + none + "2147483647");
+    fails("cat " + quote(in) + " | " + preview + "- --mosquito --frame 2147483646 --out " + quote(png), 1,
+          "standard input" + none + "2147483646");
+    fails(preview + quote(in) + " --mosquito --frame 2147483647 --out " + quote(png), 1, in + none + "2147483647");
+    q5clitest::writeBytes(dir.file("header.y4m"), q5clitest::randomY4m(header, 0, 1));
+    fails(preview + quote(dir.file("header.y4m")) + " --out " + quote(png), 1,
+          dir.file("header.y4m") + ": the clip has no frames; there is no frame 0");
+    // What the picture must not go to or replace, refused before a frame is read.
+    fails(preview + quote(in) + " --reference " + quote(in) + " --out " + quote(png), 2,
+          "preview shows one frame, with no clean clip to compare with; --reference is for INPUT OUTPUT");
+    ASSERT_EQ(link(in.c_str(), dir.file("same.y4m").c_str()), 0);
+    for (const std::string &same : {in, dir.file("same.y4m")})
+        fails(preview + quote(in) + " --out " + quote(same), 2,
+              "--out " + same + " is the input: the picture would replace the clip");
+    fails(preview + quote(in) + " --frame 9 --out ''", 1, "the output file name is empty");
+    EXPECT_TRUE(readBytes(in) == clip);
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"header.y4m", "in.y4m", "same.y4m"}));
+
+    // A picture on standard output: the report goes to standard error, the PNG ends
+    // with its IEND chunk.
+    const q5clitest::CliRun toStdout = runShell(preview + quote(in) + " --out - > " + quote(png));
+    EXPECT_EQ(toStdout.status, 0) << toStdout.errText;
+    EXPECT_NE(toStdout.errText.find("Frame 0 of " + in), std::string::npos) << toStdout.errText;
+    const auto picture = readBytes(png);
+    const std::vector<std::uint8_t> iend = {0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82};
+    ASSERT_GE(picture.size(), iend.size());
+    EXPECT_TRUE(std::equal(iend.begin(), iend.end(), picture.end() - iend.size()));
+
+    // Damage past a seek is placed as the whole run places it; a FRAME line over the
+    // limit is called too long, whether read or stepped over.
+    const std::size_t frameBytes = 176 * 144 * 3 / 2, start = header.size() + 1;
+    auto junk = clip;
+    std::copy_n("JUNK!\n", 6, junk.begin() + start + 4 * (frameBytes + 6));
+    auto longLine = std::vector<std::uint8_t>(clip.begin(), clip.begin() + start + frameBytes + 6);
+    const std::string marker = "FRAME X" + std::string(5000, 'x') + "\n";
+    longLine.insert(longLine.end(), marker.begin(), marker.end());
+    longLine.insert(longLine.end(), clip.begin() + start + frameBytes + 12, clip.end());
+    for (const auto &[name, bytes] : {std::make_pair("junk.y4m", junk), std::make_pair("long.y4m", longLine)}) {
+        const std::string path = dir.file(name);
+        q5clitest::writeBytes(path, bytes);
+        const q5clitest::CliRun run = runCli({"-q", path, dir.file("out.y4m")});
+        EXPECT_EQ(run.status, 1);
+        EXPECT_NE(run.errText.find(name == std::string("junk.y4m") ? "unexpected data after frame 4 at byte " +
+                                                                          std::to_string(start + 4 * (frameBytes + 6))
+                                                                    : "frame 2: the FRAME line is too long (over 4096 bytes"),
+                  std::string::npos)
+            << run.errText;
+        fails(preview + quote(path) + " --frame 3 --out " + quote(png), 1, run.errText.substr(11, run.errText.size() - 12));
+    }
+}
+
+}  // namespace
