@@ -13,8 +13,8 @@
 #include <cstdlib>
 
 #include "cli/cli_support.h"
-#include "cli/demo.h"
-#include "emu/host.h"
+#include "cli/command/demo.h"
+#include "common/module.h"
 #include "support/support.h"
 
 namespace {
