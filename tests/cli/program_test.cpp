@@ -12,7 +12,7 @@
 #include <cstdlib>
 
 #include "cli/cli_support.h"
-#include "cli/demo.h"
+#include "cli/command/demo.h"
 #include "support/support.h"
 
 namespace {

@@ -1,6 +1,6 @@
 // The denoise run: input checked, module loaded and settings resolved before the
 // output is opened; then every frame through the host, with progress and metrics.
-#include "cli/run.h"
+#include "cli/command/denoise.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,13 +15,13 @@
 #include <optional>
 
 #include "cli/picture/convert.h"
-#include "cli/demo.h"
+#include "cli/command/demo.h"
 #include "cli/picture/frame_window.h"
 #include "cli/picture/metrics.h"
 #include "cli/io/output_file.h"
+#include "cli/command/preview.h"
 #include "cli/io/signals.h"
-#include "cli/preview.h"
-#include "emu/host.h"
+#include "common/module.h"
 
 #ifndef Q5_VERSION
 #define Q5_VERSION "unknown"

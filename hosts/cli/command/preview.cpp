@@ -1,6 +1,6 @@
 // The preview: the filter run for one frame through our host, fed from the few
 // input frames it asks for, and the before/after picture of that frame.
-#include "cli/preview.h"
+#include "cli/command/preview.h"
 
 #include <sys/types.h>
 #include <unistd.h>
@@ -17,7 +17,7 @@
 #include "cli/io/output_file.h"
 #include "cli/io/png.h"
 #include "cli/picture/preview_window.h"
-#include "emu/host.h"
+#include "common/module.h"
 
 namespace q5cli {
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "abi/host_api.h"
-#include "cli/options.h"
+#include "cli/command/options.h"
 #include "cli/io/y4m.h"
 
 namespace q5host {

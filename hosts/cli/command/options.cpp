@@ -1,5 +1,5 @@
 // Command-line parsing and the help text.
-#include "cli/options.h"
+#include "cli/command/options.h"
 
 #include <algorithm>
 #include <cerrno>

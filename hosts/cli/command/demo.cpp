@@ -1,7 +1,7 @@
 // The demo command: every run in memory, then all files written at once into a new
 // or empty folder, each to a temporary beside it and renamed when all are complete,
 // so an interrupted or failed demo leaves nothing behind.
-#include "cli/demo.h"
+#include "cli/command/demo.h"
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -18,9 +18,9 @@
 #include "cli/picture/metrics.h"
 #include "cli/io/output_file.h"
 #include "cli/io/png.h"
+#include "cli/command/denoise.h"
 #include "cli/io/signals.h"
-#include "cli/run.h"
-#include "emu/host.h"
+#include "common/module.h"
 
 namespace q5cli {
 
