@@ -26,7 +26,7 @@
 
 #include "analysis/analysis.h"
 #include "core/core.h"
-#include "emu/host.h"
+#include "common/module.h"
 #include "host/callbacks.h"
 #include "host/frame_stages.h"
 #include "output/rounding.h"

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "analysis/analysis.h"
-#include "emu/host.h"
+#include "common/module.h"
 #include "host/callbacks.h"
 #include "temporal/temporal.h"
 
