@@ -8,6 +8,7 @@
 
 #include "win32/checks.h"
 #include "win32/commands.h"
+#include "common/service_log.h"
 #include "win32/win_host.h"
 
 namespace q5win {
@@ -155,6 +156,7 @@ int windowCommand(const std::string &modulePath) {
     if (!checks.expect(module.ok(), module.error())) return checks.finish();
     const std::unique_ptr<q5host::Host> editor = module.host(2);
     q5host::Host &host = *editor;
+    q5host::ServiceLog log(host);
     HINSTANCE self = GetModuleHandleA(nullptr);
 
     WNDCLASSA oc{};
@@ -197,12 +199,12 @@ int windowCommand(const std::string &modulePath) {
     info.frameCount = static_cast<int>(clip.size());
     host.setClip(info, q5host::packedFrames(clip, info.width, info.height));
     for (int n = 0; n <= 2; ++n) host.process(n);
-    host.clearLog();
+    log.clear();
     host.process(3);
-    checks.expectEq(frames(host.fetchedFrames()), std::string("4"), "frame 3 fetches only frame 4");
+    checks.expectEq(frames(log.fetchedFrames()), std::string("4"), "frame 3 fetches only frame 4");
 
     if (button) {
-        host.clearLog();
+        log.clear();
         commandsSeen.clear();
         SendMessageA(button, BM_CLICK, 0, 0);
         pumpMessages();
@@ -211,35 +213,35 @@ int windowCommand(const std::string &modulePath) {
                             "WM_COMMAND carries the button id");
             checks.expectEq(commandsSeen[0].result, TRUE, "Cache Reset returns is_filter_active");
         }
-        checks.expectEq(kinds(host.log()), std::string("IsActive WindowUpdate IsActive"),
+        checks.expectEq(kinds(log.calls()), std::string("IsActive WindowUpdate IsActive"),
                         "Cache Reset asks, updates the window and asks again");
-        host.clearLog();
+        log.clear();
         host.process(4);
-        checks.expectEq(frames(host.fetchedFrames()), std::string("3 4 5"),
+        checks.expectEq(frames(log.fetchedFrames()), std::string("3 4 5"),
                         "after Cache Reset the next frame fetches its three frames again");
 
         // Switched off, the button leaves the ring alone.
         host.setFilterActive(false);
-        host.clearLog();
+        log.clear();
         commandsSeen.clear();
         SendMessageA(button, BM_CLICK, 0, 0);
         pumpMessages();
         if (checks.expectEq(commandsSeen.size(), std::size_t{1}, "second click reaches func_WndProc"))
             checks.expectEq(commandsSeen[0].result, FALSE, "inactive filter: result FALSE");
         host.setFilterActive(true);
-        host.clearLog();
+        log.clear();
         host.process(5);
-        checks.expectEq(frames(host.fetchedFrames()), std::string("4"),
+        checks.expectEq(frames(log.fetchedFrames()), std::string("4"),
                         "after Cache Reset on an inactive filter the ring is kept");
     }
 
     // Any other control's command is not the filter's business.
-    host.clearLog();
+    log.clear();
     commandsSeen.clear();
     SendMessageA(settingsWindow, WM_COMMAND, MAKEWPARAM(40002, BN_CLICKED), 0);
     if (checks.expectEq(commandsSeen.size(), std::size_t{1}, "other command delivered"))
         checks.expectEq(commandsSeen[0].result, FALSE, "other command: result FALSE");
-    checks.expect(host.log().empty(), "other command: no service called");
+    checks.expect(log.calls().empty(), "other command: no service called");
 
     // Keys and wheel turns in the settings window belong to the editor.
     ownerReceived.clear();

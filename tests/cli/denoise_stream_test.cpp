@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "cli/cli_support.h"
-#include "cli/command/denoise.h"
+#include "cli/session/filter_session.h"
 #include "support/support.h"
 
 namespace {
@@ -101,10 +101,9 @@ StreamRun runStream(GetFilterTableFn entry, q5cli::ByteSource &source, const q5c
 }
 
 q5cli::DenoiseSettings defaultSettings(bool mosquito) {
-    q5cli::DenoiseSettings s;
-    const int track[6] = {10, 10, 16, 5, 5, 16}, check[5] = {0, 1, mosquito ? 1 : 0, 0, 1};
-    std::copy(track, track + 6, s.track);
-    std::copy(check, check + 5, s.check);
+    q5cli::DenoiseSettings s = q5cli::DenoiseSettings::defaults();
+    s.set(CheckBox::Fields, false);
+    s.set(CheckBox::MosquitoNr, mosquito);
     s.threads = 2;
     return s;
 }

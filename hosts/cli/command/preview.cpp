@@ -12,11 +12,12 @@
 #include <map>
 #include <memory>
 
-#include "cli/picture/comparison.h"
-#include "cli/picture/convert.h"
+#include "cli/command/shared.h"
 #include "cli/io/output_file.h"
 #include "cli/io/png.h"
-#include "common/module.h"
+#include "cli/picture/comparison.h"
+#include "cli/picture/convert.h"
+#include "common/host.h"
 
 namespace q5cli {
 
@@ -57,30 +58,25 @@ long long seekFrame(int fd, long long offset, const Y4mFormat &format, int targe
     return offset;
 }
 
-}  // namespace
-
-bool previewFrame(GetFilterTableFn entry, const DenoiseSettings &settings, ByteSource &source,
-                  Y4mReader &reader, const Y4mFormat &format, int n, PreviewResult *result,
-                  const std::string &name, std::string *error) {
-    // Frame n needs n - 1 and n + 1; with the mosquito pass, their neighbours too.
-    const int reach = settings.check[2] == 1 ? 2 : 1;
-    const int first = std::max(0, n - reach), last = n + reach;
-    int count = -1;
-
-    // A regular file: straight to the first frame needed, with a reader of its own there.
+// The frames first..last of the input, as far as it has them, in `held`: from a
+// regular file the earlier ones are sought over, with a reader of its own there.
+// `*count` is the clip's length when its end was reached, else -1.
+bool readAround(ByteSource &source, Y4mReader &reader, const Y4mFormat &format, int first, int last,
+                int n, const std::string &name, std::map<int, Y4mFrame> *held, int *count,
+                std::string *error) {
     std::unique_ptr<Y4mReader> seeked;
     Y4mReader *frames = &reader;
     int next = 0;
     const auto *fdSource = dynamic_cast<const FdSource *>(&source);
     if (fdSource && inputFileSize(source) >= 0 && first > 0) {
         const long long at = seekFrame(fdSource->fd(), static_cast<long long>(reader.offset()), format,
-                                       first, &count, error);
+                                       first, count, error);
         if (at == -2) {
             *error = name + ": " + *error;
             return false;
         }
         if (at == -1) {
-            *error = name + ": the clip has " + framesText(count) + "; there is no frame " + std::to_string(n);
+            *error = name + ": the clip has " + framesText(*count) + "; there is no frame " + std::to_string(n);
             return false;
         }
         if (lseek(fdSource->fd(), at, SEEK_SET) != at) {
@@ -92,23 +88,23 @@ bool previewFrame(GetFilterTableFn entry, const DenoiseSettings &settings, ByteS
         frames = seeked.get();
         next = first;
     }
-    std::map<int, Y4mFrame> held;
     for (; next <= last; ++next) {
         Y4mFrame frame;
         const Y4mReader::Result r = frames->readFrame(format, &frame, error);
         if (r == Y4mReader::Error) return false;
         if (r == Y4mReader::End) {
-            count = next;
+            *count = next;
             break;
         }
-        if (next >= first) held[next] = std::move(frame);
+        if (next >= first) (*held)[next] = std::move(frame);
     }
-    if (count >= 0 && n >= count) {
-        *error = name + ": the clip has " + framesText(count) + "; there is no frame " + std::to_string(n);
-        return false;
-    }
-    result->frameCount = count;
+    return true;
+}
 
+// The filter's output for frame n, fed from the frames held.
+bool filterOne(GetFilterTableFn entry, const DenoiseSettings &settings, const Y4mFormat &format,
+               std::map<int, Y4mFrame> &held, int count, int n, PreviewResult *result,
+               std::string *error) {
     q5host::Host host(entry, settings.threads);
     startFilter(host, settings);
     const FrameConverter converter(format, settings.threads);
@@ -137,10 +133,42 @@ bool previewFrame(GetFilterTableFn entry, const DenoiseSettings &settings, ByteS
     return true;
 }
 
+// How much the frame's luma changed, in 8-bit code steps, to go with the picture.
+void printChange(const Y4mFormat &format, const std::uint8_t *before, const std::uint8_t *after) {
+    const double unit = std::ldexp(1.0, format.bits - 8);
+    double sum = 0, squares = 0, most = 0;
+    const std::size_t pixels = static_cast<std::size_t>(format.width) * format.height;
+    for (std::size_t i = 0; i < pixels; ++i) {
+        const auto at = [&](const std::uint8_t *p) { return format.bits > 8 ? p[2 * i] | p[2 * i + 1] << 8 : p[i]; };
+        const double d = (at(before) - at(after)) / unit;
+        sum += std::abs(d), squares += d * d, most = std::max(most, std::abs(d));
+    }
+    std::printf("luma changed by %.2f code steps on average (rms %.2f, at most %.1f; in 8-bit steps)\n",
+                sum / pixels, std::sqrt(squares / pixels), most);
+}
+
+}  // namespace
+
+bool previewFrame(GetFilterTableFn entry, const DenoiseSettings &settings, ByteSource &source,
+                  Y4mReader &reader, const Y4mFormat &format, int n, PreviewResult *result,
+                  const std::string &name, std::string *error) {
+    // Frame n needs n - 1 and n + 1; with the mosquito pass, their neighbours too.
+    const int reach = settings.on(CheckBox::MosquitoNr) ? 2 : 1;
+    std::map<int, Y4mFrame> held;
+    int count = -1;
+    if (!readAround(source, reader, format, std::max(0, n - reach), n + reach, n, name, &held, &count, error))
+        return false;
+    if (count >= 0 && n >= count) {
+        *error = name + ": the clip has " + framesText(count) + "; there is no frame " + std::to_string(n);
+        return false;
+    }
+    result->frameCount = count;
+    return filterOne(entry, settings, format, held, count, n, result, error);
+}
+
 int runPreview(const Options &options) {
-    std::unique_ptr<q5host::Module> module;
-    DenoiseSettings settings;
-    if (const int status = loadFilter(options, &module, &settings)) return status;
+    LoadedFilter filter;
+    if (const int status = loadFilter(options, &filter)) return status;
     OpenStream input;
     if (const int status = openStream(options.input, &input)) return status;
     const Y4mFormat &format = input.format;
@@ -150,11 +178,11 @@ int runPreview(const Options &options) {
         message(name + ": " + error);
         return 1;
     }
-    settings.check[kFieldCheck] = fieldSetting(options, format.interlaced());
+    const DenoiseSettings settings = resolveSettings(options, *filter.descriptor, format);
 
     PreviewResult frame;
-    if (!previewFrame(module->getFilterTable(), settings, *input.source, *input.reader, format, options.frame,
-                      &frame, name, &error)) {
+    if (!previewFrame(filter.entry(), settings, *input.source, *input.reader, format, options.frame, &frame,
+                      name, &error)) {
         message(error);
         return 1;
     }
@@ -167,18 +195,8 @@ int runPreview(const Options &options) {
         return 1;
     }
     if (!options.quiet) {
-        // How much the frame changed, in 8-bit code steps, to go with the picture.
-        const double unit = std::ldexp(1.0, format.bits - 8);
-        double sum = 0, squares = 0, most = 0;
-        const std::size_t pixels = static_cast<std::size_t>(format.width) * format.height;
-        for (std::size_t i = 0; i < pixels; ++i) {
-            const auto at = [&](const std::uint8_t *p) { return format.bits > 8 ? p[2 * i] | p[2 * i + 1] << 8 : p[i]; };
-            const double d = (at(frame.before.data.data()) - at(frame.after.data())) / unit;
-            sum += std::abs(d), squares += d * d, most = std::max(most, std::abs(d));
-        }
         std::printf("Frame %d of %s, %s:\n", options.frame, name.c_str(), settingsText(settings).c_str());
-        std::printf("luma changed by %.2f code steps on average (rms %.2f, at most %.1f; in 8-bit steps)\n",
-                    sum / pixels, std::sqrt(squares / pixels), most);
+        printChange(format, frame.before.data.data(), frame.after.data());
         std::printf("Wrote %s:\n%s\n", options.pictureOut.c_str(), pic.legend.c_str());
     }
     return 0;
