@@ -2,8 +2,9 @@
 // the command line and hands it to one of the commands.
 #include <sys/stat.h>
 
-#include <csignal>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "cli/command/options.h"
 #include "cli/command/preview.h"
 #include "cli/command/shared.h"
+#include "cli/io/signals.h"
 
 #ifndef Q5_VERSION
 #define Q5_VERSION "unknown"
@@ -21,15 +23,21 @@ namespace {
 
 using namespace q5cli;
 
+// Which module ran, for a user with more than one copy; without one the program
+// cannot work, so that is an error.
 int printVersion(const Options &options) {
     std::printf("quorvane5 %s\n", Q5_VERSION);
     LoadedFilter filter;
     std::string error;
-    if (loadModule(options.module, &filter, &error) && filter.descriptor->information)
-        std::printf("filter: %s (%s)\n", filter.descriptor->information, filter.path.c_str());
-    else
-        std::printf("filter: not found (%s)\n", filter.module ? filter.path.c_str() : error.c_str());
-    return 0;
+    if (loadModule(options.module, &filter, &error) && filter.descriptor->information) {
+        char real[PATH_MAX];
+        std::printf("filter: %s\nmodule: %s\n", filter.descriptor->information,
+                    realpath(filter.path.c_str(), real) ? real : filter.path.c_str());
+        return 0;
+    }
+    std::printf("filter: not loaded\nmodule: %s\n",
+                filter.module ? (filter.path + ": gave no filter").c_str() : error.c_str());
+    return 1;
 }
 
 bool isNonDirectory(const char *path) {
@@ -52,8 +60,7 @@ int runDemoOrFile(const Options &options) {
 }  // namespace
 
 int main(int argc, char **argv) {
-    // A closed pipe downstream is reported as a write error, not a silent death.
-    std::signal(SIGPIPE, SIG_IGN);
+    prepareProcess();
     Options options;
     std::string error;
     if (!parseOptions(std::vector<std::string>(argv + 1, argv + argc), &options, &error)) {

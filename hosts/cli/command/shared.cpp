@@ -32,7 +32,7 @@ int openStream(const std::string &path, OpenStream *stream) {
 int loadFilter(const Options &options, LoadedFilter *filter) {
     std::string error;
     if (!loadModule(options.module, filter, &error)) {
-        message(error);
+        message(filter->module ? error : "cannot load the filter module: " + error);
         return 1;
     }
     if (!checkSettings(options, *filter->descriptor, &error)) {

@@ -9,8 +9,9 @@
 
 namespace q5cli {
 
-/// The module to load: `given` (--module), else quorvane5.so beside the program, else
-/// the build's.
+/// The module to load: `given` (--module; a bare name in the current folder), else
+/// quorvane5.so beside the program, else ../lib/quorvane5/quorvane5.so from it as
+/// installed, else, for a program in the build tree, the module built with it.
 std::string findModule(const std::string &given);
 
 struct LoadedFilter {
@@ -20,8 +21,8 @@ struct LoadedFilter {
     GetFilterTableFn entry() const { return module->getFilterTable(); }
 };
 
-/// Loads the module findModule(given) names; false with a message if it cannot be
-/// loaded or gives no filter.
+/// Loads the module findModule(given) names; false with the loader's message if it
+/// cannot be loaded, or with one of ours if it gives no filter.
 bool loadModule(const std::string &given, LoadedFilter *filter, std::string *error);
 
 }  // namespace q5cli
