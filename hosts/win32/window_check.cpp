@@ -148,6 +148,92 @@ HFONT checkFont(Checks &checks, HWND button) {
     return font;
 }
 
+// An owner window for the editor and the settings window it owns; false if either
+// cannot be made.
+bool createWindows(Checks &checks, HWND *owner) {
+    HINSTANCE self = GetModuleHandleA(nullptr);
+    WNDCLASSA oc{};
+    oc.lpfnWndProc = ownerProc;
+    oc.hInstance = self;
+    oc.lpszClassName = "Q5TestOwner";
+    WNDCLASSA sc = oc;
+    sc.lpfnWndProc = settingsProc;
+    sc.lpszClassName = "Q5TestSettings";
+    checks.expect(RegisterClassA(&oc) && RegisterClassA(&sc), "window classes registered");
+    *owner = CreateWindowExA(0, "Q5TestOwner", "editor", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 640, 480,
+                             nullptr, nullptr, self, nullptr);
+    settingsWindow = CreateWindowExA(0, "Q5TestSettings", "Quorvane5",
+                                     WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_VISIBLE, 40, 40,
+                                     340, 240, *owner, nullptr, self, nullptr);
+    if (!checks.expect(*owner && settingsWindow, "owner and settings windows created")) return false;
+    checks.expect(GetWindow(settingsWindow, GW_OWNER) == *owner, "the settings window is owned");
+    pumpMessages();
+    return true;
+}
+
+// A click on Cache Reset: the filter asks whether it is active, refreshes the window
+// and asks again; active, it analyses all three frames afresh, inactive it keeps them.
+void checkCacheReset(Checks &checks, q5host::Host &host, q5host::ServiceLog &log, HWND button) {
+    log.clear();
+    commandsSeen.clear();
+    SendMessageA(button, BM_CLICK, 0, 0);
+    pumpMessages();
+    if (checks.expectEq(commandsSeen.size(), std::size_t{1}, "the click reaches func_WndProc")) {
+        checks.expectEq(static_cast<int>(LOWORD(commandsSeen[0].wparam)), kCacheResetId,
+                        "WM_COMMAND carries the button id");
+        checks.expectEq(commandsSeen[0].result, TRUE, "Cache Reset returns is_filter_active");
+    }
+    checks.expectEq(kinds(log.calls()), std::string("IsActive WindowUpdate IsActive"),
+                    "Cache Reset asks, updates the window and asks again");
+    log.clear();
+    host.process(4);
+    checks.expectEq(frames(log.fetchedFrames()), std::string("3 4 5"),
+                    "after Cache Reset the next frame fetches its three frames again");
+
+    // Switched off, the button leaves the ring alone.
+    host.setFilterActive(false);
+    log.clear();
+    commandsSeen.clear();
+    SendMessageA(button, BM_CLICK, 0, 0);
+    pumpMessages();
+    if (checks.expectEq(commandsSeen.size(), std::size_t{1}, "second click reaches func_WndProc"))
+        checks.expectEq(commandsSeen[0].result, FALSE, "inactive filter: result FALSE");
+    host.setFilterActive(true);
+    log.clear();
+    host.process(5);
+    checks.expectEq(frames(log.fetchedFrames()), std::string("4"),
+                    "after Cache Reset on an inactive filter the ring is kept");
+}
+
+// Any other control's command is not the filter's business; keys and wheel turns in
+// the settings window belong to the editor.
+void checkOtherMessages(Checks &checks, q5host::ServiceLog &log) {
+    log.clear();
+    commandsSeen.clear();
+    SendMessageA(settingsWindow, WM_COMMAND, MAKEWPARAM(40002, BN_CLICKED), 0);
+    if (checks.expectEq(commandsSeen.size(), std::size_t{1}, "other command delivered"))
+        checks.expectEq(commandsSeen[0].result, FALSE, "other command: result FALSE");
+    checks.expect(log.calls().empty(), "other command: no service called");
+
+    ownerReceived.clear();
+    const Message sent[] = {
+        {WM_KEYDOWN, 0x41, 0x001E0001},
+        {WM_KEYUP, 0x41, static_cast<LPARAM>(0xC01E0001u)},
+        {WM_MOUSEWHEEL, MAKEWPARAM(MK_SHIFT, static_cast<WORD>(-120)), MAKELPARAM(300, 200)},
+    };
+    for (const Message &m : sent) SendMessageA(settingsWindow, m.message, m.wparam, m.lparam);
+    pumpMessages();
+    if (checks.expectEq(ownerReceived.size(), std::size_t{3}, "the owner receives each message once")) {
+        for (int i = 0; i < 3; ++i) {
+            std::string which = "forwarded message ";
+            which += std::to_string(i);
+            checks.expectEq(ownerReceived[i].message, sent[i].message, which + ": message");
+            checks.expect(ownerReceived[i].wparam == sent[i].wparam, which + ": wparam unchanged");
+            checks.expect(ownerReceived[i].lparam == sent[i].lparam, which + ": lparam unchanged");
+        }
+    }
+}
+
 }  // namespace
 
 int windowCommand(const std::string &modulePath) {
@@ -157,33 +243,14 @@ int windowCommand(const std::string &modulePath) {
     const std::unique_ptr<q5host::Host> editor = module.host(2);
     q5host::Host &host = *editor;
     q5host::ServiceLog log(host);
-    HINSTANCE self = GetModuleHandleA(nullptr);
-
-    WNDCLASSA oc{};
-    oc.lpfnWndProc = ownerProc;
-    oc.hInstance = self;
-    oc.lpszClassName = "Q5TestOwner";
-    WNDCLASSA sc = oc;
-    sc.lpfnWndProc = settingsProc;
-    sc.lpszClassName = "Q5TestSettings";
-    checks.expect(RegisterClassA(&oc) && RegisterClassA(&sc), "window classes registered");
-    HWND owner = CreateWindowExA(0, "Q5TestOwner", "editor", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0,
-                                 640, 480, nullptr, nullptr, self, nullptr);
-    settingsWindow = CreateWindowExA(0, "Q5TestSettings", "Quorvane5",
-                                     WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_VISIBLE, 40, 40,
-                                     340, 240, owner, nullptr, self, nullptr);
-    if (!checks.expect(owner && settingsWindow, "owner and settings windows created"))
-        return checks.finish();
-    checks.expect(GetWindow(settingsWindow, GW_OWNER) == owner, "the settings window is owned");
-    pumpMessages();
+    HWND owner = nullptr;
+    if (!createWindows(checks, &owner)) return checks.finish();
 
     checks.expectEq(host.init(), TRUE, "func_init");
     host.filter()->hwnd = settingsWindow;
     windowHost = &host;
-    checks.expectEq(host.windowMessage(kWmFilterInit, 0, 0), FALSE,
-                    "WM_FILTER_INIT result");
+    checks.expectEq(host.windowMessage(kWmFilterInit, 0, 0), FALSE, "WM_FILTER_INIT result");
     pumpMessages();
-
     HWND button = FindWindowExA(settingsWindow, nullptr, "BUTTON", "Cache Reset");
     HFONT font = nullptr;
     if (checks.expect(button != nullptr, "the Cache Reset button exists")) {
@@ -202,70 +269,11 @@ int windowCommand(const std::string &modulePath) {
     log.clear();
     host.process(3);
     checks.expectEq(frames(log.fetchedFrames()), std::string("4"), "frame 3 fetches only frame 4");
+    if (button) checkCacheReset(checks, host, log, button);
+    checkOtherMessages(checks, log);
 
-    if (button) {
-        log.clear();
-        commandsSeen.clear();
-        SendMessageA(button, BM_CLICK, 0, 0);
-        pumpMessages();
-        if (checks.expectEq(commandsSeen.size(), std::size_t{1}, "the click reaches func_WndProc")) {
-            checks.expectEq(static_cast<int>(LOWORD(commandsSeen[0].wparam)), kCacheResetId,
-                            "WM_COMMAND carries the button id");
-            checks.expectEq(commandsSeen[0].result, TRUE, "Cache Reset returns is_filter_active");
-        }
-        checks.expectEq(kinds(log.calls()), std::string("IsActive WindowUpdate IsActive"),
-                        "Cache Reset asks, updates the window and asks again");
-        log.clear();
-        host.process(4);
-        checks.expectEq(frames(log.fetchedFrames()), std::string("3 4 5"),
-                        "after Cache Reset the next frame fetches its three frames again");
-
-        // Switched off, the button leaves the ring alone.
-        host.setFilterActive(false);
-        log.clear();
-        commandsSeen.clear();
-        SendMessageA(button, BM_CLICK, 0, 0);
-        pumpMessages();
-        if (checks.expectEq(commandsSeen.size(), std::size_t{1}, "second click reaches func_WndProc"))
-            checks.expectEq(commandsSeen[0].result, FALSE, "inactive filter: result FALSE");
-        host.setFilterActive(true);
-        log.clear();
-        host.process(5);
-        checks.expectEq(frames(log.fetchedFrames()), std::string("4"),
-                        "after Cache Reset on an inactive filter the ring is kept");
-    }
-
-    // Any other control's command is not the filter's business.
-    log.clear();
-    commandsSeen.clear();
-    SendMessageA(settingsWindow, WM_COMMAND, MAKEWPARAM(40002, BN_CLICKED), 0);
-    if (checks.expectEq(commandsSeen.size(), std::size_t{1}, "other command delivered"))
-        checks.expectEq(commandsSeen[0].result, FALSE, "other command: result FALSE");
-    checks.expect(log.calls().empty(), "other command: no service called");
-
-    // Keys and wheel turns in the settings window belong to the editor.
-    ownerReceived.clear();
-    const Message sent[] = {
-        {WM_KEYDOWN, 0x41, 0x001E0001},
-        {WM_KEYUP, 0x41, static_cast<LPARAM>(0xC01E0001u)},
-        {WM_MOUSEWHEEL, MAKEWPARAM(MK_SHIFT, static_cast<WORD>(-120)), MAKELPARAM(300, 200)},
-    };
-    for (const Message &m : sent) SendMessageA(settingsWindow, m.message, m.wparam, m.lparam);
-    pumpMessages();
-    if (checks.expectEq(ownerReceived.size(), std::size_t{3}, "the owner receives each message once")) {
-        for (int i = 0; i < 3; ++i) {
-            std::string which = "forwarded message ";
-            which += std::to_string(i);
-            checks.expectEq(ownerReceived[i].message, sent[i].message, which + ": message");
-            checks.expect(ownerReceived[i].wparam == sent[i].wparam, which + ": wparam unchanged");
-            checks.expect(ownerReceived[i].lparam == sent[i].lparam, which + ": lparam unchanged");
-        }
-    }
-
-    checks.expectEq(host.windowMessage(kWmFilterExit, 0, 0), FALSE,
-                    "WM_FILTER_EXIT result");
+    checks.expectEq(host.windowMessage(kWmFilterExit, 0, 0), FALSE, "WM_FILTER_EXIT result");
     if (font) checks.expectEq(GetObjectType(font), DWORD{0}, "the font is deleted on WM_FILTER_EXIT");
-
     windowHost = nullptr;
     DestroyWindow(settingsWindow);
     DestroyWindow(owner);
