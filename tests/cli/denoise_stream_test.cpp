@@ -64,16 +64,21 @@ BOOL probeProc(FILTER *fp, FILTER_PROC_INFO *fpip) {
 }
 
 char probeName[] = "probe";
-int probeTrack[6] = {10, 10, 16, 5, 5, 16}, probeMin[6] = {}, probeMax[6] = {20, 20, 20, 20, 20, 32};
-int probeCheck[5] = {1, 1, 0, 0, 1};
+int probeTrack[kSliderCount], probeMin[kSliderCount], probeMax[kSliderCount], probeCheck[kCheckBoxCount];
 FILTER probeFilter = [] {
+    for (const SliderSetting &s : kSliders) {
+        probeTrack[indexOf(s.slider)] = s.defaultValue;
+        probeMin[indexOf(s.slider)] = s.minimum;
+        probeMax[indexOf(s.slider)] = s.maximum;
+    }
+    for (const CheckBoxSetting &c : kCheckBoxes) probeCheck[indexOf(c.box)] = c.defaultValue;
     FILTER f{};
     f.name = probeName;
-    f.track_n = 6;
+    f.track_n = kSliderCount;
     f.track_default = probeTrack;
     f.track_s = probeMin;
     f.track_e = probeMax;
-    f.check_n = 5;
+    f.check_n = kCheckBoxCount;
     f.check_default = probeCheck;
     f.func_proc = probeProc;
     return f;
@@ -166,8 +171,8 @@ TEST(DenoiseStream, AStreamThatBreaksOffStopsWithItsMessage) {
 TEST(DenoiseStream, TheRealFilterRunsALongStreamInAFewFrames) {
     // Every pass on, so the filter asks for the widest set of neighbours.
     q5cli::DenoiseSettings settings = defaultSettings(true);
-    settings.check[0] = 1;
-    settings.check[3] = 1;
+    settings.set(CheckBox::Fields, true);
+    settings.set(CheckBox::BlockNr, true);
     const int frames = 120;
     GeneratedStream source("YUV4MPEG2 W48 H32 F25:1 It C420mpeg2", frames);
     const StreamRun run = runStream(q5test::moduleEntry(), source, settings);

@@ -320,6 +320,14 @@ TEST(QuorvaneCommand, KeepsTenBitCodesUnlessTheRoundingCorrectionIsAskedFor) {
     EXPECT_LE(lumaCodes(), 8);
 }
 
+// The service-call log is for tests: the shipped program records nothing.
+TEST(QuorvaneCommand, CarriesNoServiceLog) {
+    const q5clitest::CliRun symbols = q5clitest::runShell("nm -C \"$Q5\" >&2");
+    ASSERT_EQ(symbols.status, 0) << "nm failed";
+    EXPECT_NE(symbols.errText.find("q5cli::"), std::string::npos);
+    EXPECT_EQ(symbols.errText.find("ServiceLog"), std::string::npos);
+}
+
 TEST(QuorvaneCommand, HelpNamesEveryOptionWithItsRange) {
     ScratchDir dir;
     ASSERT_EQ(runCli({"--help"}, "", dir.file("help.txt")).status, 0);
