@@ -18,7 +18,6 @@
 
 namespace {
 
-enum Check { kFieldCheck = 0, kAnimeCheck = 1, kMosquitoCheck = 2, kBlockCheck = 3, kRoundingCheck = 4 };
 
 // A smooth moving scene with small pseudo-random noise from a fixed linear
 // congruential generator, so the clip does not depend on a library's
@@ -51,10 +50,10 @@ q5test::Clip noisyScene(int w, int h, int frames) {
 
 // FNV-1a over every sample of every output picture.
 std::uint64_t hashClipOutput(int threads, const q5test::Clip &clip,
-                             std::initializer_list<std::pair<int, int>> checks) {
+                             std::initializer_list<std::pair<CheckBox, int>> checks) {
     q5host::Host host(q5test::moduleEntry(), threads);
     host.init();
-    for (auto [index, value] : checks) host.setCheck(index, value);
+    for (auto [box, value] : checks) host.setCheck(box, value);
     host.update();
     host.setClip(clip.info(), clip.source());
     std::uint64_t hash = 14695981039346656037ull;
@@ -136,11 +135,11 @@ TEST_F(GoldenOutput, DefaultSettingsKeepTheirBytesInTheSmallClass) {
 
 TEST_F(GoldenOutput, FrameModeWithoutAnimeAndWithBothPrepassesKeepsItsBytes) {
     expectHash(set->frameModeBothPrepasses, hashClipOutput(1, noisyScene(704, 476, 4),
-                                      {{kFieldCheck, 0}, {kAnimeCheck, 0}, {kMosquitoCheck, 1}, {kBlockCheck, 1}}));
+                                      {{CheckBox::Fields, 0}, {CheckBox::Anime, 0}, {CheckBox::MosquitoNr, 1}, {CheckBox::BlockNr, 1}}));
 }
 
 TEST_F(GoldenOutput, DefaultSettingsKeepTheirBytesInTheLargeClasses) {
     expectHash(set->largeClass1080, hashClipOutput(2, noisyScene(1920, 1080, 3), {}));
     expectHash(set->largeClass720,
-               hashClipOutput(3, noisyScene(1280, 720, 3), {{kFieldCheck, 0}, {kRoundingCheck, 0}}));
+               hashClipOutput(3, noisyScene(1280, 720, 3), {{CheckBox::Fields, 0}, {CheckBox::Rounding, 0}}));
 }
