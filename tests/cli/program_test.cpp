@@ -7,12 +7,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
 #include "cli/cli_support.h"
 #include "cli/command/demo.h"
+#include "common/module.h"
 #include "support/support.h"
 
 namespace {
@@ -328,6 +330,27 @@ print('png', width, height)
 )" "EOF\n");
     ASSERT_EQ(run.status, 0) << run.errText;
     ASSERT_EQ(std::sscanf(run.errText.c_str(), "png %d %d", width, height), 2) << run.errText;
+}
+
+// A user with two copies can tell which module ran. A bare --module name is a file in
+// the current folder, not a search of the loader's library path; without a module
+// --version still gives the program's version, and fails.
+TEST(QuorvaneCommand, VersionNamesTheModuleItLoaded) {
+    ScratchDir dir;
+    char real[PATH_MAX];
+    ASSERT_NE(realpath(dir.path().c_str(), real), nullptr);
+    const q5clitest::CliRun copied = q5clitest::runShell(
+        "cd '" + dir.path() + "' && cp '" + q5host::defaultModulePath() +
+        "' copy.so && \"$Q5\" --module copy.so --version > copied.txt && "
+        "! \"$Q5\" --module nothing.so --version > missing.txt");
+    ASSERT_EQ(copied.status, 0) << copied.errText;
+    const auto c = q5clitest::readBytes(dir.file("copied.txt"));
+    EXPECT_NE(std::string(c.begin(), c.end()).find("\nmodule: " + std::string(real) + "/copy.so\n"),
+              std::string::npos) << std::string(c.begin(), c.end());
+    const auto m = q5clitest::readBytes(dir.file("missing.txt"));
+    const std::string missing(m.begin(), m.end());
+    EXPECT_EQ(missing.rfind("quorvane5 ", 0), 0u) << missing;
+    EXPECT_NE(missing.find("filter: not loaded\nmodule: ./nothing.so: "), std::string::npos) << missing;
 }
 
 TEST(QuorvaneDemo, WritesTheClipsAndTheComparisonAndPrintsTheFigures) {

@@ -18,8 +18,8 @@
 #include "cli/picture/metrics.h"
 #include "cli/io/output_file.h"
 #include "cli/io/png.h"
-#include "cli/command/denoise.h"
 #include "cli/io/signals.h"
+#include "cli/command/denoise.h"
 #include "common/module.h"
 
 namespace q5cli {

@@ -123,7 +123,9 @@ int runDenoiseCommand(const Options &options, DenoiseOutcome *outcome);
 /// go to standard error.
 int runProgram(const std::vector<std::string> &args);
 
-/// The module to load: --module, else quorvane5.so beside the program, else the build's.
+/// The module to load: --module (a bare name in the current folder), else quorvane5.so
+/// beside the program, else ../lib/quorvane5/quorvane5.so from it as installed, else,
+/// for a program in the build tree, the module built with it.
 std::string findModule(const std::string &given);
 
 }  // namespace q5cli
