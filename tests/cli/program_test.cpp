@@ -214,6 +214,10 @@ TEST(QuorvaneCommand, WritesThroughDevicesFifosAndLinksAndKeepsAReplacedFilesMod
     }
     EXPECT_EQ(q5clitest::readBytes(dir.file("other-name.y4m")), expected);
     EXPECT_EQ(st.st_nlink, 2u);
+    // A new file gets what the umask leaves of 0666, not the temporary's 0600.
+    ASSERT_EQ(q5clitest::runShell("umask 027; \"$Q5\" -q '" + in + "' '" + dir.file("fresh.y4m") + "'").status, 0);
+    ASSERT_EQ(stat(dir.file("fresh.y4m").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
     // No temporary left anywhere.
     std::vector<std::string> left = dir.entries();
     left.erase(std::remove_if(left.begin(), left.end(), [](const std::string &e) { return e[0] != '.'; }), left.end());
