@@ -387,13 +387,22 @@ TEST(QuorvaneDemo, WritesTheClipsAndTheComparisonAndPrintsTheFigures) {
     EXPECT_EQ(height, 3 * noisyFormat.height + 16);
 }
 
-// The demo's files appear all together or not at all, and it takes no clean clip of the user's.
-TEST(QuorvaneDemo, LeavesNoFileWhenOneCannotBeWrittenAndRefusesAReference) {
+// The demo writes only into a new or empty folder, all its files or none, so a
+// user's file is never replaced or removed; it takes no clean clip of the user's.
+TEST(QuorvaneDemo, WritesOnlyIntoANewOrEmptyFolderAllOrNothing) {
     ScratchDir dir;
-    ASSERT_EQ(mkdir(dir.file("blocky.y4m").c_str(), 0777), 0);
-    expectFailure(dir, {"-q", "demo", dir.path()}, 1, "blocky.y4m: it is a directory", {"blocky.y4m"});
+    q5clitest::writeBytes(dir.file("clean.y4m"), {'m', 'i', 'n', 'e'});
+    expectFailure(dir, {"-q", "demo", dir.path()}, 1, dir.path() + " is not empty", {"clean.y4m"});
+    expectFailure(dir, {"-q", "demo", dir.file("clean.y4m")}, 1, dir.file("clean.y4m") + " is not a folder",
+                  {"clean.y4m"});
+    EXPECT_EQ(q5clitest::readBytes(dir.file("clean.y4m")), (std::vector<std::uint8_t>{'m', 'i', 'n', 'e'}));
     expectFailure(dir, {"demo", dir.file("other"), "--reference", dir.file("x.y4m")}, 2,
-                  "--reference is for INPUT OUTPUT", {"blocky.y4m"});
+                  "--reference is for INPUT OUTPUT", {"clean.y4m"});
+    // A write that fails: no file, and the folder it made is gone too.
+    const q5clitest::CliRun limited = q5clitest::runShell("ulimit -f 64; \"$Q5\" -q demo '" + dir.file("new") + "'");
+    EXPECT_EQ(limited.status, 1);
+    EXPECT_NE(limited.errText.find("File too large"), std::string::npos) << limited.errText;
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"clean.y4m"});
 }
 
 // The preview from a pipe and from a file, and frame numbers it cannot show.

@@ -20,6 +20,7 @@
 #include "cli/picture/frame_window.h"
 #include "cli/picture/metrics.h"
 #include "cli/io/output_file.h"
+#include "cli/io/signals.h"
 #include "cli/command/preview.h"
 #include "common/module.h"
 
@@ -506,8 +507,7 @@ int runDenoiseCommand(const Options &options, DenoiseOutcome *outcome) {
 }
 
 int runProgram(const std::vector<std::string> &args) {
-    // A closed pipe downstream is reported as a write error, not a silent death.
-    std::signal(SIGPIPE, SIG_IGN);
+    prepareProcess();
     Options options;
     std::string error;
     if (!parseOptions(args, &options, &error)) {

@@ -163,7 +163,6 @@ bool parseOptions(const std::vector<std::string> &args, Options *options, std::s
         }
         o.command = Options::Preview;
         o.input = positional[1];
-        if (o.pictureOut.empty()) o.pictureOut = "quorvane5-preview.png";
         *options = o;
         return true;
     }
