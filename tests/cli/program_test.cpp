@@ -214,6 +214,10 @@ TEST(QuorvaneCommand, WritesThroughDevicesFifosAndLinksAndKeepsAReplacedFilesMod
     }
     EXPECT_EQ(q5clitest::readBytes(dir.file("other-name.y4m")), expected);
     EXPECT_EQ(st.st_nlink, 2u);
+    // A new file gets what the umask leaves of 0666, not the temporary's 0600.
+    ASSERT_EQ(q5clitest::runShell("umask 027; \"$Q5\" -q '" + in + "' '" + dir.file("fresh.y4m") + "'").status, 0);
+    ASSERT_EQ(stat(dir.file("fresh.y4m").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
     // No temporary left anywhere.
     std::vector<std::string> left = dir.entries();
     left.erase(std::remove_if(left.begin(), left.end(), [](const std::string &e) { return e[0] != '.'; }), left.end());
@@ -439,8 +443,9 @@ TEST(QuorvaneDemo, WritesTheClipsAndTheComparisonAndPrintsTheFigures) {
     if (std::system("command -v python3 >/dev/null 2>&1") != 0) GTEST_SKIP() << "python3 is not installed";
     int width = 0, height = 0;
     expectValidPng(demo + "/before-after.png", &width, &height);
-    EXPECT_EQ(width, 2 * noisyFormat.width + 8);
-    EXPECT_EQ(height, 3 * noisyFormat.height + 16);
+    // The frames at full size, with bands of labels above them.
+    EXPECT_GE(width, 2 * noisyFormat.width + 8);
+    EXPECT_GT(height, 3 * noisyFormat.height + 16);
 }
 
 // The demo writes only into a new or empty folder, all its files or none, so a
@@ -471,8 +476,8 @@ TEST(QuorvanePreview, WritesThePictureAndRefusesBadFrameNumbers) {
     if (std::system("command -v python3 >/dev/null 2>&1") == 0) {
         int width = 0, height = 0;
         expectValidPng(dir.file("p.png"), &width, &height);
-        EXPECT_EQ(width, 2 * 176 + 8);
-        EXPECT_EQ(height, 3 * 144 + 16);
+        EXPECT_GE(width, 2 * 176 + 8);
+        EXPECT_GT(height, 3 * 144 + 16);
     }
     std::remove(dir.file("p.png").c_str());
 

@@ -4,6 +4,7 @@
 #include <xmmintrin.h>
 
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -113,6 +114,28 @@ TEST_F(FrameDriver, AMissingCurrentFrameGivesABlackFrame) {
     EXPECT_TRUE(isBlack(*host, 32));
     EXPECT_EQ(host->process(2), TRUE);
     EXPECT_FALSE(isBlack(*host, 32)) << "a missing neighbour does not stop the frame";
+}
+
+// Frame 3 cannot be fetched, so frame 4 is made from itself and frame 5; the slot of
+// frame 3 still holds the analysis of frame 0, which must not count. Two clips that
+// differ only in frame 0 give the same frame 4.
+TEST_F(FrameDriver, AMissingPreviousFrameIsLeftOutWhateverItsSlotStillHolds) {
+    std::vector<PIXEL_YC> out[2];
+    for (int i = 0; i < 2; ++i) {
+        // Frames 0, 4 and 5 all but equal, so that a neighbour taken in would count.
+        Clip c = q5test::randomClip(64, 32, 6, 11);
+        std::mt19937 rng(20 + i);
+        for (int k : {0, 5}) {
+            c.frames[k] = c.frames[4];
+            for (PIXEL_YC &p : c.frames[k]) p.y = static_cast<short>(p.y + static_cast<int>(rng() % 5) - 2);
+        }
+        c.unavailable = {false, false, false, true, false, false};
+        start(q5test::moduleEntry(), c);
+        ASSERT_EQ(host->process(0), TRUE);
+        ASSERT_EQ(host->process(4), TRUE);
+        out[i].assign(host->out(), host->out() + static_cast<std::size_t>(host->clip().maxW) * 32);
+    }
+    EXPECT_EQ(std::memcmp(out[0].data(), out[1].data(), out[0].size() * sizeof(PIXEL_YC)), 0);
 }
 
 TEST_F(FrameDriver, PadsRowsBelowThePictureByReflectionAndRestoresTheSize) {

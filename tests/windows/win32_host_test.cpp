@@ -57,9 +57,18 @@ fs::path win32Build() {
     return dir && *dir ? fs::absolute(dir) : fs::path();
 }
 
+// Why the Windows tests do not run here, for a newcomer who sees them skipped.
+std::string whyNoWin32Build() {
+    const char *wine = std::getenv("Q5_WINE");
+    const std::string program = wine && *wine ? wine : "wine";
+    if (std::system(("command -v '" + program + "' >/dev/null 2>&1").c_str()) != 0)
+        return program + " not found: see the README's Windows section";
+    return "no Windows build given: scripts/build-windows, then tests/windows/run (see the README's Windows section)";
+}
+
 #define REQUIRE_WIN32_BUILD()                                                              \
     const fs::path build = win32Build();                                                   \
-    if (build.empty()) GTEST_SKIP() << "Q5_WIN32_BUILD not set (see tests/windows/run)"; \
+    if (build.empty()) GTEST_SKIP() << whyNoWin32Build();                                  \
     ASSERT_TRUE(fs::exists(build / "quorvane5.auf")) << build;                             \
     ASSERT_TRUE(fs::exists(build / "hosts/win32/q5winhost.exe")) << build
 
