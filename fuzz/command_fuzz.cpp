@@ -73,19 +73,15 @@ void parseCommandLine(const std::uint8_t *data, std::size_t size) {
     }
     if (options.threads < 0 || options.threads > 16 || options.frame < 0) __builtin_trap();
     // The ranges as shipped: a value given is refused or kept, never bent.
-    int low[kSliderCount], high[kSliderCount], defaults[kSliderCount], checkDefaults[kCheckBoxCount];
-    for (const SliderSetting &s : kSliders) {
-        const int i = indexOf(s.slider);
-        low[i] = s.minimum, high[i] = s.maximum, defaults[i] = s.defaultValue;
-    }
-    for (const CheckBoxSetting &c : kCheckBoxes) checkDefaults[indexOf(c.box)] = c.defaultValue;
+    SettingColumns columns = settingColumns();
+    const int *low = columns.sliderMinimums, *high = columns.sliderMaximums;
     FILTER descriptor{};
     descriptor.track_n = kSliderCount;
     descriptor.check_n = kCheckBoxCount;
-    descriptor.track_s = low;
-    descriptor.track_e = high;
-    descriptor.track_default = defaults;
-    descriptor.check_default = checkDefaults;
+    descriptor.track_s = columns.sliderMinimums;
+    descriptor.track_e = columns.sliderMaximums;
+    descriptor.track_default = columns.sliderDefaults;
+    descriptor.check_default = columns.checkBoxDefaults;
     if (!q5cli::checkSettings(options, descriptor, &error)) return;
     // A stream interlaced or not, 8-bit or deeper, by the first byte.
     q5cli::Y4mFormat stream;
