@@ -66,6 +66,16 @@ TEST(QuorvaneSafety, SignalsLimitsAndClosedDescriptorsLoseNothing) {
         " >&3; exec 3>&-; wait $pid");
     EXPECT_EQ(nohup.status, 0) << nohup.errText;
     EXPECT_TRUE(readBytes(out) == expected);
+
+    // Any signal whose default is to end the program, not only the usual four, ends
+    // it without leaving the temporary behind.
+    const q5clitest::CliRun usr1 = runShell(
+        "\"$Q5\" -q - " + quote(dir.file("cut.y4m")) + " < " + quote(fifo) + " & pid=$!; exec 3> " + quote(fifo) +
+        "; head -c " + std::to_string(half) + " " + quote(in) + " >&3; "
+        "until ls -a " + quote(dir.path()) + " | grep -q quorvane5-; do sleep 0.05; done; sleep 0.2; "
+        "kill -USR1 $pid; wait $pid");
+    EXPECT_EQ(usr1.status, 128 + SIGUSR1) << usr1.errText;
+    EXPECT_EQ(hiddenEntries(dir), std::vector<std::string>{});
 }
 
 // A file with other hard links is rewritten in place at the end: an interrupt during
