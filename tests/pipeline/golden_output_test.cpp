@@ -20,7 +20,6 @@
 
 namespace {
 
-enum Check { kFieldCheck = 0, kAnimeCheck = 1, kMosquitoCheck = 2, kBlockCheck = 3, kRoundingCheck = 4 };
 
 // A smooth moving scene with small pseudo-random noise from a fixed linear
 // congruential generator, so the clip does not depend on a library's
@@ -53,10 +52,10 @@ q5test::Clip noisyScene(int w, int h, int frames) {
 
 // FNV-1a over every sample of every output picture.
 std::uint64_t hashClipOutput(int threads, const q5test::Clip &clip,
-                             std::initializer_list<std::pair<int, int>> checks) {
+                             std::initializer_list<std::pair<CheckBox, int>> checks) {
     q5host::Host host(q5test::moduleEntry(), threads);
     host.init();
-    for (auto [index, value] : checks) host.setCheck(index, value);
+    for (auto [box, value] : checks) host.setCheck(box, value);
     host.update();
     host.setClip(clip.info(), clip.source());
     std::uint64_t hash = 14695981039346656037ull;
@@ -159,13 +158,13 @@ TEST_F(GoldenOutput, DefaultSettingsKeepTheirBytesInTheSmallClass) {
 TEST_F(GoldenOutput, FrameModeWithoutAnimeAndWithBothPrepassesKeepsItsBytes) {
     expectHashOnEveryTier(set->frameModeBothPrepasses, [] {
         return hashClipOutput(1, noisyScene(704, 476, 4),
-                              {{kFieldCheck, 0}, {kAnimeCheck, 0}, {kMosquitoCheck, 1}, {kBlockCheck, 1}});
+                              {{CheckBox::Fields, 0}, {CheckBox::Anime, 0}, {CheckBox::MosquitoNr, 1}, {CheckBox::BlockNr, 1}});
     });
 }
 
 TEST_F(GoldenOutput, DefaultSettingsKeepTheirBytesInTheLargeClasses) {
     expectHashOnEveryTier(set->largeClass1080, [] { return hashClipOutput(2, noisyScene(1920, 1080, 3), {}); });
     expectHashOnEveryTier(set->largeClass720, [] {
-        return hashClipOutput(3, noisyScene(1280, 720, 3), {{kFieldCheck, 0}, {kRoundingCheck, 0}});
+        return hashClipOutput(3, noisyScene(1280, 720, 3), {{CheckBox::Fields, 0}, {CheckBox::Rounding, 0}});
     });
 }

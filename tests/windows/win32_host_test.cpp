@@ -190,13 +190,13 @@ TEST(Win32Host, SettingsWindowWorksInARealWindow) {
 // ---- The same clip and settings through the Windows and the Linux module ------
 
 struct Settings {
-    int track[6];
-    int check[5];
+    int track[kSliderCount];
+    int check[kCheckBoxCount];
     std::string text() const {
         std::string s;
-        for (int i = 0; i < 6; ++i) s += (i ? "," : "") + std::to_string(track[i]);
+        for (int i = 0; i < kSliderCount; ++i) s += (i ? "," : "") + std::to_string(track[i]);
         s += "/";
-        for (int i = 0; i < 5; ++i) s += (i ? "," : "") + std::to_string(check[i]);
+        for (int i = 0; i < kCheckBoxCount; ++i) s += (i ? "," : "") + std::to_string(check[i]);
         return s;
     }
 };
@@ -250,8 +250,8 @@ void expectSameOutputs(const q5test::Clip &clip, const std::vector<Settings> &se
     host.init();
     for (std::size_t k = 0; k < settings.size(); ++k) {
         SCOPED_TRACE("settings " + settings[k].text());
-        for (int i = 0; i < 6; ++i) host.setTrack(i, settings[k].track[i]);
-        for (int i = 0; i < 5; ++i) host.setCheck(i, settings[k].check[i]);
+        for (int i = 0; i < kSliderCount; ++i) host.setTrack(i, settings[k].track[i]);
+        for (int i = 0; i < kCheckBoxCount; ++i) host.setCheck(i, settings[k].check[i]);
         host.setClip(clip.info(), clip.source());
         host.update();
         const auto linux = q5test::runClip(host, clip);
