@@ -61,7 +61,7 @@ TEST(QuorvaneSafety, SignalsLimitsAndClosedDescriptorsLoseNothing) {
     const q5clitest::CliRun nohup = runShell(
         "trap '' HUP INT; \"$Q5\" -q - " + quote(out) + " < " + quote(fifo) + " & pid=$!; exec 3> " + quote(fifo) +
         "; head -c " + std::to_string(half) + " " + quote(in) + " >&3; "
-        "until ls -a " + quote(dir.path()) + " | grep -q quorvane5-; do sleep 0.05; done; sleep 0.2; "
+        "n=0; until ls -a " + quote(dir.path()) + " | grep -q quorvane5- || [ $n -ge 200 ]; do sleep 0.05; n=$((n+1)); done; sleep 0.2; "
         "kill -HUP $pid; kill -INT $pid; sleep 0.2; tail -c +" + std::to_string(half + 1) + " " + quote(in) +
         " >&3; exec 3>&-; wait $pid");
     EXPECT_EQ(nohup.status, 0) << nohup.errText;
@@ -72,7 +72,7 @@ TEST(QuorvaneSafety, SignalsLimitsAndClosedDescriptorsLoseNothing) {
     const q5clitest::CliRun usr1 = runShell(
         "\"$Q5\" -q - " + quote(dir.file("cut.y4m")) + " < " + quote(fifo) + " & pid=$!; exec 3> " + quote(fifo) +
         "; head -c " + std::to_string(half) + " " + quote(in) + " >&3; "
-        "until ls -a " + quote(dir.path()) + " | grep -q quorvane5-; do sleep 0.05; done; sleep 0.2; "
+        "n=0; until ls -a " + quote(dir.path()) + " | grep -q quorvane5- || [ $n -ge 200 ]; do sleep 0.05; n=$((n+1)); done; sleep 0.2; "
         "kill -USR1 $pid; wait $pid");
     EXPECT_EQ(usr1.status, 128 + SIGUSR1) << usr1.errText;
     EXPECT_EQ(hiddenEntries(dir), std::vector<std::string>{});
