@@ -26,7 +26,7 @@
 
 #include "analysis/analysis.h"
 #include "core/core.h"
-#include "emu/host.h"
+#include "common/module.h"
 #include "host/callbacks.h"
 #include "output/rounding.h"
 #include "prefilter/prefilter.h"
@@ -35,17 +35,16 @@
 
 namespace {
 
-enum Stage { kBlock, kMosquito, kVertical, kHorizontal, kTemporal, kSynthesis, kOutput, kRounding, kStages };
-const char *const kStageNames[kStages] = {"block", "mosq", "vert", "horiz", "temp", "synth", "output", "round"};
+enum Stage { kBlock, kMosquito, kVertical, kHorizontal, kTemporal, kLuma, kRounding, kStages };
+const char *const kStageNames[kStages] = {"block", "mosq", "vert", "horiz", "temp", "luma", "round"};
 
 int stageOf(MULTI_THREAD_FUNC worker) {
     if (worker == blockNrWorker) return kBlock;
     if (worker == mosquitoNrWorker) return kMosquito;
     if (worker == verticalAnalysisWorker) return kVertical;
     if (worker == horizontalAnalysisWorker) return kHorizontal;
-    if (worker == temporalWorker) return kTemporal;
-    if (worker == synthesisWorker) return kSynthesis;
-    if (worker == outputWorker) return kOutput;
+    if (worker == temporalChromaWorker) return kTemporal;
+    if (worker == lumaOutputWorker) return kLuma;
     if (worker == roundingWorker) return kRounding;
     return -1;
 }

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "analysis/analysis.h"
-#include "emu/host.h"
+#include "common/module.h"
 #include "host/callbacks.h"
 #include "temporal/temporal.h"
 
@@ -41,9 +41,8 @@ std::vector<std::vector<PIXEL_YC>> patternFrames(int w, int h, int count) {
 const char *stageName(MULTI_THREAD_FUNC worker) {
     if (worker == verticalAnalysisWorker) return "vertical";
     if (worker == horizontalAnalysisWorker) return "horizontal";
-    if (worker == temporalWorker) return "temporal";
-    if (worker == synthesisWorker) return "synthesis";
-    if (worker == outputWorker) return "output";
+    if (worker == temporalChromaWorker) return "temporal";
+    if (worker == lumaOutputWorker) return "luma";
     return "other";
 }
 

@@ -2,7 +2,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/run.h"
+#include "cli/command/denoise.h"
 
 int main(int argc, char **argv) {
     return q5cli::runProgram(std::vector<std::string>(argv + 1, argv + argc));

@@ -15,6 +15,7 @@
 #endif
 
 #include "core/core.h"
+#include "temporal/temporal.h"
 
 SizeClass sizeClass = {2048, 1280};
 int lastW = 1920;
@@ -88,7 +89,10 @@ WorkBufferSizes workBufferSizes(SizeClass sc) noexcept {
     s.scratchHalf = stride * 2;
     s.scratch400 = 400;
     // Eight columns side by side in each line; 32 more bytes to align on 32.
-    s.scratchOctets = rows * 8 * sizeof(float) * kOctetLines + 32;
+    // The luma output's band buffers need more at the widest strides.
+    const std::size_t columnPasses = rows * 8 * kOctetLines;
+    const std::size_t lumaOutput = static_cast<std::size_t>(lumaOutputScratchFloats(sc.stride));
+    s.scratchOctets = (columnPasses > lumaOutput ? columnPasses : lumaOutput) * sizeof(float) + 32;
     return s;
 }
 

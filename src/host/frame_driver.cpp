@@ -231,11 +231,9 @@ BOOL func_proc(FILTER *fp, FILTER_PROC_INFO *fpip) noexcept {
         const int frame = fpip->frame;
         TemporalParams temporal{makeTemporalJob(frame, frameRing.slotFrame[(frame + 2) % 3] == kEmptySlot,
                                                 frameRing.slotFrame[(frame + 1) % 3] == kEmptySlot),
-                                nrStrengths.temporalThreshold};
-        ex->exec_multi_thread_func(temporalWorker, &temporal, fpip);
-        ex->exec_multi_thread_func(synthesisWorker, fp, fpip);
-        bool fieldMode = nrStrengths.fieldMode;
-        ex->exec_multi_thread_func(outputWorker, &fieldMode, fpip);
+                                nrStrengths.temporalThreshold, nrStrengths.fieldMode};
+        ex->exec_multi_thread_func(temporalChromaWorker, &temporal, fpip);
+        ex->exec_multi_thread_func(lumaOutputWorker, &temporal, fpip);
         if (checkOn(fp, CheckBox::Rounding)) {
             RoundingParams rounding{sliderValue(fp, Slider::Rounding), fieldBox};
             ex->exec_multi_thread_func(roundingWorker, &rounding, fpip);

@@ -1,17 +1,11 @@
 // Three-frame temporal reduction, vertical synthesis and output conversion: the
-// per-frame stages that rebuild the current frame from the frame ring.
+// per-frame stages that rebuild the current frame from the frame ring, chroma first
+// into the aux planes, then luma band by band straight into the output image.
 #pragma once
 
 #include <cstdint>
 
 #include "abi/host_api.h"
-
-/// param1 = TemporalParams, param2 = FILTER_PROC_INFO (unused).
-void temporalWorker(int thread_id, int thread_num, void *param1, void *param2) noexcept;
-/// param1, param2 unused.
-void synthesisWorker(int thread_id, int thread_num, void *param1, void *param2) noexcept;
-/// param1 = pointer to a bool copy of fieldMode, param2 = FILTER_PROC_INFO.
-void outputWorker(int thread_id, int thread_num, void *param1, void *param2) noexcept;
 
 /// Which ring slots hold the previous, current and next frame, built once per
 /// output frame from the frame number.
@@ -28,11 +22,38 @@ struct TemporalJob {
 /// The job for output frame `frame`, with the emptiness of the neighbour slots.
 TemporalJob makeTemporalJob(int frame, bool prevEmpty, bool nextEmpty) noexcept;
 
-/// What the frame driver hands the temporal worker as param1.
+/// What the frame driver hands both per-frame workers as param1.
 struct TemporalParams {
     TemporalJob job;
     float threshold;  // the temporal threshold of the strengths
+    bool fieldMode;   // how the planes hold the picture's rows (the output's placement)
 };
+
+/// param1 = TemporalParams, param2 = FILTER_PROC_INFO (unused): rebuilds both
+/// chroma planes into their aux planes (16-bit samples, `stride` / 2 to a plane row).
+void temporalChromaWorker(int thread_id, int thread_num, void *param1, void *param2) noexcept;
+
+/// param1 = TemporalParams, param2 = FILTER_PROC_INFO: rebuilds luma (temporal fit,
+/// horizontal and vertical synthesis) and writes the picture into fpip->ycp_edit,
+/// sixteen plane rows at a time, with nothing but the output image written outside
+/// the thread's scratch. The aux planes must be finished (temporalChromaWorker).
+void lumaOutputWorker(int thread_id, int thread_num, void *param1, void *param2) noexcept;
+
+/// Octet lines of the thread's octet scratch, each `len` positions: the band buffer,
+/// the H2 buffer and the output of a level, then the fitted coarsest bands of the
+/// eight lines.
+struct OctetBuffers {
+    float *band, *h2, *out, *fitted;
+};
+OctetBuffers octetBuffers(int thread, int len) noexcept;
+
+/// Rebuilds eight consecutive ring lines (lines first .. first+7 of length len, in
+/// rings whose slots hold `lines` lines) into the octet line left in b.band.
+void rebuildOctet(const TemporalParams &params, const float *ringA, const float *ringB, long lines, long first,
+                  int len, OctetBuffers &b) noexcept;
+
+/// Floats of octet scratch per thread that lumaOutputWorker needs at a stride.
+long lumaOutputScratchFloats(int stride) noexcept;
 
 /// Fits the first count samples (a multiple of 4) of one ring line across the three
 /// frames: the line starts at float lineStart of each slot, and the slots of ringA
@@ -43,20 +64,15 @@ void temporalFit(const TemporalJob &job, int count, float threshold, float *outp
 void temporalFitScalar(const TemporalJob &job, int count, float threshold, float *output,
                        const float *ringA, long slotFloats, long lineStart) noexcept;
 
-/// Rebuilds luma rows [firstRow, endRow) (multiples of 8) into yWork.
-void temporalLuma(const TemporalParams &params, int firstRow, int endRow, int thread) noexcept;
 /// Rebuilds columns [firstLine, endLine) (multiples of 8) of one chroma plane into
-/// its 16-bit aux plane.
+/// its 16-bit aux plane, plane row after plane row.
 void temporalChroma(std::int16_t *aux, const float *ringA, const float *ringB, const TemporalParams &params,
                     int firstLine, int endLine, int thread) noexcept;
 
-/// Undoes the vertical one-level split of yWork columns [first, end).
-void synthesizeColumns(int firstColumn, int thread, int endColumn) noexcept;
-
-/// Writes lines [firstLine, lineLimit) of one part (picture half, or field in
-/// per-field mode) from the working planes into fpip->ycp_edit.
-void outputRows(int thread, const FILTER_PROC_INFO *fpip, bool fieldMode, int part, int firstLine,
-                int lineLimit) noexcept;
+/// Pixel pairs of one picture row: pixel 2k gets (luma[2k], cb[k], cr[k]) and pixel
+/// 2k+1 (luma[2k+1], cb[k], cr[k]).
+void writePixels(const std::int16_t *luma, const std::int16_t *cb, const std::int16_t *cr, int pairs,
+                 PIXEL_YC *out) noexcept;
 
 /// Float to sample: add 0.5, truncate to 32 bits (overflow and NaN give INT32_MIN),
 /// saturate to 16 bits, clamp to -8192..8192.

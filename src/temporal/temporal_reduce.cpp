@@ -1,6 +1,9 @@
 // Three-frame temporal reduction: the coarsest band of the previous, current and
 // next frame is fitted across time, and the current frame is rebuilt from it and
-// its own detail bands: luma rows into yWork, chroma columns into cbAux / crAux.
+// its own detail bands: luma rows into yWork, chroma columns into the rows of
+// cbAux / crAux.
+#include <emmintrin.h>
+
 #include <utility>
 
 #include "core/core.h"
@@ -12,22 +15,16 @@ namespace {
 
 constexpr int kLanes = octet_rows::kLanes;
 
-// Octet lines of the thread's octet scratch, each `len` positions: the band buffer,
-// the H2 buffer and the output of a level, then the fitted coarsest bands of the
-// eight lines (kOctetLines x rows x 8 floats hold them for every size class).
-struct OctetBuffers {
-    float *band, *h2, *out, *fitted;
-};
+}  // namespace
 
+// (kOctetLines x rows x 8 floats hold the four lines for every size class.)
 OctetBuffers octetBuffers(int thread, int len) noexcept {
     return {octetScratchLine(thread, len, 0), octetScratchLine(thread, len, 1), octetScratchLine(thread, len, 2),
             octetScratchLine(thread, len, 3)};
 }
 
-// Rebuilds eight consecutive ring lines (lines first .. first+7 of length len, in
-// rings whose slots hold `lines` lines) into the octet line left in b.band: the
-// fitted coarsest band of each line, then level by level the current slot's detail
-// bands, eight lines in the vector lanes.
+// The fitted coarsest band of each line, then level by level the current slot's
+// detail bands, eight lines in the vector lanes.
 void rebuildOctet(const TemporalParams &params, const float *ringA, const float *ringB, long lines, long first,
                   int len, OctetBuffers &b) noexcept {
     const TemporalJob &job = params.job;
@@ -46,52 +43,38 @@ void rebuildOctet(const TemporalParams &params, const float *ringA, const float 
     }
 }
 
-}  // namespace
-
-void temporalLuma(const TemporalParams &params, int firstRow, int endRow, int thread) noexcept {
-    const int stride = sizeClass.stride;
-    const int rows = sizeClass.rows;
-    float *yWork = workBuffers.yWork;
-    // Eight rows at a time, one in each vector lane of the octet kernels.
-    for (int r = firstRow; r < endRow; r += kLanes) {
-        OctetBuffers b = octetBuffers(thread, stride);
-        rebuildOctet(params, workBuffers.yRingA, workBuffers.yRingB, rows, r, stride, b);
-        octet_rows::scatter(b.band, 0, stride, kLanes,
-                            [&](int k, int j) noexcept { return yWork + static_cast<long>(r + k) * stride + j; });
-    }
-}
-
 void temporalChroma(std::int16_t *aux, const float *ringA, const float *ringB, const TemporalParams &params,
                     int firstLine, int endLine, int thread) noexcept {
     const int stride = sizeClass.stride;
     const int rows = sizeClass.rows;
-    // Eight chroma columns (ring lines) at a time, one in each vector lane.
+    const long auxRow = stride / 2;
+    const __m128 half = _mm_set1_ps(0.5f);
+    const __m128i top = _mm_set1_epi16(8192), bottom = _mm_set1_epi16(-8192);
+    // Eight chroma columns (ring lines) at a time, one in each vector lane: each
+    // position of the rebuilt octet is eight neighbouring values of one plane row,
+    // converted to samples (as floatsToSamples does) and stored in that row.
     for (int l = firstLine; l < endLine; l += kLanes) {
         OctetBuffers b = octetBuffers(thread, rows);
         rebuildOctet(params, ringA, ringB, stride / 2, l, rows, b);
-        // Back to eight plain columns (in the spare H2 buffer), then to samples.
-        float *columns = b.h2;
-        octet_rows::scatter(b.band, 0, rows, kLanes, [&](int k, int j) noexcept { return columns + k * rows + j; });
-        for (int k = 0; k < kLanes; ++k)
-            floatsToSamples(columns + k * rows, rows, aux + static_cast<long>(l + k) * rows);
+        std::int16_t *out = aux + l;
+        for (int r = 0; r < rows; ++r, out += auxRow) {
+            const __m128i lo = _mm_cvttps_epi32(_mm_add_ps(_mm_load_ps(b.band + kLanes * r), half));
+            const __m128i hi = _mm_cvttps_epi32(_mm_add_ps(_mm_load_ps(b.band + kLanes * r + 4), half));
+            const __m128i packed = _mm_max_epi16(_mm_min_epi16(_mm_packs_epi32(lo, hi), top), bottom);
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(out), packed);
+        }
     }
 }
 
-void temporalWorker(int thread_id, int thread_num, void *param1, void *param2) noexcept {
+void temporalChromaWorker(int thread_id, int thread_num, void *param1, void *param2) noexcept {
     (void)param2;
     const auto &params = *static_cast<const TemporalParams *>(param1);
-    const int rows = sizeClass.rows;
     const int stride = sizeClass.stride;
     WorkBuffers &wb = workBuffers;
-
-    // Octets of luma rows, of Cb columns and of Cr columns, shared among every
-    // thread; an octet costs what its lines hold, a chroma line a tenth more for its
-    // conversion to samples (measured).
-    const long chromaCost = rows + rows / 10;
-    const StageWork work{{rows / kLanes, stride / 2 / kLanes, stride / 2 / kLanes}, {stride, chromaCost, chromaCost}};
+    // Octets of Cb columns and of Cr columns, all alike, shared among every thread.
+    const StageWork work{{stride / 2 / kLanes, stride / 2 / kLanes, 0}, {1, 1, 0}};
     const UnitRange share = threadShare(work, thread_id, workingThreads(thread_id, thread_num));
-    const UnitRange luma = runPart(work, share, 0), cb = runPart(work, share, 1), cr = runPart(work, share, 2);
-    if (luma.first < luma.end) temporalLuma(params, luma.first * kLanes, luma.end * kLanes, thread_id);
+    const UnitRange cb = runPart(work, share, 0), cr = runPart(work, share, 1);
     if (cb.first < cb.end)
         temporalChroma(wb.cbAux, wb.cbRingA, wb.cbRingB, params, cb.first * kLanes, cb.end * kLanes, thread_id);
     if (cr.first < cr.end)

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "cli/cli_support.h"
-#include "cli/run.h"
+#include "cli/command/denoise.h"
 #include "support/support.h"
 
 namespace {

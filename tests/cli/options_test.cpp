@@ -1,7 +1,7 @@
 // Command-line parsing and the settings it gives the filter.
 #include <gtest/gtest.h>
 
-#include "cli/options.h"
+#include "cli/command/options.h"
 #include "support/support.h"
 
 namespace {

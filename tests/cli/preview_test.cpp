@@ -5,8 +5,8 @@
 
 #include "cli/cli_support.h"
 #include "cli/io/output_file.h"
-#include "cli/preview.h"
-#include "emu/host.h"
+#include "cli/command/preview.h"
+#include "common/module.h"
 #include "support/support.h"
 
 namespace {

@@ -7,12 +7,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
 #include "cli/cli_support.h"
-#include "cli/demo.h"
+#include "cli/command/demo.h"
+#include "common/module.h"
 #include "support/support.h"
 
 namespace {
@@ -326,6 +328,27 @@ print('png', width, height)
     ASSERT_EQ(std::sscanf(run.errText.c_str(), "png %d %d", width, height), 2) << run.errText;
 }
 
+// A user with two copies can tell which module ran. A bare --module name is a file in
+// the current folder, not a search of the loader's library path; without a module
+// --version still gives the program's version, and fails.
+TEST(QuorvaneCommand, VersionNamesTheModuleItLoaded) {
+    ScratchDir dir;
+    char real[PATH_MAX];
+    ASSERT_NE(realpath(dir.path().c_str(), real), nullptr);
+    const q5clitest::CliRun copied = q5clitest::runShell(
+        "cd '" + dir.path() + "' && cp '" + q5host::defaultModulePath() +
+        "' copy.so && \"$Q5\" --module copy.so --version > copied.txt && "
+        "! \"$Q5\" --module nothing.so --version > missing.txt");
+    ASSERT_EQ(copied.status, 0) << copied.errText;
+    const auto c = q5clitest::readBytes(dir.file("copied.txt"));
+    EXPECT_NE(std::string(c.begin(), c.end()).find("\nmodule: " + std::string(real) + "/copy.so\n"),
+              std::string::npos) << std::string(c.begin(), c.end());
+    const auto m = q5clitest::readBytes(dir.file("missing.txt"));
+    const std::string missing(m.begin(), m.end());
+    EXPECT_EQ(missing.rfind("quorvane5 ", 0), 0u) << missing;
+    EXPECT_NE(missing.find("filter: not loaded\nmodule: ./nothing.so: "), std::string::npos) << missing;
+}
+
 TEST(QuorvaneDemo, WritesTheClipsAndTheComparisonAndPrintsTheFigures) {
     ScratchDir dir;
     const std::string demo = dir.file("demo");
@@ -365,13 +388,22 @@ TEST(QuorvaneDemo, WritesTheClipsAndTheComparisonAndPrintsTheFigures) {
     EXPECT_GT(height, 3 * noisyFormat.height + 16);
 }
 
-// The demo's files appear all together or not at all, and it takes no clean clip of the user's.
-TEST(QuorvaneDemo, LeavesNoFileWhenOneCannotBeWrittenAndRefusesAReference) {
+// The demo writes only into a new or empty folder, all its files or none, so a
+// user's file is never replaced or removed; it takes no clean clip of the user's.
+TEST(QuorvaneDemo, WritesOnlyIntoANewOrEmptyFolderAllOrNothing) {
     ScratchDir dir;
-    ASSERT_EQ(mkdir(dir.file("blocky.y4m").c_str(), 0777), 0);
-    expectFailure(dir, {"-q", "demo", dir.path()}, 1, "blocky.y4m: it is a directory", {"blocky.y4m"});
+    q5clitest::writeBytes(dir.file("clean.y4m"), {'m', 'i', 'n', 'e'});
+    expectFailure(dir, {"-q", "demo", dir.path()}, 1, dir.path() + " is not empty", {"clean.y4m"});
+    expectFailure(dir, {"-q", "demo", dir.file("clean.y4m")}, 1, dir.file("clean.y4m") + " is not a folder",
+                  {"clean.y4m"});
+    EXPECT_EQ(q5clitest::readBytes(dir.file("clean.y4m")), (std::vector<std::uint8_t>{'m', 'i', 'n', 'e'}));
     expectFailure(dir, {"demo", dir.file("other"), "--reference", dir.file("x.y4m")}, 2,
-                  "--reference is for INPUT OUTPUT", {"blocky.y4m"});
+                  "--reference is for INPUT OUTPUT", {"clean.y4m"});
+    // A write that fails: no file, and the folder it made is gone too.
+    const q5clitest::CliRun limited = q5clitest::runShell("ulimit -f 64; \"$Q5\" -q demo '" + dir.file("new") + "'");
+    EXPECT_EQ(limited.status, 1);
+    EXPECT_NE(limited.errText.find("File too large"), std::string::npos) << limited.errText;
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"clean.y4m"});
 }
 
 // The preview from a pipe and from a file, and frame numbers it cannot show.

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "abi/host_api.h"
-#include "emu/host.h"
+#include "common/module.h"
 
 namespace q5test {
 

@@ -1,5 +1,6 @@
-// The three-frame fit, the float-to-sample rule, the vertical synthesis and the
-// output placement, on the filter linked into the test program.
+// The three-frame fit and the float-to-sample rule, on the filter linked into the
+// test program. (The synthesis and the output placement are held by the golden
+// frames, in frame and in per-field mode.)
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -37,15 +38,9 @@ struct FitLine {
     }
 };
 
-void runWorker(MULTI_THREAD_FUNC worker, int threads, void *param1, void *param2) {
-    for (int t = 0; t < threads; ++t) worker(t, threads, param1, param2);
-}
-
 }  // namespace
 
 using TemporalFit = SmallPlanes;
-using VerticalSynthesis = SmallPlanes;
-using OutputConversion = SmallPlanes;
 
 TEST_F(TemporalFit, AcceptsNeighboursOnlyStrictlyWithinTheThreshold) {
     ControlWordScope cw(kProcControlWord);
@@ -125,53 +120,4 @@ TEST(FloatToSample, RoundsHalfUpTruncatesAndClamps) {
     std::int16_t out[16];
     floatsToSamples(in.data(), 16, out);
     for (std::size_t i = 0; i < std::size(cases); ++i) EXPECT_EQ(out[i], cases[i].out) << cases[i].in;
-}
-
-TEST_F(VerticalSynthesis, ConstantLowBandOverZeroHighBandGivesAConstantPlane) {
-    const float k = 1000.0f;
-    for (int r = 0; r < kRows; ++r)
-        std::fill_n(workBuffers.yWork + r * kStride, kStride, r < kRows / 2 ? k : 0.0f);
-    runWorker(synthesisWorker, 3, nullptr, nullptr);
-    for (int r = 0; r < kRows; ++r)
-        for (int c = 0; c < kStride; c += 7)
-            ASSERT_NEAR(workBuffers.yWork[r * kStride + c], k / std::sqrt(2.0), 1e-2)
-                << "row " << r << " column " << c;
-}
-
-TEST_F(OutputConversion, PlacesRowsAndDoublesChromaInFrameAndFieldMode) {
-    // yWork holds each plane row's own number (plus a quarter, rounded away); the aux
-    // planes hold 100 + chroma column for cb and its negative for cr.
-    for (int r = 0; r < kRows; ++r) std::fill_n(workBuffers.yWork + r * kStride, kStride, r + 0.25f);
-    for (int c = 0; c < kStride / 2; ++c)
-        for (int r = 0; r < kRows; ++r) {
-            workBuffers.cbAux[c * kRows + r] = static_cast<std::int16_t>(100 + c);
-            workBuffers.crAux[c * kRows + r] = static_cast<std::int16_t>(-100 - c);
-        }
-    const int w = 720, h = 480;
-    for (bool fieldMode : {false, true})
-        for (int threads : {1, 3, 4}) {
-            SCOPED_TRACE(testing::Message() << (fieldMode ? "field" : "frame") << " mode, " << threads
-                                            << " threads");
-            std::vector<PIXEL_YC> image;
-            FILTER_PROC_INFO fi = frameInfo(image, w, h);
-            std::fill(image.begin(), image.end(), PIXEL_YC{-1, -1, -1});
-            bool flag = fieldMode;
-            runWorker(outputWorker, threads, &flag, &fi);
-            for (int y = 0; y < h; ++y) {
-                // Field f line j is picture row 2j + f, one above the other in the planes.
-                const int planeRow = fieldMode ? (y % 2) * kRows / 2 + (kRows - h) / 4 + y / 2
-                                               : (kRows - h) / 2 + y;
-                for (int x = 0; x < fi.max_w; ++x) {
-                    const PIXEL_YC p = image[y * fi.max_w + x];
-                    if (x >= w) {
-                        ASSERT_TRUE(p.y == -1 && p.cb == -1 && p.cr == -1) << "outside, row " << y;
-                        continue;
-                    }
-                    const int chromaColumn = (kStride - w) / 4 + x / 2;
-                    ASSERT_EQ(p.y, planeRow) << "row " << y << " x " << x;
-                    ASSERT_EQ(p.cb, 100 + chromaColumn) << "row " << y << " x " << x;
-                    ASSERT_EQ(p.cr, -100 - chromaColumn) << "row " << y << " x " << x;
-                }
-            }
-        }
 }

@@ -8,53 +8,13 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <csignal>
 #include <cstring>
+
+#include "cli/io/signals.h"
 
 namespace q5cli {
 
 namespace {
-
-// Temporaries to remove if a signal ends the program: fixed storage, because the
-// handler may only call async-signal-safe functions.
-constexpr int kMaxTemps = 8;
-char tempPaths[kMaxTemps][4096];
-volatile sig_atomic_t tempUsed[kMaxTemps];
-
-extern "C" void removeTempsAndDie(int sig) {
-    for (int i = 0; i < kMaxTemps; ++i)
-        if (tempUsed[i]) unlink(tempPaths[i]);
-    signal(sig, SIG_DFL);
-    raise(sig);
-}
-
-void installSignalCleanup() {
-    static bool installed = false;
-    if (installed) return;
-    installed = true;
-    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
-        struct sigaction sa {};
-        sa.sa_handler = removeTempsAndDie;
-        sigemptyset(&sa.sa_mask);
-        sigaction(sig, &sa, nullptr);
-    }
-}
-
-int registerTemp(const std::string &path) {
-    if (path.size() >= sizeof tempPaths[0]) return -1;
-    for (int i = 0; i < kMaxTemps; ++i)
-        if (!tempUsed[i]) {
-            std::memcpy(tempPaths[i], path.c_str(), path.size() + 1);
-            tempUsed[i] = 1;
-            return i;
-        }
-    return -1;
-}
-
-void unregisterTemp(const std::string &path) {
-    for (int i = 0; i < kMaxTemps; ++i)
-        if (tempUsed[i] && path == tempPaths[i]) tempUsed[i] = 0;
-}
 
 class FileSource : public FdSource {
 public:
@@ -63,13 +23,28 @@ public:
 };
 
 
+// N for /dev/stdout (1), /dev/stderr (2), /dev/fd/N and /proc/self/fd/N; else -1.
+int descriptorNamed(const std::string &path) {
+    if (path == "/dev/stdout") return 1;
+    if (path == "/dev/stderr") return 2;
+    for (const std::string prefix : {"/dev/fd/", "/proc/self/fd/"}) {
+        if (path.compare(0, prefix.size(), prefix) != 0) continue;
+        const std::string digits = path.substr(prefix.size());
+        if (digits.empty() || digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos)
+            return -1;
+        return std::stoi(digits);
+    }
+    return -1;
+}
+
 // The file a path names, every symbolic link followed (relative links from the
-// directory they sit in). A link to nothing names the file to be made.
+// directory they sit in). A link to nothing names the file to be made; the name of
+// an open descriptor ends the chain.
 bool followLinks(const std::string &path, std::string *target, std::string *error) {
     std::string p = path;
     for (int depth = 0; depth < 40; ++depth) {
         struct stat st {};
-        if (lstat(p.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+        if (descriptorNamed(p) >= 0 || lstat(p.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
             *target = p;
             return true;
         }
@@ -110,18 +85,28 @@ int connectSocket(const std::string &path) {
 
 std::unique_ptr<OutputFile> OutputFile::open(const std::string &path, std::string *error) {
     std::unique_ptr<OutputFile> out(new OutputFile());
-    if (path == "-") {
-        if (isatty(1)) {
+    if (path.empty()) {
+        *error = "the output file name is empty";
+        return nullptr;
+    }
+    out->name_ = path == "-" ? "standard output" : path;
+    if (path != "-" && !followLinks(path, &out->path_, error)) return nullptr;
+    // An open descriptor, by "-" or by name: written as it is, so that ">>" appends and
+    // a pipe works; opening the name anew would truncate the file or find no pipe.
+    if (const int fd = path == "-" ? 1 : descriptorNamed(out->path_); fd >= 0) {
+        const int flags = fcntl(fd, F_GETFL);
+        if (flags < 0 || (flags & O_ACCMODE) == O_RDONLY) {
+            *error = "cannot write " + out->name_ + ": " + std::strerror(EBADF);
+            return nullptr;
+        }
+        if (isatty(fd)) {
             *error = "will not write video to a terminal: give an output file or a pipe";
             return nullptr;
         }
-        out->fd_ = 1;
-        out->stdout_ = true;
-        out->name_ = "standard output";
+        out->fd_ = fd;
+        out->descriptor_ = true;
         return out;
     }
-    out->name_ = path;
-    if (!followLinks(path, &out->path_, error)) return nullptr;
     struct stat st {};
     out->existed_ = stat(out->path_.c_str(), &st) == 0;
     if (out->existed_ && S_ISDIR(st.st_mode)) {
@@ -144,6 +129,12 @@ std::unique_ptr<OutputFile> OutputFile::open(const std::string &path, std::strin
         }
         return out;
     }
+    // As the shell's ">" does: a file the user may not write is not replaced, even
+    // where the folder would let the rename through. Root may write anything.
+    if (out->existed_ && geteuid() != 0 && faccessat(AT_FDCWD, out->path_.c_str(), W_OK, AT_EACCESS) != 0) {
+        *error = "cannot write " + path + ": " + std::strerror(errno);
+        return nullptr;
+    }
     out->mode_ = st.st_mode;
     out->owner_ = st.st_uid;
     out->group_ = st.st_gid;
@@ -152,13 +143,12 @@ std::unique_ptr<OutputFile> OutputFile::open(const std::string &path, std::strin
     const std::string dir = slash == std::string::npos ? "" : out->path_.substr(0, slash + 1);
     const std::string base = slash == std::string::npos ? out->path_ : out->path_.substr(slash + 1);
     std::string temp = dir + "." + base + ".quorvane5-XXXXXX";
-    installSignalCleanup();
     const int fd = mkstemp(temp.data());
     if (fd < 0) {
         *error = "cannot write " + path + ": " + std::strerror(errno);
         return nullptr;
     }
-    registerTemp(temp);
+    rememberTemp(temp);
     out->fd_ = fd;
     out->temp_ = temp;
     return out;
@@ -206,7 +196,7 @@ bool OutputFile::write(const void *data, std::size_t size, std::string *error) {
 bool OutputFile::commit(std::string *error) {
     if (!flush(error)) return false;
     done_ = true;
-    if (isStdout()) return true;
+    if (descriptor_) return true;
     if (temp_.empty()) {
         const int fd = fd_;
         fd_ = -1;
@@ -247,14 +237,16 @@ bool OutputFile::commit(std::string *error) {
         discard();
         return false;
     }
-    unregisterTemp(temp_);
+    forgetTemp(temp_);
     return true;
 }
 
 // A file with other hard links is rewritten in place, so that every one of its names
 // sees the new content. The whole output is in the temporary by now; only a failure
-// of this last copy can leave the file incomplete, and the message says so.
+// of this last copy can leave the file incomplete, and the message says so. Once the
+// file is truncated its old content is gone, so a signal waits until the copy is done.
 bool OutputFile::copyIntoPlace(std::string *error) {
+    const SignalsHeld held;
     const int target = ::open(path_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
     if (target < 0) {
         *error = failure(std::strerror(errno));
@@ -285,18 +277,19 @@ bool OutputFile::copyIntoPlace(std::string *error) {
 
 void OutputFile::discard() {
     done_ = true;
-    if (isStdout()) return;
+    if (descriptor_) return;
     if (fd_ >= 0) close(fd_);
     fd_ = -1;
     if (!temp_.empty()) {
         unlink(temp_.c_str());
-        unregisterTemp(temp_);
+        forgetTemp(temp_);
         temp_.clear();
     }
 }
 
 std::unique_ptr<ByteSource> openInput(const std::string &path, std::string *error) {
-    if (path == "-") return std::make_unique<FdSource>(0);
+    if (path == "-" || path == "/dev/stdin") return std::make_unique<FdSource>(0);
+    if (const int fd = descriptorNamed(path); fd >= 0) return std::make_unique<FdSource>(fd);
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         *error = "cannot open " + path + ": " + std::strerror(errno);
@@ -316,6 +309,17 @@ long long inputFileSize(const ByteSource &source) {
     struct stat st {};
     if (!fdSource || fstat(fdSource->fd(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
     return static_cast<long long>(st.st_size);
+}
+
+}  // namespace q5cli
+
+namespace q5cli {
+
+bool isSameFile(const std::string &path, const ByteSource &source) {
+    const auto *fdSource = dynamic_cast<const FdSource *>(&source);
+    struct stat named {}, opened {};
+    return fdSource && stat(path.c_str(), &named) == 0 && fstat(fdSource->fd(), &opened) == 0 &&
+           named.st_dev == opened.st_dev && named.st_ino == opened.st_ino;
 }
 
 }  // namespace q5cli

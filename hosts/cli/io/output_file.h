@@ -18,7 +18,9 @@ namespace q5cli {
 
 class OutputFile : public ByteSink {
 public:
-    /// "-" is standard output. Creates the temporary (or opens a direct output) at
+    /// "-" is standard output; /dev/stdout, /dev/stderr, /dev/fd/N and /proc/self/fd/N
+    /// are that open descriptor (appending where it appends). An existing file the
+    /// user may not write is refused unless run as root. Creates the temporary (or opens a direct output) at
     /// once, so an unwritable place is found before any work; null with a message.
     static std::unique_ptr<OutputFile> open(const std::string &path, std::string *error);
     ~OutputFile() override;
@@ -28,7 +30,8 @@ public:
     bool commit(std::string *error);
     /// Removes the temporary (also done by the destructor when not committed).
     void discard();
-    bool isStdout() const { return stdout_; }
+    /// Standard output ("-", /dev/stdout, /dev/fd/1, ...).
+    bool isStdout() const { return descriptor_ && fd_ == 1; }
 
 private:
     OutputFile() = default;
@@ -46,11 +49,16 @@ private:
     uid_t owner_ = 0;
     gid_t group_ = 0;
     std::string buffer_;
-    bool stdout_ = false, done_ = false;
+    bool descriptor_ = false;  // an open descriptor of ours, written as it is
+    bool done_ = false;
 };
 
-/// Reads a whole file or "-" (standard input) as a y4m source; null with a message.
+/// Reads a whole file or "-" (standard input; /dev/stdin and /dev/fd/N are the
+/// descriptor too) as a y4m source; null with a message.
 std::unique_ptr<ByteSource> openInput(const std::string &path, std::string *error);
+
+/// Whether `path` names the file a source opened by openInput reads (links followed).
+bool isSameFile(const std::string &path, const ByteSource &source);
 
 /// Size of a regular file behind a source opened by openInput, or -1.
 long long inputFileSize(const ByteSource &source);

@@ -379,6 +379,9 @@ Y4mReader::Result Y4mReader::readFrame(const Y4mFormat &format, Y4mFrame *frame,
                                std::min<std::size_t>(end_ - begin_, 24));
         if (marker == LineResult::Cut && std::string("FRAME").compare(0, rest.size(), rest) == 0)
             *error = where + ": the stream ends inside the FRAME marker";
+        else if (marker == LineResult::TooLong && rest.compare(0, 6, "FRAME ") == 0)
+            *error = where + ": the FRAME line is too long (over " + std::to_string(kMaxFrameLine) +
+                     " bytes, the most this program reads)";
         else
             *error = unexpectedData(start, rest);
         return Error;

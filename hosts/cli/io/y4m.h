@@ -113,6 +113,9 @@ public:
     int framesRead() const { return framesRead_; }
     /// Bytes consumed so far (header and frames).
     std::uint64_t offset() const { return offset_; }
+    /// For a reader started where an earlier one skipped to: its messages count frames
+    /// and bytes from the start of the stream, `frames` frames and `offset` bytes before.
+    void countFrom(int frames, std::uint64_t offset) { framesRead_ = frames, offset_ = offset; }
 
 private:
     enum class LineResult {

@@ -1,6 +1,6 @@
 // The preview: the filter run for one frame through our host, fed from the few
 // input frames it asks for, and the before/after picture of that frame.
-#include "cli/preview.h"
+#include "cli/command/preview.h"
 
 #include <sys/types.h>
 #include <unistd.h>
@@ -16,97 +16,26 @@
 #include "cli/picture/convert.h"
 #include "cli/io/output_file.h"
 #include "cli/io/png.h"
-#include "emu/host.h"
+#include "cli/picture/preview_window.h"
+#include "common/module.h"
 
 namespace q5cli {
-
-namespace {
-
-// Longest FRAME line looked at while seeking; the reader allows no longer.
-constexpr std::size_t kMaxMarker = 4096;
-
-std::string framesText(int count) {
-    return count == 1 ? "1 frame (frame 0)"
-                      : std::to_string(count) + " frames (0 to " + std::to_string(count - 1) + ")";
-}
-
-// Steps over frames of a regular file by their markers, without reading their
-// samples. Returns the offset of frame `target`, or -1 with *count set when the file
-// ends before it, or -2 with a message.
-long long seekFrame(int fd, long long offset, const Y4mFormat &format, int target, int *count,
-                    std::string *error) {
-    char marker[kMaxMarker];
-    for (int i = 0; i < target; ++i) {
-        const ssize_t got = pread(fd, marker, sizeof marker, offset);
-        if (got < 0) {
-            *error = std::string("cannot read: ") + std::strerror(errno);
-            return -2;
-        }
-        if (got == 0) {
-            *count = i;
-            return -1;
-        }
-        const void *newline = std::memchr(marker, '\n', static_cast<std::size_t>(got));
-        if (!newline || std::strncmp(marker, "FRAME", 5) != 0 ||
-            (marker[5] != ' ' && marker + 5 != newline)) {
-            *error = "frame " + std::to_string(i) + " (counting from 0) has no FRAME marker";
-            return -2;
-        }
-        offset += static_cast<const char *>(newline) - marker + 1 + static_cast<long long>(format.frameBytes());
-    }
-    return offset;
-}
-
-}  // namespace
 
 bool previewFrame(GetFilterTableFn entry, const DenoiseSettings &settings, ByteSource &source,
                   Y4mReader &reader, const Y4mFormat &format, int n, PreviewResult *result,
                   const std::string &name, std::string *error) {
     // Frame n needs n - 1 and n + 1; with the mosquito pass, their neighbours too.
     const int reach = settings.check[2] == 1 ? 2 : 1;
-    const int first = std::max(0, n - reach), last = n + reach;
-    int count = -1;
-
-    // A regular file: straight to the first frame needed, with a reader of its own there.
-    std::unique_ptr<Y4mReader> seeked;
-    Y4mReader *frames = &reader;
-    int next = 0;
-    const auto *fdSource = dynamic_cast<const FdSource *>(&source);
-    if (fdSource && inputFileSize(source) >= 0 && first > 0) {
-        const long long at = seekFrame(fdSource->fd(), static_cast<long long>(reader.offset()), format,
-                                       first, &count, error);
-        if (at == -2) {
-            *error = name + ": " + *error;
-            return false;
-        }
-        if (at == -1) {
-            *error = name + ": the clip has " + framesText(count) + "; there is no frame " + std::to_string(n);
-            return false;
-        }
-        if (lseek(fdSource->fd(), at, SEEK_SET) != at) {
-            *error = "cannot seek in " + name + ": " + std::strerror(errno);
-            return false;
-        }
-        // Its messages count frames from where it starts.
-        seeked = std::make_unique<Y4mReader>(source, name + " after skipping " + std::to_string(first) + " frames");
-        frames = seeked.get();
-        next = first;
-    }
-    std::map<int, Y4mFrame> held;
-    for (; next <= last; ++next) {
-        Y4mFrame frame;
-        const Y4mReader::Result r = frames->readFrame(format, &frame, error);
-        if (r == Y4mReader::Error) return false;
-        if (r == Y4mReader::End) {
-            count = next;
-            break;
-        }
-        if (next >= first) held[next] = std::move(frame);
-    }
-    if (count >= 0 && n >= count) {
-        *error = name + ": the clip has " + framesText(count) + "; there is no frame " + std::to_string(n);
+    PreviewFrames frames;
+    if (!readPreviewFrames(source, reader, format, n, reach, name, &frames, error)) return false;
+    // While the clip's end is unseen the host's clip reaches kUnknownLength frames.
+    if (frames.count < 0 && n >= kUnknownLength - reach) {
+        *error = name + ": frame " + std::to_string(n) + " is beyond the " + std::to_string(kUnknownLength - reach) +
+                 " frames this program can preview";
         return false;
     }
+    std::map<int, Y4mFrame> &held = frames.held;
+    const int count = frames.count;
     result->frameCount = count;
 
     q5host::Host host(entry, settings.threads);
@@ -138,6 +67,10 @@ bool previewFrame(GetFilterTableFn entry, const DenoiseSettings &settings, ByteS
 }
 
 int runPreview(const Options &options) {
+    if (!options.reference.empty()) {
+        message("preview shows one frame, with no clean clip to compare with; --reference is for INPUT OUTPUT");
+        return 2;
+    }
     std::unique_ptr<q5host::Module> module;
     DenoiseSettings settings;
     if (const int status = loadFilter(options, &module, &settings)) return status;
@@ -151,6 +84,16 @@ int runPreview(const Options &options) {
         return 1;
     }
     settings.check[kFieldCheck] = fieldSetting(options, format.interlaced());
+    // The picture's place is checked before any frame is read; it never replaces the clip.
+    if (options.pictureOut != "-" && isSameFile(options.pictureOut, *input.source)) {
+        message("--out " + options.pictureOut + " is the input: the picture would replace the clip");
+        return 2;
+    }
+    auto out = OutputFile::open(options.pictureOut, &error);
+    if (!out) {
+        message(error);
+        return 1;
+    }
 
     PreviewResult frame;
     if (!previewFrame(module->getFilterTable(), settings, *input.source, *input.reader, format, options.frame,
@@ -160,13 +103,14 @@ int runPreview(const Options &options) {
     }
     const Crop crop = busiestCrop(format, frame.before.data.data(), frame.after.data());
     const ComparisonPicture pic = makeComparison(format, frame.before.data.data(), frame.after.data(), crop);
-    auto out = OutputFile::open(options.pictureOut, &error);
     const std::vector<std::uint8_t> png = encodePng(pic.width, pic.height, pic.rgb);
-    if (!out || !out->write(png.data(), png.size(), &error) || !out->commit(&error)) {
+    if (!out->write(png.data(), png.size(), &error) || !out->commit(&error)) {
         message(error);
         return 1;
     }
     if (!options.quiet) {
+        // Beside a picture on standard output, the report goes to standard error.
+        std::FILE *report = out->isStdout() ? stderr : stdout;
         // How much the frame changed, in 8-bit code steps, to go with the picture.
         const double unit = std::ldexp(1.0, format.bits - 8);
         double sum = 0, squares = 0, most = 0;
@@ -176,10 +120,11 @@ int runPreview(const Options &options) {
             const double d = (at(frame.before.data.data()) - at(frame.after.data())) / unit;
             sum += std::abs(d), squares += d * d, most = std::max(most, std::abs(d));
         }
-        std::printf("Frame %d of %s, %s:\n", options.frame, name.c_str(), settingsText(settings).c_str());
-        std::printf("luma changed by %.2f code steps on average (rms %.2f, at most %.1f; in 8-bit steps)\n",
+        std::fprintf(report, "Frame %d of %s, %s:\n", options.frame, name.c_str(), settingsText(settings).c_str());
+        std::fprintf(report, "luma changed by %.2f code steps on average (rms %.2f, at most %.1f; in 8-bit steps)\n",
                     sum / pixels, std::sqrt(squares / pixels), most);
-        std::printf("Wrote %s:\n%s\n", options.pictureOut.c_str(), pic.legend.c_str());
+        std::fprintf(report, "Wrote %s:\n%s\n", options.pictureOut == "-" ? "standard output" : options.pictureOut.c_str(),
+                     pic.legend.c_str());
     }
     return 0;
 }

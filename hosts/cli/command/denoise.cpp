@@ -1,6 +1,6 @@
 // The denoise run: input checked, module loaded and settings resolved before the
 // output is opened; then every frame through the host, with progress and metrics.
-#include "cli/run.h"
+#include "cli/command/denoise.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,17 +10,19 @@
 #include <climits>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <memory>
 #include <optional>
 
 #include "cli/picture/convert.h"
-#include "cli/demo.h"
+#include "cli/command/demo.h"
 #include "cli/picture/frame_window.h"
 #include "cli/picture/metrics.h"
 #include "cli/io/output_file.h"
-#include "cli/preview.h"
-#include "emu/host.h"
+#include "cli/io/signals.h"
+#include "cli/command/preview.h"
+#include "common/module.h"
 
 #ifndef Q5_VERSION
 #define Q5_VERSION "unknown"
@@ -136,15 +138,26 @@ bool isNonDirectory(const char *path) {
 }  // namespace
 
 std::string findModule(const std::string &given) {
-    if (!given.empty()) return given;
+    // A bare file name means the current folder, not the loader's library path.
+    if (!given.empty()) return given.find('/') == std::string::npos ? "./" + given : given;
     char exe[4096];
     const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
-    if (n > 0) {
-        std::string path(exe, static_cast<std::size_t>(n));
-        path = path.substr(0, path.rfind('/') + 1) + "quorvane5.so";
+    if (n <= 0) return q5host::defaultModulePath();
+    const std::string program(exe, static_cast<std::size_t>(n));
+    const std::string dir = program.substr(0, program.rfind('/'));
+    // Relative to the program, so that an installed tree still works once moved.
+    const std::string beside = dir + "/quorvane5.so";
+    const std::string installed = dir.substr(0, dir.rfind('/')) + "/lib/quorvane5/quorvane5.so";
+    for (const std::string &path : {beside, installed})
         if (access(path.c_str(), R_OK) == 0) return path;
-    }
-    return q5host::defaultModulePath();
+    // The module built along serves only programs run from the build tree: an installed
+    // command that lost its module says so rather than quietly running another one.
+#ifdef Q5_BUILD_TREE
+    char tree[PATH_MAX];
+    if (realpath(Q5_BUILD_TREE, tree) && (dir + "/").rfind(std::string(tree) + "/", 0) == 0)
+        return q5host::defaultModulePath();
+#endif
+    return installed;
 }
 
 std::string settingsText(const DenoiseSettings &s) {
@@ -494,8 +507,7 @@ int runDenoiseCommand(const Options &options, DenoiseOutcome *outcome) {
 }
 
 int runProgram(const std::vector<std::string> &args) {
-    // A closed pipe downstream is reported as a write error, not a silent death.
-    std::signal(SIGPIPE, SIG_IGN);
+    prepareProcess();
     Options options;
     std::string error;
     if (!parseOptions(args, &options, &error)) {
@@ -508,15 +520,21 @@ int runProgram(const std::vector<std::string> &args) {
         std::fputs(helpText().c_str(), stdout);
         return 0;
     case Options::Version: {
+        // Which module ran, for a user with more than one copy; without one the program
+        // cannot work, so that is an error.
         std::printf("quorvane5 %s\n", Q5_VERSION);
         const std::string path = findModule(options.module);
         auto module = q5host::Module::open(path, &error);
         const FILTER *d = module ? module->getFilterTable()() : nullptr;
-        if (d && d->information)
-            std::printf("filter: %s (%s)\n", d->information, path.c_str());
-        else
-            std::printf("filter: not found (%s)\n", module ? path.c_str() : error.c_str());
-        return 0;
+        char real[PATH_MAX];
+        if (d && d->information) {
+            std::printf("filter: %s\nmodule: %s\n", d->information,
+                        realpath(path.c_str(), real) ? real : path.c_str());
+            return 0;
+        }
+        std::printf("filter: not loaded\nmodule: %s\n",
+                    module ? (path + ": gave no filter").c_str() : error.c_str());
+        return 1;
     }
     case Options::Demo:
         if (options.demoMayBeFile && isNonDirectory("demo")) {

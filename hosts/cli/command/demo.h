@@ -4,7 +4,7 @@
 #pragma once
 
 #include "cli/picture/demo_clip.h"
-#include "cli/options.h"
+#include "cli/command/options.h"
 
 namespace q5cli {
 

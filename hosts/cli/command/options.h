@@ -34,7 +34,7 @@ struct Options {
     enum Command { Denoise, Demo, Preview, Help, Version } command = Denoise;
     std::string input, output, reference, module, demoDir;
     int frame = 0;           // preview: the frame shown
-    std::string pictureOut;  // preview: the picture written
+    std::string pictureOut = "quorvane5-preview.png";  // preview: the picture written
     int threads = 0;  // 0: all cores, at most 16
     bool quiet = false;
     bool stats = false;  // time each stage of the run

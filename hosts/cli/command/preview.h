@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "cli/options.h"
-#include "cli/run.h"
+#include "cli/command/options.h"
+#include "cli/command/denoise.h"
 #include "cli/io/y4m.h"
 
 namespace q5cli {

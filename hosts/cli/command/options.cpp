@@ -1,5 +1,5 @@
 // Command-line parsing and the help text.
-#include "cli/options.h"
+#include "cli/command/options.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -163,7 +163,6 @@ bool parseOptions(const std::vector<std::string> &args, Options *options, std::s
         }
         o.command = Options::Preview;
         o.input = positional[1];
-        if (o.pictureOut.empty()) o.pictureOut = "quorvane5-preview.png";
         *options = o;
         return true;
     }
@@ -307,13 +306,13 @@ Program options:
   --reference CLEAN.y4m   print PSNR (Y, Cb, Cr) and SSIM (Y) of the output
                           against CLEAN, a clip of the same format and size
   --module PATH           load the filter from PATH [quorvane5.so beside this
-                          program, else the one it was built with]
+                          program, else ../lib/quorvane5/quorvane5.so from it]
   -q, --quiet             no progress line, summary or notes (warnings stay)
   --stats                 where the time went, per frame: reading, conversion
                           to and from YC48, the host's frame cache and copies,
                           the filter, writing
   -h, --help              this text
-  --version               program and filter versions
+  --version               program and filter versions, and the module loaded
 
 quorvane5 demo [DIR] shows what the filter is for: a built-in cartoon clip
 (flat colours, dark outlines, smooth gradients) with faint grain of 0.75 code

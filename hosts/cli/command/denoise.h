@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "abi/host_api.h"
-#include "cli/options.h"
+#include "cli/command/options.h"
 #include "cli/io/y4m.h"
 
 namespace q5host {
@@ -123,7 +123,9 @@ int runDenoiseCommand(const Options &options, DenoiseOutcome *outcome);
 /// go to standard error.
 int runProgram(const std::vector<std::string> &args);
 
-/// The module to load: --module, else quorvane5.so beside the program, else the build's.
+/// The module to load: --module (a bare name in the current folder), else quorvane5.so
+/// beside the program, else ../lib/quorvane5/quorvane5.so from it as installed, else,
+/// for a program in the build tree, the module built with it.
 std::string findModule(const std::string &given);
 
 }  // namespace q5cli

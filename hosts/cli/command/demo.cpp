@@ -1,8 +1,9 @@
-// The demo command: every run in memory, then all files written at once, each to a
-// temporary beside it and renamed when all are complete, so an interrupted or failed
-// demo leaves nothing behind.
-#include "cli/demo.h"
+// The demo command: every run in memory, then all files written at once into a new
+// or empty folder, each to a temporary beside it and renamed when all are complete,
+// so an interrupted or failed demo leaves nothing behind.
+#include "cli/command/demo.h"
 
+#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,8 +18,9 @@
 #include "cli/picture/metrics.h"
 #include "cli/io/output_file.h"
 #include "cli/io/png.h"
-#include "cli/run.h"
-#include "emu/host.h"
+#include "cli/io/signals.h"
+#include "cli/command/denoise.h"
+#include "common/module.h"
 
 namespace q5cli {
 
@@ -72,6 +74,36 @@ private:
     std::unique_ptr<q5host::Module> module_;
     const FILTER *descriptor_ = nullptr;
 };
+
+// The demo writes only into a folder it makes or an empty one, so that its files
+// never replace the user's and a failed demo never removes them.
+bool usableFolder(const std::string &dir) {
+    if (dir.empty()) {
+        message("the demo folder name is empty");
+        return false;
+    }
+    struct stat st {};
+    if (stat(dir.c_str(), &st) != 0) {
+        if (errno == ENOENT) return true;
+        message("cannot use " + dir + ": " + std::strerror(errno));
+        return false;
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        message(dir + " is not a folder");
+        return false;
+    }
+    DIR *d = opendir(dir.c_str());
+    if (!d) {
+        message("cannot read " + dir + ": " + std::strerror(errno));
+        return false;
+    }
+    bool empty = true;
+    while (const dirent *e = readdir(d))
+        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) empty = false;
+    closedir(d);
+    if (!empty) message(dir + " is not empty: the demo writes into a new or empty folder");
+    return empty;
+}
 
 bool Demo::settingsFor(const Options &options, DenoiseSettings *settings) {
     std::string error;
@@ -133,8 +165,9 @@ bool Demo::writeAll(const DemoClip &clip, const Run &grain, const Run &blocks) {
         {path("blocky-before-after.png"), blockPicture.first},
     };
 
-    struct stat st {};
-    const bool madeDir = stat(dir.c_str(), &st) != 0;
+    // Checked again now that the runs are done: the folder may have changed meanwhile.
+    if (!usableFolder(dir)) return false;
+    const bool madeDir = access(dir.c_str(), F_OK) != 0;
     if (madeDir && mkdir(dir.c_str(), 0777) != 0) {
         message("cannot create " + dir + ": " + std::strerror(errno));
         return false;
@@ -150,14 +183,21 @@ bool Demo::writeAll(const DemoClip &clip, const Run &grain, const Run &blocks) {
         }
         outputs.push_back(std::move(out));
     }
-    std::size_t committed = 0;
-    for (; ok && committed < outputs.size(); ++committed)
-        ok = outputs[committed]->commit(&error);
+    {
+        // The renames and any rollback finish before a signal acts: the set is never
+        // left half made. The folder was new or empty, so every file a rollback
+        // removes is one of ours.
+        const SignalsHeld held;
+        std::size_t committed = 0;
+        for (; ok && committed < outputs.size(); ++committed)
+            ok = outputs[committed]->commit(&error);
+        if (!ok) {
+            for (std::size_t i = 0; i + 1 < committed; ++i) unlink(files[i].path.c_str());
+            outputs.clear();
+            if (madeDir) rmdir(dir.c_str());
+        }
+    }
     if (!ok) {
-        // All or nothing: the files already renamed into place go too.
-        for (std::size_t i = 0; i < committed; ++i) unlink(files[i].path.c_str());
-        outputs.clear();
-        if (madeDir) rmdir(dir.c_str());
         message(error);
         return false;
     }
@@ -175,6 +215,7 @@ int Demo::run() {
         message("demo makes its own clean clip to compare with; --reference is for INPUT OUTPUT");
         return 2;
     }
+    if (!usableFolder(options_.demoDir)) return 1;
     DenoiseSettings unused;
     if (const int status = loadFilter(options_, &module_, &unused)) return status;
     descriptor_ = module_->getFilterTable()();

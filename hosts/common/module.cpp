@@ -1,5 +1,5 @@
 // Loading the filter module on Linux.
-#include "emu/host.h"
+#include "common/module.h"
 
 #include <dlfcn.h>
 

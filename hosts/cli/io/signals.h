@@ -1,0 +1,32 @@
+// The program's signals and standard descriptors: settled at start, and the
+// temporaries removed when a signal ends the program.
+#pragma once
+
+#include <string>
+
+namespace q5cli {
+
+/// Before anything else is opened: /dev/null on any of descriptors 0 to 2 that is
+/// closed, so that no file opened later takes the place of standard error and
+/// receives its messages; SIGPIPE and SIGXFSZ ignored, so that a closed pipe
+/// downstream or a file-size limit is a write error with a message and the usual
+/// cleanup instead of a silent death.
+void prepareProcess();
+
+/// Removes `path` if a terminating signal (SIGINT, SIGTERM, SIGHUP, SIGQUIT) ends the
+/// program before forgetTemp. A signal ignored at start stays ignored (nohup).
+void rememberTemp(const std::string &path);
+void forgetTemp(const std::string &path);
+
+/// Holds the terminating signals back while it lives, for work that must not stop
+/// half done (a file rewritten in place, a set of files renamed into place); one
+/// that arrived meanwhile ends the program when it goes. Not nested.
+class SignalsHeld {
+public:
+    SignalsHeld();
+    ~SignalsHeld();
+    SignalsHeld(const SignalsHeld &) = delete;
+    SignalsHeld &operator=(const SignalsHeld &) = delete;
+};
+
+}  // namespace q5cli

@@ -1,0 +1,201 @@
+// The current frame's luma, from the ring to the output image in one sweep: eight
+// low-band and eight high-band rows rebuilt from the ring (the temporal fit and the
+// horizontal synthesis), the vertical one-level split undone row by row into the
+// sixteen plane rows they make, and those converted to samples and written out with
+// their chroma, while all of it is still in the thread's cache. Only plane rows that
+// hold picture rows are made: the margins above and below feed nothing else.
+#include <emmintrin.h>
+
+#include <cstring>
+
+#include "core/core.h"
+#include "temporal/temporal.h"
+#include "wavelet/octet_rows.h"
+#include "wavelet/taps.h"
+
+namespace {
+
+constexpr int kLanes = octet_rows::kLanes;
+constexpr int kUnitRows = 2 * kLanes;  // plane rows an octet of low and high rows makes
+
+// The thread's part of the octet scratch beyond the temporal stage's four octet
+// lines of `stride` positions: nine low-band and nine high-band rows (the row above
+// the octet, then its eight), and the sixteen sample rows.
+struct BandBuffers {
+    float *low, *high;      // 9 rows of stride floats each
+    std::int16_t *samples;  // kUnitRows rows of stride values
+};
+
+BandBuffers bandBuffers(int thread, int stride) noexcept {
+    float *rest = octetScratchLine(thread, stride, 4);
+    BandBuffers b;
+    b.low = rest;
+    b.high = b.low + 9L * stride;
+    b.samples = reinterpret_cast<std::int16_t *>(b.high + 9L * stride);
+    return b;
+}
+
+// Plane row q of the picture's placement: the picture row it holds, or -1.
+struct Placement {
+    int rows, h;
+    bool fieldMode;
+    int pictureRow(int q) const noexcept {
+        if (!fieldMode) {
+            const int y = q - (rows - h) / 2;
+            return y >= 0 && y < h ? y : -1;
+        }
+        const int field = q >= rows / 2 ? 1 : 0;
+        const int j = q - field * (rows / 2) - (rows - h) / 4;
+        return j >= 0 && j < h / 2 ? 2 * j + field : -1;
+    }
+};
+
+// Plane rows 2p and 2p + 1 from low-band rows p (l) and p - 1 (lb) and high-band
+// rows p (hi) and p - 1 (hb), positions [first, first + count) (multiples of 8), as
+// samples: each position the inverse Daubechies-4 step of a column, in the same
+// order of sums, then the sample conversion.
+void synthesizeRowPair(const float *l, const float *lb, const float *hi, const float *hb, int first, int count,
+                       std::int16_t *even, std::int16_t *odd, bool wantEven, bool wantOdd) noexcept {
+    using namespace wavelet_taps;
+    const __m128 e0 = _mm_set1_ps(h0), e1 = _mm_set1_ps(h2), e2 = _mm_set1_ps(h3), e3 = _mm_set1_ps(h1);
+    const __m128 o0 = _mm_set1_ps(h1), o1 = _mm_set1_ps(h3), o2 = _mm_set1_ps(-h2), o3 = _mm_set1_ps(-h0);
+    const __m128 half = _mm_set1_ps(0.5f);
+    const __m128i top = _mm_set1_epi16(8192), bottom = _mm_set1_epi16(-8192);
+    auto samples = [&](__m128 a, __m128 b) noexcept {
+        const __m128i ia = _mm_cvttps_epi32(_mm_add_ps(a, half)), ib = _mm_cvttps_epi32(_mm_add_ps(b, half));
+        return _mm_max_epi16(_mm_min_epi16(_mm_packs_epi32(ia, ib), top), bottom);
+    };
+    for (int c = first; c < first + count; c += 8) {
+        __m128 ev[2], od[2];
+        for (int i = 0; i < 2; ++i) {
+            const int at = c + 4 * i;
+            const __m128 vl = _mm_load_ps(l + at), vlb = _mm_load_ps(lb + at);
+            const __m128 vh = _mm_load_ps(hi + at), vhb = _mm_load_ps(hb + at);
+            __m128 e = _mm_mul_ps(vl, e0);
+            e = _mm_add_ps(e, _mm_mul_ps(vlb, e1));
+            e = _mm_add_ps(e, _mm_mul_ps(vh, e2));
+            ev[i] = _mm_add_ps(e, _mm_mul_ps(vhb, e3));
+            __m128 o = _mm_mul_ps(vl, o0);
+            o = _mm_add_ps(o, _mm_mul_ps(vlb, o1));
+            o = _mm_add_ps(o, _mm_mul_ps(vh, o2));
+            od[i] = _mm_add_ps(o, _mm_mul_ps(vhb, o3));
+        }
+        if (wantEven) _mm_storeu_si128(reinterpret_cast<__m128i *>(even + c - first), samples(ev[0], ev[1]));
+        if (wantOdd) _mm_storeu_si128(reinterpret_cast<__m128i *>(odd + c - first), samples(od[0], od[1]));
+    }
+}
+
+struct LumaOutput {
+    const TemporalParams &params;
+    const FILTER_PROC_INFO *fpip;
+    int thread;
+    PlaneGeometry g;
+    Placement place;
+    OctetBuffers octet;
+    BandBuffers band;
+
+    // Rebuilds low-band rows 8o .. 8o+7 (high: n + 8o ..) into rows 1 .. 8 of the
+    // band buffers, or only the last of them into row 0; positions of the picture's
+    // columns only.
+    void rebuild(int o, bool lastOnly) noexcept {
+        const int n = g.rows / 2;
+        for (int half = 0; half < 2; ++half) {
+            float *rows = half ? band.high : band.low;
+            rebuildOctet(params, workBuffers.yRingA, workBuffers.yRingB, g.rows, half * n + kLanes * o, g.stride,
+                         octet);
+            if (lastOnly) {
+                for (int j = g.lumaPad; j < g.lumaPad + g.w; ++j) rows[j] = octet.band[kLanes * j + kLanes - 1];
+            } else {
+                octet_rows::scatter(octet.band, g.lumaPad, g.w, kLanes, [&](int k, int j) noexcept {
+                    return rows + static_cast<long>(k + 1) * g.stride + j;
+                });
+            }
+        }
+    }
+
+    // Octet o: plane rows 16o .. 16o+15, from low-band rows 8o-1 .. 8o+7 (row 0 of
+    // the band buffers holds 8o-1 on entry).
+    void unit(int o) noexcept {
+        const int pairs = g.w / 2;
+        rebuild(o, false);
+        const long s = g.stride;
+        for (int k = 0; k < kLanes; ++k) {
+            const int q = kUnitRows * o + 2 * k;
+            const bool wantEven = place.pictureRow(q) >= 0, wantOdd = place.pictureRow(q + 1) >= 0;
+            if (!wantEven && !wantOdd) continue;
+            synthesizeRowPair(band.low + (k + 1) * s, band.low + k * s, band.high + (k + 1) * s, band.high + k * s,
+                              g.lumaPad, g.w, band.samples + 2 * k * s, band.samples + (2 * k + 1) * s, wantEven,
+                              wantOdd);
+        }
+        const long auxRow = g.stride / 2;
+        for (int i = 0; i < kUnitRows; ++i) {
+            const int q = kUnitRows * o + i;
+            const int y = place.pictureRow(q);
+            if (y < 0) continue;
+            writePixels(band.samples + i * s, workBuffers.cbAux + q * auxRow + g.chromaPad,
+                        workBuffers.crAux + q * auxRow + g.chromaPad, pairs, fpip->ycp_edit + y * g.pitch);
+        }
+        // The octet's last rows are the next octet's rows above.
+        std::memcpy(band.low, band.low + 8 * s, s * sizeof(float));
+        std::memcpy(band.high, band.high + 8 * s, s * sizeof(float));
+    }
+
+    // Octets [first, end): the octet above the first is rebuilt for its last rows
+    // (periodic at the top of each band, as the column synthesis is).
+    void run(int first, int end) noexcept {
+        const int octets = g.rows / 2 / kLanes;
+        if (first >= end) return;
+        rebuild((first + octets - 1) % octets, true);
+        for (int o = first; o < end; ++o) unit(o);
+    }
+};
+
+// Octets of plane rows (kUnitRows each) that hold picture rows: one range in frame
+// mode, one per field in per-field mode.
+struct OctetRanges {
+    int first[2], end[2];
+};
+
+OctetRanges pictureOctets(const PlaneGeometry &g, bool fieldMode) noexcept {
+    auto range = [](int q0, int q1, int &first, int &end) noexcept {
+        first = q0 / kUnitRows;
+        end = (q1 + kUnitRows - 1) / kUnitRows;
+    };
+    OctetRanges r{{0, 0}, {0, 0}};
+    if (!fieldMode) {
+        range((g.rows - g.h) / 2, (g.rows + g.h) / 2, r.first[0], r.end[0]);
+    } else {
+        const int top = (g.rows - g.h) / 4;
+        range(top, top + g.h / 2, r.first[0], r.end[0]);
+        range(g.rows / 2 + top, g.rows / 2 + top + g.h / 2, r.first[1], r.end[1]);
+        if (r.first[1] <= r.end[0]) {  // the fields' octets meet: one range
+            r.end[0] = r.end[1];
+            r.first[1] = r.end[1] = 0;
+        }
+    }
+    return r;
+}
+
+}  // namespace
+
+long lumaOutputScratchFloats(int stride) noexcept {
+    // Four octet lines, 18 float rows, then 16 rows of 16-bit values.
+    return (4L * kLanes + 18 + 8) * stride;
+}
+
+void lumaOutputWorker(int thread_id, int thread_num, void *param1, void *param2) noexcept {
+    const auto &params = *static_cast<const TemporalParams *>(param1);
+    const auto *fpip = static_cast<const FILTER_PROC_INFO *>(param2);
+    const PlaneGeometry g = planeGeometry(fpip);
+    const OctetRanges ranges = pictureOctets(g, params.fieldMode);
+
+    // Octets of plane rows, all alike, shared among every thread.
+    const StageWork work{{ranges.end[0] - ranges.first[0], ranges.end[1] - ranges.first[1], 0}, {1, 1, 0}};
+    const UnitRange share = threadShare(work, thread_id, workingThreads(thread_id, thread_num));
+    LumaOutput out{params, fpip, thread_id, g, {g.rows, g.h, params.fieldMode}, octetBuffers(thread_id, g.stride),
+                   bandBuffers(thread_id, g.stride)};
+    for (int k = 0; k < 2; ++k) {
+        const UnitRange part = runPart(work, share, k);
+        out.run(ranges.first[k] + part.first, ranges.first[k] + part.end);
+    }
+}
