@@ -145,6 +145,7 @@ encode() {
 echo "PSNR-Y dB / SSIM-Y against the clean clip; bench/quality.sh at $(git describe --always --dirty 2>/dev/null || echo '?'), $(ffmpeg -version | head -n 1 | cut -d' ' -f1-3), $(nproc) cores"
 echo
 echo "quorvane5's settings:"
+echo
 for i in "${!q5settings[@]}"; do
   echo "- ($(label "$i")) ${q5settings[$i]:-the defaults}"
 done
