@@ -82,17 +82,19 @@ void parseCommandLine(const std::uint8_t *data, std::size_t size) {
     descriptor.track_e = columns.sliderMaximums;
     descriptor.track_default = columns.sliderDefaults;
     descriptor.check_default = columns.checkBoxDefaults;
-    if (!q5cli::checkSettings(options, descriptor, &error)) return;
-    // A stream interlaced or not, 8-bit or deeper, by the first byte.
-    q5cli::Y4mFormat stream;
-    stream.interlace = data[0] & 1 ? 't' : 'p';
-    stream.bits = data[0] & 2 ? 10 : 8;
-    const q5cli::DenoiseSettings settings = q5cli::resolveSettings(options, descriptor, stream);
-    for (int i = 0; i < kSliderCount; ++i) {
-        const q5cli::SettingChoice &given = options.sliders[i];
-        if (settings.track[i] < low[i] || settings.track[i] > high[i] || (given.given && settings.track[i] != given.value))
-            __builtin_trap();
+    if (!q5cli::checkSettings(options, descriptor, &error)) {
+        if (error.empty()) __builtin_trap();
+        return;
     }
+    q5cli::Y4mFormat format;
+    if (!q5cli::parseY4mHeader(data[0] & 1 ? "YUV4MPEG2 W8 H8 It C420p10" : "YUV4MPEG2 W8 H8 Ip C420jpeg", &format,
+                               &error))
+        __builtin_trap();
+    const q5cli::DenoiseSettings settings = q5cli::resolveSettings(options, descriptor, format);
+    for (int i = 0; i < kSliderCount; ++i)
+        if (settings.track[i] < low[i] || settings.track[i] > high[i] ||
+            (options.sliders[i].given && settings.track[i] != options.sliders[i].value))
+            __builtin_trap();
     for (int i = 0; i < kCheckBoxCount; ++i)
         if (settings.check[i] != 0 && settings.check[i] != 1) __builtin_trap();
 }
