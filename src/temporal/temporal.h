@@ -27,6 +27,7 @@ struct TemporalParams {
     TemporalJob job;
     float threshold;  // the temporal threshold of the strengths
     bool fieldMode;   // how the planes hold the picture's rows (the output's placement)
+    int *threadsSeen;  // the driver's note of the host's thread count (or null)
 };
 
 /// param1 = TemporalParams, param2 = FILTER_PROC_INFO (unused): rebuilds both
@@ -38,6 +39,19 @@ void temporalChromaWorker(int thread_id, int thread_num, void *param1, void *par
 /// sixteen plane rows at a time, with nothing but the output image written outside
 /// the thread's scratch. The aux planes must be finished (temporalChromaWorker).
 void lumaOutputWorker(int thread_id, int thread_num, void *param1, void *param2) noexcept;
+
+/// What lumaOutputPlaneRows calls after each band it has written, with the plane
+/// row below the band (no call when `ready` is null).
+struct PlaneRowsReady {
+    void (*ready)(void *context, int planeRowEnd) noexcept;
+    void *context;
+};
+
+/// The sweep of lumaOutputWorker on one thread over plane rows [planeBegin,
+/// planeEnd) (the picture rows they hold; multiples of 8), top down, so that a later
+/// stage can follow it band by band while the rows are in cache.
+void lumaOutputPlaneRows(const TemporalParams &params, const FILTER_PROC_INFO *fpip, int thread, int planeBegin,
+                         int planeEnd, PlaneRowsReady ready) noexcept;
 
 /// Octet lines of the thread's octet scratch, each `len` positions: the band buffer,
 /// the H2 buffer and the output of a level, then the fitted coarsest bands of the

@@ -62,6 +62,12 @@ TEST(Y4mHeader, ReadsEveryColourSpaceAndDepth) {
     EXPECT_EQ(plain.subsampling, Subsampling::S420);  // the format's default
     EXPECT_EQ(plain.frameBytes(), 6u * 4 + 2 * 3 * 2);
     EXPECT_FALSE(plain.interlaced());
+    // Every interlaced tag, bottom field first included, asks for per-field processing.
+    for (const char *tag : {"It", "Ib", "Im"}) {
+        Y4mFormat f;
+        ASSERT_TRUE(q5cli::parseY4mHeader(std::string("YUV4MPEG2 W6 H4 ") + tag, &f, &error));
+        EXPECT_TRUE(f.interlaced()) << tag;
+    }
 }
 
 TEST(Y4mHeader, RejectsMalformedAndUnsupportedHeadersWithReasons) {
@@ -146,7 +152,9 @@ TEST(Y4mReader, ReportsEachKindOfDamage) {
     EXPECT_NE(readError(head + "FRAME\n123456789012junk").find("after frame 1 at byte 39 (\"junk\""),
               std::string::npos);
     EXPECT_NE(readError(head + "FRAMEX").find("after the header at byte 21"), std::string::npos);
-    EXPECT_NE(readError(head + "FRAME" + std::string(5000, ' ')).find("after the header at byte 21"), std::string::npos);
+    // A marker line past the limit is called too long, not a missing marker.
+    EXPECT_EQ(readError(head + "FRAME" + std::string(5000, ' ')),
+              "in.y4m: frame 1: the FRAME line is too long (over 4096 bytes, the most this program reads)");
     // Whitespace after the last frame ends the stream; before another frame it is damage.
     const std::string blankEnd = head + "FRAME\n123456789012\r\n \n";
     q5cli::MemorySource blank(blankEnd.data(), blankEnd.size());
