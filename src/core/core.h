@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "abi/host_api.h"
+#include "core/kernel_tier.h"
 
 // ---- Processor level --------------------------------------------------------
 
@@ -27,6 +28,11 @@ bool cpuHasAvx2() noexcept;
 /// chosen: Q5_NO_AVX2 set to anything but "" or "0". The same variable works for
 /// both modules, so tests can compare the two paths on one machine.
 bool avx2Refused() noexcept;
+
+/// The highest tier the processor runs at a processor level (AVX2 where
+/// cpuHasAvx2()), capped by the environment: Q5_MAX_TIER = scalar, sse2, sse3 or
+/// avx2, and Q5_NO_AVX2 as a cap at sse3. Any other Q5_MAX_TIER value caps nothing.
+KernelTier kernelTier(int cpuLevel) noexcept;
 
 // ---- Working buffers --------------------------------------------------------
 

@@ -2,14 +2,18 @@
 #include "core/core.h"
 #include "host/callbacks.h"
 #include "host/frame_ring.h"
+#include "output/rounding.h"
 #include "prefilter/prefilter.h"
+#include "temporal/temporal.h"
 #include "wavelet/wavelet.h"
 
 BOOL func_init(FILTER *) noexcept {
     CpuLevel = detectCpuLevel();
-    const bool allowAvx2 = !avx2Refused();
-    initWaveletKernels(CpuLevel, allowAvx2);
-    initPrefilterKernels(allowAvx2);
+    const KernelTier tier = kernelTier(CpuLevel);
+    initWaveletKernels(tier);
+    initPrefilterKernels(tier);
+    initRoundingKernels(tier);
+    initTemporalKernels(tier);
     // Buffers for the largest size class, so that a 1920 x 1080 clip needs no reallocation.
     sizeClass = {2048, 1280};
     lastW = 1920;

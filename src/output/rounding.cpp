@@ -6,7 +6,14 @@
 #include "core/core.h"
 #include "output/rounding_internal.h"
 
-RoundingKernels roundingKernels = {roundingRowsSse2, roundingGroupsSse2};
+const RoundingKernels kRoundingScalar = {roundingRowsScalar, roundingGroupsScalar};
+const RoundingKernels kRoundingSse2 = {roundingRowsSse2, roundingGroupsSse2};
+RoundingKernels roundingKernels = kRoundingScalar;
+
+void initRoundingKernels(KernelTier tier) noexcept {
+    roundingKernels = kRoundingScalar;
+    if (tier >= kTierSse2) roundingKernels = kRoundingSse2;
+}
 
 bool beginRoundingPass(const FILTER_PROC_INFO *fpip, const RoundingParams *params, int firstRow,
                        std::int16_t *remainders, int remainderCount, RoundingPass &pass) noexcept {

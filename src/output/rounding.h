@@ -2,6 +2,8 @@
 // block-adaptive mix of error carry and dither.
 #pragma once
 
+#include "core/kernel_tier.h"
+
 #include <cstdint>
 
 struct FILTER_PROC_INFO;
@@ -71,8 +73,8 @@ void roundingGroupsSse2(const FILTER_PROC_INFO *fpip, RoundingPass &pass, int f,
 
 using RoundingGroupsFn = void (*)(const FILTER_PROC_INFO *, RoundingPass &, int, int, int) noexcept;
 
-/// The pass the worker runs. SSE2 is part of every build's baseline, so it starts
-/// (and stays) on the SSE2 twin; tests may point it at the scalar one.
+/// The pass the worker runs: the scalar twin until initRoundingKernels picks the
+/// processor's tier.
 struct RoundingKernels {
     RoundingRowsFn roundingRows;
     RoundingGroupsFn roundingGroups;
@@ -81,3 +83,8 @@ struct RoundingKernels {
 // ---- State ------------------------------------------------------------------
 
 extern RoundingKernels roundingKernels;
+extern const RoundingKernels kRoundingScalar;
+extern const RoundingKernels kRoundingSse2;
+
+/// The scalar twin, overridden by the SSE2 one from that tier up.
+void initRoundingKernels(KernelTier tier) noexcept;

@@ -8,10 +8,12 @@
 const PrefilterKernels kPrefilterScalar = {&blockNrRowsScalar, &mosquitoNrRowsScalar};
 const PrefilterKernels kPrefilterSse2 = {&blockNrRowsSse2, &mosquitoNrRowsSse2};
 const PrefilterKernels kPrefilterAvx2 = {&blockNrRowsAvx2, &mosquitoNrRowsAvx2};
-PrefilterKernels prefilterKernels = kPrefilterSse2;
+PrefilterKernels prefilterKernels = kPrefilterScalar;
 
-void initPrefilterKernels(bool allowAvx2) noexcept {
-    prefilterKernels = allowAvx2 && cpuHasAvx2() ? kPrefilterAvx2 : kPrefilterSse2;
+void initPrefilterKernels(KernelTier tier) noexcept {
+    prefilterKernels = kPrefilterScalar;
+    if (tier >= kTierSse2) prefilterKernels = kPrefilterSse2;
+    if (tier >= kTierAvx2) prefilterKernels = kPrefilterAvx2;
 }
 
 void blockNrWorker(int thread_id, int thread_num, void *param1, void *param2) noexcept {

@@ -2,6 +2,8 @@
 // 16-bit arithmetic: block noise and mosquito noise.
 #pragma once
 
+#include "core/kernel_tier.h"
+
 struct FILTER_PROC_INFO;
 struct PIXEL_YC;
 
@@ -52,8 +54,8 @@ MosquitoNrRows mosquitoNrRowsScalar, mosquitoNrRowsSse2, mosquitoNrRowsAvx2;
 
 // ---- State ------------------------------------------------------------------
 
-/// The row kernels the workers run. SSE2 from the start: every processor that
-/// gets frames has it. Tests may point the table at the scalar twins.
+/// The row kernels the workers run: the scalar twins until initPrefilterKernels
+/// picks the processor's tier.
 struct PrefilterKernels {
     BlockNrRowsFn blockNrRows;
     MosquitoNrRowsFn mosquitoNrRows;
@@ -63,9 +65,9 @@ extern const PrefilterKernels kPrefilterScalar;
 extern const PrefilterKernels kPrefilterSse2;
 extern const PrefilterKernels kPrefilterAvx2;
 
-/// Picks the AVX2 kernels where the processor and the system run AVX2 and
-/// allowAvx2 is set, else the SSE2 ones (a processor without SSE3 gets no frames).
-void initPrefilterKernels(bool allowAvx2 = true) noexcept;
+/// The scalar twins, overridden by the SSE2 kernels from that tier up and by the
+/// AVX2 ones at the AVX2 tier (see kernelTier()).
+void initPrefilterKernels(KernelTier tier) noexcept;
 
 /// The row passes through the kernel table.
 inline void blockNrRows(int rowBegin, int rowEnd, int fieldCount, const FILTER_PROC_INFO *fpip,

@@ -3,6 +3,8 @@
 // into the aux planes, then luma band by band straight into the output image.
 #pragma once
 
+#include "core/kernel_tier.h"
+
 #include <cstdint>
 
 #include "abi/host_api.h"
@@ -72,11 +74,31 @@ long lumaOutputScratchFloats(int stride) noexcept;
 /// Fits the first count samples (a multiple of 4) of one ring line across the three
 /// frames: the line starts at float lineStart of each slot, and the slots of ringA
 /// are slotFloats apart. Writes count floats to output (16-byte aligned).
-void temporalFit(const TemporalJob &job, int count, float threshold, float *output, const float *ringA,
-                 long slotFloats, long lineStart) noexcept;
+/// SSE2, four samples at a time.
+void temporalFitSse2(const TemporalJob &job, int count, float threshold, float *output, const float *ringA,
+                     long slotFloats, long lineStart) noexcept;
 /// The same, one sample at a time, with the scalar form of the same reciprocal.
 void temporalFitScalar(const TemporalJob &job, int count, float threshold, float *output,
                        const float *ringA, long slotFloats, long lineStart) noexcept;
+using TemporalFitFn = void (*)(const TemporalJob &, int, float, float *, const float *, long, long) noexcept;
+
+/// The fit the workers run: the scalar twin until initTemporalKernels picks the
+/// processor's tier.
+struct TemporalKernels {
+    TemporalFitFn temporalFit;
+};
+extern TemporalKernels temporalKernels;
+extern const TemporalKernels kTemporalScalar;
+extern const TemporalKernels kTemporalSse2;
+
+/// The scalar twin, overridden by the SSE2 one from that tier up.
+void initTemporalKernels(KernelTier tier) noexcept;
+
+/// The fit through the kernel table.
+inline void temporalFit(const TemporalJob &job, int count, float threshold, float *output, const float *ringA,
+                        long slotFloats, long lineStart) noexcept {
+    temporalKernels.temporalFit(job, count, threshold, output, ringA, slotFloats, lineStart);
+}
 
 /// Rebuilds columns [firstLine, endLine) (multiples of 8) of one chroma plane into
 /// its 16-bit aux plane, plane row after plane row.

@@ -25,8 +25,8 @@ TemporalJob makeTemporalJob(int frame, bool prevEmpty, bool nextEmpty) noexcept 
 // both neighbours lie within the threshold, else the current value. A neighbour
 // enters the sums only through a mask, so whatever a rejected slot holds, even a
 // NaN, never reaches the result.
-void temporalFit(const TemporalJob &job, int count, float threshold, float *output, const float *ringA,
-                 long slotFloats, long lineStart) noexcept {
+void temporalFitSse2(const TemporalJob &job, int count, float threshold, float *output, const float *ringA,
+                     long slotFloats, long lineStart) noexcept {
     const __m128 t = _mm_set1_ps(threshold);
     const __m128 one = _mm_set1_ps(1.0f);
     const __m128 two = _mm_set1_ps(2.0f);
@@ -93,6 +93,15 @@ void temporalFitScalar(const TemporalJob &job, int count, float threshold, float
         const float r = _mm_cvtss_f32(_mm_rcp_ss(_mm_set_ss(det)));
         output[i] = (num * r) * (2.0f - det * r);
     }
+}
+
+const TemporalKernels kTemporalScalar = {temporalFitScalar};
+const TemporalKernels kTemporalSse2 = {temporalFitSse2};
+TemporalKernels temporalKernels = kTemporalScalar;
+
+void initTemporalKernels(KernelTier tier) noexcept {
+    temporalKernels = kTemporalScalar;
+    if (tier >= kTierSse2) temporalKernels = kTemporalSse2;
 }
 
 std::int16_t floatToSample(float v) noexcept {

@@ -21,9 +21,8 @@ const WaveletKernels kAvx2WaveletKernels = {
 // on a processor without it.
 WaveletKernels waveletKernels = kScalarWaveletKernels;
 
-void initWaveletKernels(int cpuLevel, bool allowAvx2) noexcept {
-    if (cpuLevel != 2)
-        waveletKernels = kScalarWaveletKernels;
-    else
-        waveletKernels = allowAvx2 && cpuHasAvx2() ? kAvx2WaveletKernels : kSse3WaveletKernels;
+void initWaveletKernels(KernelTier tier) noexcept {
+    waveletKernels = kScalarWaveletKernels;
+    if (tier >= kTierSse3) waveletKernels = kSse3WaveletKernels;
+    if (tier >= kTierAvx2) waveletKernels = kAvx2WaveletKernels;
 }

@@ -5,6 +5,8 @@
 // live with the tests, in tests/wavelet/line_kernels.)
 #pragma once
 
+#include "core/kernel_tier.h"
+
 // ---- Octet kernels ----------------------------------------------------------
 // An octet line holds eight lines side by side: position i of line k is float
 // 8i + k, 16-byte aligned. The octet kernels run the one-line kernels on all eight
@@ -50,14 +52,13 @@ struct WaveletKernels {
 };
 
 // State
-/// Scalar twins at load; initWaveletKernels(2) switches to the SSE3 kernels, and
-/// to their AVX2 octet kernels where the processor has AVX2.
+/// Scalar twins at load, until initWaveletKernels picks the processor's tier.
 extern WaveletKernels waveletKernels;
 extern const WaveletKernels kScalarWaveletKernels;
 extern const WaveletKernels kSse3WaveletKernels;
 /// The SSE3 table with the octet kernels in AVX2 (the same numbers).
 extern const WaveletKernels kAvx2WaveletKernels;
 
-/// Picks the kernels for a processor level (SSE3 at level 2, scalar otherwise);
-/// allowAvx2 = false keeps to SSE3 where AVX2 would be chosen.
-void initWaveletKernels(int cpuLevel, bool allowAvx2 = true) noexcept;
+/// The scalar twins, overridden by the SSE3 kernels from that tier up and by the
+/// AVX2 octet kernels at the AVX2 tier (see kernelTier()).
+void initWaveletKernels(KernelTier tier) noexcept;

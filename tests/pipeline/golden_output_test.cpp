@@ -128,23 +128,37 @@ void expectHash(std::uint64_t expected, std::uint64_t actual) {
 }
 
 // Every kernel tier the processor has must give the recorded bytes: AVX2 where it
-// runs, and the SSE3 and SSE2 kernels the module keeps to when Q5_NO_AVX2 is set
-// (func_init makes the choice, so each run's host picks it up). Without this a fault
-// in the tier this machine does not choose by itself would go unseen end to end.
+// runs, the SSE3 and SSE2 kernels the module keeps to when Q5_NO_AVX2 is set, and
+// the scalar twins of every family under Q5_MAX_TIER=scalar (func_init makes the
+// choice, so each run's host picks it up). Without this a fault in a tier this
+// machine does not choose by itself would go unseen end to end.
 template <class Run>
 void expectHashOnEveryTier(std::uint64_t expected, const Run &run) {
-    const char *set = std::getenv("Q5_NO_AVX2");
-    const std::string previous = set ? set : "";
+    struct Saved {
+        const char *name;
+        bool had;
+        std::string value;
+    } saved[] = {{"Q5_NO_AVX2", false, {}}, {"Q5_MAX_TIER", false, {}}};
+    for (Saved &v : saved)
+        if (const char *set = std::getenv(v.name)) v.had = true, v.value = set;
+    unsetenv("Q5_MAX_TIER");
     for (const char *noAvx2 : {"0", "1"}) {
         if (noAvx2[0] == '0' && !cpuHasAvx2()) continue;
         SCOPED_TRACE(noAvx2[0] == '1' ? "SSE3 and SSE2 kernels (Q5_NO_AVX2=1)" : "AVX2 kernels");
         setenv("Q5_NO_AVX2", noAvx2, 1);
         expectHash(expected, run());
     }
-    if (set)
-        setenv("Q5_NO_AVX2", previous.c_str(), 1);
-    else
+    {
+        SCOPED_TRACE("scalar kernels (Q5_MAX_TIER=scalar)");
         unsetenv("Q5_NO_AVX2");
+        setenv("Q5_MAX_TIER", "scalar", 1);
+        expectHash(expected, run());
+    }
+    for (const Saved &v : saved)
+        if (v.had)
+            setenv(v.name, v.value.c_str(), 1);
+        else
+            unsetenv(v.name);
 }
 
 }  // namespace

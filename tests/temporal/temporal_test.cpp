@@ -30,7 +30,7 @@ struct FitLine {
         ring[ringIndex(0, kCount, j, 0, 1)] = c;
         ring[ringIndex(0, kCount, j, 1, 1)] = q;
     }
-    decltype(&temporalFit) kernel = &temporalFit;
+    decltype(&temporalFitSse2) kernel = &temporalFitSse2;
     float fit(int j, float threshold, bool prevEmpty = false, bool nextEmpty = false) {
         const TemporalJob job = makeTemporalJob(3, prevEmpty, nextEmpty);
         kernel(job, kCount, threshold, out, ring, kCount, 0);
@@ -45,8 +45,8 @@ using TemporalFit = SmallPlanes;
 TEST_F(TemporalFit, AcceptsNeighboursOnlyStrictlyWithinTheThreshold) {
     ControlWordScope cw(kProcControlWord);
     const float t = 40.01f, c = 1000.0f;
-    for (auto kernel : {&temporalFit, &temporalFitScalar}) {
-        SCOPED_TRACE(kernel == &temporalFit ? "SIMD" : "scalar");
+    for (auto kernel : {&temporalFitSse2, &temporalFitScalar}) {
+        SCOPED_TRACE(kernel == &temporalFitSse2 ? "SIMD" : "scalar");
         FitLine line{};
         line.kernel = kernel;
         // p, then q, exactly T away (8 + T is exact in float): only the other one
@@ -97,7 +97,7 @@ TEST_F(TemporalFit, SimdMatchesScalarTwinBitForBit) {
             ring[ringIndex(0, 64, j, 2, 1)] = c + step(rng);
         }
         const TemporalJob job = makeTemporalJob(round, round % 4 == 1, round % 4 == 2);
-        temporalFit(job, 64, 40.01f, simd, ring, 64, 0);
+        temporalFitSse2(job, 64, 40.01f, simd, ring, 64, 0);
         temporalFitScalar(job, 64, 40.01f, scalar, ring, 64, 0);
         ASSERT_EQ(0, std::memcmp(simd, scalar, sizeof simd)) << "round " << round;
     }

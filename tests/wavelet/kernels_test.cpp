@@ -1,58 +1,120 @@
-// The kernel table the workers call follows the processor level.
+// Every kernel table the workers call follows the tier: the processor's, capped by
+// the environment.
 #include <cstdlib>
 #include <string>
 
+#include "output/rounding.h"
+#include "prefilter/prefilter.h"
 #include "support/support.h"
+#include "temporal/temporal.h"
 #include "wavelet/line_support.h"
 
-TEST(WaveletKernels, InitPicksSse3OnlyAtLevelTwo) {
-    const WaveletKernels saved = waveletKernels;
-    for (int level : {0, 1, 2}) {
-        const WaveletKernels &want = level == 2 ? kSse3WaveletKernels : kScalarWaveletKernels;
-        // Without AVX2 the SSE3 table is what level 2 gets in full.
-        initWaveletKernels(level, false);
-        EXPECT_EQ(waveletKernels.forwardOctets, want.forwardOctets) << level;
-        EXPECT_EQ(waveletKernels.shrinkOctets, want.shrinkOctets) << level;
-        EXPECT_EQ(waveletKernels.inverseOctets, want.inverseOctets) << level;
-        EXPECT_EQ(waveletKernels.mergeLowBandOctets, want.mergeLowBandOctets) << level;
-        EXPECT_EQ(waveletKernels.inverseD4Octets, want.inverseD4Octets) << level;
+namespace {
+
+// Which tier's kernels each family's table holds, from one kernel of each.
+struct Chosen {
+    KernelTier wavelet, prefilter, rounding, temporal;
+};
+Chosen chosenTiers() {
+    const auto wavelet = waveletKernels.forwardOctets;
+    const auto prefilter = prefilterKernels.blockNrRows;
+    return {wavelet == kAvx2WaveletKernels.forwardOctets   ? kTierAvx2
+            : wavelet == kSse3WaveletKernels.forwardOctets ? kTierSse3
+                                                            : kTierScalar,
+            prefilter == kPrefilterAvx2.blockNrRows   ? kTierAvx2
+            : prefilter == kPrefilterSse2.blockNrRows ? kTierSse2
+                                                       : kTierScalar,
+            roundingKernels.roundingRows == kRoundingSse2.roundingRows ? kTierSse2 : kTierScalar,
+            temporalKernels.temporalFit == kTemporalSse2.temporalFit ? kTierSse2 : kTierScalar};
+}
+// What each family holds at a tier: its best kernels at or below it.
+Chosen expectedTiers(KernelTier tier) {
+    const KernelTier sse2 = tier >= kTierSse2 ? kTierSse2 : kTierScalar;
+    return {tier >= kTierAvx2 ? kTierAvx2 : tier >= kTierSse3 ? kTierSse3 : kTierScalar,
+            tier >= kTierAvx2 ? kTierAvx2 : sse2, sse2, sse2};
+}
+void expectTiers(const Chosen &want, const std::string &why) {
+    const Chosen got = chosenTiers();
+    EXPECT_EQ(got.wavelet, want.wavelet) << "wavelet, " << why;
+    EXPECT_EQ(got.prefilter, want.prefilter) << "pre-passes, " << why;
+    EXPECT_EQ(got.rounding, want.rounding) << "rounding, " << why;
+    EXPECT_EQ(got.temporal, want.temporal) << "temporal, " << why;
+}
+
+// Sets or clears an environment variable for the life of the object.
+class ScopedEnv {
+public:
+    explicit ScopedEnv(const char *name) : name_(name) {
+        const char *set = std::getenv(name);
+        had_ = set != nullptr;
+        if (set) previous_ = set;
     }
-    waveletKernels = saved;
+    ~ScopedEnv() {
+        if (had_)
+            setenv(name_, previous_.c_str(), 1);
+        else
+            unsetenv(name_);
+    }
+    void set(const char *value) { setenv(name_, value, 1); }
+    void clear() { unsetenv(name_); }
+
+private:
+    const char *name_;
+    bool had_ = false;
+    std::string previous_;
+};
+
+}  // namespace
+
+// The processor level and AVX2 give the tier; every family then holds its best
+// kernels at or below that tier (scalar below SSE2, no SSE3 wavelet kernels below SSE3).
+TEST(KernelTables, EveryFamilyHoldsItsBestKernelsAtOrBelowTheTier) {
+    ScopedEnv cap("Q5_MAX_TIER"), noAvx2("Q5_NO_AVX2");
+    cap.clear();
+    noAvx2.clear();
+    EXPECT_EQ(kernelTier(0), kTierScalar);
+    EXPECT_EQ(kernelTier(1), kTierSse2);
+    EXPECT_EQ(kernelTier(2), cpuHasAvx2() ? kTierAvx2 : kTierSse3);
+    for (KernelTier tier : {kTierScalar, kTierSse2, kTierSse3, kTierAvx2}) {
+        initWaveletKernels(tier);
+        initPrefilterKernels(tier);
+        initRoundingKernels(tier);
+        initTemporalKernels(tier);
+        expectTiers(expectedTiers(tier), "tier " + std::to_string(tier));
+    }
+    initWaveletKernels(kernelTier(CpuLevel));
+    initPrefilterKernels(kernelTier(CpuLevel));
+    initRoundingKernels(kernelTier(CpuLevel));
+    initTemporalKernels(kernelTier(CpuLevel));
 }
 
-TEST(WaveletKernels, AvxTwoOctetKernelsOnlyWhereTheProcessorRunsThemAndNotWhenRefused) {
-    const WaveletKernels saved = waveletKernels;
-    initWaveletKernels(2);
-    const WaveletKernels &best = cpuHasAvx2() ? kAvx2WaveletKernels : kSse3WaveletKernels;
-    EXPECT_EQ(waveletKernels.forwardOctets, best.forwardOctets);
-    EXPECT_EQ(waveletKernels.inverseD4Octets, best.inverseD4Octets);
-    initWaveletKernels(2, false);
-    EXPECT_EQ(waveletKernels.forwardOctets, kSse3WaveletKernels.forwardOctets);
-    EXPECT_EQ(waveletKernels.shrinkOctets, kSse3WaveletKernels.shrinkOctets);
-    initWaveletKernels(1);
-    EXPECT_EQ(waveletKernels.forwardOctets, kScalarWaveletKernels.forwardOctets);
-    waveletKernels = saved;
-}
-
-// The Windows tests run the module's SSE3 path on an AVX2 processor through this
-// variable: unless it reaches the choice func_init makes, they compare AVX2 with itself.
-TEST(WaveletKernels, LoadKeepsToSse3WhereTheEnvironmentRefusesAvx2) {
+// The golden runs and the Windows tests force lower tiers through these variables:
+// unless they reach the choice func_init makes for every family, they compare a
+// tier with itself.
+TEST(KernelTables, LoadObeysTheEnvironmentsCapInEveryFamily) {
     if (!q5test::cpuHasSse3()) GTEST_SKIP() << "the processor lacks SSE3";
-    const WaveletKernels saved = waveletKernels;
-    const char *set = std::getenv("Q5_NO_AVX2");
-    const std::string previous = set ? set : "";
+    ScopedEnv cap("Q5_MAX_TIER"), noAvx2("Q5_NO_AVX2");
+    const KernelTier best = cpuHasAvx2() ? kTierAvx2 : kTierSse3;
+    struct Case {
+        const char *maxTier, *noAvx2;  // null: unset
+        KernelTier want;
+    } cases[] = {
+        {nullptr, nullptr, best},     {nullptr, "0", best},          {nullptr, "", best},
+        {nullptr, "1", kTierSse3},    {"avx2", nullptr, best},       {"sse3", nullptr, kTierSse3},
+        {"sse2", nullptr, kTierSse2}, {"scalar", nullptr, kTierScalar}, {"scalar", "1", kTierScalar},
+        {"avx2", "1", kTierSse3},     {"bogus", nullptr, best},
+    };
     FILTER_DLL *fp = q5test::linkedEntry()();
-    for (const char *value : {"1", "0", ""}) {
-        setenv("Q5_NO_AVX2", value, 1);
+    for (const Case &c : cases) {
+        if (c.maxTier) cap.set(c.maxTier); else cap.clear();
+        if (c.noAvx2) noAvx2.set(c.noAvx2); else noAvx2.clear();
         ASSERT_EQ(fp->func_init(fp), TRUE);
-        const bool avx2 = value[0] != '1' && cpuHasAvx2();
-        EXPECT_EQ(waveletKernels.forwardOctets,
-                  (avx2 ? kAvx2WaveletKernels : kSse3WaveletKernels).forwardOctets) << "Q5_NO_AVX2=" << value;
+        expectTiers(expectedTiers(c.want), std::string("Q5_MAX_TIER=") + (c.maxTier ? c.maxTier : "(unset)") +
+                                               " Q5_NO_AVX2=" + (c.noAvx2 ? c.noAvx2 : "(unset)"));
         fp->func_exit(fp);
     }
-    if (set)
-        setenv("Q5_NO_AVX2", previous.c_str(), 1);
-    else
-        unsetenv("Q5_NO_AVX2");
-    waveletKernels = saved;
+    cap.clear();
+    noAvx2.clear();
+    ASSERT_EQ(fp->func_init(fp), TRUE);
+    fp->func_exit(fp);
 }

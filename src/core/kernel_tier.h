@@ -1,0 +1,7 @@
+// The instruction-set tiers of the kernel tables.
+#pragma once
+
+/// Kernel tiers, lowest first. Every kernel family fills its table with the scalar
+/// twins, then overrides it tier by tier up to the tier it is given, so capping the
+/// tier forces any lower tier's kernels, all giving the same numbers.
+enum KernelTier : int { kTierScalar = 0, kTierSse2 = 1, kTierSse3 = 2, kTierAvx2 = 3 };
