@@ -361,7 +361,7 @@ int main(int argc, char **argv) {
                 "cpu = all threads; stages: %s; load average %.2f %.2f %.2f on %ld processors;\n"
                 "kernels: %s\n",
                 opt.frames, opt.stageCpu ? "busiest thread's CPU time" : "wall time", load[0], load[1], load[2],
-                sysconf(_SC_NPROCESSORS_ONLN), cpuHasAvx2() && !avx2Refused() ? "AVX2 octets and pre-passes" : "SSE3 (pre-passes SSE2)");
+                sysconf(_SC_NPROCESSORS_ONLN), cpuHasAvx2() && !avx2Refused() ? "AVX2 octets and pre-passes" : "SSE2");
     std::printf("%-9s %3s %-9s %7s %7s %7s %7s", "size", "thr", "settings", "fps", "frame", "path", "cpu");
     for (const char *name : kStageNames) std::printf(" %6s", name);
     std::printf(" %7s %7s%s\n", "peakMB", "bufMB", opt.hash ? "  output hash" : "");

@@ -1,4 +1,4 @@
-// The octet kernels the stages run, scalar twin beside SSE3 beside AVX2, on the line
+// The octet kernels the stages run, scalar twin beside SSE2 beside AVX2, on the line
 // lengths of the size classes (512-row columns, 1280-sample columns and rows,
 // 2048-sample rows). Each call covers eight lines side by side; items are the
 // samples of the eight lines it covers.
@@ -93,11 +93,11 @@ void BM_inverseD4Octets(benchmark::State &state, const WaveletKernels *k) {
 }
 
 // Each kernel for every table this processor runs, side by side: BM_forwardOctetsScalar,
-// BM_forwardOctetsSse3, BM_forwardOctetsAvx2, ...
+// BM_forwardOctetsSse2, BM_forwardOctetsAvx2, ...
 void registerAll() {
     std::vector<std::pair<const char *, const WaveletKernels *>> tables = {{"Scalar", &kScalarWaveletKernels}};
     if (detectCpuLevel() == 2) {
-        tables.push_back({"Sse3", &kSse3WaveletKernels});
+        tables.push_back({"Sse2", &kSse2WaveletKernels});
         if (cpuHasAvx2()) tables.push_back({"Avx2", &kAvx2WaveletKernels});
     }
     const std::pair<const char *, void (*)(benchmark::State &, const WaveletKernels *)> kernels[] = {

@@ -7,9 +7,9 @@ const WaveletKernels kScalarWaveletKernels = {
     mergeLowBandOctetsScalar, inverseD4OctetsScalar,
 };
 
-const WaveletKernels kSse3WaveletKernels = {
-    forwardOctetsSse3, shrinkOctetsSse3, inverseOctetsSse3,
-    mergeLowBandOctetsSse3, inverseD4OctetsSse3,
+const WaveletKernels kSse2WaveletKernels = {
+    forwardOctetsSse2, shrinkOctetsSse2, inverseOctetsSse2,
+    mergeLowBandOctetsSse2, inverseD4OctetsSse2,
 };
 
 const WaveletKernels kAvx2WaveletKernels = {
@@ -17,12 +17,12 @@ const WaveletKernels kAvx2WaveletKernels = {
     mergeLowBandOctetsAvx2, inverseD4OctetsAvx2,
 };
 
-// Scalar until func_init has checked the processor, so nothing runs SSE3 code
+// Scalar until func_init has checked the processor, so nothing runs SSE2 code
 // on a processor without it.
 WaveletKernels waveletKernels = kScalarWaveletKernels;
 
 void initWaveletKernels(KernelTier tier) noexcept {
     waveletKernels = kScalarWaveletKernels;
-    if (tier >= kTierSse3) waveletKernels = kSse3WaveletKernels;
+    if (tier >= kTierSse2) waveletKernels = kSse2WaveletKernels;
     if (tier >= kTierAvx2) waveletKernels = kAvx2WaveletKernels;
 }

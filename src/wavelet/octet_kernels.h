@@ -1,5 +1,5 @@
 // Bodies of the octet kernels, written once over an eight-lane vector type so that
-// the scalar, SSE3 and AVX2 builds of them perform the same operations in the same
+// the scalar, SSE2 and AVX2 builds of them perform the same operations in the same
 // order. Each lane runs exactly the sums of the line kernels (their lane-wise
 // multiply-adds and pairwise horizontal adds), spelled out per output: a column
 // pass can then keep eight columns in the lanes instead of gathering each column

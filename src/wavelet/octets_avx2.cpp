@@ -1,5 +1,5 @@
 // AVX2 octet kernels: the eight lanes of an octet line in one 256-bit vector. The
-// same template bodies as the SSE3 and scalar builds, so the same operations in
+// same template bodies as the SSE2 and scalar builds, so the same operations in
 // the same order lane by lane: plain multiplies and adds, never fused. Chosen at
 // run time only on processors and systems that run AVX2 (cpuHasAvx2).
 #include <immintrin.h>

@@ -1,5 +1,5 @@
-// Filter taps shared by the scalar and SSE3 wavelet kernels, laid out as the
-// 4-wide lanes the SSE3 kernels multiply, so that both sum in the same order.
+// Filter taps shared by the scalar and SSE2 wavelet kernels, laid out as the
+// 4-wide lanes the SSE2 kernels multiply, so that both sum in the same order.
 // Every value is a single-precision constant; zero lanes pad the windows.
 #pragma once
 

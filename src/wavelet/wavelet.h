@@ -1,6 +1,6 @@
 // The kernels of the three-channel Daubechies-4 filter bank the stages run: forward
 // analysis with flat-area masking and hard coring, and the inverse kernels, on eight
-// lines at once. Each has a scalar twin, an SSE3 and an AVX2 version; waveletKernels
+// lines at once. Each has a scalar twin, an SSE2 and an AVX2 version; waveletKernels
 // holds the ones the workers call. (The one-line kernels they are checked against
 // live with the tests, in tests/wavelet/line_kernels.)
 #pragma once
@@ -16,31 +16,31 @@
 
 /// forwardLevel on eight lines.
 void forwardOctetsScalar(int N, const float *source, float *bandBuffer, float *h2Buffer) noexcept;
-void forwardOctetsSse3(int N, const float *source, float *bandBuffer, float *h2Buffer) noexcept;
+void forwardOctetsSse2(int N, const float *source, float *bandBuffer, float *h2Buffer) noexcept;
 void forwardOctetsAvx2(int N, const float *source, float *bandBuffer, float *h2Buffer) noexcept;
 
 /// flatMask and coreBands of one level in one sweep over the detail positions
 /// [n, 2n): keepSmallBound is 0.4 for luma without anime mode, else 0.
 void shrinkOctetsScalar(int n, float *bandBuffer, float *h2Buffer, float flatThreshold, float coefThreshold,
                         float keepSmallBound) noexcept;
-void shrinkOctetsSse3(int n, float *bandBuffer, float *h2Buffer, float flatThreshold, float coefThreshold,
+void shrinkOctetsSse2(int n, float *bandBuffer, float *h2Buffer, float flatThreshold, float coefThreshold,
                       float keepSmallBound) noexcept;
 void shrinkOctetsAvx2(int n, float *bandBuffer, float *h2Buffer, float flatThreshold, float coefThreshold,
                       float keepSmallBound) noexcept;
 
 /// inverseLevel on eight lines.
 void inverseOctetsScalar(const float *bandBuffer, const float *h2Buffer, int n, float *output) noexcept;
-void inverseOctetsSse3(const float *bandBuffer, const float *h2Buffer, int n, float *output) noexcept;
+void inverseOctetsSse2(const float *bandBuffer, const float *h2Buffer, int n, float *output) noexcept;
 void inverseOctetsAvx2(const float *bandBuffer, const float *h2Buffer, int n, float *output) noexcept;
 
 /// mergeLowBand on eight lines; output position j goes to output + outputStep * j.
 void mergeLowBandOctetsScalar(const float *bandBuffer, int n, float *output, long outputStep) noexcept;
-void mergeLowBandOctetsSse3(const float *bandBuffer, int n, float *output, long outputStep) noexcept;
+void mergeLowBandOctetsSse2(const float *bandBuffer, int n, float *output, long outputStep) noexcept;
 void mergeLowBandOctetsAvx2(const float *bandBuffer, int n, float *output, long outputStep) noexcept;
 
 /// inverseD4 on eight lines; output position j goes to output + outputStep * j.
 void inverseD4OctetsScalar(const float *source, int n, float *output, long outputStep) noexcept;
-void inverseD4OctetsSse3(const float *source, int n, float *output, long outputStep) noexcept;
+void inverseD4OctetsSse2(const float *source, int n, float *output, long outputStep) noexcept;
 void inverseD4OctetsAvx2(const float *source, int n, float *output, long outputStep) noexcept;
 
 struct WaveletKernels {
@@ -55,10 +55,10 @@ struct WaveletKernels {
 /// Scalar twins at load, until initWaveletKernels picks the processor's tier.
 extern WaveletKernels waveletKernels;
 extern const WaveletKernels kScalarWaveletKernels;
-extern const WaveletKernels kSse3WaveletKernels;
-/// The SSE3 table with the octet kernels in AVX2 (the same numbers).
+extern const WaveletKernels kSse2WaveletKernels;
+/// The SSE2 table with the octet kernels in AVX2 (the same numbers).
 extern const WaveletKernels kAvx2WaveletKernels;
 
-/// The scalar twins, overridden by the SSE3 kernels from that tier up and by the
+/// The scalar twins, overridden by the SSE2 kernels from that tier up and by the
 /// AVX2 octet kernels at the AVX2 tier (see kernelTier()).
 void initWaveletKernels(KernelTier tier) noexcept;

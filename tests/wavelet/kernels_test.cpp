@@ -19,7 +19,7 @@ Chosen chosenTiers() {
     const auto wavelet = waveletKernels.forwardOctets;
     const auto prefilter = prefilterKernels.blockNrRows;
     return {wavelet == kAvx2WaveletKernels.forwardOctets   ? kTierAvx2
-            : wavelet == kSse3WaveletKernels.forwardOctets ? kTierSse3
+            : wavelet == kSse2WaveletKernels.forwardOctets ? kTierSse2
                                                             : kTierScalar,
             prefilter == kPrefilterAvx2.blockNrRows   ? kTierAvx2
             : prefilter == kPrefilterSse2.blockNrRows ? kTierSse2
@@ -30,8 +30,8 @@ Chosen chosenTiers() {
 // What each family holds at a tier: its best kernels at or below it.
 Chosen expectedTiers(KernelTier tier) {
     const KernelTier sse2 = tier >= kTierSse2 ? kTierSse2 : kTierScalar;
-    return {tier >= kTierAvx2 ? kTierAvx2 : tier >= kTierSse3 ? kTierSse3 : kTierScalar,
-            tier >= kTierAvx2 ? kTierAvx2 : sse2, sse2, sse2};
+    const KernelTier avx2 = tier >= kTierAvx2 ? kTierAvx2 : sse2;
+    return {avx2, avx2, sse2, sse2};
 }
 void expectTiers(const Chosen &want, const std::string &why) {
     const Chosen got = chosenTiers();
@@ -67,7 +67,7 @@ private:
 }  // namespace
 
 // The processor level and AVX2 give the tier; every family then holds its best
-// kernels at or below that tier (scalar below SSE2, no SSE3 wavelet kernels below SSE3).
+// kernels at or below that tier (scalar below SSE2; no family has SSE3 kernels).
 TEST(KernelTables, EveryFamilyHoldsItsBestKernelsAtOrBelowTheTier) {
     ScopedEnv cap("Q5_MAX_TIER"), noAvx2("Q5_NO_AVX2");
     cap.clear();

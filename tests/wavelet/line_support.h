@@ -99,12 +99,12 @@ inline std::vector<int> forwardLengths() {
             208,  192,  160,  128,  104, 80,  64,  32};
 }
 
-/// The kernel tables to check properties on: scalar always, SSE3 and AVX2 when the
+/// The kernel tables to check properties on: scalar always, SSE2 and AVX2 when the
 /// processor has them.
 inline std::vector<std::pair<const char *, const WaveletKernels *>> kernelTables() {
     std::vector<std::pair<const char *, const WaveletKernels *>> tables = {
         {"scalar", &kScalarWaveletKernels}};
-    if (cpuHasSse3()) tables.push_back({"SSE3", &kSse3WaveletKernels});
+    if (cpuHasSse3()) tables.push_back({"SSE2", &kSse2WaveletKernels});
     if (cpuHasSse3() && cpuHasAvx2()) tables.push_back({"AVX2", &kAvx2WaveletKernels});
     return tables;
 }

@@ -42,4 +42,4 @@ struct SseOctet {
 
 }  // namespace
 
-Q5_DEFINE_OCTET_KERNELS(SseOctet, Sse3)
+Q5_DEFINE_OCTET_KERNELS(SseOctet, Sse2)
