@@ -213,9 +213,9 @@ q5test::Clip parityClip(int width, int height, int frames, std::uint32_t seed) {
     return clip;
 }
 
-// The Windows module's output for the clip under each settings string, once with
-// the kernels it chooses (AVX2 where the processor runs it) and once forced to SSE3:
-// both must equal the Linux module's byte for byte.
+// The Windows module's output for the clip under each settings string, with the
+// kernels it chooses (AVX2 where the processor runs it), forced to SSE3 and forced
+// to the scalar twins: each must equal the Linux module's byte for byte.
 void expectSameOutputs(const q5test::Clip &clip, const std::vector<Settings> &settings,
                        const fs::path &build, const std::string &name) {
     const fs::path dir = build / "parity";
@@ -226,12 +226,14 @@ void expectSameOutputs(const q5test::Clip &clip, const std::vector<Settings> &se
 
     constexpr int kThreads = 4;
     struct Way {
-        const char *name, *environment;
+        const char *name, *environment, *suffix;
         q5clip::ClipFile output;
-    } ways[] = {{"kernels as chosen at load", "", {}}, {"forced to SSE3", "Q5_NO_AVX2=1 ", {}}};
+    } ways[] = {{"kernels as chosen at load", "", "", {}},
+                {"forced to SSE3", "Q5_NO_AVX2=1 ", ".sse3", {}},
+                {"forced to scalar", "Q5_MAX_TIER=scalar ", ".scalar", {}}};
     for (Way &way : ways) {
         SCOPED_TRACE(std::string("Windows module, ") + way.name);
-        const fs::path outPath = dir / (name + (*way.environment ? ".sse3" : "") + ".out.q5yc");
+        const fs::path outPath = dir / (name + way.suffix + ".out.q5yc");
         fs::remove(outPath);
         std::string arguments = "run " + quoted(windowsPath(build / "quorvane5.auf")) + " " +
                                 quoted(windowsPath(clipPath)) + " " + quoted(windowsPath(outPath)) + " " +
