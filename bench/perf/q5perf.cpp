@@ -28,6 +28,7 @@
 #include "core/core.h"
 #include "common/module.h"
 #include "host/callbacks.h"
+#include "host/frame_stages.h"
 #include "output/rounding.h"
 #include "prefilter/prefilter.h"
 #include "temporal/temporal.h"
@@ -35,8 +36,8 @@
 
 namespace {
 
-enum Stage { kBlock, kMosquito, kVertical, kHorizontal, kTemporal, kLuma, kRounding, kStages };
-const char *const kStageNames[kStages] = {"block", "mosq", "vert", "horiz", "temp", "luma", "round"};
+enum Stage { kBlock, kMosquito, kVertical, kHorizontal, kTemporal, kLuma, kRounding, kLumaRounding, kStages };
+const char *const kStageNames[kStages] = {"block", "mosq", "vert", "horiz", "temp", "luma", "round", "l+round"};
 
 int stageOf(MULTI_THREAD_FUNC worker) {
     if (worker == blockNrWorker) return kBlock;
@@ -45,6 +46,7 @@ int stageOf(MULTI_THREAD_FUNC worker) {
     if (worker == horizontalAnalysisWorker) return kHorizontal;
     if (worker == temporalChromaWorker) return kTemporal;
     if (worker == lumaOutputWorker) return kLuma;
+    if (worker == outputRoundingWorker) return kLumaRounding;
     if (worker == roundingWorker) return kRounding;
     return -1;
 }
@@ -382,9 +384,8 @@ int main(int argc, char **argv) {
                                                              : SizeClass{2048, 1280};
                 const WorkBufferSizes sz = workBufferSizes(sc);
                 const double buffers = static_cast<double>(sz.lumaBlock + 2 * sz.chromaBlock + 2 * sz.chromaAux +
-                                                           kScratchSets * (2 * sz.scratchWide + sz.scratch112 +
-                                                                           sz.scratchQuarter + sz.scratchHalf +
-                                                                           sz.scratch400 + sz.scratchOctets) +
+                                                           kScratchSets * (sz.scratchQuarter + sz.scratch400 +
+                                                                           sz.scratchOctets) +
                                                            // octet scratch of the threads past the four sets
                                                            (threads > kScratchSets ? threads - kScratchSets : 0) *
                                                                sz.scratchOctets);

@@ -27,7 +27,8 @@ inline long ringIndex(long i, long len, long j, int s, long lines) noexcept {
 enum class ChromaPlane { Cb, Cr };
 
 /// Imports picture columns [firstColumn, endColumn) of luma, splits each vertically
-/// with coring, and leaves low over high band in the yWork column (margins included).
+/// with coring, and leaves low over high band in the column of the slot's yRingA
+/// lines (margins included).
 /// Eight neighbouring columns go through the octet kernels together.
 void verticalLumaColumns(const FILTER_PROC_INFO *fpip, int firstColumn, const AnalysisParams *params,
                          int endColumn, int thread_id) noexcept;
@@ -38,6 +39,6 @@ void verticalLumaColumns(const FILTER_PROC_INFO *fpip, int firstColumn, const An
 void verticalChromaColumns(const FILTER_PROC_INFO *fpip, const AnalysisParams *params, int firstColumn,
                            int endColumn, int thread_id) noexcept;
 
-/// Analyses yWork rows [firstRow, endRow) horizontally into the slot's lines of
-/// yRingA and yRingB.
+/// Analyses the split rows [firstRow, endRow) left in the slot's yRingA lines
+/// horizontally, in place, into the slot's lines of yRingA and yRingB.
 void horizontalLumaRows(int thread_id, const AnalysisParams *params, int firstRow, int endRow) noexcept;

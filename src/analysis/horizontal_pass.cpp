@@ -1,6 +1,6 @@
-// Horizontal pass: every row of yWork (vertical low rows over vertical high rows)
-// is analysed over four levels, the two coarsest cored, and stored into the frame's
-// slot of yRingA and yRingB. Eight rows at a time go through all levels in scratch,
+// Horizontal pass: every row the vertical pass left in the slot's lines of yRingA
+// (vertical low rows over vertical high rows) is analysed over four levels, the two
+// coarsest cored, and stored in its place in the slot's lines of yRingA and yRingB. Eight rows at a time go through all levels in scratch,
 // side by side in the vector lanes, so the only large writes are the ring lines.
 #include <cstring>
 
@@ -21,13 +21,12 @@ void horizontalLumaRows(int thread_id, const AnalysisParams *params, int firstRo
     float *s1 = octetScratchLine(thread_id, stride, 2), *s2 = octetScratchLine(thread_id, stride, 3);
     float *ringA = ringSlot(workBuffers.yRingA, params->slot, rows, stride) + static_cast<long>(firstRow) * stride;
     float *ringB = ringSlot(workBuffers.yRingB, params->slot, rows, stride) + static_cast<long>(firstRow) * stride;
-    const float *yWork = workBuffers.yWork;
 
     // Eight rows at a time, one in each vector lane of the octet kernels.
     for (int r = firstRow; r < endRow; r += kLanes) {
         const int lanes = endRow - r < kLanes ? endRow - r : kLanes;
         octet_rows::gather(
-            [&](int k, int j) noexcept { return yWork + static_cast<long>(r + (k < lanes ? k : lanes - 1)) * stride + j; },
+            [&](int k, int j) noexcept { return ringA + static_cast<long>(k < lanes ? k : lanes - 1) * stride + j; },
             0, stride, x);
         // The two finer levels are left as they are: the vertical pass has already
         // cored them along the columns.

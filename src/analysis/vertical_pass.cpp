@@ -1,6 +1,7 @@
 // Vertical pass: every picture column, imported centred in the working geometry with
 // edge extension (frame_import.cpp), is analysed vertically with coring. Luma leaves
-// as a one-level vertical split in yWork for the horizontal pass; chroma (every even
+// as a one-level vertical split in the slot's lines of yRingA, where the horizontal
+// pass picks it up; chroma (every even
 // column) goes, fully analysed, straight into the slot's lines of its rings.
 #include <emmintrin.h>
 
@@ -51,9 +52,11 @@ void verticalLumaColumns(const FILTER_PROC_INFO *fpip, int firstColumn, const An
     const long octetFloats = static_cast<long>(kLanes) * rows;
     const NrStrengths &s = *params->strengths;
     const float keepSmall = s.animeMode ? 0.0f : wavelet_taps::kKeepSmallBound;
-    float *yWork = workBuffers.yWork;
+    // The slot's luma lines of ring A hold the split rows until the horizontal pass
+    // replaces each with its analysis: the frame needs no plane of its own.
+    float *split = ringSlot(workBuffers.yRingA, params->slot, rows, stride);
 
-    // Strips of up to kStripOctets x 8 columns: the source rows and the yWork rows
+    // Strips of up to kStripOctets x 8 columns: the source rows and the split rows
     // are each visited once per strip, and within it eight neighbouring columns go
     // through the octet kernels together, one in each lane.
     for (int xs = firstColumn; xs < endColumn; xs += kStripColumns) {
@@ -81,11 +84,17 @@ void verticalLumaColumns(const FILTER_PROC_INFO *fpip, int firstColumn, const An
         const bool leftEdge = xs == 0;
         const bool rightEdge = xs + columns == w;
         for (int r = 0; r < rows; ++r) {
-            float *row = yWork + static_cast<long>(r) * stride;
+            float *row = split + static_cast<long>(r) * stride;
             float *dst = row + leftPad + xs;
             const float *src = b.strip + kLanes * r;
-            for (int o = 0; o < octets; ++o, dst += kLanes, src += octetFloats)
-                std::memcpy(dst, src, (o < octets - 1 ? kLanes : lastLanes) * sizeof(float));
+            for (int o = 0; o < octets; ++o, dst += kLanes, src += octetFloats) {
+                if (o < octets - 1 || lastLanes == kLanes) {
+                    _mm_storeu_ps(dst, _mm_load_ps(src));
+                    _mm_storeu_ps(dst + 4, _mm_load_ps(src + 4));
+                } else {
+                    std::memcpy(dst, src, lastLanes * sizeof(float));
+                }
+            }
             // The margins repeat the nearest picture column.
             if (leftEdge) fillRowSpan(row, 0, leftPad, row[leftPad]);
             if (rightEdge) fillRowSpan(row, leftPad + w, stride, row[leftPad + w - 1]);

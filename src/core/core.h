@@ -38,13 +38,9 @@ struct SizeClass {
 
 /// Per-thread scratch; one set for each thread index 0..3.
 struct ScratchSet {
-    float *scratchWide0;           // stride * 16 bytes
-    float *scratchWide1;           // stride * 16 bytes
-    float *scratch112;             // 112 bytes
-    std::int16_t *scratchQuarter;  // (stride / 4) * 6 bytes, zeroed when (re)allocated
-    std::int16_t *scratchHalf;     // stride * 2 bytes
-    std::int16_t *scratch400;      // 400 bytes
-    float *scratchOctets;          // rows * 352 + 32 bytes: eleven octet lines for the column passes
+    std::int16_t *scratchQuarter;  // (stride / 4) * 6 bytes, zeroed when (re)allocated: rounding remainders
+    std::int16_t *scratch400;      // 400 bytes: the block pass's window
+    float *scratchOctets;          // octet lines for the column passes and the luma band sweep
 };
 
 /// The thread's scratchOctets as kOctetLines octet lines of `rows` positions (eight
@@ -63,14 +59,15 @@ constexpr int kScratchSets = 4;
 constexpr int kMaxThreads = 256;
 
 struct WorkBuffers {
-    // The five allocations, in allocation order.
+    // The five allocations, in allocation order. The frame being analysed has no
+    // plane of its own: its luma rows pass through its slot of yRingA.
     float *lumaBlock;
     float *cbBlock;
     std::int16_t *cbAux;
     float *crBlock;
     std::int16_t *crAux;
     // Planes carved from the blocks.
-    float *yRingA, *yRingB, *yWork;
+    float *yRingA, *yRingB;
     float *cbRingA, *cbRingB;
     float *crRingA, *crRingB;
     ScratchSet scratch[kScratchSets];
@@ -111,7 +108,7 @@ inline PlaneGeometry planeGeometry(const FILTER_PROC_INFO *fpip) noexcept {
 /// Byte sizes of every buffer for a size class.
 struct WorkBufferSizes {
     std::size_t lumaBlock, chromaBlock, chromaAux;
-    std::size_t scratchWide, scratch112, scratchQuarter, scratchHalf, scratch400, scratchOctets;
+    std::size_t scratchQuarter, scratch400, scratchOctets;
 };
 WorkBufferSizes workBufferSizes(SizeClass sc) noexcept;
 

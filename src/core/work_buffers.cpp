@@ -1,5 +1,5 @@
-// The working buffers: ring and work planes carved from five large blocks, and
-// seven scratch buffers for each of four worker threads. Allocated for the largest
+// The working buffers: the ring planes carved from three large blocks, two aux
+// planes, and three scratch buffers for each of four worker threads. Allocated for the largest
 // size class at load and again on every change of the rounded frame size, never
 // per frame. Every buffer is 16-byte aligned for aligned 128-bit loads and stores.
 #include <cstdint>
@@ -80,13 +80,10 @@ WorkBufferSizes workBufferSizes(SizeClass sc) noexcept {
     const std::size_t stride = static_cast<std::size_t>(sc.stride);
     const std::size_t rows = static_cast<std::size_t>(sc.rows);
     WorkBufferSizes s{};
-    s.lumaBlock = rows * stride * 28;
+    s.lumaBlock = rows * stride * 24;
     s.chromaBlock = rows * (stride / 2) * 24;
     s.chromaAux = rows * (stride / 2) * 2;
-    s.scratchWide = stride * 16;
-    s.scratch112 = 112;
     s.scratchQuarter = (stride / 4) * 6;
-    s.scratchHalf = stride * 2;
     s.scratch400 = 400;
     // Eight columns side by side in each line; 32 more bytes to align on 32.
     // The luma output's band buffers need more at the widest strides.
@@ -165,14 +162,10 @@ bool allocateWorkBuffers() noexcept {
     const WorkBufferSizes sz = workBufferSizes(sizeClass);
     bool ok = true;
     for (ScratchSet &set : workBuffers.scratch) {
-        ok &= resize(set.scratchWide0, sz.scratchWide);
-        ok &= resize(set.scratchWide1, sz.scratchWide);
-        ok &= resize(set.scratch112, sz.scratch112);
         if (resize(set.scratchQuarter, sz.scratchQuarter))
             std::memset(set.scratchQuarter, 0, sz.scratchQuarter);  // remainders start at 0
         else
             ok = false;
-        ok &= resize(set.scratchHalf, sz.scratchHalf);
         ok &= resize(set.scratch400, sz.scratch400);
         ok &= resize(set.scratchOctets, sz.scratchOctets);
     }
@@ -183,12 +176,11 @@ bool allocateWorkBuffers() noexcept {
     const std::size_t plane = static_cast<std::size_t>(sizeClass.rows) * sizeClass.stride;
     const std::size_t chromaPlane = static_cast<std::size_t>(sizeClass.rows) * (sizeClass.stride / 2);
     WorkBuffers &b = workBuffers;
-    b.yRingA = b.yRingB = b.yWork = nullptr;
+    b.yRingA = b.yRingB = nullptr;
     b.cbRingA = b.cbRingB = b.crRingA = b.crRingB = nullptr;
     if (resize(b.lumaBlock, sz.lumaBlock)) {
         b.yRingA = b.lumaBlock;
         b.yRingB = b.lumaBlock + 3 * plane;
-        b.yWork = b.lumaBlock + 6 * plane;
     } else {
         ok = false;
     }
@@ -209,11 +201,7 @@ bool allocateWorkBuffers() noexcept {
 
 void releaseWorkBuffers() noexcept {
     for (ScratchSet &set : workBuffers.scratch) {
-        release(set.scratchWide0);
-        release(set.scratchWide1);
-        release(set.scratch112);
         release(set.scratchQuarter);
-        release(set.scratchHalf);
         release(set.scratch400);
         release(set.scratchOctets);
     }
@@ -224,6 +212,6 @@ void releaseWorkBuffers() noexcept {
     release(b.cbAux);
     release(b.crBlock);
     release(b.crAux);
-    b.yRingA = b.yRingB = b.yWork = nullptr;
+    b.yRingA = b.yRingB = nullptr;
     b.cbRingA = b.cbRingB = b.crRingA = b.crRingB = nullptr;
 }

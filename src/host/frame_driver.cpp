@@ -10,6 +10,7 @@
 #include "core/core.h"
 #include "host/callbacks.h"
 #include "host/frame_ring.h"
+#include "host/frame_stages.h"
 #include "output/rounding.h"
 #include "platform/platform.h"
 #include "prefilter/prefilter.h"
@@ -233,10 +234,16 @@ BOOL func_proc(FILTER *fp, FILTER_PROC_INFO *fpip) noexcept {
                                                 frameRing.slotFrame[(frame + 1) % 3] == kEmptySlot),
                                 nrStrengths.temporalThreshold, nrStrengths.fieldMode};
         ex->exec_multi_thread_func(temporalChromaWorker, &temporal, fpip);
-        ex->exec_multi_thread_func(lumaOutputWorker, &temporal, fpip);
-        if (checkOn(fp, CheckBox::Rounding)) {
-            RoundingParams rounding{sliderValue(fp, Slider::Rounding), fieldBox};
-            ex->exec_multi_thread_func(roundingWorker, &rounding, fpip);
+        const bool rounding = checkOn(fp, CheckBox::Rounding);
+        OutputRoundingParams last{temporal, {sliderValue(fp, Slider::Rounding), fieldBox}};
+        // The rounding correction follows the luma sweep band by band where the two
+        // agree on the fields and the host's threads all have remainders (the last
+        // dispatch showed how many the host runs); else each runs over the frame.
+        if (rounding && fieldBox == temporal.fieldMode && hostThreadsSeen() <= kScratchSets) {
+            ex->exec_multi_thread_func(outputRoundingWorker, &last, fpip);
+        } else {
+            ex->exec_multi_thread_func(lumaOutputWorker, &temporal, fpip);
+            if (rounding) ex->exec_multi_thread_func(roundingWorker, &last.rounding, fpip);
         }
     }
 

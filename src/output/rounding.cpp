@@ -4,8 +4,25 @@
 
 #include "abi/host_api.h"
 #include "core/core.h"
+#include "output/rounding_internal.h"
 
-RoundingKernels roundingKernels = {roundingRowsSse2};
+RoundingKernels roundingKernels = {roundingRowsSse2, roundingGroupsSse2};
+
+bool beginRoundingPass(const FILTER_PROC_INFO *fpip, const RoundingParams *params, int firstRow,
+                       std::int16_t *remainders, int remainderCount, RoundingPass &pass) noexcept {
+    using namespace rounding;
+    if (!remaindersFit(fpip->w, remainders, remainderCount)) return false;
+    for (int c = 0; c < 3; ++c) pass.rem[c] = remainders + c * remainderCount;
+    const Levels levels = roundingLevels(params->strength);
+    pass.levelLow = levels.low;
+    pass.levelHigh = levels.high;
+    pass.oddFrame = (fpip->frame & 1) != 0;
+    pass.fieldStep = params->fieldMode ? 2 : 1;
+    for (int i = 0; i < 3; ++i) pass.lane[i] = static_cast<std::uint16_t>(firstRow) ^ kLaneSeed[i];
+    return true;
+}
+
+void seedRoundingField(RoundingPass &pass, int w) noexcept { rounding::seedRemainders(pass, w); }
 
 void roundingWorker(int thread_id, int thread_num, void *param1, void *param2) noexcept {
     // Only four remainder sets exist. Rather than fold the frame into four ranges

@@ -35,10 +35,36 @@ void roundingRowsSse2(const FILTER_PROC_INFO *fpip, const RoundingParams *params
 using RoundingRowsFn = void (*)(const FILTER_PROC_INFO *, const RoundingParams *, int, int, std::int16_t *,
                                 int) noexcept;
 
+/// A pass over one range taken piece by piece, as the range's rows become ready:
+/// beginRoundingPass, then for each field (fieldStep of them) seedRoundingField and
+/// the field's groups in order, in as many roundingGroups calls as suit. The pieces
+/// do exactly what one roundingRows call over the range does.
+struct RoundingPass {
+    std::int16_t *rem[3];  // the remainder arrays
+    int levelLow, levelHigh;
+    bool oddFrame;
+    int fieldStep;
+    std::uint16_t lane[3];  // the noise registers, running on through the pass
+};
+
+/// Sets up a pass over rows [firstRow, rowLimit); false (and nothing done) when the
+/// remainder arrays cannot serve the picture, which only roundingRows handles.
+bool beginRoundingPass(const FILTER_PROC_INFO *fpip, const RoundingParams *params, int firstRow,
+                       std::int16_t *remainders, int remainderCount, RoundingPass &pass) noexcept;
+/// Seeds the remainders at the start of a field.
+void seedRoundingField(RoundingPass &pass, int w) noexcept;
+/// The groups of field f that start at rows yBegin, yBegin + 4 x fieldStep, ...
+/// below yEnd (yBegin the range's first row or where the last call stopped).
+void roundingGroupsScalar(const FILTER_PROC_INFO *fpip, RoundingPass &pass, int f, int yBegin, int yEnd) noexcept;
+void roundingGroupsSse2(const FILTER_PROC_INFO *fpip, RoundingPass &pass, int f, int yBegin, int yEnd) noexcept;
+
+using RoundingGroupsFn = void (*)(const FILTER_PROC_INFO *, RoundingPass &, int, int, int) noexcept;
+
 /// The pass the worker runs. SSE2 is part of every build's baseline, so it starts
 /// (and stays) on the SSE2 twin; tests may point it at the scalar one.
 struct RoundingKernels {
     RoundingRowsFn roundingRows;
+    RoundingGroupsFn roundingGroups;
 };
 
 // ---- State ------------------------------------------------------------------

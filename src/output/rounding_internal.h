@@ -103,32 +103,18 @@ inline void roundRowsPlain(const FILTER_PROC_INFO *fpip, int firstRow, int rowLi
     }
 }
 
-/// What a pass sets up before its first row, the same in both twins: the three
-/// remainder arrays, the levels, the frame's parity, the field step, and the three
-/// noise registers, seeded from the pass's first row.
-struct Pass {
-    std::int16_t *rem[3];
-    Levels levels;
-    bool oddFrame;
-    int fieldStep;
-    std::uint16_t lane[3];
-};
+using Pass = RoundingPass;
 
 /// Sets up a pass over rows [firstRow, rowLimit); false when the remainder arrays
 /// cannot serve the picture, in which case the rows have been rounded plainly.
 inline bool startPass(const FILTER_PROC_INFO *fpip, const RoundingParams *params, int firstRow, int rowLimit,
                       std::int16_t *remainders, int remainderCount, Pass &pass) noexcept {
-    if (!remaindersFit(fpip->w, remainders, remainderCount)) {
-        roundRowsPlain(fpip, firstRow, rowLimit);
-        return false;
-    }
-    for (int c = 0; c < 3; ++c) pass.rem[c] = remainders + c * remainderCount;
-    pass.levels = roundingLevels(params->strength);
-    pass.oddFrame = (fpip->frame & 1) != 0;
-    pass.fieldStep = params->fieldMode ? 2 : 1;
-    for (int i = 0; i < 3; ++i) pass.lane[i] = static_cast<std::uint16_t>(firstRow) ^ kLaneSeed[i];
-    return true;
+    if (beginRoundingPass(fpip, params, firstRow, remainders, remainderCount, pass)) return true;
+    roundRowsPlain(fpip, firstRow, rowLimit);
+    return false;
 }
+
+inline Levels passLevels(const Pass &pass) noexcept { return {pass.levelLow, pass.levelHigh}; }
 
 /// Seeds the first w / 4 entries of each remainder array at the start of a field:
 /// one step of all three registers per entry; only lane 0 picks the seeds.

@@ -93,6 +93,10 @@ struct LumaOutput {
     Placement place;
     OctetBuffers octet;
     BandBuffers band;
+    int planeBegin, planeEnd;  // the plane rows whose picture rows this sweep writes
+    PlaneRowsReady ready;
+
+    bool wanted(int q) const noexcept { return q >= planeBegin && q < planeEnd && place.pictureRow(q) >= 0; }
 
     // Rebuilds low-band rows 8o .. 8o+7 (high: n + 8o ..) into rows 1 .. 8 of the
     // band buffers, or only the last of them into row 0; positions of the picture's
@@ -121,7 +125,7 @@ struct LumaOutput {
         const long s = g.stride;
         for (int k = 0; k < kLanes; ++k) {
             const int q = kUnitRows * o + 2 * k;
-            const bool wantEven = place.pictureRow(q) >= 0, wantOdd = place.pictureRow(q + 1) >= 0;
+            const bool wantEven = wanted(q), wantOdd = wanted(q + 1);
             if (!wantEven && !wantOdd) continue;
             synthesizeRowPair(band.low + (k + 1) * s, band.low + k * s, band.high + (k + 1) * s, band.high + k * s,
                               g.lumaPad, g.w, band.samples + 2 * k * s, band.samples + (2 * k + 1) * s, wantEven,
@@ -130,8 +134,8 @@ struct LumaOutput {
         const long auxRow = g.stride / 2;
         for (int i = 0; i < kUnitRows; ++i) {
             const int q = kUnitRows * o + i;
+            if (!wanted(q)) continue;
             const int y = place.pictureRow(q);
-            if (y < 0) continue;
             writePixels(band.samples + i * s, workBuffers.cbAux + q * auxRow + g.chromaPad,
                         workBuffers.crAux + q * auxRow + g.chromaPad, pairs, fpip->ycp_edit + y * g.pitch);
         }
@@ -146,7 +150,10 @@ struct LumaOutput {
         const int octets = g.rows / 2 / kLanes;
         if (first >= end) return;
         rebuild((first + octets - 1) % octets, true);
-        for (int o = first; o < end; ++o) unit(o);
+        for (int o = first; o < end; ++o) {
+            unit(o);
+            if (ready.ready) ready.ready(ready.context, kUnitRows * (o + 1) < planeEnd ? kUnitRows * (o + 1) : planeEnd);
+        }
     }
 };
 
@@ -193,9 +200,17 @@ void lumaOutputWorker(int thread_id, int thread_num, void *param1, void *param2)
     const StageWork work{{ranges.end[0] - ranges.first[0], ranges.end[1] - ranges.first[1], 0}, {1, 1, 0}};
     const UnitRange share = threadShare(work, thread_id, workingThreads(thread_id, thread_num));
     LumaOutput out{params, fpip, thread_id, g, {g.rows, g.h, params.fieldMode}, octetBuffers(thread_id, g.stride),
-                   bandBuffers(thread_id, g.stride)};
+                   bandBuffers(thread_id, g.stride), 0, g.rows, {}};
     for (int k = 0; k < 2; ++k) {
         const UnitRange part = runPart(work, share, k);
         out.run(ranges.first[k] + part.first, ranges.first[k] + part.end);
     }
+}
+
+void lumaOutputPlaneRows(const TemporalParams &params, const FILTER_PROC_INFO *fpip, int thread, int planeBegin,
+                         int planeEnd, PlaneRowsReady ready) noexcept {
+    const PlaneGeometry g = planeGeometry(fpip);
+    LumaOutput out{params, fpip, thread, g, {g.rows, g.h, params.fieldMode}, octetBuffers(thread, g.stride),
+                   bandBuffers(thread, g.stride), planeBegin, planeEnd, ready};
+    out.run(planeBegin / kUnitRows, (planeEnd + kUnitRows - 1) / kUnitRows);
 }

@@ -25,21 +25,18 @@ using WorkBuffersTest = WorkBuffersFixture;
 TEST_F(WorkBuffersTest, SizesFollowTheSizeClass) {
     struct Row {
         SizeClass sc;
-        std::size_t luma, chroma, aux, wide, quarter, half;
+        std::size_t luma, chroma, aux, quarter;
     } rows[] = {
-        {{832, 512}, 11927552, 5111808, 425984, 13312, 1248, 1664},
-        {{1536, 1280}, 55050240, 23592960, 1966080, 24576, 2304, 3072},
-        {{2048, 1280}, 73400320, 31457280, 2621440, 32768, 3072, 4096},
+        {{832, 512}, 10223616, 5111808, 425984, 1248},
+        {{1536, 1280}, 47185920, 23592960, 1966080, 2304},
+        {{2048, 1280}, 62914560, 31457280, 2621440, 3072},
     };
     for (const Row &r : rows) {
         const WorkBufferSizes s = workBufferSizes(r.sc);
         EXPECT_EQ(s.lumaBlock, r.luma);
         EXPECT_EQ(s.chromaBlock, r.chroma);
         EXPECT_EQ(s.chromaAux, r.aux);
-        EXPECT_EQ(s.scratchWide, r.wide);
         EXPECT_EQ(s.scratchQuarter, r.quarter);
-        EXPECT_EQ(s.scratchHalf, r.half);
-        EXPECT_EQ(s.scratch112, 112u);
         EXPECT_EQ(s.scratch400, 400u);
     }
 }
@@ -51,18 +48,14 @@ TEST_F(WorkBuffersTest, PlanesAreCarvedAligned) {
     const std::size_t plane = 832 * 512, chroma = 416 * 512;
     EXPECT_EQ(b.yRingA, b.lumaBlock);
     EXPECT_EQ(b.yRingB, b.lumaBlock + 3 * plane);
-    EXPECT_EQ(b.yWork, b.lumaBlock + 6 * plane);
     EXPECT_EQ(b.cbRingB, b.cbBlock + 3 * chroma);
     EXPECT_EQ(b.crRingB, b.crBlock + 3 * chroma);
     for (const void *p : {(const void *)b.lumaBlock, (const void *)b.cbBlock, (const void *)b.cbAux,
                           (const void *)b.crBlock, (const void *)b.crAux})
         EXPECT_TRUE(aligned16(p));
     for (const ScratchSet &s : b.scratch) {
-        EXPECT_TRUE(aligned16(s.scratchWide0));
-        EXPECT_TRUE(aligned16(s.scratchWide1));
-        EXPECT_TRUE(aligned16(s.scratch112));
-        EXPECT_TRUE(aligned16(s.scratchHalf));
         EXPECT_TRUE(aligned16(s.scratch400));
+        EXPECT_TRUE(aligned16(s.scratchOctets));
         ASSERT_TRUE(aligned16(s.scratchQuarter));
         for (int i = 0; i < 832 / 4 * 3; ++i) ASSERT_EQ(s.scratchQuarter[i], 0) << "remainders start at 0";
     }
@@ -75,15 +68,12 @@ TEST_F(WorkBuffersTest, ReleaseLeavesEveryPointerNullAndCanRunTwice) {
     const WorkBuffers &b = workBuffers;
     for (const void *p : {(const void *)b.lumaBlock, (const void *)b.cbBlock, (const void *)b.cbAux,
                           (const void *)b.crBlock, (const void *)b.crAux, (const void *)b.yRingA,
-                          (const void *)b.yWork, (const void *)b.crRingB})
+                          (const void *)b.crRingB})
         EXPECT_EQ(p, nullptr);
     for (const ScratchSet &s : b.scratch) {
-        EXPECT_EQ(s.scratchWide0, nullptr);
-        EXPECT_EQ(s.scratchWide1, nullptr);
-        EXPECT_EQ(s.scratch112, nullptr);
         EXPECT_EQ(s.scratchQuarter, nullptr);
-        EXPECT_EQ(s.scratchHalf, nullptr);
         EXPECT_EQ(s.scratch400, nullptr);
+        EXPECT_EQ(s.scratchOctets, nullptr);
     }
 }
 

@@ -1,0 +1,76 @@
+// The luma sweep with the rounding correction behind it: the sweep calls back after
+// every band it writes, and the rounding pass takes each group of four rows of its
+// field as soon as all four are there.
+#include "host/frame_stages.h"
+
+#include "core/core.h"
+
+namespace {
+
+struct RoundingFollower {
+    const FILTER_PROC_INFO *fpip;
+    RoundingPass *pass;
+    int field;
+    int next;         // the first row of the next group to round
+    int rowLimit;     // the end of the range
+    int lineOffset;   // the plane row of the field's line 0 (frame mode: of picture row 0)
+
+    // The plane rows the group at row y needs: four rows, or four lines of its field.
+    int linesAfter(int y) const noexcept { return pass->fieldStep == 1 ? y + 4 : y / 2 + 4; }
+
+    void roundUpTo(int planeRowEnd) noexcept {
+        const int step = 4 * pass->fieldStep;
+        int end = next;
+        while (end < rowLimit && lineOffset + linesAfter(end) <= planeRowEnd) end += step;
+        if (end > next) roundingKernels.roundingGroups(fpip, *pass, field, next, end);
+        next = end;
+    }
+
+    static void ready(void *context, int planeRowEnd) noexcept {
+        static_cast<RoundingFollower *>(context)->roundUpTo(planeRowEnd);
+    }
+};
+
+}  // namespace
+
+void outputRoundingWorker(int thread_id, int thread_num, void *param1, void *param2) noexcept {
+    if (thread_num <= 0 || thread_id < 0 || thread_id >= kScratchSets) return;
+    const auto *params = static_cast<const OutputRoundingParams *>(param1);
+    const auto *fpip = static_cast<const FILTER_PROC_INFO *>(param2);
+    const PlaneGeometry g = planeGeometry(fpip);
+    std::int16_t *remainders = workBuffers.scratch[thread_id].scratchQuarter;
+    const int remainderCount = sizeClass.stride / 4;
+
+    // The ranges of roundingWorker: thread t takes those of threads t, t + 4, ...
+    const long long groups = fpip->h / 8;
+    for (int range = thread_id; range < thread_num; range += kScratchSets) {
+        const int firstRow = static_cast<int>(8 * (groups * range / thread_num));
+        const int rowLimit = static_cast<int>(8 * (groups * (range + 1) / thread_num));
+        RoundingPass pass;
+        const bool fieldMode = params->temporal.fieldMode;
+        if (!beginRoundingPass(fpip, &params->rounding, firstRow, remainders, remainderCount, pass)) {
+            // Arrays too short for the picture: the plain rounding of the whole range.
+            const int top = (g.rows - g.h) / 2;
+            if (!fieldMode) {
+                lumaOutputPlaneRows(params->temporal, fpip, thread_id, top + firstRow, top + rowLimit, {});
+            } else {
+                for (int f = 0; f < 2; ++f) {
+                    const int offset = f * (g.rows / 2) + (g.rows - g.h) / 4;
+                    lumaOutputPlaneRows(params->temporal, fpip, thread_id, offset + firstRow / 2,
+                                        offset + rowLimit / 2, {});
+                }
+            }
+            roundingKernels.roundingRows(fpip, &params->rounding, firstRow, rowLimit, remainders, remainderCount);
+            continue;
+        }
+        for (int f = 0; f < pass.fieldStep; ++f) {
+            seedRoundingField(pass, fpip->w);
+            const int lineOffset = fieldMode ? f * (g.rows / 2) + (g.rows - g.h) / 4 : (g.rows - g.h) / 2;
+            RoundingFollower follower{fpip, &pass, f, firstRow, rowLimit, lineOffset};
+            const int first = fieldMode ? firstRow / 2 : firstRow, limit = fieldMode ? rowLimit / 2 : rowLimit;
+            lumaOutputPlaneRows(params->temporal, fpip, thread_id, lineOffset + first, lineOffset + limit,
+                                {&RoundingFollower::ready, &follower});
+            follower.roundUpTo(lineOffset + limit);
+        }
+    }
+}
