@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Times quorvane5 against ffmpeg's denoisers on the same clips, in one run:
 #   bench/peers.sh [RUNS]
-# Writes a 1920x1080 and a 720x480 clip of 60 frames and a 3840x2160 clip of 30
+# Writes a 1920x1080 and a 720x480 clip of 90 frames and a 3840x2160 clip of 30
 # frames (Q5_UHD_FRAMES; 4K clips are large) to y4m, then runs every
 # command RUNS times (default 3), taking the commands in turn in each round so that
 # they all see the same load, and prints the median frames per second, the ratio of
@@ -11,7 +11,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=${1:-3}
-frames=60
+frames=90
 uhd_frames=${Q5_UHD_FRAMES:-30}
 q5=${Q5_CLI:-build/hosts/cli/quorvane5}
 peers=(hqdn3d atadenoise vaguedenoiser fftdnoiz)

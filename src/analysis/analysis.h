@@ -8,10 +8,10 @@ struct NrStrengths;
 
 /// What the frame driver hands both analysis workers as param1.
 struct AnalysisParams {
-    PIXEL_YC *source;  // the prepared frame
-    int slot;          // ring slot 0..2 to fill
-    bool fieldMode;
-    const NrStrengths *strengths;  // the coring thresholds and anime mode
+    PIXEL_YC *source;              // the prepared frame
+    int slot;                      // ring slot 0..2 to fill
+    const NrStrengths *strengths;  // the coring thresholds, anime mode and per-field processing
+    int *threadsSeen;              // the driver's note of the host's thread count (or null)
 };
 
 /// param1 = AnalysisParams, param2 = FILTER_PROC_INFO.

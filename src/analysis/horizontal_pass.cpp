@@ -57,7 +57,7 @@ void horizontalAnalysisWorker(int thread_id, int thread_num, void *param1, void 
     const int rows = sizeClass.rows;
     // Octets of rows, all alike, shared among every thread.
     const StageWork work{{rows / octet_rows::kLanes, 0, 0}, {1, 0, 0}};
-    const UnitRange share = threadShare(work, thread_id, workingThreads(thread_id, thread_num));
+    const UnitRange share = threadShare(work, thread_id, workingThreads(thread_id, thread_num, params->threadsSeen));
     if (share.first < share.end)
         horizontalLumaRows(thread_id, params, share.first * octet_rows::kLanes, share.end * octet_rows::kLanes);
 }

@@ -63,7 +63,7 @@ void verticalLumaColumns(const FILTER_PROC_INFO *fpip, int firstColumn, const An
         const int columns = endColumn - xs < kStripColumns ? endColumn - xs : kStripColumns;
         const int octets = (columns + kLanes - 1) / kLanes;
         const int lastLanes = columns - kLanes * (octets - 1);
-        importLuma({params->source + xs, pitch, h, rows, params->fieldMode}, octets, lastLanes, b.strip);
+        importLuma({params->source + xs, pitch, h, rows, params->strengths->fieldMode}, octets, lastLanes, b.strip);
         for (int o = 0; o < octets; ++o) {
             float *column = b.strip + o * octetFloats;
             // Band buffers alternate so each level reads the previous level's L.
@@ -160,7 +160,7 @@ void verticalChromaColumns(const FILTER_PROC_INFO *fpip, const AnalysisParams *p
         const int columns = endColumn - cs < kHalf * kLanes ? endColumn - cs : kHalf * kLanes;
         const int octets = (columns + kLanes - 1) / kLanes;
         const int lastLanes = columns - kLanes * (octets - 1);
-        importCbCr({params->source + 2 * cs, pitch, h, rows, params->fieldMode}, octets, lastLanes, kHalf, b.strip);
+        importCbCr({params->source + 2 * cs, pitch, h, rows, params->strengths->fieldMode}, octets, lastLanes, kHalf, b.strip);
         for (int o = 0; o < octets; ++o) {
             const int lanes = o < octets - 1 ? kLanes : lastLanes;
             const long firstLine = chromaPad + cs + kLanes * o;
@@ -182,7 +182,7 @@ void verticalAnalysisWorker(int thread_id, int thread_num, void *param1, void *p
     // luma columns (measured; five levels on two columns against four levels and the
     // way back up on one).
     const StageWork work{{w / kLanes, w / 2 / kLanes, 0}, {3, 5, 0}};
-    const UnitRange share = threadShare(work, thread_id, workingThreads(thread_id, thread_num));
+    const UnitRange share = threadShare(work, thread_id, workingThreads(thread_id, thread_num, params->threadsSeen));
     const UnitRange luma = runPart(work, share, 0), chroma = runPart(work, share, 1);
     if (luma.first < luma.end) verticalLumaColumns(fpip, luma.first * kLanes, params, luma.end * kLanes, thread_id);
     if (chroma.first < chroma.end)

@@ -135,12 +135,10 @@ void *systemAllocate(std::size_t size) noexcept;
 int ensureOctetScratch(int threads) noexcept;
 
 /// The threads a stage splits its work among: the host's, as far as each has scratch.
-/// Thread 0 also notes the host's thread count, which the driver reads between
-/// dispatches to give the next stages scratch for every thread (hostThreadsSeen).
-int workingThreads(int thread_id, int thread_num) noexcept;
-
-/// How many threads the host ran the last stage on (1 before any stage has run).
-int hostThreadsSeen() noexcept;
+/// Thread 0 also notes the host's thread count in *threadsSeen (when not null), a
+/// field of the driver's that it reads between dispatches to give the next stages
+/// scratch for every thread.
+int workingThreads(int thread_id, int thread_num, int *threadsSeen) noexcept;
 
 /// A stage's work as up to three runs of units (octets of lines or columns), each
 /// unit of a run costing the same; the runs follow one another in one sequence of

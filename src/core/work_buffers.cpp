@@ -119,16 +119,10 @@ int ensureOctetScratch(int threads) noexcept {
     return kScratchSets + b.extraOctetCount;
 }
 
-namespace {
-// Written only by thread 0 inside a dispatch and read by the driver after it returns:
-// each dispatch is a barrier, so no other synchronisation is needed.
-int threadsSeen = 1;
-}  // namespace
-
-int hostThreadsSeen() noexcept { return threadsSeen; }
-
-int workingThreads(int thread_id, int thread_num) noexcept {
-    if (thread_id == 0) threadsSeen = thread_num;
+int workingThreads(int thread_id, int thread_num, int *threadsSeen) noexcept {
+    // Written only by thread 0 inside a dispatch and read by the driver after it
+    // returns: each dispatch is a barrier, so no other synchronisation is needed.
+    if (thread_id == 0 && threadsSeen) *threadsSeen = thread_num;
     const int available = kScratchSets + workBuffers.extraOctetCount;
     return thread_num < available ? thread_num : available;
 }

@@ -68,6 +68,7 @@ void blankRows(FILTER_PROC_INFO *fpip, int rowCount) noexcept {
                     static_cast<std::size_t>(fpip->max_w) * rowCount * sizeof(PIXEL_YC));
 }
 
+
 // Row of the real picture that fills padding row j: reflection about the last
 // real row without repeating it, reflected again for pictures so short that one
 // reflection would reach above row 0.
@@ -92,29 +93,56 @@ int mirrorFrame(int n, int frameCount) noexcept {
     return n;
 }
 
+// What one frame runs with, built once at the top of func_proc: the strengths of
+// the last settings update and the check boxes and pre-pass sliders as they stand.
+// Every stage's parameter record is built from it.
+struct FrameSettings {
+    const NrStrengths *strengths;
+    bool fieldBox;  // per-field processing as the box stands: the pre-passes and rounding
+    bool blockNr, mosquitoNr, rounding;
+    int blockNrSlider, mosqNrSlider, roundingSlider;
+    int *threadsSeen;  // where the next dispatch notes the host's thread count
+};
+
+// How many threads the host ran the last stage on, as its thread 0 noted it; the
+// driver gives the next stages octet scratch for that many.
+int hostThreads = 1;
+
+FrameSettings frameSettings(const FILTER *fp) noexcept {
+    return {&nrStrengths,
+            checkOn(fp, CheckBox::Fields),
+            checkOn(fp, CheckBox::BlockNr),
+            checkOn(fp, CheckBox::MosquitoNr),
+            checkOn(fp, CheckBox::Rounding),
+            sliderValue(fp, Slider::BlockNr),
+            sliderValue(fp, Slider::MosqNr),
+            sliderValue(fp, Slider::Rounding),
+            &hostThreads};
+}
+
 // The optional block and mosquito passes; returns the image the analysis reads:
 // the fetched frame, or the last pass's result (ycp_edit, then ycp_temp).
 // The parameter records live on this call's stack: each dispatch returns only when
 // every worker has finished with them.
-PIXEL_YC *runPrepasses(FILTER *fp, FILTER_PROC_INFO *fpip, PIXEL_YC *p, int mirrored,
-                       int realHeight, bool fieldBox) noexcept {
+PIXEL_YC *runPrepasses(FILTER *fp, FILTER_PROC_INFO *fpip, PIXEL_YC *p, int mirrored, int realHeight,
+                       const FrameSettings &settings) noexcept {
     EXFUNC *ex = fp->exfunc;
-    const int fieldCount = fieldBox ? 2 : 1;
-    if (checkOn(fp, CheckBox::BlockNr)) {
+    const int fieldCount = settings.fieldBox ? 2 : 1;
+    if (settings.blockNr) {
         PrepassParams params{};
         params.source = p;
         params.fieldCount = fieldCount;
-        params.strengthA = 8 * sliderValue(fp, Slider::BlockNr);
-        params.strengthB = 16 * sliderValue(fp, Slider::BlockNr);
-        params.animeMode = nrStrengths.animeMode;
+        params.strengthA = 8 * settings.blockNrSlider;
+        params.strengthB = 16 * settings.blockNrSlider;
+        params.animeMode = settings.strengths->animeMode;
         ex->exec_multi_thread_func(&blockNrWorker, &params, fpip);
         p = fpip->ycp_edit;
     }
-    if (checkOn(fp, CheckBox::MosquitoNr)) {
+    if (settings.mosquitoNr) {
         PrepassParams params{};
         params.source = p;
         params.fieldCount = fieldCount;
-        params.animeMode = nrStrengths.animeMode;
+        params.animeMode = settings.strengths->animeMode;
         // The strength is how far both members of a pair may lie from the target, in
         // YC48 steps (16 to an 8-bit code value). The small class takes 8 per slider
         // step (MosqNR 5: 40, some 2.5 code values: faint ringing only); the large
@@ -122,7 +150,7 @@ PIXEL_YC *runPrepasses(FILTER *fp, FILTER_PROC_INFO *fpip, PIXEL_YC *p, int mirr
         // evens out low-contrast detail and the slider is best kept low there. The
         // jump is not a scaling by frame size: the two factors are part of the filter's
         // defined output and stay as they are, and frames beyond 1920 x 1088 take 90 too.
-        params.strengthC = mosquitoStepFactor(sizeClass) * sliderValue(fp, Slider::MosqNr);
+        params.strengthC = mosquitoStepFactor(sizeClass) * settings.mosqNrSlider;
         // A missing neighbour is the frame itself.
         PIXEL_YC *prev = mirrored - 1 < 0 ? nullptr
                          : ex->get_ycp_filtering_cache_ex(fp, fpip->editp, mirrored - 1, nullptr, nullptr);
@@ -145,7 +173,7 @@ PIXEL_YC *runPrepasses(FILTER *fp, FILTER_PROC_INFO *fpip, PIXEL_YC *p, int mirr
 
 // Fetches frame n of the clip into the ring, with its pre-passes and analysis.
 void analyseIntoSlot(FILTER *fp, FILTER_PROC_INFO *fpip, int n, int slot, int realHeight,
-                     bool fieldBox) noexcept {
+                     const FrameSettings &settings) noexcept {
     EXFUNC *ex = fp->exfunc;
     ex->set_ycp_filtering_cache_size(fp, fpip->max_w, fpip->max_h, 5, 0);
     const int mirrored = mirrorFrame(n, fpip->frame_n);
@@ -155,29 +183,50 @@ void analyseIntoSlot(FILTER *fp, FILTER_PROC_INFO *fpip, int n, int slot, int re
         return;
     }
     if (realHeight < fpip->h) padBottom(p, realHeight, fpip);
-    p = runPrepasses(fp, fpip, p, mirrored, realHeight, fieldBox);
+    p = runPrepasses(fp, fpip, p, mirrored, realHeight, settings);
 
-    AnalysisParams params{p, slot, nrStrengths.fieldMode, &nrStrengths};
+    AnalysisParams params{p, slot, settings.strengths, settings.threadsSeen};
     ex->exec_multi_thread_func(verticalAnalysisWorker, &params, fpip);
-    ensureOctetScratch(hostThreadsSeen());
+    ensureOctetScratch(*settings.threadsSeen);
     ex->exec_multi_thread_func(horizontalAnalysisWorker, &params, fpip);
     frameRing.slotFrame[slot] = mirrored;
 }
 
-}  // namespace
+// The frames n - 1, n and n + 1 into the ring, as far as they are not there yet.
+void bringRingUpToDate(FILTER *fp, FILTER_PROC_INFO *fpip, int realHeight, const FrameSettings &settings) noexcept {
+    for (int offset = -1; offset <= 1; ++offset) {
+        const int n = fpip->frame + offset;
+        const int slot = (n + 3) % 3;
+        if (frameRing.slotFrame[slot] == n) continue;
+        analyseIntoSlot(fp, fpip, n, slot, realHeight, settings);
+    }
+}
 
-BOOL func_proc(FILTER *fp, FILTER_PROC_INFO *fpip) noexcept {
-    ControlWordScope controlWord(kProcControlWord);
+// The current frame rebuilt from the ring into ycp_edit, with the rounding correction.
+void rebuildFrame(FILTER *fp, FILTER_PROC_INFO *fpip, const FrameSettings &settings) noexcept {
+    EXFUNC *ex = fp->exfunc;
+    const int frame = fpip->frame;
+    const NrStrengths &strengths = *settings.strengths;
+    TemporalParams temporal{makeTemporalJob(frame, frameRing.slotFrame[(frame + 2) % 3] == kEmptySlot,
+                                            frameRing.slotFrame[(frame + 1) % 3] == kEmptySlot),
+                            strengths.temporalThreshold, strengths.fieldMode, settings.threadsSeen};
+    ex->exec_multi_thread_func(temporalChromaWorker, &temporal, fpip);
+    OutputRoundingParams last{temporal, {settings.roundingSlider, settings.fieldBox}};
+    // The rounding correction follows the luma sweep band by band where the two agree
+    // on the fields and the host's threads all have remainders (the last dispatch
+    // showed how many the host runs); else each runs over the whole frame.
+    if (settings.rounding && settings.fieldBox == strengths.fieldMode && *settings.threadsSeen <= kScratchSets) {
+        ex->exec_multi_thread_func(outputRoundingWorker, &last, fpip);
+    } else {
+        ex->exec_multi_thread_func(lumaOutputWorker, &temporal, fpip);
+        if (settings.rounding) ex->exec_multi_thread_func(roundingWorker, &last.rounding, fpip);
+    }
+}
 
-    const int hostW = fpip->w;
-    const int hostH = fpip->h;
-    // Rounded up to whole 16 x 16 blocks in 16-bit arithmetic: the mask clears the low
-    // four bits and everything from bit 15 up, so the rounded size is 0..32752 whatever
-    // the host reports. A negative or oversized frame may thus round to a small size
-    // here; the checks on the host's own size below refuse it.
-    const int w16 = (hostW + 15) & 0x7FF0;
-    const int h16 = (hostH + 15) & 0x7FF0;
-
+// Steps 3 to 5 of a frame's checks: the size messages, and frames the filter cannot
+// process. True when the frame is refused (and already blanked).
+bool refuseFrame(FILTER_PROC_INFO *fpip, int w16, int h16) noexcept {
+    const int hostW = fpip->w, hostH = fpip->h;
     bool messageShown = false;
     if (h16 > fpip->max_h) {
         showSizeMessage(kHeightMessage, h16);
@@ -192,14 +241,28 @@ BOOL func_proc(FILTER *fp, FILTER_PROC_INFO *fpip) noexcept {
     const bool malformed = hostW <= 0 || hostH <= 0 || fpip->frame < 0 || fpip->frame_n <= 0;
     if (messageShown || hostH > kMaxFrameHeight || hostW > kMaxFrameWidth || malformed || CpuLevel != 2) {
         blankRows(fpip, hostH);
-        return TRUE;
+        return true;
     }
+    return false;
+}
 
-    fpip->w = w16;
-    fpip->h = h16;
-    const int w = w16;
-    const int h = h16;
+}  // namespace
 
+BOOL func_proc(FILTER *fp, FILTER_PROC_INFO *fpip) noexcept {
+    ControlWordScope controlWord(kProcControlWord);
+
+    const int hostW = fpip->w;
+    const int hostH = fpip->h;
+    // Rounded up to whole 16 x 16 blocks in 16-bit arithmetic: the mask clears the low
+    // four bits and everything from bit 15 up, so the rounded size is 0..32752 whatever
+    // the host reports. A negative or oversized frame may thus round to a small size
+    // here; the checks on the host's own size refuse it.
+    const int w = (hostW + 15) & 0x7FF0;
+    const int h = (hostH + 15) & 0x7FF0;
+    if (refuseFrame(fpip, w, h)) return TRUE;
+
+    fpip->w = w;
+    fpip->h = h;
     if (w != lastW || h != lastH) {
         sizeClass = sizeClassFor(w, h);
         buffersReady = allocateWorkBuffers();
@@ -211,52 +274,25 @@ BOOL func_proc(FILTER *fp, FILTER_PROC_INFO *fpip) noexcept {
     if (!buffersReady) {
         reportMemoryShortage(hostW, hostH);
         blankRows(fpip, h);
-        fpip->w = hostW;
-        fpip->h = hostH;
-        return TRUE;
-    }
-
-    // The wavelet stages share their work among all of the host's threads. Threads
-    // beyond the four scratch sets get their octet scratch once a stage has shown the
-    // host runs them (until then a stage splits among those with scratch, with the
-    // same result), so the host sees no dispatch beyond the filter's own stages.
-    ensureOctetScratch(hostThreadsSeen());
-
-    // The wavelet stages take per-field processing from the settings of the last update
-    // (NrStrengths); the pre-passes and the rounding correction take it from the check
-    // box as it stands for this frame. The two differ only before the first update.
-    const bool fieldBox = checkOn(fp, CheckBox::Fields);
-    for (int offset = -1; offset <= 1; ++offset) {
-        const int n = fpip->frame + offset;
-        const int slot = (n + 3) % 3;
-        if (frameRing.slotFrame[slot] == n) continue;
-        analyseIntoSlot(fp, fpip, n, slot, hostH, fieldBox);
-    }
-
-    // Without the current frame there is nothing to rebuild: the frame is returned black
-    // rather than made from whatever the slot held before.
-    if (frameRing.slotFrame[fpip->frame % 3] == kEmptySlot) {
-        blankRows(fpip, h);
     } else {
-        EXFUNC *ex = fp->exfunc;
-        const int frame = fpip->frame;
-        TemporalParams temporal{makeTemporalJob(frame, frameRing.slotFrame[(frame + 2) % 3] == kEmptySlot,
-                                                frameRing.slotFrame[(frame + 1) % 3] == kEmptySlot),
-                                nrStrengths.temporalThreshold, nrStrengths.fieldMode};
-        ex->exec_multi_thread_func(temporalChromaWorker, &temporal, fpip);
-        const bool rounding = checkOn(fp, CheckBox::Rounding);
-        OutputRoundingParams last{temporal, {sliderValue(fp, Slider::Rounding), fieldBox}};
-        // The rounding correction follows the luma sweep band by band where the two
-        // agree on the fields and the host's threads all have remainders (the last
-        // dispatch showed how many the host runs); else each runs over the frame.
-        if (rounding && fieldBox == temporal.fieldMode && hostThreadsSeen() <= kScratchSets) {
-            ex->exec_multi_thread_func(outputRoundingWorker, &last, fpip);
-        } else {
-            ex->exec_multi_thread_func(lumaOutputWorker, &temporal, fpip);
-            if (rounding) ex->exec_multi_thread_func(roundingWorker, &last.rounding, fpip);
-        }
+        // The wavelet stages share their work among all of the host's threads. Threads
+        // beyond the four scratch sets get their octet scratch once a stage has shown
+        // the host runs them (until then a stage splits among those with scratch, with
+        // the same result), so the host sees no dispatch beyond the filter's own stages.
+        ensureOctetScratch(hostThreads);
+        // The wavelet stages take per-field processing from the settings of the last
+        // update (NrStrengths); the pre-passes and the rounding correction take it from
+        // the check box as it stands for this frame. The two differ only before the
+        // first update.
+        const FrameSettings settings = frameSettings(fp);
+        bringRingUpToDate(fp, fpip, hostH, settings);
+        // Without the current frame there is nothing to rebuild: the frame is returned
+        // black rather than made from whatever the slot held before.
+        if (frameRing.slotFrame[fpip->frame % 3] == kEmptySlot)
+            blankRows(fpip, h);
+        else
+            rebuildFrame(fp, fpip, settings);
     }
-
     fpip->w = hostW;
     fpip->h = hostH;
     return TRUE;

@@ -198,7 +198,7 @@ void lumaOutputWorker(int thread_id, int thread_num, void *param1, void *param2)
 
     // Octets of plane rows, all alike, shared among every thread.
     const StageWork work{{ranges.end[0] - ranges.first[0], ranges.end[1] - ranges.first[1], 0}, {1, 1, 0}};
-    const UnitRange share = threadShare(work, thread_id, workingThreads(thread_id, thread_num));
+    const UnitRange share = threadShare(work, thread_id, workingThreads(thread_id, thread_num, params.threadsSeen));
     LumaOutput out{params, fpip, thread_id, g, {g.rows, g.h, params.fieldMode}, octetBuffers(thread_id, g.stride),
                    bandBuffers(thread_id, g.stride), 0, g.rows, {}};
     for (int k = 0; k < 2; ++k) {

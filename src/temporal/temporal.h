@@ -27,6 +27,7 @@ struct TemporalParams {
     TemporalJob job;
     float threshold;  // the temporal threshold of the strengths
     bool fieldMode;   // how the planes hold the picture's rows (the output's placement)
+    int *threadsSeen;  // the driver's note of the host's thread count (or null)
 };
 
 /// param1 = TemporalParams, param2 = FILTER_PROC_INFO (unused): rebuilds both

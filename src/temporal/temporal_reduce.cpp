@@ -73,7 +73,7 @@ void temporalChromaWorker(int thread_id, int thread_num, void *param1, void *par
     WorkBuffers &wb = workBuffers;
     // Octets of Cb columns and of Cr columns, all alike, shared among every thread.
     const StageWork work{{stride / 2 / kLanes, stride / 2 / kLanes, 0}, {1, 1, 0}};
-    const UnitRange share = threadShare(work, thread_id, workingThreads(thread_id, thread_num));
+    const UnitRange share = threadShare(work, thread_id, workingThreads(thread_id, thread_num, params.threadsSeen));
     const UnitRange cb = runPart(work, share, 0), cr = runPart(work, share, 1);
     if (cb.first < cb.end)
         temporalChroma(wb.cbAux, wb.cbRingA, wb.cbRingB, params, cb.first * kLanes, cb.end * kLanes, thread_id);

@@ -138,17 +138,19 @@ TEST_F(WorkBuffersTest, ScratchPastFourThreadsIsMadeOnceAndBoundsTheSplit) {
     ASSERT_TRUE(allocateWorkBuffers());
     failAllocationsFrom = 0;
     EXPECT_EQ(ensureOctetScratch(16), kScratchSets);
-    EXPECT_EQ(workingThreads(0, 16), kScratchSets);
-    EXPECT_EQ(workingThreads(0, 3), 3);
+    int seen = 1;
+    EXPECT_EQ(workingThreads(0, 16, &seen), kScratchSets);
+    EXPECT_EQ(seen, 16) << "thread 0 notes the host's count for the driver";
+    EXPECT_EQ(workingThreads(0, 3, nullptr), 3);
     failAllocationsFrom = -1;
     EXPECT_EQ(ensureOctetScratch(16), 16);
-    EXPECT_EQ(workingThreads(0, 16), 16);
+    EXPECT_EQ(workingThreads(0, 16, nullptr), 16);
     for (int t = kScratchSets; t < 16; ++t) EXPECT_TRUE(aligned16(octetScratch(t)));
     const float *kept = octetScratch(15);
     EXPECT_EQ(ensureOctetScratch(16), 16);
     EXPECT_EQ(octetScratch(15), kept);
     ASSERT_TRUE(allocateWorkBuffers());
-    EXPECT_EQ(workingThreads(0, 16), kScratchSets);
+    EXPECT_EQ(workingThreads(0, 16, nullptr), kScratchSets);
 }
 
 }  // namespace
