@@ -1,15 +1,31 @@
 #!/usr/bin/env bash
-# How much quorvane5 and ffmpeg's denoisers clean, on clips made here:
-#   bench/quality.sh
-# Makes a cartoon (the demo's) and a natural-looking textured scene, 24 frames of
-# 512x288 4:2:0 8-bit each, with Gaussian noise of sigma 0.5, 1, 2 and 4 code steps,
-# and an MPEG-2 round trip of each clean clip through ffmpeg (quantiser 10). For every noisy clip it
-# prints PSNR-Y and SSIM-Y (ffmpeg's psnr and ssim filters) against the clean clip:
-# of the noisy clip, of quorvane5 at its defaults and at the best of a few settings,
-# and of hqdn3d, vaguedenoiser and fftdnoiz at the best of a few strengths each.
-# "Best" is the highest PSNR-Y against the clean clip, which a user cannot know: it
-# flatters every filter alike. Prints a Markdown table; takes a few minutes.
-# Needs the built program and clip maker (cmake --build build --target q5cli q5clips).
+# How much quorvane5 and ffmpeg's denoisers clean, and what that saves an encoder,
+# on clips of several kinds:
+#   bench/quality.sh            the full run (about 45 minutes on two busy cores)
+#   Q5_QUICK=1 bench/quality.sh one cartoon, 720x480, 8 frames, sigma 1 (a minute)
+# Contents (bench/quality/q5clips.cpp makes them; each is reported on its own):
+#   cel       a cartoon of flat cels with thin dark outlines
+#   gradient  a cartoon of large smooth gradients and soft-edged shapes
+#   busy      a cartoon with a finely textured painted background behind the characters
+#   pan       a photograph (a forest path) with the camera panning
+#   zoom      a photograph (fallen leaves, a blurred background) with the camera zooming in
+# The photographs are wallpapers of Debian's plasma-workspace-wallpapers package,
+# installed with apt-get when missing (as root) and decoded by ffmpeg.
+# Each content at 720x480 (24 frames) and 1920x1080 (12 frames), 4:2:0 8-bit, with
+# Gaussian noise of sigma 0.5, 1 and 2 code steps; at 720x480 also an MPEG-2 round
+# trip of the clean clip (quantiser 10) where blocks and ringing show.
+# For every noisy clip: PSNR-Y and SSIM-Y (ffmpeg's psnr and ssim filters) against the
+# clean clip of the noisy clip, of quorvane5 at each of a few settings (a letter
+# each), and of hqdn3d, vaguedenoiser and fftdnoiz at their best strengths (found by
+# stepping the strength by factors of two while PSNR-Y rises). "Best" is the highest
+# PSNR-Y against the clean clip, which a user cannot know: it flatters every filter.
+# Then, for the noisy clips of sigma 1 and 2, the size of an x264 encode (ffmpeg,
+# -c:v libx264 -preset medium, -crf 18 and -crf 23) and its PSNR-Y against the clean
+# clip: of the noisy clip, of quorvane5 at its defaults and at its best setting, and of
+# each peer at its best. Prints Markdown; runs under nice -n 19.
+# Overrides: Q5_CONTENTS, Q5_SIZES (WxH:FRAMES ...), Q5_SIGMAS, Q5_ENCODE_SIGMAS.
+# Needs the built program and clip maker (cmake --build build --target q5cli q5clips)
+# and ffmpeg with libx264 (Debian's ffmpeg).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 q5=${Q5_CLI:-build/hosts/cli/quorvane5}
@@ -17,10 +33,37 @@ clips=${Q5_CLIPS:-build/bench/q5clips}
 for tool in "$q5" "$clips"; do
   [ -x "$tool" ] || { echo "quality.sh: $tool not built (cmake --build build --target q5cli q5clips)" >&2; exit 1; }
 done
-command -v ffmpeg >/dev/null || { echo "quality.sh: needs ffmpeg" >&2; exit 1; }
+command -v ffmpeg >/dev/null || { echo "quality.sh: needs ffmpeg (apt-get install ffmpeg)" >&2; exit 1; }
+[[ $(ffmpeg -hide_banner -encoders 2>/dev/null) == *libx264* ]] ||
+  { echo "quality.sh: needs ffmpeg with libx264" >&2; exit 1; }
+
+if [ -n "${Q5_QUICK:-}" ]; then
+  contents=${Q5_CONTENTS:-cel} sizes=${Q5_SIZES:-720x480:8} sigmas=${Q5_SIGMAS:-1}
+  encode_sigmas=${Q5_ENCODE_SIGMAS:-1}
+else
+  contents=${Q5_CONTENTS:-cel gradient busy pan zoom} sizes=${Q5_SIZES:-720x480:24 1920x1080:12}
+  sigmas=${Q5_SIGMAS:-0.5 1 2} encode_sigmas=${Q5_ENCODE_SIGMAS:-1 2}
+fi
+
+wallpapers=/usr/share/wallpapers
+declare -A photo=(
+  [pan]=$wallpapers/Path/contents/images/2560x1600.jpg
+  [zoom]=$wallpapers/FallenLeaf/contents/images/2560x1600.jpg
+)
+for c in $contents; do
+  [ -n "${photo[$c]:-}" ] && [ ! -f "${photo[$c]}" ] || continue
+  if [ "$(id -u)" = 0 ]; then
+    echo "quality.sh: installing plasma-workspace-wallpapers for the photographs" >&2
+    DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends plasma-workspace-wallpapers >&2 ||
+      { apt-get update >&2 && DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends plasma-workspace-wallpapers >&2; }
+  fi
+  [ -f "${photo[$c]}" ] || { echo "quality.sh: needs ${photo[$c]} (apt-get install plasma-workspace-wallpapers)" >&2; exit 1; }
+done
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+started=$SECONDS
+run() { nice -n 19 "$@"; }
 
 strongest="--tarnel 20 --w2dnrl 20 --w2dnrh 20"
 q5settings=(
@@ -28,83 +71,173 @@ q5settings=(
   "--no-rounding"
   "$strongest"
   "$strongest --no-rounding"
-  "--tarnel 20 --w2dnrl 14 --w2dnrh 20 --no-rounding"
-  "$strongest --block --mosquito"
-  "$strongest --block --mosquito --blocknr 20 --mosqnr 20"
-  "$strongest --block --mosquito --blocknr 20 --mosqnr 20 --no-rounding"
-  "--block --mosquito --blocknr 20 --mosqnr 20 --no-rounding"
+  "--mosquito"
+  "--mosquito --mosqnr 1"
+  "$strongest --block --mosquito --no-rounding"
+  "$strongest --block --mosquito --mosqnr 1 --no-rounding"
 )
-# Strengths of each peer, wide enough to bracket its best on these clips.
-declare -A strengths=(
-  [hqdn3d]="0.5 1 2 4 8 16 32"
-  [vaguedenoiser]="0.5 1 2 4 8 16"
-  [fftdnoiz]="0.125 0.25 0.5 1 2 4 8"
-)
+# Where each peer's search for its best strength starts, per code step of noise.
+declare -A start=([hqdn3d]=2 [vaguedenoiser]=2 [fftdnoiz]=1)
+peers="hqdn3d vaguedenoiser fftdnoiz"
 
-# "PSNR SSIM" of a y4m stream on standard input against the clean clip $1.
+# "PSNR SSIM" of the y4m file $1 against the clean clip $2.
 measure() {
-  ffmpeg -v info -nostats -i - -i "$1" \
+  run ffmpeg -v info -nostats -i "$1" -i "$2" \
     -lavfi "[0]split[a][b];[1]split[c][d];[a][c]psnr;[b][d]ssim" -f null - 2>&1 |
     awk '/Parsed_psnr/ {for (i = 1; i <= NF; i++) if ($i ~ /^y:/) p = substr($i, 3)}
          /Parsed_ssim/ {for (i = 1; i <= NF; i++) if ($i ~ /^Y:/) s = substr($i, 3)}
          END {printf "%.2f %.4f\n", p, s}'
 }
 
-# The best "PSNR SSIM setting" of the lines on standard input (the first of equals).
-best() { sort -s -k1,1gr | head -n 1; }
-
 cell() { awk '{printf "%.2f / %.4f", $1, $2}' <<<"$1"; }
 label() { printf "\\$(printf %o $((97 + $1)))"; }  # 0 -> a, 1 -> b, ...
-setting() { cut -d' ' -f3- <<<"$1"; }
+peerfilter() {
+  case $1 in
+    hqdn3d) echo "hqdn3d=$2" ;;
+    vaguedenoiser) echo "vaguedenoiser=threshold=$2" ;;
+    fftdnoiz) echo "fftdnoiz=sigma=$2" ;;
+  esac
+}
 
-echo "PSNR-Y dB / SSIM-Y against the clean clip; bench/quality.sh at $(git describe --always --dirty 2>/dev/null || echo '?'), $(ffmpeg -version | head -n 1 | cut -d' ' -f1-3)"
-echo
-echo "| clip | noisy | quorvane5 defaults | quorvane5 best | hqdn3d best | vaguedenoiser best | fftdnoiz best |"
-echo "|---|---|---|---|---|---|---|"
-for scene in cel texture; do
-  clean="$work/$scene-clean.y4m"
-  "$clips" "$scene" 0 "$clean"
-  cases=()
-  for sigma in 0.5 1 2 4; do
-    "$clips" "$scene" "$sigma" "$work/$scene-$sigma.y4m"
-    cases+=("$sigma")
-  done
-  # An MPEG-2 round trip at a fixed quantiser where blocks and ringing show.
-  ffmpeg -v error -i "$clean" -c:v mpeg2video -q:v 10 -g 12 -f mpeg "$work/$scene.mpg"
-  ffmpeg -v error -i "$work/$scene.mpg" -pix_fmt yuv420p -f yuv4mpegpipe "$work/$scene-mpeg2.y4m"
-  cases+=(mpeg2)
+# Peer $1 on noisy clip $2 at strength $3 into $work/peer-$1-$3.y4m; prints "PSNR SSIM".
+peerrun() {
+  local out="$work/peer-$1-$3.y4m"
+  [ -f "$out.m" ] || {
+    run ffmpeg -v error -y -i "$2" -vf "$(peerfilter "$1" "$3")" -f yuv4mpegpipe "$out"
+    measure "$out" "$clean" >"$out.m"
+  }
+  cat "$out.m"
+}
 
-  for c in "${cases[@]}"; do
-    noisy="$work/$scene-$c.y4m"
-    input=$(measure "$clean" <"$noisy")
-    : >"$work/q5"
-    for i in "${!q5settings[@]}"; do
-      # shellcheck disable=SC2086
-      echo "$("$q5" -q ${q5settings[$i]} "$noisy" - | measure "$clean") $(label "$i")" >>"$work/q5"
-    done
-    defaults=$(head -n 1 "$work/q5")
-    ours=$(best <"$work/q5")
-    row="| $scene, $([ "$c" = mpeg2 ] && echo "MPEG-2 q 10" || echo "sigma $c")"
-    row+=" | $(cell "$input") | $(cell "$defaults") | $(cell "$ours") ($(setting "$ours"))"
-    for filter in hqdn3d vaguedenoiser fftdnoiz; do
-      : >"$work/peer"
-      for k in ${strengths[$filter]}; do
-        case $filter in
-          hqdn3d) f="hqdn3d=$k" ;;
-          vaguedenoiser) f="vaguedenoiser=threshold=$k" ;;
-          fftdnoiz) f="fftdnoiz=sigma=$k" ;;
-        esac
-        echo "$(ffmpeg -v error -i "$noisy" -vf "$f" -f yuv4mpegpipe - | measure "$clean") $k" >>"$work/peer"
-      done
-      peer=$(best <"$work/peer")
-      row+=" | $(cell "$peer") ($(setting "$peer"))"
-    done
-    echo "$row |"
+# The best strength of peer $1 on noisy clip $2 with search start $3: doubles or
+# halves while PSNR-Y rises. Prints "PSNR SSIM strength".
+peerbest() {
+  local k=$3 m up down dir next nm
+  m=$(peerrun "$1" "$2" "$k")
+  up=$(awk -v k="$k" 'BEGIN {print k * 2}')
+  down=$(awk -v k="$k" 'BEGIN {print k / 2}')
+  nm=$(peerrun "$1" "$2" "$up")
+  if awk -v a="${nm%% *}" -v b="${m%% *}" 'BEGIN {exit !(a > b)}'; then dir=2 k=$up m=$nm
+  else dir=0.5
+  fi
+  while :; do
+    next=$(awk -v k="$k" -v d="$dir" 'BEGIN {print k * d}')
+    awk -v n="$next" 'BEGIN {exit !(n >= 1 / 64 && n <= 256)}' || break
+    nm=$(peerrun "$1" "$2" "$next")
+    awk -v a="${nm%% *}" -v b="${m%% *}" 'BEGIN {exit !(a > b)}' || break
+    k=$next m=$nm
   done
-done
+  echo "$m $k"
+}
+
+# "kbit/s PSNR" of an x264 encode of $1 at CRF $2 (24 frames a second), against $clean.
+encode() {
+  run ffmpeg -v error -y -i "$1" -c:v libx264 -preset medium -crf "$2" -f h264 "$work/enc.264"
+  local bytes frames
+  bytes=$(stat -c %s "$work/enc.264")
+  run ffmpeg -v error -y -i "$work/enc.264" -f yuv4mpegpipe "$work/enc.y4m"
+  frames=$(grep -c -a '^FRAME' "$work/enc.y4m" || true)
+  echo "$(awk -v b="$bytes" -v n="$frames" 'BEGIN {printf "%.0f", b * 8 / 1000 / (n / 24)}') $(measure "$work/enc.y4m" "$clean" | cut -d' ' -f1)"
+}
+
+echo "PSNR-Y dB / SSIM-Y against the clean clip; bench/quality.sh at $(git describe --always --dirty 2>/dev/null || echo '?'), $(ffmpeg -version | head -n 1 | cut -d' ' -f1-3), $(nproc) cores"
 echo
 echo "quorvane5's settings:"
 for i in "${!q5settings[@]}"; do
-  echo "($(label "$i")) ${q5settings[$i]:-the defaults}"
+  echo "- ($(label "$i")) ${q5settings[$i]:-the defaults}"
 done
-echo "The peers' settings in brackets: hqdn3d=N, vaguedenoiser=threshold=N, fftdnoiz=sigma=N."
+echo
+echo "The peers' strengths in brackets: hqdn3d=N, vaguedenoiser=threshold=N, fftdnoiz=sigma=N."
+
+for size in $sizes; do
+  w=${size%%x*} rest=${size#*x} h=${rest%%:*} frames=${size##*:}
+  for content in $contents; do
+    extra=()
+    if [ -n "${photo[$content]:-}" ]; then
+      # The photograph a fifth wider than the frame, 4:4:4, for the camera to move over.
+      run ffmpeg -v error -y -i "${photo[$content]}" -vf "scale=$((w * 6 / 5)):-2:flags=lanczos" \
+        -pix_fmt yuv444p -frames:v 1 -f yuv4mpegpipe "$work/still.y4m"
+      extra=("$work/still.y4m")
+    fi
+    clean="$work/clean.y4m"
+    run "$clips" "$content" "$w" "$h" "$frames" 0 "$clean" "${extra[@]}"
+    cases=()
+    for sigma in $sigmas; do
+      run "$clips" "$content" "$w" "$h" "$frames" "$sigma" "$work/noisy-$sigma.y4m" "${extra[@]}"
+      cases+=("$sigma")
+    done
+    if [ "$w" -le 720 ] && [ -z "${Q5_QUICK:-}" ]; then
+      run ffmpeg -v error -y -i "$clean" -c:v mpeg2video -q:v 10 -g 12 -f mpeg "$work/clip.mpg"
+      run ffmpeg -v error -y -i "$work/clip.mpg" -pix_fmt yuv420p -f yuv4mpegpipe "$work/noisy-mpeg2.y4m"
+      cases+=(mpeg2)
+    fi
+
+    echo
+    echo "### $content, $w × $h, $frames frames"
+    echo
+    echo "| noise | noisy | quorvane5 defaults (a) | quorvane5 best | hqdn3d best | vaguedenoiser best | fftdnoiz best |"
+    echo "|---|---|---|---|---|---|---|"
+    settings_rows=() encode_rows=()
+    for c in "${cases[@]}"; do
+      noisy="$work/noisy-$c.y4m"
+      name=$([ "$c" = mpeg2 ] && echo "MPEG-2 q 10" || echo "σ $c")
+      input=$(measure "$noisy" "$clean")
+      rm -f "$work"/q5-* "$work"/peer-*
+      best_i=0 best_p=-1 srow="| $name"
+      for i in "${!q5settings[@]}"; do
+        # shellcheck disable=SC2086
+        run "$q5" -q ${q5settings[$i]} "$noisy" "$work/q5-$i.y4m"
+        m=$(measure "$work/q5-$i.y4m" "$clean")
+        eval "q5m_$i=\"\$m\""
+        srow+=" | ${m%% *}"
+        if awk -v a="${m%% *}" -v b="$best_p" 'BEGIN {exit !(a > b)}'; then best_i=$i best_p=${m%% *}; fi
+      done
+      settings_rows+=("$srow |")
+      eval "defaults=\$q5m_0 ours=\$q5m_$best_i"
+      row="| $name | $(cell "$input") | $(cell "$defaults") | $(cell "$ours") ($(label "$best_i"))"
+      sigma_start=$([ "$c" = mpeg2 ] && echo 2 || echo "$c")
+      declare -A peerk=()
+      for filter in $peers; do
+        k0=$(awk -v s="$sigma_start" -v f="${start[$filter]}" 'BEGIN {print s * f}')
+        p=$(peerbest "$filter" "$noisy" "$k0")
+        peerk[$filter]=${p##* }
+        row+=" | $(cell "$p") (${p##* })"
+      done
+      echo "$row |"
+
+      if [[ " $encode_sigmas " == *" $c "* ]]; then
+        for crf in 18 23; do
+          n=$(encode "$noisy" "$crf")
+          erow="| σ $c, crf $crf | ${n% *} kbit/s, ${n#* } dB"
+          files=("$work/q5-0.y4m" "$work/q5-$best_i.y4m")
+          for filter in $peers; do files+=("$work/peer-$filter-${peerk[$filter]}.y4m"); done
+          for f in "${files[@]}"; do
+            e=$(encode "$f" "$crf")
+            erow+=" | ${e% *} kbit/s, ${e#* } dB ($(awk -v a="${e% *}" -v b="${n% *}" 'BEGIN {printf "%+.0f%%", (a / b - 1) * 100}'))"
+          done
+          encode_rows+=("$erow |")
+        done
+      fi
+      unset peerk
+    done
+
+    echo
+    echo "PSNR-Y of each quorvane5 setting:"
+    echo
+    hdr="| noise" sep="|---"
+    for i in "${!q5settings[@]}"; do hdr+=" | ($(label "$i"))"; sep+="|---"; done
+    echo "$hdr |"
+    echo "$sep|"
+    printf '%s\n' "${settings_rows[@]}"
+    if [ ${#encode_rows[@]} -gt 0 ]; then
+      echo
+      echo "x264 -preset medium (bitrate at 24 frames a second, PSNR-Y against the clean clip, size against the noisy clip's):"
+      echo
+      echo "| noise, crf | noisy | quorvane5 defaults | quorvane5 best | hqdn3d best | vaguedenoiser best | fftdnoiz best |"
+      echo "|---|---|---|---|---|---|---|"
+      printf '%s\n' "${encode_rows[@]}"
+    fi
+  done
+done
+echo
+echo "Run time: $(( (SECONDS - started) / 60 )) min $(( (SECONDS - started) % 60 )) s."

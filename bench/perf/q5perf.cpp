@@ -212,10 +212,10 @@ RunResult runFilter(int w, int h, int threads, bool prepasses, const Options &op
     timeFilterCalls(host.filter());
     host.init();
     if (prepasses) {
-        host.setCheck(2, 1);
-        host.setCheck(3, 1);
+        host.setCheck(CheckBox::MosquitoNr, 1);
+        host.setCheck(CheckBox::BlockNr, 1);
     }
-    if (opt.frameMode) host.setCheck(0, 0);
+    if (opt.frameMode) host.setCheck(CheckBox::Fields, 0);
     host.update();
     q5host::ClipInfo clip;
     clip.width = w;

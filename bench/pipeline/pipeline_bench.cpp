@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "analysis/analysis.h"
-#include "common/module.h"
+#include "common/service_log.h"
 #include "host/callbacks.h"
 #include "temporal/temporal.h"
 
@@ -53,6 +53,7 @@ void BM_forwardPlayback(benchmark::State &state) {
     const auto frames = patternFrames(w, h, 4);
 
     q5host::Host host(&linkedFilterTable, threads);
+    q5host::ServiceLog log(host);  // each dispatch's time
     host.init();
     host.update();
     q5host::ClipInfo clip;
@@ -69,13 +70,13 @@ void BM_forwardPlayback(benchmark::State &state) {
 
     int frame = 0;
     for (; frame < 3; ++frame) host.process(frame);  // fill the ring
-    host.clearLog();
+    log.clear();
     std::map<std::string, double> stageNs;
     for (auto _ : state) {
         host.process(frame++);
-        for (const q5host::ServiceCall &call : host.log())
+        for (const q5host::ServiceCall &call : log.calls())
             if (call.kind == q5host::ServiceCall::Exec) stageNs[stageName(call.worker)] += call.nanoseconds;
-        host.clearLog();
+        log.clear();
     }
     state.counters["fps"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
     for (const auto &[name, ns] : stageNs)

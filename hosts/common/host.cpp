@@ -38,30 +38,33 @@ struct Host::Impl {
     // allocating and clearing a whole image per frame.
     std::vector<std::vector<PIXEL_YC>> spare;
 
+    static void observe(const ServiceCall &call) {
+        if (HostObserver *observer = activeHost->observer_) observer->serviceCalled(call);
+    }
     static BOOL windowUpdate(FILTER *) {
-        activeHost->log_.push_back({ServiceCall::WindowUpdate});
+        observe({ServiceCall::WindowUpdate});
         return TRUE;
     }
     static BOOL isActive(FILTER *) {
         const bool active = activeHost->filterActive_;
         ServiceCall call{ServiceCall::IsActive};
         call.result = active;
-        activeHost->log_.push_back(call);
+        observe(call);
         return active ? TRUE : FALSE;
     }
     static BOOL setCacheSize(FILTER *, int w, int h, int d, int flag) {
         Host *host = activeHost;
-        host->log_.push_back({ServiceCall::CacheSize, w, h, d, flag});
+        observe({ServiceCall::CacheSize, w, h, d, flag});
         // Never fewer than the five frames the filter may hold at once.
         host->impl_->cacheCapacity = std::max(d, 5);
         return TRUE;
     }
     static PIXEL_YC *fetch(FILTER *, void *, int n, int *w, int *h) {
         Host *host = activeHost;
-        ServiceCall call{ServiceCall::Fetch, n};
         PIXEL_YC *image = host->impl_->fetchImage(host, n);
+        ServiceCall call{ServiceCall::Fetch, n};
         call.result = image != nullptr;
-        host->log_.push_back(call);
+        observe(call);
         if (image) {
             if (w) *w = host->clip_.width;
             if (h) *h = host->clip_.height;
@@ -70,6 +73,10 @@ struct Host::Impl {
     }
     static BOOL exec(MULTI_THREAD_FUNC func, void *param1, void *param2) {
         Host *host = activeHost;
+        if (!host->observer_) {
+            host->impl_->pool->exec(func, param1, param2);
+            return TRUE;
+        }
         const auto start = std::chrono::steady_clock::now();
         host->impl_->pool->exec(func, param1, param2);
         ServiceCall call{ServiceCall::Exec};
@@ -77,7 +84,7 @@ struct Host::Impl {
         call.nanoseconds = std::chrono::duration_cast<std::chrono::nanoseconds>(
                                std::chrono::steady_clock::now() - start)
                                .count();
-        host->log_.push_back(call);
+        observe(call);
         return TRUE;
     }
 
@@ -243,7 +250,11 @@ BOOL Host::process(int frame) {
     if (PIXEL_YC *current = impl_->fetchImage(this, frame))
         std::copy(current, current + static_cast<std::size_t>(clip_.maxW) * clip_.height,
                   edit_.begin());
-    return fp_->func_proc(fp_, &fpip_);
+    if (!observer_) return fp_->func_proc(fp_, &fpip_);
+    observer_->procStarted();
+    const BOOL result = fp_->func_proc(fp_, &fpip_);
+    observer_->procEnded();
+    return result;
 }
 
 std::vector<PIXEL_YC> Host::outputPicture() const {
@@ -254,13 +265,6 @@ std::vector<PIXEL_YC> Host::outputPicture() const {
         picture.insert(picture.end(), row, row + clip_.width);
     }
     return picture;
-}
-
-std::vector<int> Host::fetchedFrames() const {
-    std::vector<int> frames;
-    for (const ServiceCall &call : log_)
-        if (call.kind == ServiceCall::Fetch) frames.push_back(call.a);
-    return frames;
 }
 
 FrameSource packedFrames(const std::vector<std::vector<PIXEL_YC>> &frames, int width, int height) {

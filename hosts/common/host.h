@@ -2,8 +2,9 @@
 // behind the tests and the command-line program, and the 32-bit Windows test host):
 // it drives the filter only through the descriptor's callbacks, as the editor does,
 // with the five services the filter uses (a frame cache fed by a frame source, a
-// pool of worker threads, the filter-active flag and the window refresh) and a log
-// of every service call for tests. Loading the module is each host's own business.
+// pool of worker threads, the filter-active flag and the window refresh). A test
+// host or a timer may watch the calls (HostObserver); the command only times them.
+// Loading the module is each host's own business.
 #pragma once
 
 #include <functional>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "abi/host_api.h"
+#include "abi/settings.h"
 
 namespace q5host {
 
@@ -26,6 +28,18 @@ struct ServiceCall {
     bool result = false;             // Fetch: an image was returned
     MULTI_THREAD_FUNC worker = nullptr;  // Exec: the worker dispatched
     long long nanoseconds = 0;           // Exec: wall time of the dispatch
+};
+
+/// Watches a host: every service call the filter makes, and each func_proc call's
+/// span. With none set the host records and times nothing.
+class HostObserver {
+public:
+    virtual void serviceCalled(const ServiceCall &) {}
+    virtual void procStarted() {}
+    virtual void procEnded() {}
+
+protected:
+    ~HostObserver() = default;
 };
 
 struct ClipInfo {
@@ -61,6 +75,8 @@ public:
     /// Slider and check-box values (the descriptor's defaults until changed).
     void setTrack(int index, int value);
     void setCheck(int index, int value);
+    void setTrack(Slider slider, int value) { setTrack(indexOf(slider), value); }
+    void setCheck(CheckBox box, int value) { setCheck(indexOf(box), value); }
     int track(int index) const { return track_[index]; }
     int check(int index) const { return check_[index]; }
     /// func_update with the current values.
@@ -92,13 +108,12 @@ public:
     /// Copies the picture of the last output (w x h, packed rows).
     std::vector<PIXEL_YC> outputPicture() const;
 
-    /// Runs a worker on the pool exactly as exec_multi_thread_func does (logged too).
+    /// Runs a worker on the pool exactly as exec_multi_thread_func does (observed too).
     BOOL dispatch(MULTI_THREAD_FUNC func, void *param1, void *param2);
 
-    /// Services the filter called, in order; cleared by clearLog().
-    const std::vector<ServiceCall> &log() const { return log_; }
-    void clearLog() { log_.clear(); }
-    std::vector<int> fetchedFrames() const;
+    /// Watches every later call (null: none); the observer must outlive its watch.
+    void setObserver(HostObserver *observer) { observer_ = observer; }
+    HostObserver *observer() const { return observer_; }
 
     struct Impl;
 
@@ -113,7 +128,7 @@ private:
     FrameSource source_;
     std::vector<PIXEL_YC> edit_, temp_;
     FILTER_PROC_INFO fpip_{};
-    std::vector<ServiceCall> log_;
+    HostObserver *observer_ = nullptr;
     std::unique_ptr<Impl> impl_;
 };
 

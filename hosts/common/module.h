@@ -1,5 +1,6 @@
-// A host of our own on Linux: the editor's side of the interface (common/host.h)
-// with the module loaded from a file by dlopen.
+// Loading the filter module on Linux (dlopen), for the tests, the benchmarks and the
+// command, which then drive it through the editor's side of the interface
+// (common/host.h). The Windows test host loads it its own way (LoadLibraryA).
 #pragma once
 
 #include <memory>

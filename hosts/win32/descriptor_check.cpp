@@ -4,26 +4,13 @@
 #include <string>
 
 #include "abi/host_api.h"
+#include "abi/settings.h"
 #include "win32/checks.h"
 #include "win32/commands.h"
 
 namespace q5win {
 
 namespace {
-
-// The labels as Shift_JIS bytes.
-const char *const kTrackNames[] = {"Tarnel", "W2DNRL", "W2DNRH", "MosqNR", "BlockNR",
-                                   "\x8A\xDB\x82\xDF\x95\xE2\x90\xB3"};  // 丸め補正
-const int kTrackDefaults[] = {10, 10, 16, 5, 5, 16};
-const int kTrackMaxs[] = {20, 20, 20, 20, 20, 32};
-const char *const kCheckNames[] = {
-    "\x83\x74\x83\x42\x81\x5B\x83\x8B\x83\x68\x95\xCA\x8F\x88\x97\x9D",  // フィールド別処理
-    "\x83\x41\x83\x6A\x83\x81",                                          // アニメ
-    "\x83\x82\x83\x58\x83\x4C\x81\x5B\x83\x67\x4E\x52",                  // モスキートNR
-    "\x83\x75\x83\x8D\x83\x62\x83\x4E\x4E\x52",                          // ブロックNR
-    "\x8A\xDB\x82\xDF\x95\xE2\x90\xB3",                                  // 丸め補正
-};
-const int kCheckDefaults[] = {1, 1, 0, 0, 1};
 
 std::string str(const char *s) { return s ? std::string(s) : std::string("(null)"); }
 
@@ -63,23 +50,24 @@ int describeCommand(const std::string &modulePath) {
     checks.expectEq(fp->x, 0, "x");
     checks.expectEq(fp->y, 0, "y");
     checks.expectEq(str(fp->name), std::string("Quorvane5"), "name");
-    if (checks.expectEq(fp->track_n, 6, "track_n") && fp->track_name && fp->track_default &&
+    // The settings table's labels (Shift_JIS bytes), defaults and ranges.
+    if (checks.expectEq(fp->track_n, kSliderCount, "track_n") && fp->track_name && fp->track_default &&
         fp->track_s && fp->track_e) {
-        for (int i = 0; i < 6; ++i) {
+        for (int i = 0; i < kSliderCount; ++i) {
             const std::string which = numbered("slider ", i);
-            checks.expectEq(str(fp->track_name[i]), std::string(kTrackNames[i]), which + " label");
-            checks.expectEq(fp->track_default[i], kTrackDefaults[i], which + " default");
-            checks.expectEq(fp->track_s[i], 0, which + " minimum");
-            checks.expectEq(fp->track_e[i], kTrackMaxs[i], which + " maximum");
+            checks.expectEq(str(fp->track_name[i]), std::string(kSliders[i].label), which + " label");
+            checks.expectEq(fp->track_default[i], kSliders[i].defaultValue, which + " default");
+            checks.expectEq(fp->track_s[i], kSliders[i].minimum, which + " minimum");
+            checks.expectEq(fp->track_e[i], kSliders[i].maximum, which + " maximum");
         }
     } else {
         checks.expect(false, "slider tables present");
     }
-    if (checks.expectEq(fp->check_n, 5, "check_n") && fp->check_name && fp->check_default) {
-        for (int i = 0; i < 5; ++i) {
+    if (checks.expectEq(fp->check_n, kCheckBoxCount, "check_n") && fp->check_name && fp->check_default) {
+        for (int i = 0; i < kCheckBoxCount; ++i) {
             const std::string which = numbered("check box ", i);
-            checks.expectEq(str(fp->check_name[i]), std::string(kCheckNames[i]), which + " label");
-            checks.expectEq(fp->check_default[i], kCheckDefaults[i], which + " default");
+            checks.expectEq(str(fp->check_name[i]), std::string(kCheckBoxes[i].label), which + " label");
+            checks.expectEq(fp->check_default[i], kCheckBoxes[i].defaultValue, which + " default");
         }
     } else {
         checks.expect(false, "check-box tables present");

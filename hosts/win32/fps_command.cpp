@@ -126,8 +126,8 @@ int fpsCommand(const std::string &modulePath, int threads, int width, int height
             host.filter()->exfunc->get_ycp_filtering_cache_ex = &timedFetch;
             checks.expectEq(host.init(), TRUE, "func_init");
             if (prepasses) {
-                host.setCheck(2, 1);  // mosquito NR
-                host.setCheck(3, 1);  // block NR
+                host.setCheck(CheckBox::MosquitoNr, 1);
+                host.setCheck(CheckBox::BlockNr, 1);
             }
             checks.expectEq(host.update(), TRUE, "func_update");
             host.setClip(clip, [width, height](int n, PIXEL_YC *image, int pitch) {

@@ -31,7 +31,7 @@ bool parseSettings(const std::string &text, std::vector<int> &tracks, std::vecto
         return true;
     };
     return parseList(text.substr(0, slash), tracks) && parseList(text.substr(slash + 1), checks) &&
-           tracks.size() == 6 && checks.size() == 5;
+           tracks.size() == kSliderCount && checks.size() == kCheckBoxCount;
 }
 
 }  // namespace
@@ -59,8 +59,8 @@ int runCommand(const std::string &modulePath, const std::string &clipPath,
     for (const std::string &s : settings) {
         std::vector<int> tracks, boxes;
         if (!checks.expect(parseSettings(s, tracks, boxes), "settings " + s)) break;
-        for (int i = 0; i < 6; ++i) host.setTrack(i, tracks[i]);
-        for (int i = 0; i < 5; ++i) host.setCheck(i, boxes[i]);
+        for (int i = 0; i < kSliderCount; ++i) host.setTrack(i, tracks[i]);
+        for (int i = 0; i < kCheckBoxCount; ++i) host.setCheck(i, boxes[i]);
         host.setClip(clip, q5host::packedFrames(input.frames, input.width, input.height));
         checks.expectEq(host.update(), TRUE, "func_update");
         for (int n = 0; n < clip.frameCount; ++n) {

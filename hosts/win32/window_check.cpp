@@ -8,6 +8,7 @@
 
 #include "win32/checks.h"
 #include "win32/commands.h"
+#include "common/service_log.h"
 #include "win32/win_host.h"
 
 namespace q5win {
@@ -147,16 +148,10 @@ HFONT checkFont(Checks &checks, HWND button) {
     return font;
 }
 
-}  // namespace
-
-int windowCommand(const std::string &modulePath) {
-    Checks checks("window");
-    FilterModule module(modulePath);
-    if (!checks.expect(module.ok(), module.error())) return checks.finish();
-    const std::unique_ptr<q5host::Host> editor = module.host(2);
-    q5host::Host &host = *editor;
+// An owner window for the editor and the settings window it owns; false if either
+// cannot be made.
+bool createWindows(Checks &checks, HWND *owner) {
     HINSTANCE self = GetModuleHandleA(nullptr);
-
     WNDCLASSA oc{};
     oc.lpfnWndProc = ownerProc;
     oc.hInstance = self;
@@ -165,83 +160,61 @@ int windowCommand(const std::string &modulePath) {
     sc.lpfnWndProc = settingsProc;
     sc.lpszClassName = "Q5TestSettings";
     checks.expect(RegisterClassA(&oc) && RegisterClassA(&sc), "window classes registered");
-    HWND owner = CreateWindowExA(0, "Q5TestOwner", "editor", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0,
-                                 640, 480, nullptr, nullptr, self, nullptr);
+    *owner = CreateWindowExA(0, "Q5TestOwner", "editor", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 640, 480,
+                             nullptr, nullptr, self, nullptr);
     settingsWindow = CreateWindowExA(0, "Q5TestSettings", "Quorvane5",
                                      WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_VISIBLE, 40, 40,
-                                     340, 240, owner, nullptr, self, nullptr);
-    if (!checks.expect(owner && settingsWindow, "owner and settings windows created"))
-        return checks.finish();
-    checks.expect(GetWindow(settingsWindow, GW_OWNER) == owner, "the settings window is owned");
+                                     340, 240, *owner, nullptr, self, nullptr);
+    if (!checks.expect(*owner && settingsWindow, "owner and settings windows created")) return false;
+    checks.expect(GetWindow(settingsWindow, GW_OWNER) == *owner, "the settings window is owned");
     pumpMessages();
+    return true;
+}
 
-    checks.expectEq(host.init(), TRUE, "func_init");
-    host.filter()->hwnd = settingsWindow;
-    windowHost = &host;
-    checks.expectEq(host.windowMessage(kWmFilterInit, 0, 0), FALSE,
-                    "WM_FILTER_INIT result");
+// A click on Cache Reset: the filter asks whether it is active, refreshes the window
+// and asks again; active, it analyses all three frames afresh, inactive it keeps them.
+void checkCacheReset(Checks &checks, q5host::Host &host, q5host::ServiceLog &log, HWND button) {
+    log.clear();
+    commandsSeen.clear();
+    SendMessageA(button, BM_CLICK, 0, 0);
     pumpMessages();
-
-    HWND button = FindWindowExA(settingsWindow, nullptr, "BUTTON", "Cache Reset");
-    HFONT font = nullptr;
-    if (checks.expect(button != nullptr, "the Cache Reset button exists")) {
-        checkButton(checks, button, settingsWindow, module.handle());
-        font = checkFont(checks, button);
+    if (checks.expectEq(commandsSeen.size(), std::size_t{1}, "the click reaches func_WndProc")) {
+        checks.expectEq(static_cast<int>(LOWORD(commandsSeen[0].wparam)), kCacheResetId,
+                        "WM_COMMAND carries the button id");
+        checks.expectEq(commandsSeen[0].result, TRUE, "Cache Reset returns is_filter_active");
     }
+    checks.expectEq(kinds(log.calls()), std::string("IsActive WindowUpdate IsActive"),
+                    "Cache Reset asks, updates the window and asks again");
+    log.clear();
+    host.process(4);
+    checks.expectEq(frames(log.fetchedFrames()), std::string("3 4 5"),
+                    "after Cache Reset the next frame fetches its three frames again");
 
-    // Fill the ring, then one ordinary frame fetches only its next neighbour.
-    const std::vector<std::vector<PIXEL_YC>> clip = makeFrames();
-    q5host::ClipInfo info;
-    info.width = 64;
-    info.height = 48;
-    info.frameCount = static_cast<int>(clip.size());
-    host.setClip(info, q5host::packedFrames(clip, info.width, info.height));
-    for (int n = 0; n <= 2; ++n) host.process(n);
-    host.clearLog();
-    host.process(3);
-    checks.expectEq(frames(host.fetchedFrames()), std::string("4"), "frame 3 fetches only frame 4");
+    // Switched off, the button leaves the ring alone.
+    host.setFilterActive(false);
+    log.clear();
+    commandsSeen.clear();
+    SendMessageA(button, BM_CLICK, 0, 0);
+    pumpMessages();
+    if (checks.expectEq(commandsSeen.size(), std::size_t{1}, "second click reaches func_WndProc"))
+        checks.expectEq(commandsSeen[0].result, FALSE, "inactive filter: result FALSE");
+    host.setFilterActive(true);
+    log.clear();
+    host.process(5);
+    checks.expectEq(frames(log.fetchedFrames()), std::string("4"),
+                    "after Cache Reset on an inactive filter the ring is kept");
+}
 
-    if (button) {
-        host.clearLog();
-        commandsSeen.clear();
-        SendMessageA(button, BM_CLICK, 0, 0);
-        pumpMessages();
-        if (checks.expectEq(commandsSeen.size(), std::size_t{1}, "the click reaches func_WndProc")) {
-            checks.expectEq(static_cast<int>(LOWORD(commandsSeen[0].wparam)), kCacheResetId,
-                            "WM_COMMAND carries the button id");
-            checks.expectEq(commandsSeen[0].result, TRUE, "Cache Reset returns is_filter_active");
-        }
-        checks.expectEq(kinds(host.log()), std::string("IsActive WindowUpdate IsActive"),
-                        "Cache Reset asks, updates the window and asks again");
-        host.clearLog();
-        host.process(4);
-        checks.expectEq(frames(host.fetchedFrames()), std::string("3 4 5"),
-                        "after Cache Reset the next frame fetches its three frames again");
-
-        // Switched off, the button leaves the ring alone.
-        host.setFilterActive(false);
-        host.clearLog();
-        commandsSeen.clear();
-        SendMessageA(button, BM_CLICK, 0, 0);
-        pumpMessages();
-        if (checks.expectEq(commandsSeen.size(), std::size_t{1}, "second click reaches func_WndProc"))
-            checks.expectEq(commandsSeen[0].result, FALSE, "inactive filter: result FALSE");
-        host.setFilterActive(true);
-        host.clearLog();
-        host.process(5);
-        checks.expectEq(frames(host.fetchedFrames()), std::string("4"),
-                        "after Cache Reset on an inactive filter the ring is kept");
-    }
-
-    // Any other control's command is not the filter's business.
-    host.clearLog();
+// Any other control's command is not the filter's business; keys and wheel turns in
+// the settings window belong to the editor.
+void checkOtherMessages(Checks &checks, q5host::ServiceLog &log) {
+    log.clear();
     commandsSeen.clear();
     SendMessageA(settingsWindow, WM_COMMAND, MAKEWPARAM(40002, BN_CLICKED), 0);
     if (checks.expectEq(commandsSeen.size(), std::size_t{1}, "other command delivered"))
         checks.expectEq(commandsSeen[0].result, FALSE, "other command: result FALSE");
-    checks.expect(host.log().empty(), "other command: no service called");
+    checks.expect(log.calls().empty(), "other command: no service called");
 
-    // Keys and wheel turns in the settings window belong to the editor.
     ownerReceived.clear();
     const Message sent[] = {
         {WM_KEYDOWN, 0x41, 0x001E0001},
@@ -259,11 +232,48 @@ int windowCommand(const std::string &modulePath) {
             checks.expect(ownerReceived[i].lparam == sent[i].lparam, which + ": lparam unchanged");
         }
     }
+}
 
-    checks.expectEq(host.windowMessage(kWmFilterExit, 0, 0), FALSE,
-                    "WM_FILTER_EXIT result");
+}  // namespace
+
+int windowCommand(const std::string &modulePath) {
+    Checks checks("window");
+    FilterModule module(modulePath);
+    if (!checks.expect(module.ok(), module.error())) return checks.finish();
+    const std::unique_ptr<q5host::Host> editor = module.host(2);
+    q5host::Host &host = *editor;
+    q5host::ServiceLog log(host);
+    HWND owner = nullptr;
+    if (!createWindows(checks, &owner)) return checks.finish();
+
+    checks.expectEq(host.init(), TRUE, "func_init");
+    host.filter()->hwnd = settingsWindow;
+    windowHost = &host;
+    checks.expectEq(host.windowMessage(kWmFilterInit, 0, 0), FALSE, "WM_FILTER_INIT result");
+    pumpMessages();
+    HWND button = FindWindowExA(settingsWindow, nullptr, "BUTTON", "Cache Reset");
+    HFONT font = nullptr;
+    if (checks.expect(button != nullptr, "the Cache Reset button exists")) {
+        checkButton(checks, button, settingsWindow, module.handle());
+        font = checkFont(checks, button);
+    }
+
+    // Fill the ring, then one ordinary frame fetches only its next neighbour.
+    const std::vector<std::vector<PIXEL_YC>> clip = makeFrames();
+    q5host::ClipInfo info;
+    info.width = 64;
+    info.height = 48;
+    info.frameCount = static_cast<int>(clip.size());
+    host.setClip(info, q5host::packedFrames(clip, info.width, info.height));
+    for (int n = 0; n <= 2; ++n) host.process(n);
+    log.clear();
+    host.process(3);
+    checks.expectEq(frames(log.fetchedFrames()), std::string("4"), "frame 3 fetches only frame 4");
+    if (button) checkCacheReset(checks, host, log, button);
+    checkOtherMessages(checks, log);
+
+    checks.expectEq(host.windowMessage(kWmFilterExit, 0, 0), FALSE, "WM_FILTER_EXIT result");
     if (font) checks.expectEq(GetObjectType(font), DWORD{0}, "the font is deleted on WM_FILTER_EXIT");
-
     windowHost = nullptr;
     DestroyWindow(settingsWindow);
     DestroyWindow(owner);

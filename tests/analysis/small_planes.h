@@ -7,6 +7,7 @@
 
 #include <vector>
 
+#include "abi/settings.h"
 #include "core/core.h"
 #include "host/callbacks.h"
 #include "host/frame_ring.h"
@@ -37,8 +38,13 @@ protected:
 
     /// Derives the strengths from slider and check-box values as func_update would.
     static void setStrengths(int tarnel, int low, int high, bool anime, bool fieldMode) {
-        int track[6] = {tarnel, low, high, 0, 0, 16};
-        int check[5] = {fieldMode ? 1 : 0, anime ? 1 : 0, 0, 0, 0};
+        int track[kSliderCount] = {}, check[kCheckBoxCount] = {};
+        track[indexOf(Slider::Tarnel)] = tarnel;
+        track[indexOf(Slider::W2dnrL)] = low;
+        track[indexOf(Slider::W2dnrH)] = high;
+        track[indexOf(Slider::Rounding)] = settingOf(Slider::Rounding).defaultValue;
+        check[indexOf(CheckBox::Fields)] = fieldMode ? 1 : 0;
+        check[indexOf(CheckBox::Anime)] = anime ? 1 : 0;
         FILTER f{};
         f.track = track;
         f.check = check;

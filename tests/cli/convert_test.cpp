@@ -38,6 +38,9 @@ TEST(SampleRules, EightBitInIsTheHostsRuleAndOutIsTheNearestCode) {
     EXPECT_EQ(q5cli::chromaFromYc48(-2048, 8), 16);
     EXPECT_EQ(q5cli::chromaFromYc48(2048, 8), 240);
     EXPECT_EQ(q5cli::chromaFromYc48(0, 8), 128);   // (2048*7 + 64) >> 7 = 112
+    // Exact ties go up: chroma 64 is 131.5, luma 2048 is 125.5.
+    EXPECT_EQ(q5cli::chromaFromYc48(64, 8), 132);
+    EXPECT_EQ(q5cli::lumaFromYc48(2048, 8), 126);
 }
 
 TEST(SampleRules, BackToEveryDepthIsTheNearestCodeWithoutBias) {

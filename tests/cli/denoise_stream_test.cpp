@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "cli/cli_support.h"
-#include "cli/command/denoise.h"
+#include "cli/session/filter_session.h"
 #include "support/support.h"
 
 namespace {
@@ -64,16 +64,21 @@ BOOL probeProc(FILTER *fp, FILTER_PROC_INFO *fpip) {
 }
 
 char probeName[] = "probe";
-int probeTrack[6] = {10, 10, 16, 5, 5, 16}, probeMin[6] = {}, probeMax[6] = {20, 20, 20, 20, 20, 32};
-int probeCheck[5] = {1, 1, 0, 0, 1};
+int probeTrack[kSliderCount], probeMin[kSliderCount], probeMax[kSliderCount], probeCheck[kCheckBoxCount];
 FILTER probeFilter = [] {
+    for (const SliderSetting &s : kSliders) {
+        probeTrack[indexOf(s.slider)] = s.defaultValue;
+        probeMin[indexOf(s.slider)] = s.minimum;
+        probeMax[indexOf(s.slider)] = s.maximum;
+    }
+    for (const CheckBoxSetting &c : kCheckBoxes) probeCheck[indexOf(c.box)] = c.defaultValue;
     FILTER f{};
     f.name = probeName;
-    f.track_n = 6;
+    f.track_n = kSliderCount;
     f.track_default = probeTrack;
     f.track_s = probeMin;
     f.track_e = probeMax;
-    f.check_n = 5;
+    f.check_n = kCheckBoxCount;
     f.check_default = probeCheck;
     f.func_proc = probeProc;
     return f;
@@ -101,10 +106,9 @@ StreamRun runStream(GetFilterTableFn entry, q5cli::ByteSource &source, const q5c
 }
 
 q5cli::DenoiseSettings defaultSettings(bool mosquito) {
-    q5cli::DenoiseSettings s;
-    const int track[6] = {10, 10, 16, 5, 5, 16}, check[5] = {0, 1, mosquito ? 1 : 0, 0, 1};
-    std::copy(track, track + 6, s.track);
-    std::copy(check, check + 5, s.check);
+    q5cli::DenoiseSettings s = q5cli::DenoiseSettings::defaults();
+    s.set(CheckBox::Fields, false);
+    s.set(CheckBox::MosquitoNr, mosquito);
     s.threads = 2;
     return s;
 }
@@ -167,8 +171,8 @@ TEST(DenoiseStream, AStreamThatBreaksOffStopsWithItsMessage) {
 TEST(DenoiseStream, TheRealFilterRunsALongStreamInAFewFrames) {
     // Every pass on, so the filter asks for the widest set of neighbours.
     q5cli::DenoiseSettings settings = defaultSettings(true);
-    settings.check[0] = 1;
-    settings.check[3] = 1;
+    settings.set(CheckBox::Fields, true);
+    settings.set(CheckBox::BlockNr, true);
     const int frames = 120;
     GeneratedStream source("YUV4MPEG2 W48 H32 F25:1 It C420mpeg2", frames);
     const StreamRun run = runStream(q5test::moduleEntry(), source, settings);

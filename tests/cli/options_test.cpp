@@ -27,30 +27,22 @@ std::string parseError(const std::vector<std::string> &args) {
 
 const FILTER &descriptor() { return *q5test::moduleEntry()(); }
 
-TEST(ParseOptions, BuiltInTablesMatchTheFilterDescriptor) {
-    const FILTER &d = descriptor();
-    for (const q5cli::SliderOption &s : q5cli::kSliderOptions) {
-        EXPECT_EQ(s.defaultValue, d.track_default[s.index]) << s.name;
-        EXPECT_EQ(s.minimum, d.track_s[s.index]) << s.name;
-        EXPECT_EQ(s.maximum, d.track_e[s.index]) << s.name;
-    }
-    for (const q5cli::CheckOption &c : q5cli::kCheckOptions)
-        EXPECT_EQ(c.defaultValue, d.check_default[c.index]) << c.name;
-}
-
 TEST(ParseOptions, ReadsSettingsInBothSpellingsAndFilesInOrder) {
     const Options o = parse({"--tarnel", "3", "--w2dnrl=0", "--rounding-strength", "32", "-q",
                              "--no-anime", "--mosquito", "--threads=4", "in.y4m", "-"});
     EXPECT_EQ(o.command, Options::Denoise);
     EXPECT_EQ(o.input, "in.y4m");
     EXPECT_EQ(o.output, "-");
-    EXPECT_TRUE(o.trackGiven[0] && o.track[0] == 3);
-    EXPECT_TRUE(o.trackGiven[1] && o.track[1] == 0);
-    EXPECT_TRUE(o.trackGiven[5] && o.track[5] == 32);
-    EXPECT_FALSE(o.trackGiven[2]);
-    EXPECT_TRUE(o.checkGiven[1] && o.check[1] == 0);
-    EXPECT_TRUE(o.checkGiven[2] && o.check[2] == 1);
-    EXPECT_FALSE(o.checkGiven[0]);
+    const auto given = [&](auto setting, int value) {
+        return o.choice(setting).given && o.choice(setting).value == value;
+    };
+    EXPECT_TRUE(given(Slider::Tarnel, 3));
+    EXPECT_TRUE(given(Slider::W2dnrL, 0));
+    EXPECT_TRUE(given(Slider::Rounding, 32));
+    EXPECT_FALSE(o.choice(Slider::W2dnrH).given);
+    EXPECT_TRUE(given(CheckBox::Anime, 0));
+    EXPECT_TRUE(given(CheckBox::MosquitoNr, 1));
+    EXPECT_FALSE(o.choice(CheckBox::Fields).given);
     EXPECT_EQ(o.threads, 4);
     EXPECT_TRUE(o.quiet);
 
@@ -86,40 +78,54 @@ TEST(ParseOptions, RejectsBadCommandLinesWithReasons) {
     EXPECT_NE(parseError({"demo", "a", "b"}).find("at most one directory"), std::string::npos);
 }
 
-TEST(ResolveSettings, HoldsEverySliderToTheDescriptorRange) {
+TEST(CheckSettings, HoldsEverySliderToTheDescriptorRange) {
     const FILTER &d = descriptor();
-    int track[6], check[5];
     std::string error;
-    for (const q5cli::SliderOption &s : q5cli::kSliderOptions) {
-        for (int value : {d.track_s[s.index], d.track_e[s.index]}) {
+    for (const SliderSetting &s : kSliders) {
+        const int i = indexOf(s.slider);
+        for (int value : {d.track_s[i], d.track_e[i]})
+            EXPECT_TRUE(q5cli::checkSettings(parse({"--" + std::string(s.name), std::to_string(value), "a", "b"}),
+                                             d, &error))
+                << error;
+        for (int value : {d.track_s[i] - 1, d.track_e[i] + 1}) {
             const Options o = parse({"--" + std::string(s.name), std::to_string(value), "a", "b"});
-            ASSERT_TRUE(q5cli::resolveSettings(o, d, false, track, check, &error)) << error;
-            EXPECT_EQ(track[s.index], value);
-        }
-        for (int value : {d.track_s[s.index] - 1, d.track_e[s.index] + 1}) {
-            const Options o = parse({"--" + std::string(s.name), std::to_string(value), "a", "b"});
-            ASSERT_FALSE(q5cli::resolveSettings(o, d, false, track, check, &error));
+            ASSERT_FALSE(q5cli::checkSettings(o, d, &error));
             EXPECT_EQ(error, "--" + std::string(s.name) + " " + std::to_string(value) +
-                                 " is out of range: it takes " + std::to_string(d.track_s[s.index]) +
-                                 " to " + std::to_string(d.track_e[s.index]));
+                                 " is out of range: it takes " + std::to_string(d.track_s[i]) + " to " +
+                                 std::to_string(d.track_e[i]));
         }
     }
 }
 
-TEST(ResolveSettings, PerFieldFollowsTheStreamUnlessGiven) {
-    const FILTER &d = descriptor();
-    int track[6], check[5];
+q5cli::Y4mFormat formatOf(const std::string &header) {
+    q5cli::Y4mFormat f;
     std::string error;
-    ASSERT_TRUE(q5cli::resolveSettings(parse({"a", "b"}), d, false, track, check, &error));
-    EXPECT_EQ(check[0], 0);
-    for (int i = 1; i < 5; ++i) EXPECT_EQ(check[i], d.check_default[i]);
-    for (int i = 0; i < 6; ++i) EXPECT_EQ(track[i], d.track_default[i]);
-    ASSERT_TRUE(q5cli::resolveSettings(parse({"a", "b"}), d, true, track, check, &error));
-    EXPECT_EQ(check[0], 1);
-    ASSERT_TRUE(q5cli::resolveSettings(parse({"--no-field", "a", "b"}), d, true, track, check, &error));
-    EXPECT_EQ(check[0], 0);
-    ASSERT_TRUE(q5cli::resolveSettings(parse({"--field", "a", "b"}), d, false, track, check, &error));
-    EXPECT_EQ(check[0], 1);
+    EXPECT_TRUE(q5cli::parseY4mHeader(header, &f, &error)) << error;
+    return f;
+}
+
+// Per-field processing follows the stream's interlacing and the rounding correction
+// its depth (off above 8 bits, where it would re-quantise to 8-bit steps), unless given.
+TEST(ResolveSettings, PerFieldAndRoundingFollowTheStreamUnlessGiven) {
+    const FILTER &d = descriptor();
+    const q5cli::Y4mFormat progressive8 = formatOf("YUV4MPEG2 W16 H16 Ip C420jpeg");
+    const q5cli::Y4mFormat interlaced10 = formatOf("YUV4MPEG2 W16 H16 It C420p10");
+    q5cli::DenoiseSettings s = q5cli::resolveSettings(parse({"a", "b"}), d, progressive8);
+    EXPECT_FALSE(s.on(CheckBox::Fields));
+    EXPECT_TRUE(s.on(CheckBox::Rounding));
+    for (int i = 0; i < kSliderCount; ++i) EXPECT_EQ(s.track[i], d.track_default[i]);
+    for (const CheckBox c : {CheckBox::Anime, CheckBox::MosquitoNr, CheckBox::BlockNr})
+        EXPECT_EQ(s.check[indexOf(c)], d.check_default[indexOf(c)]);
+
+    s = q5cli::resolveSettings(parse({"a", "b"}), d, interlaced10);
+    EXPECT_TRUE(s.on(CheckBox::Fields));
+    EXPECT_FALSE(s.on(CheckBox::Rounding));
+    s = q5cli::resolveSettings(parse({"--no-field", "--rounding", "a", "b"}), d, interlaced10);
+    EXPECT_FALSE(s.on(CheckBox::Fields));
+    EXPECT_TRUE(s.on(CheckBox::Rounding));
+    s = q5cli::resolveSettings(parse({"--field", "--no-rounding", "a", "b"}), d, progressive8);
+    EXPECT_TRUE(s.on(CheckBox::Fields));
+    EXPECT_FALSE(s.on(CheckBox::Rounding));
 }
 
 }  // namespace

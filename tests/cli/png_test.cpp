@@ -1,19 +1,22 @@
-// Our PNG writer's deflate and row filters, checked by decoding with Python's zlib and
-// undoing the filters there: every pixel must come back.
+// The PNG writer, checked by decoding with Python's zlib and undoing the row filters
+// there: every pixel must come back. And the before/after picture's layout: labels in
+// bands of their own, the pictures untouched by them, for frames down to a few pixels.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "cli/cli_support.h"
 #include "cli/io/png.h"
+#include "cli/picture/comparison.h"
 #include "support/support.h"
 
 namespace {
 
-TEST(EncodePng, DecodesToTheSamePixelsWithAnIndependentInflate) {
+TEST(EncodePng, DecodesToTheSamePixelsWithAnIndependentDecoder) {
     if (std::system("command -v python3 >/dev/null 2>&1") != 0) GTEST_SKIP() << "python3 is not installed";
-    // Flat areas and repeats (long matches, far and near), gradients (the predicting
-    // filters) and noise (literals), in a picture wider than the match window's rows.
+    // Flat areas and repeats, gradients (the predicting filters) and noise, in a picture
+    // whose rows are long.
     const int width = 3000, height = 40;
     std::vector<std::uint8_t> rgb(static_cast<std::size_t>(width) * height * 3);
     std::uint32_t state = q5test::testSeed() | 1;
@@ -57,4 +60,63 @@ open(sys.argv[2], 'wb').write(out)
     EXPECT_TRUE(q5clitest::readBytes(dir.file("p.rgb")) == rgb);
 }
 
+TEST(ComparisonPicture, LabelsLieInBandsOfTheirOwnAndEveryPartFitsEvenForTinyFrames) {
+    std::uint32_t state = q5test::testSeed() | 1;
+    SCOPED_TRACE(testing::Message() << "seed=" << q5test::testSeed());
+    const auto next = [&] { return state ^= state << 13, state ^= state >> 17, state ^= state << 5; };
+    for (const int size : {64, 2}) {
+        q5cli::Y4mFormat f;
+        f.width = size, f.height = size * 9 / 16 + (size < 16);
+        SCOPED_TRACE(testing::Message() << f.width << "x" << f.height);
+        std::vector<std::uint8_t> before(f.frameBytes()), after;
+        for (auto &b : before) b = static_cast<std::uint8_t>(16 + next() % 200);
+        after = before;
+        for (std::size_t i = 0; i < f.lumaBytes(); ++i) after[i] += static_cast<std::uint8_t>(next() % 3) - 1;
+        const q5cli::Crop crop = q5cli::busiestCrop(f, before.data(), after.data());
+        const q5cli::ComparisonPicture pic = q5cli::makeComparison(f, before.data(), after.data(), crop);
+        ASSERT_EQ(pic.rgb.size(), std::size_t(pic.width) * pic.height * 3);
+        const auto at = [&](int x, int y) { return &pic.rgb[(std::size_t(y) * pic.width + x) * 3]; };
+
+        // Every part inside the picture, none overlapping another.
+        for (int i = 0; i < 6; ++i) {
+            const q5cli::Area &a = pic.parts[i / 2][i % 2];
+            EXPECT_TRUE(a.x >= 0 && a.y >= 0 && a.x + a.width <= pic.width && a.y + a.height <= pic.height) << i;
+            for (int j = 0; j < i; ++j) {
+                const q5cli::Area &b = pic.parts[j / 2][j % 2];
+                EXPECT_TRUE(a.x >= b.x + b.width || b.x >= a.x + a.width || a.y >= b.y + b.height ||
+                            b.y >= a.y + a.height) << i << " overlaps " << j;
+            }
+        }
+        // No text over the pictures: the whole frame after is the frame's colours, and
+        // the magnified crops are blocks of one grey.
+        const std::vector<std::uint8_t> rgb = q5cli::frameToRgb(f, after.data());
+        const q5cli::Area &whole = pic.parts[0][1];
+        for (int y = 0; y < whole.height; ++y)
+            for (int x = 0; x < whole.width; ++x)
+                ASSERT_TRUE(std::equal(at(whole.x + x, whole.y + y), at(whole.x + x, whole.y + y) + 3,
+                                       &rgb[(std::size_t(y) * f.width + x) * 3])) << x << "," << y;
+        for (const q5cli::Area &zoomed : {pic.parts[1][0], pic.parts[1][1], pic.parts[2][1]})
+            for (int y = 0; y < zoomed.height; ++y)
+                for (int x = 0; x < zoomed.width; ++x)
+                    ASSERT_EQ(*at(zoomed.x + x, zoomed.y + y), *at(zoomed.x + x / 4 * 4, zoomed.y + y / 4 * 4))
+                        << x << "," << y;
+        // The labels are there: dark text above each column and above each row.
+        const auto darkIn = [&](int x0, int x1, int y0, int y1) {
+            int dark = 0;
+            for (int y = y0; y < y1; ++y)
+                for (int x = x0; x < x1; ++x) dark += *at(x, y) < 96;
+            return dark;
+        };
+        const int heading = pic.parts[0][0].y - 1, halfway = pic.width / 2;
+        EXPECT_GT(darkIn(0, halfway, 0, heading / 2), 0) << "before";
+        EXPECT_GT(darkIn(halfway, pic.width, 0, heading / 2), 0) << "after";
+        for (int row = 1; row < 3; ++row) {
+            const int top = std::max(pic.parts[row - 1][0].y + pic.parts[row - 1][0].height,
+                                     pic.parts[row - 1][1].y + pic.parts[row - 1][1].height);
+            EXPECT_GT(darkIn(0, pic.width, top, pic.parts[row][0].y), 0) << "row " << row;
+        }
+    }
+}
+
 }  // namespace
+

@@ -15,14 +15,19 @@ const std::string kHeader = "YUV4MPEG2 W96 H64 F25:1 Ip A1:1 C420jpeg";
 constexpr int kFrames = 7;
 
 q5cli::DenoiseSettings previewSettings(bool mosquito) {
-    q5cli::DenoiseSettings s;
-    const int track[6] = {14, 12, 18, 20, 20, 16};
+    q5cli::DenoiseSettings s = q5cli::DenoiseSettings::defaults();
+    s.set(Slider::Tarnel, 14);
+    s.set(Slider::W2dnrL, 12);
+    s.set(Slider::W2dnrH, 18);
+    s.set(Slider::MosqNr, 20);
+    s.set(Slider::BlockNr, 20);
     // Field off, anime on, both pre-passes (the mosquito pass reaches furthest), and no
     // rounding correction: its remainders carry from one frame to the next, which one
     // frame alone cannot reproduce.
-    const int check[5] = {0, 1, mosquito ? 1 : 0, 1, 0};
-    std::copy(track, track + 6, s.track);
-    std::copy(check, check + 5, s.check);
+    s.set(CheckBox::Fields, false);
+    s.set(CheckBox::MosquitoNr, mosquito);
+    s.set(CheckBox::BlockNr, true);
+    s.set(CheckBox::Rounding, false);
     s.threads = 2;
     return s;
 }

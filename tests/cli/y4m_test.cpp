@@ -62,6 +62,12 @@ TEST(Y4mHeader, ReadsEveryColourSpaceAndDepth) {
     EXPECT_EQ(plain.subsampling, Subsampling::S420);  // the format's default
     EXPECT_EQ(plain.frameBytes(), 6u * 4 + 2 * 3 * 2);
     EXPECT_FALSE(plain.interlaced());
+    // Every interlaced tag, bottom field first included, asks for per-field processing.
+    for (const char *tag : {"It", "Ib", "Im"}) {
+        Y4mFormat f;
+        ASSERT_TRUE(q5cli::parseY4mHeader(std::string("YUV4MPEG2 W6 H4 ") + tag, &f, &error));
+        EXPECT_TRUE(f.interlaced()) << tag;
+    }
 }
 
 TEST(Y4mHeader, RejectsMalformedAndUnsupportedHeadersWithReasons) {

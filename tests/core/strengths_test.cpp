@@ -11,10 +11,10 @@ struct StrengthsFixture : ::testing::Test {
     q5host::Host host{q5test::linkedEntry(), 1};
     void SetUp() override { host.init(); }
     void derive(int t0, int l, int h, int anime) {
-        host.setTrack(0, t0);
-        host.setTrack(1, l);
-        host.setTrack(2, h);
-        host.setCheck(1, anime);
+        host.setTrack(Slider::Tarnel, t0);
+        host.setTrack(Slider::W2dnrL, l);
+        host.setTrack(Slider::W2dnrH, h);
+        host.setCheck(CheckBox::Anime, anime);
         EXPECT_EQ(host.update(), TRUE);
     }
 };
@@ -77,13 +77,13 @@ TEST_F(Strengths, ZeroSlidersGiveZeroSpatialAndSmallestTemporalThresholds) {
 }
 
 TEST_F(Strengths, FieldModeFollowsCheckBoxZeroExactly) {
-    host.setCheck(0, 0);
+    host.setCheck(CheckBox::Fields, 0);
     host.update();
     EXPECT_FALSE(nrStrengths.fieldMode);
-    host.setCheck(0, 1);
+    host.setCheck(CheckBox::Fields, 1);
     host.update();
     EXPECT_TRUE(nrStrengths.fieldMode);
-    host.setCheck(0, -1);
+    host.setCheck(CheckBox::Fields, -1);
     host.update();
     EXPECT_FALSE(nrStrengths.fieldMode);
 }

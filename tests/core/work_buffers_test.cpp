@@ -101,7 +101,8 @@ TEST_F(WorkBuffersTest, ThreadSharesCoverEveryUnitOnceAndEvenly) {
     const StageWork works[] = {{{160, 0, 0}, {1, 0, 0}},          // rows of the horizontal pass
                                {{240, 120, 0}, {3, 5, 0}},        // luma, chroma of the vertical pass
                                {{160, 128, 128}, {2048, 1408, 1408}},  // luma, Cb, Cr of the temporal stage
-                               {{3, 0, 2}, {7, 1, 1}}};           // fewer units than threads, an empty run
+                               {{3, 0, 2}, {7, 1, 1}},            // fewer units than threads, an empty run
+                               {{4, 0, 0}, {5, 0, 0}}};           // a few equal units
     for (const StageWork &work : works)
         for (int threads = 1; threads <= 40; ++threads) {
             long long total = 0, biggest = 0;
@@ -125,6 +126,11 @@ TEST_F(WorkBuffersTest, ThreadSharesCoverEveryUnitOnceAndEvenly) {
                 }
                 ASSERT_EQ(covered, share.end - share.first);
                 EXPECT_LE(cost * threads, total + biggest * threads) << threads << " threads, thread " << t;
+                // Equal units: shares differ by one unit at most (4 on 2 threads are 2 and 2).
+                if (work.units[1] == 0 && work.units[2] == 0) {
+                    EXPECT_GE(share.end - share.first, units / threads) << threads << " threads, thread " << t;
+                    EXPECT_LE(share.end - share.first, (units + threads - 1) / threads) << threads << " threads, thread " << t;
+                }
                 next = share.end;
             }
             EXPECT_EQ(next, units) << threads << " threads";

@@ -49,6 +49,27 @@ TEST(Descriptor, NamesSlidersAndCheckBoxesAsTheEditorShowsThem) {
     }
 }
 
+// The settings table everyone else reads (the command's options, the tests) says
+// what the descriptor says.
+TEST(Descriptor, ListsTheSettingsTable) {
+    const FILTER_DLL *d = q5test::moduleEntry()();
+    ASSERT_EQ(d->track_n, kSliderCount);
+    for (const SliderSetting &s : kSliders) {
+        SCOPED_TRACE(s.name);
+        const int i = indexOf(s.slider);
+        EXPECT_EQ(bytes(d->track_name[i]), s.label);
+        EXPECT_EQ(d->track_default[i], s.defaultValue);
+        EXPECT_EQ(d->track_s[i], s.minimum);
+        EXPECT_EQ(d->track_e[i], s.maximum);
+    }
+    ASSERT_EQ(d->check_n, kCheckBoxCount);
+    for (const CheckBoxSetting &c : kCheckBoxes) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(bytes(d->check_name[indexOf(c.box)]), c.label);
+        EXPECT_EQ(d->check_default[indexOf(c.box)], c.defaultValue);
+    }
+}
+
 TEST(Descriptor, OffersExactlyTheCallbacksTheFilterImplements) {
     FILTER_DLL *d = q5test::moduleEntry()();
     EXPECT_NE(d->func_proc, nullptr);

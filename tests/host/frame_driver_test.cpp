@@ -4,11 +4,13 @@
 #include <xmmintrin.h>
 
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "core/core.h"
 #include "core/failing_system_memory.h"
+#include "common/service_log.h"
 #include "host/callbacks.h"
 #include "platform/platform.h"
 #include "platform/recording_platform.h"
@@ -33,15 +35,17 @@ bool isBlack(const Host &host, int rows) {
 struct FrameDriverFixture : ::testing::Test {
     Clip clip;
     std::unique_ptr<Host> host;
+    std::unique_ptr<q5host::ServiceLog> log;
 
     void start(GetFilterTableFn entry, const Clip &c, int maxW = 1920, int maxH = 1088,
                int threads = 2) {
         clip = c;
         host = std::make_unique<Host>(entry, threads);
+        log = std::make_unique<q5host::ServiceLog>(*host);
         ASSERT_EQ(host->init(), TRUE);
         ASSERT_EQ(host->update(), TRUE);
         host->setClip(clip.info(maxW, maxH), clip.source());
-        host->clearLog();
+        log->clear();
     }
 };
 using FrameDriver = FrameDriverFixture;
@@ -49,16 +53,16 @@ using FrameDriver = FrameDriverFixture;
 TEST_F(FrameDriver, FetchesThreeFramesFirstThenOnePerFrameMirroringAtBothEnds) {
     start(q5test::moduleEntry(), q5test::randomClip(64, 32, 6, 1));
     for (int n = 0; n < 6; ++n) ASSERT_EQ(host->process(n), TRUE);
-    EXPECT_EQ(host->fetchedFrames(), (std::vector<int>{1, 0, 1, 2, 3, 4, 5, 4}));
+    EXPECT_EQ(log->fetchedFrames(), (std::vector<int>{1, 0, 1, 2, 3, 4, 5, 4}));
 
     // Every fetch follows a request for a five-frame cache of the image size.
-    const std::vector<ServiceCall> &log = host->log();
+    const std::vector<ServiceCall> &calls = log->calls();
     int fetches = 0;
-    for (std::size_t i = 0; i < log.size(); ++i) {
-        if (log[i].kind != ServiceCall::Fetch) continue;
+    for (std::size_t i = 0; i < calls.size(); ++i) {
+        if (calls[i].kind != ServiceCall::Fetch) continue;
         ++fetches;
         ASSERT_GT(i, 0u);
-        const ServiceCall &size = log[i - 1];
+        const ServiceCall &size = calls[i - 1];
         EXPECT_EQ(size.kind, ServiceCall::CacheSize);
         EXPECT_EQ(size.a, 1920);
         EXPECT_EQ(size.b, 1088);
@@ -72,31 +76,31 @@ TEST_F(FrameDriver, ReanalysesAllThreeFramesAfterUpdateSaveStartAndSizeChange) {
     start(q5test::moduleEntry(), q5test::randomClip(640, 480, 8, 2));
     host->process(0);
     host->process(1);
-    host->clearLog();
+    log->clear();
     host->update();
     host->process(2);
-    EXPECT_EQ(host->fetchedFrames(), (std::vector<int>{1, 2, 3}));
+    EXPECT_EQ(log->fetchedFrames(), (std::vector<int>{1, 2, 3}));
 
-    host->clearLog();
+    log->clear();
     host->saveStart(0, 7);
     host->process(3);
-    EXPECT_EQ(host->fetchedFrames(), (std::vector<int>{2, 3, 4}));
+    EXPECT_EQ(log->fetchedFrames(), (std::vector<int>{2, 3, 4}));
 
     // 640 x 480 and 704 x 480 share a size class, yet the buffers are reallocated.
     Clip wider = q5test::randomClip(704, 480, 8, 3);
     clip = wider;
     host->setClip(clip.info(), clip.source());
-    host->clearLog();
+    log->clear();
     host->process(4);
-    EXPECT_EQ(host->fetchedFrames(), (std::vector<int>{3, 4, 5}));
+    EXPECT_EQ(log->fetchedFrames(), (std::vector<int>{3, 4, 5}));
 }
 
 TEST_F(FrameDriver, OneFrameClipStillProducesItsFrame) {
     start(q5test::moduleEntry(), q5test::randomClip(64, 32, 1, 4));
     EXPECT_EQ(host->process(0), TRUE);
-    EXPECT_EQ(host->fetchedFrames(), (std::vector<int>{1, 0, -1}));
+    EXPECT_EQ(log->fetchedFrames(), (std::vector<int>{1, 0, -1}));
     std::vector<bool> results;
-    for (const ServiceCall &c : host->log())
+    for (const ServiceCall &c : log->calls())
         if (c.kind == ServiceCall::Fetch) results.push_back(c.result);
     EXPECT_EQ(results, (std::vector<bool>{false, true, false}));
     EXPECT_FALSE(isBlack(*host, 32));
@@ -110,6 +114,28 @@ TEST_F(FrameDriver, AMissingCurrentFrameGivesABlackFrame) {
     EXPECT_TRUE(isBlack(*host, 32));
     EXPECT_EQ(host->process(2), TRUE);
     EXPECT_FALSE(isBlack(*host, 32)) << "a missing neighbour does not stop the frame";
+}
+
+// Frame 3 cannot be fetched, so frame 4 is made from itself and frame 5; the slot of
+// frame 3 still holds the analysis of frame 0, which must not count. Two clips that
+// differ only in frame 0 give the same frame 4.
+TEST_F(FrameDriver, AMissingPreviousFrameIsLeftOutWhateverItsSlotStillHolds) {
+    std::vector<PIXEL_YC> out[2];
+    for (int i = 0; i < 2; ++i) {
+        // Frames 0, 4 and 5 all but equal, so that a neighbour taken in would count.
+        Clip c = q5test::randomClip(64, 32, 6, 11);
+        std::mt19937 rng(20 + i);
+        for (int k : {0, 5}) {
+            c.frames[k] = c.frames[4];
+            for (PIXEL_YC &p : c.frames[k]) p.y = static_cast<short>(p.y + static_cast<int>(rng() % 5) - 2);
+        }
+        c.unavailable = {false, false, false, true, false, false};
+        start(q5test::moduleEntry(), c);
+        ASSERT_EQ(host->process(0), TRUE);
+        ASSERT_EQ(host->process(4), TRUE);
+        out[i].assign(host->out(), host->out() + static_cast<std::size_t>(host->clip().maxW) * 32);
+    }
+    EXPECT_EQ(std::memcmp(out[0].data(), out[1].data(), out[0].size() * sizeof(PIXEL_YC)), 0);
 }
 
 TEST_F(FrameDriver, PadsRowsBelowThePictureByReflectionAndRestoresTheSize) {
@@ -162,7 +188,7 @@ TEST_F(FrameDriver, TooSmallMaximumHeightShowsTheMessageAndABlackFrame) {
               "Quorvane4 Lite: 「システムの設定」の「最大画像サイズ」の「幅」を 1920 "
               "以上に設定し、AviUtlを再起動してください\n");
     EXPECT_TRUE(isBlack(*host, 1080));
-    EXPECT_TRUE(host->fetchedFrames().empty());
+    EXPECT_TRUE(log->fetchedFrames().empty());
 }
 
 // Just past the largest frame: 4112 wide or 2320 high after rounding.
@@ -205,7 +231,7 @@ TEST_F(FrameDriver, ProcessorWithoutSse3GivesBlackFramesSilently) {
     EXPECT_EQ(host->process(0), TRUE);
     EXPECT_TRUE(isBlack(*host, 32));
     EXPECT_TRUE(platformCalls().empty());
-    EXPECT_TRUE(host->fetchedFrames().empty());
+    EXPECT_TRUE(log->fetchedFrames().empty());
     CpuLevel = detectCpuLevel();
 }
 
@@ -220,7 +246,7 @@ TEST_F(FrameDriver, FailedAllocationGivesBlackFramesAndOneMessageUntilTheNextSiz
     failAllocationsFrom = -1;
     EXPECT_EQ(host->process(1), TRUE);
     EXPECT_TRUE(isBlack(*host, 2160)) << "no retry without a size change";
-    EXPECT_TRUE(host->fetchedFrames().empty());
+    EXPECT_TRUE(log->fetchedFrames().empty());
     std::vector<std::vector<std::string>> messages;
     for (const PlatformCall &call : platformCalls())
         if (call.name == "MessageBoxA") messages.push_back(call.texts);
@@ -264,8 +290,8 @@ TEST_F(FrameDriver, BeforeTheFirstUpdateThePrepassesFollowTheFieldCheckBox) {
     for (int box : {0, 1}) {
         Host h(q5test::moduleEntry(), 2);
         ASSERT_EQ(h.init(), TRUE);
-        h.setCheck(0, box);
-        h.setCheck(3, 1);  // the block pass
+        h.setCheck(CheckBox::Fields, box);
+        h.setCheck(CheckBox::BlockNr, 1);
         h.setClip(c.info(), c.source());
         outputs[box] = q5test::runClip(h, c);
     }

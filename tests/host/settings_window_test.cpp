@@ -5,6 +5,7 @@
 
 #include <deque>
 
+#include "common/service_log.h"
 #include "platform/platform.h"
 #include "platform/recording_platform.h"
 #include "support/support.h"
@@ -19,9 +20,9 @@ std::vector<std::string> callNames() {
     return names;
 }
 
-std::vector<q5host::ServiceCall::Kind> serviceKinds(const q5host::Host &host) {
+std::vector<q5host::ServiceCall::Kind> serviceKinds(const q5host::ServiceLog &log) {
     std::vector<q5host::ServiceCall::Kind> kinds;
-    for (const auto &c : host.log()) kinds.push_back(c.kind);
+    for (const auto &c : log.calls()) kinds.push_back(c.kind);
     return kinds;
 }
 
@@ -50,12 +51,13 @@ protected:
     bool fillRing() {
         if (!__builtin_cpu_supports("sse3")) return false;
         for (int n = 0; n <= 3; ++n) host.process(n);
-        host.clearLog();
+        log.clear();
         return true;
     }
 
     q5test::Clip clip = q5test::flatClip(64, 48, 6, PIXEL_YC{1200, 40, -40});
     q5host::Host host{q5test::linkedEntry(), 2};
+    q5host::ServiceLog log{host};
     std::intptr_t button = 0, font = 0;
 };
 
@@ -87,14 +89,14 @@ TEST_F(SettingsWindow, CacheResetOnActiveFilterRefetchesAllThreeFrames) {
     if (!fillRing()) GTEST_SKIP() << "no SSE3: frames are not processed";
     EXPECT_EQ(host.windowMessage(WM_COMMAND, kCacheResetId, 0), TRUE);
     using K = q5host::ServiceCall::Kind;
-    EXPECT_EQ(serviceKinds(host), (std::vector<K>{K::IsActive, K::WindowUpdate, K::IsActive}));
+    EXPECT_EQ(serviceKinds(log), (std::vector<K>{K::IsActive, K::WindowUpdate, K::IsActive}));
     // The button gives up the focus first.
     ASSERT_EQ(callNames(), (std::vector<std::string>{"SendMessageA"}));
     EXPECT_EQ(platformCalls()[0].args, (std::vector<std::intptr_t>{button, 0x0008, 0, 0}));
 
-    host.clearLog();
+    log.clear();
     host.process(4);
-    EXPECT_EQ(host.fetchedFrames(), (std::vector<int>{3, 4, 5}));
+    EXPECT_EQ(log.fetchedFrames(), (std::vector<int>{3, 4, 5}));
 }
 
 TEST_F(SettingsWindow, CacheResetOnInactiveFilterKeepsTheRing) {
@@ -103,12 +105,12 @@ TEST_F(SettingsWindow, CacheResetOnInactiveFilterKeepsTheRing) {
     EXPECT_EQ(host.windowMessage(WM_COMMAND, kCacheResetId, 0), FALSE);
     using K = q5host::ServiceCall::Kind;
     // The window is still refreshed.
-    EXPECT_EQ(serviceKinds(host), (std::vector<K>{K::IsActive, K::WindowUpdate, K::IsActive}));
+    EXPECT_EQ(serviceKinds(log), (std::vector<K>{K::IsActive, K::WindowUpdate, K::IsActive}));
 
     host.setFilterActive(true);
-    host.clearLog();
+    log.clear();
     host.process(4);
-    EXPECT_EQ(host.fetchedFrames(), (std::vector<int>{5}));
+    EXPECT_EQ(log.fetchedFrames(), (std::vector<int>{5}));
 }
 
 TEST_F(SettingsWindow, CacheResetActsOnFirstAnswerExactlyTrueAndReturnsSecond) {
@@ -126,26 +128,26 @@ TEST_F(SettingsWindow, CacheResetActsOnFirstAnswerExactlyTrueAndReturnsSecond) {
     scriptedAnswers = {TRUE, FALSE};
     EXPECT_EQ(host.windowMessage(WM_COMMAND, kCacheResetId, 0), FALSE);
     host.process(4);
-    EXPECT_EQ(host.fetchedFrames(), (std::vector<int>{3, 4, 5}));
+    EXPECT_EQ(log.fetchedFrames(), (std::vector<int>{3, 4, 5}));
 
     // Any non-zero answer other than 1 does not count as switched on.
-    host.clearLog();
+    log.clear();
     scriptedAnswers = {2, TRUE};
     EXPECT_EQ(host.windowMessage(WM_COMMAND, kCacheResetId, 0), TRUE);
     host.process(5);
-    EXPECT_EQ(host.fetchedFrames(), (std::vector<int>{4}));
+    EXPECT_EQ(log.fetchedFrames(), (std::vector<int>{4}));
 }
 
 TEST_F(SettingsWindow, OtherCommandsAreIgnored) {
     for (WPARAM id : {WPARAM{0}, WPARAM{40000}, WPARAM{40002}}) {
         SCOPED_TRACE(id);
         EXPECT_EQ(host.windowMessage(WM_COMMAND, id, 0), FALSE);
-        EXPECT_TRUE(host.log().empty());
+        EXPECT_TRUE(log.calls().empty());
         EXPECT_TRUE(platformCalls().empty());
     }
     // Only the low word names the control: a notification code above it is still Cache Reset.
     EXPECT_EQ(host.windowMessage(WM_COMMAND, (WPARAM{1} << 16) | kCacheResetId, 0), TRUE);
-    EXPECT_EQ(host.log().size(), 3u);
+    EXPECT_EQ(log.calls().size(), 3u);
 }
 
 TEST_F(SettingsWindow, KeysAndWheelGoToOwnerUnchanged) {
@@ -169,7 +171,7 @@ TEST_F(SettingsWindow, KeysAndWheelGoToOwnerUnchanged) {
                   (std::vector<std::intptr_t>{hwnd + 1, static_cast<std::intptr_t>(m.message),
                                               static_cast<std::intptr_t>(m.wparam), m.lparam}));
     }
-    EXPECT_TRUE(host.log().empty());
+    EXPECT_TRUE(log.calls().empty());
 }
 
 TEST_F(SettingsWindow, ExitDeletesTheFont) {

@@ -11,6 +11,7 @@
 #include <random>
 #include <vector>
 
+#include "common/service_log.h"
 #include "core/core.h"
 #include "output/rounding_internal.h"
 #include "support/support.h"
@@ -420,12 +421,13 @@ TEST_F(RoundingWorker, RunsOnTheFinishedFrameOnlyWhenCheckBoxFourIsExactlyOne) {
     const q5test::Clip clip = q5test::randomClip(96, 40, 3, q5test::testSeed());
     for (int checkValue : {1, 2, 0}) {
         q5host::Host host(q5test::linkedEntry(), 3);
+        q5host::ServiceLog log(host);
         host.init();
-        host.setCheck(4, checkValue);
+        host.setCheck(CheckBox::Rounding, checkValue);
         host.setClip(clip.info(), clip.source());
         host.process(1);
         std::vector<MULTI_THREAD_FUNC> workers;
-        for (const q5host::ServiceCall &call : host.log())
+        for (const q5host::ServiceCall &call : log.calls())
             if (call.kind == q5host::ServiceCall::Exec) workers.push_back(call.worker);
         const long dispatches = std::count(workers.begin(), workers.end(), &roundingWorker);
         if (checkValue == 1) {
@@ -442,10 +444,11 @@ TEST_F(RoundingWorker, LeavesABlankedFrameBlack) {
     q5test::Clip clip = q5test::randomClip(64, 32, 3, q5test::testSeed());
     clip.unavailable = {false, true, false};
     q5host::Host host(q5test::linkedEntry(), 2);
+    q5host::ServiceLog log(host);
     host.init();
     host.setClip(clip.info(), clip.source());
     host.process(1);
-    for (const q5host::ServiceCall &call : host.log())
+    for (const q5host::ServiceCall &call : log.calls())
         EXPECT_FALSE(call.kind == q5host::ServiceCall::Exec && call.worker == &roundingWorker);
     for (const PIXEL_YC &p : host.outputPicture()) ASSERT_TRUE(same(p, PIXEL_YC{0, 0, 0}));
 }

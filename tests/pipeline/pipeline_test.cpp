@@ -16,8 +16,6 @@ namespace {
 
 using Frames = std::vector<std::vector<PIXEL_YC>>;
 
-enum Check { kFieldCheck = 0, kAnimeCheck = 1, kRoundingCheck = 4 };
-enum Track { kTarnel = 0, kW2dnrl = 1 };
 
 struct Session {
     q5host::Host host;
@@ -25,11 +23,11 @@ struct Session {
         host.init();
         // The rounding correction depends on the thread count by design; leave it
         // out wherever outputs are compared exactly.
-        host.setCheck(kRoundingCheck, 0);
+        host.setCheck(CheckBox::Rounding, 0);
         host.update();
     }
     void set(bool fieldMode) {
-        host.setCheck(kFieldCheck, fieldMode ? 1 : 0);
+        host.setCheck(CheckBox::Fields, fieldMode ? 1 : 0);
         host.update();
     }
     Frames run(const q5test::Clip &clip, int frames = -1) {
@@ -110,8 +108,8 @@ TEST(FilterOutput, FlatPictureComesOutAtItsOwnValue) {
 
 TEST(FilterOutput, WithoutSpatialAndTemporalReductionThePicturePassesThrough) {
     Session s(2);
-    s.host.setTrack(kW2dnrl, 0);
-    s.host.setTrack(kTarnel, 0);
+    s.host.setTrack(Slider::W2dnrL, 0);
+    s.host.setTrack(Slider::Tarnel, 0);
     const q5test::Clip clip = q5test::randomClip(704, 480, 3, q5test::testSeed() + 1);
     for (bool fieldMode : {false, true}) {
         s.set(fieldMode);
@@ -176,8 +174,8 @@ TEST(FilterOutput, DefaultSettingsRaiseLumaPsnrOfANoisyClip) {
     for (bool fieldMode : {true, false}) {  // per-field processing is on by default
         q5host::Host host(q5test::moduleEntry(), 2);
         host.init();
-        host.setCheck(kRoundingCheck, 0);
-        host.setCheck(kFieldCheck, fieldMode ? 1 : 0);
+        host.setCheck(CheckBox::Rounding, 0);
+        host.setCheck(CheckBox::Fields, fieldMode ? 1 : 0);
         host.update();
         host.setClip(noisy.info(), noisy.source());
         const Frames out = q5test::runClip(host, noisy);

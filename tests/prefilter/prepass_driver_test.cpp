@@ -19,8 +19,6 @@ using namespace q5test;
 
 namespace {
 
-constexpr int kFieldCheck = 0, kAnimeCheck = 1, kMosquitoCheck = 2, kBlockCheck = 3, kRoundingCheck = 4;
-constexpr int kMosqTrack = 3, kBlockTrack = 4;
 
 struct Dispatch {
     MULTI_THREAD_FUNC worker;
@@ -77,12 +75,12 @@ TEST(PrepassDispatch, EachStageReadsTheImageOfTheLastPassBeforeIt) {
         const int field = s.mosquito != s.block;
         SCOPED_TRACE(testing::Message() << "mosquito " << s.mosquito << " block " << s.block << " field " << field);
         q5host::Host host(linkedEntry(), 2);
-        host.setCheck(kMosquitoCheck, s.mosquito);
-        host.setCheck(kBlockCheck, s.block);
-        host.setCheck(kFieldCheck, field);
-        host.setCheck(kAnimeCheck, 0);
-        host.setTrack(kMosqTrack, 7);
-        host.setTrack(kBlockTrack, 3);
+        host.setCheck(CheckBox::MosquitoNr, s.mosquito);
+        host.setCheck(CheckBox::BlockNr, s.block);
+        host.setCheck(CheckBox::Fields, field);
+        host.setCheck(CheckBox::Anime, 0);
+        host.setTrack(Slider::MosqNr, 7);
+        host.setTrack(Slider::BlockNr, 3);
         host.init();
         host.update();
         host.setClip(clip.info(), clip.source());
@@ -141,8 +139,8 @@ TEST(PrepassDispatch, MosquitoStrengthFollowsTheSizeClass) {
     for (auto [width, factor] : {std::pair{720, 8}, std::pair{736, 90}}) {
         const Clip clip = flatClip(width, 16, 2, {1000, 0, 0});
         q5host::Host host(linkedEntry(), 2);
-        host.setCheck(kMosquitoCheck, 1);
-        host.setTrack(kMosqTrack, 5);
+        host.setCheck(CheckBox::MosquitoNr, 1);
+        host.setTrack(Slider::MosqNr, 5);
         host.init();
         host.update();
         host.setClip(clip.info(), clip.source());
@@ -168,10 +166,10 @@ TEST(FrameDriverPrepasses, OutputIsTheSameForAnyNumberOfHostThreads) {
         for (int threads : field ? std::vector{1, 2, 3, 5, 8, 16} : std::vector{1, 5, 16}) {
             SCOPED_TRACE(testing::Message() << "field " << field << " threads " << threads);
             q5host::Host host(linkedEntry(), threads);
-            host.setCheck(kMosquitoCheck, 1);
-            host.setCheck(kBlockCheck, 1);
-            host.setCheck(kFieldCheck, field);
-            host.setTrack(kBlockTrack, 10);
+            host.setCheck(CheckBox::MosquitoNr, 1);
+            host.setCheck(CheckBox::BlockNr, 1);
+            host.setCheck(CheckBox::Fields, field);
+            host.setTrack(Slider::BlockNr, 10);
             host.init();
             host.update();
             host.setClip(clip.info(), clip.source());
@@ -217,8 +215,8 @@ TEST(FrameDriverPrepasses, OutputDoesNotDependOnWhatTheHostLeftBelowThePicture) 
             return true;
         };
         q5host::Host host(linkedEntry(), 2);
-        host.setCheck(kMosquitoCheck, 1);
-        host.setCheck(kBlockCheck, 1);
+        host.setCheck(CheckBox::MosquitoNr, 1);
+        host.setCheck(CheckBox::BlockNr, 1);
         host.init();
         host.update();
         host.setClip(clip.info(64, 1088), source);
@@ -272,14 +270,14 @@ TEST(PrepassDispatch, OutputShowsThePrepassResultWhenTheWaveletStagesAreNeutral)
                                runMosquito(&mosquitoNrRowsScalar, blocked, prev, next, 1, 8 * 9)};
     for (int combination = 0; combination < 4; ++combination) {
         q5host::Host host(linkedEntry(), 2);
-        host.setCheck(kMosquitoCheck, combination & 1);
-        host.setCheck(kBlockCheck, combination >> 1);
-        host.setCheck(kFieldCheck, 0);
-        host.setCheck(kRoundingCheck, 0);
-        host.setTrack(0, 0);  // no temporal pull
-        host.setTrack(1, 0);  // no spatial coring
-        host.setTrack(kMosqTrack, 9);
-        host.setTrack(kBlockTrack, 6);
+        host.setCheck(CheckBox::MosquitoNr, combination & 1);
+        host.setCheck(CheckBox::BlockNr, combination >> 1);
+        host.setCheck(CheckBox::Fields, 0);
+        host.setCheck(CheckBox::Rounding, 0);
+        host.setTrack(Slider::Tarnel, 0);  // no temporal pull
+        host.setTrack(Slider::W2dnrL, 0);  // no spatial coring
+        host.setTrack(Slider::MosqNr, 9);
+        host.setTrack(Slider::BlockNr, 6);
         host.init();
         host.update();
         host.setClip(clip.info(), clip.source());

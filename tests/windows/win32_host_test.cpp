@@ -57,9 +57,18 @@ fs::path win32Build() {
     return dir && *dir ? fs::absolute(dir) : fs::path();
 }
 
+// Why the Windows tests do not run here, for a newcomer who sees them skipped.
+std::string whyNoWin32Build() {
+    const char *wine = std::getenv("Q5_WINE");
+    const std::string program = wine && *wine ? wine : "wine";
+    if (std::system(("command -v '" + program + "' >/dev/null 2>&1").c_str()) != 0)
+        return program + " not found: see the README's Windows section";
+    return "no Windows build given: scripts/build-windows, then tests/windows/run (see the README's Windows section)";
+}
+
 #define REQUIRE_WIN32_BUILD()                                                              \
     const fs::path build = win32Build();                                                   \
-    if (build.empty()) GTEST_SKIP() << "Q5_WIN32_BUILD not set (see tests/windows/run)"; \
+    if (build.empty()) GTEST_SKIP() << whyNoWin32Build();                                  \
     ASSERT_TRUE(fs::exists(build / "quorvane5.auf")) << build;                             \
     ASSERT_TRUE(fs::exists(build / "hosts/win32/q5winhost.exe")) << build
 
@@ -181,13 +190,13 @@ TEST(Win32Host, SettingsWindowWorksInARealWindow) {
 // ---- The same clip and settings through the Windows and the Linux module ------
 
 struct Settings {
-    int track[6];
-    int check[5];
+    int track[kSliderCount];
+    int check[kCheckBoxCount];
     std::string text() const {
         std::string s;
-        for (int i = 0; i < 6; ++i) s += (i ? "," : "") + std::to_string(track[i]);
+        for (int i = 0; i < kSliderCount; ++i) s += (i ? "," : "") + std::to_string(track[i]);
         s += "/";
-        for (int i = 0; i < 5; ++i) s += (i ? "," : "") + std::to_string(check[i]);
+        for (int i = 0; i < kCheckBoxCount; ++i) s += (i ? "," : "") + std::to_string(check[i]);
         return s;
     }
 };
@@ -241,8 +250,8 @@ void expectSameOutputs(const q5test::Clip &clip, const std::vector<Settings> &se
     host.init();
     for (std::size_t k = 0; k < settings.size(); ++k) {
         SCOPED_TRACE("settings " + settings[k].text());
-        for (int i = 0; i < 6; ++i) host.setTrack(i, settings[k].track[i]);
-        for (int i = 0; i < 5; ++i) host.setCheck(i, settings[k].check[i]);
+        for (int i = 0; i < kSliderCount; ++i) host.setTrack(i, settings[k].track[i]);
+        for (int i = 0; i < kCheckBoxCount; ++i) host.setCheck(i, settings[k].check[i]);
         host.setClip(clip.info(), clip.source());
         host.update();
         const auto linux = q5test::runClip(host, clip);

@@ -14,13 +14,13 @@
 #include <cstring>
 #include <memory>
 
-#include "cli/picture/comparison.h"
-#include "cli/picture/metrics.h"
+#include "cli/command/shared.h"
 #include "cli/io/output_file.h"
 #include "cli/io/png.h"
 #include "cli/io/signals.h"
-#include "cli/command/denoise.h"
-#include "common/module.h"
+#include "cli/picture/comparison.h"
+#include "cli/picture/metrics.h"
+#include "cli/session/filter_session.h"
 
 namespace q5cli {
 
@@ -39,17 +39,11 @@ std::vector<std::uint8_t> clipBytes(const Y4mFormat &format, const Frames &frame
 
 // The options the demo runs with: the user's, the demo's sliders where the user gave
 // none, and then the group's own switches.
-Options demoOptions(const Options &given, std::initializer_list<std::pair<int, int>> checks) {
+Options demoOptions(const Options &given, std::initializer_list<std::pair<CheckBox, bool>> boxes) {
     Options o = given;
     for (const auto &slider : kDemoSliders)
-        if (!o.trackGiven[slider.index]) {
-            o.track[slider.index] = slider.value;
-            o.trackGiven[slider.index] = true;
-        }
-    for (const auto &[index, value] : checks) {
-        o.check[index] = value;
-        o.checkGiven[index] = true;
-    }
+        if (!o.choice(slider.slider).given) o.give(slider.slider, slider.value);
+    for (const auto &[box, on] : boxes) o.give(box, on);
     return o;
 }
 
@@ -60,6 +54,35 @@ struct Run {
     QualityMeter meter;
 };
 
+Y4mFormat eightBits(const Y4mFormat &f) {
+    Y4mFormat eight;
+    std::string error;
+    parseY4mHeader(makeY4mHeader(f.width, f.height, f.subsampling, 8, 24, 1), &eight, &error);
+    return eight;
+}
+
+Frames requantised(const Y4mFormat &from, const Frames &frames, const Y4mFormat &to) {
+    Frames out;
+    for (const auto &frame : frames) out.push_back(requantise(from, frame.data(), to));
+    return out;
+}
+
+// Every group's settings, output and figures, and the 8-bit copy two of them run on.
+struct Runs {
+    explicit Runs(const DemoClip &clip)
+        : eight(eightBits(clip.format)), clean8(requantised(clip.format, clip.clean, eight)),
+          grainy8(requantised(clip.format, clip.grainy, eight)),
+          grain{"wavelet stages only", {}, {}, QualityMeter(clip.format)},
+          grainPre{"with both pre-passes", {}, {}, QualityMeter(clip.format)},
+          off8{"rounding correction off", {}, {}, QualityMeter(eight)},
+          on8{"rounding correction on", {}, {}, QualityMeter(eight)},
+          blocksPlain{"wavelet stages only", {}, {}, QualityMeter(clip.format)},
+          blocks{"with both pre-passes", {}, {}, QualityMeter(clip.format)} {}
+    Y4mFormat eight;
+    Frames clean8, grainy8;
+    Run grain, grainPre, off8, on8, blocksPlain, blocks;
+};
+
 class Demo {
 public:
     explicit Demo(const Options &options) : options_(options) {}
@@ -67,12 +90,14 @@ public:
 
 private:
     bool denoise(const Y4mFormat &format, const Frames &input, const Frames &clean, Run *run);
-    bool settingsFor(const Options &options, DenoiseSettings *settings);
+    bool settingsFor(const Options &options, const Y4mFormat &format, DenoiseSettings *settings);
     bool writeAll(const DemoClip &clip, const Run &grain, const Run &blocks);
+    bool settle(const DemoClip &clip, Runs &runs);
+    bool denoiseAll(const DemoClip &clip, Runs &runs);
+    void printFigures(const DemoClip &clip, const Runs &runs) const;
 
     const Options &options_;
-    std::unique_ptr<q5host::Module> module_;
-    const FILTER *descriptor_ = nullptr;
+    LoadedFilter filter_;
 };
 
 // The demo writes only into a folder it makes or an empty one, so that its files
@@ -105,13 +130,14 @@ bool usableFolder(const std::string &dir) {
     return empty;
 }
 
-bool Demo::settingsFor(const Options &options, DenoiseSettings *settings) {
+// The demo's own sliders are within every range; a given one may not be.
+bool Demo::settingsFor(const Options &options, const Y4mFormat &format, DenoiseSettings *settings) {
     std::string error;
-    if (!resolveSettings(options, *descriptor_, false, settings->track, settings->check, &error)) {
+    if (!checkSettings(options, *filter_.descriptor, &error)) {
         message(error);
         return false;
     }
-    settings->threads = resolveThreads(options);
+    *settings = resolveSettings(options, *filter_.descriptor, format);
     return true;
 }
 
@@ -129,7 +155,7 @@ bool Demo::denoise(const Y4mFormat &format, const Frames &input, const Frames &c
         return true;
     };
     if (!reader.readHeader(&readFormat, &error) ||
-        !denoiseStream(module_->getFilterTable(), run->settings, reader, readFormat, writer, onFrame,
+        !denoiseStream(filter_.entry(), run->settings, reader, readFormat, writer, onFrame,
                        nullptr, nullptr, &error)) {
         message("the demo run failed: " + error);
         return false;
@@ -209,52 +235,33 @@ bool Demo::writeAll(const DemoClip &clip, const Run &grain, const Run &blocks) {
     return true;
 }
 
-int Demo::run() {
-    const auto start = std::chrono::steady_clock::now();
-    if (!options_.reference.empty()) {
-        message("demo makes its own clean clip to compare with; --reference is for INPUT OUTPUT");
-        return 2;
-    }
-    if (!usableFolder(options_.demoDir)) return 1;
-    DenoiseSettings unused;
-    if (const int status = loadFilter(options_, &module_, &unused)) return status;
-    descriptor_ = module_->getFilterTable()();
-    std::string error;
-
-    const DemoClip clip = makeDemoClip();
+// The groups: on the grainy clip, the wavelet stages alone and with both pre-passes,
+// whose flat-block smoothing suits the flat colours of a cartoon best; the rounding
+// correction, which re-quantises to 8-bit steps, off and on for an 8-bit copy; and
+// the pre-passes on the blocky clip.
+bool Demo::settle(const DemoClip &clip, Runs &runs) {
     const Y4mFormat &f = clip.format;
-    Y4mFormat eight;
-    parseY4mHeader(makeY4mHeader(f.width, f.height, f.subsampling, 8, 24, 1), &eight, &error);
-    Frames clean8, grainy8;
-    for (int t = 0; t < kDemoFrames; ++t) {
-        clean8.push_back(requantise(f, clip.clean[t].data(), eight));
-        grainy8.push_back(requantise(f, clip.grainy[t].data(), eight));
-    }
+    const auto plain = demoOptions(options_, {{CheckBox::Rounding, false}, {CheckBox::MosquitoNr, false},
+                                              {CheckBox::BlockNr, false}});
+    const auto pre = demoOptions(options_, {{CheckBox::Rounding, false}, {CheckBox::MosquitoNr, true},
+                                            {CheckBox::BlockNr, true}});
+    const auto rounded = demoOptions(options_, {{CheckBox::Rounding, true}, {CheckBox::MosquitoNr, true},
+                                                {CheckBox::BlockNr, true}});
+    return settingsFor(plain, f, &runs.grain.settings) && settingsFor(pre, f, &runs.grainPre.settings) &&
+           settingsFor(pre, runs.eight, &runs.off8.settings) &&
+           settingsFor(rounded, runs.eight, &runs.on8.settings) &&
+           settingsFor(plain, f, &runs.blocksPlain.settings) && settingsFor(pre, f, &runs.blocks.settings);
+}
 
-    // The groups: on the grainy clip, the wavelet stages alone and with both pre-passes,
-    // whose flat-block smoothing suits the flat colours of a cartoon best; the rounding
-    // correction, which re-quantises to 8-bit steps, off and on for an 8-bit copy; and
-    // the pre-passes on the blocky clip.
-    Run grain{"wavelet stages only", {}, {}, QualityMeter(f)};
-    Run grainPre{"with both pre-passes", {}, {}, QualityMeter(f)};
-    Run off8{"rounding correction off", {}, {}, QualityMeter(eight)};
-    Run on8{"rounding correction on", {}, {}, QualityMeter(eight)};
-    Run blocksPlain{"wavelet stages only", {}, {}, QualityMeter(f)};
-    Run blocks{"with both pre-passes", {}, {}, QualityMeter(f)};
-    const auto plain = demoOptions(options_, {{4, 0}, {2, 0}, {3, 0}});
-    const auto pre = demoOptions(options_, {{4, 0}, {2, 1}, {3, 1}});
-    if (!settingsFor(plain, &grain.settings) || !settingsFor(pre, &grainPre.settings) ||
-        !settingsFor(pre, &off8.settings) ||
-        !settingsFor(demoOptions(options_, {{4, 1}, {2, 1}, {3, 1}}), &on8.settings) ||
-        !settingsFor(plain, &blocksPlain.settings) || !settingsFor(pre, &blocks.settings))
-        return 2;
-    if (!denoise(f, clip.grainy, clip.clean, &grain) || !denoise(f, clip.grainy, clip.clean, &grainPre) ||
-        !denoise(eight, grainy8, clean8, &off8) || !denoise(eight, grainy8, clean8, &on8) ||
-        !denoise(f, clip.blocky, clip.clean, &blocksPlain) || !denoise(f, clip.blocky, clip.clean, &blocks))
-        return 1;
+bool Demo::denoiseAll(const DemoClip &clip, Runs &runs) {
+    const Y4mFormat &f = clip.format;
+    return denoise(f, clip.grainy, clip.clean, &runs.grain) && denoise(f, clip.grainy, clip.clean, &runs.grainPre) &&
+           denoise(runs.eight, runs.grainy8, runs.clean8, &runs.off8) &&
+           denoise(runs.eight, runs.grainy8, runs.clean8, &runs.on8) &&
+           denoise(f, clip.blocky, clip.clean, &runs.blocksPlain) && denoise(f, clip.blocky, clip.clean, &runs.blocks);
+}
 
-    if (!writeAll(clip, grainPre, blocks)) return 1;
-
+void Demo::printFigures(const DemoClip &clip, const Runs &runs) const {
     const auto input = [&](const Y4mFormat &format, const Frames &frames, const Frames &reference) {
         QualityMeter m(format);
         for (int t = 0; t < kDemoFrames; ++t) m.add(frames[t].data(), reference[t].data());
@@ -269,22 +276,44 @@ int Demo::run() {
         else
             std::printf("          SSIM Y %.4f\n", m.ssim());
     };
+    const auto run = [&](const Run &r, const QualityMeter &from) {
+        line(r.label, r.meter, &from, settingsText(r.settings));
+    };
+    const Y4mFormat &f = clip.format;
     std::printf("\nDemo clip: %d frames of a %dx%d cartoon, %s, against the clean drawing:\n",
                 kDemoFrames, f.width, f.height, f.describe().c_str());
     const QualityMeter grainy = input(f, clip.grainy, clip.clean);
     line("with grain (sigma 0.75)", grainy, nullptr, "");
-    line(grain.label, grain.meter, &grainy, settingsText(grain.settings));
-    line(grainPre.label, grainPre.meter, &grainy, settingsText(grainPre.settings));
+    run(runs.grain, grainy);
+    run(runs.grainPre, grainy);
     std::printf("The same in 8 bits:\n");
-    const QualityMeter grainy8Meter = input(eight, grainy8, clean8);
-    line("with grain", grainy8Meter, nullptr, "");
-    line(off8.label, off8.meter, &grainy8Meter, settingsText(off8.settings));
-    line(on8.label, on8.meter, &grainy8Meter, settingsText(on8.settings));
+    const QualityMeter grainy8 = input(runs.eight, runs.grainy8, runs.clean8);
+    line("with grain", grainy8, nullptr, "");
+    run(runs.off8, grainy8);
+    run(runs.on8, grainy8);
     std::printf("After a block codec (8x8 DCT, coarse steps):\n");
     const QualityMeter blocky = input(f, clip.blocky, clip.clean);
     line("blocky", blocky, nullptr, "");
-    line(blocksPlain.label, blocksPlain.meter, &blocky, settingsText(blocksPlain.settings));
-    line(blocks.label, blocks.meter, &blocky, settingsText(blocks.settings));
+    run(runs.blocksPlain, blocky);
+    run(runs.blocks, blocky);
+    std::printf("At %dx%d the mosquito pass works at the small frames' strength; in frames wider than 720 or taller"
+                " than 480 each --mosqnr step is about eleven times stronger.\n", f.width, f.height);
+}
+
+int Demo::run() {
+    const auto start = std::chrono::steady_clock::now();
+    if (!options_.reference.empty()) {
+        message("demo makes its own clean clip to compare with; --reference is for INPUT OUTPUT");
+        return 2;
+    }
+    if (!usableFolder(options_.demoDir)) return 1;
+    if (const int status = loadFilter(options_, &filter_)) return status;
+    const DemoClip clip = makeDemoClip();
+    Runs runs(clip);
+    if (!settle(clip, runs)) return 2;
+    if (!denoiseAll(clip, runs)) return 1;
+    if (!writeAll(clip, runs.grainPre, runs.blocks)) return 1;
+    printFigures(clip, runs);
     std::printf("(%.1f s)\n",
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     return 0;

@@ -3,8 +3,9 @@
 // pictures to look at.
 #pragma once
 
-#include "cli/picture/demo_clip.h"
+#include "abi/settings.h"
 #include "cli/command/options.h"
+#include "cli/picture/demo_clip.h"
 
 namespace q5cli {
 
@@ -13,8 +14,10 @@ namespace q5cli {
 /// The rounding correction is off unless asked for (the clip is 10-bit), and the
 /// pre-passes, where they run, are at full strength.
 constexpr struct {
-    int index, value;
-} kDemoSliders[] = {{0, 20}, {1, 20}, {2, 20}, {3, 20}, {4, 20}};
+    Slider slider;
+    int value;
+} kDemoSliders[] = {{Slider::Tarnel, 20}, {Slider::W2dnrL, 20}, {Slider::W2dnrH, 20}, {Slider::MosqNr, 20},
+                    {Slider::BlockNr, 20}};
 
 /// The frame shown in the pictures.
 constexpr int kDemoShownFrame = kDemoFrames / 2;

@@ -1,4 +1,5 @@
-// Command-line parsing and the help text.
+// Command-line parsing, the settings a run resolves to, and the help text. The
+// filter's options come from the settings table; the program's own follow.
 #include "cli/command/options.h"
 
 #include <algorithm>
@@ -9,26 +10,53 @@
 
 namespace q5cli {
 
-const SliderOption kSliderOptions[6] = {
-    {"tarnel", 0, 10, 0, 20, "strength of the temporal reduction"},
-    {"w2dnrl", 1, 10, 0, 20, "strength of the spatial wavelet reduction"},
-    {"w2dnrh", 2, 16, 0, 20, "spatial strength of the coarser levels (each level adds "
-                             "(W2DNRH - W2DNRL) / 10)"},
-    {"mosqnr", 3, 5, 0, 20, "mosquito-noise strength"},
-    {"blocknr", 4, 5, 0, 20, "block-noise strength"},
-    {"rounding-strength", 5, 16, 0, 32, "rounding-correction strength"},
-};
-
-const CheckOption kCheckOptions[5] = {
-    {"field", 0, 1, "process the two fields of a frame separately"},
-    {"anime", 1, 1, "anime mode; off halves every threshold"},
-    {"mosquito", 2, 0, "mosquito-noise pass"},
-    {"block", 3, 0, "block-noise pass"},
-    {"rounding", 4, 1, "rounding correction: re-quantises the result to 8-bit steps with "
-                       "error carry and dither"},
-};
-
 namespace {
+
+// A slider that only counts when its pass's check box is on.
+struct GatedSlider {
+    Slider slider;
+    CheckBox box;
+};
+constexpr GatedSlider kGatedSliders[] = {{Slider::MosqNr, CheckBox::MosquitoNr},
+                                         {Slider::BlockNr, CheckBox::BlockNr},
+                                         {Slider::Rounding, CheckBox::Rounding}};
+
+const char *helpOf(Slider s) {
+    switch (s) {
+    case Slider::Tarnel: return "strength of the temporal reduction";
+    case Slider::W2dnrL: return "strength of the spatial wavelet reduction";
+    case Slider::W2dnrH:
+        return "spatial strength of the coarser levels (each level adds (W2DNRH - W2DNRL) / 10)";
+    case Slider::MosqNr:
+        return "mosquito-noise strength; each step is 90 YC48 steps (about 5.6 code steps) for "
+               "frames wider than 720 or taller than 480, about eleven times the 8 of smaller "
+               "frames: start at 1 for HD";
+    case Slider::BlockNr: return "block-noise strength";
+    case Slider::Rounding: return "rounding-correction strength";
+    }
+    return "";
+}
+
+const char *helpOf(CheckBox c) {
+    switch (c) {
+    case CheckBox::Fields: return "process the two fields of a frame separately";
+    case CheckBox::Anime: return "anime mode; off halves every threshold";
+    case CheckBox::MosquitoNr: return "mosquito-noise pass";
+    case CheckBox::BlockNr: return "block-noise pass";
+    case CheckBox::Rounding:
+        return "rounding correction: re-quantises the result to 8-bit steps with error carry "
+               "and dither";
+    }
+    return "";
+}
+
+// The default as the help states it: two check boxes follow the stream.
+std::string defaultText(const CheckBoxSetting &c) {
+    if (c.box == CheckBox::Fields)
+        return "on for streams tagged interlaced (It, Ib, Im), off for progressive ones";
+    if (c.box == CheckBox::Rounding) return "on for 8-bit input, off for deeper";
+    return c.defaultValue == 1 ? "on" : "off";
+}
 
 bool parseInt(const std::string &text, int *value) {
     if (text.empty()) return false;
@@ -40,197 +68,235 @@ bool parseInt(const std::string &text, int *value) {
     return true;
 }
 
-}  // namespace
-
-bool parseOptions(const std::vector<std::string> &args, Options *options, std::string *error) {
-    Options o;
-    std::vector<std::string> positional;
-    std::string previewOption;  // the last option only the preview takes
-    bool optionsEnded = false;
-    bool firstIsOperand = false;  // the first operand came after "--": a file, whatever its name
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string &arg = args[i];
-        if (optionsEnded || arg == "-" || arg.empty() || arg[0] != '-') {
-            positional.push_back(arg);
-            continue;
-        }
-        if (arg == "--") {
-            optionsEnded = true;
-            firstIsOperand = positional.empty();
-            continue;
-        }
-        if (arg == "-h" || arg == "--help") {
-            o.command = Options::Help;
-            continue;
-        }
-        if (arg == "--version") {
-            if (o.command != Options::Help) o.command = Options::Version;
-            continue;
-        }
-        if (arg == "-q" || arg == "--quiet") {
-            o.quiet = true;
-            continue;
-        }
-        if (arg == "--stats") {
-            o.stats = true;
-            continue;
-        }
-        if (arg.compare(0, 2, "--") != 0) {
-            *error = "unknown option " + arg;
-            return false;
-        }
-        // --name=value or --name value
-        std::string name = arg.substr(2), value;
-        bool haveValue = false;
+// One "--name[=value]" argument, its value taken from the next argument where the
+// option needs one.
+class Argument {
+public:
+    Argument(const std::vector<std::string> &args, std::size_t *i) : args_(args), i_(*i) {
+        name = args[*i].substr(2);
         if (const std::size_t eq = name.find('='); eq != std::string::npos) {
-            value = name.substr(eq + 1);
+            value_ = name.substr(eq + 1);
             name = name.substr(0, eq);
-            haveValue = true;
-        }
-        const auto takeValue = [&](std::string *out) {
-            if (haveValue) {
-                *out = value;
-                return true;
-            }
-            if (i + 1 >= args.size()) {
-                *error = "--" + name + " needs a value";
-                return false;
-            }
-            *out = args[++i];
-            return true;
-        };
-
-        bool known = false;
-        for (const CheckOption &c : kCheckOptions) {
-            const bool on = name == c.name;
-            if (on || name == std::string("no-") + c.name) {
-                if (haveValue) {
-                    *error = "--" + name + " takes no value";
-                    return false;
-                }
-                o.check[c.index] = on ? 1 : 0;
-                o.checkGiven[c.index] = true;
-                known = true;
-            }
-        }
-        for (const SliderOption &s : kSliderOptions) {
-            if (name != s.name) continue;
-            std::string text;
-            if (!takeValue(&text)) return false;
-            if (!parseInt(text, &o.track[s.index])) {
-                *error = "--" + name + " needs a whole number, not \"" + text + "\"";
-                return false;
-            }
-            o.trackGiven[s.index] = true;
-            known = true;
-        }
-        if (known) continue;
-        if (name == "threads") {
-            std::string text;
-            if (!takeValue(&text)) return false;
-            if (!parseInt(text, &o.threads) || o.threads < 1 || o.threads > 16) {
-                *error = "--threads must be a whole number from 1 to 16, not \"" + text + "\"";
-                return false;
-            }
-        } else if (name == "module") {
-            if (!takeValue(&o.module)) return false;
-        } else if (name == "reference") {
-            if (!takeValue(&o.reference)) return false;
-        } else if (name == "frame") {
-            std::string text;
-            if (!takeValue(&text)) return false;
-            if (!parseInt(text, &o.frame) || o.frame < 0) {
-                *error = "--frame needs a frame number, 0 or more, not \"" + text + "\"";
-                return false;
-            }
-            previewOption = "--frame";
-        } else if (name == "out") {
-            if (!takeValue(&o.pictureOut)) return false;
-            previewOption = "--out";
-        } else {
-            *error = "unknown option --" + name;
-            return false;
+            inline_ = true;
         }
     }
-    if (o.command == Options::Help || o.command == Options::Version) {
-        *options = o;
+    bool value(std::string *out, std::string *error) {
+        if (inline_) {
+            *out = value_;
+            return true;
+        }
+        if (i_ + 1 >= args_.size()) {
+            *error = "--" + name + " needs a value";
+            return false;
+        }
+        *out = args_[++i_];
         return true;
     }
-    if (!positional.empty() && positional[0] == "preview" && !firstIsOperand) {
-        if (positional.size() != 2) {
+    bool number(int *out, std::string *text, std::string *error) {
+        return value(text, error) && parseInt(*text, out);
+    }
+    bool noValue(std::string *error) {
+        if (inline_) *error = "--" + name + " takes no value";
+        return !inline_;
+    }
+
+    std::string name;
+
+private:
+    const std::vector<std::string> &args_;
+    std::size_t &i_;
+    std::string value_;
+    bool inline_ = false;
+};
+
+enum class Parsed { Taken, Unknown, Failed };
+
+// --NAME N for a slider, --NAME and --no-NAME for a check box.
+Parsed parseSetting(Argument &arg, Options *o, std::string *error) {
+    for (const CheckBoxSetting &c : kCheckBoxes) {
+        const bool on = arg.name == c.name;
+        if (!on && arg.name != std::string("no-") + c.name) continue;
+        if (!arg.noValue(error)) return Parsed::Failed;
+        o->give(c.box, on);
+        return Parsed::Taken;
+    }
+    for (const SliderSetting &s : kSliders) {
+        if (arg.name != s.name) continue;
+        std::string text;
+        int value = 0;
+        if (!arg.number(&value, &text, error)) {
+            if (error->empty()) *error = "--" + arg.name + " needs a whole number, not \"" + text + "\"";
+            return Parsed::Failed;
+        }
+        o->give(s.slider, value);
+        return Parsed::Taken;
+    }
+    return Parsed::Unknown;
+}
+
+// The program's own options that take a value; `previewOption` names the last one
+// only the preview takes.
+Parsed parseProgramOption(Argument &arg, Options *o, std::string *previewOption, std::string *error) {
+    std::string text;
+    if (arg.name == "threads") {
+        if (arg.number(&o->threads, &text, error) && o->threads >= 1 && o->threads <= 16)
+            return Parsed::Taken;
+        if (error->empty())
+            *error = "--threads must be a whole number from 1 to 16, not \"" + text + "\"";
+        return Parsed::Failed;
+    }
+    if (arg.name == "module") return arg.value(&o->module, error) ? Parsed::Taken : Parsed::Failed;
+    if (arg.name == "reference") return arg.value(&o->reference, error) ? Parsed::Taken : Parsed::Failed;
+    if (arg.name == "frame") {
+        *previewOption = "--frame";
+        if (arg.number(&o->frame, &text, error) && o->frame >= 0) return Parsed::Taken;
+        if (error->empty()) *error = "--frame needs a frame number, 0 or more, not \"" + text + "\"";
+        return Parsed::Failed;
+    }
+    if (arg.name == "out") {
+        *previewOption = "--out";
+        return arg.value(&o->pictureOut, error) ? Parsed::Taken : Parsed::Failed;
+    }
+    return Parsed::Unknown;
+}
+
+// The switches that stand alone: help, version, quiet and stats.
+bool parseSwitch(const std::string &arg, Options *o) {
+    if (arg == "-h" || arg == "--help") o->command = Options::Help;
+    else if (arg == "--version") {
+        if (o->command != Options::Help) o->command = Options::Version;
+    } else if (arg == "-q" || arg == "--quiet")
+        o->quiet = true;
+    else if (arg == "--stats")
+        o->stats = true;
+    else
+        return false;
+    return true;
+}
+
+// The operands decide the command: "preview INPUT", "demo [DIR]" or INPUT OUTPUT.
+bool chooseCommand(const std::vector<std::string> &operands, bool firstIsFile,
+                   const std::string &previewOption, Options *o, std::string *error) {
+    if (o->command == Options::Help || o->command == Options::Version) return true;
+    const std::string first = operands.empty() || firstIsFile ? "" : operands[0];
+    if (first == "preview") {
+        if (operands.size() != 2) {
             *error = "preview takes one input";
             return false;
         }
-        o.command = Options::Preview;
-        o.input = positional[1];
-        *options = o;
+        o->command = Options::Preview;
+        o->input = operands[1];
         return true;
     }
     if (!previewOption.empty()) {
         *error = previewOption + " is for preview";
         return false;
     }
-    if (!positional.empty() && positional[0] == "demo" && !firstIsOperand) {
-        if (positional.size() > 2) {
+    if (first == "demo") {
+        if (operands.size() > 2) {
             *error = "demo takes at most one directory";
             return false;
         }
-        o.command = Options::Demo;
-        o.demoDir = positional.size() == 2 ? positional[1] : "quorvane5-demo";
-        o.demoMayBeFile = positional.size() == 2;
-        *options = o;
+        o->command = Options::Demo;
+        o->demoDir = operands.size() == 2 ? operands[1] : "quorvane5-demo";
+        o->demoMayBeFile = operands.size() == 2;
         return true;
     }
-    if (positional.size() != 2) {
-        *error = positional.size() < 2 ? "give an input and an output (\"-\" for a pipe)"
-                                       : "too many arguments: " + positional[2];
+    if (operands.size() != 2) {
+        *error = operands.size() < 2 ? "give an input and an output (\"-\" for a pipe)"
+                                     : "too many arguments: " + operands[2];
         return false;
     }
-    o.input = positional[0];
-    o.output = positional[1];
-    *options = o;
+    o->input = operands[0];
+    o->output = operands[1];
     return true;
-}
-
-bool resolveSettings(const Options &options, const FILTER &descriptor, bool interlacedStream,
-                     int track[6], int check[5], std::string *error) {
-    if (descriptor.track_n < 6 || descriptor.check_n < 5) {
-        *error = "the loaded filter has fewer settings than this program knows";
-        return false;
-    }
-    for (const SliderOption &s : kSliderOptions) {
-        const int i = s.index;
-        const int lo = descriptor.track_s[i], hi = descriptor.track_e[i];
-        if (!options.trackGiven[i]) {
-            track[i] = descriptor.track_default[i];
-            continue;
-        }
-        if (options.track[i] < lo || options.track[i] > hi) {
-            *error = "--" + std::string(s.name) + " " + std::to_string(options.track[i]) +
-                     " is out of range: it takes " + std::to_string(lo) + " to " +
-                     std::to_string(hi);
-            return false;
-        }
-        track[i] = options.track[i];
-    }
-    for (const CheckOption &c : kCheckOptions) {
-        const int i = c.index;
-        check[i] = i == kFieldCheck        ? fieldSetting(options, interlacedStream)
-                   : options.checkGiven[i] ? options.check[i]
-                                           : descriptor.check_default[i];
-    }
-    return true;
-}
-
-int fieldSetting(const Options &options, bool interlacedStream) {
-    if (options.checkGiven[kFieldCheck]) return options.check[kFieldCheck];
-    return interlacedStream ? 1 : 0;
 }
 
 int resolveThreads(const Options &options) {
     if (options.threads > 0) return options.threads;
     const unsigned cores = std::thread::hardware_concurrency();
     return std::clamp(static_cast<int>(cores), 1, 16);
+}
+
+}  // namespace
+
+bool parseOptions(const std::vector<std::string> &args, Options *options, std::string *error) {
+    Options o;
+    std::vector<std::string> operands;
+    std::string previewOption;
+    bool optionsEnded = false;
+    bool firstIsFile = false;  // the first operand came after "--": a file, whatever its name
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string &arg = args[i];
+        if (optionsEnded || arg == "-" || arg.empty() || arg[0] != '-') {
+            operands.push_back(arg);
+        } else if (arg == "--") {
+            optionsEnded = true;
+            firstIsFile = operands.empty();
+        } else if (!parseSwitch(arg, &o)) {
+            if (arg.compare(0, 2, "--") != 0) {
+                *error = "unknown option " + arg;
+                return false;
+            }
+            Argument named(args, &i);
+            error->clear();
+            Parsed parsed = parseSetting(named, &o, error);
+            if (parsed == Parsed::Unknown) parsed = parseProgramOption(named, &o, &previewOption, error);
+            if (parsed == Parsed::Unknown) *error = "unknown option --" + named.name;
+            if (parsed != Parsed::Taken) return false;
+        }
+    }
+    if (!chooseCommand(operands, firstIsFile, previewOption, &o, error)) return false;
+    *options = o;
+    return true;
+}
+
+bool checkSettings(const Options &options, const FILTER &descriptor, std::string *error) {
+    if (descriptor.track_n < kSliderCount || descriptor.check_n < kCheckBoxCount) {
+        *error = "the loaded filter has fewer settings than this program knows";
+        return false;
+    }
+    for (const SliderSetting &s : kSliders) {
+        const SettingChoice &given = options.choice(s.slider);
+        const int lo = descriptor.track_s[indexOf(s.slider)], hi = descriptor.track_e[indexOf(s.slider)];
+        if (given.given && (given.value < lo || given.value > hi)) {
+            *error = "--" + std::string(s.name) + " " + std::to_string(given.value) +
+                     " is out of range: it takes " + std::to_string(lo) + " to " + std::to_string(hi);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool roundingOffForDepth(const Options &options, const Y4mFormat &format) {
+    return !options.choice(CheckBox::Rounding).given && format.bits > 8;
+}
+
+DenoiseSettings resolveSettings(const Options &options, const FILTER &descriptor, const Y4mFormat &format) {
+    DenoiseSettings settings;
+    for (int i = 0; i < kSliderCount; ++i)
+        settings.track[i] = options.sliders[i].given ? options.sliders[i].value : descriptor.track_default[i];
+    for (int i = 0; i < kCheckBoxCount; ++i)
+        settings.check[i] = options.boxes[i].given ? options.boxes[i].value : descriptor.check_default[i];
+    if (!options.choice(CheckBox::Fields).given) settings.set(CheckBox::Fields, format.interlaced());
+    if (roundingOffForDepth(options, format)) settings.set(CheckBox::Rounding, false);
+    settings.threads = resolveThreads(options);
+    settings.timeStages = options.stats;
+    return settings;
+}
+
+std::string settingsText(const DenoiseSettings &s) {
+    std::string t;
+    for (const SliderSetting &o : kSliders) {
+        const auto gate = std::find_if(std::begin(kGatedSliders), std::end(kGatedSliders),
+                                       [&](const GatedSlider &g) { return g.slider == o.slider; });
+        if (gate != std::end(kGatedSliders) && !s.on(gate->box)) continue;
+        t += " --" + std::string(o.name) + " " + std::to_string(s.slider(o.slider));
+    }
+    for (const CheckBoxSetting &o : kCheckBoxes)
+        if (o.box != CheckBox::Fields && s.on(o.box) != (o.defaultValue == 1))
+            t += std::string(" --") + (s.on(o.box) ? "" : "no-") + o.name;
+    return t.substr(1);
 }
 
 namespace {
@@ -288,18 +354,13 @@ horizontal detail of 4:2:2: the filter keeps one Cb and Cr per pixel pair.
 
 Filter settings (the plug-in's sliders and check boxes) [default]:
 )";
-    for (const SliderOption &s : kSliderOptions)
+    for (const SliderSetting &s : kSliders)
         t += optionLine("--" + std::string(s.name) + " N",
-                        std::string(s.help) + ", " + std::to_string(s.minimum) + ".." +
+                        std::string(helpOf(s.slider)) + ", " + std::to_string(s.minimum) + ".." +
                             std::to_string(s.maximum) + " [" + std::to_string(s.defaultValue) + "]");
-    for (const CheckOption &c : kCheckOptions) {
-        const std::string def = c.index == kFieldCheck
-                                    ? "on for streams tagged interlaced (It, Ib, Im), off for "
-                                      "progressive ones"
-                                    : (c.defaultValue ? "on" : "off");
+    for (const CheckBoxSetting &c : kCheckBoxes)
         t += optionLine("--" + std::string(c.name) + ", --no-" + c.name,
-                        std::string(c.help) + " [" + def + "]");
-    }
+                        std::string(helpOf(c.box)) + " [" + defaultText(c) + "]");
     t += R"(
 Program options:
   --threads N             worker threads, 1..16 [every core, at most 16]
@@ -323,7 +384,8 @@ pre-passes) and prints the settings and the PSNR and SSIM before and after.
 Into DIR [quorvane5-demo] it writes the clips and before-after.png and
 blocky-before-after.png: one frame before and after, a crop magnified with its
 contrast stretched, and what the filter removed. Unless given, --tarnel,
---w2dnrl, --w2dnrh, --mosqnr and --blocknr are 20 there.
+--w2dnrl, --w2dnrh, --mosqnr and --blocknr are 20 there. The clip is 512x288,
+so the mosquito pass shows only the small frames' strength there.
 
 quorvane5 preview INPUT [--frame N] [--out FILE.png] makes the same picture for
 frame N [0] of your own clip with the settings given, reading only the frames

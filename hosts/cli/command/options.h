@@ -1,65 +1,61 @@
-// The command line: one option per slider and check box of the filter, the
-// program's own options, and the help text.
+// The command line: one option per slider and check box of the filter (named by the
+// settings table), the program's own options, and the help text.
 #pragma once
 
 #include <string>
 #include <vector>
 
 #include "abi/host_api.h"
+#include "abi/settings.h"
+#include "cli/io/y4m.h"
+#include "cli/session/filter_session.h"
 
 namespace q5cli {
 
-/// A slider: the option name, the slider index, and the descriptor's default and
-/// range as shipped (the loaded module's descriptor has the last word).
-struct SliderOption {
-    const char *name;
-    int index;
-    int defaultValue, minimum, maximum;
-    const char *help;
+/// A slider or check box as the command line left it.
+struct SettingChoice {
+    int value = 0;
+    bool given = false;
 };
-
-/// A check box: --NAME turns it on, --no-NAME off.
-struct CheckOption {
-    const char *name;
-    int index;
-    int defaultValue;
-    const char *help;
-};
-
-extern const SliderOption kSliderOptions[6];
-extern const CheckOption kCheckOptions[5];
-constexpr int kFieldCheck = 0;  // per-field processing
 
 struct Options {
     enum Command { Denoise, Demo, Preview, Help, Version } command = Denoise;
     std::string input, output, reference, module, demoDir;
     int frame = 0;           // preview: the frame shown
     std::string pictureOut = "quorvane5-preview.png";  // preview: the picture written
-    int threads = 0;  // 0: all cores, at most 16
+    int threads = 0;                                   // 0: all cores, at most 16
     bool quiet = false;
     bool stats = false;  // time each stage of the run
     // "demo DIR": the demo, unless a file named demo exists (then it is the input).
     bool demoMayBeFile = false;
-    int track[6] = {};
-    bool trackGiven[6] = {};
-    int check[5] = {};
-    bool checkGiven[5] = {};
+    SettingChoice sliders[kSliderCount];
+    SettingChoice boxes[kCheckBoxCount];
+
+    const SettingChoice &choice(Slider s) const { return sliders[indexOf(s)]; }
+    const SettingChoice &choice(CheckBox c) const { return boxes[indexOf(c)]; }
+    void give(Slider s, int value) { sliders[indexOf(s)] = {value, true}; }
+    void give(CheckBox c, bool on) { boxes[indexOf(c)] = {on ? 1 : 0, true}; }
 };
 
 /// Parses the arguments after the program name; false with a message on a bad command line.
 bool parseOptions(const std::vector<std::string> &args, Options *options, std::string *error);
 
-/// Slider and check-box values for a run: given ones checked against the descriptor's
-/// ranges, the rest the descriptor's defaults, per-field processing by the stream's
-/// interlacing unless given.
-bool resolveSettings(const Options &options, const FILTER &descriptor, bool interlacedStream,
-                     int track[6], int check[5], std::string *error);
+/// Checks the given slider values against the descriptor's ranges, before any file is
+/// opened; false with a message naming the option and its range.
+bool checkSettings(const Options &options, const FILTER &descriptor, std::string *error);
 
-/// Per-field processing: as given, else on for streams tagged interlaced.
-int fieldSetting(const Options &options, bool interlacedStream);
+/// The settings of a run, resolved once the stream's header is known: the values
+/// given, else the descriptor's defaults, except that unless given per-field
+/// processing follows the stream's interlacing and the rounding correction, which
+/// re-quantises to 8-bit steps, is off for samples deeper than 8 bits.
+DenoiseSettings resolveSettings(const Options &options, const FILTER &descriptor, const Y4mFormat &format);
 
-/// Thread count for a run: the given one, or every core, within the host's 1..16.
-int resolveThreads(const Options &options);
+/// Whether the rounding correction was left off for the stream's depth.
+bool roundingOffForDepth(const Options &options, const Y4mFormat &format);
+
+/// The settings of a run as options: every slider but those of passes that are off,
+/// and each switch that differs from its default (per-field processing aside).
+std::string settingsText(const DenoiseSettings &settings);
 
 std::string helpText();
 std::string usageLine();

@@ -2,42 +2,25 @@
 // input frames it asks for, and the before/after picture of that frame.
 #include "cli/command/preview.h"
 
-#include <sys/types.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <map>
-#include <memory>
 
-#include "cli/picture/comparison.h"
-#include "cli/picture/convert.h"
+#include "cli/command/shared.h"
 #include "cli/io/output_file.h"
 #include "cli/io/png.h"
+#include "cli/picture/comparison.h"
+#include "cli/picture/convert.h"
 #include "cli/picture/preview_window.h"
-#include "common/module.h"
+#include "common/host.h"
 
 namespace q5cli {
 
-bool previewFrame(GetFilterTableFn entry, const DenoiseSettings &settings, ByteSource &source,
-                  Y4mReader &reader, const Y4mFormat &format, int n, PreviewResult *result,
-                  const std::string &name, std::string *error) {
-    // Frame n needs n - 1 and n + 1; with the mosquito pass, their neighbours too.
-    const int reach = settings.check[2] == 1 ? 2 : 1;
-    PreviewFrames frames;
-    if (!readPreviewFrames(source, reader, format, n, reach, name, &frames, error)) return false;
-    // While the clip's end is unseen the host's clip reaches kUnknownLength frames.
-    if (frames.count < 0 && n >= kUnknownLength - reach) {
-        *error = name + ": frame " + std::to_string(n) + " is beyond the " + std::to_string(kUnknownLength - reach) +
-                 " frames this program can preview";
-        return false;
-    }
-    std::map<int, Y4mFrame> &held = frames.held;
-    const int count = frames.count;
-    result->frameCount = count;
+namespace {
 
+// The filter's output for frame n, fed from the frames held.
+bool filterOne(GetFilterTableFn entry, const DenoiseSettings &settings, const Y4mFormat &format,
+               std::map<int, Y4mFrame> &held, int count, int n, PreviewResult *result, std::string *error) {
     q5host::Host host(entry, settings.threads);
     startFilter(host, settings);
     const FrameConverter converter(format, settings.threads);
@@ -66,14 +49,51 @@ bool previewFrame(GetFilterTableFn entry, const DenoiseSettings &settings, ByteS
     return true;
 }
 
+// What the picture shows, and how much the frame's luma changed in 8-bit code steps.
+void report(std::FILE *to, const Options &options, const std::string &name, const DenoiseSettings &settings,
+            const Y4mFormat &format, const PreviewResult &frame, const std::string &legend) {
+    const std::uint8_t *before = frame.before.data.data(), *after = frame.after.data();
+    const double unit = std::ldexp(1.0, format.bits - 8);
+    double sum = 0, squares = 0, most = 0;
+    const std::size_t pixels = static_cast<std::size_t>(format.width) * format.height;
+    for (std::size_t i = 0; i < pixels; ++i) {
+        const auto at = [&](const std::uint8_t *p) { return format.bits > 8 ? p[2 * i] | p[2 * i + 1] << 8 : p[i]; };
+        const double d = (at(before) - at(after)) / unit;
+        sum += std::abs(d), squares += d * d, most = std::max(most, std::abs(d));
+    }
+    std::fprintf(to, "Frame %d of %s, %s:\n", options.frame, name.c_str(), settingsText(settings).c_str());
+    std::fprintf(to, "luma changed by %.2f code steps on average (rms %.2f, at most %.1f; in 8-bit steps)\n",
+                 sum / pixels, std::sqrt(squares / pixels), most);
+    std::fprintf(to, "Wrote %s:\n%s\n", options.pictureOut == "-" ? "standard output" : options.pictureOut.c_str(),
+                 legend.c_str());
+}
+
+}  // namespace
+
+bool previewFrame(GetFilterTableFn entry, const DenoiseSettings &settings, ByteSource &source,
+                  Y4mReader &reader, const Y4mFormat &format, int n, PreviewResult *result,
+                  const std::string &name, std::string *error) {
+    // Frame n needs n - 1 and n + 1; with the mosquito pass, their neighbours too.
+    const int reach = settings.on(CheckBox::MosquitoNr) ? 2 : 1;
+    PreviewFrames frames;
+    if (!readPreviewFrames(source, reader, format, n, reach, name, &frames, error)) return false;
+    // While the clip's end is unseen the host's clip reaches kUnknownLength frames.
+    if (frames.count < 0 && n >= kUnknownLength - reach) {
+        *error = name + ": frame " + std::to_string(n) + " is beyond the " + std::to_string(kUnknownLength - reach) +
+                 " frames this program can preview";
+        return false;
+    }
+    result->frameCount = frames.count;
+    return filterOne(entry, settings, format, frames.held, frames.count, n, result, error);
+}
+
 int runPreview(const Options &options) {
     if (!options.reference.empty()) {
         message("preview shows one frame, with no clean clip to compare with; --reference is for INPUT OUTPUT");
         return 2;
     }
-    std::unique_ptr<q5host::Module> module;
-    DenoiseSettings settings;
-    if (const int status = loadFilter(options, &module, &settings)) return status;
+    LoadedFilter filter;
+    if (const int status = loadFilter(options, &filter)) return status;
     OpenStream input;
     if (const int status = openStream(options.input, &input)) return status;
     const Y4mFormat &format = input.format;
@@ -83,7 +103,7 @@ int runPreview(const Options &options) {
         message(name + ": " + error);
         return 1;
     }
-    settings.check[kFieldCheck] = fieldSetting(options, format.interlaced());
+    const DenoiseSettings settings = resolveSettings(options, *filter.descriptor, format);
     // The picture's place is checked before any frame is read; it never replaces the clip.
     if (options.pictureOut != "-" && isSameFile(options.pictureOut, *input.source)) {
         message("--out " + options.pictureOut + " is the input: the picture would replace the clip");
@@ -96,8 +116,8 @@ int runPreview(const Options &options) {
     }
 
     PreviewResult frame;
-    if (!previewFrame(module->getFilterTable(), settings, *input.source, *input.reader, format, options.frame,
-                      &frame, name, &error)) {
+    if (!previewFrame(filter.entry(), settings, *input.source, *input.reader, format, options.frame, &frame,
+                      name, &error)) {
         message(error);
         return 1;
     }
@@ -108,24 +128,8 @@ int runPreview(const Options &options) {
         message(error);
         return 1;
     }
-    if (!options.quiet) {
-        // Beside a picture on standard output, the report goes to standard error.
-        std::FILE *report = out->isStdout() ? stderr : stdout;
-        // How much the frame changed, in 8-bit code steps, to go with the picture.
-        const double unit = std::ldexp(1.0, format.bits - 8);
-        double sum = 0, squares = 0, most = 0;
-        const std::size_t pixels = static_cast<std::size_t>(format.width) * format.height;
-        for (std::size_t i = 0; i < pixels; ++i) {
-            const auto at = [&](const std::uint8_t *p) { return format.bits > 8 ? p[2 * i] | p[2 * i + 1] << 8 : p[i]; };
-            const double d = (at(frame.before.data.data()) - at(frame.after.data())) / unit;
-            sum += std::abs(d), squares += d * d, most = std::max(most, std::abs(d));
-        }
-        std::fprintf(report, "Frame %d of %s, %s:\n", options.frame, name.c_str(), settingsText(settings).c_str());
-        std::fprintf(report, "luma changed by %.2f code steps on average (rms %.2f, at most %.1f; in 8-bit steps)\n",
-                    sum / pixels, std::sqrt(squares / pixels), most);
-        std::fprintf(report, "Wrote %s:\n%s\n", options.pictureOut == "-" ? "standard output" : options.pictureOut.c_str(),
-                     pic.legend.c_str());
-    }
+    // Beside a picture on standard output, the report goes to standard error.
+    if (!options.quiet) report(out->isStdout() ? stderr : stdout, options, name, settings, format, frame, pic.legend);
     return 0;
 }
 

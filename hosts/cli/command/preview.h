@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "cli/command/options.h"
-#include "cli/command/denoise.h"
 #include "cli/io/y4m.h"
+#include "cli/session/filter_session.h"
 
 namespace q5cli {
 

@@ -1,5 +1,5 @@
-// A small PNG writer (8-bit RGB, compressed by our own deflate) and the colour
-// conversion that turns y4m frames into pictures for it.
+// PNG files of 8-bit RGB pictures (written by libpng) and the colour conversion that
+// turns y4m frames into pictures for them.
 #pragma once
 
 #include <cstdint>
@@ -10,10 +10,8 @@
 
 namespace q5cli {
 
-std::uint32_t crc32(const std::uint8_t *data, std::size_t size, std::uint32_t crc = 0);
-std::uint32_t adler32(const std::uint8_t *data, std::size_t size, std::uint32_t adler = 1);
-
-/// The bytes of a PNG file holding an RGB picture (3 bytes a pixel, packed rows).
+/// The bytes of a PNG file holding an RGB picture (3 bytes a pixel, packed rows);
+/// throws when the picture is empty or does not match its size, or libpng fails.
 std::vector<std::uint8_t> encodePng(int width, int height, const std::vector<std::uint8_t> &rgb);
 
 /// A y4m frame as RGB (studio-range BT.601, the nearest chroma sample for each pixel).

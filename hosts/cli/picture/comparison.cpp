@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "cli/io/png.h"
+#include "cli/picture/labels.h"
 
 namespace q5cli {
 
@@ -85,20 +86,103 @@ Crop busiestCrop(const Y4mFormat &f, const std::uint8_t *before, const std::uint
     return best;
 }
 
+namespace {
+
+const TextStyle kHeading{16, true}, kCaption{14, false};
+constexpr int kTextPad = 5;  // above and below a line of text in its band
+
+struct Captions {
+    std::string whole, crop, removedWhole, removedCrop;
+};
+
+Captions captionsFor(int shrink, int gain) {
+    Captions c;
+    c.whole = "whole frame" + (shrink > 1 ? " at 1/" + std::to_string(shrink) + " size" : std::string()) +
+              ", the crop framed in yellow";
+    c.crop = "crop \u00d7" + std::to_string(kZoom) + ", luma, contrast stretched";
+    c.removedWhole = "removed luma \u00d7" + std::to_string(gain) + ", whole frame";
+    c.removedCrop = "removed luma \u00d7" + std::to_string(gain) + ", crop";
+    return c;
+}
+
+// Bands of text above the columns and above each row, never over the pictures; the
+// columns widen (pictures centred in them) when a small frame is narrower than its
+// captions, and a row is as tall as its tallest picture.
+struct Layout {
+    int width = 0, height = 0, column = 0, headingTop = 0;
+    int bandTop[3] = {}, rowTop[3] = {};
+    int left(int side) const { return side * (column + kGap); }
+};
+
+Layout layoutFor(int tileWidth, int tileHeight, const Crop &crop, const Captions &c) {
+    Layout l;
+    const int zoomedWidth = crop.width * kZoom, zoomedHeight = crop.height * kZoom;
+    const int spanned = std::max(textWidth(c.whole, kCaption), textWidth(c.crop, kCaption)) + 2 * kTextPad;
+    l.column = std::max({tileWidth, zoomedWidth, (spanned - kGap + 1) / 2,
+                         textWidth(c.removedWhole, kCaption) + 2 * kTextPad,
+                         textWidth(c.removedCrop, kCaption) + 2 * kTextPad,
+                         textWidth("before", kHeading) + 2 * kTextPad, textWidth("after", kHeading) + 2 * kTextPad});
+    l.width = 2 * l.column + kGap;
+    const int heading = lineHeight(kHeading) + 2 * kTextPad, band = lineHeight(kCaption) + 2 * kTextPad;
+    const int rowHeight[3] = {tileHeight, zoomedHeight, std::max(tileHeight, zoomedHeight)};
+    int y = heading;
+    for (int row = 0; row < 3; ++row) {
+        l.bandTop[row] = y;
+        l.rowTop[row] = y + band;
+        y = l.rowTop[row] + rowHeight[row];
+    }
+    l.height = y;
+    return l;
+}
+
+std::vector<Label> labelsFor(const Layout &l, const Captions &c) {
+    const auto centre = [&](int side) { return l.left(side) + l.column / 2; };
+    const int textTop = kTextPad;
+    return {{"before", centre(0), l.headingTop + textTop, kHeading},
+            {"after", centre(1), l.headingTop + textTop, kHeading},
+            {c.whole, l.width / 2, l.bandTop[0] + textTop, kCaption},
+            {c.crop, l.width / 2, l.bandTop[1] + textTop, kCaption},
+            {c.removedWhole, centre(0), l.bandTop[2] + textTop, kCaption},
+            {c.removedCrop, centre(1), l.bandTop[2] + textTop, kCaption}};
+}
+
+}  // namespace
+
 ComparisonPicture makeComparison(const Y4mFormat &f, const std::uint8_t *before, const std::uint8_t *after,
                                  const Crop &crop) {
     ComparisonPicture pic;
     const int k = shrinkFor(f), tw = f.width / k, th = f.height / k;
     pic.shrink = k;
-    pic.width = 2 * tw + kGap;
-    pic.height = 3 * th + 2 * kGap;
+
+    const std::vector<double> removed = lumaRemoved(f, before, after);
+    double squares = 0;
+    for (double v : removed) squares += v * v;
+    const double rms = std::sqrt(squares / static_cast<double>(removed.size()));
+    // Four times the typical change reaches black or white; a power of two reads easily.
+    pic.differenceGain = 64;
+    while (pic.differenceGain > 1 && pic.differenceGain * 4 * rms > 127) pic.differenceGain /= 2;
+    const double gain = pic.differenceGain;
+
+    const Captions captions = captionsFor(k, pic.differenceGain);
+    const Layout layout = layoutFor(tw, th, crop, captions);
+    pic.width = layout.width;
+    pic.height = layout.height;
     Canvas canvas(pic.width, pic.height);
-    const int row2 = th + kGap, row3 = 2 * (th + kGap), right = tw + kGap;
+    const int zw = crop.width * kZoom, zh = crop.height * kZoom;
+    for (int side = 0; side < 2; ++side) {
+        const int wholeX = layout.left(side) + (layout.column - tw) / 2;
+        const int zoomX = layout.left(side) + (layout.column - zw) / 2;
+        pic.parts[0][side] = {wholeX, layout.rowTop[0], tw, th};
+        pic.parts[1][side] = {zoomX, layout.rowTop[1], zw, zh};
+    }
+    pic.parts[2][0] = {pic.parts[0][0].x, layout.rowTop[2], tw, th};
+    pic.parts[2][1] = {pic.parts[1][1].x, layout.rowTop[2], zw, zh};
 
     // Whole frames in colour, box-averaged down when large.
     const std::vector<std::uint8_t> rgbBefore = frameToRgb(f, before), rgbAfter = frameToRgb(f, after);
     for (int side = 0; side < 2; ++side) {
         const std::vector<std::uint8_t> &rgb = side ? rgbAfter : rgbBefore;
+        const Area &at = pic.parts[0][side];
         for (int y = 0; y < th; ++y)
             for (int x = 0; x < tw; ++x) {
                 int sum[3] = {0, 0, 0};
@@ -106,15 +190,17 @@ ComparisonPicture makeComparison(const Y4mFormat &f, const std::uint8_t *before,
                     for (int i = 0; i < k; ++i)
                         for (int c = 0; c < 3; ++c) sum[c] += rgb[((std::size_t(y) * k + j) * f.width + x * k + i) * 3 + c];
                 const int n = k * k;
-                canvas.put(side * right + x, y, std::uint8_t((sum[0] + n / 2) / n), std::uint8_t((sum[1] + n / 2) / n),
-                           std::uint8_t((sum[2] + n / 2) / n));
+                canvas.put(at.x + x, at.y + y, std::uint8_t((sum[0] + n / 2) / n),
+                           std::uint8_t((sum[1] + n / 2) / n), std::uint8_t((sum[2] + n / 2) / n));
             }
     }
     // The crop's place, framed just outside it where there is room.
+    const Area &whole = pic.parts[0][0];
     const int x0 = std::max(0, crop.x / k - 1), y0 = std::max(0, crop.y / k - 1);
     const int x1 = std::min(tw - 1, (crop.x + crop.width) / k), y1 = std::min(th - 1, (crop.y + crop.height) / k);
-    for (int x = x0; x <= x1; ++x) canvas.put(x, y0, 255, 224, 0), canvas.put(x, y1, 255, 224, 0);
-    for (int y = y0; y <= y1; ++y) canvas.put(x0, y, 255, 224, 0), canvas.put(x1, y, 255, 224, 0);
+    const auto yellow = [&](int x, int y) { canvas.put(whole.x + x, whole.y + y, 255, 224, 0); };
+    for (int x = x0; x <= x1; ++x) yellow(x, y0), yellow(x, y1);
+    for (int y = y0; y <= y1; ++y) yellow(x0, y), yellow(x1, y);
 
     // Histogram stretch from the before crop: a level's grey is its mid-rank there.
     std::vector<int> levels;
@@ -129,30 +215,25 @@ ComparisonPicture makeComparison(const Y4mFormat &f, const std::uint8_t *before,
         return 255.0 * static_cast<double>(lo + hi) / (2.0 * static_cast<double>(levels.size()));
     };
 
-    const std::vector<double> removed = lumaRemoved(f, before, after);
-    double squares = 0;
-    for (double v : removed) squares += v * v;
-    const double rms = std::sqrt(squares / static_cast<double>(removed.size()));
-    // Four times the typical change reaches black or white; a power of two reads easily.
-    pic.differenceGain = 64;
-    while (pic.differenceGain > 1 && pic.differenceGain * 4 * rms > 127) pic.differenceGain /= 2;
-    const double gain = pic.differenceGain;
-
-    for (int y = 0; y < crop.height * kZoom; ++y)
-        for (int x = 0; x < crop.width * kZoom; ++x) {
+    const Area &zoomBefore = pic.parts[1][0], &zoomAfter = pic.parts[1][1], &zoomRemoved = pic.parts[2][1];
+    for (int y = 0; y < zh; ++y)
+        for (int x = 0; x < zw; ++x) {
             const std::size_t i = std::size_t(crop.y + y / kZoom) * f.width + crop.x + x / kZoom;
-            canvas.grey(x, row2 + y, stretch(lumaAt(f, before, i)));
-            canvas.grey(right + x, row2 + y, stretch(lumaAt(f, after, i)));
-            canvas.grey(right + x, row3 + y, 128 + gain * removed[i]);
+            canvas.grey(zoomBefore.x + x, zoomBefore.y + y, stretch(lumaAt(f, before, i)));
+            canvas.grey(zoomAfter.x + x, zoomAfter.y + y, stretch(lumaAt(f, after, i)));
+            canvas.grey(zoomRemoved.x + x, zoomRemoved.y + y, 128 + gain * removed[i]);
         }
+    const Area &wholeRemoved = pic.parts[2][0];
     for (int y = 0; y < th; ++y)
         for (int x = 0; x < tw; ++x) {
             double sum = 0;
             for (int j = 0; j < k; ++j)
                 for (int i = 0; i < k; ++i) sum += removed[(std::size_t(y) * k + j) * f.width + x * k + i];
-            canvas.grey(x, row3 + y, 128 + gain * sum / (k * k));
+            canvas.grey(wholeRemoved.x + x, wholeRemoved.y + y, 128 + gain * sum / (k * k));
         }
     pic.rgb = canvas.take();
+    // Without a font to draw with the picture still stands; the printed legend names the parts.
+    drawLabels(pic.rgb, pic.width, pic.height, labelsFor(layout, captions));
 
     char text[512];
     std::snprintf(text, sizeof text,

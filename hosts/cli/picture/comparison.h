@@ -23,16 +23,24 @@ Crop cropSize(const Y4mFormat &format);
 /// crops), for a clip whose interesting part is not known beforehand.
 Crop busiestCrop(const Y4mFormat &format, const std::uint8_t *before, const std::uint8_t *after);
 
+struct Area {
+    int x = 0, y = 0, width = 0, height = 0;
+};
+
 struct ComparisonPicture {
     int width = 0, height = 0;
     std::vector<std::uint8_t> rgb;  // 3 bytes a pixel, packed rows
     int shrink = 1;       // the whole frames are shown at 1 / shrink of their size
     int differenceGain = 1;  // grey levels per 8-bit code step of luma removed
+    /// Where each picture is, [row][column]: rows whole frame, magnified crop and
+    /// luma removed; columns before and after (for the removed luma: whole and crop).
+    /// The labels are in bands between them.
+    Area parts[3][2];
     /// Where each part is, for the printed legend.
     std::string legend;
 };
 
-/// Two columns, before and after, in three rows: the whole frame in colour (the crop
+/// Two columns, before and after, in three rows, each labelled: the whole frame in colour (the crop
 /// framed in yellow on the left), the crop magnified four times (luma, stretched by
 /// the before crop's histogram, the same mapping on both sides), and the luma removed
 /// (before - after) amplified around mid grey, whole and cropped.

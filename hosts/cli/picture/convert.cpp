@@ -295,86 +295,167 @@ bool FrameConverter::toYc48(const std::uint8_t *data, const std::string &framePa
     return seen.load(std::memory_order_relaxed) <= f.maxCode();
 }
 
-void FrameConverter::fromYc48(const PIXEL_YC *image, int pitch, const std::string &frameParams,
-                              std::uint8_t *data, const std::uint8_t *source) const {
-    const Y4mFormat &f = format_;
-    std::uint8_t *cbPlane = data + f.lumaBytes();
-    std::uint8_t *crPlane = cbPlane + f.chromaBytes();
-    // Byte stores may alias anything: the loops read only copies held by value.
-    const std::uint16_t *const lumaOut = tables_.lumaOut.data() + 32768;
-    const std::uint16_t *const chromaOut = tables_.chromaOut.data() + 32768;
-    const std::int16_t *const lumaIn = tables_.lumaIn.data();
-    const std::int16_t *const chromaIn = tables_.chromaIn.data();
-    const int width = f.width, maxCode = f.maxCode();
-    const bool bytes = f.bits == 8;
-    // Where the tables cannot give every code back, a value the filter left as its
-    // input code converted is that code again.
-    const bool keepUntouched = !tables_.exact && source;
-    const std::uint8_t *const sourceCb = keepUntouched ? source + f.lumaBytes() : nullptr;
-    const std::uint8_t *const sourceCr = keepUntouched ? sourceCb + f.chromaBytes() : nullptr;
-    const auto word = [maxCode](const std::uint8_t *plane, std::size_t i) {
+namespace {
+
+// One frame's YUV planes written from a host image. Byte stores may alias anything,
+// so each loop first copies what it reads into locals.
+struct YuvOut {
+    const PIXEL_YC *image;
+    int pitch, width, chromaWidth, maxCode;
+    bool bytes;
+    std::uint8_t *data, *cbPlane, *crPlane;
+    const std::uint16_t *lumaOut, *chromaOut;  // indexed by YC48 values, negative ones too
+    const std::int16_t *lumaIn, *chromaIn;
+    // Where the tables cannot give every code back, a value the filter left as its input
+    // code converted is that code again: the input planes, else null.
+    const std::uint8_t *source, *sourceCb, *sourceCr;
+
+    int word(const std::uint8_t *plane, std::size_t i) const {
         return std::min(plane[2 * i] | (plane[2 * i + 1] << 8), maxCode);
-    };
-    const auto put = [bytes](std::uint8_t *plane, std::size_t i, int value) {
+    }
+    void put(std::uint8_t *plane, std::size_t i, int value) const {
         if (bytes) {
             plane[i] = static_cast<std::uint8_t>(value);
         } else {
             plane[2 * i] = static_cast<std::uint8_t>(value);
             plane[2 * i + 1] = static_cast<std::uint8_t>(value >> 8);
         }
-    };
-    const auto chromaCode = [=](int c48, const std::uint8_t *plane, std::size_t i) {
-        if (keepUntouched) {
+    }
+    int chromaCode(int c48, const std::uint8_t *plane, std::size_t i) const {
+        if (source) {
             const int code = word(plane, i);
             if (chromaIn[code] == c48) return code;
         }
-        return static_cast<int>(chromaOut[c48]);
+        return chromaOut[c48];
+    }
+    const PIXEL_YC *row(int y) const { return image + static_cast<std::size_t>(y) * pitch; }
+
+    void lumaRow(int y) const;
+    void fullChromaRow(int y) const;
+    template <bool TwoRows, bool Wide>
+    void chromaPairs(int cy, const PIXEL_YC *a, const PIXEL_YC *b) const;
+    void chromaMeans(int cy, const int *rows, int rowCount) const;
+};
+
+void YuvOut::lumaRow(int y) const {
+    const PIXEL_YC *const in = row(y);
+    const std::uint16_t *const table = lumaOut;
+    const int w = width;
+    const std::size_t at = static_cast<std::size_t>(y) * w;
+    if (bytes) {
+        std::uint8_t *const out = data + at;
+        for (int x = 0; x < w; ++x) out[x] = static_cast<std::uint8_t>(table[in[x].y]);
+        return;
+    }
+    if (!source) {
+        std::uint8_t *const out = data + 2 * at;
+        for (int x = 0; x < w; ++x) {
+            const int code = table[in[x].y];
+            out[2 * x] = static_cast<std::uint8_t>(code);
+            out[2 * x + 1] = static_cast<std::uint8_t>(code >> 8);
+        }
+        return;
+    }
+    for (int x = 0; x < w; ++x) {
+        int code = table[in[x].y];
+        const int input = word(source, at + x);
+        if (lumaIn[input] == in[x].y) code = input;
+        put(data, at + x, code);
+    }
+}
+
+// 4:4:4: a chroma sample for every pixel.
+void YuvOut::fullChromaRow(int y) const {
+    const PIXEL_YC *const in = row(y);
+    const int w = width;
+    if (bytes) {
+        const std::uint16_t *const table = chromaOut;
+        std::uint8_t *const cbOut = cbPlane + static_cast<std::size_t>(y) * w;
+        std::uint8_t *const crOut = crPlane + static_cast<std::size_t>(y) * w;
+        for (int x = 0; x < w; ++x) {
+            cbOut[x] = static_cast<std::uint8_t>(table[in[x].cb]);
+            crOut[x] = static_cast<std::uint8_t>(table[in[x].cr]);
+        }
+        return;
+    }
+    for (int x = 0; x < w; ++x) {
+        const std::size_t i = static_cast<std::size_t>(y) * w + x;
+        put(cbPlane, i, chromaCode(in[x].cb, sourceCb, i));
+        put(crPlane, i, chromaCode(in[x].cr, sourceCr, i));
+    }
+}
+
+// The usual cases on their own: 4:2:2 (one row, a) and 4:2:0 (two, a and b), without
+// input codes to keep.
+template <bool TwoRows, bool Wide>
+void YuvOut::chromaPairs(int cy, const PIXEL_YC *a, const PIXEL_YC *b) const {
+    constexpr int shift = TwoRows ? 2 : 1, half = 1 << (shift - 1);
+    constexpr std::size_t size = Wide ? 2 : 1;
+    const std::uint16_t *const table = chromaOut;
+    const int w = width, cw = chromaWidth;
+    const std::size_t at = static_cast<std::size_t>(cy) * cw;
+    std::uint8_t *const cbOut = cbPlane + at * size;
+    std::uint8_t *const crOut = crPlane + at * size;
+    for (int cx = 0; cx < cw; ++cx) {
+        // The last pixel of an odd width is alone under its sample: it counts twice
+        // rather than reading past the picture.
+        const int x = 2 * cx, x1 = x + 1 < w ? x + 1 : x;
+        int cb = a[x].cb + a[x1].cb + half, cr = a[x].cr + a[x1].cr + half;
+        if (TwoRows) cb += b[x].cb + b[x1].cb, cr += b[x].cr + b[x1].cr;
+        const int codeCb = table[cb >> shift], codeCr = table[cr >> shift];
+        cbOut[size * cx] = static_cast<std::uint8_t>(codeCb);
+        crOut[size * cx] = static_cast<std::uint8_t>(codeCr);
+        if (Wide) {
+            cbOut[size * cx + 1] = static_cast<std::uint8_t>(codeCb >> 8);
+            crOut[size * cx + 1] = static_cast<std::uint8_t>(codeCr >> 8);
+        }
+    }
+}
+
+// Any number of rows under a chroma row (interlaced 4:2:0 at the picture's edge), or
+// input codes to keep.
+void YuvOut::chromaMeans(int cy, const int *rows, int rowCount) const {
+    const int count = 2 * rowCount;
+    // Floor division of sum + count/2, for negative sums as well; a shift where count is
+    // the usual two or four (two pixels of one or two rows).
+    const auto average = [count](std::int32_t sum) {
+        const std::int32_t n = sum + count / 2;
+        if (count == 2) return static_cast<int>(n >> 1);
+        if (count == 4) return static_cast<int>(n >> 2);
+        return static_cast<int>(n >= 0 ? n / count : -((-n + count - 1) / count));
     };
-    const auto lumaRow = [=](int y) {
-        const PIXEL_YC *row = image + static_cast<std::size_t>(y) * pitch;
-        const std::size_t at = static_cast<std::size_t>(y) * width;
-        if (bytes) {
-            std::uint8_t *const out = data + at;
-            for (int x = 0; x < width; ++x) out[x] = static_cast<std::uint8_t>(lumaOut[row[x].y]);
-            return;
+    for (int cx = 0; cx < chromaWidth; ++cx) {
+        std::int32_t cb = 0, cr = 0;
+        for (int r = 0; r < rowCount; ++r) {
+            const PIXEL_YC *p = row(rows[r]) + 2 * cx;
+            const int next = 2 * cx + 1 < width ? 1 : 0;  // odd width: the last pixel twice
+            cb += p[0].cb + p[next].cb;
+            cr += p[0].cr + p[next].cr;
         }
-        if (!keepUntouched) {
-            std::uint8_t *const out = data + 2 * at;
-            for (int x = 0; x < width; ++x) {
-                const int code = lumaOut[row[x].y];
-                out[2 * x] = static_cast<std::uint8_t>(code);
-                out[2 * x + 1] = static_cast<std::uint8_t>(code >> 8);
-            }
-            return;
-        }
-        for (int x = 0; x < width; ++x) {
-            int code = lumaOut[row[x].y];
-            const int in = word(source, at + x);
-            if (lumaIn[in] == row[x].y) code = in;
-            put(data, at + x, code);
-        }
-    };
+        const std::size_t i = static_cast<std::size_t>(cy) * chromaWidth + cx;
+        put(cbPlane, i, chromaCode(count > 0 ? average(cb) : 0, sourceCb, i));
+        put(crPlane, i, chromaCode(count > 0 ? average(cr) : 0, sourceCr, i));
+    }
+}
+
+}  // namespace
+
+void FrameConverter::fromYc48(const PIXEL_YC *image, int pitch, const std::string &frameParams,
+                              std::uint8_t *data, const std::uint8_t *source) const {
+    const Y4mFormat &f = format_;
+    const bool keepUntouched = !tables_.exact && source;
+    YuvOut out{image, pitch, f.width, f.chromaWidth(), f.maxCode(), f.bits == 8, data,
+               data + f.lumaBytes(), data + f.lumaBytes() + f.chromaBytes(),
+               tables_.lumaOut.data() + 32768, tables_.chromaOut.data() + 32768,
+               tables_.lumaIn.data(), tables_.chromaIn.data(), keepUntouched ? source : nullptr,
+               keepUntouched ? source + f.lumaBytes() : nullptr,
+               keepUntouched ? source + f.lumaBytes() + f.chromaBytes() : nullptr};
     if (f.subsampling == Subsampling::Mono || f.subsampling == Subsampling::S444) {
         const bool chroma = f.subsampling == Subsampling::S444;
-        inRanges(f.height, [=](int first, int end) {
+        inRanges(f.height, [&out, chroma](int first, int end) {
             for (int y = first; y < end; ++y) {
-                lumaRow(y);
-                if (!chroma) continue;
-                const PIXEL_YC *row = image + static_cast<std::size_t>(y) * pitch;
-                if (bytes) {
-                    std::uint8_t *const cbOut = cbPlane + static_cast<std::size_t>(y) * width;
-                    std::uint8_t *const crOut = crPlane + static_cast<std::size_t>(y) * width;
-                    for (int x = 0; x < width; ++x) {
-                        cbOut[x] = static_cast<std::uint8_t>(chromaOut[row[x].cb]);
-                        crOut[x] = static_cast<std::uint8_t>(chromaOut[row[x].cr]);
-                    }
-                    continue;
-                }
-                for (int x = 0; x < width; ++x) {
-                    const std::size_t i = static_cast<std::size_t>(y) * width + x;
-                    put(cbPlane, i, chromaCode(row[x].cb, sourceCb, i));
-                    put(crPlane, i, chromaCode(row[x].cr, sourceCr, i));
-                }
+                out.lumaRow(y);
+                if (chroma) out.fullChromaRow(y);
             }
         });
         return;
@@ -383,64 +464,20 @@ void FrameConverter::fromYc48(const PIXEL_YC *image, int pitch, const std::strin
     // half up so equal values come back as they were. A thread takes whole chroma rows
     // with the picture rows they cover, so the picture is read once.
     const RowMap &map = rowMaps_[frameChromaInterlaced(f, frameParams) ? 1 : 0];
-    const int cw = f.chromaWidth();
-    inRanges(f.chromaHeight(), [=, &map](int first, int end) {
+    inRanges(f.chromaHeight(), [&out, &map](int first, int end) {
         for (int cy = first; cy < end; ++cy) {
             const int *rows = map.rows.data() + map.start[cy];
             const int rowCount = map.start[cy + 1] - map.start[cy];
-            for (int r = 0; r < rowCount; ++r) lumaRow(rows[r]);
-            const int count = 2 * rowCount;
-            // Floor division of sum + count/2, for negative sums as well; a shift where
-            // count is the usual two or four (two pixels of one or two rows).
-            const auto average = [count](std::int32_t sum) {
-                const std::int32_t n = sum + count / 2;
-                if (count == 2) return static_cast<int>(n >> 1);
-                if (count == 4) return static_cast<int>(n >> 2);
-                return static_cast<int>(n >= 0 ? n / count : -((-n + count - 1) / count));
-            };
-            if (!keepUntouched && (rowCount == 1 || rowCount == 2)) {
-                // The usual cases on their own: 4:2:2 (one row) and 4:2:0 (two).
-                const PIXEL_YC *const a = image + static_cast<std::size_t>(rows[0]) * pitch;
-                const PIXEL_YC *const b = image + static_cast<std::size_t>(rows[rowCount - 1]) * pitch;
-                const std::size_t at = static_cast<std::size_t>(cy) * cw;
-                const auto pairs = [=](auto twoRows, auto wide) {
-                    constexpr int shift = twoRows ? 2 : 1, half = 1 << (shift - 1);
-                    constexpr std::size_t size = wide ? 2 : 1;
-                    std::uint8_t *const cbOut = cbPlane + at * size;
-                    std::uint8_t *const crOut = crPlane + at * size;
-                    for (int cx = 0; cx < cw; ++cx) {
-                        // The last pixel of an odd width is alone under its sample:
-                        // it counts twice rather than reading past the picture.
-                        const int x = 2 * cx, x1 = x + 1 < width ? x + 1 : x;
-                        int cb = a[x].cb + a[x1].cb + half, cr = a[x].cr + a[x1].cr + half;
-                        if (twoRows) cb += b[x].cb + b[x1].cb, cr += b[x].cr + b[x1].cr;
-                        const int codeCb = chromaOut[cb >> shift], codeCr = chromaOut[cr >> shift];
-                        cbOut[size * cx] = static_cast<std::uint8_t>(codeCb);
-                        crOut[size * cx] = static_cast<std::uint8_t>(codeCr);
-                        if (wide) {
-                            cbOut[size * cx + 1] = static_cast<std::uint8_t>(codeCb >> 8);
-                            crOut[size * cx + 1] = static_cast<std::uint8_t>(codeCr >> 8);
-                        }
-                    }
-                };
-                if (rowCount == 2)
-                    bytes ? pairs(std::true_type{}, std::false_type{}) : pairs(std::true_type{}, std::true_type{});
-                else
-                    bytes ? pairs(std::false_type{}, std::false_type{}) : pairs(std::false_type{}, std::true_type{});
+            for (int r = 0; r < rowCount; ++r) out.lumaRow(rows[r]);
+            if (out.source || (rowCount != 1 && rowCount != 2)) {
+                out.chromaMeans(cy, rows, rowCount);
                 continue;
             }
-            for (int cx = 0; cx < cw; ++cx) {
-                std::int32_t cb = 0, cr = 0;
-                for (int r = 0; r < rowCount; ++r) {
-                    const PIXEL_YC *p = image + static_cast<std::size_t>(rows[r]) * pitch + 2 * cx;
-                    const int next = 2 * cx + 1 < width ? 1 : 0;  // odd width: the last pixel twice
-                    cb += p[0].cb + p[next].cb;
-                    cr += p[0].cr + p[next].cr;
-                }
-                const std::size_t i = static_cast<std::size_t>(cy) * cw + cx;
-                put(cbPlane, i, chromaCode(count > 0 ? average(cb) : 0, sourceCb, i));
-                put(crPlane, i, chromaCode(count > 0 ? average(cr) : 0, sourceCr, i));
-            }
+            const PIXEL_YC *a = out.row(rows[0]), *b = out.row(rows[rowCount - 1]);
+            if (rowCount == 2)
+                out.bytes ? out.chromaPairs<true, false>(cy, a, b) : out.chromaPairs<true, true>(cy, a, b);
+            else
+                out.bytes ? out.chromaPairs<false, false>(cy, a, b) : out.chromaPairs<false, true>(cy, a, b);
         }
     });
 }

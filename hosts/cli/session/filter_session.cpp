@@ -1,0 +1,212 @@
+// Feeding a stream to the filter: frames read as the filter asks for them, converted
+// into the host's frame cache, processed, converted back and written, with the time
+// of each step kept apart for --stats.
+#include "cli/session/filter_session.h"
+
+#include <chrono>
+#include <vector>
+
+#include "cli/picture/frame_window.h"
+#include "common/host.h"
+
+namespace q5cli {
+
+DenoiseSettings DenoiseSettings::defaults() {
+    DenoiseSettings s;
+    for (const SliderSetting &slider : kSliders) s.track[indexOf(slider.slider)] = slider.defaultValue;
+    for (const CheckBoxSetting &box : kCheckBoxes) s.check[indexOf(box.box)] = box.defaultValue;
+    return s;
+}
+
+q5host::ClipInfo streamClip(const Y4mFormat &format, int frameCount) {
+    q5host::ClipInfo clip;
+    clip.width = format.width;
+    clip.height = format.height;
+    clip.maxW = (format.width + 15) & ~15;
+    clip.maxH = (format.height + 15) & ~15;
+    clip.frameCount = frameCount;
+    return clip;
+}
+
+void startFilter(q5host::Host &host, const DenoiseSettings &settings) {
+    host.setFilterActive(true);
+    host.init();
+    for (int i = 0; i < kSliderCount; ++i) host.setTrack(i, settings.track[i]);
+    for (int i = 0; i < kCheckBoxCount; ++i) host.setCheck(i, settings.check[i]);
+    host.update();
+}
+
+namespace {
+
+// The span of each func_proc call, as the host reports it: the filter's own time,
+// once the frames it had converted meanwhile are taken out.
+class ProcClock : public q5host::HostObserver {
+public:
+    void procStarted() override {
+        start_ = stageClock();
+        inside_ = true;
+    }
+    void procEnded() override {
+        inside_ = false;
+        total_.add(since(start_));
+    }
+    bool inside() const { return inside_; }
+    const StageTime &total() const { return total_; }
+
+private:
+    StageTime start_, total_;
+    bool inside_ = false;
+};
+
+class StreamRun {
+public:
+    StreamRun(GetFilterTableFn entry, const DenoiseSettings &settings, Y4mReader &in,
+              const Y4mFormat &format);
+    bool run(Y4mWriter &out, const FrameSink &onFrame, const ProgressSink &onProgress,
+             std::string *error);
+    void report(DenoiseReport *report) const;
+
+private:
+    StageTime *timed(StageTime StageTimes::*stage) {
+        return settings_.timeStages ? &(times_.*stage) : nullptr;
+    }
+    bool fill(int n, PIXEL_YC *image, int pitch);
+    bool readAhead(int n, bool *done, std::string *error);
+    bool process(int n, std::string *error);
+    bool deliver(int n, Y4mWriter &out, const FrameSink &onFrame, std::string *error);
+    void settleTimes();
+
+    const DenoiseSettings &settings_;
+    const Y4mFormat &format_;
+    const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+    ProcClock procClock_;  // outlives the host that reports to it
+    q5host::Host host_;
+    FrameWindow window_;
+    const q5host::ClipInfo clip_;
+    StageTimes times_;
+    StageTime fillInsideProc_, fillOutsideProc_, processing_;
+    std::vector<std::uint8_t> bytes_;
+    bool headerWritten_ = false;
+    int frames_ = 0;
+};
+
+// The conversions run while the filter waits, on as many threads as it has.
+StreamRun::StreamRun(GetFilterTableFn entry, const DenoiseSettings &settings, Y4mReader &in,
+                     const Y4mFormat &format)
+    : settings_(settings), format_(format), host_(entry, settings.threads),
+      window_(in, format, settings.threads), clip_(streamClip(format, kUnknownLength)),
+      bytes_(format.frameBytes()) {
+    startFilter(host_, settings);
+    if (settings.timeStages) host_.setObserver(&procClock_);
+    host_.setClip(clip_, [this](int n, PIXEL_YC *image, int pitch) { return fill(n, image, pitch); });
+    host_.saveStart(0, kUnknownLength - 1);
+}
+
+bool StreamRun::fill(int n, PIXEL_YC *image, int pitch) {
+    StageTimer timer(settings_.timeStages ? procClock_.inside() ? &fillInsideProc_ : &fillOutsideProc_
+                                          : nullptr);
+    return window_.fill(n, image, pitch);
+}
+
+// Frame n reads up to n + 2 (its next frame's neighbours with the mosquito pass);
+// having tried to read them, the end is known whenever it matters.
+bool StreamRun::readAhead(int n, bool *done, std::string *error) {
+    bool read;
+    {
+        const StageTimer timer(timed(&StageTimes::read));
+        read = window_.readThrough(n + 2);
+    }
+    if (!read) {
+        *error = window_.error();
+        return false;
+    }
+    *done = window_.ended() && n >= window_.frameCount();
+    if (window_.ended() && !*done) host_.setFrameCount(window_.frameCount());
+    return true;
+}
+
+bool StreamRun::process(int n, std::string *error) {
+    {
+        const StageTimer timer(settings_.timeStages ? &processing_ : nullptr);
+        host_.process(n);
+    }
+    if (window_.failed()) {
+        *error = window_.error();
+        return false;
+    }
+    return true;
+}
+
+bool StreamRun::deliver(int n, Y4mWriter &out, const FrameSink &onFrame, std::string *error) {
+    const Y4mFrame *frame = window_.frame(n);
+    {
+        const StageTimer timer(timed(&StageTimes::fromYc48));
+        window_.converter().fromYc48(host_.out(), clip_.maxW, frame->params, bytes_.data(),
+                                     frame->data.data());
+    }
+    {
+        const StageTimer timer(timed(&StageTimes::write));
+        const bool ok = (headerWritten_ || out.writeHeader(format_, error)) &&
+                        out.writeFrame(frame->params, bytes_.data(), bytes_.size(), error);
+        headerWritten_ = true;
+        if (!ok) return false;
+    }
+    return !onFrame || onFrame(n, bytes_.data(), error);
+}
+
+bool StreamRun::run(Y4mWriter &out, const FrameSink &onFrame, const ProgressSink &onProgress,
+                    std::string *error) {
+    bool ok = true, done = false;
+    for (frames_ = 0; ok; ++frames_) {
+        const int n = frames_;
+        ok = readAhead(n, &done, error);
+        if (!ok || done) break;
+        ok = process(n, error) && deliver(n, out, onFrame, error);
+        if (!ok) break;
+        // Frame n + 1 asks for n - 1 at the earliest (the next-but-one of the mirrored
+        // last frame's neighbour); nothing before it is needed again.
+        window_.releaseBefore(n - 1);
+        if (onProgress) onProgress(n + 1, window_.ended() ? window_.frameCount() : -1);
+    }
+    if (ok && !headerWritten_) ok = out.writeHeader(format_, error);
+    host_.exit();
+    host_.setObserver(nullptr);
+    settleTimes();
+    if (ok && window_.lateRequests() > 0) {
+        *error = "internal error: the filter asked for a frame that was already dropped";
+        ok = false;
+    }
+    return ok;
+}
+
+// Frames converted while func_proc ran count as conversion, not as the filter; the
+// rest of processing is the host's own work.
+void StreamRun::settleTimes() {
+    if (!settings_.timeStages) return;
+    times_.toYc48 = fillInsideProc_;
+    times_.toYc48.add(fillOutsideProc_);
+    times_.filter = procClock_.total().minus(fillInsideProc_);
+    times_.host = processing_.minus(procClock_.total()).minus(fillOutsideProc_);
+}
+
+void StreamRun::report(DenoiseReport *report) const {
+    report->frames = frames_;
+    report->seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+    report->peakFramesHeld = window_.peakHeld();
+    report->lateRequests = window_.lateRequests();
+    report->firstClampedFrame = window_.firstClampedFrame();
+    report->stages = times_;
+}
+
+}  // namespace
+
+bool denoiseStream(GetFilterTableFn entry, const DenoiseSettings &settings, Y4mReader &in,
+                   const Y4mFormat &format, Y4mWriter &out, const FrameSink &onFrame,
+                   const ProgressSink &onProgress, DenoiseReport *report, std::string *error) {
+    StreamRun stream(entry, settings, in, format);
+    const bool ok = stream.run(out, onFrame, onProgress, error);
+    if (report) stream.report(report);
+    return ok;
+}
+
+}  // namespace q5cli

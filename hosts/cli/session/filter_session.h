@@ -1,0 +1,75 @@
+// A filter session: the loaded module driven through our host as the editor drives
+// it, fed a y4m stream frame by frame, and timed.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "abi/host_api.h"
+#include "abi/settings.h"
+#include "cli/io/y4m.h"
+#include "cli/session/stage_times.h"
+
+namespace q5host {
+class Host;
+struct ClipInfo;
+}
+
+namespace q5cli {
+
+/// The settings of one run, resolved once the stream's header is known.
+struct DenoiseSettings {
+    int track[kSliderCount] = {};
+    int check[kCheckBoxCount] = {};
+    int threads = 1;
+    bool timeStages = false;  // fill DenoiseReport::stages
+
+    /// Every slider and check box at its default.
+    static DenoiseSettings defaults();
+    int slider(Slider s) const { return track[indexOf(s)]; }
+    /// As the filter reads a check box: on only when exactly 1.
+    bool on(CheckBox c) const { return check[indexOf(c)] == 1; }
+    void set(Slider s, int value) { track[indexOf(s)] = value; }
+    void set(CheckBox c, bool on) { check[indexOf(c)] = on ? 1 : 0; }
+};
+
+struct DenoiseReport {
+    int frames = 0;
+    double seconds = 0;
+    int peakFramesHeld = 0;      // input frames held at once
+    int lateRequests = 0;        // frames the filter asked for after they were dropped
+    int firstClampedFrame = -1;  // first frame with samples above the depth's maximum
+    StageTimes stages;           // with DenoiseSettings::timeStages
+};
+
+/// Called with every output frame (y4m bytes of the input's format) in order; a
+/// false return stops the run with the message it set.
+using FrameSink = std::function<bool(int n, const std::uint8_t *frame, std::string *error)>;
+/// Called after every frame with the frames done and the total (-1 while unknown).
+using ProgressSink = std::function<void(int done, int total)>;
+
+/// frame_n while the stream's end is unseen: beyond any frame the filter may ask for,
+/// so it neither mirrors nor skips a neighbour. Frames within two of the end are only
+/// processed once the end is known (see denoiseStream).
+constexpr int kUnknownLength = 1 << 29;
+
+/// The host's clip for a stream of this format: images just large enough for the
+/// picture rounded up to whole 16 x 16 blocks, as the filter needs, so smaller
+/// pictures cost no more than their own size.
+q5host::ClipInfo streamClip(const Y4mFormat &format, int frameCount);
+
+/// Starts the filter in `host` as the editor does: active, func_init, every slider
+/// and check box of `settings`, then func_update.
+void startFilter(q5host::Host &host, const DenoiseSettings &settings);
+
+/// Runs the filter over every frame of an input whose header has been read, as the
+/// editor does: func_init, the settings, func_update, func_save_start, func_proc for
+/// frames 0, 1, 2, ... and func_exit. Frames are read lazily and dropped as soon as no
+/// later frame can need them. Writes the header and each frame to `out` (the header
+/// only once the first frame is ready or the stream proved empty).
+bool denoiseStream(GetFilterTableFn entry, const DenoiseSettings &settings, Y4mReader &in,
+                   const Y4mFormat &format, Y4mWriter &out, const FrameSink &onFrame,
+                   const ProgressSink &onProgress, DenoiseReport *report, std::string *error);
+
+}  // namespace q5cli
