@@ -42,10 +42,8 @@ void outputRoundingWorker(int thread_id, int thread_num, void *param1, void *par
     const int remainderCount = sizeClass.stride / 4;
 
     // The ranges of roundingWorker: thread t takes those of threads t, t + 4, ...
-    const long long groups = fpip->h / 8;
     for (int range = thread_id; range < thread_num; range += kScratchSets) {
-        const int firstRow = static_cast<int>(8 * (groups * range / thread_num));
-        const int rowLimit = static_cast<int>(8 * (groups * (range + 1) / thread_num));
+        const auto [firstRow, rowLimit] = roundingRange(fpip->h, range, thread_num);
         RoundingPass pass;
         const bool fieldMode = params->temporal.fieldMode;
         if (!beginRoundingPass(fpip, &params->rounding, firstRow, remainders, remainderCount, pass)) {

@@ -38,10 +38,8 @@ void roundingWorker(int thread_id, int thread_num, void *param1, void *param2) n
     std::int16_t *remainders = workBuffers.scratch[thread_id].scratchQuarter;
     const int remainderCount = sizeClass.stride / 4;
 
-    const long long groups = fpip->h / 8;
     for (int range = thread_id; range < thread_num; range += kScratchSets) {
-        const int firstRow = static_cast<int>(8 * (groups * range / thread_num));
-        const int rowLimit = static_cast<int>(8 * (groups * (range + 1) / thread_num));
-        roundingKernels.roundingRows(fpip, params, firstRow, rowLimit, remainders, remainderCount);
+        const RoundingRange rows = roundingRange(fpip->h, range, thread_num);
+        roundingKernels.roundingRows(fpip, params, rows.firstRow, rows.rowLimit, remainders, remainderCount);
     }
 }

@@ -20,6 +20,17 @@ struct RoundingParams {
 /// pass on remainder set t; threads 4 and above do nothing.
 void roundingWorker(int thread_id, int thread_num, void *param1, void *param2) noexcept;
 
+/// Rows [firstRow, rowLimit) of range `range` of the split into threadCount ranges
+/// of whole groups of 8 rows of a picture h rows high: the ranges the worker rounds.
+struct RoundingRange {
+    int firstRow, rowLimit;
+};
+inline RoundingRange roundingRange(int h, int range, int threadCount) noexcept {
+    const long long groups = h / 8;
+    return {static_cast<int>(8 * (groups * range / threadCount)),
+            static_cast<int>(8 * (groups * (range + 1) / threadCount))};
+}
+
 /// One pass over rows [firstRow, rowLimit) of fpip->ycp_edit (w, h, max_w, frame
 /// from fpip; strength and field mode from params). The range must be whole groups
 /// of 8 rows inside the picture. remainders holds the three remainder arrays
