@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # How much quorvane5 and ffmpeg's denoisers clean, and what that saves an encoder,
 # on clips of several kinds:
-#   bench/quality.sh            the full run (about 45 minutes on two busy cores)
-#   Q5_QUICK=1 bench/quality.sh one cartoon, 720x480, 8 frames, sigma 1 (a minute)
+#   bench/quality.sh            the full run (47 minutes on two shared cores)
+#   Q5_QUICK=1 bench/quality.sh one cartoon, 720x480, 8 frames, sigma 1 (about a minute)
 # Contents (bench/quality/q5clips.cpp makes them; each is reported on its own):
 #   cel       a cartoon of flat cels with thin dark outlines
 #   gradient  a cartoon of large smooth gradients and soft-edged shapes
@@ -23,7 +23,9 @@
 # -c:v libx264 -preset medium, -crf 18 and -crf 23) and its PSNR-Y against the clean
 # clip: of the noisy clip, of quorvane5 at its defaults and at its best setting, and of
 # each peer at its best. Prints Markdown; runs under nice -n 19.
-# Overrides: Q5_CONTENTS, Q5_SIZES (WxH:FRAMES ...), Q5_SIGMAS, Q5_ENCODE_SIGMAS.
+# Overrides (lists, empty for none): Q5_CONTENTS, Q5_SIZES (WxH:FRAMES ...), Q5_SIGMAS,
+# Q5_ENCODE_SIGMAS, Q5_MPEG2_SIZES (WxH ... for the MPEG-2 case). Compressed HD video:
+#   Q5_SIZES=1920x1080:12 Q5_SIGMAS= Q5_MPEG2_SIZES=1920x1080 bench/quality.sh
 # Needs the built program and clip maker (cmake --build build --target q5cli q5clips)
 # and ffmpeg with libx264 (Debian's ffmpeg).
 set -euo pipefail
@@ -38,11 +40,11 @@ command -v ffmpeg >/dev/null || { echo "quality.sh: needs ffmpeg (apt-get instal
   { echo "quality.sh: needs ffmpeg with libx264" >&2; exit 1; }
 
 if [ -n "${Q5_QUICK:-}" ]; then
-  contents=${Q5_CONTENTS:-cel} sizes=${Q5_SIZES:-720x480:8} sigmas=${Q5_SIGMAS:-1}
-  encode_sigmas=${Q5_ENCODE_SIGMAS:-1}
+  contents=${Q5_CONTENTS:-cel} sizes=${Q5_SIZES:-720x480:8} sigmas=${Q5_SIGMAS-1}
+  encode_sigmas=${Q5_ENCODE_SIGMAS-1} mpeg2_sizes=${Q5_MPEG2_SIZES-}
 else
   contents=${Q5_CONTENTS:-cel gradient busy pan zoom} sizes=${Q5_SIZES:-720x480:24 1920x1080:12}
-  sigmas=${Q5_SIGMAS:-0.5 1 2} encode_sigmas=${Q5_ENCODE_SIGMAS:-1 2}
+  sigmas=${Q5_SIGMAS-0.5 1 2} encode_sigmas=${Q5_ENCODE_SIGMAS-1 2} mpeg2_sizes=${Q5_MPEG2_SIZES-720x480}
 fi
 
 wallpapers=/usr/share/wallpapers
@@ -143,6 +145,7 @@ encode() {
 echo "PSNR-Y dB / SSIM-Y against the clean clip; bench/quality.sh at $(git describe --always --dirty 2>/dev/null || echo '?'), $(ffmpeg -version | head -n 1 | cut -d' ' -f1-3), $(nproc) cores"
 echo
 echo "quorvane5's settings:"
+echo
 for i in "${!q5settings[@]}"; do
   echo "- ($(label "$i")) ${q5settings[$i]:-the defaults}"
 done
@@ -166,7 +169,7 @@ for size in $sizes; do
       run "$clips" "$content" "$w" "$h" "$frames" "$sigma" "$work/noisy-$sigma.y4m" "${extra[@]}"
       cases+=("$sigma")
     done
-    if [ "$w" -le 720 ] && [ -z "${Q5_QUICK:-}" ]; then
+    if [[ " $mpeg2_sizes " == *" ${w}x$h "* ]]; then
       run ffmpeg -v error -y -i "$clean" -c:v mpeg2video -q:v 10 -g 12 -f mpeg "$work/clip.mpg"
       run ffmpeg -v error -y -i "$work/clip.mpg" -pix_fmt yuv420p -f yuv4mpegpipe "$work/noisy-mpeg2.y4m"
       cases+=(mpeg2)

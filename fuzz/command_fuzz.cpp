@@ -73,24 +73,30 @@ void parseCommandLine(const std::uint8_t *data, std::size_t size) {
     }
     if (options.threads < 0 || options.threads > 16 || options.frame < 0) __builtin_trap();
     // The ranges as shipped: a value given is refused or kept, never bent.
-    int low[6], high[6], defaults[6], checkDefaults[5];
-    for (const q5cli::SliderOption &s : q5cli::kSliderOptions)
-        low[s.index] = s.minimum, high[s.index] = s.maximum, defaults[s.index] = s.defaultValue;
-    for (const q5cli::CheckOption &c : q5cli::kCheckOptions) checkDefaults[c.index] = c.defaultValue;
+    SettingColumns columns = settingColumns();
+    const int *low = columns.sliderMinimums, *high = columns.sliderMaximums;
     FILTER descriptor{};
-    descriptor.track_n = 6;
-    descriptor.check_n = 5;
-    descriptor.track_s = low;
-    descriptor.track_e = high;
-    descriptor.track_default = defaults;
-    descriptor.check_default = checkDefaults;
-    int track[6], check[5];
-    if (!q5cli::resolveSettings(options, descriptor, data[0] & 1, track, check, &error)) return;
-    for (int i = 0; i < 6; ++i)
-        if (track[i] < low[i] || track[i] > high[i] || (options.trackGiven[i] && track[i] != options.track[i]))
+    descriptor.track_n = kSliderCount;
+    descriptor.check_n = kCheckBoxCount;
+    descriptor.track_s = columns.sliderMinimums;
+    descriptor.track_e = columns.sliderMaximums;
+    descriptor.track_default = columns.sliderDefaults;
+    descriptor.check_default = columns.checkBoxDefaults;
+    if (!q5cli::checkSettings(options, descriptor, &error)) {
+        if (error.empty()) __builtin_trap();
+        return;
+    }
+    q5cli::Y4mFormat format;
+    if (!q5cli::parseY4mHeader(data[0] & 1 ? "YUV4MPEG2 W8 H8 It C420p10" : "YUV4MPEG2 W8 H8 Ip C420jpeg", &format,
+                               &error))
+        __builtin_trap();
+    const q5cli::DenoiseSettings settings = q5cli::resolveSettings(options, descriptor, format);
+    for (int i = 0; i < kSliderCount; ++i)
+        if (settings.track[i] < low[i] || settings.track[i] > high[i] ||
+            (options.sliders[i].given && settings.track[i] != options.sliders[i].value))
             __builtin_trap();
-    for (int i = 0; i < 5; ++i)
-        if (check[i] != 0 && check[i] != 1) __builtin_trap();
+    for (int i = 0; i < kCheckBoxCount; ++i)
+        if (settings.check[i] != 0 && settings.check[i] != 1) __builtin_trap();
 }
 
 struct Window {

@@ -5,6 +5,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -68,12 +69,20 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "%sTry 'quorvane5 --help' for more.\n", usageLine().c_str());
         return 2;
     }
-    switch (options.command) {
-    case Options::Help: std::fputs(helpText().c_str(), stdout); return 0;
-    case Options::Version: return printVersion(options);
-    case Options::Demo: return runDemoOrFile(options);
-    case Options::Preview: return runPreview(options);
-    case Options::Denoise: break;
+    // An exception that reaches here (memory exhausted, a picture the PNG library
+    // refused) is a message and status 1, after the unwinding has removed any
+    // temporary output, rather than an abort that leaves one behind.
+    try {
+        switch (options.command) {
+        case Options::Help: std::fputs(helpText().c_str(), stdout); return 0;
+        case Options::Version: return printVersion(options);
+        case Options::Demo: return runDemoOrFile(options);
+        case Options::Preview: return runPreview(options);
+        case Options::Denoise: break;
+        }
+        return runDenoiseCommand(options);
+    } catch (const std::exception &e) {
+        message(e.what());
+        return 1;
     }
-    return runDenoiseCommand(options);
 }

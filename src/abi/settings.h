@@ -76,6 +76,23 @@ static_assert([] {
     return true;
 }(), "every entry sits at its own index");
 
+/// The table's numbers in the descriptor's shape: one array per column, in index order.
+struct SettingColumns {
+    int sliderDefaults[kSliderCount], sliderMinimums[kSliderCount], sliderMaximums[kSliderCount];
+    int checkBoxDefaults[kCheckBoxCount];
+};
+
+constexpr SettingColumns settingColumns() noexcept {
+    SettingColumns c{};
+    for (int i = 0; i < kSliderCount; ++i) {
+        c.sliderDefaults[i] = kSliders[i].defaultValue;
+        c.sliderMinimums[i] = kSliders[i].minimum;
+        c.sliderMaximums[i] = kSliders[i].maximum;
+    }
+    for (int i = 0; i < kCheckBoxCount; ++i) c.checkBoxDefaults[i] = kCheckBoxes[i].defaultValue;
+    return c;
+}
+
 inline int sliderValue(const FILTER *fp, Slider s) noexcept { return fp->track[indexOf(s)]; }
 
 /// A check box counts as on only when its value is exactly 1.

@@ -64,22 +64,16 @@ BOOL probeProc(FILTER *fp, FILTER_PROC_INFO *fpip) {
 }
 
 char probeName[] = "probe";
-int probeTrack[kSliderCount], probeMin[kSliderCount], probeMax[kSliderCount], probeCheck[kCheckBoxCount];
+SettingColumns probeColumns = settingColumns();
 FILTER probeFilter = [] {
-    for (const SliderSetting &s : kSliders) {
-        probeTrack[indexOf(s.slider)] = s.defaultValue;
-        probeMin[indexOf(s.slider)] = s.minimum;
-        probeMax[indexOf(s.slider)] = s.maximum;
-    }
-    for (const CheckBoxSetting &c : kCheckBoxes) probeCheck[indexOf(c.box)] = c.defaultValue;
     FILTER f{};
     f.name = probeName;
     f.track_n = kSliderCount;
-    f.track_default = probeTrack;
-    f.track_s = probeMin;
-    f.track_e = probeMax;
+    f.track_default = probeColumns.sliderDefaults;
+    f.track_s = probeColumns.sliderMinimums;
+    f.track_e = probeColumns.sliderMaximums;
     f.check_n = kCheckBoxCount;
-    f.check_default = probeCheck;
+    f.check_default = probeColumns.checkBoxDefaults;
     f.func_proc = probeProc;
     return f;
 }();

@@ -61,11 +61,21 @@ TEST(QuorvaneSafety, SignalsLimitsAndClosedDescriptorsLoseNothing) {
     const q5clitest::CliRun nohup = runShell(
         "trap '' HUP INT; \"$Q5\" -q - " + quote(out) + " < " + quote(fifo) + " & pid=$!; exec 3> " + quote(fifo) +
         "; head -c " + std::to_string(half) + " " + quote(in) + " >&3; "
-        "until ls -a " + quote(dir.path()) + " | grep -q quorvane5-; do sleep 0.05; done; sleep 0.2; "
+        "n=0; until ls -a " + quote(dir.path()) + " | grep -q quorvane5- || [ $n -ge 200 ]; do sleep 0.05; n=$((n+1)); done; sleep 0.2; "
         "kill -HUP $pid; kill -INT $pid; sleep 0.2; tail -c +" + std::to_string(half + 1) + " " + quote(in) +
         " >&3; exec 3>&-; wait $pid");
     EXPECT_EQ(nohup.status, 0) << nohup.errText;
     EXPECT_TRUE(readBytes(out) == expected);
+
+    // Any signal whose default is to end the program, not only the usual four, ends
+    // it without leaving the temporary behind.
+    const q5clitest::CliRun usr1 = runShell(
+        "\"$Q5\" -q - " + quote(dir.file("cut.y4m")) + " < " + quote(fifo) + " & pid=$!; exec 3> " + quote(fifo) +
+        "; head -c " + std::to_string(half) + " " + quote(in) + " >&3; "
+        "n=0; until ls -a " + quote(dir.path()) + " | grep -q quorvane5- || [ $n -ge 200 ]; do sleep 0.05; n=$((n+1)); done; sleep 0.2; "
+        "kill -USR1 $pid; wait $pid");
+    EXPECT_EQ(usr1.status, 128 + SIGUSR1) << usr1.errText;
+    EXPECT_EQ(hiddenEntries(dir), std::vector<std::string>{});
 }
 
 // A file with other hard links is rewritten in place at the end: an interrupt during
@@ -94,7 +104,13 @@ TEST(QuorvaneSafety, AnInterruptWaitsForTheInPlaceCopyOfAHardLinkedFile) {
             kill(pid, SIGINT);
             interrupted = true;
         }
-        const timespec pause = {0, 20000};
+        // Watched closely once the temporary is complete: the copy takes milliseconds.
+        struct stat temp {};
+        const std::vector<std::string> hidden = hiddenEntries(dir);
+        if (!interrupted && hidden.size() == 1 && stat(dir.file(hidden[0]).c_str(), &temp) == 0 &&
+            static_cast<std::size_t>(temp.st_size) >= clip.size())
+            continue;
+        const timespec pause = {0, 1000000};
         nanosleep(&pause, nullptr);
     }
     ASSERT_TRUE(interrupted);

@@ -381,15 +381,17 @@ steps, and the same after a block codec. It denoises them in a few setting
 groups (the wavelet stages alone and with both pre-passes; the rounding
 correction off and on for an 8-bit copy; the blocky copy without and with the
 pre-passes) and prints the settings and the PSNR and SSIM before and after.
-Into DIR [quorvane5-demo] it writes the clips and before-after.png and
-blocky-before-after.png: one frame before and after, a crop magnified with its
-contrast stretched, and what the filter removed. Unless given, --tarnel,
---w2dnrl, --w2dnrh, --mosqnr and --blocknr are 20 there. The clip is 512x288,
-so the mosquito pass shows only the small frames' strength there.
+Into DIR [quorvane5-demo], a new or empty folder, it writes the clips and
+before-after.png and blocky-before-after.png: one frame before and after, a
+crop magnified with its contrast stretched, and what the filter removed. Unless
+given, --tarnel, --w2dnrl, --w2dnrh, --mosqnr and --blocknr are 20 there. The
+clip is 512x288, so the mosquito pass shows only the small frames' strength
+there.
 
 quorvane5 preview INPUT [--frame N] [--out FILE.png] makes the same picture for
 frame N [0] of your own clip with the settings given, reading only the frames
-the filter needs around it, and writes it to FILE.png [quorvane5-preview.png].
+the filter needs around it, and writes it to FILE.png [quorvane5-preview.png;
+"-" is standard output, and the report then goes to standard error].
 
 A progress line goes to standard error when it is a terminal; a summary follows
 at the end. Exit status: 0 done, 1 bad input, file error or failed run (no

@@ -13,7 +13,9 @@ namespace q5cli {
 
 namespace {
 
-constexpr int kTerminating[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+// The signals whose default action ends the program and that a user or a tool
+// sends to stop it (or sends by mistake).
+constexpr int kTerminating[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM};
 
 // Temporaries to remove if a signal ends the program: fixed storage, because the
 // handler may only call async-signal-safe functions.
@@ -42,7 +44,8 @@ void installSignalCleanup() {
     for (int sig : kTerminating) {
         struct sigaction old {};
         // Ignored at start (nohup, a shell's background job): the caller's choice stands.
-        if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
+        if (sigaction(sig, nullptr, &old) != 0 || (old.sa_flags & SA_SIGINFO) || old.sa_handler != SIG_DFL)
+            continue;
         struct sigaction sa {};
         sa.sa_handler = removeTempsAndDie;
         sa.sa_flags = SA_RESTART;
@@ -83,12 +86,13 @@ void forgetTemp(const std::string &path) {
 
 SignalsHeld::SignalsHeld() {
     installSignalCleanup();
-    holding = 1;
+    holding = holding + 1;
 }
 
 SignalsHeld::~SignalsHeld() {
-    holding = 0;
-    if (const int sig = heldSignal) removeTempsAndDie(sig);
+    holding = holding - 1;
+    if (holding == 0)
+        if (const int sig = heldSignal) removeTempsAndDie(sig);
 }
 
 }  // namespace q5cli

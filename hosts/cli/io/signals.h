@@ -13,14 +13,15 @@ namespace q5cli {
 /// cleanup instead of a silent death.
 void prepareProcess();
 
-/// Removes `path` if a terminating signal (SIGINT, SIGTERM, SIGHUP, SIGQUIT) ends the
-/// program before forgetTemp. A signal ignored at start stays ignored (nohup).
+/// Removes `path` if a terminating signal (SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1,
+/// SIGUSR2, SIGALRM, SIGVTALRM) ends the program before forgetTemp. A signal ignored
+/// at start stays ignored (nohup).
 void rememberTemp(const std::string &path);
 void forgetTemp(const std::string &path);
 
 /// Holds the terminating signals back while it lives, for work that must not stop
 /// half done (a file rewritten in place, a set of files renamed into place); one
-/// that arrived meanwhile ends the program when it goes. Not nested.
+/// that arrived meanwhile ends the program when the outermost one goes.
 class SignalsHeld {
 public:
     SignalsHeld();

@@ -146,42 +146,36 @@ std::vector<Label> labelsFor(const Layout &l, const Captions &c) {
             {c.removedCrop, centre(1), l.bandTop[2] + textTop, kCaption}};
 }
 
-}  // namespace
-
-ComparisonPicture makeComparison(const Y4mFormat &f, const std::uint8_t *before, const std::uint8_t *after,
-                                 const Crop &crop) {
-    ComparisonPicture pic;
-    const int k = shrinkFor(f), tw = f.width / k, th = f.height / k;
-    pic.shrink = k;
-
-    const std::vector<double> removed = lumaRemoved(f, before, after);
+// Four times the typical change reaches black or white; a power of two reads easily.
+int differenceGainFor(const std::vector<double> &removed) {
     double squares = 0;
     for (double v : removed) squares += v * v;
     const double rms = std::sqrt(squares / static_cast<double>(removed.size()));
-    // Four times the typical change reaches black or white; a power of two reads easily.
-    pic.differenceGain = 64;
-    while (pic.differenceGain > 1 && pic.differenceGain * 4 * rms > 127) pic.differenceGain /= 2;
-    const double gain = pic.differenceGain;
+    int gain = 64;
+    while (gain > 1 && gain * 4 * rms > 127) gain /= 2;
+    return gain;
+}
 
-    const Captions captions = captionsFor(k, pic.differenceGain);
-    const Layout layout = layoutFor(tw, th, crop, captions);
-    pic.width = layout.width;
-    pic.height = layout.height;
-    Canvas canvas(pic.width, pic.height);
+// Where each part goes: the whole frames centred in their columns, the magnified
+// crops likewise; the bottom row has the whole frame's place on the left and the
+// crop's on the right.
+void placeParts(ComparisonPicture &pic, const Layout &layout, int tw, int th, const Crop &crop) {
     const int zw = crop.width * kZoom, zh = crop.height * kZoom;
     for (int side = 0; side < 2; ++side) {
-        const int wholeX = layout.left(side) + (layout.column - tw) / 2;
-        const int zoomX = layout.left(side) + (layout.column - zw) / 2;
-        pic.parts[0][side] = {wholeX, layout.rowTop[0], tw, th};
-        pic.parts[1][side] = {zoomX, layout.rowTop[1], zw, zh};
+        pic.parts[0][side] = {layout.left(side) + (layout.column - tw) / 2, layout.rowTop[0], tw, th};
+        pic.parts[1][side] = {layout.left(side) + (layout.column - zw) / 2, layout.rowTop[1], zw, zh};
     }
     pic.parts[2][0] = {pic.parts[0][0].x, layout.rowTop[2], tw, th};
     pic.parts[2][1] = {pic.parts[1][1].x, layout.rowTop[2], zw, zh};
+}
 
-    // Whole frames in colour, box-averaged down when large.
-    const std::vector<std::uint8_t> rgbBefore = frameToRgb(f, before), rgbAfter = frameToRgb(f, after);
+// Whole frames in colour, box-averaged down when large, and the crop's place framed
+// in yellow just outside it where there is room.
+void drawWholeFrames(Canvas &canvas, const ComparisonPicture &pic, const Y4mFormat &f, const std::uint8_t *before,
+                     const std::uint8_t *after, const Crop &crop) {
+    const int k = pic.shrink, tw = pic.parts[0][0].width, th = pic.parts[0][0].height;
     for (int side = 0; side < 2; ++side) {
-        const std::vector<std::uint8_t> &rgb = side ? rgbAfter : rgbBefore;
+        const std::vector<std::uint8_t> rgb = frameToRgb(f, side ? after : before);
         const Area &at = pic.parts[0][side];
         for (int y = 0; y < th; ++y)
             for (int x = 0; x < tw; ++x) {
@@ -194,13 +188,45 @@ ComparisonPicture makeComparison(const Y4mFormat &f, const std::uint8_t *before,
                            std::uint8_t((sum[1] + n / 2) / n), std::uint8_t((sum[2] + n / 2) / n));
             }
     }
-    // The crop's place, framed just outside it where there is room.
     const Area &whole = pic.parts[0][0];
     const int x0 = std::max(0, crop.x / k - 1), y0 = std::max(0, crop.y / k - 1);
     const int x1 = std::min(tw - 1, (crop.x + crop.width) / k), y1 = std::min(th - 1, (crop.y + crop.height) / k);
     const auto yellow = [&](int x, int y) { canvas.put(whole.x + x, whole.y + y, 255, 224, 0); };
     for (int x = x0; x <= x1; ++x) yellow(x, y0), yellow(x, y1);
     for (int y = y0; y <= y1; ++y) yellow(x0, y), yellow(x1, y);
+}
+
+std::string legendFor(const ComparisonPicture &pic, const Crop &crop) {
+    char text[512];
+    std::snprintf(text, sizeof text,
+                  "top: the whole frame%s, before (left, the crop framed in yellow) and after;\n"
+                  "middle: the crop (%dx%d at %d,%d) magnified %d times, luma only, contrast "
+                  "stretched alike on both sides;\n"
+                  "bottom: the luma the filter removed, times %d around mid grey (lighter: "
+                  "it lowered the pixel), whole frame and crop",
+                  pic.shrink > 1 ? (" at 1/" + std::to_string(pic.shrink) + " size").c_str() : "", crop.width,
+                  crop.height, crop.x, crop.y, kZoom, pic.differenceGain);
+    return text;
+}
+
+}  // namespace
+
+ComparisonPicture makeComparison(const Y4mFormat &f, const std::uint8_t *before, const std::uint8_t *after,
+                                 const Crop &crop) {
+    ComparisonPicture pic;
+    const int k = shrinkFor(f), tw = f.width / k, th = f.height / k;
+    pic.shrink = k;
+    const std::vector<double> removed = lumaRemoved(f, before, after);
+    pic.differenceGain = differenceGainFor(removed);
+    const double gain = pic.differenceGain;
+
+    const Captions captions = captionsFor(k, pic.differenceGain);
+    const Layout layout = layoutFor(tw, th, crop, captions);
+    pic.width = layout.width;
+    pic.height = layout.height;
+    placeParts(pic, layout, tw, th, crop);
+    Canvas canvas(pic.width, pic.height);
+    drawWholeFrames(canvas, pic, f, before, after, crop);
 
     // Histogram stretch from the before crop: a level's grey is its mid-rank there.
     std::vector<int> levels;
@@ -216,8 +242,8 @@ ComparisonPicture makeComparison(const Y4mFormat &f, const std::uint8_t *before,
     };
 
     const Area &zoomBefore = pic.parts[1][0], &zoomAfter = pic.parts[1][1], &zoomRemoved = pic.parts[2][1];
-    for (int y = 0; y < zh; ++y)
-        for (int x = 0; x < zw; ++x) {
+    for (int y = 0; y < zoomBefore.height; ++y)
+        for (int x = 0; x < zoomBefore.width; ++x) {
             const std::size_t i = std::size_t(crop.y + y / kZoom) * f.width + crop.x + x / kZoom;
             canvas.grey(zoomBefore.x + x, zoomBefore.y + y, stretch(lumaAt(f, before, i)));
             canvas.grey(zoomAfter.x + x, zoomAfter.y + y, stretch(lumaAt(f, after, i)));
@@ -234,17 +260,7 @@ ComparisonPicture makeComparison(const Y4mFormat &f, const std::uint8_t *before,
     pic.rgb = canvas.take();
     // Without a font to draw with the picture still stands; the printed legend names the parts.
     drawLabels(pic.rgb, pic.width, pic.height, labelsFor(layout, captions));
-
-    char text[512];
-    std::snprintf(text, sizeof text,
-                  "top: the whole frame%s, before (left, the crop framed in yellow) and after;\n"
-                  "middle: the crop (%dx%d at %d,%d) magnified %d times, luma only, contrast "
-                  "stretched alike on both sides;\n"
-                  "bottom: the luma the filter removed, times %d around mid grey (lighter: "
-                  "it lowered the pixel), whole frame and crop",
-                  k > 1 ? (" at 1/" + std::to_string(k) + " size").c_str() : "", crop.width, crop.height,
-                  crop.x, crop.y, kZoom, pic.differenceGain);
-    pic.legend = text;
+    pic.legend = legendFor(pic, crop);
     return pic;
 }
 
