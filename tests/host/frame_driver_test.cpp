@@ -40,6 +40,8 @@ struct FrameDriverFixture : ::testing::Test {
     void start(GetFilterTableFn entry, const Clip &c, int maxW = 1920, int maxH = 1088,
                int threads = 2) {
         clip = c;
+        // A second start in one test: the old log detaches from its host first.
+        log.reset();
         host = std::make_unique<Host>(entry, threads);
         log = std::make_unique<q5host::ServiceLog>(*host);
         ASSERT_EQ(host->init(), TRUE);
