@@ -26,6 +26,7 @@
 
 #include "analysis/analysis.h"
 #include "core/core.h"
+#include "core/size_class.h"
 #include "common/module.h"
 #include "host/callbacks.h"
 #include "host/frame_stages.h"
@@ -219,6 +220,10 @@ RunResult runFilter(int w, int h, int threads, bool prepasses, const Options &op
     q5host::ClipInfo clip;
     clip.width = w;
     clip.height = h;
+    // The editor's maximum image size: its usual 1920 x 1088, or the frame's own
+    // size where that is larger.
+    clip.maxW = q5host::capacityFor(w, clip.maxW);
+    clip.maxH = q5host::capacityFor(h, clip.maxH);
     clip.frameCount = frames + 8;
     host.setClip(clip, [&](int n, PIXEL_YC *image, int pitch) {
         scene.fill(n, image, pitch);
@@ -309,7 +314,7 @@ bool parseSizes(const char *text, std::vector<std::pair<int, int>> &out) {
         const std::size_t comma = std::min(s.find(',', at), s.size());
         int w = 0, h = 0;
         if (std::sscanf(s.substr(at, comma - at).c_str(), "%dx%d", &w, &h) != 2 || w <= 0 || h <= 0 ||
-            w > 1920 || h > 1088)
+            w > kMaxFrameWidth || h > kMaxFrameHeight)
             return false;
         out.push_back({w, h});
         at = comma + 1;
@@ -379,9 +384,7 @@ int main(int argc, char **argv) {
                 }
                 // The module's own buffers for this picture's size class.
                 const int w16 = (w + 15) & ~15, h16 = (h + 15) & ~15;
-                const SizeClass sc = w16 <= 720 && h16 <= 480 ? SizeClass{832, 512}
-                                     : w16 <= 1440           ? SizeClass{1536, 1280}
-                                                             : SizeClass{2048, 1280};
+                const SizeClass sc = sizeClassFor(w16, h16);
                 const WorkBufferSizes sz = workBufferSizes(sc);
                 const double buffers = static_cast<double>(sz.lumaBlock + 2 * sz.chromaBlock + 2 * sz.chromaAux +
                                                            kScratchSets * (sz.scratchQuarter + sz.scratch400 +

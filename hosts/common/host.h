@@ -48,6 +48,11 @@ struct ClipInfo {
     int frameCount = 0;          // frame_n
 };
 
+/// The editor's maximum image size in one direction for a picture `size` pixels long:
+/// `usual` (1920 wide, 1088 high by default), or the size rounded up to a multiple
+/// of 16 where that is larger, as a user sets it for bigger video.
+inline int capacityFor(int size, int usual) { return usual > ((size + 15) & ~15) ? usual : (size + 15) & ~15; }
+
 class Host {
 public:
     /// Takes the module's entry point; the descriptor is fetched at once and must

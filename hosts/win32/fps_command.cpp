@@ -13,6 +13,9 @@
 #include <string>
 #include <vector>
 
+#include <windows.h>
+#include <psapi.h>
+
 #include "win32/checks.h"
 #include "win32/commands.h"
 #include "win32/win_host.h"
@@ -26,28 +29,33 @@ namespace {
 constexpr int kFrames = 12, kRingFill = 3, kRounds = 8;
 
 // Smooth gradients, a soft checker moving two pixels a frame and noise from a
-// fixed generator: the same clip on every run.
-std::vector<std::vector<PIXEL_YC>> sceneFrames(int width, int height) {
-    std::vector<std::vector<PIXEL_YC>> frames;
-    for (int n = 0; n < kFrames; ++n) {
-        std::vector<PIXEL_YC> frame(static_cast<std::size_t>(width) * height);
-        std::uint32_t state = 0x9E3779B9u * static_cast<std::uint32_t>(n + 1);
-        auto noise = [&state](int amplitude) {
-            state = state * 1664525u + 1013904223u;
-            return static_cast<int>((state >> 16) % (2 * amplitude + 1)) - amplitude;
-        };
-        for (int y = 0; y < height; ++y)
-            for (int x = 0; x < width; ++x) {
-                const int u = x + 2 * n;
-                const int luma = 1024 + (u + y) * 2048 / (width + height) + ((u / 48 + y / 48) % 2 ? 250 : -250);
-                frame[static_cast<std::size_t>(y) * width + x] = {
-                    static_cast<std::int16_t>(luma + noise(16)),
-                    static_cast<std::int16_t>((u % 512) - 256 + noise(8)),
-                    static_cast<std::int16_t>(256 - (y % 512) + noise(8))};
-            }
-        frames.push_back(std::move(frame));
-    }
-    return frames;
+// fixed generator: the same clip on every run. Each frame is made when the host
+// first fetches it, so that the clip takes no memory of its own (a 4K clip held
+// whole would crowd a 32-bit address space).
+void sceneFrame(int n, int width, int height, PIXEL_YC *image, int pitch) {
+    std::uint32_t state = 0x9E3779B9u * static_cast<std::uint32_t>(n + 1);
+    auto noise = [&state](int amplitude) {
+        state = state * 1664525u + 1013904223u;
+        return static_cast<int>((state >> 16) % (2 * amplitude + 1)) - amplitude;
+    };
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const int u = x + 2 * n;
+            const int luma = 1024 + (u + y) * 2048 / (width + height) + ((u / 48 + y / 48) % 2 ? 250 : -250);
+            image[static_cast<std::size_t>(y) * pitch + x] = {
+                static_cast<std::int16_t>(luma + noise(16)),
+                static_cast<std::int16_t>((u % 512) - 256 + noise(8)),
+                static_cast<std::int16_t>(256 - (y % 512) + noise(8))};
+        }
+}
+
+// Peak working set and peak private bytes of this process so far, in MB.
+void printMemory(const char *when) {
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof counters;
+    if (GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters))
+        std::printf("%s: peak working set %.1f MB, peak private bytes %.1f MB\n", when,
+                    counters.PeakWorkingSetSize / 1048576.0, counters.PeakPagefileUsage / 1048576.0);
 }
 
 // The host's frame fetches are timed apart and left out of the filter's figure.
@@ -98,10 +106,11 @@ struct Way {
 int fpsCommand(const std::string &modulePath, int threads, int width, int height, bool prepasses) {
     Checks checks("fps");
     QueryPerformanceFrequency(&ticksPerSecond);
-    const std::vector<std::vector<PIXEL_YC>> frames = sceneFrames(width, height);
     q5host::ClipInfo clip;
     clip.width = width;
     clip.height = height;
+    clip.maxW = q5host::capacityFor(width, clip.maxW);
+    clip.maxH = q5host::capacityFor(height, clip.maxH);
     clip.frameCount = kFrames;
     Way ways[] = {{"AVX2 where it runs", "", {}, {}}, {"SSE3 (Q5_NO_AVX2=1)", "1", {}, {}}};
 
@@ -121,7 +130,10 @@ int fpsCommand(const std::string &modulePath, int threads, int width, int height
                 host.setCheck(CheckBox::BlockNr, 1);
             }
             checks.expectEq(host.update(), TRUE, "func_update");
-            host.setClip(clip, q5host::packedFrames(frames, width, height));
+            host.setClip(clip, [width, height](int n, PIXEL_YC *image, int pitch) {
+                sceneFrame(n, width, height, image, pitch);
+                return true;
+            });
             std::uint64_t hash = 14695981039346656037ull;
             double cpu = 0;
             for (int n = 0; n < kFrames; ++n) {
@@ -144,6 +156,7 @@ int fpsCommand(const std::string &modulePath, int threads, int width, int height
             checks.expectEq(hash, way.hash, std::string(way.name) + ": the same frames in every round");
         }
     _putenv("Q5_NO_AVX2=");
+    printMemory("whole run (host images included)");
 
     std::printf("%d x %d, %d threads, default settings%s, %d rounds of %d timed frames each way\n",
                 width, height, threads, prepasses ? " and both pre-passes" : "", kRounds, kFrames - kRingFill);

@@ -48,7 +48,7 @@ int main(int argc, char **argv) {
             if (args[i] == "prepasses") prepasses = true;
             else if (std::sscanf(args[i].c_str(), "%dx%d", &width, &height) != 2) return usage();
         }
-        if (threads < 1 || threads > 16 || width < 16 || height < 16 || width > 1920 || height > 1088)
+        if (threads < 1 || threads > 16 || width < 16 || height < 16 || width > 4096 || height > 2304)
             return usage();
         return q5win::fpsCommand(args[1], threads, width, height, prepasses);
     }

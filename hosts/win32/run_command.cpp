@@ -45,6 +45,8 @@ int runCommand(const std::string &modulePath, const std::string &clipPath,
     q5host::ClipInfo clip;
     clip.width = input.width;
     clip.height = input.height;
+    clip.maxW = q5host::capacityFor(clip.width, clip.maxW);
+    clip.maxH = q5host::capacityFor(clip.height, clip.maxH);
     clip.frameCount = static_cast<int>(input.frames.size());
 
     FilterModule module(modulePath);

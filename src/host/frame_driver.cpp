@@ -8,6 +8,7 @@
 #include "analysis/analysis.h"
 #include "core/control_word.h"
 #include "core/core.h"
+#include "core/size_class.h"
 #include "host/callbacks.h"
 #include "host/frame_ring.h"
 #include "host/frame_stages.h"
@@ -46,6 +47,19 @@ void showSizeMessage(const char *format, int size) noexcept {
     MessageBoxA(GetDesktopWindow(), text, kMessageCaption, MB_OK);
 }
 
+// Working buffers that could not be allocated: said once, at the first black frame
+// it causes. The allocation is tried again only when the frame size changes, so the
+// message comes at most once per size change, not with every frame.
+bool memoryShortageReported = false;
+
+void reportMemoryShortage(int w, int h) noexcept {
+    if (memoryShortageReported) return;
+    memoryShortageReported = true;
+    char text[80];
+    std::snprintf(text, sizeof text, "not enough memory for %d \x81\x7E %d", w, h);  // Shift_JIS multiplication sign
+    MessageBoxA(GetDesktopWindow(), text, "Quorvane5", MB_OK);
+}
+
 // Never past the host image, whatever height the host reports.
 void blankRows(FILTER_PROC_INFO *fpip, int rowCount) noexcept {
     if (rowCount > fpip->max_h) rowCount = fpip->max_h;
@@ -54,11 +68,6 @@ void blankRows(FILTER_PROC_INFO *fpip, int rowCount) noexcept {
                     static_cast<std::size_t>(fpip->max_w) * rowCount * sizeof(PIXEL_YC));
 }
 
-SizeClass chooseSizeClass(int w, int h) noexcept {
-    if (w <= 720 && h <= 480) return {832, 512};
-    if (w <= 1440) return {1536, 1280};
-    return {2048, 1280};
-}
 
 // Row of the real picture that fills padding row j: reflection about the last
 // real row without repeating it, reflected again for pictures so short that one
@@ -139,9 +148,9 @@ PIXEL_YC *runPrepasses(FILTER *fp, FILTER_PROC_INFO *fpip, PIXEL_YC *p, int mirr
         // step (MosqNR 5: 40, some 2.5 code values: faint ringing only); the large
         // classes take 90 (450, some 28 code values), so at HD sizes the pass also
         // evens out low-contrast detail and the slider is best kept low there. The
-        // jump is not a scaling by frame size (the strides differ by 2.5x at most): the
-        // two factors are part of the filter's defined output and stay as they are.
-        params.strengthC = (sizeClass.stride >= 1400 ? 90 : 8) * settings.mosqNrSlider;
+        // jump is not a scaling by frame size: the two factors are part of the filter's
+        // defined output and stay as they are, and frames beyond 1920 x 1088 take 90 too.
+        params.strengthC = mosquitoStepFactor(sizeClass) * settings.mosqNrSlider;
         // A missing neighbour is the frame itself.
         PIXEL_YC *prev = mirrored - 1 < 0 ? nullptr
                          : ex->get_ycp_filtering_cache_ex(fp, fpip->editp, mirrored - 1, nullptr, nullptr);
@@ -230,7 +239,7 @@ bool refuseFrame(FILTER_PROC_INFO *fpip, int w16, int h16) noexcept {
     // An empty picture, or a frame number outside any clip, has nothing to analyse
     // (and would index the ring out of bounds); it is handled like an oversized frame.
     const bool malformed = hostW <= 0 || hostH <= 0 || fpip->frame < 0 || fpip->frame_n <= 0;
-    if (messageShown || hostH > 1088 || hostW > 1920 || malformed || CpuLevel != 2) {
+    if (messageShown || hostH > kMaxFrameHeight || hostW > kMaxFrameWidth || malformed || CpuLevel != 2) {
         blankRows(fpip, hostH);
         return true;
     }
@@ -255,13 +264,15 @@ BOOL func_proc(FILTER *fp, FILTER_PROC_INFO *fpip) noexcept {
     fpip->w = w;
     fpip->h = h;
     if (w != lastW || h != lastH) {
-        sizeClass = chooseSizeClass(w, h);
+        sizeClass = sizeClassFor(w, h);
         buffersReady = allocateWorkBuffers();
+        memoryShortageReported = false;
         emptyFrameRing();
         lastW = w;
         lastH = h;
     }
     if (!buffersReady) {
+        reportMemoryShortage(hostW, hostH);
         blankRows(fpip, h);
     } else {
         // The wavelet stages share their work among all of the host's threads. Threads

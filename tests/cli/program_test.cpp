@@ -96,7 +96,7 @@ TEST(QuorvaneCommand, RefusesBadInputWithAReasonAndLeavesNoFile) {
     put("c411.y4m", "YUV4MPEG2 W8 H8 C411\nFRAME\n");
     put("oddw.y4m", "YUV4MPEG2 W9 H8 C420jpeg\n");
     put("oddh.y4m", "YUV4MPEG2 W8 H9 C420p10\n");
-    put("big.y4m", "YUV4MPEG2 W1920 H1090 C420jpeg\nFRAME\n");
+    put("big.y4m", "YUV4MPEG2 W4096 H2306 C420jpeg\nFRAME\n");
     put("short.y4m", good + "FRAME\n" + std::string(95, 'x'));
     put("marker.y4m", good + "FRAMEX\n");
     put("cut.y4m", good + "FRA");
@@ -113,7 +113,7 @@ TEST(QuorvaneCommand, RefusesBadInputWithAReasonAndLeavesNoFile) {
     fails("c411.y4m", "unsupported colour space \"C411\"");
     fails("oddw.y4m", "needs an even width, but the frames are 9x8");
     fails("oddh.y4m", "4:2:0 10-bit needs an even height");
-    fails("big.y4m", "frames of 1920x1090 are larger than the filter's limit of 1920x1088");
+    fails("big.y4m", "frames of 4096x2306 are larger than the filter's limit of 4096x2304");
     fails("short.y4m", "frame 2 is truncated: 95 of 96 bytes");
     fails("marker.y4m", "unexpected data after frame 1 at byte 127 (\"FRAMEX\" where a FRAME marker belongs)");
     fails("cut.y4m", "frame 2: the stream ends inside the FRAME marker");
@@ -133,7 +133,7 @@ TEST(QuorvaneCommand, RefusesBadInputWithAReasonAndLeavesNoFile) {
                   "cannot load the filter module", inputs);
     // A reference that does not fit, or runs out before the output.
     expectFailure(dir, {"--reference", dir.file("big.y4m"), dir.file("good.y4m"), out}, 1,
-                  "the reference " + dir.file("big.y4m") + " is 1920x1090", inputs);
+                  "the reference " + dir.file("big.y4m") + " is 4096x2306", inputs);
     put("one.y4m", good);
     std::vector<std::string> withOne = inputs;
     withOne.push_back("one.y4m");

@@ -96,12 +96,14 @@ TEST(Y4mHeader, ChecksWhatTheFilterAndSubsamplingCanCarry) {
         return error;
     };
     EXPECT_EQ(check("YUV4MPEG2 W1920 H1088 C420jpeg"), "");
+    EXPECT_EQ(check("YUV4MPEG2 W4096 H2304 C420jpeg"), "");
     EXPECT_EQ(check("YUV4MPEG2 W1 H1 C444"), "");
     EXPECT_EQ(check("YUV4MPEG2 W7 H5 Cmono"), "");
     EXPECT_EQ(check("YUV4MPEG2 W6 H5 C422"), "");
-    EXPECT_NE(check("YUV4MPEG2 W1921 H1080").find("larger than the filter's limit of 1920x1088"),
+    // One pixel more is a block of 16 more after rounding: 4112 wide or 2320 high.
+    EXPECT_NE(check("YUV4MPEG2 W4097 H2160").find("frames of 4097x2160 are larger than the filter's limit of 4096x2304"),
               std::string::npos);
-    EXPECT_NE(check("YUV4MPEG2 W1920 H1089").find("larger"), std::string::npos);
+    EXPECT_NE(check("YUV4MPEG2 W3840 H2305").find("larger"), std::string::npos);
     EXPECT_NE(check("YUV4MPEG2 W7 H4 C420jpeg").find("even width"), std::string::npos);
     EXPECT_NE(check("YUV4MPEG2 W7 H4 C422").find("even width"), std::string::npos);
     EXPECT_NE(check("YUV4MPEG2 W8 H5 C420p10").find("even height"), std::string::npos);

@@ -40,6 +40,8 @@ struct FrameDriverFixture : ::testing::Test {
     void start(GetFilterTableFn entry, const Clip &c, int maxW = 1920, int maxH = 1088,
                int threads = 2) {
         clip = c;
+        // A second start in one test: the old log detaches from its host first.
+        log.reset();
         host = std::make_unique<Host>(entry, threads);
         log = std::make_unique<q5host::ServiceLog>(*host);
         ASSERT_EQ(host->init(), TRUE);
@@ -191,8 +193,9 @@ TEST_F(FrameDriver, TooSmallMaximumHeightShowsTheMessageAndABlackFrame) {
     EXPECT_TRUE(log->fetchedFrames().empty());
 }
 
+// Just past the largest frame: 4112 wide or 2320 high after rounding.
 TEST_F(FrameDriver, OversizedFramesAreBlackWithoutAMessage) {
-    struct Case { int w, h, maxW, maxH; } cases[] = {{1936, 64, 1936, 64}, {64, 1100, 64, 1104}};
+    struct Case { int w, h, maxW, maxH; } cases[] = {{4097, 64, 4112, 64}, {64, 2305, 64, 2320}};
     for (const Case &c : cases) {
         SCOPED_TRACE(c.w);
         start(q5test::moduleEntry(), q5test::randomClip(c.w, c.h, 1, 9), c.maxW, c.maxH);
@@ -234,22 +237,29 @@ TEST_F(FrameDriver, ProcessorWithoutSse3GivesBlackFramesSilently) {
     CpuLevel = detectCpuLevel();
 }
 
-TEST_F(FrameDriver, FailedAllocationGivesBlackFramesUntilTheNextSizeChange) {
-    start(q5test::linkedEntry(), q5test::randomClip(640, 480, 3, 11));
+// A 4K clip in an editor short of memory: black frames, one message naming the size,
+// and the next size change tries again.
+TEST_F(FrameDriver, FailedAllocationGivesBlackFramesAndOneMessageUntilTheNextSizeChange) {
+    start(q5test::linkedEntry(), q5test::flatClip(3840, 2160, 2, PIXEL_YC{1000, 100, -100}), 3840, 2160);
+    platformCalls().clear();
     failAllocationsFrom = 0;  // every later allocation fails
     EXPECT_EQ(host->process(0), TRUE);
-    EXPECT_TRUE(isBlack(*host, 480));
+    EXPECT_TRUE(isBlack(*host, 2160));
     failAllocationsFrom = -1;
     EXPECT_EQ(host->process(1), TRUE);
-    EXPECT_TRUE(isBlack(*host, 480)) << "no retry without a size change";
+    EXPECT_TRUE(isBlack(*host, 2160)) << "no retry without a size change";
     EXPECT_TRUE(log->fetchedFrames().empty());
+    std::vector<std::vector<std::string>> messages;
+    for (const PlatformCall &call : platformCalls())
+        if (call.name == "MessageBoxA") messages.push_back(call.texts);
+    EXPECT_EQ(messages, (std::vector<std::vector<std::string>>{{"not enough memory for 3840 × 2160", "Quorvane5"}}))
+        << "one message, not one per frame";
 
-    Clip other = q5test::randomClip(656, 480, 3, 12);
-    clip = other;
-    host->setClip(clip.info(), clip.source());
+    clip = q5test::flatClip(1920, 1080, 2, PIXEL_YC{1000, 100, -100});
+    host->setClip(clip.info(3840, 2160), clip.source());
     EXPECT_EQ(host->process(1), TRUE);
-    EXPECT_FALSE(isBlack(*host, 480));
-    EXPECT_EQ(host->lastProcInfo().h, 480);
+    EXPECT_FALSE(isBlack(*host, 1080));
+    EXPECT_EQ(host->lastProcInfo().h, 1080);
 }
 
 TEST_F(FrameDriver, RunsWithTheProcessingControlWordAndRestoresTheCallers) {

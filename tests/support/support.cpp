@@ -40,8 +40,8 @@ q5host::ClipInfo Clip::info(int maxW, int maxH) const {
     q5host::ClipInfo ci;
     ci.width = width;
     ci.height = height;
-    ci.maxW = maxW;
-    ci.maxH = maxH;
+    ci.maxW = maxW ? maxW : q5host::capacityFor(width, 1920);
+    ci.maxH = maxH ? maxH : q5host::capacityFor(height, 1088);
     ci.frameCount = static_cast<int>(frames.size());
     return ci;
 }

@@ -28,7 +28,9 @@ struct Clip {
     std::vector<bool> unavailable;  // frames the host cannot supply
 
     q5host::FrameSource source() const;
-    q5host::ClipInfo info(int maxW = 1920, int maxH = 1088) const;
+    /// maxW x maxH 0 x 0: 1920 x 1088, or the picture rounded up to multiples of 16
+    /// in a direction where it is larger.
+    q5host::ClipInfo info(int maxW = 0, int maxH = 0) const;
 };
 
 /// A clip of identical frames of one colour.

@@ -305,4 +305,15 @@ TEST(Win32Parity, MidSizeClipMatchesLinuxModule) {
     expectSameOutputs(parityClip(744, 232, 3, q5test::testSeed() + 1), settings, build, "mid");
 }
 
+TEST(Win32Parity, UhdClipMatchesLinuxModule) {
+    REQUIRE_WIN32_BUILD();
+    // A size class of its own, made for this frame size when it first arrives, in a
+    // 32-bit process: the defaults, and both pre-passes per frame.
+    const std::vector<Settings> settings = {
+        {{10, 10, 16, 5, 5, 16}, {1, 1, 0, 0, 1}},
+        {{10, 10, 16, 3, 5, 16}, {0, 1, 1, 1, 1}},
+    };
+    expectSameOutputs(parityClip(3840, 2160, 3, q5test::testSeed() + 2), settings, build, "uhd");
+}
+
 }  // namespace

@@ -348,7 +348,7 @@ A file OUTPUT appears only once it is complete (links followed, the mode of a
 file it replaces kept); devices and FIFOs are written directly. After "--"
 every operand is a file, "demo" included. Reads 4:2:0 (C420jpeg, C420mpeg2,
 C420paldv, C420), 4:2:2 and 4:4:4 at 8 to 16 bits (C420p10 ...) and mono (luma
-only), up to 1920x1088; the output keeps the input's format, size, frame rate,
+only), up to 4096x2304; the output keeps the input's format, size, frame rate,
 aspect, interlacing and every other tag. 4:4:4 chroma comes back with the
 horizontal detail of 4:2:2: the filter keeps one Cb and Cr per pixel pair.
 

@@ -9,11 +9,12 @@
 
 #include "abi/host_api.h"
 #include "cli/io/y4m.h"
+#include "core/size_class.h"
 
 namespace q5cli {
 
 /// The largest picture the filter processes; bigger frames come back black from it.
-constexpr int kMaxWidth = 1920, kMaxHeight = 1088;
+constexpr int kMaxWidth = kMaxFrameWidth, kMaxHeight = kMaxFrameHeight;
 
 /// Checks that the filter and the subsampling can carry the format; the message says why not.
 bool checkProcessable(const Y4mFormat &format, std::string *error);
