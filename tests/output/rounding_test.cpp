@@ -106,6 +106,7 @@ class RoundingWorker : public testing::Test {
 protected:
     void SetUp() override {
         savedClass_ = sizeClass;
+        savedKernels_ = roundingKernels;
         hadBuffers_ = workBuffers.scratch[0].scratchQuarter != nullptr;
         savedReady_ = buffersReady;
         sizeClass = {832, 512};
@@ -117,7 +118,7 @@ protected:
             buffersReady = allocateWorkBuffers() && savedReady_;
         else
             releaseWorkBuffers();
-        roundingKernels.roundingRows = roundingRowsSse2;
+        roundingKernels = savedKernels_;
     }
     static void resetRemainders() {
         for (ScratchSet &s : workBuffers.scratch)
@@ -129,6 +130,7 @@ protected:
 
 private:
     SizeClass savedClass_{};
+    RoundingKernels savedKernels_{};
     bool hadBuffers_ = false, savedReady_ = false;
 };
 

@@ -98,7 +98,7 @@ TEST(UhdOutput, IsIdenticalForEveryThreadCountAndKernelTable) {
         const WaveletKernels *wavelet;
         const PrefilterKernels *prefilter;
     };
-    std::vector<Table> tables = {{"SSE3", &kSse3WaveletKernels, &kPrefilterSse2}};
+    std::vector<Table> tables = {{"SSE2", &kSse2WaveletKernels, &kPrefilterSse2}};
     if (cpuHasAvx2()) tables.push_back({"AVX2", &kAvx2WaveletKernels, &kPrefilterAvx2});
     for (const auto &size : sizes) {
         if (kLight && size.w != 3840) continue;
