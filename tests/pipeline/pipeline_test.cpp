@@ -5,7 +5,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <initializer_list>
 #include <vector>
 
@@ -14,7 +13,8 @@
 
 namespace {
 
-using Frames = std::vector<std::vector<PIXEL_YC>>;
+using q5test::Frames;
+using q5test::samePictures;
 
 
 struct Session {
@@ -47,15 +47,6 @@ struct Session {
 // makes it: positive values stay, negative ones move up by one (-1201 + 0.5
 // truncates to -1200).
 std::int16_t rebuilt(std::int16_t v) { return floatToSample(static_cast<float>(v)); }
-
-bool samePictures(const Frames &a, const Frames &b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t f = 0; f < a.size(); ++f)
-        if (a[f].size() != b[f].size() ||
-            std::memcmp(a[f].data(), b[f].data(), a[f].size() * sizeof(PIXEL_YC)) != 0)
-            return false;
-    return true;
-}
 
 // Runs the first `processed` frames of a random clip with each thread count and
 // compares every output byte with the single-threaded run.

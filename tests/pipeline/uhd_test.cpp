@@ -3,9 +3,9 @@
 // three fixed classes and every split and kernel table meets new strides.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <vector>
 
+#include "abi/settings.h"
 #include "core/core.h"
 #include "core/size_class.h"
 #include "prefilter/prefilter.h"
@@ -15,9 +15,8 @@
 
 namespace {
 
-using Frames = std::vector<std::vector<PIXEL_YC>>;
-
-enum Check { kFieldCheck = 0, kMosquitoCheck = 2, kBlockCheck = 3, kRoundingCheck = 4 };
+using q5test::Frames;
+using q5test::samePictures;
 
 // Under the sanitizers (unoptimised, many times slower) one 4K frame with the chosen
 // tables on one thread and on sixteen: enough to see every split's memory use at the
@@ -27,15 +26,6 @@ constexpr bool kLight = true;
 #else
 constexpr bool kLight = false;
 #endif
-
-bool samePictures(const Frames &a, const Frames &b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t f = 0; f < a.size(); ++f)
-        if (a[f].size() != b[f].size() ||
-            std::memcmp(a[f].data(), b[f].data(), a[f].size() * sizeof(PIXEL_YC)) != 0)
-            return false;
-    return true;
-}
 
 Frames runFrames(q5host::Host &host, const q5test::Clip &clip) {
     host.setClip(clip.info(), clip.source());
@@ -84,7 +74,7 @@ TEST(SizeClass, TheRuleGivesTheFixedClassesForTheirLargestFramesAndFitsEveryLarg
 TEST(UhdOutput, IsIdenticalForEveryThreadCountAndKernelTable) {
     q5host::Host host(q5test::linkedEntry(), 1);
     host.init();
-    host.setCheck(kRoundingCheck, 0);
+    host.setCheck(CheckBox::Rounding, 0);
     const WaveletKernels chosenWavelet = waveletKernels;
     const PrefilterKernels chosenPrefilter = prefilterKernels;
     // UHD per field with the wavelet stages alone; DCI 4K per frame with both
@@ -103,9 +93,9 @@ TEST(UhdOutput, IsIdenticalForEveryThreadCountAndKernelTable) {
     for (const auto &size : sizes) {
         if (kLight && size.w != 3840) continue;
         SCOPED_TRACE(testing::Message() << size.w << "x" << size.h);
-        host.setCheck(kFieldCheck, size.fieldMode ? 1 : 0);
-        host.setCheck(kMosquitoCheck, size.prepasses ? 1 : 0);
-        host.setCheck(kBlockCheck, size.prepasses ? 1 : 0);
+        host.setCheck(CheckBox::Fields, size.fieldMode ? 1 : 0);
+        host.setCheck(CheckBox::MosquitoNr, size.prepasses ? 1 : 0);
+        host.setCheck(CheckBox::BlockNr, size.prepasses ? 1 : 0);
         const q5test::Clip clip = q5test::randomClip(size.w, size.h, size.frames, q5test::testSeed());
         host.setThreads(1);
         waveletKernels = kLight ? chosenWavelet : kScalarWaveletKernels;
@@ -135,9 +125,9 @@ TEST(UhdOutput, IsIdenticalForEveryThreadCountAndKernelTable) {
 TEST(UhdOutput, TransparentSettingsGiveThePictureBack) {
     q5host::Host host(q5test::moduleEntry(), 2);
     host.init();
-    for (int i = 0; i < 6; ++i) host.setTrack(i, 0);
-    host.setCheck(kFieldCheck, 0);
-    host.setCheck(kRoundingCheck, 0);
+    for (int i = 0; i < kSliderCount; ++i) host.setTrack(i, 0);
+    host.setCheck(CheckBox::Fields, 0);
+    host.setCheck(CheckBox::Rounding, 0);
     const q5test::Clip clip = q5test::randomClip(3840, 2160, 1, q5test::testSeed() + 1);
     const Frames out = runFrames(host, clip);
     const auto &in = clip.frames[0];

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <stdexcept>
 
 #include "host/callbacks.h"
@@ -121,6 +122,15 @@ double lumaPsnr(const std::vector<PIXEL_YC> &a, const std::vector<PIXEL_YC> &b) 
     }
     const double mse = sum / static_cast<double>(a.size());
     return mse == 0 ? 200.0 : 10.0 * std::log10(4096.0 * 4096.0 / mse);
+}
+
+bool samePictures(const Frames &a, const Frames &b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t f = 0; f < a.size(); ++f)
+        if (a[f].size() != b[f].size() ||
+            std::memcmp(a[f].data(), b[f].data(), a[f].size() * sizeof(PIXEL_YC)) != 0)
+            return false;
+    return true;
 }
 
 }  // namespace q5test

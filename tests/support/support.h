@@ -42,8 +42,14 @@ Clip randomClip(int width, int height, int frames, std::uint32_t seed);
 Clip movingPatternClip(int width, int height, int frames, double sigma, std::uint32_t seed,
                        Clip *clean = nullptr);
 
+/// Output pictures, one per frame.
+using Frames = std::vector<std::vector<PIXEL_YC>>;
+
 /// Runs a whole clip through a host in forward playback and returns every output picture.
-std::vector<std::vector<PIXEL_YC>> runClip(q5host::Host &host, const Clip &clip);
+Frames runClip(q5host::Host &host, const Clip &clip);
+
+/// Whether two runs gave the same pictures, byte for byte.
+bool samePictures(const Frames &a, const Frames &b);
 
 /// PSNR of luma against a reference, peak 4096.
 double lumaPsnr(const std::vector<PIXEL_YC> &a, const std::vector<PIXEL_YC> &b);
