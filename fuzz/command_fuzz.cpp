@@ -76,12 +76,7 @@ void parseCommandLine(const std::uint8_t *data, std::size_t size) {
     SettingColumns columns = settingColumns();
     const int *low = columns.sliderMinimums, *high = columns.sliderMaximums;
     FILTER descriptor{};
-    descriptor.track_n = kSliderCount;
-    descriptor.check_n = kCheckBoxCount;
-    descriptor.track_s = columns.sliderMinimums;
-    descriptor.track_e = columns.sliderMaximums;
-    descriptor.track_default = columns.sliderDefaults;
-    descriptor.check_default = columns.checkBoxDefaults;
+    describeSettings(descriptor, columns);
     if (!q5cli::checkSettings(options, descriptor, &error)) {
         if (error.empty()) __builtin_trap();
         return;

@@ -93,6 +93,17 @@ constexpr SettingColumns settingColumns() noexcept {
     return c;
 }
 
+/// Points a stand-in filter record's settings at the table's columns, as the host's
+/// copy of the descriptor would; the columns must outlive the record.
+inline void describeSettings(FILTER &f, SettingColumns &columns) noexcept {
+    f.track_n = kSliderCount;
+    f.track_default = columns.sliderDefaults;
+    f.track_s = columns.sliderMinimums;
+    f.track_e = columns.sliderMaximums;
+    f.check_n = kCheckBoxCount;
+    f.check_default = columns.checkBoxDefaults;
+}
+
 inline int sliderValue(const FILTER *fp, Slider s) noexcept { return fp->track[indexOf(s)]; }
 
 /// A check box counts as on only when its value is exactly 1.

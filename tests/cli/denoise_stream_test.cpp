@@ -68,12 +68,7 @@ SettingColumns probeColumns = settingColumns();
 FILTER probeFilter = [] {
     FILTER f{};
     f.name = probeName;
-    f.track_n = kSliderCount;
-    f.track_default = probeColumns.sliderDefaults;
-    f.track_s = probeColumns.sliderMinimums;
-    f.track_e = probeColumns.sliderMaximums;
-    f.check_n = kCheckBoxCount;
-    f.check_default = probeColumns.checkBoxDefaults;
+    describeSettings(f, probeColumns);
     f.func_proc = probeProc;
     return f;
 }();
