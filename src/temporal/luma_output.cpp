@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "core/core.h"
+#include "temporal/sample_conversion.h"
 #include "temporal/temporal.h"
 #include "wavelet/octet_rows.h"
 #include "wavelet/taps.h"
@@ -59,12 +60,6 @@ void synthesizeRowPair(const float *l, const float *lb, const float *hi, const f
     using namespace wavelet_taps;
     const __m128 e0 = _mm_set1_ps(h0), e1 = _mm_set1_ps(h2), e2 = _mm_set1_ps(h3), e3 = _mm_set1_ps(h1);
     const __m128 o0 = _mm_set1_ps(h1), o1 = _mm_set1_ps(h3), o2 = _mm_set1_ps(-h2), o3 = _mm_set1_ps(-h0);
-    const __m128 half = _mm_set1_ps(0.5f);
-    const __m128i top = _mm_set1_epi16(8192), bottom = _mm_set1_epi16(-8192);
-    auto samples = [&](__m128 a, __m128 b) noexcept {
-        const __m128i ia = _mm_cvttps_epi32(_mm_add_ps(a, half)), ib = _mm_cvttps_epi32(_mm_add_ps(b, half));
-        return _mm_max_epi16(_mm_min_epi16(_mm_packs_epi32(ia, ib), top), bottom);
-    };
     for (int c = first; c < first + count; c += 8) {
         __m128 ev[2], od[2];
         for (int i = 0; i < 2; ++i) {
@@ -80,8 +75,8 @@ void synthesizeRowPair(const float *l, const float *lb, const float *hi, const f
             o = _mm_add_ps(o, _mm_mul_ps(vh, o2));
             od[i] = _mm_add_ps(o, _mm_mul_ps(vhb, o3));
         }
-        if (wantEven) _mm_storeu_si128(reinterpret_cast<__m128i *>(even + c - first), samples(ev[0], ev[1]));
-        if (wantOdd) _mm_storeu_si128(reinterpret_cast<__m128i *>(odd + c - first), samples(od[0], od[1]));
+        if (wantEven) _mm_storeu_si128(reinterpret_cast<__m128i *>(even + c - first), samplesOfEight(ev[0], ev[1]));
+        if (wantOdd) _mm_storeu_si128(reinterpret_cast<__m128i *>(odd + c - first), samplesOfEight(od[0], od[1]));
     }
 }
 

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "temporal/sample_conversion.h"
 #include "temporal/temporal.h"
 
 TemporalJob makeTemporalJob(int frame, bool prevEmpty, bool nextEmpty) noexcept {
@@ -113,13 +114,7 @@ std::int16_t floatToSample(float v) noexcept {
 }
 
 void floatsToSamples(const float *in, int count, std::int16_t *out) noexcept {
-    const __m128 half = _mm_set1_ps(0.5f);
-    const __m128i hi = _mm_set1_epi16(8192);
-    const __m128i lo = _mm_set1_epi16(-8192);
-    for (int i = 0; i < count; i += 8) {
-        const __m128i a = _mm_cvttps_epi32(_mm_add_ps(_mm_loadu_ps(in + i), half));
-        const __m128i b = _mm_cvttps_epi32(_mm_add_ps(_mm_loadu_ps(in + i + 4), half));
-        const __m128i packed = _mm_max_epi16(_mm_min_epi16(_mm_packs_epi32(a, b), hi), lo);
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + i), packed);
-    }
+    for (int i = 0; i < count; i += 8)
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + i),
+                         samplesOfEight(_mm_loadu_ps(in + i), _mm_loadu_ps(in + i + 4)));
 }

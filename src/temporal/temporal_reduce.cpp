@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "core/core.h"
+#include "temporal/sample_conversion.h"
 #include "temporal/temporal.h"
 #include "wavelet/octet_rows.h"
 #include "wavelet/wavelet.h"
@@ -48,8 +49,6 @@ void temporalChroma(std::int16_t *aux, const float *ringA, const float *ringB, c
     const int stride = sizeClass.stride;
     const int rows = sizeClass.rows;
     const long auxRow = stride / 2;
-    const __m128 half = _mm_set1_ps(0.5f);
-    const __m128i top = _mm_set1_epi16(8192), bottom = _mm_set1_epi16(-8192);
     // Eight chroma columns (ring lines) at a time, one in each vector lane: each
     // position of the rebuilt octet is eight neighbouring values of one plane row,
     // converted to samples (as floatsToSamples does) and stored in that row.
@@ -57,12 +56,9 @@ void temporalChroma(std::int16_t *aux, const float *ringA, const float *ringB, c
         OctetBuffers b = octetBuffers(thread, rows);
         rebuildOctet(params, ringA, ringB, stride / 2, l, rows, b);
         std::int16_t *out = aux + l;
-        for (int r = 0; r < rows; ++r, out += auxRow) {
-            const __m128i lo = _mm_cvttps_epi32(_mm_add_ps(_mm_load_ps(b.band + kLanes * r), half));
-            const __m128i hi = _mm_cvttps_epi32(_mm_add_ps(_mm_load_ps(b.band + kLanes * r + 4), half));
-            const __m128i packed = _mm_max_epi16(_mm_min_epi16(_mm_packs_epi32(lo, hi), top), bottom);
-            _mm_storeu_si128(reinterpret_cast<__m128i *>(out), packed);
-        }
+        for (int r = 0; r < rows; ++r, out += auxRow)
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(out),
+                             samplesOfEight(_mm_load_ps(b.band + kLanes * r), _mm_load_ps(b.band + kLanes * r + 4)));
     }
 }
 
