@@ -1,37 +1,8 @@
-// The luma sweep with the rounding correction behind it: the sweep calls back after
-// every band it writes, and the rounding pass takes each group of four rows of its
-// field as soon as all four are there.
+// The luma sweep with the rounding correction in it: the sweep rounds each group of
+// four rows of the range's field as it writes the group.
 #include "host/frame_stages.h"
 
 #include "core/core.h"
-
-namespace {
-
-struct RoundingFollower {
-    const FILTER_PROC_INFO *fpip;
-    RoundingPass *pass;
-    int field;
-    int next;         // the first row of the next group to round
-    int rowLimit;     // the end of the range
-    int lineOffset;   // the plane row of the field's line 0 (frame mode: of picture row 0)
-
-    // The plane rows the group at row y needs: four rows, or four lines of its field.
-    int linesAfter(int y) const noexcept { return pass->fieldStep == 1 ? y + 4 : y / 2 + 4; }
-
-    void roundUpTo(int planeRowEnd) noexcept {
-        const int step = 4 * pass->fieldStep;
-        int end = next;
-        while (end < rowLimit && lineOffset + linesAfter(end) <= planeRowEnd) end += step;
-        if (end > next) roundingKernels.roundingGroups(fpip, *pass, field, next, end);
-        next = end;
-    }
-
-    static void ready(void *context, int planeRowEnd) noexcept {
-        static_cast<RoundingFollower *>(context)->roundUpTo(planeRowEnd);
-    }
-};
-
-}  // namespace
 
 void outputRoundingWorker(int thread_id, int thread_num, void *param1, void *param2) noexcept {
     if (thread_num <= 0 || thread_id < 0 || thread_id >= kScratchSets) return;
@@ -50,12 +21,12 @@ void outputRoundingWorker(int thread_id, int thread_num, void *param1, void *par
             // Arrays too short for the picture: the plain rounding of the whole range.
             const int top = (g.rows - g.h) / 2;
             if (!fieldMode) {
-                lumaOutputPlaneRows(params->temporal, fpip, thread_id, top + firstRow, top + rowLimit, {});
+                lumaOutputPlaneRows(params->temporal, fpip, thread_id, top + firstRow, top + rowLimit, nullptr);
             } else {
                 for (int f = 0; f < 2; ++f) {
                     const int offset = f * (g.rows / 2) + (g.rows - g.h) / 4;
                     lumaOutputPlaneRows(params->temporal, fpip, thread_id, offset + firstRow / 2,
-                                        offset + rowLimit / 2, {});
+                                        offset + rowLimit / 2, nullptr);
                 }
             }
             roundingKernels.roundingRows(fpip, &params->rounding, firstRow, rowLimit, remainders, remainderCount);
@@ -64,11 +35,8 @@ void outputRoundingWorker(int thread_id, int thread_num, void *param1, void *par
         for (int f = 0; f < pass.fieldStep; ++f) {
             seedRoundingField(pass, fpip->w);
             const int lineOffset = fieldMode ? f * (g.rows / 2) + (g.rows - g.h) / 4 : (g.rows - g.h) / 2;
-            RoundingFollower follower{fpip, &pass, f, firstRow, rowLimit, lineOffset};
             const int first = fieldMode ? firstRow / 2 : firstRow, limit = fieldMode ? rowLimit / 2 : rowLimit;
-            lumaOutputPlaneRows(params->temporal, fpip, thread_id, lineOffset + first, lineOffset + limit,
-                                {&RoundingFollower::ready, &follower});
-            follower.roundUpTo(lineOffset + limit);
+            lumaOutputPlaneRows(params->temporal, fpip, thread_id, lineOffset + first, lineOffset + limit, &pass);
         }
     }
 }

@@ -6,13 +6,18 @@
 #include "core/core.h"
 #include "output/rounding_internal.h"
 
-const RoundingKernels kRoundingScalar = {roundingRowsScalar, roundingGroupsScalar};
-const RoundingKernels kRoundingSse2 = {roundingRowsSse2, roundingGroupsSse2};
+const RoundingKernels kRoundingScalar = {roundingRowsScalar, roundingGroupsScalar, roundingGroupSamplesScalar};
+const RoundingKernels kRoundingSse2 = {roundingRowsSse2, roundingGroupsSse2, roundingGroupSamplesSse2};
+const RoundingKernels kRoundingAvx2 = {roundingRowsAvx2, roundingGroupsAvx2, roundingGroupSamplesAvx2};
 RoundingKernels roundingKernels = kRoundingScalar;
 
 void initRoundingKernels(KernelTier tier) noexcept {
     roundingKernels = kRoundingScalar;
-    if (tier >= kTierSse2) roundingKernels = kRoundingSse2;
+    if (tier >= kTierSse2) {
+        roundingKernels = kRoundingSse2;
+        rounding::registerSequence();  // built here rather than in the first frame
+    }
+    if (tier >= kTierAvx2) roundingKernels = kRoundingAvx2;
 }
 
 bool beginRoundingPass(const FILTER_PROC_INFO *fpip, const RoundingParams *params, int firstRow,
@@ -29,7 +34,43 @@ bool beginRoundingPass(const FILTER_PROC_INFO *fpip, const RoundingParams *param
     return true;
 }
 
+const rounding::RegisterSequence &rounding::registerSequence() noexcept {
+    static RegisterSequence sequence;  // 256 KB, filled once
+    static const bool filled = [] {
+        std::uint16_t x = 1;
+        for (int i = 0; i < kPeriod; ++i) {
+            sequence.state[i] = x;
+            sequence.positionOf[x] = static_cast<std::uint16_t>(i);
+            stepRegister(x);
+        }
+        for (int i = 0; i < kWrap; ++i) sequence.state[kPeriod + i] = sequence.state[i];
+        return x == 1;  // the period, as the feedback promises
+    }();
+    (void)filled;
+    return sequence;
+}
+
+rounding::RegisterCursor rounding::registerCursor(std::uint16_t lane) noexcept {
+    static const std::uint16_t stopped[kWrap] = {};
+    if (lane == 0) return {stopped, 0, 0};
+    const RegisterSequence &sequence = registerSequence();
+    const int position = sequence.positionOf[lane];
+    return {sequence.state + position, position, 1};
+}
+
 void seedRoundingField(RoundingPass &pass, int w) noexcept { rounding::seedRemainders(pass, w); }
+
+// Here rather than with the AVX2 groups: the pass's set-up is shared inline code,
+// which must not be compiled for AVX2.
+void roundingRowsAvx2(const FILTER_PROC_INFO *fpip, const RoundingParams *params, int firstRow, int rowLimit,
+                      std::int16_t *remainders, int remainderCount) noexcept {
+    rounding::Pass pass;
+    if (!rounding::startPass(fpip, params, firstRow, rowLimit, remainders, remainderCount, pass)) return;
+    for (int f = 0; f < pass.fieldStep; ++f) {
+        rounding::seedRemainders(pass, fpip->w);
+        roundingGroupsAvx2(fpip, pass, f, firstRow, rowLimit);
+    }
+}
 
 void roundingWorker(int thread_id, int thread_num, void *param1, void *param2) noexcept {
     // Only four remainder sets exist. Rather than fold the frame into four ranges

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 struct FILTER_PROC_INFO;
+struct PIXEL_YC;
 
 /// What the frame driver hands the rounding worker as param1.
 struct RoundingParams {
@@ -44,6 +45,8 @@ void roundingRowsScalar(const FILTER_PROC_INFO *fpip, const RoundingParams *para
                         std::int16_t *remainders, int remainderCount) noexcept;
 void roundingRowsSse2(const FILTER_PROC_INFO *fpip, const RoundingParams *params, int firstRow, int rowLimit,
                       std::int16_t *remainders, int remainderCount) noexcept;
+void roundingRowsAvx2(const FILTER_PROC_INFO *fpip, const RoundingParams *params, int firstRow, int rowLimit,
+                      std::int16_t *remainders, int remainderCount) noexcept;
 
 using RoundingRowsFn = void (*)(const FILTER_PROC_INFO *, const RoundingParams *, int, int, std::int16_t *,
                                 int) noexcept;
@@ -71,13 +74,33 @@ void seedRoundingField(RoundingPass &pass, int w) noexcept;
 void roundingGroupsScalar(const FILTER_PROC_INFO *fpip, RoundingPass &pass, int f, int yBegin, int yEnd) noexcept;
 void roundingGroupsSse2(const FILTER_PROC_INFO *fpip, RoundingPass &pass, int f, int yBegin, int yEnd) noexcept;
 
+void roundingGroupsAvx2(const FILTER_PROC_INFO *fpip, RoundingPass &pass, int f, int yBegin, int yEnd) noexcept;
+
 using RoundingGroupsFn = void (*)(const FILTER_PROC_INFO *, RoundingPass &, int, int, int) noexcept;
+
+/// The samples of one group of four rows, before they are pixels: row k has luma[k]
+/// (w values) and the half-width cb[k] and cr[k], and goes to out[k].
+struct RoundingGroupSamples {
+    const std::int16_t *luma[4], *cb[4], *cr[4];
+    PIXEL_YC *out[4];
+};
+
+/// Writes the group's w pixels a row as writePixels would (pixels 2i and 2i + 1 get
+/// luma 2i and 2i + 1 and both chroma i), rounded as the pass's next group: what
+/// writing the rows and then roundingGroups over that group alone gives, without the
+/// pixels going through the image twice.
+void roundingGroupSamplesScalar(RoundingPass &pass, int w, const RoundingGroupSamples &group) noexcept;
+void roundingGroupSamplesSse2(RoundingPass &pass, int w, const RoundingGroupSamples &group) noexcept;
+void roundingGroupSamplesAvx2(RoundingPass &pass, int w, const RoundingGroupSamples &group) noexcept;
+
+using RoundingGroupSamplesFn = void (*)(RoundingPass &, int, const RoundingGroupSamples &) noexcept;
 
 /// The pass the worker runs: the scalar twin until initRoundingKernels picks the
 /// processor's tier.
 struct RoundingKernels {
     RoundingRowsFn roundingRows;
     RoundingGroupsFn roundingGroups;
+    RoundingGroupSamplesFn roundingGroupSamples;
 };
 
 // ---- State ------------------------------------------------------------------
@@ -85,6 +108,9 @@ struct RoundingKernels {
 extern RoundingKernels roundingKernels;
 extern const RoundingKernels kRoundingScalar;
 extern const RoundingKernels kRoundingSse2;
+/// The SSE2 table with its groups in AVX2, sixteen lanes a block (the same numbers).
+extern const RoundingKernels kRoundingAvx2;
 
-/// The scalar twin, overridden by the SSE2 one from that tier up.
+/// The scalar twin, overridden by the SSE2 one from that tier up and by the AVX2
+/// groups at the AVX2 tier.
 void initRoundingKernels(KernelTier tier) noexcept;

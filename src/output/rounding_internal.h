@@ -41,6 +41,29 @@ constexpr bool lumaSeedsAreTheTriangle() {
 }
 static_assert(lumaSeedsAreTheTriangle(), "luma seed u is |u - 16| - 8");
 
+/// The dither registers' whole sequence, for the kernels that take the sixteen states
+/// of a block in one load instead of stepping: the register is maximal, so every
+/// state but 0 is state[i] for one i < kPeriod (the sequence from state 1), and
+/// positionOf[x] is that i. The table runs on past kPeriod by a wrap of its start,
+/// so that sixteen states from any position are one contiguous read.
+constexpr int kPeriod = 65535;
+constexpr int kWrap = 64;
+struct RegisterSequence {
+    std::uint16_t state[kPeriod + kWrap];
+    std::uint16_t positionOf[65536];
+};
+/// Built the first time it is asked for (thread-safe), then shared.
+const RegisterSequence &registerSequence() noexcept;
+
+/// Where one register stands in the sequence: its states after the next steps are
+/// states[1], states[2], ... A register at 0 stays at 0, and its cursor reads zeros.
+struct RegisterCursor {
+    const std::uint16_t *states;  // the current state, then the ones after it
+    int position;                 // of states[0] in the sequence
+    int stride;                   // 1, or 0 for a register at 0
+};
+RegisterCursor registerCursor(std::uint16_t lane) noexcept;
+
 inline void stepRegister(std::uint16_t &lane) noexcept {
     const bool out = lane & 1;
     lane = static_cast<std::uint16_t>(lane >> 1);

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "core/core.h"
+#include "output/rounding.h"
 #include "temporal/sample_conversion.h"
 #include "temporal/temporal.h"
 #include "wavelet/octet_rows.h"
@@ -89,7 +90,7 @@ struct LumaOutput {
     OctetBuffers octet;
     BandBuffers band;
     int planeBegin, planeEnd;  // the plane rows whose picture rows this sweep writes
-    PlaneRowsReady ready;
+    RoundingPass *rounding;    // the pass whose groups the rows are, or null
 
     bool wanted(int q) const noexcept { return q >= planeBegin && q < planeEnd && place.pictureRow(q) >= 0; }
 
@@ -130,6 +131,20 @@ struct LumaOutput {
         for (int i = 0; i < kUnitRows; ++i) {
             const int q = kUnitRows * o + i;
             if (!wanted(q)) continue;
+            if (rounding) {
+                // The rows come in whole groups: the sweep's ends are multiples of 4
+                // in plane rows, and the picture's rows are too.
+                RoundingGroupSamples group;
+                for (int k = 0; k < 4; ++k) {
+                    group.luma[k] = band.samples + (i + k) * s;
+                    group.cb[k] = workBuffers.cbAux + (q + k) * auxRow + g.chromaPad;
+                    group.cr[k] = workBuffers.crAux + (q + k) * auxRow + g.chromaPad;
+                    group.out[k] = fpip->ycp_edit + place.pictureRow(q + k) * g.pitch;
+                }
+                roundingKernels.roundingGroupSamples(*rounding, g.w, group);
+                i += 3;
+                continue;
+            }
             const int y = place.pictureRow(q);
             writePixels(band.samples + i * s, workBuffers.cbAux + q * auxRow + g.chromaPad,
                         workBuffers.crAux + q * auxRow + g.chromaPad, pairs, fpip->ycp_edit + y * g.pitch);
@@ -145,10 +160,7 @@ struct LumaOutput {
         const int octets = g.rows / 2 / kLanes;
         if (first >= end) return;
         rebuild((first + octets - 1) % octets, true);
-        for (int o = first; o < end; ++o) {
-            unit(o);
-            if (ready.ready) ready.ready(ready.context, kUnitRows * (o + 1) < planeEnd ? kUnitRows * (o + 1) : planeEnd);
-        }
+        for (int o = first; o < end; ++o) unit(o);
     }
 };
 
@@ -195,7 +207,7 @@ void lumaOutputWorker(int thread_id, int thread_num, void *param1, void *param2)
     const StageWork work{{ranges.end[0] - ranges.first[0], ranges.end[1] - ranges.first[1], 0}, {1, 1, 0}};
     const UnitRange share = threadShare(work, thread_id, workingThreads(thread_id, thread_num, params.threadsSeen));
     LumaOutput out{params, fpip, thread_id, g, {g.rows, g.h, params.fieldMode}, octetBuffers(thread_id, g.stride),
-                   bandBuffers(thread_id, g.stride), 0, g.rows, {}};
+                   bandBuffers(thread_id, g.stride), 0, g.rows, nullptr};
     for (int k = 0; k < 2; ++k) {
         const UnitRange part = runPart(work, share, k);
         out.run(ranges.first[k] + part.first, ranges.first[k] + part.end);
@@ -203,9 +215,9 @@ void lumaOutputWorker(int thread_id, int thread_num, void *param1, void *param2)
 }
 
 void lumaOutputPlaneRows(const TemporalParams &params, const FILTER_PROC_INFO *fpip, int thread, int planeBegin,
-                         int planeEnd, PlaneRowsReady ready) noexcept {
+                         int planeEnd, RoundingPass *rounding) noexcept {
     const PlaneGeometry g = planeGeometry(fpip);
     LumaOutput out{params, fpip, thread, g, {g.rows, g.h, params.fieldMode}, octetBuffers(thread, g.stride),
-                   bandBuffers(thread, g.stride), planeBegin, planeEnd, ready};
+                   bandBuffers(thread, g.stride), planeBegin, planeEnd, rounding};
     out.run(planeBegin / kUnitRows, (planeEnd + kUnitRows - 1) / kUnitRows);
 }

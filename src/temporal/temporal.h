@@ -9,6 +9,8 @@
 
 #include "abi/host_api.h"
 
+struct RoundingPass;
+
 /// Which ring slots hold the previous, current and next frame, built once per
 /// output frame from the frame number.
 struct TemporalJob {
@@ -42,18 +44,13 @@ void temporalChromaWorker(int thread_id, int thread_num, void *param1, void *par
 /// the thread's scratch. The aux planes must be finished (temporalChromaWorker).
 void lumaOutputWorker(int thread_id, int thread_num, void *param1, void *param2) noexcept;
 
-/// What lumaOutputPlaneRows calls after each band it has written, with the plane
-/// row below the band (no call when `ready` is null).
-struct PlaneRowsReady {
-    void (*ready)(void *context, int planeRowEnd) noexcept;
-    void *context;
-};
-
 /// The sweep of lumaOutputWorker on one thread over plane rows [planeBegin,
-/// planeEnd) (the picture rows they hold; multiples of 8), top down, so that a later
-/// stage can follow it band by band while the rows are in cache.
+/// planeEnd) (the picture rows they hold; multiples of 8), top down. With a rounding
+/// pass (else null), the rows are that pass's groups of one field, in its order:
+/// each group of four is rounded as it is written (roundingGroupSamples), while its
+/// samples are in the thread's cache.
 void lumaOutputPlaneRows(const TemporalParams &params, const FILTER_PROC_INFO *fpip, int thread, int planeBegin,
-                         int planeEnd, PlaneRowsReady ready) noexcept;
+                         int planeEnd, RoundingPass *rounding) noexcept;
 
 /// Octet lines of the thread's octet scratch, each `len` positions: the band buffer,
 /// the H2 buffer and the output of a level, then the fitted coarsest bands of the
