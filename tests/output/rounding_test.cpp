@@ -136,12 +136,15 @@ private:
 
 }  // namespace
 
-TEST(RoundingRows, Sse2MatchesScalarOnRandomFramesWithTightRemainderArrays) {
+TEST(RoundingRows, SimdMatchesScalarOnRandomFramesWithTightRemainderArrays) {
     const std::uint32_t seed = q5test::testSeed();
+    std::vector<std::pair<const char *, RoundingRowsFn>> kernels = {{"sse2", roundingRowsSse2}};
+    if (cpuHasAvx2()) kernels.push_back({"avx2", roundingRowsAvx2});
+    for (auto [name, kernel] : kernels)
     for (int w : {16, 48, 720, 1920}) {
         for (bool fields : {false, true}) {
             SCOPED_TRACE(testing::Message()
-                         << "w=" << w << " fields=" << fields << " seed=" << seed);
+                         << name << " w=" << w << " fields=" << fields << " seed=" << seed);
             // Exactly as many entries as the widest block needs, with guards around.
             const int count = w / 4 + 15;
             const std::int16_t guard = 0x5A5A;
@@ -156,13 +159,13 @@ TEST(RoundingRows, Sse2MatchesScalarOnRandomFramesWithTightRemainderArrays) {
                 Frame simd(ref);
                 const int first = call % 2 ? 8 : 0, limit = call % 2 ? 40 : 32;
                 roundingRowsScalar(&ref.fpip, &s.params, first, limit, refRem.data() + 8, count);
-                roundingRowsSse2(&simd.fpip, &s.params, first, limit, simdRem.data() + 8, count);
+                kernel(&simd.fpip, &s.params, first, limit, simdRem.data() + 8, count);
                 for (int y = 0; y < ref.h; ++y)
                     for (int x = 0; x < w; ++x)
                         ASSERT_TRUE(same(ref.at(x, y), simd.at(x, y)))
                             << "call " << call << " pixel " << x << "," << y << ": scalar ("
                             << ref.at(x, y).y << "," << ref.at(x, y).cb << "," << ref.at(x, y).cr
-                            << ") sse2 (" << simd.at(x, y).y << "," << simd.at(x, y).cb << ","
+                            << ") simd (" << simd.at(x, y).y << "," << simd.at(x, y).cb << ","
                             << simd.at(x, y).cr << ")";
                 ASSERT_EQ(refRem, simdRem) << "call " << call;
                 ASSERT_TRUE(std::all_of(refRem.begin(), refRem.begin() + 8,
@@ -173,6 +176,62 @@ TEST(RoundingRows, Sse2MatchesScalarOnRandomFramesWithTightRemainderArrays) {
             }
         }
     }
+}
+
+// The luma sweep's way in: the groups made from samples (luma, half-width chroma)
+// must give what writing the pixels and rounding the rows gives, on every tier,
+// for pictures whose width leaves a part of sixteen blocks, with the pass's
+// remainders and registers running on from group to group and field to field.
+TEST(RoundingRows, GroupsFromSamplesMatchWritingThePixelsAndRoundingThem) {
+    const std::uint32_t seed = q5test::testSeed();
+    std::vector<std::pair<const char *, RoundingGroupSamplesFn>> kernels = {
+        {"scalar", roundingGroupSamplesScalar}, {"sse2", roundingGroupSamplesSse2}};
+    if (cpuHasAvx2()) kernels.push_back({"avx2", roundingGroupSamplesAvx2});
+    for (auto [name, kernel] : kernels)
+        for (int w : {16, 80, 720}) {
+            SCOPED_TRACE(testing::Message() << name << " w=" << w << " seed=" << seed);
+            const int count = w / 4 + 15;
+            std::vector<std::int16_t> refRem(3 * count, 3), rem(refRem);
+            for (int call = 0; call < 3; ++call) {
+                Settings s(std::array{16, 0, 32}[call], call != 1);
+                Frame ref(w, 24, 5 + call);
+                fillMixed(ref, seed + 31 * call + w);
+                // The samples: the frame's luma, and its chroma of even columns.
+                std::vector<std::int16_t> luma(24 * w), cb(24 * w / 2), cr(24 * w / 2);
+                for (int y = 0; y < 24; ++y)
+                    for (int x = 0; x < w; ++x) {
+                        PIXEL_YC &p = ref.at(x, y);
+                        p.cb = ref.at(x & ~1, y).cb;
+                        p.cr = ref.at(x & ~1, y).cr;
+                        luma[y * w + x] = p.y;
+                        cb[(y * w + x) / 2] = p.cb;
+                        cr[(y * w + x) / 2] = p.cr;
+                    }
+                Frame made(w, 24, 5 + call);
+                roundingRowsScalar(&ref.fpip, &s.params, 0, 24, refRem.data(), count);
+                RoundingPass pass;
+                ASSERT_TRUE(beginRoundingPass(&made.fpip, &s.params, 0, rem.data(), count, pass));
+                for (int f = 0; f < pass.fieldStep; ++f) {
+                    seedRoundingField(pass, w);
+                    for (int y = 0; y < 24; y += 4 * pass.fieldStep) {
+                        RoundingGroupSamples group;
+                        for (int k = 0; k < 4; ++k) {
+                            const int row = y + f + k * pass.fieldStep;
+                            group.luma[k] = luma.data() + row * w;
+                            group.cb[k] = cb.data() + row * w / 2;
+                            group.cr[k] = cr.data() + row * w / 2;
+                            group.out[k] = &made.at(0, row);
+                        }
+                        kernel(pass, w, group);
+                    }
+                }
+                for (int y = 0; y < 24; ++y)
+                    for (int x = 0; x < w; ++x)
+                        ASSERT_TRUE(same(ref.at(x, y), made.at(x, y))) << "call " << call << " pixel " << x << "," << y;
+                ASSERT_EQ(refRem, rem) << "call " << call;
+                ASSERT_TRUE(made.guardIntact());
+            }
+        }
 }
 
 TEST(RoundingRows, RoundsPlainlyWithoutTouchingRemainderArraysTooNarrowForThePicture) {
