@@ -62,8 +62,14 @@ OctetBuffers octetBuffers(int thread, int len) noexcept;
 
 /// Rebuilds eight consecutive ring lines (lines first .. first+7 of length len, in
 /// rings whose slots hold `lines` lines) into the octet line left in b.band.
-void rebuildOctet(const TemporalParams &params, const float *ringA, const float *ringB, long lines, long first,
-                  int len, OctetBuffers &b) noexcept;
+/// The SSE2 one moves four positions at a time and fits through the kernel table
+/// (so it serves the scalar tier too); the AVX2 one moves and fits eight at a time.
+void rebuildOctetSse2(const TemporalParams &params, const float *ringA, const float *ringB, long lines, long first,
+                      int len, OctetBuffers &b) noexcept;
+void rebuildOctetAvx2(const TemporalParams &params, const float *ringA, const float *ringB, long lines, long first,
+                      int len, OctetBuffers &b) noexcept;
+using RebuildOctetFn = void (*)(const TemporalParams &, const float *, const float *, long, long, int,
+                                OctetBuffers &) noexcept;
 
 /// Floats of octet scratch per thread that lumaOutputWorker needs at a stride.
 long lumaOutputScratchFloats(int stride) noexcept;
@@ -74,6 +80,9 @@ long lumaOutputScratchFloats(int stride) noexcept;
 /// SSE2, four samples at a time.
 void temporalFitSse2(const TemporalJob &job, int count, float threshold, float *output, const float *ringA,
                      long slotFloats, long lineStart) noexcept;
+/// The same, eight samples at a time (the 8-wide estimate, lane for lane the 4-wide one).
+void temporalFitAvx2(const TemporalJob &job, int count, float threshold, float *output, const float *ringA,
+                     long slotFloats, long lineStart) noexcept;
 /// The same, one sample at a time, with the scalar form of the same reciprocal.
 void temporalFitScalar(const TemporalJob &job, int count, float threshold, float *output,
                        const float *ringA, long slotFloats, long lineStart) noexcept;
@@ -83,13 +92,22 @@ using TemporalFitFn = void (*)(const TemporalJob &, int, float, float *, const f
 /// processor's tier.
 struct TemporalKernels {
     TemporalFitFn temporalFit;
+    RebuildOctetFn rebuildOctet;
 };
 extern TemporalKernels temporalKernels;
 extern const TemporalKernels kTemporalScalar;
 extern const TemporalKernels kTemporalSse2;
+extern const TemporalKernels kTemporalAvx2;
 
-/// The scalar twin, overridden by the SSE2 one from that tier up.
+/// The scalar twin, overridden by the SSE2 one from that tier up and by the AVX2
+/// one at the AVX2 tier.
 void initTemporalKernels(KernelTier tier) noexcept;
+
+/// The rebuild through the kernel table.
+inline void rebuildOctet(const TemporalParams &params, const float *ringA, const float *ringB, long lines,
+                         long first, int len, OctetBuffers &b) noexcept {
+    temporalKernels.rebuildOctet(params, ringA, ringB, lines, first, len, b);
+}
 
 /// The fit through the kernel table.
 inline void temporalFit(const TemporalJob &job, int count, float threshold, float *output, const float *ringA,

@@ -96,13 +96,15 @@ void temporalFitScalar(const TemporalJob &job, int count, float threshold, float
     }
 }
 
-const TemporalKernels kTemporalScalar = {temporalFitScalar};
-const TemporalKernels kTemporalSse2 = {temporalFitSse2};
+const TemporalKernels kTemporalScalar = {temporalFitScalar, rebuildOctetSse2};
+const TemporalKernels kTemporalSse2 = {temporalFitSse2, rebuildOctetSse2};
+const TemporalKernels kTemporalAvx2 = {temporalFitAvx2, rebuildOctetAvx2};
 TemporalKernels temporalKernels = kTemporalScalar;
 
 void initTemporalKernels(KernelTier tier) noexcept {
     temporalKernels = kTemporalScalar;
     if (tier >= kTierSse2) temporalKernels = kTemporalSse2;
+    if (tier >= kTierAvx2) temporalKernels = kTemporalAvx2;
 }
 
 std::int16_t floatToSample(float v) noexcept {

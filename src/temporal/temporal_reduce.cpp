@@ -26,8 +26,8 @@ OctetBuffers octetBuffers(int thread, int len) noexcept {
 
 // The fitted coarsest band of each line, then level by level the current slot's
 // detail bands, eight lines in the vector lanes.
-void rebuildOctet(const TemporalParams &params, const float *ringA, const float *ringB, long lines, long first,
-                  int len, OctetBuffers &b) noexcept {
+void rebuildOctetSse2(const TemporalParams &params, const float *ringA, const float *ringB, long lines, long first,
+                      int len, OctetBuffers &b) noexcept {
     const TemporalJob &job = params.job;
     const int coarse = len / 16;
     const long slotFloats = lines * len;

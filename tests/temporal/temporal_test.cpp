@@ -3,6 +3,7 @@
 // frames, in frame and in per-field mode.)
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -45,8 +46,10 @@ using TemporalFit = SmallPlanes;
 TEST_F(TemporalFit, AcceptsNeighboursOnlyStrictlyWithinTheThreshold) {
     ControlWordScope cw(kProcControlWord);
     const float t = 40.01f, c = 1000.0f;
-    for (auto kernel : {&temporalFitSse2, &temporalFitScalar}) {
-        SCOPED_TRACE(kernel == &temporalFitSse2 ? "SIMD" : "scalar");
+    std::vector<decltype(&temporalFitSse2)> kernels = {&temporalFitSse2, &temporalFitScalar};
+    if (cpuHasAvx2()) kernels.push_back(&temporalFitAvx2);
+    for (auto kernel : kernels) {
+        SCOPED_TRACE(kernel == &temporalFitSse2 ? "SSE2" : kernel == &temporalFitAvx2 ? "AVX2" : "scalar");
         FitLine line{};
         line.kernel = kernel;
         // p, then q, exactly T away (8 + T is exact in float): only the other one
@@ -97,9 +100,14 @@ TEST_F(TemporalFit, SimdMatchesScalarTwinBitForBit) {
             ring[ringIndex(0, 64, j, 2, 1)] = c + step(rng);
         }
         const TemporalJob job = makeTemporalJob(round, round % 4 == 1, round % 4 == 2);
-        temporalFitSse2(job, 64, 40.01f, simd, ring, 64, 0);
         temporalFitScalar(job, 64, 40.01f, scalar, ring, 64, 0);
+        temporalFitSse2(job, 64, 40.01f, simd, ring, 64, 0);
         ASSERT_EQ(0, std::memcmp(simd, scalar, sizeof simd)) << "round " << round;
+        if (!cpuHasAvx2()) continue;
+        // Sixty samples: seven groups of eight and one of four.
+        std::fill(std::begin(simd), std::end(simd), 0.0f);
+        temporalFitAvx2(job, 60, 40.01f, simd, ring, 64, 0);
+        ASSERT_EQ(0, std::memcmp(simd, scalar, 60 * sizeof(float))) << "AVX2, round " << round;
     }
 }
 

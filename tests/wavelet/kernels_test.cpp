@@ -27,13 +27,15 @@ Chosen chosenTiers() {
             roundingKernels.roundingGroups == kRoundingAvx2.roundingGroups   ? kTierAvx2
             : roundingKernels.roundingGroups == kRoundingSse2.roundingGroups ? kTierSse2
                                                                             : kTierScalar,
-            temporalKernels.temporalFit == kTemporalSse2.temporalFit ? kTierSse2 : kTierScalar};
+            temporalKernels.temporalFit == kTemporalAvx2.temporalFit   ? kTierAvx2
+            : temporalKernels.temporalFit == kTemporalSse2.temporalFit ? kTierSse2
+                                                                      : kTierScalar};
 }
 // What each family holds at a tier: its best kernels at or below it.
 Chosen expectedTiers(KernelTier tier) {
     const KernelTier sse2 = tier >= kTierSse2 ? kTierSse2 : kTierScalar;
     const KernelTier avx2 = tier >= kTierAvx2 ? kTierAvx2 : sse2;
-    return {avx2, avx2, avx2, sse2};
+    return {avx2, avx2, avx2, avx2};
 }
 void expectTiers(const Chosen &want, const std::string &why) {
     const Chosen got = chosenTiers();
