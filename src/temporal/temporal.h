@@ -34,8 +34,9 @@ struct TemporalParams {
     int *threadsSeen;  // the driver's note of the host's thread count (or null)
 };
 
-/// param1 = TemporalParams, param2 = FILTER_PROC_INFO (unused): rebuilds both
-/// chroma planes into their aux planes (16-bit samples, `stride` / 2 to a plane row).
+/// param1 = TemporalParams, param2 = FILTER_PROC_INFO (w, for the picture's columns):
+/// rebuilds both chroma planes into their aux planes (16-bit samples, `stride` / 2 to
+/// a plane row), the octets of columns that hold the picture's chroma only.
 void temporalChromaWorker(int thread_id, int thread_num, void *param1, void *param2) noexcept;
 
 /// param1 = TemporalParams, param2 = FILTER_PROC_INFO: rebuilds luma (temporal fit,

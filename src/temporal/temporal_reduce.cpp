@@ -63,16 +63,20 @@ void temporalChroma(std::int16_t *aux, const float *ringA, const float *ringB, c
 }
 
 void temporalChromaWorker(int thread_id, int thread_num, void *param1, void *param2) noexcept {
-    (void)param2;
     const auto &params = *static_cast<const TemporalParams *>(param1);
-    const int stride = sizeClass.stride;
+    const PlaneGeometry g = planeGeometry(static_cast<const FILTER_PROC_INFO *>(param2));
     WorkBuffers &wb = workBuffers;
+    // Only the octets of the chroma columns that hold the picture: the output reads
+    // no other column of the aux planes, and the margins are a sixteenth of the work.
+    const int firstOctet = g.chromaPad / kLanes, endOctet = (g.chromaPad + g.w / 2 + kLanes - 1) / kLanes;
     // Octets of Cb columns and of Cr columns, all alike, shared among every thread.
-    const StageWork work{{stride / 2 / kLanes, stride / 2 / kLanes, 0}, {1, 1, 0}};
+    const StageWork work{{endOctet - firstOctet, endOctet - firstOctet, 0}, {1, 1, 0}};
     const UnitRange share = threadShare(work, thread_id, workingThreads(thread_id, thread_num, params.threadsSeen));
     const UnitRange cb = runPart(work, share, 0), cr = runPart(work, share, 1);
     if (cb.first < cb.end)
-        temporalChroma(wb.cbAux, wb.cbRingA, wb.cbRingB, params, cb.first * kLanes, cb.end * kLanes, thread_id);
+        temporalChroma(wb.cbAux, wb.cbRingA, wb.cbRingB, params, (firstOctet + cb.first) * kLanes,
+                       (firstOctet + cb.end) * kLanes, thread_id);
     if (cr.first < cr.end)
-        temporalChroma(wb.crAux, wb.crRingA, wb.crRingB, params, cr.first * kLanes, cr.end * kLanes, thread_id);
+        temporalChroma(wb.crAux, wb.crRingA, wb.crRingB, params, (firstOctet + cr.first) * kLanes,
+                       (firstOctet + cr.end) * kLanes, thread_id);
 }
