@@ -15,6 +15,9 @@
 namespace {
 
 constexpr int kLanes = 8;
+// The ring lines come from memory, eight streams at once: each is asked for 512
+// bytes ahead of the positions read.
+constexpr int kPrefetchAhead = 128;
 
 // The fit of one 8-sample (or, with __m128, 4-sample) group: the SSE2 kernel's steps.
 struct Fit8 {
@@ -129,7 +132,10 @@ void gatherLines(const float *line, long lineStep, int first, int count, float *
     int j = first;
     for (; j + 8 <= first + count; j += 8) {
         __m256 in[8];
-        for (int k = 0; k < kLanes; ++k) in[k] = _mm256_loadu_ps(line + k * lineStep + j);
+        for (int k = 0; k < kLanes; ++k) {
+            _mm_prefetch(reinterpret_cast<const char *>(line + k * lineStep + j + kPrefetchAhead), _MM_HINT_T0);
+            in[k] = _mm256_loadu_ps(line + k * lineStep + j);
+        }
         transpose8(in, octet + kLanes * j);
     }
     if (j < first + count) {

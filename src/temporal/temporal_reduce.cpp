@@ -51,14 +51,30 @@ void temporalChroma(std::int16_t *aux, const float *ringA, const float *ringB, c
     const long auxRow = stride / 2;
     // Eight chroma columns (ring lines) at a time, one in each vector lane: each
     // position of the rebuilt octet is eight neighbouring values of one plane row,
-    // converted to samples (as floatsToSamples does) and stored in that row.
+    // converted to samples (as floatsToSamples does). Up to four octets (32 columns,
+    // a cache line of each aux row) are staged in the thread's scratch and go to
+    // the aux rows together: an octet touches every row, 2 KB apart, and the caches
+    // hold too few lines of such a stride to keep them from one octet to the next.
+    constexpr int kStaged = 4 * kLanes;
+    auto *staged = reinterpret_cast<std::int16_t *>(octetScratchLine(thread, rows, 4));
+    int stagedFirst = firstLine;
     for (int l = firstLine; l < endLine; l += kLanes) {
         OctetBuffers b = octetBuffers(thread, rows);
         rebuildOctet(params, ringA, ringB, stride / 2, l, rows, b);
-        std::int16_t *out = aux + l;
-        for (int r = 0; r < rows; ++r, out += auxRow)
+        std::int16_t *out = staged + (l - stagedFirst);
+        for (int r = 0; r < rows; ++r, out += kStaged)
             _mm_storeu_si128(reinterpret_cast<__m128i *>(out),
                              samplesOfEight(_mm_load_ps(b.band + kLanes * r), _mm_load_ps(b.band + kLanes * r + 4)));
+        const int next = l + kLanes;
+        if (next % kStaged != 0 && next < endLine) continue;
+        const int octets = (next - stagedFirst) / kLanes;
+        const std::int16_t *in = staged;
+        std::int16_t *row = aux + stagedFirst;
+        for (int r = 0; r < rows; ++r, in += kStaged, row += auxRow)
+            for (int o = 0; o < octets; ++o)
+                _mm_storeu_si128(reinterpret_cast<__m128i *>(row + kLanes * o),
+                                 _mm_loadu_si128(reinterpret_cast<const __m128i *>(in + kLanes * o)));
+        stagedFirst = next;
     }
 }
 
