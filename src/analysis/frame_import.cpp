@@ -107,41 +107,18 @@ void importColumns(const PIXEL_YC *first, long stripBytes, long pitch, int h, in
 
 }  // namespace
 
-// Lanes past `lastLanes` repeat the last column, so they carry ordinary numbers.
-void importLuma(const ImportSource &src, int octets, int lastLanes, float *strip) noexcept {
+void importPixelColumns(const ImportSource &src, int groups, float *strip) noexcept {
     const long octetFloats = static_cast<long>(kLanes) * src.rows;
-    const long stripBytes = static_cast<long>(octets) * kLanes * sizeof(PIXEL_YC);
-    importColumns(src.first, stripBytes, src.pitch, src.h, src.rows, src.fieldMode, strip, octets,
+    const long stripBytes = static_cast<long>(groups) * 2 * kLanes * sizeof(PIXEL_YC);
+    float *cbLines = strip + 2L * groups * octetFloats, *crLines = cbLines + groups * octetFloats;
+    importColumns(src.first, stripBytes, src.pitch, src.h, src.rows, src.fieldMode, strip, 4 * groups,
                   [&](const PIXEL_YC *px, long at) noexcept {
-                      float *out = strip + at;
-                      for (int o = 0; o < octets; ++o, out += octetFloats) {
-                          const PIXEL_YC *p = px + o * kLanes;
-                          if (o < octets - 1 || lastLanes == kLanes) {
-                              importLumaRow(p, out);
-                          } else {
-                              for (int k = 0; k < kLanes; ++k) out[k] = p[k < lastLanes ? k : lastLanes - 1].y;
-                          }
-                      }
-                  });
-}
-
-void importCbCr(const ImportSource &src, int octets, int lastLanes, int crLine, float *strip) noexcept {
-    const long octetFloats = static_cast<long>(kLanes) * src.rows;
-    const long stripBytes = static_cast<long>(octets) * kLanes * 2 * sizeof(PIXEL_YC);
-    importColumns(src.first, stripBytes, src.pitch, src.h, src.rows, src.fieldMode, strip, crLine + octets,
-                  [&](const PIXEL_YC *px, long at) noexcept {
-                      for (int o = 0; o < octets; ++o) {
-                          float *cb = strip + o * octetFloats + at, *cr = cb + crLine * octetFloats;
-                          const PIXEL_YC *p = px + o * 2 * kLanes;
-                          if (o < octets - 1 || lastLanes == kLanes) {
-                              importRowCbCr(p, cb, cr);
-                          } else {
-                              for (int k = 0; k < kLanes; ++k) {
-                                  const PIXEL_YC &q = p[2 * (k < lastLanes ? k : lastLanes - 1)];
-                                  cb[k] = q.cb;
-                                  cr[k] = q.cr;
-                              }
-                          }
+                      for (int g = 0; g < groups; ++g) {
+                          const PIXEL_YC *p = px + 2 * kLanes * g;
+                          float *y = strip + 2L * g * octetFloats + at;
+                          importLumaRow(p, y);
+                          importLumaRow(p + kLanes, y + octetFloats);
+                          importRowCbCr(p, cbLines + g * octetFloats + at, crLines + g * octetFloats + at);
                       }
                   });
 }
