@@ -83,9 +83,11 @@ void verticalLumaColumns(const FILTER_PROC_INFO *fpip, const AnalysisParams *par
         float *row = split + static_cast<long>(r) * stride;
         float *dst = row + leftPad + xs;
         const float *src = strip + kLanes * r;
+        // Whole cache lines one after the other, so non-temporal stores fill them
+        // without reading them first; the horizontal pass reads them back anyway.
         for (int o = 0; o < octets; ++o, dst += kLanes, src += octetFloats) {
-            _mm_storeu_ps(dst, _mm_load_ps(src));
-            _mm_storeu_ps(dst + 4, _mm_load_ps(src + 4));
+            _mm_stream_ps(dst, _mm_load_ps(src));
+            _mm_stream_ps(dst + 4, _mm_load_ps(src + 4));
         }
         // The margins repeat the nearest picture column.
         if (leftEdge) fillRowSpan(row, 0, leftPad, row[leftPad]);
@@ -174,4 +176,6 @@ void verticalAnalysisWorker(int thread_id, int thread_num, void *param1, void *p
         verticalLumaColumns(fpip, params, b, b.strip, xs, 2 * groups);
         verticalChromaColumns(fpip, params, b, b.strip + 2L * groups * octetFloats, xs / 2, groups);
     }
+    // The split rows' non-temporal stores are complete before the horizontal pass.
+    _mm_sfence();
 }
