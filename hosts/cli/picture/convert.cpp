@@ -255,13 +255,21 @@ void rowsToYc48(const Y4mFormat &f, const Samples &luma, const Samples &cb, cons
         PIXEL_YC *row = image + static_cast<std::size_t>(y) * pitch;
         const std::size_t lumaRow = static_cast<std::size_t>(y) * f.width;
         if (f.subsampling == Subsampling::Mono) {
-            for (int x = 0; x < f.width; ++x) row[x] = PIXEL_YC{lumaIn[luma[lumaRow + x]], 0, 0};
+            int x = kernels ? convert_kernels::pixelsFromCodes(luma.plane + Samples::size * lumaRow, nullptr, nullptr,
+                                                               f.width, *kernels, row, &luma.seen)
+                            : 0;
+            for (; x < f.width; ++x) row[x] = PIXEL_YC{lumaIn[luma[lumaRow + x]], 0, 0};
             continue;
         }
         const int cy = f.subsampling == Subsampling::S420 ? chromaRowOf(y, f.height, interlaced) : y;
         const std::size_t chromaRow = static_cast<std::size_t>(cy) * cw;
         if (f.subsampling == Subsampling::S444) {
-            for (int x = 0; x < f.width; ++x)
+            int x = kernels ? convert_kernels::pixelsFromCodes(luma.plane + Samples::size * lumaRow,
+                                                               cb.plane + Samples::size * chromaRow,
+                                                               cr.plane + Samples::size * chromaRow, f.width,
+                                                               *kernels, row, &luma.seen)
+                            : 0;
+            for (; x < f.width; ++x)
                 row[x] = PIXEL_YC{lumaIn[luma[lumaRow + x]], chromaIn[cb[chromaRow + x]], chromaIn[cr[chromaRow + x]]};
             continue;
         }

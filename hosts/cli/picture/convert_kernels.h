@@ -41,4 +41,9 @@ int fullChromaCodes(const PIXEL_YC *in, int n, Depth depth, std::uint8_t *cbOut,
 int pixelsFromPairCodes(const std::uint8_t *luma, const std::uint8_t *cb, const std::uint8_t *cr,
                         int pairs, Depth depth, PIXEL_YC *out, int *seen);
 
+/// The way in for 4:4:4 (and mono, cb and cr null: neutral chroma): pixels [0, n)
+/// from their codes, as pixelsFromPairCodes. Returns the pixels done.
+int pixelsFromCodes(const std::uint8_t *luma, const std::uint8_t *cb, const std::uint8_t *cr, int n, Depth depth,
+                    PIXEL_YC *out, int *seen);
+
 }  // namespace q5cli::convert_kernels

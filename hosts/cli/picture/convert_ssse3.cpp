@@ -29,6 +29,7 @@ struct Masks {
     __m128i split[3][3];        // [part][vector]: that part of pixels 0..7, in order
     __m128i joinY[3];           // [vector]: the y values of pixels 0..7
     __m128i joinC[2][2][3];     // [cb or cr][half][vector]: chroma lane 4 half + p / 2
+    __m128i joinF[2][3];        // [cb or cr][vector]: chroma lane p (4:4:4)
     Masks() {
         for (int c = 0; c < 3; ++c)
             for (int v = 0; v < 3; ++v) {
@@ -37,16 +38,20 @@ struct Masks {
                 split[c][v] = laneMask(from);
             }
         for (int v = 0; v < 3; ++v) {
-            int y[8], c[2][2][8];
+            int y[8], c[2][2][8], full[2][8];
             for (int j = 0; j < 8; ++j) {
                 const int t = 8 * v + j, p = t / 3, part = t % 3;
                 y[j] = part == 0 ? p : -1;
+                full[0][j] = part == 1 ? p : -1;
+                full[1][j] = part == 2 ? p : -1;
                 for (int h = 0; h < 2; ++h) {
                     c[0][h][j] = part == 1 ? 4 * h + p / 2 : -1;
                     c[1][h][j] = part == 2 ? 4 * h + p / 2 : -1;
                 }
             }
             joinY[v] = laneMask(y);
+            joinF[0][v] = laneMask(full[0]);
+            joinF[1][v] = laneMask(full[1]);
             for (int k = 0; k < 2; ++k)
                 for (int h = 0; h < 2; ++h) joinC[k][h][v] = laneMask(c[k][h]);
         }
@@ -251,6 +256,32 @@ int pixelsFromPairCodes(const std::uint8_t *luma, const std::uint8_t *cb, const 
     return cx;
 }
 
+int pixelsFromCodes(const std::uint8_t *luma, const std::uint8_t *cb, const std::uint8_t *cr, int n, Depth d,
+                    PIXEL_YC *out, int *seen) {
+    const Masks &m = masks();
+    const int size = d.bytes ? 1 : 2;
+    __m128i seenWords = _mm_setzero_si128();
+    int x = 0;
+    for (; x + 16 <= n; x += 16) {
+        __m128i *to = reinterpret_cast<__m128i *>(out + x);
+        for (int h = 0; h < 2; ++h) {
+            const int at = size * (x + 8 * h);
+            const __m128i y = lumaIn(loadCodes8(luma + at, d, &seenWords), d);
+            // Mono: neutral chroma, zero in YC48.
+            const __m128i b = cb ? chromaIn(loadCodes8(cb + at, d, &seenWords), d) : _mm_setzero_si128();
+            const __m128i r = cr ? chromaIn(loadCodes8(cr + at, d, &seenWords), d) : _mm_setzero_si128();
+            for (int v = 0; v < 3; ++v)
+                _mm_storeu_si128(to + 3 * h + v,
+                                 _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(y, m.joinY[v]), _mm_shuffle_epi8(b, m.joinF[0][v])),
+                                              _mm_shuffle_epi8(r, m.joinF[1][v])));
+        }
+    }
+    alignas(16) std::uint16_t words[8];
+    _mm_store_si128(reinterpret_cast<__m128i *>(words), seenWords);
+    for (std::uint16_t w : words) *seen |= w;
+    return x;
+}
+
 }  // namespace q5cli::convert_kernels
 
 #else
@@ -263,6 +294,9 @@ int chromaPairCodes(const PIXEL_YC *, const PIXEL_YC *, int, Depth, std::uint8_t
 int fullChromaCodes(const PIXEL_YC *, int, Depth, std::uint8_t *, std::uint8_t *) { return 0; }
 int pixelsFromPairCodes(const std::uint8_t *, const std::uint8_t *, const std::uint8_t *, int, Depth, PIXEL_YC *,
                         int *) {
+    return 0;
+}
+int pixelsFromCodes(const std::uint8_t *, const std::uint8_t *, const std::uint8_t *, int, Depth, PIXEL_YC *, int *) {
     return 0;
 }
 
