@@ -3,6 +3,7 @@
 #include "common/host.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <list>
 #include <map>
@@ -33,47 +34,53 @@ struct ActiveScope {
 char editHandle;  // the edit handle the filter passes back; never dereferenced
 
 // The current frame into ycp_edit, shared among the pool's threads: one thread alone
-// does not reach the memory's bandwidth. The image is out of the caches long before
-// the filter writes its result there, so it goes out with streaming stores and is not
-// read for ownership first.
+// does not reach the memory's bandwidth. Chunks go to whichever thread asks first, so a
+// thread the system runs late finds less or nothing left. The image is out of the
+// caches long before the filter writes its result there, so it goes out with
+// streaming stores and is not read for ownership first.
 struct ImageCopy {
     const PIXEL_YC *from;
     PIXEL_YC *to;
     std::size_t bytes;
+    std::atomic<std::size_t> next{0};
 };
 
-void copyShare(int id, int count, void *param1, void *) {
-    const ImageCopy &copy = *static_cast<const ImageCopy *>(param1);
-    // Shares start and end on whole cache lines of the destination.
-    const std::uintptr_t base = reinterpret_cast<std::uintptr_t>(copy.to);
-    const auto boundary = [&](int k) -> std::size_t {
-        if (k >= count) return copy.bytes;
-        const std::size_t at = copy.bytes * k / count;
-        const std::size_t aligned = ((base + at + 63) & ~std::uintptr_t{63}) - base;
-        return std::min(aligned, copy.bytes);
-    };
-    std::size_t begin = id == 0 ? 0 : boundary(id), end = boundary(id + 1);
-    if (begin >= end) return;
-    const auto *from = reinterpret_cast<const unsigned char *>(copy.from);
-    auto *to = reinterpret_cast<unsigned char *>(copy.to);
+constexpr std::size_t kCopyChunk = 256 * 1024;  // a multiple of the cache line
+
+void copyRange(const unsigned char *from, unsigned char *to, std::size_t bytes) {
 #if defined(__SSE2__)
     // Up to a 16-byte boundary of the destination by plain copy, then whole vectors.
-    const std::size_t head = std::min(end - begin, (16 - ((base + begin) & 15)) & 15);
-    std::memcpy(to + begin, from + begin, head);
-    begin += head;
-    for (; begin + 64 <= end; begin += 64) {
-        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(from + begin));
-        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(from + begin + 16));
-        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i *>(from + begin + 32));
-        const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i *>(from + begin + 48));
-        _mm_stream_si128(reinterpret_cast<__m128i *>(to + begin), a);
-        _mm_stream_si128(reinterpret_cast<__m128i *>(to + begin + 16), b);
-        _mm_stream_si128(reinterpret_cast<__m128i *>(to + begin + 32), c);
-        _mm_stream_si128(reinterpret_cast<__m128i *>(to + begin + 48), d);
+    const std::size_t head = std::min(bytes, (16 - (reinterpret_cast<std::uintptr_t>(to) & 15)) & 15);
+    std::memcpy(to, from, head);
+    std::size_t at = head;
+    for (; at + 64 <= bytes; at += 64) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(from + at));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(from + at + 16));
+        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i *>(from + at + 32));
+        const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i *>(from + at + 48));
+        _mm_stream_si128(reinterpret_cast<__m128i *>(to + at), a);
+        _mm_stream_si128(reinterpret_cast<__m128i *>(to + at + 16), b);
+        _mm_stream_si128(reinterpret_cast<__m128i *>(to + at + 32), c);
+        _mm_stream_si128(reinterpret_cast<__m128i *>(to + at + 48), d);
     }
-    _mm_sfence();
+    std::memcpy(to + at, from + at, bytes - at);
+#else
+    std::memcpy(to, from, bytes);
 #endif
-    std::memcpy(to + begin, from + begin, end - begin);
+}
+
+void copyShare(int, int, void *param1, void *) {
+    ImageCopy &copy = *static_cast<ImageCopy *>(param1);
+    const auto *from = reinterpret_cast<const unsigned char *>(copy.from);
+    auto *to = reinterpret_cast<unsigned char *>(copy.to);
+    for (;;) {
+        const std::size_t at = copy.next.fetch_add(kCopyChunk, std::memory_order_relaxed);
+        if (at >= copy.bytes) break;
+        copyRange(from + at, to + at, std::min(kCopyChunk, copy.bytes - at));
+    }
+#if defined(__SSE2__)
+    _mm_sfence();  // the streamed lines are out before the pool reports the copy done
+#endif
 }
 
 }  // namespace
@@ -299,7 +306,7 @@ BOOL Host::process(int frame) {
     // The editor hands the filter the current frame as it stands in ycp_edit.
     if (PIXEL_YC *current = impl_->fetchImage(this, frame)) {
         ImageCopy copy{current, edit_.data(),
-                       static_cast<std::size_t>(clip_.maxW) * clip_.height * sizeof(PIXEL_YC)};
+                       static_cast<std::size_t>(clip_.maxW) * clip_.height * sizeof(PIXEL_YC), {}};
         // Not a service call: the filter neither sees nor is told of this one.
         impl_->pool->exec(&copyShare, &copy, nullptr);
     }

@@ -130,12 +130,17 @@ const FrameConverter::Tables &FrameConverter::tablesFor(int bits) {
     return *t;
 }
 
-// Helper threads kept for the converter's life: every frame is split between them and
-// the calling thread, and starting threads per frame would cost more than some splits.
+// Helper threads kept for the converter's life: starting threads per frame would cost
+// more than some frames take. A frame's rows are handed out in chunks to the calling
+// thread and to whichever helpers wake while chunks remain: on a busy machine a helper
+// the system has not run yet holds nothing up, the caller just does more of the frame.
+// Rows do not depend on one another, so the bytes are the same whoever converts them.
 class FrameConverter::Workers {
 public:
+    using Task = std::function<void(int, int)>;
+
     explicit Workers(int helpers) {
-        for (int i = 1; i <= helpers; ++i) threads_.emplace_back([this, i] { serve(i); });
+        for (int i = 0; i < helpers; ++i) threads_.emplace_back([this] { serve(); });
     }
     ~Workers() {
         {
@@ -145,47 +150,61 @@ public:
         wake_.notify_all();
         for (std::thread &t : threads_) t.join();
     }
-    int parts() const { return static_cast<int>(threads_.size()) + 1; }
 
-    /// work(part) for every part, part 0 on the calling thread; back when all are done.
-    void run(const std::function<void(int)> &work) {
+    /// task(first, end) over [0, count) in chunks of `chunk`; back when all are done.
+    void share(int count, int chunk, const Task &task) {
         std::lock_guard<std::mutex> one(running_);  // one frame at a time
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            work_ = &work;
-            pending_ = static_cast<int>(threads_.size());
+            task_ = &task;
+            count_ = count;
+            chunk_ = chunk;
+            next_.store(0, std::memory_order_relaxed);
             ++generation_;
         }
         wake_.notify_all();
-        work(0);
+        runChunks(task, count, chunk);
+        // Helpers that wake from now on find nothing to do; wait only for those at work.
         std::unique_lock<std::mutex> lock(mutex_);
-        done_.wait(lock, [this] { return pending_ == 0; });
-        work_ = nullptr;
+        task_ = nullptr;
+        done_.wait(lock, [this] { return active_ == 0; });
     }
 
 private:
-    void serve(int part) {
+    void runChunks(const Task &task, int count, int chunk) {
+        for (;;) {
+            const int first = next_.fetch_add(chunk, std::memory_order_relaxed);
+            if (first >= count) return;
+            task(first, std::min(first + chunk, count));
+        }
+    }
+
+    void serve() {
         unsigned seen = 0;
         for (;;) {
-            const std::function<void(int)> *work;
+            const Task *task;
+            int count, chunk;
             {
                 std::unique_lock<std::mutex> lock(mutex_);
                 wake_.wait(lock, [&] { return stop_ || generation_ != seen; });
                 if (stop_) return;
                 seen = generation_;
-                work = work_;
+                if (!task_) continue;
+                task = task_, count = count_, chunk = chunk_;
+                ++active_;
             }
-            (*work)(part);
+            runChunks(*task, count, chunk);
             std::lock_guard<std::mutex> lock(mutex_);
-            if (--pending_ == 0) done_.notify_one();
+            if (--active_ == 0) done_.notify_one();
         }
     }
 
     std::mutex running_, mutex_;
     std::condition_variable wake_, done_;
-    const std::function<void(int)> *work_ = nullptr;
+    const Task *task_ = nullptr;  // while the frame's chunks are open to helpers
+    int count_ = 0, chunk_ = 1, active_ = 0;
+    std::atomic<int> next_{0};
     unsigned generation_ = 0;
-    int pending_ = 0;
     bool stop_ = false;
     std::vector<std::thread> threads_;
 };
@@ -213,15 +232,12 @@ FrameConverter::FrameConverter(const Y4mFormat &format, int threads, Kernels ker
 FrameConverter::~FrameConverter() = default;
 
 template <class Work>
-void FrameConverter::inRanges(int count, Work work) const {
+void FrameConverter::inChunks(int count, int chunk, Work work) const {
     if (!workers_ || count < 64) {
         work(0, count);
         return;
     }
-    const long parts = workers_->parts();
-    workers_->run([&](int part) {
-        work(static_cast<int>(count * part / parts), static_cast<int>(count * (part + 1) / parts));
-    });
+    workers_->share(count, chunk, work);
 }
 
 namespace {
@@ -304,7 +320,7 @@ bool FrameConverter::toYc48(const std::uint8_t *data, const std::string &framePa
     std::atomic<int> seen{0};
     const convert_kernels::Depth depth{f.bits - 8, f.maxCode(), f.bits == 8};
     const convert_kernels::Depth *kernels = vectorKernels_ ? &depth : nullptr;
-    inRanges(f.height, [&](int first, int end) {
+    inChunks(f.height, 16, [&](int first, int end) {
         if (f.bits == 8) {
             rowsToYc48(f, ByteSamples{data}, ByteSamples{cbPlane}, ByteSamples{crPlane}, interlaced,
                        tables_.lumaIn.data(), tables_.chromaIn.data(), kernels, image, pitch, first, end);
@@ -486,7 +502,7 @@ void FrameConverter::fromYc48(const PIXEL_YC *image, int pitch, const std::strin
                vectorKernels_ && !keepUntouched ? &depth : nullptr};
     if (f.subsampling == Subsampling::Mono || f.subsampling == Subsampling::S444) {
         const bool chroma = f.subsampling == Subsampling::S444;
-        inRanges(f.height, [&out, chroma](int first, int end) {
+        inChunks(f.height, 16, [&out, chroma](int first, int end) {
             for (int y = first; y < end; ++y) {
                 out.lumaRow(y);
                 if (chroma) out.fullChromaRow(y);
@@ -498,7 +514,7 @@ void FrameConverter::fromYc48(const PIXEL_YC *image, int pitch, const std::strin
     // half up so equal values come back as they were. A thread takes whole chroma rows
     // with the picture rows they cover, so the picture is read once.
     const RowMap &map = rowMaps_[frameChromaInterlaced(f, frameParams) ? 1 : 0];
-    inRanges(f.chromaHeight(), [&out, &map](int first, int end) {
+    inChunks(f.chromaHeight(), 8, [&out, &map](int first, int end) {
         for (int cy = first; cy < end; ++cy) {
             const int *rows = map.rows.data() + map.start[cy];
             const int rowCount = map.start[cy + 1] - map.start[cy];

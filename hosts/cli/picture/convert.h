@@ -61,9 +61,9 @@ private:
     struct Tables;
     static const Tables &tablesFor(int bits);
     class Workers;
-    // work(first, end) over [0, count) in one contiguous range per thread.
+    // work(first, end) over [0, count), `chunk` at a time, on the converter's threads.
     template <class Work>
-    void inRanges(int count, Work work) const;
+    void inChunks(int count, int chunk, Work work) const;
 
     Y4mFormat format_;
     const Tables &tables_;
