@@ -33,9 +33,9 @@ struct ActiveScope {
 
 char editHandle;  // the edit handle the filter passes back; never dereferenced
 
-// The current frame into ycp_edit, shared among the pool's threads: one thread alone
-// does not reach the memory's bandwidth. Chunks go to whichever thread asks first, so a
-// thread the system runs late finds less or nothing left. The image is out of the
+// The current frame into ycp_edit, shared between the calling thread and the pool's:
+// one thread alone does not reach the memory's bandwidth. Chunks go to whichever thread
+// asks first, so a thread the system runs late finds less or nothing left. The image is out of the
 // caches long before the filter writes its result there, so it goes out with
 // streaming stores and is not read for ownership first.
 struct ImageCopy {
@@ -308,7 +308,7 @@ BOOL Host::process(int frame) {
         ImageCopy copy{current, edit_.data(),
                        static_cast<std::size_t>(clip_.maxW) * clip_.height * sizeof(PIXEL_YC), {}};
         // Not a service call: the filter neither sees nor is told of this one.
-        impl_->pool->exec(&copyShare, &copy, nullptr);
+        impl_->pool->share(&copyShare, &copy, nullptr);
     }
     if (!observer_) return fp_->func_proc(fp_, &fpip_);
     observer_->procStarted();
