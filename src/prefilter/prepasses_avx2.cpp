@@ -78,18 +78,11 @@ struct Avx2Lanes {
 
 }  // namespace
 
-void blockNrRowsAvx2(int rowBegin, int rowEnd, int fieldCount, const FILTER_PROC_INFO *fpip,
+void blockNrUnitsAvx2(int rowBegin, int rowEnd, int fieldCount, const FILTER_PROC_INFO *fpip,
                      const PIXEL_YC *source, int strengthA, int strengthB, bool animeMode,
                      int /*thread_id*/) noexcept {
     alignas(32) __m256i window[25];
     alignas(16) __m128i windowOfOne[25];
     prefilter::blockNrRowsWith<Avx2Lanes>(rowBegin, rowEnd, fieldCount, fpip, source, strengthA, strengthB,
                                           animeMode, window, windowOfOne);
-}
-
-void mosquitoNrRowsAvx2(const PIXEL_YC *source, const PIXEL_YC *prevFrame,
-                        const FILTER_PROC_INFO *fpip, const PIXEL_YC *nextFrame, int fieldCount,
-                        int strengthC, int rowBegin, int rowEnd) noexcept {
-    prefilter::mosquitoNrRowsWith<Avx2Lanes>(source, prevFrame, fpip, nextFrame, fieldCount, strengthC, rowBegin,
-                                             rowEnd);
 }

@@ -147,7 +147,7 @@ inline Image runMosquito(MosquitoNrRowsFn kernel, const Image &source, const Ima
                          const Image &next, int fieldCount, int strengthC) {
     Image edit = guardedOutput(source.w, source.h), temp = guardedOutput(source.w, source.h);
     FILTER_PROC_INFO fpip = procInfo(edit, temp);
-    kernel(source.data(), prev.data(), &fpip, next.data(), fieldCount, strengthC, 0, source.h);
+    kernel(source.data(), prev.data(), &fpip, next.data(), fieldCount, strengthC, 0, source.h, 0);
     return temp;
 }
 

@@ -1,0 +1,353 @@
+// Block noise reduction, AVX2, a row at a time over the pixels as stored: sixteen
+// 16-bit values a vector, every value a target of its own component (the odd
+// pixels' cb and cr are worked out too and not used), a column step three values.
+//
+// The unit kernels limit and add the same differences again for every target. Here
+// each limited difference is formed once: for the four offsets o of (0, 1), (1, -1),
+// (1, 0), (1, 1) (rows in field steps), D_o(p) = g(|s(p) - s(p + o)|) for every
+// sample p of a row, and its sum B_o(p) over the eight samples around p (3 x 3 less
+// the centre). Candidate o of a target x has the distance B_o(x), candidate -o the
+// distance B_o(x - o). Thresholds up to 3000 keep every such sum of nine far from
+// the 16-bit limit, so the unit kernels' saturating additions are plain ones here,
+// in any order, and the results are theirs; larger ones (beyond the sliders) take
+// the unit kernel. So do the units whose even pixels are skin-coloured (their luma
+// thresholds are quartered) when anime mode is off, over the row's result.
+//
+// The rows live in the thread's octet scratch (the pass runs before the analysis
+// that uses it); in field mode each field's rows go as a chain of their own, so
+// that three rows of differences and two of sums suffice.
+#include <immintrin.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "core/core.h"
+#include "prefilter/lane_kernels.h"
+#include "prefilter/prefilter.h"
+
+namespace {
+
+using namespace prefilter;
+
+inline __m256i loadAt(const std::int16_t *p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p)); }
+inline void storeAt(std::int16_t *p, __m256i v) { _mm256_storeu_si256(reinterpret_cast<__m256i *>(p), v); }
+
+// vpblendvb itself: the compiler's form of the intrinsic first tests the sign of
+// every byte of the mask again.
+inline __m256i blendBytes(__m256i ifClear, __m256i ifSet, __m256i mask) noexcept {
+    __m256i r;
+    __asm__("vpblendvb %3, %2, %1, %0" : "=x"(r) : "x"(ifClear), "x"(ifSet), "x"(mask));
+    return r;
+}
+
+// The four offsets (rows in field steps, columns in pixels).
+constexpr int kOffsets = 4;
+constexpr int kOffsetRow[kOffsets] = {0, 1, 1, 1};
+constexpr int kOffsetColumn[kOffsets] = {1, -1, 0, 1};
+
+// The largest threshold magnitude the plain sums allow: nine terms of at most this.
+constexpr int kLargestThreshold = 3000;
+
+// Values of a row a vector covers repeat their component every three; vectors go
+// in threes (48 values, sixteen pixels), each with its own constants.
+struct Phased {
+    __m256i v[3];
+};
+// lanes[e % 48] for value e.
+template <class Lane>
+Phased phased(Lane lane) noexcept {
+    Phased p;
+    for (int k = 0; k < 3; ++k) {
+        alignas(32) std::int16_t values[16];
+        for (int i = 0; i < 16; ++i) values[i] = lane(16 * k + i);
+        p.v[k] = _mm256_load_si256(reinterpret_cast<const __m256i *>(values));
+    }
+    return p;
+}
+
+// The rows of one chain's step in the scratch, each a padded row of `stride`
+// values whose value e (e = 3 x pixel + component) is at index kMargin + e.
+constexpr int kMargin = 16;
+struct Rows {
+    int stride;
+    std::int16_t *source[4];               // rows r - f .. r + 2f, by (row / f) % 4
+    std::int16_t *diff[kOffsets][3];       // D rows, by (row / f) % 3
+    std::int16_t *sumAcross;               // B of offset (0, 1) for row r
+    std::int16_t *sumDown[kOffsets - 1][2];  // B of the other offsets, by (row / f) % 2
+    std::int16_t *column;                  // column sums (scratch), then the skin test
+    std::int16_t *correction;
+    static constexpr int kCount = 4 + 3 * kOffsets + 1 + 2 * (kOffsets - 1) + 2;
+};
+
+// Values a padded row holds: the pixels, a margin before and at least as much after.
+inline int rowStride(int w) noexcept { return (3 * w + 2 * kMargin + 15) / 16 * 16; }
+
+Rows carve(std::int16_t *scratch, int w) noexcept {
+    Rows r{};
+    r.stride = rowStride(w);
+    std::int16_t *next = scratch + kMargin;
+    auto take = [&]() {
+        std::int16_t *row = next;
+        next += r.stride;
+        return row;
+    };
+    for (auto &row : r.source) row = take();
+    for (auto &o : r.diff)
+        for (auto &row : o) row = take();
+    r.sumAcross = take();
+    for (auto &o : r.sumDown)
+        for (auto &row : o) row = take();
+    r.column = take();
+    r.correction = take();
+    // Margins are read beside the first and last values and never written: zero.
+    std::memset(scratch, 0, sizeof(std::int16_t) * static_cast<std::size_t>(r.stride) * Rows::kCount);
+    return r;
+}
+
+struct Constants {
+    Phased t1, t2;       // thresholds: luma lanes strengthA, B; chroma halved
+    Phased centre;       // 1 where the centre candidate is accepted
+    Phased oddChroma;    // all ones on the cb and cr of odd pixels
+    Phased skinLow, skinHigh, evenLuma;
+    __m256i largest;
+};
+
+Constants constants(int strengthA, int strengthB) noexcept {
+    const std::int16_t a = saturate16(strengthA), b = saturate16(strengthB);
+    const std::int16_t ah = saturate16(strengthA / 2), bh = saturate16(strengthB / 2);
+    Constants k;
+    k.t1 = phased([&](int e) { return e % 3 == 0 ? a : ah; });
+    k.t2 = phased([&](int e) { return e % 3 == 0 ? b : bh; });
+    // The centre compares each sample with itself: eight terms of g(0).
+    k.centre = phased([&](int e) {
+        const int t1 = e % 3 == 0 ? a : ah, t2 = e % 3 == 0 ? b : bh;
+        const int distance = 8 * (0 < t1 ? 0 : t2);
+        return static_cast<std::int16_t>(distance < t2 ? 1 : 0);
+    });
+    k.oddChroma = phased([](int e) { return static_cast<std::int16_t>((e / 3) % 2 == 1 && e % 3 != 0 ? -1 : 0); });
+    // Skin: each component strictly between its bounds.
+    k.skinLow = phased([](int e) { return static_cast<std::int16_t>(e % 3 == 0 ? 1400 : e % 3 == 1 ? -680 : -50); });
+    k.skinHigh = phased([](int e) { return static_cast<std::int16_t>(e % 3 == 0 ? 3000 : e % 3 == 1 ? 280 : 600); });
+    k.evenLuma = phased([](int e) { return static_cast<std::int16_t>(e % 6 == 0 ? -1 : 0); });
+    k.largest = _mm256_set1_epi16(32767);
+    return k;
+}
+
+// g(|x - y|): the difference saturated, its magnitude limited to 32767 (the
+// unsigned magnitude of -32768 is 32768), then itself below t1 and t2 otherwise.
+inline __m256i limited(__m256i x, __m256i y, __m256i t1, __m256i t2, __m256i largest) noexcept {
+    const __m256i d = _mm256_min_epu16(_mm256_abs_epi16(_mm256_subs_epi16(x, y)), largest);
+    return blendBytes(t2, d, _mm256_cmpgt_epi16(t1, d));
+}
+
+// D rows of sample row `row` (its rows f below at `below`) for every offset.
+void differences(const Rows &rows, int slot, const std::int16_t *row, const std::int16_t *below, int values,
+                 const Constants &k) noexcept {
+    for (int o = 0; o < kOffsets; ++o) {
+        const std::int16_t *other = (kOffsetRow[o] ? below : row) + 3 * kOffsetColumn[o];
+        std::int16_t *d = rows.diff[o][slot];
+        for (int e = 0; e < values; e += 48)
+            for (int ph = 0; ph < 3; ++ph) {
+                const int at = e + 16 * ph;
+                storeAt(d + at, limited(loadAt(row + at), loadAt(other + at), k.t1.v[ph], k.t2.v[ph], k.largest));
+            }
+    }
+}
+
+// B row of one offset: the 3 x 3 sums of the D rows above, at and below, less the centre.
+void sums(const std::int16_t *above, const std::int16_t *at, const std::int16_t *below, std::int16_t *column,
+          std::int16_t *out, int values) noexcept {
+    for (int e = 0; e < values; e += 16)
+        storeAt(column + e, _mm256_add_epi16(_mm256_add_epi16(loadAt(above + e), loadAt(at + e)), loadAt(below + e)));
+    for (int e = 0; e < values; e += 16) {
+        const __m256i across = _mm256_add_epi16(_mm256_add_epi16(loadAt(column + e - 3), loadAt(column + e)),
+                                                loadAt(column + e + 3));
+        storeAt(out + e, _mm256_sub_epi16(across, loadAt(at + e)));
+    }
+}
+
+// Sum x reciprocal estimate of Count + 0.5, truncated and saturated; 0 where Count is 0.
+inline __m256i mean(__m256i sum, __m256i count) noexcept {
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i divisor = _mm256_max_epi16(count, _mm256_set1_epi16(1));
+    const __m256 half = _mm256_set1_ps(0.5f);
+    const __m256i sumLo = _mm256_srai_epi32(_mm256_unpacklo_epi16(sum, sum), 16);
+    const __m256i sumHi = _mm256_srai_epi32(_mm256_unpackhi_epi16(sum, sum), 16);
+    const __m256 rcpLo = _mm256_rcp_ps(_mm256_cvtepi32_ps(_mm256_unpacklo_epi16(divisor, zero)));
+    const __m256 rcpHi = _mm256_rcp_ps(_mm256_cvtepi32_ps(_mm256_unpackhi_epi16(divisor, zero)));
+    const __m256i lo = _mm256_cvttps_epi32(_mm256_add_ps(_mm256_mul_ps(_mm256_cvtepi32_ps(sumLo), rcpLo), half));
+    const __m256i hi = _mm256_cvttps_epi32(_mm256_add_ps(_mm256_mul_ps(_mm256_cvtepi32_ps(sumHi), rcpHi), half));
+    return _mm256_andnot_si256(_mm256_cmpeq_epi16(count, zero), _mm256_packs_epi32(lo, hi));
+}
+
+// The corrections of row r: the candidates in the unit kernels' order, their
+// offsets accumulated with saturation.
+void corrections(const std::int16_t *up, const std::int16_t *row, const std::int16_t *down,
+                 const std::int16_t *const sumsUp[3], const std::int16_t *sumAcross,
+                 const std::int16_t *const sumsHere[3], std::int16_t *out, int values, const Constants &k) noexcept {
+    // sumsUp / sumsHere: offsets (1, -1), (1, 0), (1, 1) of rows r - f and r.
+    for (int e = 0; e < values; e += 48)
+        for (int ph = 0; ph < 3; ++ph) {
+            const int at = e + 16 * ph;
+            const __m256i t2 = k.t2.v[ph];
+            const __m256i c = loadAt(row + at);
+            __m256i sum = _mm256_setzero_si256(), count = k.centre.v[ph];
+            auto candidate = [&](__m256i distance, const std::int16_t *sample) {
+                const __m256i accepted = _mm256_cmpgt_epi16(t2, distance);
+                sum = _mm256_adds_epi16(sum, _mm256_and_si256(accepted, _mm256_subs_epi16(loadAt(sample), c)));
+                count = _mm256_sub_epi16(count, accepted);
+            };
+            candidate(loadAt(sumsUp[2] + at - 3), up + at - 3);   // (-1, -1): -(1, 1)
+            candidate(loadAt(sumsUp[1] + at), up + at);           // (-1, 0)
+            candidate(loadAt(sumsUp[0] + at + 3), up + at + 3);   // (-1, 1): -(1, -1)
+            candidate(loadAt(sumAcross + at - 3), row + at - 3);  // (0, -1): -(0, 1)
+            // The centre adds nothing to the sum; its count is in k.centre.
+            candidate(loadAt(sumAcross + at), row + at + 3);      // (0, 1)
+            candidate(loadAt(sumsHere[0] + at), down + at - 3);   // (1, -1)
+            candidate(loadAt(sumsHere[1] + at), down + at);       // (1, 0)
+            candidate(loadAt(sumsHere[2] + at), down + at + 3);   // (1, 1)
+            storeAt(out + at, mean(sum, count));
+        }
+}
+
+// Adds the corrections to row r into out (the odd pixels' cb and cr take the even
+// pixel's), pixels 0, 1, w - 2 and w - 1 unchanged.
+void applyCorrections(const std::int16_t *row, std::int16_t *correction, std::int16_t *out, int values,
+                      const Constants &k) noexcept {
+    for (int e = 0; e < 6; ++e) correction[e] = correction[values - 1 - e] = 0;
+    for (int e = 0; e < values; e += 48)
+        for (int ph = 0; ph < 3; ++ph) {
+            const int at = e + 16 * ph;
+            const __m256i own = loadAt(correction + at);
+            const __m256i left = loadAt(correction + at - 3);
+            storeAt(out + at, _mm256_adds_epi16(loadAt(row + at), blendBytes(own, left, k.oddChroma.v[ph])));
+        }
+}
+
+// True where some even pixel of row `row` is skin-coloured; marks the units.
+bool findSkin(const std::int16_t *row, std::int16_t *inRange, int values, const Constants &k, std::uint8_t *unitMarks,
+              int w) noexcept {
+    for (int e = 0; e < values; e += 48)
+        for (int ph = 0; ph < 3; ++ph) {
+            const int at = e + 16 * ph;
+            const __m256i v = loadAt(row + at);
+            storeAt(inRange + at,
+                    _mm256_and_si256(_mm256_cmpgt_epi16(v, k.skinLow.v[ph]), _mm256_cmpgt_epi16(k.skinHigh.v[ph], v)));
+        }
+    bool any = false;
+    for (int e = 0; e < values; e += 48)
+        for (int ph = 0; ph < 3; ++ph) {
+            const int at = e + 16 * ph;
+            const __m256i all = _mm256_and_si256(
+                _mm256_and_si256(loadAt(inRange + at), loadAt(inRange + at + 1)),
+                _mm256_and_si256(loadAt(inRange + at + 2), k.evenLuma.v[ph]));
+            if (_mm256_testz_si256(all, all)) continue;
+            unsigned bits = static_cast<unsigned>(_mm256_movemask_epi8(all));
+            while (bits) {
+                const int lane = __builtin_ctz(bits) / 2;
+                bits &= bits - 1;
+                bits &= bits - 1;  // both bytes of the lane
+                const int pixel = (at + lane) / 3;
+                if (pixel < 2 || pixel > w - 4) continue;
+                // Pixel X (X % 4 == 2) or X + 2 of the unit at X.
+                const int unit = (pixel - kFirstUnit) / 4;
+                unitMarks[unit] = 1;
+                any = true;
+            }
+        }
+    return any;
+}
+
+}  // namespace
+
+void blockNrRowsAvx2(int rowBegin, int rowEnd, int fieldCount, const FILTER_PROC_INFO *fpip,
+                     const PIXEL_YC *source, int strengthA, int strengthB, bool animeMode,
+                     int thread_id) noexcept {
+    const int w = fpip->w, h = fpip->h, f = fieldCount;
+    const std::ptrdiff_t pitch = fpip->max_w;
+    auto byUnits = [&] {
+        blockNrUnitsAvx2(rowBegin, rowEnd, fieldCount, fpip, source, strengthA, strengthB, animeMode, thread_id);
+    };
+    // What the rows do not cover: frames not a whole number of 16 pixels wide (which
+    // the host never sends), thresholds beyond the plain sums, threads without scratch.
+    const int a = saturate16(strengthA), b = saturate16(strengthB);
+    const bool small = a <= kLargestThreshold && b <= kLargestThreshold && b >= -kLargestThreshold &&
+                       a / 2 <= kLargestThreshold;
+    if (w % 16 != 0 || w < 32 || (f != 1 && f != 2) || !small || !buffersReady || thread_id < 0 ||
+        thread_id >= kScratchSets + workBuffers.extraOctetCount) {
+        byUnits();
+        return;
+    }
+    const std::size_t needed = sizeof(std::int16_t) * static_cast<std::size_t>(rowStride(w)) * Rows::kCount +
+                               static_cast<std::size_t>(w / 4);
+    if (workBufferSizes(sizeClass).scratchOctets - 32 < needed) {
+        byUnits();
+        return;
+    }
+    auto *scratch = reinterpret_cast<std::int16_t *>(octetScratch(thread_id));
+    const Rows rows = carve(scratch, w);
+    auto *unitMarks = reinterpret_cast<std::uint8_t *>(scratch + static_cast<std::size_t>(rows.stride) * Rows::kCount);
+    const Constants k = constants(strengthA, strengthB);
+    PIXEL_YC *edit = fpip->ycp_edit;
+    const int values = 3 * w;
+
+    forEachRow(source, edit, static_cast<int>(pitch), w, h, 2 * f, rowBegin, rowEnd,
+               [](int, const PIXEL_YC *, PIXEL_YC *) {});
+    const int first = rowBegin > 2 * f ? rowBegin : 2 * f, last = rowEnd < h - 2 * f ? rowEnd : h - 2 * f;
+
+    // The unit kernel's thresholds and window, for skin-coloured units.
+    BlockThresholds bySkin[4];
+    blockThresholdsBySkin(strengthA, strengthB, bySkin);
+    alignas(16) __m128i windowOfOne[25];
+
+    auto sourceRow = [&](int row) { return rows.source[(row / f) % 4]; };
+    auto load = [&](int row) {
+        std::memcpy(sourceRow(row), rowOf(source, row, static_cast<int>(pitch)), sizeof(PIXEL_YC) * w);
+    };
+    auto diffRows = [&](int row) {
+        differences(rows, (row / f) % 3, sourceRow(row), sourceRow(row + f), values, k);
+    };
+    // Each field (or the frame) is a chain of rows f apart.
+    for (int r0 = first; r0 < last && r0 < first + f; ++r0) {
+        for (int row = r0 - 2 * f; row <= r0 + f; row += f) load(row);
+        for (int row = r0 - 2 * f; row <= r0; row += f) diffRows(row);
+        // The sums of row r0 - f for the offsets that reach down.
+        for (int o = 1; o < kOffsets; ++o) {
+            const int above = ((r0 - 2 * f) / f) % 3, at = ((r0 - f) / f) % 3, below = (r0 / f) % 3;
+            sums(rows.diff[o][above], rows.diff[o][at], rows.diff[o][below], rows.column,
+                 rows.sumDown[o - 1][((r0 - f) / f) % 2], values);
+        }
+        for (int r = r0; r < last; r += f) {
+            load(r + 2 * f);
+            diffRows(r + f);
+            const int above = ((r - f) / f) % 3, at = (r / f) % 3, below = ((r + f) / f) % 3;
+            sums(rows.diff[0][above], rows.diff[0][at], rows.diff[0][below], rows.column, rows.sumAcross, values);
+            for (int o = 1; o < kOffsets; ++o)
+                sums(rows.diff[o][above], rows.diff[o][at], rows.diff[o][below], rows.column,
+                     rows.sumDown[o - 1][(r / f) % 2], values);
+            const std::int16_t *sumsUp[3], *sumsHere[3];
+            for (int o = 1; o < kOffsets; ++o) {
+                sumsUp[o - 1] = rows.sumDown[o - 1][((r - f) / f) % 2];
+                sumsHere[o - 1] = rows.sumDown[o - 1][(r / f) % 2];
+            }
+            corrections(sourceRow(r - f), sourceRow(r), sourceRow(r + f), sumsUp, rows.sumAcross, sumsHere,
+                        rows.correction, values, k);
+            PIXEL_YC *out = rowOf(edit, r, static_cast<int>(pitch));
+            applyCorrections(sourceRow(r), rows.correction, reinterpret_cast<std::int16_t *>(out), values, k);
+            if (!animeMode) {
+                std::memset(unitMarks, 0, static_cast<std::size_t>(w / 4));
+                if (findSkin(sourceRow(r), rows.column, values, k, unitMarks, w)) {
+                    const PIXEL_YC *window[5];
+                    for (int i = 0; i < 5; ++i) window[i] = rowOf(source, r + (i - 2) * f, static_cast<int>(pitch));
+                    const PIXEL_YC *in = rowOf(source, r, static_cast<int>(pitch));
+                    for (int u = 0; u < unitCount(w); ++u)
+                        if (unitMarks[u]) {
+                            const int x = kFirstUnit + 4 * u;
+                            blockUnits<Sse2Lanes>(window, in, out, x, x + 4, windowOfOne, bySkin, animeMode);
+                        }
+                }
+            }
+        }
+    }
+}
