@@ -10,8 +10,9 @@
 // distance B_o(x - o). Thresholds up to 3000 keep every such sum of nine far from
 // the 16-bit limit, so the unit kernels' saturating additions are plain ones here,
 // in any order, and the results are theirs; larger ones (beyond the sliders) take
-// the unit kernel. So do the units whose even pixels are skin-coloured (their luma
-// thresholds are quartered) when anime mode is off, over the row's result.
+// the unit kernel. When anime mode is off, the luma of a skin-coloured even pixel
+// and of the pixel after it is filtered with quartered thresholds: the same is done
+// once more for the luma alone, in rows of luma values, and taken where needed.
 //
 // The rows live in the thread's octet scratch (the pass runs before the analysis
 // that uses it); in field mode each field's rows go as a chain of their own, so
@@ -80,12 +81,13 @@ struct Rows {
     static constexpr int kCount = 4 + 3 * kOffsets + 1 + 2 * (kOffsets - 1) + 2;
 };
 
-// Values a padded row holds: the pixels, a margin before and at least as much after.
-inline int rowStride(int w) noexcept { return (3 * w + 2 * kMargin + 15) / 16 * 16; }
+// Values a padded row of `values` holds: a margin before and at least as much after.
+inline int rowStride(int values) noexcept { return (values + 2 * kMargin + 15) / 16 * 16; }
 
-Rows carve(std::int16_t *scratch, int w) noexcept {
+// Rows of `values` values from scratch on; scratch moves past them.
+Rows carve(std::int16_t *&scratch, int values) noexcept {
     Rows r{};
-    r.stride = rowStride(w);
+    r.stride = rowStride(values);
     std::int16_t *next = scratch + kMargin;
     auto take = [&]() {
         std::int16_t *row = next;
@@ -102,6 +104,7 @@ Rows carve(std::int16_t *scratch, int w) noexcept {
     r.correction = take();
     // Margins are read beside the first and last values and never written: zero.
     std::memset(scratch, 0, sizeof(std::int16_t) * static_cast<std::size_t>(r.stride) * Rows::kCount);
+    scratch += static_cast<std::size_t>(r.stride) * Rows::kCount;
     return r;
 }
 
@@ -134,6 +137,17 @@ Constants constants(int strengthA, int strengthB) noexcept {
     return k;
 }
 
+// The luma of skin-coloured pixels alone: quartered thresholds in every lane.
+Constants skinConstants(int strengthA, int strengthB) noexcept {
+    const std::int16_t a = saturate16(strengthA / 4), b = saturate16(strengthB / 4);
+    Constants k{};
+    k.t1 = phased([&](int) { return a; });
+    k.t2 = phased([&](int) { return b; });
+    k.centre = phased([&](int) { return static_cast<std::int16_t>(8 * (0 < a ? 0 : b) < b ? 1 : 0); });
+    k.largest = _mm256_set1_epi16(32767);
+    return k;
+}
+
 // g(|x - y|): the difference saturated, its magnitude limited to 32767 (the
 // unsigned magnitude of -32768 is 32768), then itself below t1 and t2 otherwise.
 inline __m256i limited(__m256i x, __m256i y, __m256i t1, __m256i t2, __m256i largest) noexcept {
@@ -141,28 +155,36 @@ inline __m256i limited(__m256i x, __m256i y, __m256i t1, __m256i t2, __m256i lar
     return blendBytes(t2, d, _mm256_cmpgt_epi16(t1, d));
 }
 
-// D rows of sample row `row` (its rows f below at `below`) for every offset.
+// Each vector of a row, with the index of its constants (vectors 48 values apart
+// share them).
+template <class Body>
+inline void eachVector(int values, Body body) noexcept {
+    for (int at = 0, ph = 0; at < values; at += 16, ph = ph == 2 ? 0 : ph + 1) body(at, ph);
+}
+
+// D rows of sample row `row` (its rows f below at `below`) for every offset; a
+// column is `step` values.
+template <int step>
 void differences(const Rows &rows, int slot, const std::int16_t *row, const std::int16_t *below, int values,
                  const Constants &k) noexcept {
     for (int o = 0; o < kOffsets; ++o) {
-        const std::int16_t *other = (kOffsetRow[o] ? below : row) + 3 * kOffsetColumn[o];
+        const std::int16_t *other = (kOffsetRow[o] ? below : row) + step * kOffsetColumn[o];
         std::int16_t *d = rows.diff[o][slot];
-        for (int e = 0; e < values; e += 48)
-            for (int ph = 0; ph < 3; ++ph) {
-                const int at = e + 16 * ph;
-                storeAt(d + at, limited(loadAt(row + at), loadAt(other + at), k.t1.v[ph], k.t2.v[ph], k.largest));
-            }
+        eachVector(values, [&](int at, int ph) {
+            storeAt(d + at, limited(loadAt(row + at), loadAt(other + at), k.t1.v[ph], k.t2.v[ph], k.largest));
+        });
     }
 }
 
 // B row of one offset: the 3 x 3 sums of the D rows above, at and below, less the centre.
+template <int step>
 void sums(const std::int16_t *above, const std::int16_t *at, const std::int16_t *below, std::int16_t *column,
           std::int16_t *out, int values) noexcept {
     for (int e = 0; e < values; e += 16)
         storeAt(column + e, _mm256_add_epi16(_mm256_add_epi16(loadAt(above + e), loadAt(at + e)), loadAt(below + e)));
     for (int e = 0; e < values; e += 16) {
-        const __m256i across = _mm256_add_epi16(_mm256_add_epi16(loadAt(column + e - 3), loadAt(column + e)),
-                                                loadAt(column + e + 3));
+        const __m256i across = _mm256_add_epi16(_mm256_add_epi16(loadAt(column + e - step), loadAt(column + e)),
+                                                loadAt(column + e + step));
         storeAt(out + e, _mm256_sub_epi16(across, loadAt(at + e)));
     }
 }
@@ -183,13 +205,12 @@ inline __m256i mean(__m256i sum, __m256i count) noexcept {
 
 // The corrections of row r: the candidates in the unit kernels' order, their
 // offsets accumulated with saturation.
+template <int step>
 void corrections(const std::int16_t *up, const std::int16_t *row, const std::int16_t *down,
                  const std::int16_t *const sumsUp[3], const std::int16_t *sumAcross,
                  const std::int16_t *const sumsHere[3], std::int16_t *out, int values, const Constants &k) noexcept {
     // sumsUp / sumsHere: offsets (1, -1), (1, 0), (1, 1) of rows r - f and r.
-    for (int e = 0; e < values; e += 48)
-        for (int ph = 0; ph < 3; ++ph) {
-            const int at = e + 16 * ph;
+    eachVector(values, [&](int at, int ph) {
             const __m256i t2 = k.t2.v[ph];
             const __m256i c = loadAt(row + at);
             __m256i sum = _mm256_setzero_si256(), count = k.centre.v[ph];
@@ -198,17 +219,17 @@ void corrections(const std::int16_t *up, const std::int16_t *row, const std::int
                 sum = _mm256_adds_epi16(sum, _mm256_and_si256(accepted, _mm256_subs_epi16(loadAt(sample), c)));
                 count = _mm256_sub_epi16(count, accepted);
             };
-            candidate(loadAt(sumsUp[2] + at - 3), up + at - 3);   // (-1, -1): -(1, 1)
-            candidate(loadAt(sumsUp[1] + at), up + at);           // (-1, 0)
-            candidate(loadAt(sumsUp[0] + at + 3), up + at + 3);   // (-1, 1): -(1, -1)
-            candidate(loadAt(sumAcross + at - 3), row + at - 3);  // (0, -1): -(0, 1)
+            candidate(loadAt(sumsUp[2] + at - step), up + at - step);   // (-1, -1): -(1, 1)
+            candidate(loadAt(sumsUp[1] + at), up + at);                 // (-1, 0)
+            candidate(loadAt(sumsUp[0] + at + step), up + at + step);   // (-1, 1): -(1, -1)
+            candidate(loadAt(sumAcross + at - step), row + at - step);  // (0, -1): -(0, 1)
             // The centre adds nothing to the sum; its count is in k.centre.
-            candidate(loadAt(sumAcross + at), row + at + 3);      // (0, 1)
-            candidate(loadAt(sumsHere[0] + at), down + at - 3);   // (1, -1)
-            candidate(loadAt(sumsHere[1] + at), down + at);       // (1, 0)
-            candidate(loadAt(sumsHere[2] + at), down + at + 3);   // (1, 1)
+            candidate(loadAt(sumAcross + at), row + at + step);         // (0, 1)
+            candidate(loadAt(sumsHere[0] + at), down + at - step);      // (1, -1)
+            candidate(loadAt(sumsHere[1] + at), down + at);             // (1, 0)
+            candidate(loadAt(sumsHere[2] + at), down + at + step);      // (1, 1)
             storeAt(out + at, mean(sum, count));
-        }
+    });
 }
 
 // Adds the corrections to row r into out (the odd pixels' cb and cr take the even
@@ -225,39 +246,106 @@ void applyCorrections(const std::int16_t *row, std::int16_t *correction, std::in
         }
 }
 
-// True where some even pixel of row `row` is skin-coloured; marks the units.
-bool findSkin(const std::int16_t *row, std::int16_t *inRange, int values, const Constants &k, std::uint8_t *unitMarks,
-              int w) noexcept {
-    for (int e = 0; e < values; e += 48)
-        for (int ph = 0; ph < 3; ++ph) {
-            const int at = e + 16 * ph;
-            const __m256i v = loadAt(row + at);
-            storeAt(inRange + at,
-                    _mm256_and_si256(_mm256_cmpgt_epi16(v, k.skinLow.v[ph]), _mm256_cmpgt_epi16(k.skinHigh.v[ph], v)));
+// The even pixels E (2 .. w - 4) of row `row` that are skin-coloured, listed in
+// evens; returns how many.
+int findSkin(const std::int16_t *row, std::int16_t *inRange, int values, const Constants &k, int w,
+             std::int16_t *evens) noexcept {
+    eachVector(values, [&](int at, int ph) {
+        const __m256i v = loadAt(row + at);
+        storeAt(inRange + at,
+                _mm256_and_si256(_mm256_cmpgt_epi16(v, k.skinLow.v[ph]), _mm256_cmpgt_epi16(k.skinHigh.v[ph], v)));
+    });
+    int found = 0;
+    eachVector(values, [&](int at, int ph) {
+        const __m256i all = _mm256_and_si256(_mm256_and_si256(loadAt(inRange + at), loadAt(inRange + at + 1)),
+                                             _mm256_and_si256(loadAt(inRange + at + 2), k.evenLuma.v[ph]));
+        if (_mm256_testz_si256(all, all)) return;
+        unsigned bits = static_cast<unsigned>(_mm256_movemask_epi8(all));
+        while (bits) {
+            const int lane = __builtin_ctz(bits) / 2;
+            bits &= bits - 1;
+            bits &= bits - 1;  // both bytes of the lane
+            const int pixel = (at + lane) / 3;
+            if (pixel >= 2 && pixel <= w - 4) evens[found++] = static_cast<std::int16_t>(pixel);
         }
-    bool any = false;
-    for (int e = 0; e < values; e += 48)
-        for (int ph = 0; ph < 3; ++ph) {
-            const int at = e + 16 * ph;
-            const __m256i all = _mm256_and_si256(
-                _mm256_and_si256(loadAt(inRange + at), loadAt(inRange + at + 1)),
-                _mm256_and_si256(loadAt(inRange + at + 2), k.evenLuma.v[ph]));
-            if (_mm256_testz_si256(all, all)) continue;
-            unsigned bits = static_cast<unsigned>(_mm256_movemask_epi8(all));
-            while (bits) {
-                const int lane = __builtin_ctz(bits) / 2;
-                bits &= bits - 1;
-                bits &= bits - 1;  // both bytes of the lane
-                const int pixel = (at + lane) / 3;
-                if (pixel < 2 || pixel > w - 4) continue;
-                // Pixel X (X % 4 == 2) or X + 2 of the unit at X.
-                const int unit = (pixel - kFirstUnit) / 4;
-                unitMarks[unit] = 1;
-                any = true;
-            }
-        }
-    return any;
+    });
+    return found;
 }
+
+// The luma of eight pixels from their 24 values: value 3q of the three vectors.
+struct LumaGather {
+    alignas(16) std::int8_t part[3][16];
+};
+constexpr LumaGather lumaGather() {
+    LumaGather g{};
+    for (int p = 0; p < 3; ++p)
+        for (int q = 0; q < 8; ++q) {
+            const int e = 3 * q;
+            const bool here = e / 8 == p;
+            g.part[p][2 * q] = static_cast<std::int8_t>(here ? 2 * (e % 8) : -128);
+            g.part[p][2 * q + 1] = static_cast<std::int8_t>(here ? 2 * (e % 8) + 1 : -128);
+        }
+    return g;
+}
+constexpr LumaGather kLumaGather = lumaGather();
+
+void lumaOf(const std::int16_t *values, std::int16_t *luma, int w) noexcept {
+    __m256i mask[3];
+    for (int p = 0; p < 3; ++p)
+        mask[p] = _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i *>(kLumaGather.part[p])));
+    for (int x = 0; x < w; x += 16) {
+        const auto *at = reinterpret_cast<const __m128i *>(values + 3 * x);
+        __m256i v = _mm256_setzero_si256();
+        for (int p = 0; p < 3; ++p) {
+            const __m256i part = _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128(at + p)),
+                                                         _mm_loadu_si128(at + 3 + p), 1);
+            v = _mm256_or_si256(v, _mm256_shuffle_epi8(part, mask[p]));
+        }
+        storeAt(luma + x, v);
+    }
+}
+
+// One kind of row chain: the rows as stored (step 3) or their luma alone (step 1).
+template <int step>
+struct Chain {
+    Rows rows;
+    const Constants *k;
+    int values, f;
+
+    std::int16_t *sourceRow(int row) const noexcept { return rows.source[(row / f) % 4]; }
+    void differencesOf(int row) const noexcept {
+        differences<step>(rows, (row / f) % 3, sourceRow(row), sourceRow(row + f), values, *k);
+    }
+    // B of row r for the offsets that reach down (and, with across, of (0, 1)).
+    void sumsOf(int r, bool across) const noexcept {
+        const int above = ((r - f) / f) % 3, at = (r / f) % 3, below = ((r + f) / f) % 3;
+        if (across)
+            sums<step>(rows.diff[0][above], rows.diff[0][at], rows.diff[0][below], rows.column, rows.sumAcross,
+                       values);
+        for (int o = 1; o < kOffsets; ++o)
+            sums<step>(rows.diff[o][above], rows.diff[o][at], rows.diff[o][below], rows.column,
+                       rows.sumDown[o - 1][(r / f) % 2], values);
+    }
+    // The rows up to r0 + f loaded: the differences and sums row r0 needs from above.
+    void start(int r0) const noexcept {
+        for (int row = r0 - 2 * f; row <= r0; row += f) differencesOf(row);
+        sumsOf(r0 - f, false);
+    }
+    // Row r + 2f loaded: the differences and sums of row r.
+    void advance(int r) const noexcept {
+        differencesOf(r + f);
+        sumsOf(r, true);
+    }
+    void correctionsOf(int r) const noexcept {
+        const std::int16_t *sumsUp[3], *sumsHere[3];
+        for (int o = 1; o < kOffsets; ++o) {
+            sumsUp[o - 1] = rows.sumDown[o - 1][((r - f) / f) % 2];
+            sumsHere[o - 1] = rows.sumDown[o - 1][(r / f) % 2];
+        }
+        corrections<step>(sourceRow(r - f), sourceRow(r), sourceRow(r + f), sumsUp, rows.sumAcross, sumsHere,
+                          rows.correction, values, *k);
+    }
+};
 
 }  // namespace
 
@@ -270,84 +358,68 @@ void blockNrRowsAvx2(int rowBegin, int rowEnd, int fieldCount, const FILTER_PROC
         blockNrUnitsAvx2(rowBegin, rowEnd, fieldCount, fpip, source, strengthA, strengthB, animeMode, thread_id);
     };
     // What the rows do not cover: frames not a whole number of 16 pixels wide (which
-    // the host never sends), thresholds beyond the plain sums, threads without scratch.
+    // the host never sends), thresholds beyond the plain sums, threads without scratch
+    // or with too little.
     const int a = saturate16(strengthA), b = saturate16(strengthB);
-    const bool small = a <= kLargestThreshold && b <= kLargestThreshold && b >= -kLargestThreshold &&
-                       a / 2 <= kLargestThreshold;
+    const bool small = a <= kLargestThreshold && b <= kLargestThreshold && b >= -kLargestThreshold;
     if (w % 16 != 0 || w < 32 || (f != 1 && f != 2) || !small || !buffersReady || thread_id < 0 ||
         thread_id >= kScratchSets + workBuffers.extraOctetCount) {
         byUnits();
         return;
     }
-    const std::size_t needed = sizeof(std::int16_t) * static_cast<std::size_t>(rowStride(w)) * Rows::kCount +
-                               static_cast<std::size_t>(w / 4);
+    const int values = 3 * w;
+    const std::size_t needed =
+        sizeof(std::int16_t) * (static_cast<std::size_t>(rowStride(values)) * Rows::kCount +
+                                (animeMode ? 0 : static_cast<std::size_t>(rowStride(w)) * Rows::kCount + w));
     if (workBufferSizes(sizeClass).scratchOctets - 32 < needed) {
         byUnits();
         return;
     }
-    auto *scratch = reinterpret_cast<std::int16_t *>(octetScratch(thread_id));
-    const Rows rows = carve(scratch, w);
-    auto *unitMarks = reinterpret_cast<std::uint8_t *>(scratch + static_cast<std::size_t>(rows.stride) * Rows::kCount);
+    std::int16_t *scratch = reinterpret_cast<std::int16_t *>(octetScratch(thread_id));
     const Constants k = constants(strengthA, strengthB);
+    const Constants kSkin = skinConstants(strengthA, strengthB);
+    const Chain<3> all{carve(scratch, values), &k, values, f};
+    Chain<1> luma{};
+    std::int16_t *evens = nullptr;
+    if (!animeMode) {
+        luma = {carve(scratch, w), &kSkin, w, f};
+        evens = scratch;
+    }
     PIXEL_YC *edit = fpip->ycp_edit;
-    const int values = 3 * w;
 
     forEachRow(source, edit, static_cast<int>(pitch), w, h, 2 * f, rowBegin, rowEnd,
                [](int, const PIXEL_YC *, PIXEL_YC *) {});
     const int first = rowBegin > 2 * f ? rowBegin : 2 * f, last = rowEnd < h - 2 * f ? rowEnd : h - 2 * f;
 
-    // The unit kernel's thresholds and window, for skin-coloured units.
-    BlockThresholds bySkin[4];
-    blockThresholdsBySkin(strengthA, strengthB, bySkin);
-    alignas(16) __m128i windowOfOne[25];
-
-    auto sourceRow = [&](int row) { return rows.source[(row / f) % 4]; };
     auto load = [&](int row) {
-        std::memcpy(sourceRow(row), rowOf(source, row, static_cast<int>(pitch)), sizeof(PIXEL_YC) * w);
-    };
-    auto diffRows = [&](int row) {
-        differences(rows, (row / f) % 3, sourceRow(row), sourceRow(row + f), values, k);
+        std::memcpy(all.sourceRow(row), rowOf(source, row, static_cast<int>(pitch)), sizeof(PIXEL_YC) * w);
+        if (!animeMode) lumaOf(all.sourceRow(row), luma.sourceRow(row), w);
     };
     // Each field (or the frame) is a chain of rows f apart.
     for (int r0 = first; r0 < last && r0 < first + f; ++r0) {
         for (int row = r0 - 2 * f; row <= r0 + f; row += f) load(row);
-        for (int row = r0 - 2 * f; row <= r0; row += f) diffRows(row);
-        // The sums of row r0 - f for the offsets that reach down.
-        for (int o = 1; o < kOffsets; ++o) {
-            const int above = ((r0 - 2 * f) / f) % 3, at = ((r0 - f) / f) % 3, below = (r0 / f) % 3;
-            sums(rows.diff[o][above], rows.diff[o][at], rows.diff[o][below], rows.column,
-                 rows.sumDown[o - 1][((r0 - f) / f) % 2], values);
-        }
+        all.start(r0);
+        if (!animeMode) luma.start(r0);
         for (int r = r0; r < last; r += f) {
             load(r + 2 * f);
-            diffRows(r + f);
-            const int above = ((r - f) / f) % 3, at = (r / f) % 3, below = ((r + f) / f) % 3;
-            sums(rows.diff[0][above], rows.diff[0][at], rows.diff[0][below], rows.column, rows.sumAcross, values);
-            for (int o = 1; o < kOffsets; ++o)
-                sums(rows.diff[o][above], rows.diff[o][at], rows.diff[o][below], rows.column,
-                     rows.sumDown[o - 1][(r / f) % 2], values);
-            const std::int16_t *sumsUp[3], *sumsHere[3];
-            for (int o = 1; o < kOffsets; ++o) {
-                sumsUp[o - 1] = rows.sumDown[o - 1][((r - f) / f) % 2];
-                sumsHere[o - 1] = rows.sumDown[o - 1][(r / f) % 2];
-            }
-            corrections(sourceRow(r - f), sourceRow(r), sourceRow(r + f), sumsUp, rows.sumAcross, sumsHere,
-                        rows.correction, values, k);
-            PIXEL_YC *out = rowOf(edit, r, static_cast<int>(pitch));
-            applyCorrections(sourceRow(r), rows.correction, reinterpret_cast<std::int16_t *>(out), values, k);
+            all.advance(r);
+            all.correctionsOf(r);
             if (!animeMode) {
-                std::memset(unitMarks, 0, static_cast<std::size_t>(w / 4));
-                if (findSkin(sourceRow(r), rows.column, values, k, unitMarks, w)) {
-                    const PIXEL_YC *window[5];
-                    for (int i = 0; i < 5; ++i) window[i] = rowOf(source, r + (i - 2) * f, static_cast<int>(pitch));
-                    const PIXEL_YC *in = rowOf(source, r, static_cast<int>(pitch));
-                    for (int u = 0; u < unitCount(w); ++u)
-                        if (unitMarks[u]) {
-                            const int x = kFirstUnit + 4 * u;
-                            blockUnits<Sse2Lanes>(window, in, out, x, x + 4, windowOfOne, bySkin, animeMode);
-                        }
+                luma.advance(r);
+                // Skin-coloured even pixels: their luma and the next pixel's from the
+                // quartered thresholds.
+                const int found = findSkin(all.sourceRow(r), all.rows.column, values, k, w, evens);
+                if (found) {
+                    luma.correctionsOf(r);
+                    for (int i = 0; i < found; ++i) {
+                        const int e = evens[i];
+                        all.rows.correction[3 * e] = luma.rows.correction[e];
+                        all.rows.correction[3 * e + 3] = luma.rows.correction[e + 1];
+                    }
                 }
             }
+            applyCorrections(all.sourceRow(r), all.rows.correction,
+                             reinterpret_cast<std::int16_t *>(rowOf(edit, r, static_cast<int>(pitch))), values, k);
         }
     }
 }

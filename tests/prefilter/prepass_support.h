@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "abi/host_api.h"
+#include "core/core.h"
 #include "prefilter/prefilter.h"
 
 namespace q5test {
@@ -141,6 +142,28 @@ inline Image runBlock(BlockNrRowsFn kernel, const Image &source, const BlockSett
     kernel(0, source.h, s.fieldCount, &fpip, source.data(), s.strengthA, s.strengthB, s.animeMode, 0);
     return edit;
 }
+
+/// The working buffers of the small size class for the life of the scope, as the
+/// filter has them after loading: the AVX2 row kernels keep their rows in the
+/// octet scratch, and without it take the unit kernels (or, mosquito, strips).
+class ScratchScope {
+public:
+    ScratchScope() : savedClass_(sizeClass), savedReady_(buffersReady) {
+        sizeClass = {832, 512};
+        buffersReady = allocateWorkBuffers();
+    }
+    ~ScratchScope() {
+        releaseWorkBuffers();
+        sizeClass = savedClass_;
+        buffersReady = savedReady_ && allocateWorkBuffers();
+    }
+    ScratchScope(const ScratchScope &) = delete;
+    ScratchScope &operator=(const ScratchScope &) = delete;
+
+private:
+    SizeClass savedClass_;
+    bool savedReady_;
+};
 
 /// The mosquito pass over the whole frame with one kernel; prev and next may be source.
 inline Image runMosquito(MosquitoNrRowsFn kernel, const Image &source, const Image &prev,
