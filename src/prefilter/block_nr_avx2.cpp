@@ -155,11 +155,20 @@ inline __m256i limited(__m256i x, __m256i y, __m256i t1, __m256i t2, __m256i lar
     return blendBytes(t2, d, _mm256_cmpgt_epi16(t1, d));
 }
 
-// Each vector of a row, with the index of its constants (vectors 48 values apart
-// share them).
-template <class Body>
+// Each vector of a row, with the index of its constants: rows as stored (step 3)
+// in runs of three vectors, 48 values, each with its own; luma alone (step 1) all
+// with the first.
+template <int step, class Body>
 inline void eachVector(int values, Body body) noexcept {
-    for (int at = 0, ph = 0; at < values; at += 16, ph = ph == 2 ? 0 : ph + 1) body(at, ph);
+    if constexpr (step == 3) {
+        for (int at = 0; at < values; at += 48) {
+            body(at, 0);
+            body(at + 16, 1);
+            body(at + 32, 2);
+        }
+    } else {
+        for (int at = 0; at < values; at += 16) body(at, 0);
+    }
 }
 
 // D rows of sample row `row` (its rows f below at `below`) for every offset; a
@@ -170,7 +179,7 @@ void differences(const Rows &rows, int slot, const std::int16_t *row, const std:
     for (int o = 0; o < kOffsets; ++o) {
         const std::int16_t *other = (kOffsetRow[o] ? below : row) + step * kOffsetColumn[o];
         std::int16_t *d = rows.diff[o][slot];
-        eachVector(values, [&](int at, int ph) {
+        eachVector<step>(values, [&](int at, int ph) {
             storeAt(d + at, limited(loadAt(row + at), loadAt(other + at), k.t1.v[ph], k.t2.v[ph], k.largest));
         });
     }
@@ -210,7 +219,7 @@ void corrections(const std::int16_t *up, const std::int16_t *row, const std::int
                  const std::int16_t *const sumsUp[3], const std::int16_t *sumAcross,
                  const std::int16_t *const sumsHere[3], std::int16_t *out, int values, const Constants &k) noexcept {
     // sumsUp / sumsHere: offsets (1, -1), (1, 0), (1, 1) of rows r - f and r.
-    eachVector(values, [&](int at, int ph) {
+    eachVector<step>(values, [&](int at, int ph) {
             const __m256i t2 = k.t2.v[ph];
             const __m256i c = loadAt(row + at);
             __m256i sum = _mm256_setzero_si256(), count = k.centre.v[ph];
@@ -250,13 +259,13 @@ void applyCorrections(const std::int16_t *row, std::int16_t *correction, std::in
 // evens; returns how many.
 int findSkin(const std::int16_t *row, std::int16_t *inRange, int values, const Constants &k, int w,
              std::int16_t *evens) noexcept {
-    eachVector(values, [&](int at, int ph) {
+    eachVector<3>(values, [&](int at, int ph) {
         const __m256i v = loadAt(row + at);
         storeAt(inRange + at,
                 _mm256_and_si256(_mm256_cmpgt_epi16(v, k.skinLow.v[ph]), _mm256_cmpgt_epi16(k.skinHigh.v[ph], v)));
     });
     int found = 0;
-    eachVector(values, [&](int at, int ph) {
+    eachVector<3>(values, [&](int at, int ph) {
         const __m256i all = _mm256_and_si256(_mm256_and_si256(loadAt(inRange + at), loadAt(inRange + at + 1)),
                                              _mm256_and_si256(loadAt(inRange + at + 2), k.evenLuma.v[ph]));
         if (_mm256_testz_si256(all, all)) return;

@@ -101,11 +101,18 @@ inline __m256i twice(const std::int8_t (&mask)[16]) {
 inline __m256i loadAt(const std::int16_t *p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p)); }
 inline void storeAt(std::int16_t *p, __m256i v) { _mm256_storeu_si256(reinterpret_cast<__m256i *>(p), v); }
 
+// Working values from -kNear to kNear - 1 never saturate in a pair's sums and
+// differences (twice the larger distance of a member from the target is at most
+// 32766), which lets a row whose values all lie there take the short form.
+constexpr int kNear = 8192;
+
 // Pixels [first, first + 16 * chunks) of an image row into a ring row (and its
-// twin) of planes P apart: row + index(first) holds them.
+// twin) of planes P apart: row + index(first) holds them. True when every working
+// value lies within kNear of 0.
 template <int P>
-void splitRow(const PIXEL_YC *pixels, int chunks, std::int16_t *row, std::int16_t *twin) noexcept {
+bool splitRow(const PIXEL_YC *pixels, int chunks, std::int16_t *row, std::int16_t *twin) noexcept {
     const __m256i offset = _mm256_set1_epi16(2048);
+    __m256i low = _mm256_set1_epi16(-kNear), high = _mm256_set1_epi16(kNear - 1);
     __m256i gather[3][3];
     for (int p = 0; p < 3; ++p) {
         gather[0][p] = twice(kGatherLuma.part[p]);
@@ -129,8 +136,13 @@ void splitRow(const PIXEL_YC *pixels, int chunks, std::int16_t *row, std::int16_
         for (int k = 0; k < 3; ++k) {
             storeAt(row + k * P + 16 * c, plane[k]);
             storeAt(twin + k * P + 16 * c, plane[k]);
+            low = _mm256_min_epi16(low, plane[k]);
+            high = _mm256_max_epi16(high, plane[k]);
         }
     }
+    const __m256i outside = _mm256_or_si256(_mm256_cmpgt_epi16(_mm256_set1_epi16(-kNear), low),
+                                            _mm256_cmpgt_epi16(high, _mm256_set1_epi16(kNear - 1)));
+    return _mm256_testz_si256(outside, outside);
 }
 
 // Where member m's sixteen luma values and eight chroma pairs lie, relative to the
@@ -178,8 +190,20 @@ inline void tryPair(Search &s, __m256i a, __m256i b, __m256i twiceC, __m256i lar
     s.pick = blendBytes(sum, s.pick, keep);
 }
 
+// The same where every value lies within kNear of 0: then the cost is exactly twice
+// the larger distance of a member from the target, and that distance is compared
+// with half of best (rounded down), the same comparison.
+inline void tryNearPair(Search &s, __m256i a, __m256i b, __m256i c) noexcept {
+    const __m256i far =
+        _mm256_max_epi16(_mm256_abs_epi16(_mm256_sub_epi16(a, c)), _mm256_abs_epi16(_mm256_sub_epi16(b, c)));
+    const __m256i keep = _mm256_cmpgt_epi16(far, s.best);
+    s.best = _mm256_min_epi16(s.best, far);
+    s.pick = blendBytes(_mm256_add_epi16(a, b), s.pick, keep);
+}
+
 // The sixteen pixels at ring index i of the row whose ring rows start at ring (the
-// previous frame's row r; the other images follow a ring apart), into out.
+// previous frame's row r; the other images follow a ring apart), into out; near:
+// every value of the five rows lies within kNear of 0.
 //
 // A unit that has settled after a group keeps the pick it had then (held), which is
 // what it would give had it stopped; its lanes go on through the pairs with the
@@ -187,23 +211,34 @@ inline void tryPair(Search &s, __m256i a, __m256i b, __m256i twiceC, __m256i lar
 // does the vector stop when all its units have settled: that is the still picture's
 // case, taken nearly always or never, while a stop taken now and then costs a
 // mispredicted branch, more than the pairs it saves.
-template <int F, int P>
+template <int F, int P, bool near>
 inline void searchGroup(const std::int16_t *ring, int i, __m256i twiceT, PIXEL_YC *out) noexcept {
     using R = Ring<P>;
     const std::int16_t *at = ring + i;
     const std::int16_t *cur = at + Cur * R::kImage;
     const __m256i cY = loadAt(cur + R::kLuma), cC = loadAt(cur + R::kEvenChroma);
     const __m256i twiceCY = _mm256_adds_epi16(cY, cY), twiceCC = _mm256_adds_epi16(cC, cC);
-    const __m256i largest = _mm256_set1_epi16(32767), settled = _mm256_set1_epi16(kSettledCost);
-    Search y{twiceT, twiceCY}, c{twiceT, twiceCC};
+    const __m256i largest = _mm256_set1_epi16(32767);
+    // Near, best is kept halved: a cost at most best is a distance at most its half.
+    const __m256i settled = _mm256_set1_epi16(near ? kSettledCost / 2 : kSettledCost);
+    const __m256i firstBest = near ? _mm256_srai_epi16(twiceT, 1) : twiceT;
+    Search y{firstBest, twiceCY}, c{firstBest, twiceCC};
     __m256i frozen = _mm256_setzero_si256(), heldY = twiceCY, heldC = twiceCC;
 #pragma GCC unroll 19
     for (int pair = 0; pair < 19; ++pair) {
         const Pair &p = kPairs[pair];
-        tryPair(y, loadAt(at + memberLuma<F, P>(p.a)), loadAt(at + memberLuma<F, P>(p.b)), twiceCY, largest);
-        if (!p.lumaOnly)
-            tryPair(c, loadAt(at + memberChroma<F, P>(p.a)), loadAt(at + memberChroma<F, P>(p.b)), twiceCC,
-                    largest);
+        const __m256i aY = loadAt(at + memberLuma<F, P>(p.a)), bY = loadAt(at + memberLuma<F, P>(p.b));
+        if (near)
+            tryNearPair(y, aY, bY, cY);
+        else
+            tryPair(y, aY, bY, twiceCY, largest);
+        if (!p.lumaOnly) {
+            const __m256i aC = loadAt(at + memberChroma<F, P>(p.a)), bC = loadAt(at + memberChroma<F, P>(p.b));
+            if (near)
+                tryNearPair(c, aC, bC, cC);
+            else
+                tryPair(c, aC, bC, twiceCC, largest);
+        }
         if (endsEarlyGroup(pair)) {
             const __m256i unsettled =
                 _mm256_or_si256(_mm256_cmpgt_epi16(y.best, settled), _mm256_cmpgt_epi16(c.best, settled));
@@ -244,12 +279,14 @@ void searchStrip(const PIXEL_YC *const images[3], PIXEL_YC *outImage, std::ptrdi
     // holds xBegin - 2.
     const int firstPixel = xBegin - 2;
     const int chunks = (xEnd + 2 - firstPixel + 15) / 16;
+    bool near[kRingRows];  // by slot: all three images' values of the row lie within kNear
     auto split = [&](int row) {
         const int slot = row % kRingRows;
+        near[slot] = true;
         for (int k = 0; k < 3; ++k) {
             std::int16_t *base = ring + k * R::kImage + 14;
-            splitRow<P>(images[k] + row * pitch + firstPixel, chunks, base + slot * R::kRow,
-                        base + (slot + kRingRows) * R::kRow);
+            near[slot] &= splitRow<P>(images[k] + row * pitch + firstPixel, chunks, base + slot * R::kRow,
+                                      base + (slot + kRingRows) * R::kRow);
         }
     };
     for (int row = rowBegin - 2; row < rowBegin + 2; ++row) split(row);
@@ -264,6 +301,13 @@ void searchStrip(const PIXEL_YC *const images[3], PIXEL_YC *outImage, std::ptrdi
         if (r + 3 < rowEnd + 2)
             for (int k = 0; k < 3; ++k)
                 next[k] = reinterpret_cast<const char *>(images[k] + (r + 3) * pitch + xBegin);
+        const bool allNear = near[0] && near[1] && near[2] && near[3] && near[4];
+        auto group = [&](int x) {
+            if (allNear)
+                searchGroup<F, P, true>(middle, x - xBegin + 16, twiceT, out + x);
+            else
+                searchGroup<F, P, false>(middle, x - xBegin + 16, twiceT, out + x);
+        };
         int x = xBegin;
         for (; x + 16 <= xEnd; x += 16) {
             if (next[0])
@@ -272,11 +316,11 @@ void searchStrip(const PIXEL_YC *const images[3], PIXEL_YC *outImage, std::ptrdi
                     _mm_prefetch(line, _MM_HINT_T0);
                     _mm_prefetch(line + 64, _MM_HINT_T0);
                 }
-            searchGroup<F, P>(middle, x - xBegin + 16, twiceT, out + x);
+            group(x);
         }
         // The last units: a group ending at xEnd, over units already done (with the
         // same result, which does not depend on the units beside it).
-        if (x < xEnd) searchGroup<F, P>(middle, xEnd - 16 - xBegin + 16, twiceT, out + xEnd - 16);
+        if (x < xEnd) group(xEnd - 16);
     }
 }
 
