@@ -26,19 +26,6 @@ inline long ringIndex(long i, long len, long j, int s, long lines) noexcept {
 
 enum class ChromaPlane { Cb, Cr };
 
-/// Imports picture columns [firstColumn, endColumn) of luma, splits each vertically
-/// with coring, and leaves low over high band in the column of the slot's yRingA
-/// lines (margins included).
-/// Eight neighbouring columns go through the octet kernels together.
-void verticalLumaColumns(const FILTER_PROC_INFO *fpip, int firstColumn, const AnalysisParams *params,
-                         int endColumn, int thread_id) noexcept;
-
-/// Analyses chroma columns [firstColumn, endColumn) (picture columns 2 x firstColumn
-/// and on, every second one) of both chroma planes into the slot's lines of their
-/// rings, with the margin lines where the range holds the first or the last column.
-void verticalChromaColumns(const FILTER_PROC_INFO *fpip, const AnalysisParams *params, int firstColumn,
-                           int endColumn, int thread_id) noexcept;
-
 /// Analyses the split rows [firstRow, endRow) left in the slot's yRingA lines
 /// horizontally, in place, into the slot's lines of yRingA and yRingB.
 void horizontalLumaRows(int thread_id, const AnalysisParams *params, int firstRow, int endRow) noexcept;

@@ -33,20 +33,18 @@ __m128 pick(__m128 a, __m128 b) noexcept {
     return _mm_shuffle_ps(a, b, _MM_SHUFFLE(L, K, J, I));
 }
 
-// One row of a luma octet: y of pixels 0..7 as eight floats.
-void importLumaRow(const PIXEL_YC *px, float *out) noexcept {
-    // y of pixels 4h .. 4h+3: words 12h + 0, 3, 6, 9.
-    const Words w(px);
-    for (int half = 0; half < 2; ++half) {
-        const __m128 y = pick<0, 3, 0, 2>(w.f(3 * half), pick<2, 0, 1, 0>(w.f(3 * half + 1), w.f(3 * half + 2)));
-        _mm_store_ps(out + 4 * half, _mm_cvtepi32_ps(_mm_castps_si128(y)));
-    }
-}
-
-// One row of a Cb octet and of a Cr octet from the same sixteen pixels.
-void importRowCbCr(const PIXEL_YC *px, float *cb, float *cr) noexcept {
+// One row of sixteen pixels: y of pixels 0..7 and 8..15 as two octets of floats, cb
+// and cr of the even pixels as one octet each, every word sign-extended once.
+void importRow(const PIXEL_YC *px, float *y0, float *y1, float *cb, float *cr) noexcept {
     for (int half = 0; half < 2; ++half) {
         const Words w(px + 8 * half);
+        float *y = half ? y1 : y0;
+        // y of pixels 4q .. 4q+3 of the eight: words 12q + 0, 3, 6, 9.
+        for (int q = 0; q < 2; ++q) {
+            const __m128 v = pick<0, 3, 0, 2>(w.f(3 * q), pick<2, 0, 1, 0>(w.f(3 * q + 1), w.f(3 * q + 2)));
+            _mm_store_ps(y + 4 * q, _mm_cvtepi32_ps(_mm_castps_si128(v)));
+        }
+        // cb and cr of pixels 0, 2, 4, 6 of the eight: words 1, 7, 13, 19 and 2, 8, 14, 20.
         const __m128 b = pick<0, 2, 0, 2>(pick<1, 0, 3, 0>(w.f(0), w.f(1)), pick<1, 0, 3, 0>(w.f(3), w.f(4)));
         const __m128 r = pick<0, 2, 0, 2>(pick<2, 0, 0, 0>(w.f(0), w.f(2)), pick<2, 0, 0, 0>(w.f(3), w.f(5)));
         _mm_store_ps(cb + 4 * half, _mm_cvtepi32_ps(_mm_castps_si128(b)));
@@ -107,41 +105,17 @@ void importColumns(const PIXEL_YC *first, long stripBytes, long pitch, int h, in
 
 }  // namespace
 
-// Lanes past `lastLanes` repeat the last column, so they carry ordinary numbers.
-void importLuma(const ImportSource &src, int octets, int lastLanes, float *strip) noexcept {
+void importPixelColumns(const ImportSource &src, int groups, float *strip) noexcept {
     const long octetFloats = static_cast<long>(kLanes) * src.rows;
-    const long stripBytes = static_cast<long>(octets) * kLanes * sizeof(PIXEL_YC);
-    importColumns(src.first, stripBytes, src.pitch, src.h, src.rows, src.fieldMode, strip, octets,
+    const long stripBytes = static_cast<long>(groups) * 2 * kLanes * sizeof(PIXEL_YC);
+    float *cbLines = strip + 2L * groups * octetFloats, *crLines = cbLines + groups * octetFloats;
+    importColumns(src.first, stripBytes, src.pitch, src.h, src.rows, src.fieldMode, strip, 4 * groups,
                   [&](const PIXEL_YC *px, long at) noexcept {
-                      float *out = strip + at;
-                      for (int o = 0; o < octets; ++o, out += octetFloats) {
-                          const PIXEL_YC *p = px + o * kLanes;
-                          if (o < octets - 1 || lastLanes == kLanes) {
-                              importLumaRow(p, out);
-                          } else {
-                              for (int k = 0; k < kLanes; ++k) out[k] = p[k < lastLanes ? k : lastLanes - 1].y;
-                          }
-                      }
-                  });
-}
-
-void importCbCr(const ImportSource &src, int octets, int lastLanes, int crLine, float *strip) noexcept {
-    const long octetFloats = static_cast<long>(kLanes) * src.rows;
-    const long stripBytes = static_cast<long>(octets) * kLanes * 2 * sizeof(PIXEL_YC);
-    importColumns(src.first, stripBytes, src.pitch, src.h, src.rows, src.fieldMode, strip, crLine + octets,
-                  [&](const PIXEL_YC *px, long at) noexcept {
-                      for (int o = 0; o < octets; ++o) {
-                          float *cb = strip + o * octetFloats + at, *cr = cb + crLine * octetFloats;
-                          const PIXEL_YC *p = px + o * 2 * kLanes;
-                          if (o < octets - 1 || lastLanes == kLanes) {
-                              importRowCbCr(p, cb, cr);
-                          } else {
-                              for (int k = 0; k < kLanes; ++k) {
-                                  const PIXEL_YC &q = p[2 * (k < lastLanes ? k : lastLanes - 1)];
-                                  cb[k] = q.cb;
-                                  cr[k] = q.cr;
-                              }
-                          }
+                      for (int g = 0; g < groups; ++g) {
+                          const PIXEL_YC *p = px + 2 * kLanes * g;
+                          float *y = strip + 2L * g * octetFloats + at;
+                          importRow(p, y, y + octetFloats, cbLines + g * octetFloats + at,
+                                    crLines + g * octetFloats + at);
                       }
                   });
 }

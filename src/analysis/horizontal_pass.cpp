@@ -1,7 +1,10 @@
 // Horizontal pass: every row the vertical pass left in the slot's lines of yRingA
 // (vertical low rows over vertical high rows) is analysed over four levels, the two
-// coarsest cored, and stored in its place in the slot's lines of yRingA and yRingB. Eight rows at a time go through all levels in scratch,
-// side by side in the vector lanes, so the only large writes are the ring lines.
+// coarsest cored, and stored in its place in the slot's lines of yRingA and yRingB.
+// Eight rows at a time go through all levels in scratch, side by side in the vector
+// lanes, so the only large writes are the ring lines.
+#include <xmmintrin.h>
+
 #include <cstring>
 
 #include "analysis/analysis.h"
@@ -44,11 +47,21 @@ void horizontalLumaRows(int thread_id, const AnalysisParams *params, int firstRo
         octet_rows::scatter(s1, stride / 8, stride / 8, lanes, slotA);
         octet_rows::scatter(s0, stride / 4, stride / 4, lanes, slotA);
         octet_rows::scatter(s1, stride / 2, stride / 2, lanes, slotA);
-        for (int k = 0; k < lanes; ++k) std::memset(slotB(k, 0), 0, stride / 16 * sizeof(float));
-        octet_rows::scatter(s2, stride / 16, stride - stride / 16, lanes, slotB);
+        // Ring B is read only when this frame is the current one, in forward playback
+        // a call later: its lines go out whole, with non-temporal stores that need no
+        // read first and leave the cache to the work.
+        if (lanes == kLanes) {
+            std::memset(s2, 0, stride / 16 * kLanes * sizeof(float));
+            octet_rows::stream(s2, 0, stride, slotB);
+        } else {
+            for (int k = 0; k < lanes; ++k) std::memset(slotB(k, 0), 0, stride / 16 * sizeof(float));
+            octet_rows::scatter(s2, stride / 16, stride - stride / 16, lanes, slotB);
+        }
         ringA += kLanes * static_cast<long>(stride);
         ringB += kLanes * static_cast<long>(stride);
     }
+    // Every ring store is complete before the next stage reads the slot.
+    _mm_sfence();
 }
 
 void horizontalAnalysisWorker(int thread_id, int thread_num, void *param1, void *param2) noexcept {

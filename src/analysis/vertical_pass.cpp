@@ -1,8 +1,9 @@
 // Vertical pass: every picture column, imported centred in the working geometry with
 // edge extension (frame_import.cpp), is analysed vertically with coring. Luma leaves
 // as a one-level vertical split in the slot's lines of yRingA, where the horizontal
-// pass picks it up; chroma (every even
-// column) goes, fully analysed, straight into the slot's lines of its rings.
+// pass picks it up; chroma (every even column) goes, fully analysed, straight into
+// the slot's lines of its rings. A strip of columns is imported for every component
+// in one sweep over the source rows and analysed while it is in the cache.
 #include <emmintrin.h>
 
 #include <cstring>
@@ -17,11 +18,14 @@
 namespace {
 
 constexpr int kLanes = 8;  // columns side by side in an octet line
-constexpr int kStripOctets = 8;
-constexpr int kStripColumns = kLanes * kStripOctets;
+// A group is sixteen picture columns: two luma octets and one chroma octet in each
+// plane, the unit every frame width (a multiple of 16) is made of.
+constexpr int kGroupColumns = 2 * kLanes;
+// Groups imported together: eight octet lines, which with the three work lines is
+// the thread's octet scratch.
+constexpr int kStripGroups = 2;
 
-
-// The thread's octet scratch: three work lines, then a strip of kStripOctets lines.
+// The thread's octet scratch: three work lines, then a strip of 4 x kStripGroups lines.
 struct OctetLines {
     float *s0, *s1, *s2, *strip;
 };
@@ -43,12 +47,12 @@ void fillRowSpan(float *row, int first, int end, float value) noexcept {
     for (int c = first; c < end; ++c) row[c] = value;
 }
 
-}  // namespace
 
-void verticalLumaColumns(const FILTER_PROC_INFO *fpip, int firstColumn, const AnalysisParams *params,
-                         int endColumn, int thread_id) noexcept {
+// Analyses the luma octets imported into strip lines [0, octets) (picture columns
+// xs .. xs + 8 octets - 1) and leaves each column's split in the slot's yRingA lines.
+void verticalLumaColumns(const FILTER_PROC_INFO *fpip, const AnalysisParams *params, const OctetLines &b,
+                         float *strip, int xs, int octets) noexcept {
     const auto [stride, rows, w, h, pitch, leftPad, chromaPad] = planeGeometry(fpip);
-    const OctetLines b = octetLines(thread_id, rows);
     const long octetFloats = static_cast<long>(kLanes) * rows;
     const NrStrengths &s = *params->strengths;
     const float keepSmall = s.animeMode ? 0.0f : wavelet_taps::kKeepSmallBound;
@@ -56,53 +60,41 @@ void verticalLumaColumns(const FILTER_PROC_INFO *fpip, int firstColumn, const An
     // replaces each with its analysis: the frame needs no plane of its own.
     float *split = ringSlot(workBuffers.yRingA, params->slot, rows, stride);
 
-    // Strips of up to kStripOctets x 8 columns: the source rows and the split rows
-    // are each visited once per strip, and within it eight neighbouring columns go
-    // through the octet kernels together, one in each lane.
-    for (int xs = firstColumn; xs < endColumn; xs += kStripColumns) {
-        const int columns = endColumn - xs < kStripColumns ? endColumn - xs : kStripColumns;
-        const int octets = (columns + kLanes - 1) / kLanes;
-        const int lastLanes = columns - kLanes * (octets - 1);
-        importLuma({params->source + xs, pitch, h, rows, params->strengths->fieldMode}, octets, lastLanes, b.strip);
-        for (int o = 0; o < octets; ++o) {
-            float *column = b.strip + o * octetFloats;
-            // Band buffers alternate so each level reads the previous level's L.
-            analyseLevel(1, rows, column, b.s1, b.s2, s.lumaFlatThreshold[0], s.lumaCoefThreshold[0], keepSmall);
-            analyseLevel(2, rows, b.s1, b.s0, b.s2, s.lumaFlatThreshold[1], s.lumaCoefThreshold[1], keepSmall);
-            analyseLevel(3, rows, b.s0, b.s1, b.s2, s.lumaFlatThreshold[2], s.lumaCoefThreshold[2], keepSmall);
-            analyseLevel(4, rows, b.s1, b.s0, b.s2, s.lumaFlatThreshold[3], s.lumaCoefThreshold[3], keepSmall);
-            // Back up to the plain one-level split: each inverse step lands exactly on
-            // the low band of the buffer that already holds the next finer H1 band.
-            waveletKernels.inverseOctets(b.s0, b.s2, rows / 16, b.s1);
-            waveletKernels.inverseOctets(b.s1, b.s2, rows / 8, b.s0);
-            waveletKernels.inverseOctets(b.s0, b.s2, rows / 4, b.s1);
-            // lo(1) over H2(1), back into the strip in place of the imported columns.
-            waveletKernels.mergeLowBandOctets(b.s1, rows / 2, column, kLanes);
-            std::memcpy(column + octetFloats / 2, b.s2 + octetFloats / 2, octetFloats / 2 * sizeof(float));
-        }
+    for (int o = 0; o < octets; ++o) {
+        float *column = strip + o * octetFloats;
+        // Band buffers alternate so each level reads the previous level's L.
+        analyseLevel(1, rows, column, b.s1, b.s2, s.lumaFlatThreshold[0], s.lumaCoefThreshold[0], keepSmall);
+        analyseLevel(2, rows, b.s1, b.s0, b.s2, s.lumaFlatThreshold[1], s.lumaCoefThreshold[1], keepSmall);
+        analyseLevel(3, rows, b.s0, b.s1, b.s2, s.lumaFlatThreshold[2], s.lumaCoefThreshold[2], keepSmall);
+        analyseLevel(4, rows, b.s1, b.s0, b.s2, s.lumaFlatThreshold[3], s.lumaCoefThreshold[3], keepSmall);
+        // Back up to the plain one-level split: each inverse step lands exactly on
+        // the low band of the buffer that already holds the next finer H1 band.
+        waveletKernels.inverseOctets(b.s0, b.s2, rows / 16, b.s1);
+        waveletKernels.inverseOctets(b.s1, b.s2, rows / 8, b.s0);
+        waveletKernels.inverseOctets(b.s0, b.s2, rows / 4, b.s1);
+        // lo(1) over H2(1), back into the strip in place of the imported columns.
+        waveletKernels.mergeLowBandOctets(b.s1, rows / 2, column, kLanes);
+        std::memcpy(column + octetFloats / 2, b.s2 + octetFloats / 2, octetFloats / 2 * sizeof(float));
+    }
 
-        const bool leftEdge = xs == 0;
-        const bool rightEdge = xs + columns == w;
-        for (int r = 0; r < rows; ++r) {
-            float *row = split + static_cast<long>(r) * stride;
-            float *dst = row + leftPad + xs;
-            const float *src = b.strip + kLanes * r;
-            for (int o = 0; o < octets; ++o, dst += kLanes, src += octetFloats) {
-                if (o < octets - 1 || lastLanes == kLanes) {
-                    _mm_storeu_ps(dst, _mm_load_ps(src));
-                    _mm_storeu_ps(dst + 4, _mm_load_ps(src + 4));
-                } else {
-                    std::memcpy(dst, src, lastLanes * sizeof(float));
-                }
-            }
-            // The margins repeat the nearest picture column.
-            if (leftEdge) fillRowSpan(row, 0, leftPad, row[leftPad]);
-            if (rightEdge) fillRowSpan(row, leftPad + w, stride, row[leftPad + w - 1]);
+    const bool leftEdge = xs == 0;
+    const bool rightEdge = xs + kLanes * octets == w;
+    for (int r = 0; r < rows; ++r) {
+        float *row = split + static_cast<long>(r) * stride;
+        float *dst = row + leftPad + xs;
+        const float *src = strip + kLanes * r;
+        // Whole cache lines one after the other, so non-temporal stores fill them
+        // without reading them first; the horizontal pass reads them back anyway.
+        for (int o = 0; o < octets; ++o, dst += kLanes, src += octetFloats) {
+            _mm_stream_ps(dst, _mm_load_ps(src));
+            _mm_stream_ps(dst + 4, _mm_load_ps(src + 4));
         }
+        // The margins repeat the nearest picture column.
+        if (leftEdge) fillRowSpan(row, 0, leftPad, row[leftPad]);
+        if (rightEdge) fillRowSpan(row, leftPad + w, stride, row[leftPad + w - 1]);
     }
 }
 
-namespace {
 
 // Analyses one octet of chroma columns (imported at `column`) of plane P over five
 // levels and writes it to ring lines firstLine .. firstLine + lanes - 1 of the slot,
@@ -148,43 +140,42 @@ void analyseChromaOctet(const FILTER_PROC_INFO *fpip, const AnalysisParams *para
         for (long line = firstLine + lanes; line < stride / 2; ++line) copyLine(line, firstLine + lanes - 1);
 }
 
-}  // namespace
 
-void verticalChromaColumns(const FILTER_PROC_INFO *fpip, const AnalysisParams *params, int firstColumn,
-                           int endColumn, int thread_id) noexcept {
+// Analyses the chroma octets of both planes imported into strip lines [0, octets)
+// (Cb) and [octets, 2 octets) (Cr), chroma columns cs .. cs + 8 octets - 1, into the
+// slot's lines of their rings.
+void verticalChromaColumns(const FILTER_PROC_INFO *fpip, const AnalysisParams *params, const OctetLines &b,
+                           const float *strip, int cs, int octets) noexcept {
     const auto [stride, rows, w, h, pitch, lumaPad, chromaPad] = planeGeometry(fpip);
-    const OctetLines b = octetLines(thread_id, rows);
     const long octetFloats = static_cast<long>(kLanes) * rows;
-    constexpr int kHalf = kStripOctets / 2;
-    for (int cs = firstColumn; cs < endColumn; cs += kHalf * kLanes) {
-        const int columns = endColumn - cs < kHalf * kLanes ? endColumn - cs : kHalf * kLanes;
-        const int octets = (columns + kLanes - 1) / kLanes;
-        const int lastLanes = columns - kLanes * (octets - 1);
-        importCbCr({params->source + 2 * cs, pitch, h, rows, params->strengths->fieldMode}, octets, lastLanes, kHalf, b.strip);
-        for (int o = 0; o < octets; ++o) {
-            const int lanes = o < octets - 1 ? kLanes : lastLanes;
-            const long firstLine = chromaPad + cs + kLanes * o;
-            analyseChromaOctet<ChromaPlane::Cb>(fpip, params, b, b.strip + o * octetFloats, firstLine, lanes);
-            analyseChromaOctet<ChromaPlane::Cr>(fpip, params, b, b.strip + (kHalf + o) * octetFloats, firstLine,
-                                                lanes);
-        }
+    for (int o = 0; o < octets; ++o) {
+        const long firstLine = chromaPad + cs + kLanes * o;
+        analyseChromaOctet<ChromaPlane::Cb>(fpip, params, b, strip + o * octetFloats, firstLine, kLanes);
+        analyseChromaOctet<ChromaPlane::Cr>(fpip, params, b, strip + (octets + o) * octetFloats, firstLine, kLanes);
     }
 }
+
+}  // namespace
 
 void verticalAnalysisWorker(int thread_id, int thread_num, void *param1, void *param2) noexcept {
     const auto *params = static_cast<const AnalysisParams *>(param1);
     const auto *fpip = static_cast<const FILTER_PROC_INFO *>(param2);
-    const int w = fpip->w;
+    const auto [stride, rows, w, h, pitch, leftPad, chromaPad] = planeGeometry(fpip);
+    const OctetLines b = octetLines(thread_id, rows);
+    const long octetFloats = static_cast<long>(kLanes) * rows;
 
-    // Octets of luma columns, then octets of chroma columns taken in both planes at
-    // once (one sweep over the source for both), shared among every thread. An
-    // octet of chroma columns in both planes costs about five thirds of an octet of
-    // luma columns (measured; five levels on two columns against four levels and the
-    // way back up on one).
-    const StageWork work{{w / kLanes, w / 2 / kLanes, 0}, {3, 5, 0}};
+    // Groups of sixteen picture columns, all alike, shared among every thread. A
+    // strip of groups is imported in one sweep over its rows for luma and both
+    // chroma planes, then analysed while it is still in the cache.
+    const StageWork work{{w / kGroupColumns, 0, 0}, {1, 0, 0}};
     const UnitRange share = threadShare(work, thread_id, workingThreads(thread_id, thread_num, params->threadsSeen));
-    const UnitRange luma = runPart(work, share, 0), chroma = runPart(work, share, 1);
-    if (luma.first < luma.end) verticalLumaColumns(fpip, luma.first * kLanes, params, luma.end * kLanes, thread_id);
-    if (chroma.first < chroma.end)
-        verticalChromaColumns(fpip, params, chroma.first * kLanes, chroma.end * kLanes, thread_id);
+    for (int g = share.first; g < share.end; g += kStripGroups) {
+        const int groups = share.end - g < kStripGroups ? share.end - g : kStripGroups;
+        const int xs = kGroupColumns * g;
+        importPixelColumns({params->source + xs, pitch, h, rows, params->strengths->fieldMode}, groups, b.strip);
+        verticalLumaColumns(fpip, params, b, b.strip, xs, 2 * groups);
+        verticalChromaColumns(fpip, params, b, b.strip + 2L * groups * octetFloats, xs / 2, groups);
+    }
+    // The split rows' non-temporal stores are complete before the horizontal pass.
+    _mm_sfence();
 }

@@ -62,9 +62,7 @@ struct Kernels {
     static void forwardOutput(const float *x, const ForwardTaps &t, float *L, float *H1, float *H2) noexcept {
         V::store(L, tenTap(x, t.l));
         V::store(H1, tenTap(x, t.h1));
-        auto at = [x](int k) noexcept { return V::load(x + kLanes * k); };
-        V::store(H2, V::add(V::add(V::mul(at(4), t.g[0]), V::mul(at(5), t.g[1])),
-                            V::add(V::mul(at(6), t.g[2]), V::mul(at(7), t.g[3]))));
+        V::store(H2, h2Output(x, t.g));
     }
 
     static void forward(int N, const float *source, float *bandBuffer, float *h2Buffer) noexcept {
@@ -84,10 +82,39 @@ struct Kernels {
         };
         wrapped(0);
         wrapped(1);
-        for (int m = 2; m < n - 2; ++m)
-            forwardOutput(source + kLanes * (2 * m - 4), t, L + kLanes * m, H1 + kLanes * m, H2 + kLanes * m);
+        // The straight outputs one filter at a time, so that its taps stay in
+        // registers: all twenty-four at once do not fit, and every multiply would
+        // then load its tap as well as its sample. Each output is the same sum.
+        tenTapRun(source, t.l, L, 2, n - 2);
+        tenTapRun(source, t.h1, H1, 2, n - 2);
+        h2Run(source, t.g, H2, 2, n - 2);
         wrapped(n - 2);
         wrapped(n - 1);
+    }
+
+    // A filter's taps as separate values: local copies the compiler keeps in
+    // registers through a loop, where an array in memory would be reloaded.
+    template <int Count>
+    struct HeldTaps {
+        Tap t[Count];
+        explicit HeldTaps(const Tap *from) noexcept {
+            for (int k = 0; k < Count; ++k) t[k] = from[k];
+        }
+    };
+
+    static void tenTapRun(const float *x, const Tap *taps, float *out, int first, int end) noexcept {
+        const HeldTaps<10> held(taps);
+        for (int m = first; m < end; ++m) V::store(out + kLanes * m, tenTap(x + kLanes * (2 * m - 4), held.t));
+    }
+
+    static V h2Output(const float *x, const Tap *g) noexcept {
+        auto at = [x](int k) noexcept { return V::load(x + kLanes * k); };
+        return V::add(V::add(V::mul(at(4), g[0]), V::mul(at(5), g[1])), V::add(V::mul(at(6), g[2]), V::mul(at(7), g[3])));
+    }
+
+    static void h2Run(const float *x, const Tap *taps, float *out, int first, int end) noexcept {
+        const HeldTaps<4> held(taps);
+        for (int m = first; m < end; ++m) V::store(out + kLanes * m, h2Output(x + kLanes * (2 * m - 4), held.t));
     }
 
     // The structure test of one band at one position, as the line kernel's single
@@ -137,18 +164,33 @@ struct Kernels {
 
     // Output pair m from L[m-2 .. m+2] (octets at l + 8k), H1[m-2 .. m+2] (at h) and
     // H2[m-1], H2[m] (at d0 and d1).
-    static void inversePair(const float *l, const float *h, const float *d0, const float *d1,
-                            const InverseTaps &taps, float *out) noexcept {
+    // One output of pair m (even or odd by the taps) from L[m-2 .. m+2] (octets at
+    // l + 8k), H1[m-2 .. m+2] (at h) and H2[m-1], H2[m] (at d0 and d1).
+    static V inverseOutput(const float *l, const float *h, const float *d0, const float *d1, const Tap *t) noexcept {
         auto L = [l](int k) noexcept { return V::load(l + kLanes * k); };
         auto H = [h](int k) noexcept { return V::load(h + kLanes * k); };
-        for (int parity = 0; parity < 2; ++parity) {
-            const Tap *t = taps.t[parity];
-            const V l0 = V::add(V::add(V::mul(L(0), t[0]), V::mul(H(0), t[4])), V::mul(L(4), t[8]));
-            const V l1 = V::add(V::add(V::mul(L(1), t[1]), V::mul(H(1), t[5])), V::mul(H(4), t[9]));
-            const V l2 = V::add(V::add(V::mul(L(2), t[2]), V::mul(H(2), t[6])), V::mul(V::load(d0), t[10]));
-            const V l3 = V::add(V::add(V::mul(L(3), t[3]), V::mul(H(3), t[7])), V::mul(V::load(d1), t[11]));
-            V::store(out + kLanes * parity, V::add(V::add(l0, l1), V::add(l2, l3)));
-        }
+        const V l0 = V::add(V::add(V::mul(L(0), t[0]), V::mul(H(0), t[4])), V::mul(L(4), t[8]));
+        const V l1 = V::add(V::add(V::mul(L(1), t[1]), V::mul(H(1), t[5])), V::mul(H(4), t[9]));
+        const V l2 = V::add(V::add(V::mul(L(2), t[2]), V::mul(H(2), t[6])), V::mul(V::load(d0), t[10]));
+        const V l3 = V::add(V::add(V::mul(L(3), t[3]), V::mul(H(3), t[7])), V::mul(V::load(d1), t[11]));
+        return V::add(V::add(l0, l1), V::add(l2, l3));
+    }
+
+    static void inversePair(const float *l, const float *h, const float *d0, const float *d1,
+                            const InverseTaps &taps, float *out) noexcept {
+        for (int parity = 0; parity < 2; ++parity)
+            V::store(out + kLanes * parity, inverseOutput(l, h, d0, d1, taps.t[parity]));
+    }
+
+    // The straight pairs' outputs of one parity, its twelve taps held in registers
+    // (both parities' twenty-four would come from memory, one load per multiply).
+    static void inverseRun(const float *L, const float *H1, const float *H2, const Tap *taps, int parity,
+                           int first, int end, float *output) noexcept {
+        const HeldTaps<12> held(taps);
+        for (int m = first; m < end; ++m)
+            V::store(output + 2 * kLanes * m + kLanes * parity,
+                     inverseOutput(L + kLanes * (m - 2), H1 + kLanes * (m - 2), H2 + kLanes * (m - 1),
+                                   H2 + kLanes * m, held.t));
     }
 
     static void inverse(const float *bandBuffer, const float *h2Buffer, int n, float *output) noexcept {
@@ -169,9 +211,9 @@ struct Kernels {
         };
         wrapped(0);
         wrapped(1);
-        for (int m = 2; m < n - 2; ++m)
-            inversePair(L + kLanes * (m - 2), H1 + kLanes * (m - 2), H2 + kLanes * (m - 1), H2 + kLanes * m, t,
-                        output + 2 * kLanes * m);
+        // The output never overlaps the bands, so the two parities can run apart.
+        inverseRun(L, H1, H2, t.t[0], 0, 2, n - 2, output);
+        inverseRun(L, H1, H2, t.t[1], 1, 2, n - 2, output);
         wrapped(n - 2);
         wrapped(n - 1);
     }

@@ -44,4 +44,32 @@ inline void scatter(const float *octet, int first, int count, int lanes, LineAt 
     }
 }
 
+/// As scatter to eight lines, but sixteen positions at a time, each line's 64 bytes
+/// stored whole with non-temporal stores: for lines nothing reads soon, which then
+/// cost no read for ownership and leave the cache to the work. first and count are
+/// multiples of 16, and line(k, j) is 64-byte aligned at such j. The caller fences
+/// before another thread reads the lines.
+template <class LineAt>
+inline void stream(const float *octet, int first, int count, LineAt line) noexcept {
+    for (int j = first; j < first + count; j += 16) {
+        for (int half = 0; half < 2; ++half) {
+            __m128 t[4][4];  // [position quad][line]
+            for (int q = 0; q < 4; ++q) {
+                const float *at = octet + kLanes * (j + 4 * q) + 4 * half;
+                __m128 r0 = _mm_load_ps(at), r1 = _mm_load_ps(at + kLanes);
+                __m128 r2 = _mm_load_ps(at + 2 * kLanes), r3 = _mm_load_ps(at + 3 * kLanes);
+                _MM_TRANSPOSE4_PS(r0, r1, r2, r3);
+                t[q][0] = r0;
+                t[q][1] = r1;
+                t[q][2] = r2;
+                t[q][3] = r3;
+            }
+            for (int k = 0; k < 4; ++k) {
+                float *out = line(4 * half + k, j);
+                for (int q = 0; q < 4; ++q) _mm_stream_ps(out + 4 * q, t[q][k]);
+            }
+        }
+    }
+}
+
 }  // namespace octet_rows
