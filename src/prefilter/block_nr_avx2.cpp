@@ -370,8 +370,8 @@ void blockNrRowsAvx2(int rowBegin, int rowEnd, int fieldCount, const FILTER_PROC
     // the host never sends), thresholds beyond the plain sums, threads without scratch
     // or with too little.
     const int a = saturate16(strengthA), b = saturate16(strengthB);
-    const bool small = a <= kLargestThreshold && b <= kLargestThreshold && b >= -kLargestThreshold;
-    if (w % 16 != 0 || w < 32 || (f != 1 && f != 2) || !small || !buffersReady || thread_id < 0 ||
+    const bool plainSums = a <= kLargestThreshold && b <= kLargestThreshold && b >= -kLargestThreshold;
+    if (w % 16 != 0 || w < 32 || (f != 1 && f != 2) || !plainSums || !buffersReady || thread_id < 0 ||
         thread_id >= kScratchSets + workBuffers.extraOctetCount) {
         byUnits();
         return;

@@ -194,15 +194,15 @@ inline void tryPair(Search &s, __m256i a, __m256i b, __m256i twiceC, __m256i lar
 // the larger distance of a member from the target, and that distance is compared
 // with half of best (rounded down), the same comparison.
 inline void tryNearPair(Search &s, __m256i a, __m256i b, __m256i c) noexcept {
-    const __m256i far =
+    const __m256i distance =
         _mm256_max_epi16(_mm256_abs_epi16(_mm256_sub_epi16(a, c)), _mm256_abs_epi16(_mm256_sub_epi16(b, c)));
-    const __m256i keep = _mm256_cmpgt_epi16(far, s.best);
-    s.best = _mm256_min_epi16(s.best, far);
+    const __m256i keep = _mm256_cmpgt_epi16(distance, s.best);
+    s.best = _mm256_min_epi16(s.best, distance);
     s.pick = blendBytes(_mm256_add_epi16(a, b), s.pick, keep);
 }
 
 // The sixteen pixels at ring index i of the row whose ring rows start at ring (the
-// previous frame's row r; the other images follow a ring apart), into out; near:
+// previous frame's row r; the other images follow a ring apart), into out; nearby:
 // every value of the five rows lies within kNear of 0.
 //
 // A unit that has settled after a group keeps the pick it had then (held), which is
@@ -211,7 +211,7 @@ inline void tryNearPair(Search &s, __m256i a, __m256i b, __m256i c) noexcept {
 // does the vector stop when all its units have settled: that is the still picture's
 // case, taken nearly always or never, while a stop taken now and then costs a
 // mispredicted branch, more than the pairs it saves.
-template <int F, int P, bool near>
+template <int F, int P, bool nearby>
 inline void searchGroup(const std::int16_t *ring, int i, __m256i twiceT, PIXEL_YC *out) noexcept {
     using R = Ring<P>;
     const std::int16_t *at = ring + i;
@@ -219,22 +219,22 @@ inline void searchGroup(const std::int16_t *ring, int i, __m256i twiceT, PIXEL_Y
     const __m256i cY = loadAt(cur + R::kLuma), cC = loadAt(cur + R::kEvenChroma);
     const __m256i twiceCY = _mm256_adds_epi16(cY, cY), twiceCC = _mm256_adds_epi16(cC, cC);
     const __m256i largest = _mm256_set1_epi16(32767);
-    // Near, best is kept halved: a cost at most best is a distance at most its half.
-    const __m256i settled = _mm256_set1_epi16(near ? kSettledCost / 2 : kSettledCost);
-    const __m256i firstBest = near ? _mm256_srai_epi16(twiceT, 1) : twiceT;
+    // Nearby, best is kept halved: a cost at most best is a distance at most its half.
+    const __m256i settled = _mm256_set1_epi16(nearby ? kSettledCost / 2 : kSettledCost);
+    const __m256i firstBest = nearby ? _mm256_srai_epi16(twiceT, 1) : twiceT;
     Search y{firstBest, twiceCY}, c{firstBest, twiceCC};
     __m256i frozen = _mm256_setzero_si256(), heldY = twiceCY, heldC = twiceCC;
 #pragma GCC unroll 19
     for (int pair = 0; pair < 19; ++pair) {
         const Pair &p = kPairs[pair];
         const __m256i aY = loadAt(at + memberLuma<F, P>(p.a)), bY = loadAt(at + memberLuma<F, P>(p.b));
-        if (near)
+        if (nearby)
             tryNearPair(y, aY, bY, cY);
         else
             tryPair(y, aY, bY, twiceCY, largest);
         if (!p.lumaOnly) {
             const __m256i aC = loadAt(at + memberChroma<F, P>(p.a)), bC = loadAt(at + memberChroma<F, P>(p.b));
-            if (near)
+            if (nearby)
                 tryNearPair(c, aC, bC, cC);
             else
                 tryPair(c, aC, bC, twiceCC, largest);
@@ -279,13 +279,13 @@ void searchStrip(const PIXEL_YC *const images[3], PIXEL_YC *outImage, std::ptrdi
     // holds xBegin - 2.
     const int firstPixel = xBegin - 2;
     const int chunks = (xEnd + 2 - firstPixel + 15) / 16;
-    bool near[kRingRows];  // by slot: all three images' values of the row lie within kNear
+    bool nearby[kRingRows];  // by slot: all three images' values of the row lie within kNear
     auto split = [&](int row) {
         const int slot = row % kRingRows;
-        near[slot] = true;
+        nearby[slot] = true;
         for (int k = 0; k < 3; ++k) {
             std::int16_t *base = ring + k * R::kImage + 14;
-            near[slot] &= splitRow<P>(images[k] + row * pitch + firstPixel, chunks, base + slot * R::kRow,
+            nearby[slot] &= splitRow<P>(images[k] + row * pitch + firstPixel, chunks, base + slot * R::kRow,
                                       base + (slot + kRingRows) * R::kRow);
         }
     };
@@ -301,9 +301,9 @@ void searchStrip(const PIXEL_YC *const images[3], PIXEL_YC *outImage, std::ptrdi
         if (r + 3 < rowEnd + 2)
             for (int k = 0; k < 3; ++k)
                 next[k] = reinterpret_cast<const char *>(images[k] + (r + 3) * pitch + xBegin);
-        const bool allNear = near[0] && near[1] && near[2] && near[3] && near[4];
+        const bool allNearby = nearby[0] && nearby[1] && nearby[2] && nearby[3] && nearby[4];
         auto group = [&](int x) {
-            if (allNear)
+            if (allNearby)
                 searchGroup<F, P, true>(middle, x - xBegin + 16, twiceT, out + x);
             else
                 searchGroup<F, P, false>(middle, x - xBegin + 16, twiceT, out + x);
