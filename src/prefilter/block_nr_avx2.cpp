@@ -217,9 +217,16 @@ inline __m256i mean(__m256i sum, __m256i count) noexcept {
 template <int step>
 void corrections(const std::int16_t *up, const std::int16_t *row, const std::int16_t *down,
                  const std::int16_t *const sumsUp[3], const std::int16_t *sumAcross,
-                 const std::int16_t *const sumsHere[3], std::int16_t *out, int values, const Constants &k) noexcept {
+                 const std::int16_t *const sumsHere[3], std::int16_t *out, int values, const Constants &k,
+                 const char *nextIn, char *nextOut) noexcept {
     // sumsUp / sumsHere: offsets (1, -1), (1, 0), (1, 1) of rows r - f and r.
     eachVector<step>(values, [&](int at, int ph) {
+            // The image rows the next steps read and write, fetched while this one
+            // computes: a line beside every other vector.
+            if (nextIn && (at & 16)) {
+                _mm_prefetch(nextIn + 2 * at, _MM_HINT_T0);
+                __builtin_prefetch(nextOut + 2 * at, 1);
+            }
             const __m256i t2 = k.t2.v[ph];
             const __m256i c = loadAt(row + at);
             __m256i sum = _mm256_setzero_si256(), count = k.centre.v[ph];
@@ -345,14 +352,14 @@ struct Chain {
         differencesOf(r + f);
         sumsOf(r, true);
     }
-    void correctionsOf(int r) const noexcept {
+    void correctionsOf(int r, const char *nextIn = nullptr, char *nextOut = nullptr) const noexcept {
         const std::int16_t *sumsUp[3], *sumsHere[3];
         for (int o = 1; o < kOffsets; ++o) {
             sumsUp[o - 1] = rows.sumDown[o - 1][((r - f) / f) % 2];
             sumsHere[o - 1] = rows.sumDown[o - 1][(r / f) % 2];
         }
         corrections<step>(sourceRow(r - f), sourceRow(r), sourceRow(r + f), sumsUp, rows.sumAcross, sumsHere,
-                          rows.correction, values, *k);
+                          rows.correction, values, *k, nextIn, nextOut);
     }
 };
 
@@ -412,7 +419,11 @@ void blockNrRowsAvx2(int rowBegin, int rowEnd, int fieldCount, const FILTER_PROC
         for (int r = r0; r < last; r += f) {
             load(r + 2 * f);
             all.advance(r);
-            all.correctionsOf(r);
+            // Row r + 3f is loaded next, row r + f written next (beyond the band
+            // the fetches only warm the cache).
+            const bool ahead = r + 3 * f < h && r + f < last;
+            all.correctionsOf(r, ahead ? reinterpret_cast<const char *>(rowOf(source, r + 3 * f, static_cast<int>(pitch))) : nullptr,
+                              ahead ? reinterpret_cast<char *>(rowOf(edit, r + f, static_cast<int>(pitch))) : nullptr);
             if (!animeMode) {
                 luma.advance(r);
                 // Skin-coloured even pixels: their luma and the next pixel's from the
