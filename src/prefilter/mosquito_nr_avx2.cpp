@@ -298,9 +298,13 @@ void searchStrip(const PIXEL_YC *const images[3], PIXEL_YC *outImage, std::ptrdi
         // The next row to split is fetched while this one is searched, a group's
         // worth (96 bytes of each image) beside each group.
         const char *next[3] = {nullptr, nullptr, nullptr};
-        if (r + 3 < rowEnd + 2)
+        char *nextOut = nullptr;
+        if (r + 3 < rowEnd + 2) {
             for (int k = 0; k < 3; ++k)
                 next[k] = reinterpret_cast<const char *>(images[k] + (r + 3) * pitch + xBegin);
+            // And the output row after this one, to be written.
+            if (r + 1 < rowEnd) nextOut = reinterpret_cast<char *>(outImage + (r + 1) * pitch + xBegin);
+        }
         const bool allNearby = nearby[0] && nearby[1] && nearby[2] && nearby[3] && nearby[4];
         auto group = [&](int x) {
             if (allNearby)
@@ -316,6 +320,10 @@ void searchStrip(const PIXEL_YC *const images[3], PIXEL_YC *outImage, std::ptrdi
                     _mm_prefetch(line, _MM_HINT_T0);
                     _mm_prefetch(line + 64, _MM_HINT_T0);
                 }
+            if (nextOut) {
+                __builtin_prefetch(nextOut + 6 * (x - xBegin), 1);
+                __builtin_prefetch(nextOut + 6 * (x - xBegin) + 64, 1);
+            }
             group(x);
         }
         // The last units: a group ending at xEnd, over units already done (with the
