@@ -262,30 +262,65 @@ void applyCorrections(const std::int16_t *row, std::int16_t *correction, std::in
         }
 }
 
-// The even pixels E (2 .. w - 4) of row `row` that are skin-coloured, listed in
-// evens; returns how many.
-int findSkin(const std::int16_t *row, std::int16_t *inRange, int values, const Constants &k, int w,
-             std::int16_t *evens) noexcept {
+// Marks in skin (a row of values) the luma value of every skin-coloured even pixel
+// E from 2 to w - 4 (all ones there, zero elsewhere); true if there is one.
+bool findSkin(const std::int16_t *row, std::int16_t *skin, int values, const Constants &k, int w) noexcept {
     eachVector<3>(values, [&](int at, int ph) {
         const __m256i v = loadAt(row + at);
-        storeAt(inRange + at,
+        storeAt(skin + at,
                 _mm256_and_si256(_mm256_cmpgt_epi16(v, k.skinLow.v[ph]), _mm256_cmpgt_epi16(k.skinHigh.v[ph], v)));
     });
-    int found = 0;
+    // In place: each vector reads only values at and after its own.
+    __m256i any = _mm256_setzero_si256();
     eachVector<3>(values, [&](int at, int ph) {
-        const __m256i all = _mm256_and_si256(_mm256_and_si256(loadAt(inRange + at), loadAt(inRange + at + 1)),
-                                             _mm256_and_si256(loadAt(inRange + at + 2), k.evenLuma.v[ph]));
-        if (_mm256_testz_si256(all, all)) return;
-        unsigned bits = static_cast<unsigned>(_mm256_movemask_epi8(all));
-        while (bits) {
-            const int lane = __builtin_ctz(bits) / 2;
-            bits &= bits - 1;
-            bits &= bits - 1;  // both bytes of the lane
-            const int pixel = (at + lane) / 3;
-            if (pixel >= 2 && pixel <= w - 4) evens[found++] = static_cast<std::int16_t>(pixel);
-        }
+        const __m256i all = _mm256_and_si256(_mm256_and_si256(loadAt(skin + at), loadAt(skin + at + 1)),
+                                             _mm256_and_si256(loadAt(skin + at + 2), k.evenLuma.v[ph]));
+        storeAt(skin + at, all);
+        any = _mm256_or_si256(any, all);
     });
-    return found;
+    // Pixels 0 and w - 2 are outside every unit.
+    skin[0] = skin[3 * (w - 2)] = 0;
+    return !_mm256_testz_si256(any, any);
+}
+
+// Luma lane q of sixteen pixels to value 3q of their 48 (three 8-value parts of
+// each half; the other values zero).
+struct LumaScatter {
+    alignas(16) std::int8_t part[3][16];
+};
+constexpr LumaScatter lumaScatter() {
+    LumaScatter g{};
+    for (int p = 0; p < 3; ++p)
+        for (int i = 0; i < 8; ++i) {
+            const int e = 8 * p + i;
+            const bool luma = e % 3 == 0;
+            g.part[p][2 * i] = static_cast<std::int8_t>(luma ? 2 * (e / 3) : -128);
+            g.part[p][2 * i + 1] = static_cast<std::int8_t>(luma ? 2 * (e / 3) + 1 : -128);
+        }
+    return g;
+}
+constexpr LumaScatter kLumaScatter = lumaScatter();
+
+// The corrections of the luma of skin-coloured even pixels E and of E + 1 (marked
+// at E's luma in skin) from the luma-alone corrections lumaCorrection.
+void takeSkinLuma(std::int16_t *correction, const std::int16_t *lumaCorrection, const std::int16_t *skin,
+                  int w) noexcept {
+    __m256i mask[3];
+    for (int p = 0; p < 3; ++p)
+        mask[p] = _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i *>(kLumaScatter.part[p])));
+    for (int x = 0; x < w; x += 16) {
+        const __m256i luma = loadAt(lumaCorrection + x);  // pixels x .. x + 7, then x + 8 .. x + 15
+        const __m256i p0 = _mm256_shuffle_epi8(luma, mask[0]), p1 = _mm256_shuffle_epi8(luma, mask[1]),
+                      p2 = _mm256_shuffle_epi8(luma, mask[2]);
+        const __m256i spread[3] = {_mm256_permute2x128_si256(p0, p1, 0x20), _mm256_permute2x128_si256(p2, p0, 0x30),
+                                   _mm256_permute2x128_si256(p1, p2, 0x31)};
+        for (int v = 0; v < 3; ++v) {
+            const int at = 3 * x + 16 * v;
+            // E's own luma and E + 1's, three values on.
+            const __m256i take = _mm256_or_si256(loadAt(skin + at), loadAt(skin + at - 3));
+            storeAt(correction + at, blendBytes(loadAt(correction + at), spread[v], take));
+        }
+    }
 }
 
 // The luma of eight pixels from their 24 values: value 3q of the three vectors.
@@ -386,7 +421,7 @@ void blockNrRowsAvx2(int rowBegin, int rowEnd, int fieldCount, const FILTER_PROC
     const int values = 3 * w;
     const std::size_t needed =
         sizeof(std::int16_t) * (static_cast<std::size_t>(rowStride(values)) * Rows::kCount +
-                                (animeMode ? 0 : static_cast<std::size_t>(rowStride(w)) * Rows::kCount + w));
+                                (animeMode ? 0 : static_cast<std::size_t>(rowStride(w)) * Rows::kCount));
     if (workBufferSizes(sizeClass).scratchOctets - 32 < needed) {
         byUnits();
         return;
@@ -396,11 +431,7 @@ void blockNrRowsAvx2(int rowBegin, int rowEnd, int fieldCount, const FILTER_PROC
     const Constants kSkin = skinConstants(strengthA, strengthB);
     const Chain<3> all{carve(scratch, values), &k, values, f};
     Chain<1> luma{};
-    std::int16_t *evens = nullptr;
-    if (!animeMode) {
-        luma = {carve(scratch, w), &kSkin, w, f};
-        evens = scratch;
-    }
+    if (!animeMode) luma = {carve(scratch, w), &kSkin, w, f};
     PIXEL_YC *edit = fpip->ycp_edit;
 
     forEachRow(source, edit, static_cast<int>(pitch), w, h, 2 * f, rowBegin, rowEnd,
@@ -428,14 +459,9 @@ void blockNrRowsAvx2(int rowBegin, int rowEnd, int fieldCount, const FILTER_PROC
                 luma.advance(r);
                 // Skin-coloured even pixels: their luma and the next pixel's from the
                 // quartered thresholds.
-                const int found = findSkin(all.sourceRow(r), all.rows.column, values, k, w, evens);
-                if (found) {
+                if (findSkin(all.sourceRow(r), all.rows.column, values, k, w)) {
                     luma.correctionsOf(r);
-                    for (int i = 0; i < found; ++i) {
-                        const int e = evens[i];
-                        all.rows.correction[3 * e] = luma.rows.correction[e];
-                        all.rows.correction[3 * e + 3] = luma.rows.correction[e + 1];
-                    }
+                    takeSkinLuma(all.rows.correction, luma.rows.correction, all.rows.column, w);
                 }
             }
             applyCorrections(all.sourceRow(r), all.rows.correction,
