@@ -89,9 +89,10 @@ void verticalLumaColumns(const FILTER_PROC_INFO *fpip, const AnalysisParams *par
             _mm_stream_ps(dst, _mm_load_ps(src));
             _mm_stream_ps(dst + 4, _mm_load_ps(src + 4));
         }
-        // The margins repeat the nearest picture column.
-        if (leftEdge) fillRowSpan(row, 0, leftPad, row[leftPad]);
-        if (rightEdge) fillRowSpan(row, leftPad + w, stride, row[leftPad + w - 1]);
+        // The margins repeat the nearest picture column, taken from the strip: the
+        // row's own copy may still be on its way to memory.
+        if (leftEdge) fillRowSpan(row, 0, leftPad, strip[kLanes * r]);
+        if (rightEdge) fillRowSpan(row, leftPad + w, stride, src[-octetFloats + kLanes - 1]);
     }
 }
 
