@@ -3,10 +3,17 @@
 #include "common/host.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <list>
 #include <map>
+#include <cstdint>
+#include <cstring>
 #include <stdexcept>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "common/thread_pool.h"
 
@@ -25,6 +32,56 @@ struct ActiveScope {
 };
 
 char editHandle;  // the edit handle the filter passes back; never dereferenced
+
+// The current frame into ycp_edit, shared between the calling thread and the pool's:
+// one thread alone does not reach the memory's bandwidth. Chunks go to whichever thread
+// asks first, so a thread the system runs late finds less or nothing left. The image is out of the
+// caches long before the filter writes its result there, so it goes out with
+// streaming stores and is not read for ownership first.
+struct ImageCopy {
+    const PIXEL_YC *from;
+    PIXEL_YC *to;
+    std::size_t bytes;
+    std::atomic<std::size_t> next{0};
+};
+
+constexpr std::size_t kCopyChunk = 256 * 1024;  // a multiple of the cache line
+
+void copyRange(const unsigned char *from, unsigned char *to, std::size_t bytes) {
+#if defined(__SSE2__)
+    // Up to a 16-byte boundary of the destination by plain copy, then whole vectors.
+    const std::size_t head = std::min(bytes, (16 - (reinterpret_cast<std::uintptr_t>(to) & 15)) & 15);
+    std::memcpy(to, from, head);
+    std::size_t at = head;
+    for (; at + 64 <= bytes; at += 64) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(from + at));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(from + at + 16));
+        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i *>(from + at + 32));
+        const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i *>(from + at + 48));
+        _mm_stream_si128(reinterpret_cast<__m128i *>(to + at), a);
+        _mm_stream_si128(reinterpret_cast<__m128i *>(to + at + 16), b);
+        _mm_stream_si128(reinterpret_cast<__m128i *>(to + at + 32), c);
+        _mm_stream_si128(reinterpret_cast<__m128i *>(to + at + 48), d);
+    }
+    std::memcpy(to + at, from + at, bytes - at);
+#else
+    std::memcpy(to, from, bytes);
+#endif
+}
+
+void copyShare(int, int, void *param1, void *) {
+    ImageCopy &copy = *static_cast<ImageCopy *>(param1);
+    const auto *from = reinterpret_cast<const unsigned char *>(copy.from);
+    auto *to = reinterpret_cast<unsigned char *>(copy.to);
+    for (;;) {
+        const std::size_t at = copy.next.fetch_add(kCopyChunk, std::memory_order_relaxed);
+        if (at >= copy.bytes) break;
+        copyRange(from + at, to + at, std::min(kCopyChunk, copy.bytes - at));
+    }
+#if defined(__SSE2__)
+    _mm_sfence();  // the streamed lines are out before the pool reports the copy done
+#endif
+}
 
 }  // namespace
 
@@ -247,9 +304,12 @@ BOOL Host::process(int frame) {
     fpip_.yc_size = sizeof(PIXEL_YC);
     fpip_.line_size = clip_.maxW * static_cast<int>(sizeof(PIXEL_YC));
     // The editor hands the filter the current frame as it stands in ycp_edit.
-    if (PIXEL_YC *current = impl_->fetchImage(this, frame))
-        std::copy(current, current + static_cast<std::size_t>(clip_.maxW) * clip_.height,
-                  edit_.begin());
+    if (PIXEL_YC *current = impl_->fetchImage(this, frame)) {
+        ImageCopy copy{current, edit_.data(),
+                       static_cast<std::size_t>(clip_.maxW) * clip_.height * sizeof(PIXEL_YC), {}};
+        // Not a service call: the filter neither sees nor is told of this one.
+        impl_->pool->share(&copyShare, &copy, nullptr);
+    }
     if (!observer_) return fp_->func_proc(fp_, &fpip_);
     observer_->procStarted();
     const BOOL result = fp_->func_proc(fp_, &fpip_);

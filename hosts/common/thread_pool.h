@@ -21,6 +21,13 @@ public:
     int size() const { return count_; }
     /// Runs func(id, size(), param1, param2) on every thread and waits for all.
     void exec(MULTI_THREAD_FUNC func, void *param1, void *param2);
+    /// For the host's own work, never the filter's: runs func on the calling thread
+    /// and on the pool's threads that start before the caller's call returns, and
+    /// waits for those. func must do the whole job on any number of threads, ids and
+    /// count meaning nothing (it takes its pieces from a shared counter): a thread
+    /// the system runs late then holds nothing up. (The Windows test host's pool runs
+    /// it as exec does.)
+    void share(MULTI_THREAD_FUNC func, void *param1, void *param2);
 
     struct Threads;
 

@@ -16,6 +16,8 @@ struct ThreadPool::Threads {
     std::condition_variable wake, done;
     unsigned long generation = 0;
     bool stopping = false;
+    bool open = false;     // the current call still takes threads
+    bool sharing = false;  // share(): threads count themselves in as they start
     int pending = 0;
     MULTI_THREAD_FUNC func = nullptr;
     void *param1 = nullptr;
@@ -31,6 +33,8 @@ struct ThreadPool::Threads {
                 wake.wait(lock, [&] { return generation != seen; });
                 seen = generation;
                 if (stopping) return;
+                if (!open) continue;  // a shared call its caller has already finished
+                if (sharing) ++pending;
                 f = func;
                 p1 = param1;
                 p2 = param2;
@@ -66,8 +70,29 @@ void ThreadPool::exec(MULTI_THREAD_FUNC func, void *param1, void *param2) {
     t.param1 = param1;
     t.param2 = param2;
     t.pending = count_;
+    t.open = true;
+    t.sharing = false;
     ++t.generation;
     t.wake.notify_all();
+    t.done.wait(lock, [&t] { return t.pending == 0; });
+}
+
+void ThreadPool::share(MULTI_THREAD_FUNC func, void *param1, void *param2) {
+    Threads &t = *threads_;
+    {
+        std::lock_guard<std::mutex> lock(t.mutex);
+        t.func = func;
+        t.param1 = param1;
+        t.param2 = param2;
+        t.pending = 0;
+        t.open = true;
+        t.sharing = true;
+        ++t.generation;
+    }
+    t.wake.notify_all();
+    func(count_, count_ + 1, param1, param2);
+    std::unique_lock<std::mutex> lock(t.mutex);
+    t.open = false;
     t.done.wait(lock, [&t] { return t.pending == 0; });
 }
 

@@ -106,4 +106,6 @@ void ThreadPool::exec(MULTI_THREAD_FUNC func, void *param1, void *param2) {
     WaitForSingleObject(t.done, INFINITE);
 }
 
+void ThreadPool::share(MULTI_THREAD_FUNC func, void *param1, void *param2) { exec(func, param1, param2); }
+
 }  // namespace q5host

@@ -6,6 +6,7 @@
 
 #include "cli/cli_support.h"
 #include "cli/picture/convert.h"
+#include "cli/picture/convert_kernels.h"
 #include "support/support.h"
 
 namespace {
@@ -228,6 +229,52 @@ TEST(FrameConverter, DeepSamplesAreLittleEndianAndStrayHighBitsClamp) {
 }
 
 }  // namespace
+
+// The kernels against the scalar rules over every YC48 value the filter can leave,
+// extremes included (where a 16-bit sum or a packed product would overflow), and
+// over input words with stray high bits; widths that leave a scalar tail.
+TEST(FrameConverter, VectorKernelsGiveTheScalarRulesBytes) {
+    if (!q5cli::convert_kernels::available()) GTEST_SKIP() << "no SSSE3";
+    for (const char *header :
+         {"YUV4MPEG2 W50 H6 Ip C420jpeg", "YUV4MPEG2 W50 H6 It C420mpeg2", "YUV4MPEG2 W34 H5 C422",
+          "YUV4MPEG2 W47 H3 C444", "YUV4MPEG2 W47 H3 Cmono", "YUV4MPEG2 W50 H6 C420p10",
+          "YUV4MPEG2 W34 H5 C422p9", "YUV4MPEG2 W47 H3 C444p11", "YUV4MPEG2 W48 H4 Ib C420p11"}) {
+        SCOPED_TRACE(testing::Message() << header << " seed=" << q5test::testSeed());
+        const Y4mFormat f = formatOf(header);
+        std::mt19937 rng(q5test::testSeed());
+        const auto value = [&rng] {
+            switch (rng() % 4) {
+            case 0: return static_cast<std::int16_t>(rng());
+            case 1: return static_cast<std::int16_t>(rng() % 2 ? 32767 : -32768);
+            default: return static_cast<std::int16_t>(static_cast<int>(rng() % 5000) - 500);
+            }
+        };
+        std::vector<PIXEL_YC> picture(static_cast<std::size_t>(f.width) * f.height);
+        for (PIXEL_YC &p : picture) p = {value(), value(), value()};
+        std::vector<std::uint8_t> in(f.frameBytes());
+        for (std::uint8_t &b : in) b = static_cast<std::uint8_t>(rng() % 8 ? rng() : 0xFF);
+        const FrameConverter vector(f, 1), scalar(f, 1, FrameConverter::Kernels::Scalar);
+        std::vector<std::uint8_t> outs[2] = {std::vector<std::uint8_t>(f.frameBytes()),
+                                             std::vector<std::uint8_t>(f.frameBytes())};
+        std::vector<PIXEL_YC> images[2];
+        bool inRange[2];
+        for (int k = 0; k < 2; ++k) {
+            const FrameConverter &converter = k == 0 ? vector : scalar;
+            converter.fromYc48(picture.data(), f.width, "", outs[k].data());
+            images[k].assign(picture.size(), PIXEL_YC{-1, -1, -1});
+            inRange[k] = converter.toYc48(in.data(), "", images[k].data(), f.width);
+        }
+        for (std::size_t i = 0; i < outs[0].size(); ++i)
+            ASSERT_EQ(outs[0][i], outs[1][i]) << "output byte " << i;
+        for (std::size_t i = 0; i < picture.size(); ++i) {
+            const PIXEL_YC &v = images[0][i], &s = images[1][i];
+            ASSERT_TRUE(v.y == s.y && v.cb == s.cb && v.cr == s.cr)
+                << "pixel " << i << ": " << v.y << " " << v.cb << " " << v.cr << " against " << s.y << " "
+                << s.cb << " " << s.cr;
+        }
+        EXPECT_EQ(inRange[0], inRange[1]);
+    }
+}
 
 TEST(FrameConverter, ThreadsSplitTheWorkWithoutChangingAByte) {
     for (const char *header : {"YUV4MPEG2 W722 H484 It C420mpeg2", "YUV4MPEG2 W720 H480 Ip C420jpeg",

@@ -6,6 +6,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/thread_pool.h"
 #include "support/support.h"
 
 namespace {
@@ -43,6 +44,42 @@ TEST(ThreadPool, RunsEveryThreadIdOnceAndReturnsWhenAllFinish) {
     }
     EXPECT_THROW(host.setThreads(0), std::invalid_argument);
     EXPECT_THROW(host.setThreads(17), std::invalid_argument);
+}
+
+// share(): the host's own jobs, taken in pieces by the caller and whichever pool
+// threads start in time. Each job outlives the test's calls, so a thread that ran
+// one after its share() returned is counted, not a crash.
+struct SharedJob {
+    std::atomic<int> next{0};
+    std::vector<std::atomic<int>> pieces = std::vector<std::atomic<int>>(64);
+    std::atomic<bool> returned{false};
+    std::atomic<int> late{0};
+};
+
+void sharingWorker(int, int, void *p1, void *) {
+    auto *job = static_cast<SharedJob *>(p1);
+    for (int i; (i = job->next++) < 64;) job->pieces[i]++;
+    if (job->returned) job->late++;
+}
+
+TEST(ThreadPool, ShareDoesEachJobOnceAndLeavesNoThreadBehind) {
+    for (int threads : {1, 2, 4}) {
+        SCOPED_TRACE(threads);
+        q5host::ThreadPool pool(threads);
+        std::vector<SharedJob> jobs(300);
+        for (std::size_t k = 0; k < jobs.size(); ++k) {
+            pool.share(&sharingWorker, &jobs[k], nullptr);
+            jobs[k].returned = true;
+            for (int i = 0; i < 64; ++i) ASSERT_EQ(jobs[k].pieces[i].load(), 1) << "job " << k << " piece " << i;
+            // exec between shares still runs every thread, those left out of a share too.
+            if (k % 50 == 49) {
+                Record r;
+                pool.exec(&countingWorker, &r, &threads);
+                ASSERT_EQ(r.finished.load(), threads);
+            }
+        }
+        for (const SharedJob &job : jobs) EXPECT_EQ(job.late.load(), 0);
+    }
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // The host's YUV <-> YC48 rules and the chroma resampling around them.
 #include "cli/picture/convert.h"
 
+#include "cli/picture/convert_kernels.h"
+
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
@@ -128,12 +130,17 @@ const FrameConverter::Tables &FrameConverter::tablesFor(int bits) {
     return *t;
 }
 
-// Helper threads kept for the converter's life: every frame is split between them and
-// the calling thread, and starting threads per frame would cost more than some splits.
+// Helper threads kept for the converter's life: starting threads per frame would cost
+// more than some frames take. A frame's rows are handed out in chunks to the calling
+// thread and to whichever helpers wake while chunks remain: on a busy machine a helper
+// the system has not run yet holds nothing up, the caller just does more of the frame.
+// Rows do not depend on one another, so the bytes are the same whoever converts them.
 class FrameConverter::Workers {
 public:
+    using Task = std::function<void(int, int)>;
+
     explicit Workers(int helpers) {
-        for (int i = 1; i <= helpers; ++i) threads_.emplace_back([this, i] { serve(i); });
+        for (int i = 0; i < helpers; ++i) threads_.emplace_back([this] { serve(); });
     }
     ~Workers() {
         {
@@ -143,53 +150,68 @@ public:
         wake_.notify_all();
         for (std::thread &t : threads_) t.join();
     }
-    int parts() const { return static_cast<int>(threads_.size()) + 1; }
 
-    /// work(part) for every part, part 0 on the calling thread; back when all are done.
-    void run(const std::function<void(int)> &work) {
+    /// task(first, end) over [0, count) in chunks of `chunk`; back when all are done.
+    void share(int count, int chunk, const Task &task) {
         std::lock_guard<std::mutex> one(running_);  // one frame at a time
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            work_ = &work;
-            pending_ = static_cast<int>(threads_.size());
+            task_ = &task;
+            count_ = count;
+            chunk_ = chunk;
+            next_.store(0, std::memory_order_relaxed);
             ++generation_;
         }
         wake_.notify_all();
-        work(0);
+        runChunks(task, count, chunk);
+        // Helpers that wake from now on find nothing to do; wait only for those at work.
         std::unique_lock<std::mutex> lock(mutex_);
-        done_.wait(lock, [this] { return pending_ == 0; });
-        work_ = nullptr;
+        task_ = nullptr;
+        done_.wait(lock, [this] { return active_ == 0; });
     }
 
 private:
-    void serve(int part) {
+    void runChunks(const Task &task, int count, int chunk) {
+        for (;;) {
+            const int first = next_.fetch_add(chunk, std::memory_order_relaxed);
+            if (first >= count) return;
+            task(first, std::min(first + chunk, count));
+        }
+    }
+
+    void serve() {
         unsigned seen = 0;
         for (;;) {
-            const std::function<void(int)> *work;
+            const Task *task;
+            int count, chunk;
             {
                 std::unique_lock<std::mutex> lock(mutex_);
                 wake_.wait(lock, [&] { return stop_ || generation_ != seen; });
                 if (stop_) return;
                 seen = generation_;
-                work = work_;
+                if (!task_) continue;
+                task = task_, count = count_, chunk = chunk_;
+                ++active_;
             }
-            (*work)(part);
+            runChunks(*task, count, chunk);
             std::lock_guard<std::mutex> lock(mutex_);
-            if (--pending_ == 0) done_.notify_one();
+            if (--active_ == 0) done_.notify_one();
         }
     }
 
     std::mutex running_, mutex_;
     std::condition_variable wake_, done_;
-    const std::function<void(int)> *work_ = nullptr;
+    const Task *task_ = nullptr;  // while the frame's chunks are open to helpers
+    int count_ = 0, chunk_ = 1, active_ = 0;
+    std::atomic<int> next_{0};
     unsigned generation_ = 0;
-    int pending_ = 0;
     bool stop_ = false;
     std::vector<std::thread> threads_;
 };
 
-FrameConverter::FrameConverter(const Y4mFormat &format, int threads)
+FrameConverter::FrameConverter(const Y4mFormat &format, int threads, Kernels kernels)
     : format_(format), tables_(tablesFor(format.bits)),
+      vectorKernels_(kernels == Kernels::Best && format.bits <= 11 && convert_kernels::available()),
       workers_(threads > 1 ? std::make_unique<Workers>(threads - 1) : nullptr) {
     // The picture rows behind each chroma row, progressive and per field.
     for (int interlaced = 0; interlaced < 2; ++interlaced) {
@@ -210,15 +232,12 @@ FrameConverter::FrameConverter(const Y4mFormat &format, int threads)
 FrameConverter::~FrameConverter() = default;
 
 template <class Work>
-void FrameConverter::inRanges(int count, Work work) const {
+void FrameConverter::inChunks(int count, int chunk, Work work) const {
     if (!workers_ || count < 64) {
         work(0, count);
         return;
     }
-    const long parts = workers_->parts();
-    workers_->run([&](int part) {
-        work(static_cast<int>(count * part / parts), static_cast<int>(count * (part + 1) / parts));
-    });
+    workers_->share(count, chunk, work);
 }
 
 namespace {
@@ -227,12 +246,15 @@ namespace {
 // largest code. The loops below are written once for both, without a test per sample.
 struct ByteSamples {
     const std::uint8_t *plane;
+    mutable int seen = 0;  // as WordSamples, for the kernels; bytes are never clamped
+    static constexpr int size = 1;
     int operator[](std::size_t i) const { return plane[i]; }
 };
 struct WordSamples {
     const std::uint8_t *plane;
     int maxCode;
     mutable int seen = 0;  // every word read, or-ed: above maxCode when one was clamped
+    static constexpr int size = 2;
     int operator[](std::size_t i) const {
         const int word = plane[2 * i] | (plane[2 * i + 1] << 8);
         seen |= word;
@@ -242,25 +264,40 @@ struct WordSamples {
 
 template <class Samples>
 void rowsToYc48(const Y4mFormat &f, const Samples &luma, const Samples &cb, const Samples &cr, bool interlaced, const std::int16_t *lumaIn,
-                const std::int16_t *chromaIn, PIXEL_YC *image, int pitch, int firstRow, int endRow) {
+                const std::int16_t *chromaIn, const convert_kernels::Depth *kernels, PIXEL_YC *image, int pitch,
+                int firstRow, int endRow) {
     const int cw = f.chromaWidth();
     for (int y = firstRow; y < endRow; ++y) {
         PIXEL_YC *row = image + static_cast<std::size_t>(y) * pitch;
         const std::size_t lumaRow = static_cast<std::size_t>(y) * f.width;
         if (f.subsampling == Subsampling::Mono) {
-            for (int x = 0; x < f.width; ++x) row[x] = PIXEL_YC{lumaIn[luma[lumaRow + x]], 0, 0};
+            int x = kernels ? convert_kernels::pixelsFromCodes(luma.plane + Samples::size * lumaRow, nullptr, nullptr,
+                                                               f.width, *kernels, row, &luma.seen)
+                            : 0;
+            for (; x < f.width; ++x) row[x] = PIXEL_YC{lumaIn[luma[lumaRow + x]], 0, 0};
             continue;
         }
         const int cy = f.subsampling == Subsampling::S420 ? chromaRowOf(y, f.height, interlaced) : y;
         const std::size_t chromaRow = static_cast<std::size_t>(cy) * cw;
         if (f.subsampling == Subsampling::S444) {
-            for (int x = 0; x < f.width; ++x)
+            int x = kernels ? convert_kernels::pixelsFromCodes(luma.plane + Samples::size * lumaRow,
+                                                               cb.plane + Samples::size * chromaRow,
+                                                               cr.plane + Samples::size * chromaRow, f.width,
+                                                               *kernels, row, &luma.seen)
+                            : 0;
+            for (; x < f.width; ++x)
                 row[x] = PIXEL_YC{lumaIn[luma[lumaRow + x]], chromaIn[cb[chromaRow + x]], chromaIn[cr[chromaRow + x]]};
             continue;
         }
         // One chroma sample for each pair of pixels; whole pixels written at once.
         const int pairs = f.width / 2;
-        for (int cx = 0; cx < pairs; ++cx) {
+        int cx = 0;
+        if (kernels)
+            cx = convert_kernels::pixelsFromPairCodes(luma.plane + Samples::size * lumaRow,
+                                                      cb.plane + Samples::size * chromaRow,
+                                                      cr.plane + Samples::size * chromaRow, pairs, *kernels, row,
+                                                      &luma.seen);
+        for (; cx < pairs; ++cx) {
             const std::int16_t b = chromaIn[cb[chromaRow + cx]], r = chromaIn[cr[chromaRow + cx]];
             PIXEL_YC *p = row + 2 * cx;
             p[0] = PIXEL_YC{lumaIn[luma[lumaRow + 2 * cx]], b, r};
@@ -281,14 +318,16 @@ bool FrameConverter::toYc48(const std::uint8_t *data, const std::string &framePa
     const std::uint8_t *crPlane = cbPlane + f.chromaBytes();
     const bool interlaced = frameChromaInterlaced(f, frameParams);
     std::atomic<int> seen{0};
-    inRanges(f.height, [&](int first, int end) {
+    const convert_kernels::Depth depth{f.bits - 8, f.maxCode(), f.bits == 8};
+    const convert_kernels::Depth *kernels = vectorKernels_ ? &depth : nullptr;
+    inChunks(f.height, 16, [&](int first, int end) {
         if (f.bits == 8) {
             rowsToYc48(f, ByteSamples{data}, ByteSamples{cbPlane}, ByteSamples{crPlane}, interlaced,
-                       tables_.lumaIn.data(), tables_.chromaIn.data(), image, pitch, first, end);
+                       tables_.lumaIn.data(), tables_.chromaIn.data(), kernels, image, pitch, first, end);
             return;
         }
         const WordSamples luma{data, f.maxCode()}, cb{cbPlane, f.maxCode()}, cr{crPlane, f.maxCode()};
-        rowsToYc48(f, luma, cb, cr, interlaced, tables_.lumaIn.data(), tables_.chromaIn.data(), image,
+        rowsToYc48(f, luma, cb, cr, interlaced, tables_.lumaIn.data(), tables_.chromaIn.data(), kernels, image,
                    pitch, first, end);
         seen.fetch_or(luma.seen | cb.seen | cr.seen, std::memory_order_relaxed);
     });
@@ -309,6 +348,8 @@ struct YuvOut {
     // Where the tables cannot give every code back, a value the filter left as its input
     // code converted is that code again: the input planes, else null.
     const std::uint8_t *source, *sourceCb, *sourceCr;
+    // The vector kernels' depth where they apply (never with input codes to keep), or null.
+    const convert_kernels::Depth *kernels;
 
     int word(const std::uint8_t *plane, std::size_t i) const {
         return std::min(plane[2 * i] | (plane[2 * i + 1] << 8), maxCode);
@@ -344,12 +385,13 @@ void YuvOut::lumaRow(int y) const {
     const std::size_t at = static_cast<std::size_t>(y) * w;
     if (bytes) {
         std::uint8_t *const out = data + at;
-        for (int x = 0; x < w; ++x) out[x] = static_cast<std::uint8_t>(table[in[x].y]);
+        int x = kernels ? convert_kernels::lumaCodes(in, w, *kernels, out) : 0;
+        for (; x < w; ++x) out[x] = static_cast<std::uint8_t>(table[in[x].y]);
         return;
     }
     if (!source) {
         std::uint8_t *const out = data + 2 * at;
-        for (int x = 0; x < w; ++x) {
+        for (int x = kernels ? convert_kernels::lumaCodes(in, w, *kernels, out) : 0; x < w; ++x) {
             const int code = table[in[x].y];
             out[2 * x] = static_cast<std::uint8_t>(code);
             out[2 * x + 1] = static_cast<std::uint8_t>(code >> 8);
@@ -372,13 +414,15 @@ void YuvOut::fullChromaRow(int y) const {
         const std::uint16_t *const table = chromaOut;
         std::uint8_t *const cbOut = cbPlane + static_cast<std::size_t>(y) * w;
         std::uint8_t *const crOut = crPlane + static_cast<std::size_t>(y) * w;
-        for (int x = 0; x < w; ++x) {
+        for (int x = kernels ? convert_kernels::fullChromaCodes(in, w, *kernels, cbOut, crOut) : 0; x < w; ++x) {
             cbOut[x] = static_cast<std::uint8_t>(table[in[x].cb]);
             crOut[x] = static_cast<std::uint8_t>(table[in[x].cr]);
         }
         return;
     }
-    for (int x = 0; x < w; ++x) {
+    const std::size_t at = static_cast<std::size_t>(y) * w;
+    for (int x = kernels ? convert_kernels::fullChromaCodes(in, w, *kernels, cbPlane + 2 * at, crPlane + 2 * at) : 0;
+         x < w; ++x) {
         const std::size_t i = static_cast<std::size_t>(y) * w + x;
         put(cbPlane, i, chromaCode(in[x].cb, sourceCb, i));
         put(crPlane, i, chromaCode(in[x].cr, sourceCr, i));
@@ -396,7 +440,11 @@ void YuvOut::chromaPairs(int cy, const PIXEL_YC *a, const PIXEL_YC *b) const {
     const std::size_t at = static_cast<std::size_t>(cy) * cw;
     std::uint8_t *const cbOut = cbPlane + at * size;
     std::uint8_t *const crOut = crPlane + at * size;
-    for (int cx = 0; cx < cw; ++cx) {
+    // The kernels take the pairs whose two pixels both lie in the picture.
+    int cx = kernels ? convert_kernels::chromaPairCodes(a, TwoRows ? b : nullptr, std::min(w / 2, cw), *kernels,
+                                                         cbOut, crOut)
+                     : 0;
+    for (; cx < cw; ++cx) {
         // The last pixel of an odd width is alone under its sample: it counts twice
         // rather than reading past the picture.
         const int x = 2 * cx, x1 = x + 1 < w ? x + 1 : x;
@@ -444,15 +492,17 @@ void FrameConverter::fromYc48(const PIXEL_YC *image, int pitch, const std::strin
                               std::uint8_t *data, const std::uint8_t *source) const {
     const Y4mFormat &f = format_;
     const bool keepUntouched = !tables_.exact && source;
+    const convert_kernels::Depth depth{f.bits - 8, f.maxCode(), f.bits == 8};
     YuvOut out{image, pitch, f.width, f.chromaWidth(), f.maxCode(), f.bits == 8, data,
                data + f.lumaBytes(), data + f.lumaBytes() + f.chromaBytes(),
                tables_.lumaOut.data() + 32768, tables_.chromaOut.data() + 32768,
                tables_.lumaIn.data(), tables_.chromaIn.data(), keepUntouched ? source : nullptr,
                keepUntouched ? source + f.lumaBytes() : nullptr,
-               keepUntouched ? source + f.lumaBytes() + f.chromaBytes() : nullptr};
+               keepUntouched ? source + f.lumaBytes() + f.chromaBytes() : nullptr,
+               vectorKernels_ && !keepUntouched ? &depth : nullptr};
     if (f.subsampling == Subsampling::Mono || f.subsampling == Subsampling::S444) {
         const bool chroma = f.subsampling == Subsampling::S444;
-        inRanges(f.height, [&out, chroma](int first, int end) {
+        inChunks(f.height, 16, [&out, chroma](int first, int end) {
             for (int y = first; y < end; ++y) {
                 out.lumaRow(y);
                 if (chroma) out.fullChromaRow(y);
@@ -464,7 +514,7 @@ void FrameConverter::fromYc48(const PIXEL_YC *image, int pitch, const std::strin
     // half up so equal values come back as they were. A thread takes whole chroma rows
     // with the picture rows they cover, so the picture is read once.
     const RowMap &map = rowMaps_[frameChromaInterlaced(f, frameParams) ? 1 : 0];
-    inRanges(f.chromaHeight(), [&out, &map](int first, int end) {
+    inChunks(f.chromaHeight(), 8, [&out, &map](int first, int end) {
         for (int cy = first; cy < end; ++cy) {
             const int *rows = map.rows.data() + map.start[cy];
             const int rowCount = map.start[cy + 1] - map.start[cy];

@@ -38,9 +38,12 @@ bool frameChromaInterlaced(const Y4mFormat &format, const std::string &framePara
 /// (where the sample rules themselves are exact), whatever the chroma siting.
 class FrameConverter {
 public:
+    /// The processor's vector kernels where they apply, or the scalar rules alone
+    /// (the reference the kernels are tested against).
+    enum class Kernels { Best, Scalar };
     /// `threads` > 1 splits each frame's conversion between that many threads (the
     /// caller's and threads - 1 kept for the converter's life).
-    explicit FrameConverter(const Y4mFormat &format, int threads = 1);
+    explicit FrameConverter(const Y4mFormat &format, int threads = 1, Kernels kernels = Kernels::Best);
     ~FrameConverter();
 
     /// y4m frame bytes to the first height rows of a host image (rows `pitch` pixels apart).
@@ -58,12 +61,13 @@ private:
     struct Tables;
     static const Tables &tablesFor(int bits);
     class Workers;
-    // work(first, end) over [0, count) in one contiguous range per thread.
+    // work(first, end) over [0, count), `chunk` at a time, on the converter's threads.
     template <class Work>
-    void inRanges(int count, Work work) const;
+    void inChunks(int count, int chunk, Work work) const;
 
     Y4mFormat format_;
     const Tables &tables_;
+    bool vectorKernels_;  // 8 to 11 bits, on a processor with SSSE3
     std::unique_ptr<Workers> workers_;
     // The picture rows each chroma row of 4:2:0 or 4:2:2 covers: rows[start[cy]] up to
     // rows[start[cy + 1]], for progressive [0] and interlaced [1] chroma.
