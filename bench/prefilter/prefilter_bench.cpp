@@ -56,8 +56,15 @@ bool skipWithoutAvx2(benchmark::State &state, bool avx2) {
     return true;
 }
 
+// The AVX2 kernels keep their rows in the thread's octet scratch, as in the filter.
+bool haveBuffers(benchmark::State &state) {
+    if (buffersReady || (buffersReady = allocateWorkBuffers())) return true;
+    state.SkipWithError("no working buffers");
+    return false;
+}
+
 void runBlock(benchmark::State &state, BlockNrRowsFn kernel, bool avx2 = false) {
-    if (skipWithoutAvx2(state, avx2)) return;
+    if (skipWithoutAvx2(state, avx2) || !haveBuffers(state)) return;
     Frames f(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
     ControlWordScope cw(kProcControlWord);
     for (auto _ : state) {
@@ -69,11 +76,11 @@ void runBlock(benchmark::State &state, BlockNrRowsFn kernel, bool avx2 = false) 
 }
 
 void runMosquito(benchmark::State &state, MosquitoNrRowsFn kernel, bool avx2 = false) {
-    if (skipWithoutAvx2(state, avx2)) return;
+    if (skipWithoutAvx2(state, avx2) || !haveBuffers(state)) return;
     Frames f(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
     const int strengthC = (f.w > 720 ? 90 : 8) * 5;
     for (auto _ : state) {
-        kernel(f.cur.data(), f.prev.data(), &f.fpip, f.next.data(), 2, strengthC, 0, f.h);
+        kernel(f.cur.data(), f.prev.data(), &f.fpip, f.next.data(), 2, strengthC, 0, f.h, 0);
         benchmark::DoNotOptimize(f.temp.data());
         benchmark::ClobberMemory();
     }

@@ -14,7 +14,8 @@
 //   widenLow, widenHigh (sign-extended 32-bit lanes; the same split into halves for
 //   the sums and the counts), toFloat, reciprocal, mul, add, truncate, pack32;
 //   shiftRight3 (arithmetic); settle(unsettled, frozen): true once every unit
-//   has no unsettled lane, marking settled units in frozen (AVX2 only);
+//   has no unsettled lane, marking settled units in frozen (for lane types of
+//   more than one unit);
 //   kUnits, the number of units in a vector.
 //
 // Included only by the vector kernel files, and with internal linkage: see

@@ -9,7 +9,7 @@
 
 void mosquitoNrRowsSse2(const PIXEL_YC *source, const PIXEL_YC *prevFrame,
                         const FILTER_PROC_INFO *fpip, const PIXEL_YC *nextFrame, int fieldCount,
-                        int strengthC, int rowBegin, int rowEnd) noexcept {
+                        int strengthC, int rowBegin, int rowEnd, int /*thread_id*/) noexcept {
     prefilter::mosquitoNrRowsWith<prefilter::Sse2Lanes>(source, prevFrame, fpip, nextFrame, fieldCount, strengthC,
                                                         rowBegin, rowEnd);
 }

@@ -29,5 +29,5 @@ void mosquitoNrWorker(int thread_id, int thread_num, void *param1, void *param2)
     const auto *fpip = static_cast<const FILTER_PROC_INFO *>(param2);
     mosquitoNrRows(params->source, params->prevFrame, fpip, params->nextFrame, params->fieldCount,
                    params->strengthC, prepassBandStart(fpip->h, thread_id, thread_num),
-                   prepassBandStart(fpip->h, thread_id + 1, thread_num));
+                   prepassBandStart(fpip->h, thread_id + 1, thread_num), thread_id);
 }

@@ -41,16 +41,20 @@ using BlockNrRows = void(int rowBegin, int rowEnd, int fieldCount, const FILTER_
                          int thread_id) noexcept;
 using BlockNrRowsFn = BlockNrRows *;
 /// Cleans rows [rowBegin, rowEnd) of source into fpip->ycp_temp, pairing samples
-/// across prevFrame and nextFrame and within source.
+/// across prevFrame and nextFrame and within source. thread_id picks the octet
+/// scratch the AVX2 kernel keeps its rows in, where there is one.
 using MosquitoNrRows = void(const PIXEL_YC *source, const PIXEL_YC *prevFrame, const FILTER_PROC_INFO *fpip,
                             const PIXEL_YC *nextFrame, int fieldCount, int strengthC, int rowBegin,
-                            int rowEnd) noexcept;
+                            int rowEnd, int thread_id) noexcept;
 using MosquitoNrRowsFn = MosquitoNrRows *;
 
 /// The scalar twins, the SSE2 kernels (one unit at a time) and the AVX2 kernels (two
 /// units at a time, only where cpuHasAvx2()), all giving the same numbers.
 BlockNrRows blockNrRowsScalar, blockNrRowsSse2, blockNrRowsAvx2;
 MosquitoNrRows mosquitoNrRowsScalar, mosquitoNrRowsSse2, mosquitoNrRowsAvx2;
+/// The AVX2 block pass unit by unit (two at a time), for what blockNrRowsAvx2's rows
+/// do not cover: thresholds beyond the sliders' range, threads without octet scratch.
+BlockNrRows blockNrUnitsAvx2;
 
 // ---- State ------------------------------------------------------------------
 
@@ -78,7 +82,7 @@ inline void blockNrRows(int rowBegin, int rowEnd, int fieldCount, const FILTER_P
 }
 inline void mosquitoNrRows(const PIXEL_YC *source, const PIXEL_YC *prevFrame,
                            const FILTER_PROC_INFO *fpip, const PIXEL_YC *nextFrame, int fieldCount,
-                           int strengthC, int rowBegin, int rowEnd) noexcept {
+                           int strengthC, int rowBegin, int rowEnd, int thread_id) noexcept {
     prefilterKernels.mosquitoNrRows(source, prevFrame, fpip, nextFrame, fieldCount, strengthC,
-                                    rowBegin, rowEnd);
+                                    rowBegin, rowEnd, thread_id);
 }

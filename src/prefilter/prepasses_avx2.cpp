@@ -1,9 +1,10 @@
-// The block and mosquito passes with two units side by side in 16 lanes of 16 bits:
-// unit X in the low 128 bits, unit X + 4 in the high ones. Every AVX2 step used
-// here works within each 128-bit half, so each unit goes through exactly the SSE2
-// kernel's operations; a row's odd unit out is done with the SSE2 lanes. Chosen at
-// load only on processors and systems that run AVX2 (cpuHasAvx2). Intrinsics only,
-// none limited to 64-bit code: the 32-bit module builds this file too.
+// The block pass unit by unit, two units side by side in 16 lanes of 16 bits: unit
+// X in the low 128 bits, unit X + 4 in the high ones. Every AVX2 step used here
+// works within each 128-bit half, so each unit goes through exactly the SSE2
+// kernel's operations; a row's odd unit out is done with the SSE2 lanes. It serves
+// what the row kernel (block_nr_avx2.cpp) does not cover. Chosen at load only on
+// processors and systems that run AVX2 (cpuHasAvx2). Intrinsics only, none limited
+// to 64-bit code: the 32-bit module builds this file too.
 #include <immintrin.h>
 
 #include <cstddef>
@@ -65,31 +66,15 @@ struct Avx2Lanes {
     static V truncate(F v) noexcept { return _mm256_cvttps_epi32(v); }
     static V pack32(V lo, V hi) noexcept { return _mm256_packs_epi32(lo, hi); }
     static V shiftRight3(V v) noexcept { return _mm256_srai_epi16(v, 3); }
-    // A unit whose lanes have all settled stops taking pairs (frozen) while the
-    // other searches on, exactly as it would have stopped on its own.
-    static bool settle(V unsettled, V &frozen) noexcept {
-        const unsigned mask = static_cast<unsigned>(_mm256_movemask_epi8(unsettled));
-        const int low = (mask & 0xFFFFu) == 0 ? -1 : 0, high = (mask >> 16) == 0 ? -1 : 0;
-        if (low && high) return true;
-        frozen = _mm256_setr_epi32(low, low, low, low, high, high, high, high);
-        return false;
-    }
 };
 
 }  // namespace
 
-void blockNrRowsAvx2(int rowBegin, int rowEnd, int fieldCount, const FILTER_PROC_INFO *fpip,
-                     const PIXEL_YC *source, int strengthA, int strengthB, bool animeMode,
-                     int /*thread_id*/) noexcept {
+void blockNrUnitsAvx2(int rowBegin, int rowEnd, int fieldCount, const FILTER_PROC_INFO *fpip,
+                      const PIXEL_YC *source, int strengthA, int strengthB, bool animeMode,
+                      int /*thread_id*/) noexcept {
     alignas(32) __m256i window[25];
     alignas(16) __m128i windowOfOne[25];
     prefilter::blockNrRowsWith<Avx2Lanes>(rowBegin, rowEnd, fieldCount, fpip, source, strengthA, strengthB,
                                           animeMode, window, windowOfOne);
-}
-
-void mosquitoNrRowsAvx2(const PIXEL_YC *source, const PIXEL_YC *prevFrame,
-                        const FILTER_PROC_INFO *fpip, const PIXEL_YC *nextFrame, int fieldCount,
-                        int strengthC, int rowBegin, int rowEnd) noexcept {
-    prefilter::mosquitoNrRowsWith<Avx2Lanes>(source, prevFrame, fpip, nextFrame, fieldCount, strengthC, rowBegin,
-                                             rowEnd);
 }

@@ -52,6 +52,29 @@ TEST(BlockNr, VectorKernelsMatchScalarOnRandomAndExtremeFrames) {
     EXPECT_GT(changed[static_cast<int>(Fill::NearThreshold)], 10000);
 }
 
+TEST(BlockNr, RowKernelMatchesScalarAcrossWholeRows) {
+    // The AVX2 kernel's rows (with the octet scratch) across widths of several
+    // 48-value runs, skin-coloured ground with anime mode off and on, both field
+    // counts, and the strengths at the ends of the sliders.
+    if (!cpuHasAvx2()) GTEST_SKIP() << "this processor or system does not run AVX2";
+    ControlWordScope cw(kProcControlWord);
+    const ScratchScope scratch;
+    ASSERT_TRUE(buffersReady);
+    const BlockSettings settings[] = {strength(5, 1, true), strength(5, 2, false), strength(20, 1, false),
+                                      strength(1, 2, true), strength(0, 1, false), {1, 3000, -3000, false}};
+    for (Fill fill : kAllFills)
+        for (const BlockSettings &s : settings)
+            for (int w : {32, 80, 224}) {
+                const std::uint32_t seed = testSeed() + w + 3 * s.strengthA + static_cast<int>(fill);
+                SCOPED_TRACE(testing::Message() << fillName(fill) << " w=" << w << " f=" << s.fieldCount
+                                                << " A=" << s.strengthA << " B=" << s.strengthB
+                                                << " anime=" << s.animeMode << " seed=" << seed);
+                const Image source = filledImage(w, 20, fill, seed, s.strengthA / 4 + 1);
+                expectSameImage(runBlock(&blockNrRowsScalar, source, s), runBlock(&blockNrRowsAvx2, source, s),
+                                "avx2 rows");
+            }
+}
+
 TEST(BlockNr, ConstantFrameIsUnchanged) {
     for (int k = 0; k < kernelCount(); ++k)
         for (PIXEL_YC colour : {PIXEL_YC{1000, -300, 200}, PIXEL_YC{2000, -200, 100}, PIXEL_YC{32767, -32768, 0}})

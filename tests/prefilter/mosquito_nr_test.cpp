@@ -3,6 +3,8 @@
 // early stop and the worker's split into row bands.
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "core/control_word.h"
 #include "core/core.h"
 #include "prefilter/prefilter.h"
@@ -53,6 +55,30 @@ TEST(MosquitoNr, VectorKernelsMatchScalarOnRandomAndExtremeFrames) {
                 }
     // The near-threshold ground must really be filtered, or the comparison proves little.
     EXPECT_GT(changed, 20000);
+}
+
+TEST(MosquitoNr, AvxKernelMatchesScalarInStripsAndWholeRows) {
+    // Without the octet scratch the AVX2 kernel goes by strips of columns (400 pixels:
+    // three strips, the last with the units after its groups); with it, by whole rows.
+    if (!cpuHasAvx2()) GTEST_SKIP() << "this processor or system does not run AVX2";
+    for (bool wholeRows : {false, true}) {
+        std::optional<ScratchScope> scratch;
+        if (wholeRows) scratch.emplace();
+        for (int w : {32, 400})
+            for (Fill fill : {Fill::Random, Fill::Nominal, Fill::NearThreshold, Fill::Int16Max})
+                for (int f : {1, 2})
+                    for (int t : {40, 450}) {
+                        const std::uint32_t seed = testSeed() + w + 7 * t + f + static_cast<int>(fill);
+                        SCOPED_TRACE(testing::Message() << "whole rows " << wholeRows << " w=" << w << " "
+                                                        << fillName(fill) << " f=" << f << " t=" << t
+                                                        << " seed=" << seed);
+                        const Image source = filledImage(w, 12, fill, seed, 20);
+                        const Image prev = filledImage(w, 12, fill, seed + 1, 20);
+                        const Image next = filledImage(w, 12, fill, seed + 2, 20);
+                        expectSameImage(runMosquito(&mosquitoNrRowsScalar, source, prev, next, f, t),
+                                        runMosquito(&mosquitoNrRowsAvx2, source, prev, next, f, t), "avx2");
+                    }
+    }
 }
 
 namespace {

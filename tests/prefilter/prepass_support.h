@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "abi/host_api.h"
+#include "core/core.h"
 #include "prefilter/prefilter.h"
 
 namespace q5test {
@@ -142,12 +143,34 @@ inline Image runBlock(BlockNrRowsFn kernel, const Image &source, const BlockSett
     return edit;
 }
 
+/// The working buffers of the small size class for the life of the scope, as the
+/// filter has them after loading: the AVX2 row kernels keep their rows in the
+/// octet scratch, and without it take the unit kernels (or, mosquito, strips).
+class ScratchScope {
+public:
+    ScratchScope() : savedClass_(sizeClass), savedReady_(buffersReady) {
+        sizeClass = {832, 512};
+        buffersReady = allocateWorkBuffers();
+    }
+    ~ScratchScope() {
+        releaseWorkBuffers();
+        sizeClass = savedClass_;
+        buffersReady = savedReady_ && allocateWorkBuffers();
+    }
+    ScratchScope(const ScratchScope &) = delete;
+    ScratchScope &operator=(const ScratchScope &) = delete;
+
+private:
+    SizeClass savedClass_;
+    bool savedReady_;
+};
+
 /// The mosquito pass over the whole frame with one kernel; prev and next may be source.
 inline Image runMosquito(MosquitoNrRowsFn kernel, const Image &source, const Image &prev,
                          const Image &next, int fieldCount, int strengthC) {
     Image edit = guardedOutput(source.w, source.h), temp = guardedOutput(source.w, source.h);
     FILTER_PROC_INFO fpip = procInfo(edit, temp);
-    kernel(source.data(), prev.data(), &fpip, next.data(), fieldCount, strengthC, 0, source.h);
+    kernel(source.data(), prev.data(), &fpip, next.data(), fieldCount, strengthC, 0, source.h, 0);
     return temp;
 }
 
