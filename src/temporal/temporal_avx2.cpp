@@ -9,6 +9,7 @@
 
 #include <cstdint>
 
+#include "temporal/fit_steps.h"
 #include "temporal/temporal.h"
 #include "wavelet/wavelet.h"
 
@@ -19,7 +20,7 @@ constexpr int kLanes = 8;
 // bytes ahead of the positions read.
 constexpr int kPrefetchAhead = 128;
 
-// The fit of one 8-sample (or, with __m128, 4-sample) group: the SSE2 kernel's steps.
+// The fit's steps (fit_steps.h) on eight samples at a time.
 struct Fit8 {
     using V = __m256;
     static V load(const float *p) noexcept { return _mm256_loadu_ps(p); }
@@ -37,55 +38,6 @@ struct Fit8 {
     static V cmpeq(V a, V b) noexcept { return _mm256_cmp_ps(a, b, _CMP_EQ_OQ); }
     static V rcp(V a) noexcept { return _mm256_rcp_ps(a); }
 };
-
-struct Fit4 {
-    using V = __m128;
-    static V load(const float *p) noexcept { return _mm_loadu_ps(p); }
-    static void store(float *p, V v) noexcept { _mm_storeu_ps(p, v); }
-    static V set1(float x) noexcept { return _mm_set1_ps(x); }
-    static V allOnes() noexcept { return _mm_castsi128_ps(_mm_set1_epi32(-1)); }
-    static V zero() noexcept { return _mm_setzero_ps(); }
-    static V add(V a, V b) noexcept { return _mm_add_ps(a, b); }
-    static V sub(V a, V b) noexcept { return _mm_sub_ps(a, b); }
-    static V mul(V a, V b) noexcept { return _mm_mul_ps(a, b); }
-    static V band(V a, V b) noexcept { return _mm_and_ps(a, b); }
-    static V bor(V a, V b) noexcept { return _mm_or_ps(a, b); }
-    static V andnot(V a, V b) noexcept { return _mm_andnot_ps(a, b); }
-    static V cmplt(V a, V b) noexcept { return _mm_cmplt_ps(a, b); }
-    static V cmpeq(V a, V b) noexcept { return _mm_cmpeq_ps(a, b); }
-    static V rcp(V a) noexcept { return _mm_rcp_ps(a); }
-};
-
-// _mm_cmplt_ps is the ordered, signalling less-than (_CMP_LT_OS) and _mm_cmpeq_ps
-// the ordered, quiet equality (_CMP_EQ_OQ), so both widths decide alike.
-template <class F>
-[[gnu::always_inline]] inline typename F::V fitGroup(const float *prev, const float *cur, const float *next,
-                                                     typename F::V usePrev, typename F::V useNext,
-                                                     typename F::V t) noexcept {
-    using V = typename F::V;
-    const V one = F::set1(1.0f), two = F::set1(2.0f), zero = F::zero();
-    const V absMask = F::andnot(F::set1(-0.0f), F::allOnes());
-    const V p = F::load(prev), c = F::load(cur), q = F::load(next);
-    const V takeP = F::band(F::cmplt(F::band(F::sub(p, c), absMask), t), usePrev);
-    const V takeN = F::band(F::cmplt(F::band(F::sub(q, c), absMask), t), useNext);
-    const V ap = F::band(takeP, one), an = F::band(takeN, one);
-    const V apP = F::band(takeP, p), anQ = F::band(takeN, q);
-    const V a = F::add(ap, an);
-    const V b = F::sub(an, ap);
-    const V s = F::add(F::add(c, apP), anQ);
-    const V e = F::sub(anQ, apP);
-    const V det = F::sub(F::mul(F::add(a, one), a), F::mul(b, b));
-    const V num = F::sub(F::mul(s, a), F::mul(e, b));
-    const V r = F::rcp(det);
-    const V fit = F::mul(F::mul(num, r), F::sub(two, F::mul(det, r)));
-    const V alone = F::cmpeq(a, zero);
-    return F::bor(F::band(alone, c), F::andnot(alone, fit));
-}
-
-template <class F>
-typename F::V useSlot(bool empty) noexcept {
-    return empty ? F::zero() : F::allOnes();
-}
 
 // Positions j .. j + 7 of eight lines (line k's at row(k)) to octet positions
 // j .. j + 7: an 8 x 8 transpose.

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "temporal/fit_steps.h"
 #include "temporal/sample_conversion.h"
 #include "temporal/temporal.h"
 
@@ -29,41 +30,12 @@ TemporalJob makeTemporalJob(int frame, bool prevEmpty, bool nextEmpty) noexcept 
 void temporalFitSse2(const TemporalJob &job, int count, float threshold, float *output, const float *ringA,
                      long slotFloats, long lineStart) noexcept {
     const __m128 t = _mm_set1_ps(threshold);
-    const __m128 one = _mm_set1_ps(1.0f);
-    const __m128 two = _mm_set1_ps(2.0f);
-    const __m128 zero = _mm_setzero_ps();
-    const __m128 absMask = _mm_castsi128_ps(_mm_set1_epi32(0x7FFFFFFF));
-    const __m128 allOnes = _mm_castsi128_ps(_mm_set1_epi32(-1));
-    const __m128 usePrev = job.prevEmpty ? zero : allOnes;
-    const __m128 useNext = job.nextEmpty ? zero : allOnes;
-
+    const __m128 usePrev = useSlot<Fit4>(job.prevEmpty), useNext = useSlot<Fit4>(job.nextEmpty);
     const float *prev = ringA + job.prevSlot * slotFloats + lineStart;
     const float *cur = ringA + job.curSlot * slotFloats + lineStart;
     const float *next = ringA + job.nextSlot * slotFloats + lineStart;
-    for (int i = 0; i < count; i += 4) {
-        const __m128 p = _mm_load_ps(prev + i);
-        const __m128 c = _mm_load_ps(cur + i);
-        const __m128 q = _mm_load_ps(next + i);
-
-        const __m128 takeP = _mm_and_ps(_mm_cmplt_ps(_mm_and_ps(_mm_sub_ps(p, c), absMask), t), usePrev);
-        const __m128 takeN = _mm_and_ps(_mm_cmplt_ps(_mm_and_ps(_mm_sub_ps(q, c), absMask), t), useNext);
-        const __m128 ap = _mm_and_ps(takeP, one);
-        const __m128 an = _mm_and_ps(takeN, one);
-        const __m128 apP = _mm_and_ps(takeP, p);
-        const __m128 anQ = _mm_and_ps(takeN, q);
-
-        const __m128 a = _mm_add_ps(ap, an);
-        const __m128 b = _mm_sub_ps(an, ap);
-        const __m128 s = _mm_add_ps(_mm_add_ps(c, apP), anQ);
-        const __m128 e = _mm_sub_ps(anQ, apP);
-        const __m128 det = _mm_sub_ps(_mm_mul_ps(_mm_add_ps(a, one), a), _mm_mul_ps(b, b));
-        const __m128 num = _mm_sub_ps(_mm_mul_ps(s, a), _mm_mul_ps(e, b));
-        const __m128 r = _mm_rcp_ps(det);
-        const __m128 fit = _mm_mul_ps(_mm_mul_ps(num, r), _mm_sub_ps(two, _mm_mul_ps(det, r)));
-
-        const __m128 alone = _mm_cmpeq_ps(a, zero);
-        _mm_store_ps(output + i, _mm_or_ps(_mm_and_ps(alone, c), _mm_andnot_ps(alone, fit)));
-    }
+    for (int i = 0; i < count; i += 4)
+        Fit4::store(output + i, fitGroup<Fit4>(prev + i, cur + i, next + i, usePrev, useNext, t));
 }
 
 void temporalFitScalar(const TemporalJob &job, int count, float threshold, float *output,
