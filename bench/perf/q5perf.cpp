@@ -29,7 +29,7 @@
 #include "core/size_class.h"
 #include "common/module.h"
 #include "host/callbacks.h"
-#include "host/frame_stages.h"
+#include "output/output_stage.h"
 #include "output/rounding.h"
 #include "prefilter/prefilter.h"
 #include "temporal/temporal.h"

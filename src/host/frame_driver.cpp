@@ -11,7 +11,7 @@
 #include "core/size_class.h"
 #include "host/callbacks.h"
 #include "host/frame_ring.h"
-#include "host/frame_stages.h"
+#include "output/output_stage.h"
 #include "output/rounding.h"
 #include "platform/platform.h"
 #include "prefilter/prefilter.h"

@@ -1,7 +1,7 @@
 // Three-frame temporal reduction: the coarsest band of the previous, current and
 // next frame is fitted across time, and the current frame is rebuilt from it and
 // its own detail bands, eight ring lines at a time: chroma columns into the rows of
-// cbAux / crAux here, luma rows for the band sweep of luma_output.cpp.
+// cbAux / crAux here, luma rows for the band sweep of output/luma_output.cpp.
 #include <emmintrin.h>
 
 #include <utility>

@@ -1,6 +1,6 @@
 // The luma sweep with the rounding correction in it: the sweep rounds each group of
 // four rows of the range's field as it writes the group.
-#include "host/frame_stages.h"
+#include "output/output_stage.h"
 
 #include "core/core.h"
 
