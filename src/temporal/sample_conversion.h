@@ -1,13 +1,22 @@
 // The float-to-sample rule on eight values at once, shared by the stages that
-// leave the float planes: add 0.5, truncate to 32 bits, saturate to 16 bits, clamp
-// to -8192..8192 (floatToSample is the same rule one value at a time).
+// leave the float planes: the nearest integer, halves up (the floor of v + 0.5),
+// saturated to 16 bits and clamped to -8192..8192 (floatToSample is the same rule one
+// value at a time). A plain truncation of v + 0.5 would round every negative value
+// with a fraction one step too high, so a filter that changes nothing would still
+// move negative samples.
 #pragma once
 
 #include <emmintrin.h>
 
 inline __m128i samplesOfEight(__m128 low, __m128 high) noexcept {
     const __m128 half = _mm_set1_ps(0.5f);
-    const __m128i a = _mm_cvttps_epi32(_mm_add_ps(low, half));
-    const __m128i b = _mm_cvttps_epi32(_mm_add_ps(high, half));
-    return _mm_max_epi16(_mm_min_epi16(_mm_packs_epi32(a, b), _mm_set1_epi16(8192)), _mm_set1_epi16(-8192));
+    const __m128 x = _mm_add_ps(low, half), y = _mm_add_ps(high, half);
+    // Truncation, then one step down where it went up (x below its truncation). A
+    // value out of the 32-bit range truncates to INT32_MIN, which the saturating add
+    // keeps at the bottom, as a NaN does (it compares false).
+    const __m128i a = _mm_cvttps_epi32(x), b = _mm_cvttps_epi32(y);
+    const __m128i down = _mm_packs_epi32(_mm_castps_si128(_mm_cmplt_ps(x, _mm_cvtepi32_ps(a))),
+                                         _mm_castps_si128(_mm_cmplt_ps(y, _mm_cvtepi32_ps(b))));
+    const __m128i samples = _mm_adds_epi16(_mm_packs_epi32(a, b), down);
+    return _mm_max_epi16(_mm_min_epi16(samples, _mm_set1_epi16(8192)), _mm_set1_epi16(-8192));
 }

@@ -80,9 +80,12 @@ void initTemporalKernels(KernelTier tier) noexcept {
 }
 
 std::int16_t floatToSample(float v) noexcept {
-    // Truncating conversion with the processor's overflow result (INT32_MIN).
-    const int i = _mm_cvttss_si32(_mm_set_ss(v + 0.5f));
+    // The floor of v + 0.5 from the truncating conversion, with its overflow result
+    // (INT32_MIN, also for a NaN) kept at the bottom.
+    const float x = v + 0.5f;
+    const int i = _mm_cvttss_si32(_mm_set_ss(x));
     int s = i < -32768 ? -32768 : i > 32767 ? 32767 : i;
+    if (x < static_cast<float>(i)) --s;
     s = s < -8192 ? -8192 : s > 8192 ? 8192 : s;
     return static_cast<std::int16_t>(s);
 }

@@ -111,21 +111,24 @@ TEST_F(TemporalFit, SimdMatchesScalarTwinBitForBit) {
     }
 }
 
-TEST(FloatToSample, RoundsHalfUpTruncatesAndClamps) {
+TEST(FloatToSample, RoundsToNearestHalvesUpAndClamps) {
+    // Negative values round to the nearest integer as positive ones do: an integer
+    // comes back exact, so a filter that changes nothing changes no sample.
     const struct {
         float in;
         int out;
-    } cases[] = {{1.5f, 2},        {1.4f, 1},        {-1.2f, 0},       {-1.5f, -1},
-                 {-2.4f, -1},      {4095.5f, 4096},  {100.49f, 100},   {-0.6f, 0},
+    } cases[] = {{1.5f, 2},        {1.4f, 1},        {-1.2f, -1},      {-1.5f, -1},
+                 {-2.4f, -2},      {4095.5f, 4096},  {100.49f, 100},   {-0.6f, -1},
                  {8192.4f, 8192},  {20000.0f, 8192}, {-20000.0f, -8192}, {3e9f, -8192},
-                 {std::numeric_limits<float>::quiet_NaN(), -8192},     {-8192.9f, -8192}};
+                 {std::numeric_limits<float>::quiet_NaN(), -8192},     {-8192.9f, -8192},
+                 {-20.0f, -20},    {-100.0f, -100},  {-0.5f, 0},       {-3e9f, -8192}};
     std::vector<float> in;
     for (const auto &c : cases) {
         EXPECT_EQ(floatToSample(c.in), c.out) << c.in;
         in.push_back(c.in);
     }
-    in.resize(16, 0.25f);
-    std::int16_t out[16];
-    floatsToSamples(in.data(), 16, out);
+    in.resize(24, 0.25f);
+    std::int16_t out[24];
+    floatsToSamples(in.data(), 24, out);
     for (std::size_t i = 0; i < std::size(cases); ++i) EXPECT_EQ(out[i], cases[i].out) << cases[i].in;
 }
