@@ -12,17 +12,20 @@
 # The photographs are wallpapers of Debian's plasma-workspace-wallpapers package,
 # installed with apt-get when missing (as root) and decoded by ffmpeg.
 # Each content at 720x480 (24 frames) and 1920x1080 (12 frames), 4:2:0 8-bit, with
-# Gaussian noise of sigma 0.5, 1 and 2 code steps; at 720x480 also an MPEG-2 round
+# Gaussian noise of sigma 0.5, 1, 2 and 4 code steps; at 720x480 also an MPEG-2 round
 # trip of the clean clip (quantiser 10) where blocks and ringing show.
 # For every noisy clip: PSNR-Y and SSIM-Y (ffmpeg's psnr and ssim filters) against the
 # clean clip of the noisy clip, of quorvane5 at each of a few settings (a letter
-# each), and of hqdn3d, vaguedenoiser and fftdnoiz at their best strengths (found by
-# stepping the strength by factors of two while PSNR-Y rises). "Best" is the highest
-# PSNR-Y against the clean clip, which a user cannot know: it flatters every filter.
+# each: (a) to (h) within the editor's ranges, (i) to (n) past them, which only the
+# command offers), of quorvane5 --strength auto, and of hqdn3d, vaguedenoiser and
+# fftdnoiz at their best strengths (found by stepping the strength by factors of two
+# while PSNR-Y rises). "Best" is the highest PSNR-Y against the clean clip, which a
+# user cannot know: it flatters every filter; auto chooses without the clean clip.
 # Then, for the noisy clips of sigma 1 and 2, the size of an x264 encode (ffmpeg,
 # -c:v libx264 -preset medium, -crf 18 and -crf 23) and its PSNR-Y against the clean
-# clip: of the noisy clip, of quorvane5 at its defaults and at its best setting, and of
-# each peer at its best. Prints Markdown; runs under nice -n 19.
+# clip: of the noisy clip, of quorvane5 at its defaults, at its best setting within
+# and past the editor's ranges and with --strength auto, and of each peer at its best.
+# Prints Markdown; runs under nice -n 19.
 # Overrides (lists, empty for none): Q5_CONTENTS, Q5_SIZES (WxH:FRAMES ...), Q5_SIGMAS,
 # Q5_ENCODE_SIGMAS, Q5_MPEG2_SIZES (WxH ... for the MPEG-2 case). Compressed HD video:
 #   Q5_SIZES=1920x1080:12 Q5_SIGMAS= Q5_MPEG2_SIZES=1920x1080 bench/quality.sh
@@ -44,7 +47,7 @@ if [ -n "${Q5_QUICK:-}" ]; then
   encode_sigmas=${Q5_ENCODE_SIGMAS-1} mpeg2_sizes=${Q5_MPEG2_SIZES-}
 else
   contents=${Q5_CONTENTS:-cel gradient busy pan zoom} sizes=${Q5_SIZES:-720x480:24 1920x1080:12}
-  sigmas=${Q5_SIGMAS-0.5 1 2} encode_sigmas=${Q5_ENCODE_SIGMAS-1 2} mpeg2_sizes=${Q5_MPEG2_SIZES-720x480}
+  sigmas=${Q5_SIGMAS-0.5 1 2 4} encode_sigmas=${Q5_ENCODE_SIGMAS-1 2} mpeg2_sizes=${Q5_MPEG2_SIZES-720x480}
 fi
 
 wallpapers=/usr/share/wallpapers
@@ -77,7 +80,16 @@ q5settings=(
   "--mosquito --mosqnr 1"
   "$strongest --block --mosquito --no-rounding"
   "$strongest --block --mosquito --mosqnr 1 --no-rounding"
+  # Past the editor's ranges: the command only.
+  "--tarnel 10 --w2dnrl 30 --w2dnrh 30 --no-rounding"
+  "--tarnel 10 --w2dnrl 50 --w2dnrh 50 --block --blocknr 15 --no-rounding"
+  "--tarnel 20 --w2dnrl 80 --w2dnrh 80 --block --blocknr 30 --no-rounding"
+  "--tarnel 20 --w2dnrl 100 --w2dnrh 100 --no-rounding"
+  "--tarnel 40 --w2dnrl 160 --w2dnrh 160 --block --blocknr 60 --no-rounding"
+  "--tarnel 40 --w2dnrl 200 --w2dnrh 200 --block --blocknr 60 --no-rounding"
 )
+inside=8  # settings 0 .. inside - 1 stay within the editor's ranges
+auto="--strength auto"
 # Where each peer's search for its best strength starts, per code step of noise.
 declare -A start=([hqdn3d]=2 [vaguedenoiser]=2 [fftdnoiz]=1)
 peers="hqdn3d vaguedenoiser fftdnoiz"
@@ -150,6 +162,9 @@ for i in "${!q5settings[@]}"; do
   echo "- ($(label "$i")) ${q5settings[$i]:-the defaults}"
 done
 echo
+echo
+echo "(o) $auto: the settings it chose follow each table."
+echo
 echo "The peers' strengths in brackets: hqdn3d=N, vaguedenoiser=threshold=N, fftdnoiz=sigma=N."
 
 for size in $sizes; do
@@ -178,26 +193,34 @@ for size in $sizes; do
     echo
     echo "### $content, $w × $h, $frames frames"
     echo
-    echo "| noise | noisy | quorvane5 defaults (a) | quorvane5 best | hqdn3d best | vaguedenoiser best | fftdnoiz best |"
-    echo "|---|---|---|---|---|---|---|"
-    settings_rows=() encode_rows=()
+    echo "| noise | noisy | quorvane5 defaults (a) | quorvane5 best in the editor's range | quorvane5 best past it | quorvane5 auto | hqdn3d best | vaguedenoiser best | fftdnoiz best |"
+    echo "|---|---|---|---|---|---|---|---|---|"
+    settings_rows=() encode_rows=() auto_rows=()
     for c in "${cases[@]}"; do
       noisy="$work/noisy-$c.y4m"
       name=$([ "$c" = mpeg2 ] && echo "MPEG-2 q 10" || echo "σ $c")
       input=$(measure "$noisy" "$clean")
       rm -f "$work"/q5-* "$work"/peer-*
-      best_i=0 best_p=-1 srow="| $name"
+      best_i=0 best_p=-1 past_i=$inside past_p=-1 srow="| $name"
       for i in "${!q5settings[@]}"; do
         # shellcheck disable=SC2086
         run "$q5" -q ${q5settings[$i]} "$noisy" "$work/q5-$i.y4m"
         m=$(measure "$work/q5-$i.y4m" "$clean")
         eval "q5m_$i=\"\$m\""
         srow+=" | ${m%% *}"
-        if awk -v a="${m%% *}" -v b="$best_p" 'BEGIN {exit !(a > b)}'; then best_i=$i best_p=${m%% *}; fi
+        if [ "$i" -lt "$inside" ]; then
+          if awk -v a="${m%% *}" -v b="$best_p" 'BEGIN {exit !(a > b)}'; then best_i=$i best_p=${m%% *}; fi
+        elif awk -v a="${m%% *}" -v b="$past_p" 'BEGIN {exit !(a > b)}'; then past_i=$i past_p=${m%% *}
+        fi
       done
+      # shellcheck disable=SC2086
+      chose=$(run "$q5" $auto "$noisy" "$work/q5-auto.y4m" 2>&1 | sed -n 's/^quorvane5: strength auto: //p')
+      automatic=$(measure "$work/q5-auto.y4m" "$clean")
+      srow+=" | ${automatic%% *}"
+      auto_rows+=("- $name: $chose")
       settings_rows+=("$srow |")
-      eval "defaults=\$q5m_0 ours=\$q5m_$best_i"
-      row="| $name | $(cell "$input") | $(cell "$defaults") | $(cell "$ours") ($(label "$best_i"))"
+      eval "defaults=\$q5m_0 ours=\$q5m_$best_i past=\$q5m_$past_i"
+      row="| $name | $(cell "$input") | $(cell "$defaults") | $(cell "$ours") ($(label "$best_i")) | $(cell "$past") ($(label "$past_i")) | $(cell "$automatic")"
       sigma_start=$([ "$c" = mpeg2 ] && echo 2 || echo "$c")
       declare -A peerk=()
       for filter in $peers; do
@@ -212,7 +235,7 @@ for size in $sizes; do
         for crf in 18 23; do
           n=$(encode "$noisy" "$crf")
           erow="| σ $c, crf $crf | ${n% *} kbit/s, ${n#* } dB"
-          files=("$work/q5-0.y4m" "$work/q5-$best_i.y4m")
+          files=("$work/q5-0.y4m" "$work/q5-$best_i.y4m" "$work/q5-$past_i.y4m" "$work/q5-auto.y4m")
           for filter in $peers; do files+=("$work/peer-$filter-${peerk[$filter]}.y4m"); done
           for f in "${files[@]}"; do
             e=$(encode "$f" "$crf")
@@ -229,15 +252,20 @@ for size in $sizes; do
     echo
     hdr="| noise" sep="|---"
     for i in "${!q5settings[@]}"; do hdr+=" | ($(label "$i"))"; sep+="|---"; done
+    hdr+=" | (o) auto" sep+="|---"
     echo "$hdr |"
     echo "$sep|"
     printf '%s\n' "${settings_rows[@]}"
+    echo
+    echo "What --strength auto measured and chose:"
+    echo
+    printf '%s\n' "${auto_rows[@]}"
     if [ ${#encode_rows[@]} -gt 0 ]; then
       echo
       echo "x264 -preset medium (bitrate at 24 frames a second, PSNR-Y against the clean clip, size against the noisy clip's):"
       echo
-      echo "| noise, crf | noisy | quorvane5 defaults | quorvane5 best | hqdn3d best | vaguedenoiser best | fftdnoiz best |"
-      echo "|---|---|---|---|---|---|---|"
+      echo "| noise, crf | noisy | quorvane5 defaults | quorvane5 best in the editor's range | quorvane5 best past it | quorvane5 auto | hqdn3d best | vaguedenoiser best | fftdnoiz best |"
+      echo "|---|---|---|---|---|---|---|---|---|"
       printf '%s\n' "${encode_rows[@]}"
     fi
   done

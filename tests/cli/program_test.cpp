@@ -123,8 +123,8 @@ TEST(QuorvaneCommand, RefusesBadInputWithAReasonAndLeavesNoFile) {
     expectFailure(dir, {dir.file("good.y4m"), dir.file("no/such/dir.y4m")}, 1,
                   "cannot write " + dir.file("no/such/dir.y4m") + ": No such file", inputs);
     expectFailure(dir, {dir.file("good.y4m"), dir.path()}, 1, "it is a directory", inputs);
-    expectFailure(dir, {"--tarnel", "21", dir.file("good.y4m"), out}, 2,
-                  "--tarnel 21 is out of range: it takes 0 to 20", inputs);
+    expectFailure(dir, {"--tarnel", "256", dir.file("good.y4m"), out}, 2,
+                  "--tarnel 256 is out of range: it takes 0 to 255 (the editor's slider ends at 20)", inputs);
     expectFailure(dir, {"--rounding-strength=-1", dir.file("good.y4m"), out}, 2,
                   "--rounding-strength -1 is out of range: it takes 0 to 32", inputs);
     expectFailure(dir, {"--threads", "0", dir.file("good.y4m"), out}, 2, "--threads must be", inputs);
@@ -341,7 +341,10 @@ TEST(QuorvaneCommand, HelpNamesEveryOptionWithItsRange) {
     for (const char c : bytes)
         if (!std::isspace(static_cast<unsigned char>(c)) || (!help.empty() && help.back() != ' '))
             help += std::isspace(static_cast<unsigned char>(c)) ? ' ' : c;
-    for (const char *part : {"--tarnel N", "0..20 [10]", "--w2dnrh N", "0..20 [16]", "--rounding-strength N",
+    for (const char *part : {"--tarnel N", "0..255 (the editor's 0..20) [10]", "--w2dnrh N",
+                             "0..255 (the editor's 0..20) [16]", "exist only in this command",
+                             "--strength auto", "a setting given as well keeps the value given",
+                             "--rounding-strength N",
                              "0..32 [16]", "--field, --no-field", "tagged interlaced (It, Ib, Im)",
                              "--anime, --no-anime", "--mosquito, --no-mosquito", "--block, --no-block",
                              "--rounding, --no-rounding", "on for 8-bit input, off for deeper",

@@ -12,6 +12,7 @@
 #include <optional>
 
 #include "cli/command/shared.h"
+#include "cli/command/strength.h"
 #include "cli/io/output_file.h"
 #include "cli/picture/convert.h"
 #include "cli/picture/metrics.h"
@@ -112,7 +113,7 @@ void warnAboutData(const OpenStream &input, const DenoiseReport &report) {
 }
 
 // --stats: per frame, wall and (all threads') CPU milliseconds.
-void reportStageTimes(const DenoiseReport &report) {
+void reportStageTimes(const DenoiseReport &report, const AutoStrength *chosen) {
     const StageTimes &t = report.stages;
     const StageTime outside = t.outside();
     const std::pair<const char *, const StageTime *> stages[] = {
@@ -127,11 +128,12 @@ void reportStageTimes(const DenoiseReport &report) {
         text += part;
     }
     message(text);
+    if (chosen) message("strength auto: " + autoStrengthText(*chosen, true));
 }
 
 // The summary names the rounding correction's state: deeper input leaves it off.
 void reportSummary(const Options &options, const Y4mFormat &format, const DenoiseSettings &settings,
-                   const DenoiseReport &report) {
+                   const DenoiseReport &report, const FILTER &descriptor, const AutoStrength *chosen) {
     const char *rounding = settings.on(CheckBox::Rounding) ? "rounding correction on"
                            : roundingOffForDepth(options, format)
                                ? "rounding correction off, as for input deeper than 8 bits"
@@ -141,6 +143,9 @@ void reportSummary(const Options &options, const Y4mFormat &format, const Denois
                   format.height, format.describe().c_str(), report.seconds,
                   report.seconds > 0 ? report.frames / report.seconds : 0.0, settings.threads, rounding);
     message(count(report.frames, "frame", "frames") + text);
+    if (chosen) message("strength auto: " + autoStrengthText(*chosen));
+    if (const std::string past = pastEditorRange(settings, descriptor); !past.empty())
+        message("past the editor's range (this command only): " + past);
 }
 
 // Everything about the input and the reference is checked before the output exists.
@@ -185,7 +190,14 @@ int runDenoiseCommand(const Options &options) {
     Reference reference;
     if (const int status = openInputs(options, &input, &reference)) return status;
     const Y4mFormat &format = input.format;
-    const DenoiseSettings settings = resolveSettings(options, *filter.descriptor, format);
+    DenoiseSettings settings = resolveSettings(options, *filter.descriptor, format);
+    std::optional<AutoStrength> chosen;
+    SettingsChooser choose;
+    if (options.autoStrength)
+        choose = [&](const std::vector<const Y4mFrame *> &first, DenoiseSettings *s) {
+            chosen = autoStrength(first, options, format, *s);
+            *s = settings = chosen->settings;
+        };
 
     std::string error;
     auto output = OutputFile::open(options.output, &error);
@@ -210,7 +222,7 @@ int runDenoiseCommand(const Options &options) {
     bool ok;
     try {
         ok = denoiseStream(filter.entry(), settings, *input.reader, format, writer, onFrame, onProgress,
-                           &report, &error);
+                           &report, &error, choose);
     } catch (const std::exception &e) {
         ok = false;
         error = std::string("the run failed: ") + e.what();
@@ -223,8 +235,9 @@ int runDenoiseCommand(const Options &options) {
     }
 
     warnAboutData(input, report);
-    if (options.stats && report.frames > 0) reportStageTimes(report);
-    if (!options.quiet) reportSummary(options, format, settings, report);
+    if (options.stats && report.frames > 0) reportStageTimes(report, chosen ? &*chosen : nullptr);
+    if (!options.quiet)
+        reportSummary(options, format, settings, report, *filter.descriptor, chosen ? &*chosen : nullptr);
     if (reference.meter)
         message(reference.meter->frames() > 0 ? reference.meter->summary() + " against " + options.reference
                                               : "no frames to compare with " + options.reference);

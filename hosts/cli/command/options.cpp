@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <thread>
 
+#include "cli/command/strength.h"
+
 namespace q5cli {
 
 namespace {
@@ -145,6 +147,15 @@ Parsed parseProgramOption(Argument &arg, Options *o, std::string *previewOption,
             *error = "--threads must be a whole number from 1 to 16, not \"" + text + "\"";
         return Parsed::Failed;
     }
+    if (arg.name == "strength") {
+        if (!arg.value(&text, error)) return Parsed::Failed;
+        if (text == "auto") {
+            o->autoStrength = true;
+            return Parsed::Taken;
+        }
+        *error = "--strength takes \"auto\", not \"" + text + "\"";
+        return Parsed::Failed;
+    }
     if (arg.name == "module") return arg.value(&o->module, error) ? Parsed::Taken : Parsed::Failed;
     if (arg.name == "reference") return arg.value(&o->reference, error) ? Parsed::Taken : Parsed::Failed;
     if (arg.name == "frame") {
@@ -258,10 +269,12 @@ bool checkSettings(const Options &options, const FILTER &descriptor, std::string
     }
     for (const SliderSetting &s : kSliders) {
         const SettingChoice &given = options.choice(s.slider);
-        const int lo = descriptor.track_s[indexOf(s.slider)], hi = descriptor.track_e[indexOf(s.slider)];
+        const int lo = descriptor.track_s[indexOf(s.slider)], editor = descriptor.track_e[indexOf(s.slider)];
+        const int hi = commandMaximum(s.slider, editor);
         if (given.given && (given.value < lo || given.value > hi)) {
             *error = "--" + std::string(s.name) + " " + std::to_string(given.value) +
                      " is out of range: it takes " + std::to_string(lo) + " to " + std::to_string(hi);
+            if (hi > editor) *error += " (the editor's slider ends at " + std::to_string(editor) + ")";
             return false;
         }
     }
@@ -354,14 +367,33 @@ horizontal detail of 4:2:2: the filter keeps one Cb and Cr per pixel pair.
 
 Filter settings (the plug-in's sliders and check boxes) [default]:
 )";
-    for (const SliderSetting &s : kSliders)
-        t += optionLine("--" + std::string(s.name) + " N",
-                        std::string(helpOf(s.slider)) + ", " + std::to_string(s.minimum) + ".." +
-                            std::to_string(s.maximum) + " [" + std::to_string(s.defaultValue) + "]");
+    for (const SliderSetting &s : kSliders) {
+        const int most = commandMaximum(s.slider, s.maximum);
+        const std::string range = most > s.maximum ? ", " + std::to_string(s.minimum) + ".." +
+                                                         std::to_string(most) + " (the editor's " +
+                                                         std::to_string(s.minimum) + ".." +
+                                                         std::to_string(s.maximum) + ")"
+                                                   : ", " + std::to_string(s.minimum) + ".." +
+                                                         std::to_string(s.maximum);
+        t += optionLine("--" + std::string(s.name) + " N", std::string(helpOf(s.slider)) + range + " [" +
+                                                               std::to_string(s.defaultValue) + "]");
+    }
     for (const CheckBoxSetting &c : kCheckBoxes)
         t += optionLine("--" + std::string(c.name) + ", --no-" + c.name,
                         std::string(helpOf(c.box)) + " [" + defaultText(c) + "]");
     t += R"(
+The editor's sliders end at 20 (the rounding strength at 32). Here --tarnel,
+--w2dnrl, --w2dnrh, --mosqnr and --blocknr go on to 255: values past 20 exist
+only in this command (the plug-in in the editor cannot be set to them), and the
+summary names them. Grain of a code step or more needs them: at 20 the wavelet
+stages take such grain for structure and leave it.
+
+  --strength auto         measure the noise and the texture of the first three
+                          frames and choose the settings from them (the
+                          summary, --stats and preview print the estimate and
+                          the settings chosen); a setting given as well keeps
+                          the value given [off: the editor's factory settings]
+
 Program options:
   --threads N             worker threads, 1..16 [every core, at most 16]
   --reference CLEAN.y4m   print PSNR (Y, Cb, Cr) and SSIM (Y) of the output

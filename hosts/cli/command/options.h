@@ -26,6 +26,7 @@ struct Options {
     int threads = 0;                                   // 0: all cores, at most 16
     bool quiet = false;
     bool stats = false;  // time each stage of the run
+    bool autoStrength = false;  // --strength auto: settings chosen from the clip's noise
     // "demo DIR": the demo, unless a file named demo exists (then it is the input).
     bool demoMayBeFile = false;
     SettingChoice sliders[kSliderCount];
@@ -40,8 +41,9 @@ struct Options {
 /// Parses the arguments after the program name; false with a message on a bad command line.
 bool parseOptions(const std::vector<std::string> &args, Options *options, std::string *error);
 
-/// Checks the given slider values against the descriptor's ranges, before any file is
-/// opened; false with a message naming the option and its range.
+/// Checks the given slider values against the descriptor's minimums and the command's
+/// maximums (past the editor's for the strength sliders), before any file is opened;
+/// false with a message naming the option and its range.
 bool checkSettings(const Options &options, const FILTER &descriptor, std::string *error);
 
 /// The settings of a run, resolved once the stream's header is known: the values

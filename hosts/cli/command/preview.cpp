@@ -5,8 +5,10 @@
 #include <cmath>
 #include <cstdio>
 #include <map>
+#include <optional>
 
 #include "cli/command/shared.h"
+#include "cli/command/strength.h"
 #include "cli/io/output_file.h"
 #include "cli/io/png.h"
 #include "cli/picture/comparison.h"
@@ -72,9 +74,9 @@ void report(std::FILE *to, const Options &options, const std::string &name, cons
 
 bool previewFrame(GetFilterTableFn entry, const DenoiseSettings &settings, ByteSource &source,
                   Y4mReader &reader, const Y4mFormat &format, int n, PreviewResult *result,
-                  const std::string &name, std::string *error) {
+                  const std::string &name, std::string *error, const SettingsChooser &choose) {
     // Frame n needs n - 1 and n + 1; with the mosquito pass, their neighbours too.
-    const int reach = settings.on(CheckBox::MosquitoNr) ? 2 : 1;
+    const int reach = choose || settings.on(CheckBox::MosquitoNr) ? 2 : 1;
     PreviewFrames frames;
     if (!readPreviewFrames(source, reader, format, n, reach, name, &frames, error)) return false;
     // While the clip's end is unseen the host's clip reaches kUnknownLength frames.
@@ -84,7 +86,13 @@ bool previewFrame(GetFilterTableFn entry, const DenoiseSettings &settings, ByteS
         return false;
     }
     result->frameCount = frames.count;
-    return filterOne(entry, settings, format, frames.held, frames.count, n, result, error);
+    DenoiseSettings chosen = settings;
+    if (choose) {
+        std::vector<const Y4mFrame *> measured;
+        for (const auto &[k, frame] : frames.held) measured.push_back(&frame);
+        choose(measured, &chosen);
+    }
+    return filterOne(entry, chosen, format, frames.held, frames.count, n, result, error);
 }
 
 int runPreview(const Options &options) {
@@ -103,7 +111,14 @@ int runPreview(const Options &options) {
         message(name + ": " + error);
         return 1;
     }
-    const DenoiseSettings settings = resolveSettings(options, *filter.descriptor, format);
+    DenoiseSettings settings = resolveSettings(options, *filter.descriptor, format);
+    std::optional<AutoStrength> chosen;
+    SettingsChooser choose;
+    if (options.autoStrength)
+        choose = [&](const std::vector<const Y4mFrame *> &around, DenoiseSettings *s) {
+            chosen = autoStrength(around, options, format, *s);
+            *s = settings = chosen->settings;
+        };
     // The picture's place is checked before any frame is read; it never replaces the clip.
     if (options.pictureOut != "-" && isSameFile(options.pictureOut, *input.source)) {
         message("--out " + options.pictureOut + " is the input: the picture would replace the clip");
@@ -117,7 +132,7 @@ int runPreview(const Options &options) {
 
     PreviewResult frame;
     if (!previewFrame(filter.entry(), settings, *input.source, *input.reader, format, options.frame, &frame,
-                      name, &error)) {
+                      name, &error, choose)) {
         message(error);
         return 1;
     }
@@ -129,7 +144,12 @@ int runPreview(const Options &options) {
         return 1;
     }
     // Beside a picture on standard output, the report goes to standard error.
-    if (!options.quiet) report(out->isStdout() ? stderr : stdout, options, name, settings, format, frame, pic.legend);
+    if (options.quiet) return 0;
+    std::FILE *to = out->isStdout() ? stderr : stdout;
+    if (chosen) std::fprintf(to, "Strength auto, from the frames around it: %s\n", autoStrengthText(*chosen).c_str());
+    if (const std::string past = pastEditorRange(settings, *filter.descriptor); !past.empty())
+        std::fprintf(to, "Past the editor's range (this command only): %s\n", past.c_str());
+    report(to, options, name, settings, format, frame, pic.legend);
     return 0;
 }
 

@@ -17,7 +17,8 @@ namespace q5cli {
 /// the earlier ones, from a pipe it reads through them; either way it stops after the
 /// last one needed (n + 1, or n + 2 with the mosquito pass, whose neighbours reach one
 /// further). `frameCount` is the clip's length when its end was reached, else -1.
-/// Messages begin with `name`, the input's name.
+/// Messages begin with `name`, the input's name. A chooser gets the frames read (n + 2
+/// is then read, whatever the settings) and may change the settings first.
 struct PreviewResult {
     Y4mFrame before;
     std::vector<std::uint8_t> after;
@@ -25,7 +26,7 @@ struct PreviewResult {
 };
 bool previewFrame(GetFilterTableFn entry, const DenoiseSettings &settings, ByteSource &source,
                   Y4mReader &reader, const Y4mFormat &format, int n, PreviewResult *result,
-                  const std::string &name, std::string *error);
+                  const std::string &name, std::string *error, const SettingsChooser &choose = {});
 
 /// The preview command; the exit status.
 int runPreview(const Options &options);

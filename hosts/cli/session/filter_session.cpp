@@ -62,6 +62,7 @@ class StreamRun {
 public:
     StreamRun(GetFilterTableFn entry, const DenoiseSettings &settings, Y4mReader &in,
               const Y4mFormat &format);
+    bool start(const SettingsChooser &choose, std::string *error);
     bool run(Y4mWriter &out, const FrameSink &onFrame, const ProgressSink &onProgress,
              std::string *error);
     void report(DenoiseReport *report) const;
@@ -76,7 +77,7 @@ private:
     bool deliver(int n, Y4mWriter &out, const FrameSink &onFrame, std::string *error);
     void settleTimes();
 
-    const DenoiseSettings &settings_;
+    DenoiseSettings settings_;
     const Y4mFormat &format_;
     const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
     ProcClock procClock_;  // outlives the host that reports to it
@@ -95,11 +96,29 @@ StreamRun::StreamRun(GetFilterTableFn entry, const DenoiseSettings &settings, Y4
                      const Y4mFormat &format)
     : settings_(settings), format_(format), host_(entry, settings.threads),
       window_(in, format, settings.threads), clip_(streamClip(format, kUnknownLength)),
-      bytes_(format.frameBytes()) {
-    startFilter(host_, settings);
-    if (settings.timeStages) host_.setObserver(&procClock_);
+      bytes_(format.frameBytes()) {}
+
+// The first frames go to the chooser, if any, before the filter starts with the
+// settings it leaves.
+bool StreamRun::start(const SettingsChooser &choose, std::string *error) {
+    if (choose) {
+        {
+            const StageTimer timer(timed(&StageTimes::read));
+            if (!window_.readThrough(kChoosingFrames - 1)) {
+                *error = window_.error();
+                return false;
+            }
+        }
+        std::vector<const Y4mFrame *> first;
+        for (int n = 0; n < kChoosingFrames; ++n)
+            if (const Y4mFrame *frame = window_.frame(n)) first.push_back(frame);
+        choose(first, &settings_);
+    }
+    startFilter(host_, settings_);
+    if (settings_.timeStages) host_.setObserver(&procClock_);
     host_.setClip(clip_, [this](int n, PIXEL_YC *image, int pitch) { return fill(n, image, pitch); });
     host_.saveStart(0, kUnknownLength - 1);
+    return true;
 }
 
 bool StreamRun::fill(int n, PIXEL_YC *image, int pitch) {
@@ -202,9 +221,10 @@ void StreamRun::report(DenoiseReport *report) const {
 
 bool denoiseStream(GetFilterTableFn entry, const DenoiseSettings &settings, Y4mReader &in,
                    const Y4mFormat &format, Y4mWriter &out, const FrameSink &onFrame,
-                   const ProgressSink &onProgress, DenoiseReport *report, std::string *error) {
+                   const ProgressSink &onProgress, DenoiseReport *report, std::string *error,
+                   const SettingsChooser &choose) {
     StreamRun stream(entry, settings, in, format);
-    const bool ok = stream.run(out, onFrame, onProgress, error);
+    const bool ok = stream.start(choose, error) && stream.run(out, onFrame, onProgress, error);
     if (report) stream.report(report);
     return ok;
 }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "abi/host_api.h"
 #include "abi/settings.h"
@@ -49,6 +50,12 @@ using FrameSink = std::function<bool(int n, const std::uint8_t *frame, std::stri
 /// Called after every frame with the frames done and the total (-1 while unknown).
 using ProgressSink = std::function<void(int done, int total)>;
 
+/// Called once before the filter starts, with the first frames of the stream (up to
+/// kChoosingFrames, fewer when the stream is shorter, which the filter reads before
+/// its first frame anyway): may change the settings the run starts with.
+using SettingsChooser = std::function<void(const std::vector<const Y4mFrame *> &first, DenoiseSettings *settings)>;
+constexpr int kChoosingFrames = 3;
+
 /// frame_n while the stream's end is unseen: beyond any frame the filter may ask for,
 /// so it neither mirrors nor skips a neighbour. Frames within two of the end are only
 /// processed once the end is known (see denoiseStream).
@@ -70,6 +77,7 @@ void startFilter(q5host::Host &host, const DenoiseSettings &settings);
 /// only once the first frame is ready or the stream proved empty).
 bool denoiseStream(GetFilterTableFn entry, const DenoiseSettings &settings, Y4mReader &in,
                    const Y4mFormat &format, Y4mWriter &out, const FrameSink &onFrame,
-                   const ProgressSink &onProgress, DenoiseReport *report, std::string *error);
+                   const ProgressSink &onProgress, DenoiseReport *report, std::string *error,
+                   const SettingsChooser &choose = {});
 
 }  // namespace q5cli

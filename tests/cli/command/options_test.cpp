@@ -78,21 +78,30 @@ TEST(ParseOptions, RejectsBadCommandLinesWithReasons) {
     EXPECT_NE(parseError({"demo", "a", "b"}).find("at most one directory"), std::string::npos);
 }
 
-TEST(CheckSettings, HoldsEverySliderToTheDescriptorRange) {
+// The strength sliders go past the editor's range up to the command's bound; the
+// rounding strength stops where the editor's does.
+TEST(CheckSettings, HoldsEverySliderToTheEditorsMinimumAndTheCommandsMaximum) {
     const FILTER &d = descriptor();
     std::string error;
     for (const SliderSetting &s : kSliders) {
         const int i = indexOf(s.slider);
-        for (int value : {d.track_s[i], d.track_e[i]})
-            EXPECT_TRUE(q5cli::checkSettings(parse({"--" + std::string(s.name), std::to_string(value), "a", "b"}),
-                                             d, &error))
-                << error;
-        for (int value : {d.track_s[i] - 1, d.track_e[i] + 1}) {
+        const bool extended = s.slider != Slider::Rounding;
+        const int most = extended ? 255 : d.track_e[i];
+        for (int value : {d.track_s[i], d.track_e[i], d.track_e[i] + 1, most}) {
+            const bool ok = value <= most;
+            EXPECT_EQ(q5cli::checkSettings(parse({"--" + std::string(s.name), std::to_string(value), "a", "b"}), d,
+                                           &error),
+                      ok)
+                << s.name << " " << value << ": " << error;
+        }
+        for (int value : {d.track_s[i] - 1, most + 1}) {
             const Options o = parse({"--" + std::string(s.name), std::to_string(value), "a", "b"});
             ASSERT_FALSE(q5cli::checkSettings(o, d, &error));
             EXPECT_EQ(error, "--" + std::string(s.name) + " " + std::to_string(value) +
                                  " is out of range: it takes " + std::to_string(d.track_s[i]) + " to " +
-                                 std::to_string(d.track_e[i]));
+                                 std::to_string(most) +
+                                 (extended ? " (the editor's slider ends at " + std::to_string(d.track_e[i]) + ")"
+                                           : ""));
         }
     }
 }
