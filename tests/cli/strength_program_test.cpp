@@ -16,17 +16,20 @@ namespace {
 using q5clitest::runCli;
 using q5clitest::ScratchDir;
 
-// Flat grey cels with grain of `sigma` code steps, 4:2:0 8-bit.
-std::vector<std::uint8_t> grainyClip(int frames, double sigma) {
+// Flat grey cels with grain of `sigma` code steps, 4:2:0 8-bit; from frame `cut` on,
+// darker cels with grain of `sigma2`.
+std::vector<std::uint8_t> grainyClip(int frames, double sigma, int cut = -1, double sigma2 = 0) {
     const int w = 160, h = 96;
     std::string text = "YUV4MPEG2 W160 H96 F24:1 Ip A1:1 C420jpeg\n";
     std::vector<std::uint8_t> bytes(text.begin(), text.end());
     q5cli::Grain grain(77);
     for (int n = 0; n < frames; ++n) {
+        const bool second = cut >= 0 && n >= cut;
         for (const char c : std::string("FRAME\n")) bytes.push_back(static_cast<std::uint8_t>(c));
         for (int y = 0; y < h; ++y)
             for (int x = 0; x < w; ++x) {
-                const double v = (x < w / 2 ? 100 : 150) + sigma * grain.next();
+                const double v = (second ? (x < w / 2 ? 40 : 70) : (x < w / 2 ? 100 : 150)) +
+                                 (second ? sigma2 : sigma) * grain.next();
                 bytes.push_back(static_cast<std::uint8_t>(std::lround(std::clamp(v, 0.0, 255.0))));
             }
         bytes.insert(bytes.end(), w * h / 2, 128);
@@ -99,6 +102,24 @@ TEST(StrengthAuto, SettingsGivenByHandWinAndStatsAndPreviewReportTheEstimate) {
     const auto report = q5clitest::readBytes(dir.file("report.txt"));
     const std::string text(report.begin(), report.end());
     EXPECT_NE(text.find("Strength auto, from the frames around it: noise "), std::string::npos) << text;
+}
+
+// A cut to a scene of other grain is measured again and gets settings of its own.
+TEST(StrengthAuto, MeasuresEachNewSceneAgain) {
+    ScratchDir dir;
+    q5clitest::writeBytes(dir.file("in.y4m"), grainyClip(10, 0.5, 5, 3.0));
+    const q5clitest::CliRun run = runCli({"--strength", "auto", dir.file("in.y4m"), dir.file("out.y4m")});
+    ASSERT_EQ(run.status, 0) << run.errText;
+    double first = 0, second = 0;
+    const std::size_t at = run.errText.find("strength auto: noise ");
+    ASSERT_NE(at, std::string::npos) << run.errText;
+    ASSERT_EQ(std::sscanf(run.errText.c_str() + at, "strength auto: noise %lf", &first), 1);
+    const std::size_t next = run.errText.find("strength auto: noise ", at + 1);
+    ASSERT_NE(next, std::string::npos) << run.errText;
+    ASSERT_EQ(std::sscanf(run.errText.c_str() + next, "strength auto: noise %lf", &second), 1);
+    EXPECT_NEAR(first, 0.5, 0.15);
+    EXPECT_NEAR(second, 3.0, 0.45);
+    EXPECT_NE(run.errText.find("(3 frames from frame 5): "), std::string::npos) << run.errText;
 }
 
 TEST(StrengthPastTheEditor, RunsAndIsNamedInTheSummary) {

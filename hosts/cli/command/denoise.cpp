@@ -117,7 +117,7 @@ void warnAboutData(const OpenStream &input, const DenoiseReport &report) {
 }
 
 // --stats: per frame, wall and (all threads') CPU milliseconds.
-void reportStageTimes(const DenoiseReport &report, const AutoStrength *chosen) {
+void reportStageTimes(const DenoiseReport &report, const std::vector<AutoStrength> &scenes) {
     const StageTimes &t = report.stages;
     const StageTime outside = t.outside();
     const std::pair<const char *, const StageTime *> stages[] = {
@@ -132,12 +132,12 @@ void reportStageTimes(const DenoiseReport &report, const AutoStrength *chosen) {
         text += part;
     }
     message(text);
-    if (chosen) message("strength auto: " + autoStrengthText(*chosen, true));
+    for (const AutoStrength &scene : scenes) message("strength auto: " + autoStrengthText(scene, true));
 }
 
 // The summary names the rounding correction's state: deeper input leaves it off.
 void reportSummary(const Options &options, const Y4mFormat &format, const DenoiseSettings &settings,
-                   const DenoiseReport &report, const FILTER &descriptor, const AutoStrength *chosen) {
+                   const DenoiseReport &report, const FILTER &descriptor, const std::vector<AutoStrength> &scenes) {
     const char *rounding = settings.on(CheckBox::Rounding) ? "rounding correction on"
                            : roundingOffForDepth(options, format)
                                ? "rounding correction off, as for input deeper than 8 bits"
@@ -147,9 +147,14 @@ void reportSummary(const Options &options, const Y4mFormat &format, const Denois
                   format.height, format.describe().c_str(), report.seconds,
                   report.seconds > 0 ? report.frames / report.seconds : 0.0, settings.threads, rounding);
     message(count(report.frames, "frame", "frames") + text);
-    if (chosen) message("strength auto: " + autoStrengthText(*chosen));
-    if (const std::string past = pastEditorRange(settings, descriptor); !past.empty())
-        message("past the editor's range (this command only): " + past);
+    for (const AutoStrength &scene : scenes) {
+        message("strength auto: " + autoStrengthText(scene));
+        if (const std::string past = pastEditorRange(scene.settings, descriptor); !past.empty())
+            message("past the editor's range (this command only): " + past);
+    }
+    if (scenes.empty())
+        if (const std::string past = pastEditorRange(settings, descriptor); !past.empty())
+            message("past the editor's range (this command only): " + past);
 }
 
 // --frames (and --excerpt): the span written, checked against the clip where its length
@@ -250,13 +255,22 @@ int runDenoiseCommand(const Options &options) {
     FrameSpan span;
     const int totalHint = options.framesGiven ? -1 : framesInFile(input);
     if (const int status = placeSpan(options, settings, &input, &span)) return status;
-    std::optional<AutoStrength> chosen;
-    SettingsChooser choose;
-    if (options.autoStrength)
-        choose = [&](const std::vector<const Y4mFrame *> &first, DenoiseSettings *s) {
-            chosen = autoStrength(first, options, format, *s);
-            *s = settings = chosen->settings;
+    // --strength auto: the first scene's settings, then each later scene's that differ.
+    std::vector<AutoStrength> scenes;
+    SettingsChooser chooser;
+    if (options.autoStrength) {
+        const DenoiseSettings given = settings;
+        chooser.choose = [&, given](int first, const std::vector<const Y4mFrame *> &frames, DenoiseSettings *s) {
+            AutoStrength chosen = autoStrength(frames, options, format, given, first);
+            *s = chosen.settings;
+            if (scenes.empty()) settings = chosen.settings;
+            if (scenes.empty() || settingsText(chosen.settings) != settingsText(scenes.back().settings))
+                scenes.push_back(chosen);
         };
+        chooser.sceneCut = [&](const Y4mFrame &before, const Y4mFrame &at) {
+            return sceneCut(format, before.data.data(), at.data.data());
+        };
+    }
 
     std::string error;
     auto output = OutputFile::open(options.output, &error);
@@ -280,7 +294,7 @@ int runDenoiseCommand(const Options &options) {
     bool ok;
     try {
         ok = denoiseStream(filter.entry(), settings, *input.reader, format, writer, onFrame, onProgress,
-                           &report, &error, span, choose);
+                           &report, &error, span, chooser);
     } catch (const std::exception &e) {
         ok = false;
         error = std::string("the run failed: ") + e.what();
@@ -293,9 +307,8 @@ int runDenoiseCommand(const Options &options) {
     }
 
     warnAboutData(input, report);
-    if (options.stats && report.frames > 0) reportStageTimes(report, chosen ? &*chosen : nullptr);
-    if (!options.quiet)
-        reportSummary(options, format, settings, report, *filter.descriptor, chosen ? &*chosen : nullptr);
+    if (options.stats && report.frames > 0) reportStageTimes(report, scenes);
+    if (!options.quiet) reportSummary(options, format, settings, report, *filter.descriptor, scenes);
     if (reference.meter)
         message(reference.meter->frames() > 0 ? reference.meter->summary() + " against " + options.reference
                                               : "no frames to compare with " + options.reference);

@@ -437,10 +437,11 @@ summary names them. Grain of a code step or more needs them: at 20 the wavelet
 stages take such grain for structure and leave it.
 
   --strength auto         measure the noise and the texture of the first three
-                          frames and choose the settings from them (the
-                          summary, --stats and preview print the estimate and
-                          the settings chosen); a setting given as well keeps
-                          the value given [off: the editor's factory settings]
+                          frames, and of each new scene's, and choose the
+                          settings from them (the summary, --stats and preview
+                          print the estimate and the settings chosen); a
+                          setting given as well keeps the value given [off:
+                          the editor's factory settings]
 
 Program options:
   --threads N             worker threads, 1..16 [every core, at most 16]

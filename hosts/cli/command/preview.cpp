@@ -90,7 +90,7 @@ bool previewFrame(GetFilterTableFn entry, const DenoiseSettings &settings, ByteS
     if (choose) {
         std::vector<const Y4mFrame *> measured;
         for (const auto &[k, frame] : frames.held) measured.push_back(&frame);
-        choose(measured, &chosen);
+        choose.choose(frames.held.begin()->first, measured, &chosen);
     }
     return filterOne(entry, chosen, format, frames.held, frames.count, n, result, error);
 }
@@ -115,7 +115,7 @@ int runPreview(const Options &options) {
     std::optional<AutoStrength> chosen;
     SettingsChooser choose;
     if (options.autoStrength)
-        choose = [&](const std::vector<const Y4mFrame *> &around, DenoiseSettings *s) {
+        choose.choose = [&](int, const std::vector<const Y4mFrame *> &around, DenoiseSettings *s) {
             chosen = autoStrength(around, options, format, *s);
             *s = settings = chosen->settings;
         };

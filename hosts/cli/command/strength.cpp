@@ -74,11 +74,12 @@ DenoiseSettings chooseStrength(const NoiseEstimate &e, const Options &options, c
 }
 
 AutoStrength autoStrength(const std::vector<const Y4mFrame *> &frames, const Options &options,
-                          const Y4mFormat &format, const DenoiseSettings &settings) {
+                          const Y4mFormat &format, const DenoiseSettings &settings, int firstFrame) {
     const auto start = std::chrono::steady_clock::now();
     NoiseMeter meter(format);
     for (const Y4mFrame *frame : frames) meter.add(frame->data.data());
     AutoStrength chosen;
+    chosen.firstFrame = firstFrame;
     chosen.estimate = meter.estimate();
     chosen.settings = chooseStrength(chosen.estimate, options, format, settings);
     chosen.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -91,6 +92,7 @@ std::string autoStrengthText(const AutoStrength &chosen, bool withTime) {
     std::snprintf(text, sizeof text, "noise %.2f code steps, texture %.0f%% (%d %s", e.sigma, 100 * e.texture, e.frames,
                   e.frames == 1 ? "frame" : "frames");
     std::string out = text;
+    if (chosen.firstFrame > 0) out += " from frame " + std::to_string(chosen.firstFrame);
     if (withTime) {
         std::snprintf(text, sizeof text, ", measured in %.1f ms", 1000 * chosen.seconds);
         out += text;

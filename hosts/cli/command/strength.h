@@ -39,15 +39,16 @@ DenoiseSettings chooseStrength(const NoiseEstimate &estimate, const Options &opt
 
 /// Measures the frames and chooses: what the summary, --stats and preview report.
 struct AutoStrength {
+    int firstFrame = 0;  // the first frame measured: the run's, or a scene's
     NoiseEstimate estimate;
     DenoiseSettings settings;
     double seconds = 0;  // spent measuring
 };
 AutoStrength autoStrength(const std::vector<const Y4mFrame *> &frames, const Options &options,
-                          const Y4mFormat &format, const DenoiseSettings &settings);
+                          const Y4mFormat &format, const DenoiseSettings &settings, int firstFrame = 0);
 
-/// "noise 1.02 code steps, texture 12% (3 frames): --tarnel ...", with the time spent
-/// measuring for --stats.
+/// "noise 1.02 code steps, texture 12% (3 frames): --tarnel ...", "(3 frames from
+/// frame 120)" for a later scene, with the time spent measuring for --stats.
 std::string autoStrengthText(const AutoStrength &chosen, bool withTime = false);
 
 }  // namespace q5cli

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 
 namespace q5cli {
 
@@ -56,6 +57,27 @@ void NoiseMeter::add(const std::uint8_t *frame) {
             if (!clipped) blockVariance_.push_back(static_cast<float>(energy * scale / (kBlock * kBlock)));
         }
     ++frames_;
+}
+
+bool sceneCut(const Y4mFormat &format, const std::uint8_t *before, const std::uint8_t *at) {
+    constexpr int kBins = 32;
+    const int shift = format.bits - 5;  // codes to bins
+    const bool wide = format.bits > 8;
+    long counts[2][kBins] = {};
+    long total = 0;
+    const std::uint8_t *frames[2] = {before, at};
+    // Every other pixel of every other row is plenty for a histogram.
+    for (int y = 0; y < format.height; y += 2)
+        for (int x = 0; x < format.width; x += 2, ++total) {
+            const std::size_t i = static_cast<std::size_t>(y) * format.width + x;
+            for (int f = 0; f < 2; ++f) {
+                const int code = wide ? frames[f][2 * i] | frames[f][2 * i + 1] << 8 : frames[f][i];
+                ++counts[f][std::min(code >> shift, kBins - 1)];
+            }
+        }
+    long moved = 0;
+    for (int b = 0; b < kBins; ++b) moved += std::abs(counts[0][b] - counts[1][b]);
+    return total > 0 && moved > 2 * total / 3;  // |a - b| counts what moved twice
 }
 
 NoiseEstimate NoiseMeter::estimate() const {

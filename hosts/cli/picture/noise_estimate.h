@@ -40,4 +40,9 @@ private:
     int frames_ = 0;
 };
 
+/// Whether frame `at` begins another scene than frame `before` (y4m frames of
+/// `format`): their luma histograms differ in more than a third of their mass. A
+/// pan or a moving character keeps the histogram; a cut to other content does not.
+bool sceneCut(const Y4mFormat &format, const std::uint8_t *before, const std::uint8_t *at);
+
 }  // namespace q5cli

@@ -93,7 +93,7 @@ class StreamRun {
 public:
     StreamRun(GetFilterTableFn entry, const DenoiseSettings &settings, Y4mReader &in,
               const Y4mFormat &format, const FrameSpan &span);
-    bool start(const SettingsChooser &choose, std::string *error);
+    bool start(const SettingsChooser &chooser, std::string *error);
     bool run(Y4mWriter &out, const FrameSink &onFrame, const ProgressSink &onProgress,
              std::string *error);
     void report(DenoiseReport *report) const;
@@ -107,7 +107,10 @@ private:
     bool process(int n, std::string *error);
     bool deliver(int n, Y4mWriter &out, const FrameSink &onFrame, std::string *error);
     void settleTimes();
+    void chooseFrom(int n);
+    bool rechoose(int n);
 
+    SettingsChooser chooser_;
     DenoiseSettings settings_;
     const Y4mFormat &format_;
     const FrameSpan span_;
@@ -133,8 +136,9 @@ StreamRun::StreamRun(GetFilterTableFn entry, const DenoiseSettings &settings, Y4
 
 // The first frames the run reads go to the chooser, if any, before the filter starts
 // with the settings it leaves.
-bool StreamRun::start(const SettingsChooser &choose, std::string *error) {
-    if (choose) {
+bool StreamRun::start(const SettingsChooser &chooser, std::string *error) {
+    chooser_ = chooser;
+    if (chooser_) {
         const int firstRead = std::max(0, span_.first - contextFrames(settings_));
         {
             const StageTimer timer(timed(&StageTimes::read));
@@ -143,15 +147,37 @@ bool StreamRun::start(const SettingsChooser &choose, std::string *error) {
                 return false;
             }
         }
-        std::vector<const Y4mFrame *> first;
-        for (int n = firstRead; n < firstRead + kChoosingFrames; ++n)
-            if (const Y4mFrame *frame = window_.frame(n)) first.push_back(frame);
-        choose(first, &settings_);
+        chooseFrom(firstRead);
     }
     startFilter(host_, settings_);
     if (settings_.timeStages) host_.setObserver(&procClock_);
     host_.setClip(clip_, [this](int n, PIXEL_YC *image, int pitch) { return fill(n, image, pitch); });
     host_.saveStart(span_.first, (span_.end >= 0 ? span_.end : clip_.frameCount) - 1);
+    return true;
+}
+
+// The chooser's view of frames n, n + 1, ... (those read: the run reads n + 2 before
+// processing n).
+void StreamRun::chooseFrom(int n) {
+    std::vector<const Y4mFrame *> frames;
+    for (int k = n; k < n + kChoosingFrames; ++k)
+        if (const Y4mFrame *frame = window_.frame(k)) frames.push_back(frame);
+    chooser_.choose(n, frames, &settings_);
+}
+
+// At a scene cut before frame n, the settings for the new scene; true when they changed.
+bool StreamRun::rechoose(int n) {
+    if (!chooser_.sceneCut || n <= span_.first) return false;
+    const Y4mFrame *before = window_.frame(n - 1), *at = window_.frame(n);
+    if (!before || !at || !chooser_.sceneCut(*before, *at)) return false;
+    const DenoiseSettings old = settings_;
+    chooseFrom(n);
+    if (std::equal(std::begin(old.track), std::end(old.track), std::begin(settings_.track)) &&
+        std::equal(std::begin(old.check), std::end(old.check), std::begin(settings_.check)))
+        return false;
+    for (int i = 0; i < kSliderCount; ++i) host_.setTrack(i, settings_.track[i]);
+    for (int i = 0; i < kCheckBoxCount; ++i) host_.setCheck(i, settings_.check[i]);
+    host_.update();
     return true;
 }
 
@@ -233,6 +259,7 @@ bool StreamRun::run(Y4mWriter &out, const FrameSink &onFrame, const ProgressSink
     for (frames_ = 0; ok && (span_.end < 0 || n < span_.end); ++frames_, ++n) {
         ok = readAhead(n, &done, error);
         if (!ok || done) break;
+        rechoose(n);
         ok = process(n, error) && deliver(n, out, onFrame, error);
         if (!ok) break;
         // Frame n + 1 asks for n - 1 at the earliest (the next-but-one of the mirrored
@@ -279,9 +306,9 @@ void StreamRun::report(DenoiseReport *report) const {
 bool denoiseStream(GetFilterTableFn entry, const DenoiseSettings &settings, Y4mReader &in,
                    const Y4mFormat &format, Y4mWriter &out, const FrameSink &onFrame,
                    const ProgressSink &onProgress, DenoiseReport *report, std::string *error,
-                   const FrameSpan &span, const SettingsChooser &choose) {
+                   const FrameSpan &span, const SettingsChooser &chooser) {
     StreamRun stream(entry, settings, in, format, span);
-    const bool ok = stream.start(choose, error) && stream.run(out, onFrame, onProgress, error);
+    const bool ok = stream.start(chooser, error) && stream.run(out, onFrame, onProgress, error);
     if (report) stream.report(report);
     return ok;
 }

@@ -69,10 +69,17 @@ int contextFrames(const DenoiseSettings &settings);
 /// is checked) with the context frames it reads; false with a message.
 bool checkFrameSpan(const FrameSpan &span, int count, int context, std::string *error);
 
-/// Called once before the filter starts, with the first frames the run reads (up to
-/// kChoosingFrames, fewer when the stream is shorter; the filter reads as many before
-/// its first frame anyway): may change the settings the run starts with.
-using SettingsChooser = std::function<void(const std::vector<const Y4mFrame *> &first, DenoiseSettings *settings)>;
+/// Settings chosen from the frames themselves. `choose` is called before the filter
+/// starts, with the first frames the run reads (up to kChoosingFrames, fewer when the
+/// stream is shorter; the filter reads as many before its first frame anyway), and
+/// may change the settings; then, where `sceneCut` says frame n begins a new scene,
+/// again with frames n, n + 1, ... before frame n is processed: a change there goes to
+/// the filter as the editor sends one (func_update, which empties its ring).
+struct SettingsChooser {
+    std::function<void(int first, const std::vector<const Y4mFrame *> &frames, DenoiseSettings *settings)> choose;
+    std::function<bool(const Y4mFrame &before, const Y4mFrame &at)> sceneCut;  // empty: no re-choosing
+    explicit operator bool() const { return static_cast<bool>(choose); }
+};
 constexpr int kChoosingFrames = 3;
 
 /// frame_n while the stream's end is unseen: beyond any frame the filter may ask for,
@@ -102,6 +109,6 @@ void startFilter(q5host::Host &host, const DenoiseSettings &settings);
 bool denoiseStream(GetFilterTableFn entry, const DenoiseSettings &settings, Y4mReader &in,
                    const Y4mFormat &format, Y4mWriter &out, const FrameSink &onFrame,
                    const ProgressSink &onProgress, DenoiseReport *report, std::string *error,
-                   const FrameSpan &span = {}, const SettingsChooser &choose = {});
+                   const FrameSpan &span = {}, const SettingsChooser &chooser = {});
 
 }  // namespace q5cli

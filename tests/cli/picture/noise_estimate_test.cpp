@@ -69,4 +69,24 @@ TEST(NoiseMeter, FindsTheGrainOnFlatAndTexturedDrawingsAt8And10Bits) {
             }
 }
 
+// A frame of the drawing shifted by `dx` pixels, or of another picture altogether.
+std::vector<std::uint8_t> drawn(const Y4mFormat &f, int dx, bool other) {
+    std::vector<std::uint8_t> bytes(f.frameBytes(), 128);
+    for (int y = 0; y < f.height; ++y)
+        for (int x = 0; x < f.width; ++x) {
+            const double v = other ? 230 - 0.5 * y + 20 * std::sin(x * 0.05) : drawing(x + dx, y, f.width, f.height, true);
+            bytes[static_cast<std::size_t>(y) * f.width + x] = static_cast<std::uint8_t>(std::clamp(v, 0.0, 255.0));
+        }
+    return bytes;
+}
+
+TEST(SceneCut, FindsACutToOtherContentButNotAPan) {
+    const Y4mFormat f = formatOf(320, 192, 8);
+    const auto a = drawn(f, 0, false), panned = drawn(f, 12, false), other = drawn(f, 0, true);
+    EXPECT_FALSE(q5cli::sceneCut(f, a.data(), a.data()));
+    EXPECT_FALSE(q5cli::sceneCut(f, a.data(), panned.data()));
+    EXPECT_TRUE(q5cli::sceneCut(f, a.data(), other.data()));
+    EXPECT_TRUE(q5cli::sceneCut(f, other.data(), a.data()));
+}
+
 }  // namespace
