@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # How much quorvane5 and ffmpeg's denoisers clean, and what that saves an encoder,
 # on clips of several kinds:
-#   bench/quality.sh            the full run (47 minutes on two shared cores)
+#   bench/quality.sh            the full run (47 minutes on two shared cores before
+#                               grain of 4 and the settings past the editor's range)
 #   Q5_QUICK=1 bench/quality.sh one cartoon, 720x480, 8 frames, sigma 1 (about a minute)
 # Contents (bench/quality/q5clips.cpp makes them; each is reported on its own):
 #   cel       a cartoon of flat cels with thin dark outlines
