@@ -5,9 +5,12 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <optional>
 
@@ -15,6 +18,7 @@
 #include "cli/io/output_file.h"
 #include "cli/picture/convert.h"
 #include "cli/picture/metrics.h"
+#include "cli/picture/preview_window.h"
 #include "cli/session/filter_session.h"
 
 namespace q5cli {
@@ -143,6 +147,53 @@ void reportSummary(const Options &options, const Y4mFormat &format, const Denois
     message(count(report.frames, "frame", "frames") + text);
 }
 
+// --frames (and --excerpt): the span written, checked against the clip where its length
+// is known before reading, and a file moved on to the first frame the filter reads
+// (a pipe is read through to it by the run).
+int placeSpan(const Options &options, const DenoiseSettings &settings, OpenStream *input, FrameSpan *span) {
+    if (!options.framesGiven) return 0;
+    span->first = options.framesFirst;
+    span->end = options.framesEnd;
+    if (options.excerptGiven) {
+        span->inputFirst = options.excerptFirst;
+        span->clipLength = options.excerptLength;
+    } else {
+        span->clipLength = framesInFile(*input);
+    }
+    const int context = contextFrames(settings);
+    std::string error;
+    if (!checkFrameSpan(*span, span->clipLength, context, &error)) {
+        message(input->name + ": " + error);
+        return 1;
+    }
+    const int firstRead = std::max(0, span->first - context);
+    const auto *fd = dynamic_cast<const FdSource *>(input->source.get());
+    if (!fd || inputFileSize(*input->source) < 0 || firstRead == span->inputFirst) return 0;
+    int stepped = -1;
+    const long long at = seekFrame(fd->fd(), static_cast<long long>(input->reader->offset()), input->format,
+                                   firstRead - span->inputFirst, &stepped, &error);
+    if (at == -1) {
+        const int ends = span->inputFirst + stepped;
+        if (options.excerptGiven)
+            error = "the input ends at frame " + std::to_string(ends - 1) + " of the clip, before frame " +
+                    std::to_string(firstRead) + ", the first that --frames reads";
+        else
+            checkFrameSpan(*span, ends, 0, &error);
+    }
+    if (at < 0) {
+        message(input->name + ": " + error);
+        return 1;
+    }
+    if (lseek(fd->fd(), at, SEEK_SET) != at) {
+        message("cannot seek in " + input->name + ": " + std::strerror(errno));
+        return 1;
+    }
+    input->reader = std::make_unique<Y4mReader>(*input->source, input->name);
+    input->reader->countFrom(firstRead - span->inputFirst, static_cast<std::uint64_t>(at));
+    span->inputFirst = firstRead;
+    return 0;
+}
+
 // Everything about the input and the reference is checked before the output exists.
 int openInputs(const Options &options, OpenStream *input, Reference *reference) {
     if (options.input == "-" && options.reference == "-") {
@@ -160,17 +211,22 @@ int openInputs(const Options &options, OpenStream *input, Reference *reference) 
     return 0;
 }
 
-// The reference's next frame, measured against output frame n.
+// The reference's frame n, measured against output frame n (with --frames, the
+// reference's earlier frames are read and dropped).
 bool measure(const Options &options, const Y4mFormat &format, Reference &reference, int n,
              const std::uint8_t *frame, std::string *error) {
     if (!reference.meter) return true;
-    switch (reference.stream.reader->readFrame(format, &reference.frame, error)) {
-    case Y4mReader::Frame: break;
-    case Y4mReader::End:
-        *error = "the reference " + options.reference + " ends after " + count(n, "frame", "frames") +
-                 ", before the input";
-        return false;
-    case Y4mReader::Error: return false;
+    Y4mReader &reader = *reference.stream.reader;
+    for (bool found = false; !found;) {
+        const int read = reader.framesRead();
+        switch (reader.readFrame(format, &reference.frame, error)) {
+        case Y4mReader::Frame: found = read >= n; break;
+        case Y4mReader::End:
+            *error = "the reference " + options.reference + " ends after " + count(read, "frame", "frames") +
+                     ", before the input";
+            return false;
+        case Y4mReader::Error: return false;
+        }
     }
     reference.meter->add(frame, reference.frame.data.data());
     return true;
@@ -186,6 +242,9 @@ int runDenoiseCommand(const Options &options) {
     if (const int status = openInputs(options, &input, &reference)) return status;
     const Y4mFormat &format = input.format;
     const DenoiseSettings settings = resolveSettings(options, *filter.descriptor, format);
+    FrameSpan span;
+    const int totalHint = options.framesGiven ? -1 : framesInFile(input);
+    if (const int status = placeSpan(options, settings, &input, &span)) return status;
 
     std::string error;
     auto output = OutputFile::open(options.output, &error);
@@ -197,7 +256,6 @@ int runDenoiseCommand(const Options &options) {
     if (format.subsampling == Subsampling::S444 && !options.quiet)
         message("note: the filter gives each horizontal pair of pixels one Cb and one Cr, so "
                 "4:4:4 chroma comes back with the horizontal detail of 4:2:2");
-    const int totalHint = framesInFile(input);
     ProgressLine progress(!options.quiet && isatty(2));
     const FrameSink onFrame = [&](int n, const std::uint8_t *frame, std::string *err) {
         return measure(options, format, reference, n, frame, err);
@@ -210,7 +268,7 @@ int runDenoiseCommand(const Options &options) {
     bool ok;
     try {
         ok = denoiseStream(filter.entry(), settings, *input.reader, format, writer, onFrame, onProgress,
-                           &report, &error);
+                           &report, &error, span);
     } catch (const std::exception &e) {
         ok = false;
         error = std::string("the run failed: ") + e.what();

@@ -68,6 +68,18 @@ bool parseInt(const std::string &text, int *value) {
     return true;
 }
 
+// "A:B": frame numbers, digits only; where `optional` allows, either may be left out
+// (A then 0, B -1).
+bool parseRange(const std::string &text, bool optional, int *first, int *end) {
+    const std::size_t colon = text.find(':');
+    if (colon == std::string::npos) return false;
+    const auto number = [optional](const std::string &digits, int absent, int *value) {
+        if (digits.empty()) return optional && (*value = absent, true);
+        return digits.find_first_not_of("0123456789") == std::string::npos && parseInt(digits, value);
+    };
+    return number(text.substr(0, colon), 0, first) && number(text.substr(colon + 1), -1, end);
+}
+
 // One "--name[=value]" argument, its value taken from the next argument where the
 // option needs one.
 class Argument {
@@ -135,8 +147,9 @@ Parsed parseSetting(Argument &arg, Options *o, std::string *error) {
 }
 
 // The program's own options that take a value; `previewOption` names the last one
-// only the preview takes.
-Parsed parseProgramOption(Argument &arg, Options *o, std::string *previewOption, std::string *error) {
+// only the preview takes, `denoiseOption` the last one only INPUT OUTPUT takes.
+Parsed parseProgramOption(Argument &arg, Options *o, std::string *previewOption, std::string *denoiseOption,
+                          std::string *error) {
     std::string text;
     if (arg.name == "threads") {
         if (arg.number(&o->threads, &text, error) && o->threads >= 1 && o->threads <= 16)
@@ -152,6 +165,32 @@ Parsed parseProgramOption(Argument &arg, Options *o, std::string *previewOption,
         if (arg.number(&o->frame, &text, error) && o->frame >= 0) return Parsed::Taken;
         if (error->empty()) *error = "--frame needs a frame number, 0 or more, not \"" + text + "\"";
         return Parsed::Failed;
+    }
+    if (arg.name == "frames") {
+        *denoiseOption = "--frames";
+        if (!arg.value(&text, error)) return Parsed::Failed;
+        if (!parseRange(text, true, &o->framesFirst, &o->framesEnd)) {
+            *error = "--frames needs A:B, frame numbers from 0 with B after A (either may be left out), not \"" +
+                     text + "\"";
+            return Parsed::Failed;
+        }
+        if (o->framesEnd >= 0 && o->framesEnd <= o->framesFirst) {
+            *error = "--frames " + text + " holds no frame: it writes frames A to B - 1";
+            return Parsed::Failed;
+        }
+        o->framesGiven = true;
+        return Parsed::Taken;
+    }
+    if (arg.name == "excerpt") {
+        *denoiseOption = "--excerpt";
+        if (!arg.value(&text, error)) return Parsed::Failed;
+        if (!parseRange(text, false, &o->excerptFirst, &o->excerptLength) || o->excerptLength <= o->excerptFirst) {
+            *error = "--excerpt needs S:N, the clip's frame the input starts at and the clip's length in frames "
+                     "(S below N), not \"" + text + "\"";
+            return Parsed::Failed;
+        }
+        o->excerptGiven = true;
+        return Parsed::Taken;
     }
     if (arg.name == "out") {
         *previewOption = "--out";
@@ -176,9 +215,18 @@ bool parseSwitch(const std::string &arg, Options *o) {
 
 // The operands decide the command: "preview INPUT", "demo [DIR]" or INPUT OUTPUT.
 bool chooseCommand(const std::vector<std::string> &operands, bool firstIsFile,
-                   const std::string &previewOption, Options *o, std::string *error) {
+                   const std::string &previewOption, const std::string &denoiseOption, Options *o,
+                   std::string *error) {
     if (o->command == Options::Help || o->command == Options::Version) return true;
     const std::string first = operands.empty() || firstIsFile ? "" : operands[0];
+    if (!denoiseOption.empty() && (first == "preview" || first == "demo")) {
+        *error = denoiseOption + " is for INPUT OUTPUT, not " + first;
+        return false;
+    }
+    if (o->excerptGiven && !o->framesGiven) {
+        *error = "--excerpt describes the input of a --frames run; give --frames too";
+        return false;
+    }
     if (first == "preview") {
         if (operands.size() != 2) {
             *error = "preview takes one input";
@@ -223,7 +271,7 @@ int resolveThreads(const Options &options) {
 bool parseOptions(const std::vector<std::string> &args, Options *options, std::string *error) {
     Options o;
     std::vector<std::string> operands;
-    std::string previewOption;
+    std::string previewOption, denoiseOption;
     bool optionsEnded = false;
     bool firstIsFile = false;  // the first operand came after "--": a file, whatever its name
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -241,12 +289,12 @@ bool parseOptions(const std::vector<std::string> &args, Options *options, std::s
             Argument named(args, &i);
             error->clear();
             Parsed parsed = parseSetting(named, &o, error);
-            if (parsed == Parsed::Unknown) parsed = parseProgramOption(named, &o, &previewOption, error);
+            if (parsed == Parsed::Unknown) parsed = parseProgramOption(named, &o, &previewOption, &denoiseOption, error);
             if (parsed == Parsed::Unknown) *error = "unknown option --" + named.name;
             if (parsed != Parsed::Taken) return false;
         }
     }
-    if (!chooseCommand(operands, firstIsFile, previewOption, &o, error)) return false;
+    if (!chooseCommand(operands, firstIsFile, previewOption, denoiseOption, &o, error)) return false;
     *options = o;
     return true;
 }
@@ -368,6 +416,14 @@ Program options:
                           against CLEAN, a clip of the same format and size
   --module PATH           load the filter from PATH [quorvane5.so beside this
                           program, else ../lib/quorvane5/quorvane5.so from it]
+  --frames A:B            write only frames A to B - 1 (from 0; without A from
+                          the start, without B to the end), each made from the
+                          frames around it, which are read too, as in a run over
+                          the whole clip; the output has the input's header.
+                          Chunks so made join into the whole run (exactly with
+                          the rounding correction off; scripts/denoise-cluster)
+  --excerpt S:N           with --frames: INPUT is an excerpt, its first frame
+                          being frame S of a clip of N frames
   -q, --quiet             no progress line, summary or notes (warnings stay)
   --stats                 where the time went, per frame: reading, conversion
                           to and from YC48, the host's frame cache and copies,

@@ -27,9 +27,8 @@ std::string noFrame(const std::string &name, int count, long long n) {
     return name + ": " + clip + "; there is no frame " + std::to_string(n);
 }
 
-// Steps over frames of a regular file by their markers, without reading their
-// samples. Returns the offset of frame `target`, or -1 with *count set when the file
-// ends before it, or -2 with a message.
+}  // namespace
+
 long long seekFrame(int fd, long long offset, const Y4mFormat &format, int target, int *count,
                     std::string *error) {
     char marker[kMaxMarker + 1];
@@ -59,8 +58,6 @@ long long seekFrame(int fd, long long offset, const Y4mFormat &format, int targe
     }
     return offset;
 }
-
-}  // namespace
 
 bool readPreviewFrames(ByteSource &source, Y4mReader &reader, const Y4mFormat &format, int n, int reach,
                        const std::string &name, PreviewFrames *frames, std::string *error) {
