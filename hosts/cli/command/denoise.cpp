@@ -70,10 +70,14 @@ private:
 };
 
 // The clean clip the output is measured against, of the input's format and size.
+// A reference that ends early or is damaged stops being measured, with a warning at
+// the end: the output is the user's work and is kept.
 struct Reference {
     OpenStream stream;
     std::optional<QualityMeter> meter;
     Y4mFrame frame;
+    bool stopped = false;
+    std::string problem;  // why it stopped, or what follows the frames compared
 };
 
 int openReference(const std::string &path, const Y4mFormat &format, Reference *reference) {
@@ -107,7 +111,7 @@ void warnAboutData(const OpenStream &input, const DenoiseReport &report) {
     if (report.firstClampedFrame >= 0)
         message("warning: " + input.name + " has samples above the " + std::to_string(format.bits) +
                 "-bit maximum of " + std::to_string(format.maxCode()) + " (first in frame " +
-                std::to_string(report.firstClampedFrame + 1) + "); they were read as " +
+                std::to_string(report.firstClampedFrame) + "); they were read as " +
                 std::to_string(format.maxCode()));
     if (const std::uint64_t blanks = input.reader->trailingWhitespace())
         message("warning: " + input.name + ": ignored " +
@@ -170,7 +174,8 @@ int placeSpan(const Options &options, const DenoiseSettings &settings, OpenStrea
     const auto *fd = dynamic_cast<const FdSource *>(input->source.get());
     if (!fd || inputFileSize(*input->source) < 0 || firstRead == span->inputFirst) return 0;
     int stepped = -1;
-    const long long at = seekFrame(fd->fd(), static_cast<long long>(input->reader->offset()), input->format,
+    const long long base = fd->startOffset();
+    const long long at = seekFrame(fd->fd(), base, static_cast<long long>(input->reader->offset()), input->format,
                                    firstRead - span->inputFirst, &stepped, &error);
     if (at == -1) {
         const int ends = span->inputFirst + stepped;
@@ -184,7 +189,7 @@ int placeSpan(const Options &options, const DenoiseSettings &settings, OpenStrea
         message(input->name + ": " + error);
         return 1;
     }
-    if (lseek(fd->fd(), at, SEEK_SET) != at) {
+    if (lseek(fd->fd(), base + at, SEEK_SET) != base + at) {
         message("cannot seek in " + input->name + ": " + std::strerror(errno));
         return 1;
     }
@@ -196,7 +201,7 @@ int placeSpan(const Options &options, const DenoiseSettings &settings, OpenStrea
 
 // Everything about the input and the reference is checked before the output exists.
 int openInputs(const Options &options, OpenStream *input, Reference *reference) {
-    if (options.input == "-" && options.reference == "-") {
+    if (namesStandardInput(options.input) && namesStandardInput(options.reference)) {
         message("the input and the reference cannot both be standard input");
         return 2;
     }
@@ -213,23 +218,52 @@ int openInputs(const Options &options, OpenStream *input, Reference *reference) 
 
 // The reference's frame n, measured against output frame n (with --frames, the
 // reference's earlier frames are read and dropped).
-bool measure(const Options &options, const Y4mFormat &format, Reference &reference, int n,
-             const std::uint8_t *frame, std::string *error) {
-    if (!reference.meter) return true;
+void measure(const Options &options, const Y4mFormat &format, Reference &reference, int n,
+             const std::uint8_t *frame) {
+    if (!reference.meter || reference.stopped) return;
     Y4mReader &reader = *reference.stream.reader;
-    for (bool found = false; !found;) {
+    std::string why;
+    for (;;) {
         const int read = reader.framesRead();
-        switch (reader.readFrame(format, &reference.frame, error)) {
-        case Y4mReader::Frame: found = read >= n; break;
+        switch (reader.readFrame(format, &reference.frame, &why)) {
+        case Y4mReader::Frame:
+            if (read < n) continue;
+            reference.meter->add(frame, reference.frame.data.data());
+            return;
         case Y4mReader::End:
-            *error = "the reference " + options.reference + " ends after " + count(read, "frame", "frames") +
-                     ", before the input";
-            return false;
-        case Y4mReader::Error: return false;
+            why = "the reference " + options.reference + " ends after " + count(read, "frame", "frames") +
+                  ", before the input";
+            break;
+        case Y4mReader::Error: break;
         }
+        reference.stopped = true;
+        reference.problem = why;
+        return;
     }
-    reference.meter->add(frame, reference.frame.data.data());
-    return true;
+}
+
+// After the last output frame: what the reference holds beyond it, if anything.
+void checkReferenceEnd(const Options &options, const Y4mFormat &format, Reference &reference) {
+    if (!reference.meter || reference.stopped) return;
+    std::string why;
+    switch (reference.stream.reader->readFrame(format, &reference.frame, &why)) {
+    case Y4mReader::End: return;
+    case Y4mReader::Frame:
+        reference.problem = "the reference " + options.reference + " is longer than the output";
+        break;
+    case Y4mReader::Error: reference.problem = why; break;
+    }
+}
+
+// The figures, over the frames both clips have, with what was wrong with the reference.
+void reportReference(const Options &options, const Reference &reference) {
+    if (!reference.meter) return;
+    const int frames = reference.meter->frames();
+    if (!reference.problem.empty())
+        message("warning: " + reference.problem + "; the figures cover " +
+                (frames == 0 ? std::string("no frames") : "the first " + count(frames, "frame", "frames")));
+    message(frames > 0 ? reference.meter->summary() + " against " + options.reference
+                       : "no frames to compare with " + options.reference);
 }
 
 }  // namespace
@@ -252,13 +286,22 @@ int runDenoiseCommand(const Options &options) {
         message(error);
         return 1;
     }
+    // Written straight into a clip being read, the output would overwrite or grow it.
+    // (A named output replacing its input goes through a temporary: that is safe.)
+    for (const OpenStream *read : {&input, &reference.stream})
+        if (read->source && output->writesDirectlyInto(*read->source)) {
+            message(std::string("the output is the ") + (read == &input ? "input" : "reference") + " file (" +
+                    read->name + "): it would overwrite the clip as it is read");
+            return 1;
+        }
     Y4mWriter writer(*output);
     if (format.subsampling == Subsampling::S444 && !options.quiet)
         message("note: the filter gives each horizontal pair of pixels one Cb and one Cr, so "
                 "4:4:4 chroma comes back with the horizontal detail of 4:2:2");
     ProgressLine progress(!options.quiet && isatty(2));
-    const FrameSink onFrame = [&](int n, const std::uint8_t *frame, std::string *err) {
-        return measure(options, format, reference, n, frame, err);
+    const FrameSink onFrame = [&](int n, const std::uint8_t *frame, std::string *) {
+        measure(options, format, reference, n, frame);
+        return true;
     };
     const ProgressSink onProgress = [&](int done, int total) {
         progress.update(done, total > 0 ? total : totalHint);
@@ -283,9 +326,8 @@ int runDenoiseCommand(const Options &options) {
     warnAboutData(input, report);
     if (options.stats && report.frames > 0) reportStageTimes(report);
     if (!options.quiet) reportSummary(options, format, settings, report);
-    if (reference.meter)
-        message(reference.meter->frames() > 0 ? reference.meter->summary() + " against " + options.reference
-                                              : "no frames to compare with " + options.reference);
+    checkReferenceEnd(options, format, reference);
+    reportReference(options, reference);
     return 0;
 }
 

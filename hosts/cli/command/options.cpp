@@ -158,8 +158,14 @@ Parsed parseProgramOption(Argument &arg, Options *o, std::string *previewOption,
             *error = "--threads must be a whole number from 1 to 16, not \"" + text + "\"";
         return Parsed::Failed;
     }
-    if (arg.name == "module") return arg.value(&o->module, error) ? Parsed::Taken : Parsed::Failed;
-    if (arg.name == "reference") return arg.value(&o->reference, error) ? Parsed::Taken : Parsed::Failed;
+    // An empty name would quietly mean "none given".
+    for (const auto &[name, place] : {std::pair{"module", &o->module}, std::pair{"reference", &o->reference}}) {
+        if (arg.name != name) continue;
+        if (!arg.value(place, error)) return Parsed::Failed;
+        if (!place->empty()) return Parsed::Taken;
+        *error = "--" + arg.name + " needs a file name";
+        return Parsed::Failed;
+    }
     if (arg.name == "frame") {
         *previewOption = "--frame";
         if (arg.number(&o->frame, &text, error) && o->frame >= 0) return Parsed::Taken;
@@ -290,7 +296,10 @@ bool parseOptions(const std::vector<std::string> &args, Options *options, std::s
             error->clear();
             Parsed parsed = parseSetting(named, &o, error);
             if (parsed == Parsed::Unknown) parsed = parseProgramOption(named, &o, &previewOption, &denoiseOption, error);
-            if (parsed == Parsed::Unknown) *error = "unknown option --" + named.name;
+            if (parsed == Parsed::Unknown && parseSwitch("--" + named.name, &o))
+                *error = "--" + named.name + " takes no value";
+            else if (parsed == Parsed::Unknown)
+                *error = "unknown option --" + named.name;
             if (parsed != Parsed::Taken) return false;
         }
     }
@@ -390,7 +399,10 @@ and driven exactly as the editor drives the plug-in. INPUT and OUTPUT are y4m
 files; "-" reads standard input or writes standard output, so it fits in a
 pipe:
 
-  ffmpeg -i in.mkv -f yuv4mpegpipe - | quorvane5 - - | ffmpeg -i - out.mkv
+  ffmpeg -i in.mkv -f yuv4mpegpipe -strict -1 - | quorvane5 - - |
+    ffmpeg -i - out.mkv
+
+(ffmpeg writes y4m deeper than 8 bits only with -strict -1.)
 
 A file OUTPUT appears only once it is complete (links followed, the mode of a
 file it replaces kept); devices and FIFOs are written directly. After "--"
@@ -414,8 +426,11 @@ Program options:
   --threads N             worker threads, 1..16 [every core, at most 16]
   --reference CLEAN.y4m   print PSNR (Y, Cb, Cr) and SSIM (Y) of the output
                           against CLEAN, a clip of the same format and size
-  --module PATH           load the filter from PATH [quorvane5.so beside this
-                          program, else ../lib/quorvane5/quorvane5.so from it]
+  --module PATH           load the filter from PATH [the first found of:
+                          quorvane5.so beside this program,
+                          ../lib/quorvane5/quorvane5.so from its folder (as
+                          installed), and, for a program in its build tree,
+                          the module built with it]
   --frames A:B            write only frames A to B - 1 (from 0; without A from
                           the start, without B to the end), each made from the
                           frames around it, which are read too, as in a run over
@@ -437,8 +452,9 @@ steps, and the same after a block codec. It denoises them in a few setting
 groups (the wavelet stages alone and with both pre-passes; the rounding
 correction off and on for an 8-bit copy; the blocky copy without and with the
 pre-passes) and prints the settings and the PSNR and SSIM before and after.
-Into DIR [quorvane5-demo], a new or empty folder, it writes the clips and
-before-after.png and blocky-before-after.png: one frame before and after, a
+Into DIR [quorvane5-demo], a new or empty folder or one holding only an earlier
+demo's files, it writes the clips and before-after.png and
+blocky-before-after.png: one frame before and after, a
 crop magnified with its contrast stretched, and what the filter removed. Unless
 given, --tarnel, --w2dnrl, --w2dnrh, --mosqnr and --blocknr are 20 there. The
 clip is 512x288, so the mosquito pass shows only the small frames' strength
@@ -448,6 +464,8 @@ quorvane5 preview INPUT [--frame N] [--out FILE.png] makes the same picture for
 frame N [0] of your own clip with the settings given, reading only the frames
 the filter needs around it, and writes it to FILE.png [quorvane5-preview.png;
 "-" is standard output, and the report then goes to standard error].
+
+Frames are numbered from 0, in messages as in --frame.
 
 A progress line goes to standard error when it is a terminal; a summary follows
 at the end. Exit status: 0 done, 1 bad input, file error or failed run (no
