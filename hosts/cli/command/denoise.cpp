@@ -9,6 +9,7 @@
 #include <climits>
 #include <cstdio>
 #include <exception>
+#include <new>
 #include <optional>
 
 #include "cli/command/shared.h"
@@ -211,6 +212,9 @@ int runDenoiseCommand(const Options &options) {
     try {
         ok = denoiseStream(filter.entry(), settings, *input.reader, format, writer, onFrame, onProgress,
                            &report, &error);
+    } catch (const std::bad_alloc &) {
+        ok = false;
+        error = memoryAdvice(format, settings.threads);
     } catch (const std::exception &e) {
         ok = false;
         error = std::string("the run failed: ") + e.what();
