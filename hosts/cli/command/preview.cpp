@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <map>
+#include <new>
 #include <optional>
 
 #include "cli/command/shared.h"
@@ -39,6 +40,11 @@ bool filterOne(GetFilterTableFn entry, const DenoiseSettings &settings, const Y4
     });
     host.saveStart(0, clip.frameCount - 1);
     host.process(n);
+    if (!host.filterRan()) {
+        *error = "the filter could not process frame " + std::to_string(n) + ": " +
+                 unprocessedReason(format, settings.threads);
+        return false;
+    }
     result->before = held[n];
     result->after.resize(format.frameBytes());
     converter.fromYc48(host.out(), clip.maxW, result->before.params, result->after.data());
@@ -135,8 +141,15 @@ int runPreview(const Options &options) {
     }
 
     PreviewResult frame;
-    if (!previewFrame(filter.entry(), settings, *input.source, *input.reader, format, options.frame, &frame,
-                      name, &error, choose)) {
+    bool previewed;
+    try {
+        previewed = previewFrame(filter.entry(), settings, *input.source, *input.reader, format, options.frame,
+                                 &frame, name, &error, choose);
+    } catch (const std::bad_alloc &) {
+        previewed = false;
+        error = memoryAdvice(format, settings.threads);
+    }
+    if (!previewed) {
         message(error);
         return 1;
     }
