@@ -24,8 +24,8 @@ int detectCpuLevel() noexcept;
 /// AVX2 kernels may run.
 bool cpuHasAvx2() noexcept;
 
-/// Whether the environment asks to keep to the SSE3 kernels where AVX2 would be
-/// chosen: Q5_NO_AVX2 set to anything but "" or "0". The same variable works for
+/// Whether the environment asks to stop at the SSE3 tier (whose kernels are the
+/// SSE2 ones) where AVX2 would be chosen: Q5_NO_AVX2 set to anything but "" or "0". The same variable works for
 /// both modules, so tests can compare the two paths on one machine.
 bool avx2Refused() noexcept;
 
@@ -53,6 +53,13 @@ struct ScratchSet {
 /// floats each), 32-byte aligned, one after the other.
 constexpr int kOctetLines = 11;
 float *octetScratch(int thread) noexcept;
+
+/// Rows of `stride` floats that every thread's octet scratch holds as well, for the
+/// stages that sweep the planes row by row (the luma output lays out four octet
+/// lines and 26 rows of bands and samples along the rows). The scratch is the larger
+/// of the two shapes; a stage that lays out more must raise this, and checks that
+/// it fits where it lays its buffers out.
+constexpr int kScratchStrideRows = 58;
 
 /// Octet line i of the thread's octet scratch seen as lines of `positions` positions
 /// each, one after the other (kOctetLines x rows positions fit every use).

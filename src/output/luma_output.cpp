@@ -28,6 +28,10 @@ struct BandBuffers {
     std::int16_t *samples;  // kUnitRows rows of stride values
 };
 
+// Four octet lines, 18 float rows, then 16 rows of 16-bit values: rows of the
+// stride that the octet scratch holds for every thread.
+static_assert(4 * kLanes + 18 + kUnitRows / 2 <= kScratchStrideRows, "the luma sweep's buffers outgrow the scratch");
+
 BandBuffers bandBuffers(int thread, int stride) noexcept {
     float *rest = octetScratchLine(thread, stride, 4);
     BandBuffers b;
@@ -191,11 +195,6 @@ OctetRanges pictureOctets(const PlaneGeometry &g, bool fieldMode) noexcept {
 }
 
 }  // namespace
-
-long lumaOutputScratchFloats(int stride) noexcept {
-    // Four octet lines, 18 float rows, then 16 rows of 16-bit values.
-    return (4L * kLanes + 18 + 8) * stride;
-}
 
 void lumaOutputWorker(int thread_id, int thread_num, void *param1, void *param2) noexcept {
     const auto &params = *static_cast<const TemporalParams *>(param1);

@@ -72,9 +72,6 @@ void rebuildOctetAvx2(const TemporalParams &params, const float *ringA, const fl
 using RebuildOctetFn = void (*)(const TemporalParams &, const float *, const float *, long, long, int,
                                 OctetBuffers &) noexcept;
 
-/// Floats of octet scratch per thread that lumaOutputWorker needs at a stride.
-long lumaOutputScratchFloats(int stride) noexcept;
-
 /// Fits the first count samples (a multiple of 4) of one ring line across the three
 /// frames: the line starts at float lineStart of each slot, and the slots of ringA
 /// are slotFloats apart. Writes count floats to output (16-byte aligned).

@@ -130,7 +130,7 @@ void expectHash(std::uint64_t expected, std::uint64_t actual) {
 }
 
 // Every kernel tier the processor has must give the recorded bytes: AVX2 where it
-// runs, the SSE3 and SSE2 kernels the module keeps to when Q5_NO_AVX2 is set, and
+// runs, the SSE2 kernels the module keeps to when Q5_NO_AVX2 is set, and
 // the scalar twins of every family under Q5_MAX_TIER=scalar (func_init makes the
 // choice, so each run's host picks it up). Without this a fault in a tier this
 // machine does not choose by itself would go unseen end to end.
@@ -146,7 +146,7 @@ void expectHashOnEveryTier(std::uint64_t expected, const Run &run) {
     unsetenv("Q5_MAX_TIER");
     for (const char *noAvx2 : {"0", "1"}) {
         if (noAvx2[0] == '0' && !cpuHasAvx2()) continue;
-        SCOPED_TRACE(noAvx2[0] == '1' ? "SSE3 and SSE2 kernels (Q5_NO_AVX2=1)" : "AVX2 kernels");
+        SCOPED_TRACE(noAvx2[0] == '1' ? "SSE2 kernels (Q5_NO_AVX2=1)" : "AVX2 kernels");
         setenv("Q5_NO_AVX2", noAvx2, 1);
         expectHash(expected, run());
     }

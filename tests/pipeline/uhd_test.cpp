@@ -67,7 +67,7 @@ TEST(SizeClass, TheRuleGivesTheFixedClassesForTheirLargestFramesAndFitsEveryLarg
 }
 
 // Every split and kernel table on the 4K strides: one thread with the scalar wavelet
-// tables is the reference; the SSE3 and AVX2 tables and 2, 3, 8 and 16 threads must
+// tables is the reference; the SSE2 and AVX2 tables and 2, 3, 8 and 16 threads must
 // give the same bytes (the rounding correction left out: its carry follows its
 // split). The pre-passes' scalar twins, far slower at this size, are checked
 // against their SIMD versions by their own tests: here they run SSE2 and AVX2.
