@@ -10,7 +10,7 @@
 
 #include "core/core.h"
 #include "output/rounding.h"
-#include "temporal/sample_conversion.h"
+#include "wavelet/sample_conversion.h"
 #include "temporal/temporal.h"
 #include "wavelet/octet_rows.h"
 #include "wavelet/taps.h"

@@ -9,7 +9,7 @@
 #include <cstdint>
 
 #include "temporal/fit_steps.h"
-#include "temporal/sample_conversion.h"
+#include "wavelet/sample_conversion.h"
 #include "temporal/temporal.h"
 
 TemporalJob makeTemporalJob(int frame, bool prevEmpty, bool nextEmpty) noexcept {

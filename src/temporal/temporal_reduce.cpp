@@ -7,7 +7,7 @@
 #include <utility>
 
 #include "core/core.h"
-#include "temporal/sample_conversion.h"
+#include "wavelet/sample_conversion.h"
 #include "temporal/temporal.h"
 #include "wavelet/octet_rows.h"
 #include "wavelet/wavelet.h"
