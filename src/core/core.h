@@ -1,9 +1,28 @@
 // Processor level, working buffers and noise-reduction strengths: the module-level
-// state that the host's plug-in model needs kept from call to call, written by the
-// host callbacks between dispatches. The rest of the module's state: the frame ring
-// (host/frame_ring.h), the kernel tables (wavelet.h, prefilter.h, rounding.h) and the
-// settings window's button (host/settings_window.cpp). Everything else a stage needs
-// comes from the frame driver in its parameter record.
+// state that the host's plug-in model needs kept from call to call.
+//
+// Every mutable global of the module, and why it is one. Only the callbacks write
+// them, between dispatches; the stages get what they need in their parameter
+// records (the driver fills them on func_proc's stack).
+// - CpuLevel (cpu_level.cpp): found once by func_init; func_proc refuses frames
+//   below SSE3 with it.
+// - nrStrengths (strengths.cpp): derived from the sliders by func_update, kept for
+//   the frames that follow; the driver hands the stages a pointer to it.
+// - sizeClass, lastW and lastH, workBuffers and buffersReady (work_buffers.cpp): the
+//   planes and scratch live from one frame to the next (the ring's analyses are in
+//   them), made at load and again when the rounded frame size changes. The
+//   analysis, temporal and output stages take the size class from their records
+//   (planeGeometry) and the planes from workBuffers.
+// - frameRing, hostThreads and memoryShortageReported (host/frame_driver.cpp): which
+//   frame each ring slot holds, how many threads the host last ran a stage on, and
+//   whether the memory message was shown for this size.
+// - waveletKernels, temporalKernels, prefilterKernels and roundingKernels (each
+//   family's kernel_table.cpp or table file): filled once by func_init for the
+//   processor's tier, read by the workers to call the kernels.
+// - cacheResetButton and cacheResetFont (host/settings_window.cpp): the settings
+//   window's own control, made and destroyed by func_WndProc.
+// The descriptor's label arrays (host/descriptor.cpp) are writable only because
+// the host's record takes char *; nothing writes them.
 #pragma once
 
 #include <cstddef>
@@ -113,9 +132,11 @@ struct PlaneGeometry {
     int lumaPad;       // the picture's first column in a luma row
     int chromaPad;     // the picture's first chroma line (column of chroma)
 };
-inline PlaneGeometry planeGeometry(const FILTER_PROC_INFO *fpip) noexcept {
-    const int stride = sizeClass.stride;
-    return {stride, sizeClass.rows, fpip->w, fpip->h, fpip->max_w, (stride - fpip->w) / 2, (stride - fpip->w) / 4};
+/// The frame's placement in planes of size class sc (the one the stage's parameter
+/// record carries: the buffers were allocated for it).
+inline PlaneGeometry planeGeometry(const FILTER_PROC_INFO *fpip, SizeClass sc) noexcept {
+    const int stride = sc.stride;
+    return {stride, sc.rows, fpip->w, fpip->h, fpip->max_w, (stride - fpip->w) / 2, (stride - fpip->w) / 4};
 }
 
 /// Byte sizes of every buffer for a size class.
