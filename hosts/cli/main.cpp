@@ -1,10 +1,13 @@
 // quorvane5: denoises y4m video with the filter module, from files or pipes. Parses
 // the command line and hands it to one of the commands.
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <string>
 #include <vector>
@@ -58,10 +61,35 @@ int runDemoOrFile(const Options &options) {
     return runDenoiseCommand(denoise);
 }
 
+// Text for standard output (help, version, reports) that could not all be written,
+// to a full disk or a closed pipe, is a failure like any other write.
+int flushed(int status) {
+    errno = 0;
+    const bool flushedAll = std::fflush(stdout) == 0;
+    const int why = errno;
+    if (flushedAll && !std::ferror(stdout)) return status;
+    message(std::string("cannot write standard output: ") + (why ? std::strerror(why) : "write error"));
+    return status == 0 ? 1 : status;
+}
+
+int run(const Options &options) {
+    switch (options.command) {
+    case Options::Help: std::fputs(helpText().c_str(), stdout); return 0;
+    case Options::Version: return printVersion(options);
+    case Options::Demo: return runDemoOrFile(options);
+    case Options::Preview: return runPreview(options);
+    case Options::Denoise: break;
+    }
+    return runDenoiseCommand(options);
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
     prepareProcess();
+    // The text is written at the end in one piece, where a failure keeps its reason.
+    static char outputBuffer[1 << 16];
+    if (!isatty(1)) std::setvbuf(stdout, outputBuffer, _IOFBF, sizeof outputBuffer);
     Options options;
     std::string error;
     if (!parseOptions(std::vector<std::string>(argv + 1, argv + argc), &options, &error)) {
@@ -73,14 +101,7 @@ int main(int argc, char **argv) {
     // refused) is a message and status 1, after the unwinding has removed any
     // temporary output, rather than an abort that leaves one behind.
     try {
-        switch (options.command) {
-        case Options::Help: std::fputs(helpText().c_str(), stdout); return 0;
-        case Options::Version: return printVersion(options);
-        case Options::Demo: return runDemoOrFile(options);
-        case Options::Preview: return runPreview(options);
-        case Options::Denoise: break;
-        }
-        return runDenoiseCommand(options);
+        return flushed(run(options));
     } catch (const std::exception &e) {
         message(e.what());
         return 1;

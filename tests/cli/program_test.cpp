@@ -2,6 +2,7 @@
 // messages and exit status and no file left behind, the demo, and ffmpeg.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -12,6 +13,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 
 #include "cli/cli_support.h"
 #include "cli/command/demo.h"
@@ -114,9 +116,9 @@ TEST(QuorvaneCommand, RefusesBadInputWithAReasonAndLeavesNoFile) {
     fails("oddw.y4m", "needs an even width, but the frames are 9x8");
     fails("oddh.y4m", "4:2:0 10-bit needs an even height");
     fails("big.y4m", "frames of 4096x2306 are larger than the filter's limit of 4096x2304");
-    fails("short.y4m", "frame 2 is truncated: 95 of 96 bytes");
-    fails("marker.y4m", "unexpected data after frame 1 at byte 127 (\"FRAMEX\" where a FRAME marker belongs)");
-    fails("cut.y4m", "frame 2: the stream ends inside the FRAME marker");
+    fails("short.y4m", "frame 1 is truncated: 95 of 96 bytes");
+    fails("marker.y4m", "unexpected data after frame 0 at byte 127 (\"FRAMEX\" where a FRAME marker belongs)");
+    fails("cut.y4m", "frame 1: the stream ends inside the FRAME marker");
     fails(".", "cannot read " + dir.file(".") + ": it is a directory");
 
     // Output that cannot be written, and bad settings: nothing is made either.
@@ -131,15 +133,63 @@ TEST(QuorvaneCommand, RefusesBadInputWithAReasonAndLeavesNoFile) {
     expectFailure(dir, {"--bogus", dir.file("good.y4m"), out}, 2, "unknown option --bogus", inputs);
     expectFailure(dir, {"--module", dir.file("nothing.so"), dir.file("good.y4m"), out}, 1,
                   "cannot load the filter module", inputs);
-    // A reference that does not fit, or runs out before the output.
+    // Standard input twice, by any of its names; an empty pipe, most often a failed
+    // program upstream (ffmpeg refuses deep y4m without -strict -1).
+    for (const char *name : {"-", "/dev/stdin", "/dev/fd/0", "/proc/self/fd/0"})
+        expectFailure(dir, {"--reference", name, "/dev/stdin", out}, 2,
+                      "the input and the reference cannot both be standard input", inputs);
+    expectFailure(dir, {"-", out}, 1,
+                  "standard input is empty: the program feeding it may have failed (ffmpeg writes y4m deeper "
+                  "than 8 bits only with -strict -1)",
+                  inputs);
+    // A name's control characters are shown, not sent to the terminal.
+    const q5clitest::CliRun odd = runCli({dir.file("a\nb\x1b[2J\x7f.y4m"), out});
+    EXPECT_EQ(odd.status, 1);
+    EXPECT_EQ(odd.errText, "quorvane5: cannot open " + dir.file("a\\nb\\x1b[2J\\x7f.y4m") +
+                               ": No such file or directory\n");
+    // A reference that does not fit is refused before the output exists.
     expectFailure(dir, {"--reference", dir.file("big.y4m"), dir.file("good.y4m"), out}, 1,
                   "the reference " + dir.file("big.y4m") + " is 4096x2306", inputs);
-    put("one.y4m", good);
-    std::vector<std::string> withOne = inputs;
-    withOne.push_back("one.y4m");
-    std::sort(withOne.begin(), withOne.end());
-    expectFailure(dir, {"--reference", dir.file("one.y4m"), dir.file("good.y4m"), out}, 1,
-                  "ends after 1 frame, before the input", withOne);
+}
+
+// The output is the user's work: a reference that runs out, is damaged or goes on
+// past the output costs a warning, and the figures cover the frames both clips have.
+TEST(QuorvaneCommand, KeepsTheOutputWhenTheReferenceDoesNotMatchItsLength) {
+    ScratchDir dir;
+    const std::string in = dir.file("in.y4m"), out = dir.file("out.y4m"), ref = dir.file("ref.y4m");
+    const std::string header = "YUV4MPEG2 W16 H16 C420jpeg";
+    const auto clip = q5clitest::randomY4m(header, 4, 5);
+    q5clitest::writeBytes(in, clip);
+    ASSERT_EQ(runCli({"-q", in, dir.file("expected.y4m")}).status, 0);
+    const auto expected = q5clitest::readBytes(dir.file("expected.y4m"));
+    const std::size_t frame = 16 * 16 * 3 / 2 + 6, start = header.size() + 1;
+    const auto firstFrames = [&](std::size_t n) {
+        return std::vector<std::uint8_t>(clip.begin(), clip.begin() + start + n * frame);
+    };
+    const auto longer = q5clitest::randomY4m(header, 6, 5);
+    auto truncated = firstFrames(3), junk = clip;
+    truncated.resize(truncated.size() - 10);
+    junk.insert(junk.end(), {'j', 'u', 'n', 'k'});
+    const struct {
+        std::vector<std::uint8_t> bytes;
+        std::string warning;
+    } cases[] = {
+        {firstFrames(2), "the reference " + ref + " ends after 2 frames, before the input; the figures cover the first 2 frames"},
+        {truncated, ref + ": frame 2 is truncated: 374 of 384 bytes; the figures cover the first 2 frames"},
+        {longer, "the reference " + ref + " is longer than the output; the figures cover the first 4 frames"},
+        {junk, ref + ": unexpected data after frame 3 at byte " + std::to_string(clip.size()) +
+                   " (\"junk\" where a FRAME marker belongs); the figures cover the first 4 frames"},
+        {firstFrames(0), "the reference " + ref + " ends after 0 frames, before the input; the figures cover no frames"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.warning);
+        q5clitest::writeBytes(ref, c.bytes);
+        std::remove(out.c_str());
+        const q5clitest::CliRun run = runCli({"-q", "--reference", ref, in, out});
+        EXPECT_EQ(run.status, 0);
+        EXPECT_EQ(run.errText.rfind("quorvane5: warning: " + c.warning + "\nquorvane5: ", 0), 0u) << run.errText;
+        EXPECT_EQ(q5clitest::readBytes(out), expected);
+    }
 }
 
 TEST(QuorvaneCommand, WritesThroughDevicesFifosAndLinksAndKeepsAReplacedFilesMode) {
@@ -202,6 +252,12 @@ TEST(QuorvaneCommand, WritesThroughDevicesFifosAndLinksAndKeepsAReplacedFilesMod
         ASSERT_EQ(chown(dir.file(name).c_str(), owner, group), 0);
     }
     ASSERT_EQ(link(dir.file("linked.y4m").c_str(), dir.file("other-name.y4m").c_str()), 0);
+    // A file with one name is replaced whole, by a new file: a reader that has it open
+    // goes on reading the old bytes.
+    ASSERT_EQ(stat(dir.file("private.y4m").c_str(), &st), 0);
+    const ino_t oldInode = st.st_ino;
+    const int reader = open(dir.file("private.y4m").c_str(), O_RDONLY);
+    ASSERT_GE(reader, 0);
     for (const char *name : {"private.y4m", "linked.y4m"}) {
         SCOPED_TRACE(name);
         const q5clitest::CliRun run = runCli({"-q", in, dir.file(name)});
@@ -214,6 +270,12 @@ TEST(QuorvaneCommand, WritesThroughDevicesFifosAndLinksAndKeepsAReplacedFilesMod
     }
     EXPECT_EQ(q5clitest::readBytes(dir.file("other-name.y4m")), expected);
     EXPECT_EQ(st.st_nlink, 2u);
+    char seen[8] = {};
+    EXPECT_EQ(pread(reader, seen, sizeof seen, 0), 3);
+    EXPECT_STREQ(seen, "old");
+    close(reader);
+    ASSERT_EQ(stat(dir.file("private.y4m").c_str(), &st), 0);
+    EXPECT_NE(st.st_ino, oldInode);
     // A new file gets what the umask leaves of 0666, not the temporary's 0600.
     ASSERT_EQ(q5clitest::runShell("umask 027; \"$Q5\" -q '" + in + "' '" + dir.file("fresh.y4m") + "'").status, 0);
     ASSERT_EQ(stat(dir.file("fresh.y4m").c_str(), &st), 0);
@@ -251,7 +313,7 @@ TEST(QuorvaneCommand, SaysWhatItDidToTheData) {
     q5clitest::writeBytes(in, clip);
     text = run({"-q", in, out}, 0);
     EXPECT_EQ(occurrences(text, "quorvane5: warning: " + in + " has samples above the 10-bit maximum of 1023 "
-                                "(first in frame 2); they were read as 1023\n"), 1) << text;
+                                "(first in frame 1); they were read as 1023\n"), 1) << text;
     EXPECT_EQ(occurrences(text, "\n"), 1) << text;
 
     // Whitespace after the last frame is ignored with a warning; other bytes are not.
@@ -265,7 +327,7 @@ TEST(QuorvaneCommand, SaysWhatItDidToTheData) {
     EXPECT_EQ(q5clitest::readBytes(out).size(), end);
     clip.push_back('x');
     q5clitest::writeBytes(in, clip);
-    EXPECT_EQ(run({"-q", in, out}, 1), "quorvane5: " + in + ": unexpected data after frame 2 at byte " +
+    EXPECT_EQ(run({"-q", in, out}, 1), "quorvane5: " + in + ": unexpected data after frame 1 at byte " +
                                            std::to_string(end) + "\n");
 
     // A file named demo: after "--" always a file; before it, the file when there is one.
@@ -351,10 +413,55 @@ TEST(QuorvaneCommand, HelpNamesEveryOptionWithItsRange) {
     ASSERT_EQ(runCli({"--version"}, "", dir.file("version.txt")).status, 0);
     const auto v = q5clitest::readBytes(dir.file("version.txt"));
     EXPECT_NE(std::string(v.begin(), v.end()).find("filter: Quorvane5 version"), std::string::npos);
+    // Help and version that could not be written are failures, with the reason.
+    for (const char *what : {"--help", "--version"}) {
+        const q5clitest::CliRun full = runCli({what}, "", "/dev/full");
+        EXPECT_EQ(full.status, 1) << what;
+        EXPECT_EQ(full.errText, "quorvane5: cannot write standard output: No space left on device\n") << what;
+    }
+    for (const char *part : {"-strict -1", "--module PATH", "its build tree", "numbered from 0"})
+        EXPECT_NE(help.find(part), std::string::npos) << part;
     const q5clitest::CliRun none = runCli({});
     EXPECT_EQ(none.status, 2);
     EXPECT_NE(none.errText.find("usage: quorvane5 [OPTIONS] INPUT OUTPUT"), std::string::npos);
     EXPECT_NE(none.errText.find("Try 'quorvane5 --help'"), std::string::npos);
+}
+
+// A module that cannot serve is named with the reason, before any file is touched:
+// a damaged file is refused rather than run into a fault, an older module with fewer
+// settings is the module's fault (status 1, not the command line's 2), and a command
+// without its module names every place it looked and --module.
+TEST(QuorvaneCommand, NamesTheModuleItCannotUseAndWhereItLooked) {
+    ScratchDir dir;
+    const std::string in = dir.file("in.y4m"), out = dir.file("out.y4m");
+    q5clitest::writeBytes(in, q5clitest::randomY4m("YUV4MPEG2 W16 H16 C420jpeg", 1, 1));
+    auto module = q5clitest::readBytes(q5host::defaultModulePath());
+    ASSERT_GT(module.size(), 100000u);
+    module.resize(100000);
+    q5clitest::writeBytes(dir.file("cut.so"), module);
+    q5clitest::writeBytes(dir.file("text.so"), {'h', 'i', '\n'});
+    const std::vector<std::string> files = {"cut.so", "in.y4m", "text.so"};
+    expectFailure(dir, {"--module", dir.file("cut.so"), in, out}, 1,
+                  "cannot load the filter module: " + dir.file("cut.so") +
+                      " is damaged or incomplete: it is 100000 bytes long, its contents reach byte ",
+                  files);
+    expectFailure(dir, {"--module", dir.file("text.so"), in, out}, 1,
+                  dir.file("text.so") + ": not a shared library (no ELF header)", files);
+    expectFailure(dir, {"--module", Q5_FEW_SETTINGS_MODULE, in, out}, 1,
+                  "the filter module " + std::string(Q5_FEW_SETTINGS_MODULE) +
+                      " has fewer settings than this program knows (1 slider and 1 check box, not 6 and 5)",
+                  files);
+
+    ASSERT_EQ(mkdir(dir.file("bin").c_str(), 0755), 0);
+    q5clitest::writeBytes(dir.file("bin/quorvane5"), q5clitest::readBytes(Q5_CLI_PATH));
+    ASSERT_EQ(chmod(dir.file("bin/quorvane5").c_str(), 0755), 0);
+    const q5clitest::CliRun lost =
+        q5clitest::runShell("'" + dir.file("bin/quorvane5") + "' '" + in + "' '" + out + "'");
+    EXPECT_EQ(lost.status, 1);
+    EXPECT_EQ(lost.errText, "quorvane5: cannot load the filter module: no quorvane5.so at " + dir.file("bin") +
+                                "/quorvane5.so or " + dir.path() +
+                                "/lib/quorvane5/quorvane5.so; give its place with --module PATH\n");
+    EXPECT_FALSE(std::filesystem::exists(out));
 }
 
 // Decodes a PNG with Python's zlib, which shares nothing with our writer: every chunk's
@@ -420,6 +527,17 @@ TEST(QuorvaneDemo, WritesTheClipsAndTheComparisonAndPrintsTheFigures) {
                              "before-after.png", "blocky-before-after.png"})
         EXPECT_NE(report.find(name), std::string::npos) << report;
 
+    // Run again into the same folder, as the quick start may be: the earlier files are
+    // the demo's own and are replaced. A file of the user's there stops it, named.
+    const q5clitest::CliRun again = runCli({"-q", "demo", demo});
+    EXPECT_EQ(again.status, 0) << again.errText;
+    q5clitest::writeBytes(demo + "/notes.txt", {'n'});
+    const q5clitest::CliRun kept = runCli({"-q", "demo", demo});
+    EXPECT_EQ(kept.status, 1);
+    EXPECT_NE(kept.errText.find(demo + " holds files the demo did not write (notes.txt)"), std::string::npos)
+        << kept.errText;
+    EXPECT_EQ(q5clitest::readBytes(demo + "/notes.txt"), std::vector<std::uint8_t>{'n'});
+
     // Gaussian grain of the demo's sigma, rounded to codes: PSNR 20 log10(peak / rms).
     const std::size_t at = report.find("with grain (sigma 0.75)    PSNR Y ");
     ASSERT_NE(at, std::string::npos) << report;
@@ -453,7 +571,10 @@ TEST(QuorvaneDemo, WritesTheClipsAndTheComparisonAndPrintsTheFigures) {
 TEST(QuorvaneDemo, WritesOnlyIntoANewOrEmptyFolderAllOrNothing) {
     ScratchDir dir;
     q5clitest::writeBytes(dir.file("clean.y4m"), {'m', 'i', 'n', 'e'});
-    expectFailure(dir, {"-q", "demo", dir.path()}, 1, dir.path() + " is not empty", {"clean.y4m"});
+    expectFailure(dir, {"-q", "demo", dir.path()}, 1,
+                  dir.path() + " holds files the demo did not write (clean.y4m): the demo writes into a new or "
+                               "empty folder, or one of its own earlier runs",
+                  {"clean.y4m"});
     expectFailure(dir, {"-q", "demo", dir.file("clean.y4m")}, 1, dir.file("clean.y4m") + " is not a folder",
                   {"clean.y4m"});
     EXPECT_EQ(q5clitest::readBytes(dir.file("clean.y4m")), (std::vector<std::uint8_t>{'m', 'i', 'n', 'e'}));
@@ -463,6 +584,12 @@ TEST(QuorvaneDemo, WritesOnlyIntoANewOrEmptyFolderAllOrNothing) {
     const q5clitest::CliRun limited = q5clitest::runShell("ulimit -f 64; \"$Q5\" -q demo '" + dir.file("new") + "'");
     EXPECT_EQ(limited.status, 1);
     EXPECT_NE(limited.errText.find("File too large"), std::string::npos) << limited.errText;
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"clean.y4m"});
+    // The last rename fails: the six files already in place are taken back, and the folder.
+    const q5clitest::CliRun renamed = q5clitest::runShell("LD_PRELOAD='" Q5_FAILING_CALLS
+                                                          "' Q5_FAIL_RENAME=7 \"$Q5\" -q demo '" + dir.file("new") + "'");
+    EXPECT_EQ(renamed.status, 1);
+    EXPECT_EQ(renamed.errText, "quorvane5: cannot write " + dir.file("new") + "/blocky-before-after.png: Input/output error\n");
     EXPECT_EQ(dir.entries(), std::vector<std::string>{"clean.y4m"});
 }
 

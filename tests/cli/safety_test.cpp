@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,6 +13,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 
 #include "cli/cli_support.h"
@@ -255,13 +257,217 @@ TEST(QuorvaneSafety, PreviewRefusesEarlyAndCountsFromTheStartOfTheFile) {
         q5clitest::writeBytes(path, bytes);
         const q5clitest::CliRun run = runCli({"-q", path, dir.file("out.y4m")});
         EXPECT_EQ(run.status, 1);
-        EXPECT_NE(run.errText.find(name == std::string("junk.y4m") ? "unexpected data after frame 4 at byte " +
+        EXPECT_NE(run.errText.find(name == std::string("junk.y4m") ? "unexpected data after frame 3 at byte " +
                                                                           std::to_string(start + 4 * (frameBytes + 6))
-                                                                    : "frame 2: the FRAME line is too long (over 4096 bytes"),
+                                                                    : "frame 1: the FRAME line is too long (over 4096 bytes"),
                   std::string::npos)
             << run.errText;
         fails(preview + quote(path) + " --frame 3 --out " + quote(png), 1, run.errText.substr(11, run.errText.size() - 12));
     }
+}
+
+}  // namespace
+
+namespace {
+
+// Starts the command reading a pipe into `out`, feeds it half of `clip`, and once its
+// temporary is there sends `sig`. Returns the exit status, 128 + the signal when the
+// signal ended it.
+int interruptedRun(const ScratchDir &dir, const std::vector<std::uint8_t> &clip, const std::string &out, int sig) {
+    int feed[2];
+    if (pipe(feed) != 0) return -1;
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(feed[0], 0);
+        close(feed[0]), close(feed[1]);
+        const int null = open("/dev/null", O_WRONLY);
+        dup2(null, 1), dup2(null, 2);
+        // No core files from the signals that dump one; each signal as a new program has it.
+        const rlimit noCore = {0, 0};
+        setrlimit(RLIMIT_CORE, &noCore);
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
+        signal(sig, SIG_DFL);
+        execl(Q5_CLI_PATH, Q5_CLI_PATH, "-q", "-", out.c_str(), static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    close(feed[0]);
+    const ssize_t fed = write(feed[1], clip.data(), clip.size() / 2);
+    for (int i = 0; i < 1000 && hiddenEntries(dir).empty(); ++i) {
+        const timespec pause = {0, 5000000};
+        nanosleep(&pause, nullptr);
+    }
+    // The temporary is made an instant before its cleanup is set up.
+    const timespec settle = {0, 50000000};
+    nanosleep(&settle, nullptr);
+    kill(pid, sig);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    close(feed[1]);
+    if (fed <= 0) return -1;
+    return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
+}
+
+// Whatever ends the program by default, a user's kill, a CPU limit (SIGXCPU), a
+// profiler's timer or a real-time signal, ends it without leaving its temporary.
+TEST(QuorvaneSafety, EverySignalThatEndsTheProgramRemovesItsTemporary) {
+    ScratchDir dir;
+    const auto clip = q5clitest::randomY4m("YUV4MPEG2 W64 H64 C444", 4, q5test::testSeed());
+    std::vector<int> signals = {SIGHUP, SIGINT,  SIGQUIT,   SIGILL,  SIGTRAP, SIGABRT, SIGBUS,    SIGFPE,
+                                SIGUSR1, SIGSEGV, SIGUSR2,  SIGALRM, SIGTERM, SIGSTKFLT, SIGXCPU, SIGVTALRM,
+                                SIGPROF, SIGIO,   SIGPWR,   SIGSYS};
+    for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig) signals.push_back(sig);
+    for (const int sig : signals) {
+        SCOPED_TRACE(testing::Message() << "signal " << sig << " (" << strsignal(sig) << ")");
+        EXPECT_EQ(interruptedRun(dir, clip, dir.file("out.y4m"), sig), 128 + sig);
+        EXPECT_EQ(dir.entries(), std::vector<std::string>{});
+    }
+}
+
+// Standard descriptors: one closed at start is not an output or an input, standard
+// error (by any name) is not an output, and a descriptor on the input file is not one
+// either, whatever the names; a named output replacing its input still works.
+TEST(QuorvaneSafety, RefusesClosedDescriptorsStandardErrorAndTheInputAsOutput) {
+    ScratchDir dir;
+    const std::string in = dir.file("in.y4m"), x = dir.file("x.y4m"), ref = dir.file("ref.y4m");
+    const auto clip = q5clitest::randomY4m("YUV4MPEG2 W32 H32 C420jpeg", 3, q5test::testSeed());
+    q5clitest::writeBytes(in, clip);
+    q5clitest::writeBytes(ref, clip);
+    ASSERT_EQ(runCli({"-q", in, dir.file("expected.y4m")}).status, 0);
+    const auto expected = readBytes(dir.file("expected.y4m"));
+    const auto refused = [&](const std::string &commandLine, const std::string &text) {
+        SCOPED_TRACE(commandLine);
+        const q5clitest::CliRun run = runShell(commandLine);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.errText, "quorvane5: " + text + "\n");
+        EXPECT_TRUE(readBytes(in) == clip);
+        EXPECT_TRUE(readBytes(ref) == clip);
+    };
+    const std::string q5 = "\"$Q5\" -q " + quote(in);
+    refused(q5 + " - >&-", "standard output is closed: give an output file or a pipe");
+    refused(q5 + " /dev/stdout >&-", "standard output is closed: give an output file or a pipe");
+    refused("\"$Q5\" preview " + quote(in) + " --out - >&-", "standard output is closed: give an output file or a pipe");
+    refused("\"$Q5\" - " + quote(x) + " <&-", "standard input is closed: give an input file or a pipe");
+    for (const std::string name : {"/dev/stderr", "/dev/fd/2", "/proc/self/fd/2"}) {
+        const q5clitest::CliRun run = runShell(q5 + " " + name + " 2> " + quote(x));
+        EXPECT_EQ(run.status, 1) << name;
+        const auto text = readBytes(x);
+        EXPECT_EQ(std::string(text.begin(), text.end()),
+                  "quorvane5: will not write " + name + ": it is standard error, where the messages go\n");
+    }
+    const q5clitest::CliRun merged = runShell("\"$Q5\" " + quote(in) + " - 2>&1 | cat > " + quote(x));
+    EXPECT_EQ(merged.status, 0);  // the status of cat
+    const auto mergedText = readBytes(x);
+    EXPECT_EQ(std::string(mergedText.begin(), mergedText.end()),
+              "quorvane5: will not write standard output: it is standard error, where the messages go\n");
+    // Both to /dev/null is fine.
+    EXPECT_EQ(runShell(q5 + " - > /dev/null 2>&1").status, 0);
+
+    refused(q5 + " - >> " + quote(in), "the output is the input file (" + in + "): it would overwrite the clip as it is read");
+    refused("\"$Q5\" -q - /dev/stdin 0<> " + quote(in),
+            "the output is the input file (standard input): it would overwrite the clip as it is read");
+    refused(q5 + " --reference " + quote(ref) + " - >> " + quote(ref),
+            "the output is the reference file (" + ref + "): it would overwrite the clip as it is read");
+    const q5clitest::CliRun inPlace = runCli({"-q", in, in});
+    EXPECT_EQ(inPlace.status, 0) << inPlace.errText;
+    EXPECT_TRUE(readBytes(in) == expected);
+}
+
+// A clip handed over already read partway (an earlier command read the start of the
+// file) begins where the reading began, and the preview seeks within it from there.
+TEST(QuorvaneSafety, PreviewSeeksFromWhereTheStreamBegins) {
+    ScratchDir dir;
+    const std::string header = "YUV4MPEG2 W32 H32 C420jpeg";
+    const auto first = q5clitest::randomY4m(header, 8, 1), second = q5clitest::randomY4m(header, 8, 2);
+    auto both = first;
+    both.insert(both.end(), second.begin(), second.end());
+    q5clitest::writeBytes(dir.file("both.y4m"), both);
+    q5clitest::writeBytes(dir.file("second.y4m"), second);
+    const q5clitest::CliRun partway = runShell(
+        "{ dd bs=" + std::to_string(first.size()) + " count=1 of=/dev/null 2>/dev/null; \"$Q5\" -q preview - --frame 5 --out " +
+        quote(dir.file("partway.png")) + "; } < " + quote(dir.file("both.y4m")));
+    ASSERT_EQ(partway.status, 0) << partway.errText;
+    ASSERT_EQ(runCli({"-q", "preview", dir.file("second.y4m"), "--frame", "5", "--out", dir.file("whole.png")}).status, 0);
+    EXPECT_TRUE(readBytes(dir.file("partway.png")) == readBytes(dir.file("whole.png")));
+    // So does a whole run's progress count, and the output is the second clip's.
+    const q5clitest::CliRun run = runShell("{ dd bs=" + std::to_string(first.size()) +
+                                           " count=1 of=/dev/null 2>/dev/null; \"$Q5\" -q - " + quote(dir.file("a.y4m")) +
+                                           "; } < " + quote(dir.file("both.y4m")));
+    ASSERT_EQ(run.status, 0) << run.errText;
+    ASSERT_EQ(runCli({"-q", dir.file("second.y4m"), dir.file("b.y4m")}).status, 0);
+    EXPECT_TRUE(readBytes(dir.file("a.y4m")) == readBytes(dir.file("b.y4m")));
+}
+
+// The finish is checked before the work: a file the rename cannot replace (another
+// user's in a sticky folder) or in a folder the user may not write is rewritten in
+// place; a new file where the folder refuses one names the folder at once.
+TEST(QuorvaneSafety, AFileTheRenameCannotReplaceIsRewrittenInPlace) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to run the command as another user";
+    if (std::system("command -v setpriv >/dev/null 2>&1") != 0) GTEST_SKIP() << "setpriv is not installed";
+    const std::string as = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
+    if (runShell(as + "test -x \"$Q5\"").status != 0)
+        GTEST_SKIP() << "the program is out of an ordinary user's reach (" << Q5_CLI_PATH << ")";
+    ScratchDir dir;
+    ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
+    const std::string in = dir.file("in.y4m");
+    q5clitest::writeBytes(in, q5clitest::randomY4m("YUV4MPEG2 W32 H32 C420jpeg", 2, q5test::testSeed()));
+    ASSERT_EQ(chmod(in.c_str(), 0644), 0);
+    ASSERT_EQ(runCli({"-q", in, dir.file("expected.y4m")}).status, 0);
+    const auto expected = readBytes(dir.file("expected.y4m"));
+    ASSERT_EQ(mkdir(dir.file("sticky").c_str(), 01777), 0);
+    ASSERT_EQ(chmod(dir.file("sticky").c_str(), 01777), 0);
+    ASSERT_EQ(mkdir(dir.file("closed").c_str(), 0755), 0);
+    const std::vector<std::uint8_t> old = {'o', 'l', 'd'};
+    struct stat before {}, after {};
+    for (const std::string &file : {dir.file("sticky/theirs.y4m"), dir.file("closed/mine.y4m")}) {
+        SCOPED_TRACE(file);
+        q5clitest::writeBytes(file, old);
+        ASSERT_EQ(chmod(file.c_str(), 0666), 0);
+        ASSERT_EQ(chown(file.c_str(), file.find("sticky") != std::string::npos ? 4321 : 65534, 4321), 0);
+        ASSERT_EQ(stat(file.c_str(), &before), 0);
+        const q5clitest::CliRun run = runShell(as + "\"$Q5\" -q " + quote(in) + " " + quote(file));
+        EXPECT_EQ(run.status, 0) << run.errText;
+        EXPECT_TRUE(readBytes(file) == expected);
+        ASSERT_EQ(stat(file.c_str(), &after), 0);
+        EXPECT_EQ(after.st_ino, before.st_ino);
+    }
+    const q5clitest::CliRun made = runShell(as + "\"$Q5\" -q " + quote(in) + " " + quote(dir.file("closed/new.y4m")));
+    EXPECT_EQ(made.status, 1);
+    EXPECT_EQ(made.errText, "quorvane5: cannot write " + dir.file("closed/new.y4m") + ": cannot create a file in the folder " +
+                                dir.file("closed") + " (Permission denied)\n");
+}
+
+// A hard-linked output is copied into place only when its file system can hold it:
+// refused whole, never half rewritten. Names as long as the folder allows are outputs
+// like any other.
+TEST(QuorvaneSafety, AnInPlaceCopyThatCannotFitIsNotBegunAndLongNamesWork) {
+    ScratchDir dir;
+    const std::string in = dir.file("in.y4m"), out = dir.file("out.y4m"), other = dir.file("other.y4m");
+    q5clitest::writeBytes(in, q5clitest::randomY4m("YUV4MPEG2 W64 H64 C420jpeg", 4, q5test::testSeed()));
+    const std::vector<std::uint8_t> old = {'o', 'l', 'd'};
+    q5clitest::writeBytes(out, old);
+    ASSERT_EQ(link(out.c_str(), other.c_str()), 0);
+    const q5clitest::CliRun full =
+        runShell("LD_PRELOAD='" Q5_FAILING_CALLS "' Q5_FREE_BYTES=0 \"$Q5\" -q " + quote(in) + " " + quote(out));
+    EXPECT_EQ(full.status, 1);
+    const std::string said = "quorvane5: cannot write " + out + ": the output needs 25 KB and its file system has room for ";
+    EXPECT_EQ(full.errText.rfind(said, 0), 0u) << full.errText;
+    EXPECT_NE(full.errText.find(" KB; the file is left as it was\n", said.size()), std::string::npos) << full.errText;
+    EXPECT_EQ(readBytes(out), old);
+    EXPECT_EQ(readBytes(other), old);
+    EXPECT_EQ(hiddenEntries(dir), std::vector<std::string>{});
+    const q5clitest::CliRun roomy =
+        runShell("LD_PRELOAD='" Q5_FAILING_CALLS "' Q5_FREE_BYTES=1000000 \"$Q5\" -q " + quote(in) + " " + quote(out));
+    EXPECT_EQ(roomy.status, 0) << roomy.errText;
+    EXPECT_EQ(readBytes(other), readBytes(out));
+    EXPECT_NE(readBytes(other), old);
+
+    const std::string longName = dir.file(std::string(255 - 4, 'n') + ".y4m");
+    const q5clitest::CliRun named = runCli({"-q", in, longName});
+    EXPECT_EQ(named.status, 0) << named.errText;
+    EXPECT_TRUE(readBytes(longName) == readBytes(out));
+    EXPECT_EQ(hiddenEntries(dir), std::vector<std::string>{});
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -100,8 +101,37 @@ private:
     LoadedFilter filter_;
 };
 
-// The demo writes only into a folder it makes or an empty one, so that its files
-// never replace the user's and a failed demo never removes them.
+// The files a demo writes, in the order they are put in place.
+constexpr const char *kDemoFiles[] = {"clean.y4m",          "noisy.y4m",        "denoised.y4m",
+                                      "blocky.y4m",         "blocky-denoised.y4m", "before-after.png",
+                                      "blocky-before-after.png"};
+
+// A file an earlier demo wrote: one of its names, and a clip of the demo's header and
+// length or a PNG. A file of the user's that happens to share a name is not one.
+bool isEarlierDemoFile(const std::string &dir, const char *name) {
+    if (std::find_if(std::begin(kDemoFiles), std::end(kDemoFiles),
+                     [&](const char *ours) { return std::strcmp(name, ours) == 0; }) == std::end(kDemoFiles))
+        return false;
+    const std::string path = dir + "/" + name;
+    struct stat st {};
+    std::FILE *f = std::fopen(path.c_str(), "rb");
+    if (!f) return false;
+    char start[80] = {};
+    const std::size_t got = fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode) ? std::fread(start, 1, sizeof start, f) : 0;
+    std::fclose(f);
+    const std::string head(start, got);
+    if (std::strstr(name, ".png")) return head.compare(0, 8, "\x89PNG\r\n\x1a\n") == 0;
+    Y4mFormat format;
+    std::string error;
+    const std::string header = makeY4mHeader(kDemoWidth, kDemoHeight, Subsampling::S420, kDemoBits, 24, 1) + "\n";
+    parseY4mHeader(header.substr(0, header.size() - 1), &format, &error);
+    const auto length = static_cast<long long>(header.size() + kDemoFrames * (6 + format.frameBytes()));
+    return head.compare(0, header.size(), header) == 0 && static_cast<long long>(st.st_size) == length;
+}
+
+// The demo writes only into a folder it makes, an empty one or one that holds nothing
+// but an earlier demo's files, so that its files never replace the user's and a
+// failed demo never removes them.
 bool usableFolder(const std::string &dir) {
     if (dir.empty()) {
         message("the demo folder name is empty");
@@ -122,12 +152,19 @@ bool usableFolder(const std::string &dir) {
         message("cannot read " + dir + ": " + std::strerror(errno));
         return false;
     }
-    bool empty = true;
+    std::vector<std::string> others;
     while (const dirent *e = readdir(d))
-        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) empty = false;
+        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0 && !isEarlierDemoFile(dir, e->d_name))
+            others.push_back(e->d_name);
     closedir(d);
-    if (!empty) message(dir + " is not empty: the demo writes into a new or empty folder");
-    return empty;
+    if (others.empty()) return true;
+    std::sort(others.begin(), others.end());
+    std::string names;
+    for (std::size_t i = 0; i < others.size() && i < 3; ++i) names += (i ? ", " : "") + others[i];
+    if (others.size() > 3) names += " and " + count(static_cast<long long>(others.size() - 3), "other", "others");
+    message(dir + " holds files the demo did not write (" + names +
+            "): the demo writes into a new or empty folder, or one of its own earlier runs");
+    return false;
 }
 
 // The demo's own sliders are within every range; a given one may not be.
@@ -182,13 +219,13 @@ bool Demo::writeAll(const DemoClip &clip, const Run &grain, const Run &blocks) {
         std::string path;
         std::vector<std::uint8_t> bytes;
     } files[] = {
-        {path("clean.y4m"), clipBytes(clip.format, clip.clean)},
-        {path("noisy.y4m"), clipBytes(clip.format, clip.grainy)},
-        {path("denoised.y4m"), clipBytes(clip.format, grain.output)},
-        {path("blocky.y4m"), clipBytes(clip.format, clip.blocky)},
-        {path("blocky-denoised.y4m"), clipBytes(clip.format, blocks.output)},
-        {path("before-after.png"), grainPicture.first},
-        {path("blocky-before-after.png"), blockPicture.first},
+        {path(kDemoFiles[0]), clipBytes(clip.format, clip.clean)},
+        {path(kDemoFiles[1]), clipBytes(clip.format, clip.grainy)},
+        {path(kDemoFiles[2]), clipBytes(clip.format, grain.output)},
+        {path(kDemoFiles[3]), clipBytes(clip.format, clip.blocky)},
+        {path(kDemoFiles[4]), clipBytes(clip.format, blocks.output)},
+        {path(kDemoFiles[5]), grainPicture.first},
+        {path(kDemoFiles[6]), blockPicture.first},
     };
 
     // Checked again now that the runs are done: the folder may have changed meanwhile.
@@ -211,8 +248,8 @@ bool Demo::writeAll(const DemoClip &clip, const Run &grain, const Run &blocks) {
     }
     {
         // The renames and any rollback finish before a signal acts: the set is never
-        // left half made. The folder was new or empty, so every file a rollback
-        // removes is one of ours.
+        // left half made. The folder held none of the user's files, so every file a
+        // rollback removes is one of ours.
         const SignalsHeld held;
         std::size_t committed = 0;
         for (; ok && committed < outputs.size(); ++committed)
@@ -231,7 +268,7 @@ bool Demo::writeAll(const DemoClip &clip, const Run &grain, const Run &blocks) {
     std::printf("Wrote into %s: clean.y4m, noisy.y4m (the grainy clip), denoised.y4m, blocky.y4m,\n"
                 "blocky-denoised.y4m, and frame %d of each pair in before-after.png and\n"
                 "blocky-before-after.png:\n%s\n",
-                dir.c_str(), kDemoShownFrame, grainPicture.second.c_str());
+                printable(dir).c_str(), kDemoShownFrame, grainPicture.second.c_str());
     return true;
 }
 

@@ -5,9 +5,12 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <optional>
 
@@ -15,6 +18,7 @@
 #include "cli/io/output_file.h"
 #include "cli/picture/convert.h"
 #include "cli/picture/metrics.h"
+#include "cli/picture/preview_window.h"
 #include "cli/session/filter_session.h"
 
 namespace q5cli {
@@ -66,10 +70,14 @@ private:
 };
 
 // The clean clip the output is measured against, of the input's format and size.
+// A reference that ends early or is damaged stops being measured, with a warning at
+// the end: the output is the user's work and is kept.
 struct Reference {
     OpenStream stream;
     std::optional<QualityMeter> meter;
     Y4mFrame frame;
+    bool stopped = false;
+    std::string problem;  // why it stopped, or what follows the frames compared
 };
 
 int openReference(const std::string &path, const Y4mFormat &format, Reference *reference) {
@@ -103,7 +111,7 @@ void warnAboutData(const OpenStream &input, const DenoiseReport &report) {
     if (report.firstClampedFrame >= 0)
         message("warning: " + input.name + " has samples above the " + std::to_string(format.bits) +
                 "-bit maximum of " + std::to_string(format.maxCode()) + " (first in frame " +
-                std::to_string(report.firstClampedFrame + 1) + "); they were read as " +
+                std::to_string(report.firstClampedFrame) + "); they were read as " +
                 std::to_string(format.maxCode()));
     if (const std::uint64_t blanks = input.reader->trailingWhitespace())
         message("warning: " + input.name + ": ignored " +
@@ -143,9 +151,57 @@ void reportSummary(const Options &options, const Y4mFormat &format, const Denois
     message(count(report.frames, "frame", "frames") + text);
 }
 
+// --frames (and --excerpt): the span written, checked against the clip where its length
+// is known before reading, and a file moved on to the first frame the filter reads
+// (a pipe is read through to it by the run).
+int placeSpan(const Options &options, const DenoiseSettings &settings, OpenStream *input, FrameSpan *span) {
+    if (!options.framesGiven) return 0;
+    span->first = options.framesFirst;
+    span->end = options.framesEnd;
+    if (options.excerptGiven) {
+        span->inputFirst = options.excerptFirst;
+        span->clipLength = options.excerptLength;
+    } else {
+        span->clipLength = framesInFile(*input);
+    }
+    const int context = contextFrames(settings);
+    std::string error;
+    if (!checkFrameSpan(*span, span->clipLength, context, &error)) {
+        message(input->name + ": " + error);
+        return 1;
+    }
+    const int firstRead = std::max(0, span->first - context);
+    const auto *fd = dynamic_cast<const FdSource *>(input->source.get());
+    if (!fd || inputFileSize(*input->source) < 0 || firstRead == span->inputFirst) return 0;
+    int stepped = -1;
+    const long long base = fd->startOffset();
+    const long long at = seekFrame(fd->fd(), base, static_cast<long long>(input->reader->offset()), input->format,
+                                   firstRead - span->inputFirst, &stepped, &error);
+    if (at == -1) {
+        const int ends = span->inputFirst + stepped;
+        if (options.excerptGiven)
+            error = "the input ends at frame " + std::to_string(ends - 1) + " of the clip, before frame " +
+                    std::to_string(firstRead) + ", the first that --frames reads";
+        else
+            checkFrameSpan(*span, ends, 0, &error);
+    }
+    if (at < 0) {
+        message(input->name + ": " + error);
+        return 1;
+    }
+    if (lseek(fd->fd(), base + at, SEEK_SET) != base + at) {
+        message("cannot seek in " + input->name + ": " + std::strerror(errno));
+        return 1;
+    }
+    input->reader = std::make_unique<Y4mReader>(*input->source, input->name);
+    input->reader->countFrom(firstRead - span->inputFirst, static_cast<std::uint64_t>(at));
+    span->inputFirst = firstRead;
+    return 0;
+}
+
 // Everything about the input and the reference is checked before the output exists.
 int openInputs(const Options &options, OpenStream *input, Reference *reference) {
-    if (options.input == "-" && options.reference == "-") {
+    if (namesStandardInput(options.input) && namesStandardInput(options.reference)) {
         message("the input and the reference cannot both be standard input");
         return 2;
     }
@@ -160,20 +216,54 @@ int openInputs(const Options &options, OpenStream *input, Reference *reference) 
     return 0;
 }
 
-// The reference's next frame, measured against output frame n.
-bool measure(const Options &options, const Y4mFormat &format, Reference &reference, int n,
-             const std::uint8_t *frame, std::string *error) {
-    if (!reference.meter) return true;
-    switch (reference.stream.reader->readFrame(format, &reference.frame, error)) {
-    case Y4mReader::Frame: break;
-    case Y4mReader::End:
-        *error = "the reference " + options.reference + " ends after " + count(n, "frame", "frames") +
-                 ", before the input";
-        return false;
-    case Y4mReader::Error: return false;
+// The reference's frame n, measured against output frame n (with --frames, the
+// reference's earlier frames are read and dropped).
+void measure(const Options &options, const Y4mFormat &format, Reference &reference, int n,
+             const std::uint8_t *frame) {
+    if (!reference.meter || reference.stopped) return;
+    Y4mReader &reader = *reference.stream.reader;
+    std::string why;
+    for (;;) {
+        const int read = reader.framesRead();
+        switch (reader.readFrame(format, &reference.frame, &why)) {
+        case Y4mReader::Frame:
+            if (read < n) continue;
+            reference.meter->add(frame, reference.frame.data.data());
+            return;
+        case Y4mReader::End:
+            why = "the reference " + options.reference + " ends after " + count(read, "frame", "frames") +
+                  ", before the input";
+            break;
+        case Y4mReader::Error: break;
+        }
+        reference.stopped = true;
+        reference.problem = why;
+        return;
     }
-    reference.meter->add(frame, reference.frame.data.data());
-    return true;
+}
+
+// After the last output frame: what the reference holds beyond it, if anything.
+void checkReferenceEnd(const Options &options, const Y4mFormat &format, Reference &reference) {
+    if (!reference.meter || reference.stopped) return;
+    std::string why;
+    switch (reference.stream.reader->readFrame(format, &reference.frame, &why)) {
+    case Y4mReader::End: return;
+    case Y4mReader::Frame:
+        reference.problem = "the reference " + options.reference + " is longer than the output";
+        break;
+    case Y4mReader::Error: reference.problem = why; break;
+    }
+}
+
+// The figures, over the frames both clips have, with what was wrong with the reference.
+void reportReference(const Options &options, const Reference &reference) {
+    if (!reference.meter) return;
+    const int frames = reference.meter->frames();
+    if (!reference.problem.empty())
+        message("warning: " + reference.problem + "; the figures cover " +
+                (frames == 0 ? std::string("no frames") : "the first " + count(frames, "frame", "frames")));
+    message(frames > 0 ? reference.meter->summary() + " against " + options.reference
+                       : "no frames to compare with " + options.reference);
 }
 
 }  // namespace
@@ -186,6 +276,9 @@ int runDenoiseCommand(const Options &options) {
     if (const int status = openInputs(options, &input, &reference)) return status;
     const Y4mFormat &format = input.format;
     const DenoiseSettings settings = resolveSettings(options, *filter.descriptor, format);
+    FrameSpan span;
+    const int totalHint = options.framesGiven ? -1 : framesInFile(input);
+    if (const int status = placeSpan(options, settings, &input, &span)) return status;
 
     std::string error;
     auto output = OutputFile::open(options.output, &error);
@@ -193,14 +286,22 @@ int runDenoiseCommand(const Options &options) {
         message(error);
         return 1;
     }
+    // Written straight into a clip being read, the output would overwrite or grow it.
+    // (A named output replacing its input goes through a temporary: that is safe.)
+    for (const OpenStream *read : {&input, &reference.stream})
+        if (read->source && output->writesDirectlyInto(*read->source)) {
+            message(std::string("the output is the ") + (read == &input ? "input" : "reference") + " file (" +
+                    read->name + "): it would overwrite the clip as it is read");
+            return 1;
+        }
     Y4mWriter writer(*output);
     if (format.subsampling == Subsampling::S444 && !options.quiet)
         message("note: the filter gives each horizontal pair of pixels one Cb and one Cr, so "
                 "4:4:4 chroma comes back with the horizontal detail of 4:2:2");
-    const int totalHint = framesInFile(input);
     ProgressLine progress(!options.quiet && isatty(2));
-    const FrameSink onFrame = [&](int n, const std::uint8_t *frame, std::string *err) {
-        return measure(options, format, reference, n, frame, err);
+    const FrameSink onFrame = [&](int n, const std::uint8_t *frame, std::string *) {
+        measure(options, format, reference, n, frame);
+        return true;
     };
     const ProgressSink onProgress = [&](int done, int total) {
         progress.update(done, total > 0 ? total : totalHint);
@@ -210,7 +311,7 @@ int runDenoiseCommand(const Options &options) {
     bool ok;
     try {
         ok = denoiseStream(filter.entry(), settings, *input.reader, format, writer, onFrame, onProgress,
-                           &report, &error);
+                           &report, &error, span);
     } catch (const std::exception &e) {
         ok = false;
         error = std::string("the run failed: ") + e.what();
@@ -225,9 +326,8 @@ int runDenoiseCommand(const Options &options) {
     warnAboutData(input, report);
     if (options.stats && report.frames > 0) reportStageTimes(report);
     if (!options.quiet) reportSummary(options, format, settings, report);
-    if (reference.meter)
-        message(reference.meter->frames() > 0 ? reference.meter->summary() + " against " + options.reference
-                                              : "no frames to compare with " + options.reference);
+    checkReferenceEnd(options, format, reference);
+    reportReference(options, reference);
     return 0;
 }
 

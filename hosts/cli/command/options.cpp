@@ -68,6 +68,18 @@ bool parseInt(const std::string &text, int *value) {
     return true;
 }
 
+// "A:B": frame numbers, digits only; where `optional` allows, either may be left out
+// (A then 0, B -1).
+bool parseRange(const std::string &text, bool optional, int *first, int *end) {
+    const std::size_t colon = text.find(':');
+    if (colon == std::string::npos) return false;
+    const auto number = [optional](const std::string &digits, int absent, int *value) {
+        if (digits.empty()) return optional && (*value = absent, true);
+        return digits.find_first_not_of("0123456789") == std::string::npos && parseInt(digits, value);
+    };
+    return number(text.substr(0, colon), 0, first) && number(text.substr(colon + 1), -1, end);
+}
+
 // One "--name[=value]" argument, its value taken from the next argument where the
 // option needs one.
 class Argument {
@@ -135,8 +147,9 @@ Parsed parseSetting(Argument &arg, Options *o, std::string *error) {
 }
 
 // The program's own options that take a value; `previewOption` names the last one
-// only the preview takes.
-Parsed parseProgramOption(Argument &arg, Options *o, std::string *previewOption, std::string *error) {
+// only the preview takes, `denoiseOption` the last one only INPUT OUTPUT takes.
+Parsed parseProgramOption(Argument &arg, Options *o, std::string *previewOption, std::string *denoiseOption,
+                          std::string *error) {
     std::string text;
     if (arg.name == "threads") {
         if (arg.number(&o->threads, &text, error) && o->threads >= 1 && o->threads <= 16)
@@ -145,13 +158,45 @@ Parsed parseProgramOption(Argument &arg, Options *o, std::string *previewOption,
             *error = "--threads must be a whole number from 1 to 16, not \"" + text + "\"";
         return Parsed::Failed;
     }
-    if (arg.name == "module") return arg.value(&o->module, error) ? Parsed::Taken : Parsed::Failed;
-    if (arg.name == "reference") return arg.value(&o->reference, error) ? Parsed::Taken : Parsed::Failed;
+    // An empty name would quietly mean "none given".
+    for (const auto &[name, place] : {std::pair{"module", &o->module}, std::pair{"reference", &o->reference}}) {
+        if (arg.name != name) continue;
+        if (!arg.value(place, error)) return Parsed::Failed;
+        if (!place->empty()) return Parsed::Taken;
+        *error = "--" + arg.name + " needs a file name";
+        return Parsed::Failed;
+    }
     if (arg.name == "frame") {
         *previewOption = "--frame";
         if (arg.number(&o->frame, &text, error) && o->frame >= 0) return Parsed::Taken;
         if (error->empty()) *error = "--frame needs a frame number, 0 or more, not \"" + text + "\"";
         return Parsed::Failed;
+    }
+    if (arg.name == "frames") {
+        *denoiseOption = "--frames";
+        if (!arg.value(&text, error)) return Parsed::Failed;
+        if (!parseRange(text, true, &o->framesFirst, &o->framesEnd)) {
+            *error = "--frames needs A:B, frame numbers from 0 with B after A (either may be left out), not \"" +
+                     text + "\"";
+            return Parsed::Failed;
+        }
+        if (o->framesEnd >= 0 && o->framesEnd <= o->framesFirst) {
+            *error = "--frames " + text + " holds no frame: it writes frames A to B - 1";
+            return Parsed::Failed;
+        }
+        o->framesGiven = true;
+        return Parsed::Taken;
+    }
+    if (arg.name == "excerpt") {
+        *denoiseOption = "--excerpt";
+        if (!arg.value(&text, error)) return Parsed::Failed;
+        if (!parseRange(text, false, &o->excerptFirst, &o->excerptLength) || o->excerptLength <= o->excerptFirst) {
+            *error = "--excerpt needs S:N, the clip's frame the input starts at and the clip's length in frames "
+                     "(S below N), not \"" + text + "\"";
+            return Parsed::Failed;
+        }
+        o->excerptGiven = true;
+        return Parsed::Taken;
     }
     if (arg.name == "out") {
         *previewOption = "--out";
@@ -176,9 +221,18 @@ bool parseSwitch(const std::string &arg, Options *o) {
 
 // The operands decide the command: "preview INPUT", "demo [DIR]" or INPUT OUTPUT.
 bool chooseCommand(const std::vector<std::string> &operands, bool firstIsFile,
-                   const std::string &previewOption, Options *o, std::string *error) {
+                   const std::string &previewOption, const std::string &denoiseOption, Options *o,
+                   std::string *error) {
     if (o->command == Options::Help || o->command == Options::Version) return true;
     const std::string first = operands.empty() || firstIsFile ? "" : operands[0];
+    if (!denoiseOption.empty() && (first == "preview" || first == "demo")) {
+        *error = denoiseOption + " is for INPUT OUTPUT, not " + first;
+        return false;
+    }
+    if (o->excerptGiven && !o->framesGiven) {
+        *error = "--excerpt describes the input of a --frames run; give --frames too";
+        return false;
+    }
     if (first == "preview") {
         if (operands.size() != 2) {
             *error = "preview takes one input";
@@ -223,7 +277,7 @@ int resolveThreads(const Options &options) {
 bool parseOptions(const std::vector<std::string> &args, Options *options, std::string *error) {
     Options o;
     std::vector<std::string> operands;
-    std::string previewOption;
+    std::string previewOption, denoiseOption;
     bool optionsEnded = false;
     bool firstIsFile = false;  // the first operand came after "--": a file, whatever its name
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -241,12 +295,15 @@ bool parseOptions(const std::vector<std::string> &args, Options *options, std::s
             Argument named(args, &i);
             error->clear();
             Parsed parsed = parseSetting(named, &o, error);
-            if (parsed == Parsed::Unknown) parsed = parseProgramOption(named, &o, &previewOption, error);
-            if (parsed == Parsed::Unknown) *error = "unknown option --" + named.name;
+            if (parsed == Parsed::Unknown) parsed = parseProgramOption(named, &o, &previewOption, &denoiseOption, error);
+            if (parsed == Parsed::Unknown && parseSwitch("--" + named.name, &o))
+                *error = "--" + named.name + " takes no value";
+            else if (parsed == Parsed::Unknown)
+                *error = "unknown option --" + named.name;
             if (parsed != Parsed::Taken) return false;
         }
     }
-    if (!chooseCommand(operands, firstIsFile, previewOption, &o, error)) return false;
+    if (!chooseCommand(operands, firstIsFile, previewOption, denoiseOption, &o, error)) return false;
     *options = o;
     return true;
 }
@@ -342,7 +399,10 @@ and driven exactly as the editor drives the plug-in. INPUT and OUTPUT are y4m
 files; "-" reads standard input or writes standard output, so it fits in a
 pipe:
 
-  ffmpeg -i in.mkv -f yuv4mpegpipe - | quorvane5 - - | ffmpeg -i - out.mkv
+  ffmpeg -i in.mkv -f yuv4mpegpipe -strict -1 - | quorvane5 - - |
+    ffmpeg -i - out.mkv
+
+(ffmpeg writes y4m deeper than 8 bits only with -strict -1.)
 
 A file OUTPUT appears only once it is complete (links followed, the mode of a
 file it replaces kept); devices and FIFOs are written directly. After "--"
@@ -366,8 +426,19 @@ Program options:
   --threads N             worker threads, 1..16 [every core, at most 16]
   --reference CLEAN.y4m   print PSNR (Y, Cb, Cr) and SSIM (Y) of the output
                           against CLEAN, a clip of the same format and size
-  --module PATH           load the filter from PATH [quorvane5.so beside this
-                          program, else ../lib/quorvane5/quorvane5.so from it]
+  --module PATH           load the filter from PATH [the first found of:
+                          quorvane5.so beside this program,
+                          ../lib/quorvane5/quorvane5.so from its folder (as
+                          installed), and, for a program in its build tree,
+                          the module built with it]
+  --frames A:B            write only frames A to B - 1 (from 0; without A from
+                          the start, without B to the end), each made from the
+                          frames around it, which are read too, as in a run over
+                          the whole clip; the output has the input's header.
+                          Chunks so made join into the whole run (exactly with
+                          the rounding correction off; scripts/denoise-cluster)
+  --excerpt S:N           with --frames: INPUT is an excerpt, its first frame
+                          being frame S of a clip of N frames
   -q, --quiet             no progress line, summary or notes (warnings stay)
   --stats                 where the time went, per frame: reading, conversion
                           to and from YC48, the host's frame cache and copies,
@@ -381,8 +452,9 @@ steps, and the same after a block codec. It denoises them in a few setting
 groups (the wavelet stages alone and with both pre-passes; the rounding
 correction off and on for an 8-bit copy; the blocky copy without and with the
 pre-passes) and prints the settings and the PSNR and SSIM before and after.
-Into DIR [quorvane5-demo], a new or empty folder, it writes the clips and
-before-after.png and blocky-before-after.png: one frame before and after, a
+Into DIR [quorvane5-demo], a new or empty folder or one holding only an earlier
+demo's files, it writes the clips and before-after.png and
+blocky-before-after.png: one frame before and after, a
 crop magnified with its contrast stretched, and what the filter removed. Unless
 given, --tarnel, --w2dnrl, --w2dnrh, --mosqnr and --blocknr are 20 there. The
 clip is 512x288, so the mosquito pass shows only the small frames' strength
@@ -392,6 +464,8 @@ quorvane5 preview INPUT [--frame N] [--out FILE.png] makes the same picture for
 frame N [0] of your own clip with the settings given, reading only the frames
 the filter needs around it, and writes it to FILE.png [quorvane5-preview.png;
 "-" is standard output, and the report then goes to standard error].
+
+Frames are numbered from 0, in messages as in --frame.
 
 A progress line goes to standard error when it is a terminal; a summary follows
 at the end. Exit status: 0 done, 1 bad input, file error or failed run (no

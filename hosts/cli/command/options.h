@@ -26,6 +26,10 @@ struct Options {
     int threads = 0;                                   // 0: all cores, at most 16
     bool quiet = false;
     bool stats = false;  // time each stage of the run
+    // --frames A:B: the frames written (end -1: to the clip's end); --excerpt S:N: the
+    // input holds frames S, S + 1, ... of a clip of N frames.
+    bool framesGiven = false, excerptGiven = false;
+    int framesFirst = 0, framesEnd = -1, excerptFirst = 0, excerptLength = -1;
     // "demo DIR": the demo, unless a file named demo exists (then it is the input).
     bool demoMayBeFile = false;
     SettingChoice sliders[kSliderCount];

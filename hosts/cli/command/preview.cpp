@@ -61,10 +61,10 @@ void report(std::FILE *to, const Options &options, const std::string &name, cons
         const double d = (at(before) - at(after)) / unit;
         sum += std::abs(d), squares += d * d, most = std::max(most, std::abs(d));
     }
-    std::fprintf(to, "Frame %d of %s, %s:\n", options.frame, name.c_str(), settingsText(settings).c_str());
+    std::fprintf(to, "Frame %d of %s, %s:\n", options.frame, printable(name).c_str(), settingsText(settings).c_str());
     std::fprintf(to, "luma changed by %.2f code steps on average (rms %.2f, at most %.1f; in 8-bit steps)\n",
                  sum / pixels, std::sqrt(squares / pixels), most);
-    std::fprintf(to, "Wrote %s:\n%s\n", options.pictureOut == "-" ? "standard output" : options.pictureOut.c_str(),
+    std::fprintf(to, "Wrote %s:\n%s\n", options.pictureOut == "-" ? "standard output" : printable(options.pictureOut).c_str(),
                  legend.c_str());
 }
 
@@ -112,6 +112,10 @@ int runPreview(const Options &options) {
     auto out = OutputFile::open(options.pictureOut, &error);
     if (!out) {
         message(error);
+        return 1;
+    }
+    if (out->writesDirectlyInto(*input.source)) {
+        message("the picture's output is the input file (" + name + "): it would overwrite the clip");
         return 1;
     }
 

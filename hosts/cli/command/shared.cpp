@@ -7,7 +7,22 @@
 
 namespace q5cli {
 
-void message(const std::string &text) { std::fprintf(stderr, "quorvane5: %s\n", text.c_str()); }
+std::string printable(const std::string &text) {
+    std::string out;
+    for (const char c : text) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        if (u >= 0x20 && u != 0x7F) {
+            out += c;
+            continue;
+        }
+        char escaped[8];
+        std::snprintf(escaped, sizeof escaped, c == '\n' ? "\\n" : c == '\t' ? "\\t" : c == '\r' ? "\\r" : "\\x%02x", u);
+        out += escaped;
+    }
+    return out;
+}
+
+void message(const std::string &text) { std::fprintf(stderr, "quorvane5: %s\n", printable(text).c_str()); }
 
 std::string count(long long n, const char *one, const char *many) {
     return std::to_string(n) + " " + (n == 1 ? one : many);
@@ -23,6 +38,10 @@ int openStream(const std::string &path, OpenStream *stream) {
     }
     stream->reader = std::make_unique<Y4mReader>(*stream->source, stream->name);
     if (!stream->reader->readHeader(&stream->format, &error)) {
+        // Most often the program before us in a pipe failed and wrote nothing.
+        if (namesStandardInput(path) && error == stream->name + " is empty")
+            error += ": the program feeding it may have failed (ffmpeg writes y4m deeper than 8 bits only "
+                     "with -strict -1)";
         message(error);
         return 1;
     }
@@ -33,6 +52,14 @@ int loadFilter(const Options &options, LoadedFilter *filter) {
     std::string error;
     if (!loadModule(options.module, filter, &error)) {
         message(filter->module ? error : "cannot load the filter module: " + error);
+        return 1;
+    }
+    // An older or foreign module: the module is at fault, not the command line.
+    if (filter->descriptor->track_n < kSliderCount || filter->descriptor->check_n < kCheckBoxCount) {
+        message("the filter module " + filter->path + " has fewer settings than this program knows (" +
+                count(filter->descriptor->track_n, "slider", "sliders") + " and " +
+                count(filter->descriptor->check_n, "check box", "check boxes") + ", not " + std::to_string(kSliderCount) +
+                " and " + std::to_string(kCheckBoxCount) + ")");
         return 1;
     }
     if (!checkSettings(options, *filter->descriptor, &error)) {

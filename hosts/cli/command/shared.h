@@ -11,8 +11,11 @@
 
 namespace q5cli {
 
-/// One line on standard error, "quorvane5: text".
+/// One line on standard error, "quorvane5: text"; control characters (a newline or
+/// an escape sequence in a file name) are shown escaped, never acted on.
 void message(const std::string &text);
+/// `text` with its control characters escaped ("\n", "\x1b").
+std::string printable(const std::string &text);
 
 /// "1 frame", "2 frames".
 std::string count(long long n, const char *one, const char *many);

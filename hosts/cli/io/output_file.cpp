@@ -4,10 +4,13 @@
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "cli/io/signals.h"
@@ -22,6 +25,41 @@ public:
     ~FileSource() override { close(fd_); }
 };
 
+
+// Whether fd writes where standard error goes: the same pipe, socket or file (a
+// character device such as /dev/null may take both).
+bool isStandardError(int fd) {
+    struct stat ours {}, messages {};
+    if (fd == 2) return !closedAtStart(2);
+    return fstat(fd, &ours) == 0 && fstat(2, &messages) == 0 && !S_ISCHR(ours.st_mode) &&
+           ours.st_dev == messages.st_dev && ours.st_ino == messages.st_ino;
+}
+
+// Whether renaming over an existing file in `folder` can succeed: in a sticky folder
+// only the file's owner, the folder's or root may replace a file.
+bool mayRenameOver(const std::string &folder, const struct stat &file) {
+    struct stat dir {};
+    const uid_t me = geteuid();
+    return me == 0 || stat(folder.c_str(), &dir) != 0 || !(dir.st_mode & S_ISVTX) || file.st_uid == me ||
+           dir.st_uid == me;
+}
+
+// A hidden temporary in `dir` named for `base` (".BASE.quorvane5-XXXXXX"), or
+// ".quorvane5-XXXXXX" where that name would be longer than the folder allows.
+int makeTemp(const std::string &dir, const std::string &base, std::string *temp) {
+    long most = pathconf(dir.empty() ? "." : dir.c_str(), _PC_NAME_MAX);
+    if (most <= 0) most = 255;
+    const std::string suffix = ".quorvane5-XXXXXX";
+    *temp = dir + (base.size() + 1 + suffix.size() <= static_cast<std::size_t>(most) ? "." + base : "") + suffix;
+    return mkstemp(temp->data());
+}
+
+// "25 KB", "52 MB": what is needed rounded up, what there is rounded down.
+std::string amount(unsigned long long bytes, bool up) {
+    const int shift = bytes >= (10ULL << 20) ? 20 : 10;
+    const unsigned long long unit = 1ULL << shift;
+    return std::to_string((bytes + (up ? unit - 1 : 0)) >> shift) + (shift == 20 ? " MB" : " KB");
+}
 
 // N for /dev/stdout (1), /dev/stderr (2), /dev/fd/N and /proc/self/fd/N; else -1.
 int descriptorNamed(const std::string &path) {
@@ -94,6 +132,12 @@ std::unique_ptr<OutputFile> OutputFile::open(const std::string &path, std::strin
     // An open descriptor, by "-" or by name: written as it is, so that ">>" appends and
     // a pipe works; opening the name anew would truncate the file or find no pipe.
     if (const int fd = path == "-" ? 1 : descriptorNamed(out->path_); fd >= 0) {
+        // What stands on a descriptor closed at start is our /dev/null, not an output.
+        if (closedAtStart(fd)) {
+            *error = std::string(fd == 0 ? "standard input" : fd == 1 ? "standard output" : "standard error") +
+                     " is closed: give an output file or a pipe";
+            return nullptr;
+        }
         const int flags = fcntl(fd, F_GETFL);
         if (flags < 0 || (flags & O_ACCMODE) == O_RDONLY) {
             *error = "cannot write " + out->name_ + ": " + std::strerror(EBADF);
@@ -101,6 +145,10 @@ std::unique_ptr<OutputFile> OutputFile::open(const std::string &path, std::strin
         }
         if (isatty(fd)) {
             *error = "will not write video to a terminal: give an output file or a pipe";
+            return nullptr;
+        }
+        if (isStandardError(fd)) {
+            *error = "will not write " + out->name_ + ": it is standard error, where the messages go";
             return nullptr;
         }
         out->fd_ = fd;
@@ -127,6 +175,10 @@ std::unique_ptr<OutputFile> OutputFile::open(const std::string &path, std::strin
             *error = "will not write video to a terminal: give an output file or a pipe";
             return nullptr;
         }
+        if (isStandardError(fd)) {
+            *error = "will not write " + out->name_ + ": it is standard error, where the messages go";
+            return nullptr;
+        }
         return out;
     }
     // As the shell's ">" does: a file the user may not write is not replaced, even
@@ -138,24 +190,56 @@ std::unique_ptr<OutputFile> OutputFile::open(const std::string &path, std::strin
     out->mode_ = st.st_mode;
     out->owner_ = st.st_uid;
     out->group_ = st.st_gid;
-    out->linked_ = out->existed_ && st.st_nlink > 1;
     const std::size_t slash = out->path_.rfind('/');
     const std::string dir = slash == std::string::npos ? "" : out->path_.substr(0, slash + 1);
     const std::string base = slash == std::string::npos ? out->path_ : out->path_.substr(slash + 1);
-    std::string temp = dir + "." + base + ".quorvane5-XXXXXX";
-    const int fd = mkstemp(temp.data());
+    const std::string folder = dir.empty() ? "." : dir.size() == 1 ? dir : dir.substr(0, dir.size() - 1);
+    // A file with other hard links is rewritten in place, so that every name sees the
+    // output; so is one the rename could not replace: in a sticky folder (/tmp) a file
+    // of another user's.
+    out->inPlace_ = out->existed_ && (st.st_nlink > 1 || !mayRenameOver(folder, st));
+    int fd = makeTemp(dir, base, &out->temp_);
+    if (fd < 0 && out->existed_ && (errno == EACCES || errno == EPERM || errno == EROFS)) {
+        // A folder we may not write, holding a file we may: the output gathers elsewhere
+        // and is copied into the file once complete.
+        const char *tmp = std::getenv("TMPDIR");
+        std::string elsewhere = tmp && *tmp ? tmp : "/tmp";
+        if (elsewhere.back() != '/') elsewhere += '/';
+        fd = makeTemp(elsewhere, base, &out->temp_);
+        out->inPlace_ = fd >= 0;
+    }
     if (fd < 0) {
-        *error = "cannot write " + path + ": " + std::strerror(errno);
+        const int e = errno;
+        *error = "cannot write " + path + ": " +
+                 (e == EACCES || e == EPERM || e == EROFS ? "cannot create a file in the folder " + folder + " (" +
+                                                                std::strerror(e) + ")"
+                                                          : std::strerror(e));
         return nullptr;
     }
-    rememberTemp(temp);
+    rememberTemp(out->temp_);
     out->fd_ = fd;
-    out->temp_ = temp;
+    if (out->inPlace_) {
+        // Opened now, so that a file we cannot write is found before any work.
+        out->target_ = ::open(out->path_.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+        if (out->target_ < 0) {
+            *error = "cannot write " + path + ": " + std::strerror(errno);
+            return nullptr;
+        }
+    }
     return out;
+}
+
+bool OutputFile::writesDirectlyInto(const ByteSource &source) const {
+    const auto *fdSource = dynamic_cast<const FdSource *>(&source);
+    struct stat ours {}, theirs {};
+    return fdSource && temp_.empty() && fd_ >= 0 && fstat(fd_, &ours) == 0 &&
+           fstat(fdSource->fd(), &theirs) == 0 && S_ISREG(ours.st_mode) && ours.st_dev == theirs.st_dev &&
+           ours.st_ino == theirs.st_ino;
 }
 
 OutputFile::~OutputFile() {
     if (!done_) discard();
+    if (target_ >= 0) close(target_);
 }
 
 std::string OutputFile::failure(const std::string &what) const {
@@ -206,7 +290,7 @@ bool OutputFile::commit(std::string *error) {
         }
         return true;
     }
-    if (linked_) return copyIntoPlace(error);
+    if (inPlace_) return copyIntoPlace(error);
     if (existed_) {
         // The replacement takes over the file's owner, group and permissions; the owner
         // first, because changing it clears the set-id bits. Without the privilege to
@@ -247,13 +331,24 @@ bool OutputFile::commit(std::string *error) {
 // file is truncated its old content is gone, so a signal waits until the copy is done.
 bool OutputFile::copyIntoPlace(std::string *error) {
     const SignalsHeld held;
-    const int target = ::open(path_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-    if (target < 0) {
-        *error = failure(std::strerror(errno));
-        discard();
-        return false;
+    const int target = target_;
+    target_ = -1;
+    // A copy the disk cannot hold would leave the file half rewritten: it is not begun.
+    // Truncating frees the file's own blocks, and the output needs its length.
+    struct stat output {}, old {};
+    struct statvfs disk {};
+    if (fstat(fd_, &output) == 0 && fstat(target, &old) == 0 && fstatvfs(target, &disk) == 0) {
+        const unsigned long long room = static_cast<unsigned long long>(disk.f_bavail) * disk.f_frsize +
+                                        static_cast<unsigned long long>(old.st_blocks) * 512;
+        if (static_cast<unsigned long long>(output.st_size) > room) {
+            *error = failure("the output needs " + amount(static_cast<unsigned long long>(output.st_size), true) +
+                             " and its file system has room for " + amount(room, false) + "; the file is left as it was");
+            close(target);
+            discard();
+            return false;
+        }
     }
-    int failed = lseek(fd_, 0, SEEK_SET) == 0 ? 0 : errno;
+    int failed = ftruncate(target, 0) == 0 && lseek(fd_, 0, SEEK_SET) == 0 ? 0 : errno;
     std::string chunk(1 << 20, '\0');
     while (!failed) {
         const ssize_t n = ::read(fd_, chunk.data(), chunk.size());
@@ -287,9 +382,19 @@ void OutputFile::discard() {
     }
 }
 
+bool namesStandardInput(const std::string &path) {
+    return path == "-" || path == "/dev/stdin" || descriptorNamed(path) == 0;
+}
+
 std::unique_ptr<ByteSource> openInput(const std::string &path, std::string *error) {
-    if (path == "-" || path == "/dev/stdin") return std::make_unique<FdSource>(0);
-    if (const int fd = descriptorNamed(path); fd >= 0) return std::make_unique<FdSource>(fd);
+    if (const int fd = path == "-" || path == "/dev/stdin" ? 0 : descriptorNamed(path); fd >= 0) {
+        if (closedAtStart(fd)) {
+            *error = std::string(fd == 0 ? "standard input" : fd == 1 ? "standard output" : "standard error") +
+                     " is closed: give an input file or a pipe";
+            return nullptr;
+        }
+        return std::make_unique<FdSource>(fd);
+    }
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         *error = "cannot open " + path + ": " + std::strerror(errno);
@@ -308,7 +413,7 @@ long long inputFileSize(const ByteSource &source) {
     const auto *fdSource = dynamic_cast<const FdSource *>(&source);
     struct stat st {};
     if (!fdSource || fstat(fdSource->fd(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
-    return static_cast<long long>(st.st_size);
+    return std::max(0LL, static_cast<long long>(st.st_size) - fdSource->startOffset());
 }
 
 }  // namespace q5cli

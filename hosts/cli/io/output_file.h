@@ -1,5 +1,6 @@
 // Where the output goes. A regular file (new or existing) appears only when it is
-// complete: it is written to a temporary beside it and renamed over it at the end,
+// complete: it is written to a temporary beside it and renamed over it at the end
+// (or, where it has other hard links or the rename cannot replace it, copied into it),
 // keeping an existing file's permissions (and owner and group when run as root);
 // the temporary is removed on failure, on interruption and when the program ends
 // without committing it. Symbolic links are followed, so the file they name is
@@ -32,6 +33,10 @@ public:
     void discard();
     /// Standard output ("-", /dev/stdout, /dev/fd/1, ...).
     bool isStdout() const { return descriptor_ && fd_ == 1; }
+    /// Whether the output is written straight into the regular file `source` reads
+    /// (">> in.y4m", or /dev/stdin opened for reading and writing): it would overwrite
+    /// or grow the clip as it is read. A file replaced through a temporary is safe.
+    bool writesDirectlyInto(const ByteSource &source) const;
 
 private:
     OutputFile() = default;
@@ -44,7 +49,9 @@ private:
     std::string name_;    // as given, for messages
     std::string path_;    // the file replaced, links followed
     std::string temp_;    // empty for a direct output
-    bool existed_ = false, linked_ = false;  // an existing file; one with other hard links
+    bool existed_ = false;
+    bool inPlace_ = false;  // copied into the existing file at the end (hard links, a sticky folder)
+    int target_ = -1;       // that file, opened at the start
     mode_t mode_ = 0;
     uid_t owner_ = 0;
     gid_t group_ = 0;
@@ -57,10 +64,14 @@ private:
 /// descriptor too) as a y4m source; null with a message.
 std::unique_ptr<ByteSource> openInput(const std::string &path, std::string *error);
 
+/// Whether `path` names standard input: "-", /dev/stdin, /dev/fd/0 or /proc/self/fd/0.
+bool namesStandardInput(const std::string &path);
+
 /// Whether `path` names the file a source opened by openInput reads (links followed).
 bool isSameFile(const std::string &path, const ByteSource &source);
 
-/// Size of a regular file behind a source opened by openInput, or -1.
+/// Bytes of a regular file behind a source opened by openInput, from where reading
+/// began (a shell may hand over a file already read partway) to its end; or -1.
 long long inputFileSize(const ByteSource &source);
 
 }  // namespace q5cli

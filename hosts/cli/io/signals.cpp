@@ -8,14 +8,30 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <vector>
 
 namespace q5cli {
 
 namespace {
 
-// The signals whose default action ends the program and that a user or a tool
-// sends to stop it (or sends by mistake).
-constexpr int kTerminating[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM};
+// Every signal whose default action ends the program, from a user's kill to a CPU
+// limit (SIGXCPU) or a profiler's timer, and the real-time ones. SIGKILL and SIGSTOP
+// cannot be caught; SIGPIPE and SIGXFSZ are ignored (prepareProcess).
+std::vector<int> terminatingSignals() {
+    std::vector<int> signals = {SIGHUP, SIGINT,  SIGQUIT, SIGILL,  SIGTRAP, SIGABRT,   SIGBUS,
+                                SIGFPE, SIGUSR1, SIGSEGV, SIGUSR2, SIGALRM, SIGTERM,   SIGXCPU,
+                                SIGVTALRM, SIGPROF, SIGIO, SIGSYS};
+#ifdef SIGSTKFLT
+    signals.push_back(SIGSTKFLT);
+#endif
+#ifdef SIGPWR
+    signals.push_back(SIGPWR);
+#endif
+#ifdef SIGRTMIN
+    for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig) signals.push_back(sig);
+#endif
+    return signals;
+}
 
 // Temporaries to remove if a signal ends the program: fixed storage, because the
 // handler may only call async-signal-safe functions.
@@ -25,32 +41,42 @@ volatile sig_atomic_t tempUsed[kMaxTemps];
 // While work that must finish runs, a signal is only noted, on whichever thread it
 // arrives, and acted on afterwards.
 volatile sig_atomic_t holding = 0, heldSignal = 0;
+// Descriptors 0 to 2 that were closed when the program started.
+bool closedAtStartup[3];
 
-extern "C" void removeTempsAndDie(int sig) {
-    if (holding) {
-        heldSignal = sig;
-        return;
-    }
+void removeTempsAndDie(int sig) {
     for (int i = 0; i < kMaxTemps; ++i)
         if (tempUsed[i]) unlink(tempPaths[i]);
     signal(sig, SIG_DFL);
     raise(sig);
 }
 
+extern "C" void onTerminatingSignal(int sig, siginfo_t *info, void *) {
+    // A signal sent by a process waits; a fault of our own (a bad access, a bus error
+    // on a mapped file) cannot, since returning would only repeat it.
+    const bool sent = !info || info->si_code <= 0;
+    if (holding && sent) {
+        heldSignal = sig;
+        return;
+    }
+    removeTempsAndDie(sig);
+}
+
 void installSignalCleanup() {
     static bool installed = false;
     if (installed) return;
     installed = true;
-    for (int sig : kTerminating) {
+    const std::vector<int> signals = terminatingSignals();
+    for (int sig : signals) {
         struct sigaction old {};
         // Ignored at start (nohup, a shell's background job): the caller's choice stands.
         if (sigaction(sig, nullptr, &old) != 0 || (old.sa_flags & SA_SIGINFO) || old.sa_handler != SIG_DFL)
             continue;
         struct sigaction sa {};
-        sa.sa_handler = removeTempsAndDie;
-        sa.sa_flags = SA_RESTART;
+        sa.sa_sigaction = onTerminatingSignal;
+        sa.sa_flags = SA_RESTART | SA_SIGINFO;
         sigemptyset(&sa.sa_mask);
-        for (int other : kTerminating) sigaddset(&sa.sa_mask, other);
+        for (int other : signals) sigaddset(&sa.sa_mask, other);
         sigaction(sig, &sa, nullptr);
     }
 }
@@ -60,6 +86,7 @@ void installSignalCleanup() {
 void prepareProcess() {
     for (int fd = 0; fd <= 2; ++fd) {
         if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        closedAtStartup[fd] = true;
         // The lowest free descriptor: this one.
         const int opened = open("/dev/null", O_RDWR);
         if (opened >= 0 && opened != fd) close(opened);
@@ -67,6 +94,8 @@ void prepareProcess() {
     signal(SIGPIPE, SIG_IGN);
     signal(SIGXFSZ, SIG_IGN);
 }
+
+bool closedAtStart(int fd) { return fd >= 0 && fd <= 2 && closedAtStartup[fd]; }
 
 void rememberTemp(const std::string &path) {
     installSignalCleanup();

@@ -13,15 +13,20 @@ namespace q5cli {
 /// cleanup instead of a silent death.
 void prepareProcess();
 
-/// Removes `path` if a terminating signal (SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1,
-/// SIGUSR2, SIGALRM, SIGVTALRM) ends the program before forgetTemp. A signal ignored
-/// at start stays ignored (nohup).
+/// Whether descriptor `fd` (0 to 2) was closed when prepareProcess ran: what stands
+/// there now is /dev/null, which must not take the place of a real input or output.
+bool closedAtStart(int fd);
+
+/// Removes `path` if a signal whose default action ends the program (any but SIGKILL,
+/// and SIGPIPE and SIGXFSZ, which are ignored) ends it before forgetTemp. A signal
+/// ignored at start stays ignored (nohup).
 void rememberTemp(const std::string &path);
 void forgetTemp(const std::string &path);
 
-/// Holds the terminating signals back while it lives, for work that must not stop
-/// half done (a file rewritten in place, a set of files renamed into place); one
-/// that arrived meanwhile ends the program when the outermost one goes.
+/// Holds the terminating signals that other processes send back while it lives, for
+/// work that must not stop half done (a file rewritten in place, a set of files
+/// renamed into place); one that arrived meanwhile ends the program when the
+/// outermost one goes. A fault of the program's own still ends it at once.
 class SignalsHeld {
 public:
     SignalsHeld();

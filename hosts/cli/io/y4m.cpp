@@ -206,6 +206,11 @@ std::string makeY4mHeader(int width, int height, Subsampling subsampling, int bi
 
 std::string ByteSource::errorText() const { return std::strerror(errno); }
 
+FdSource::FdSource(int fd) : fd_(fd) {
+    const off_t at = lseek(fd, 0, SEEK_CUR);
+    start_ = at > 0 ? static_cast<long long>(at) : 0;
+}
+
 long FdSource::read(void *buffer, std::size_t size) {
     for (;;) {
         const ssize_t n = ::read(fd_, buffer, size);
@@ -335,7 +340,7 @@ int Y4mReader::peek() {
 
 std::string Y4mReader::unexpectedData(std::uint64_t at, const std::string &found) const {
     std::string text = name_ + ": unexpected data after " +
-                       (framesRead_ > 0 ? "frame " + std::to_string(framesRead_) : std::string("the header")) +
+                       (framesRead_ > 0 ? "frame " + std::to_string(framesRead_ - 1) : std::string("the header")) +
                        " at byte " + std::to_string(at);
     if (!found.empty()) text += " (" + quoted(found) + " where a FRAME marker belongs)";
     return text;
@@ -343,8 +348,8 @@ std::string Y4mReader::unexpectedData(std::uint64_t at, const std::string &found
 
 Y4mReader::Result Y4mReader::readFrame(const Y4mFormat &format, Y4mFrame *frame,
                                        std::string *error) {
-    const int number = framesRead_ + 1;
-    const std::string where = name_ + ": frame " + std::to_string(number);
+    // Frames are numbered from 0, as --frame numbers them.
+    const std::string where = name_ + ": frame " + std::to_string(framesRead_);
     const std::uint64_t start = offset_;
     // Whitespace after the last frame (a stray newline where streams were joined by
     // hand) ends the stream; anywhere else it is damage.

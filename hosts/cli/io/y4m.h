@@ -59,13 +59,17 @@ public:
 
 class FdSource : public ByteSource {
 public:
-    explicit FdSource(int fd) : fd_(fd) {}
+    explicit FdSource(int fd);
     long read(void *buffer, std::size_t size) override;
     std::string errorText() const override;
     int fd() const { return fd_; }
+    /// The file position reading began at: 0 for a file opened here, where a shell
+    /// left it for an inherited one, 0 for anything that cannot seek.
+    long long startOffset() const { return start_; }
 
 protected:
     int fd_;
+    long long start_ = 0;
     int errno_ = 0;
 };
 

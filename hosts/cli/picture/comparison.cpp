@@ -92,7 +92,7 @@ const TextStyle kHeading{16, true}, kCaption{14, false};
 constexpr int kTextPad = 5;  // above and below a line of text in its band
 
 struct Captions {
-    std::string whole, crop, removedWhole, removedCrop;
+    std::string whole, crop, removed, removedWhole, removedCrop;
 };
 
 Captions captionsFor(int shrink, int gain) {
@@ -100,16 +100,21 @@ Captions captionsFor(int shrink, int gain) {
     c.whole = "whole frame" + (shrink > 1 ? " at 1/" + std::to_string(shrink) + " size" : std::string()) +
               ", the crop framed in yellow";
     c.crop = "crop \u00d7" + std::to_string(kZoom) + ", luma, contrast stretched";
-    c.removedWhole = "removed luma \u00d7" + std::to_string(gain) + ", whole frame";
-    c.removedCrop = "removed luma \u00d7" + std::to_string(gain) + ", crop";
+    c.removed = "removed luma (before \u2212 after) \u00d7" + std::to_string(gain);
+    c.removedWhole = "whole frame";
+    c.removedCrop = "crop \u00d7" + std::to_string(kZoom);
     return c;
 }
 
-// Bands of text above the columns and above each row, never over the pictures; the
-// columns widen (pictures centred in them) when a small frame is narrower than its
-// captions, and a row is as tall as its tallest picture.
+// Two sections. The top one, headed "before" and "after" over its columns, holds the
+// whole frames and the magnified crops, a caption band above each row. Below a rule,
+// the removed luma has a heading of its own across both columns and a caption over
+// each of its two panels, so that nothing suggests it is a before or an after. Text
+// never covers a picture; the columns widen (pictures centred in them) when a small
+// frame is narrower than its captions, and the bottom row is as tall as its taller
+// panel.
 struct Layout {
-    int width = 0, height = 0, column = 0, headingTop = 0;
+    int width = 0, height = 0, column = 0, headingTop = 0, ruleY = 0, removedHeadingTop = 0;
     int bandTop[3] = {}, rowTop[3] = {};
     int left(int side) const { return side * (column + kGap); }
 };
@@ -117,7 +122,9 @@ struct Layout {
 Layout layoutFor(int tileWidth, int tileHeight, const Crop &crop, const Captions &c) {
     Layout l;
     const int zoomedWidth = crop.width * kZoom, zoomedHeight = crop.height * kZoom;
-    const int spanned = std::max(textWidth(c.whole, kCaption), textWidth(c.crop, kCaption)) + 2 * kTextPad;
+    const int spanned = std::max({textWidth(c.whole, kCaption), textWidth(c.crop, kCaption),
+                                  textWidth(c.removed, kHeading)}) +
+                        2 * kTextPad;
     l.column = std::max({tileWidth, zoomedWidth, (spanned - kGap + 1) / 2,
                          textWidth(c.removedWhole, kCaption) + 2 * kTextPad,
                          textWidth(c.removedCrop, kCaption) + 2 * kTextPad,
@@ -127,6 +134,11 @@ Layout layoutFor(int tileWidth, int tileHeight, const Crop &crop, const Captions
     const int rowHeight[3] = {tileHeight, zoomedHeight, std::max(tileHeight, zoomedHeight)};
     int y = heading;
     for (int row = 0; row < 3; ++row) {
+        if (row == 2) {
+            l.ruleY = y + kGap;
+            l.removedHeadingTop = l.ruleY + 1 + kGap;
+            y = l.removedHeadingTop + heading;
+        }
         l.bandTop[row] = y;
         l.rowTop[row] = y + band;
         y = l.rowTop[row] + rowHeight[row];
@@ -142,6 +154,7 @@ std::vector<Label> labelsFor(const Layout &l, const Captions &c) {
             {"after", centre(1), l.headingTop + textTop, kHeading},
             {c.whole, l.width / 2, l.bandTop[0] + textTop, kCaption},
             {c.crop, l.width / 2, l.bandTop[1] + textTop, kCaption},
+            {c.removed, l.width / 2, l.removedHeadingTop + textTop, kHeading},
             {c.removedWhole, centre(0), l.bandTop[2] + textTop, kCaption},
             {c.removedCrop, centre(1), l.bandTop[2] + textTop, kCaption}};
 }
@@ -169,8 +182,46 @@ void placeParts(ComparisonPicture &pic, const Layout &layout, int tw, int th, co
     pic.parts[2][1] = {pic.parts[1][1].x, layout.rowTop[2], zw, zh};
 }
 
-// Whole frames in colour, box-averaged down when large, and the crop's place framed
-// in yellow just outside it where there is room.
+struct Rgb {
+    std::uint8_t r, g, b;
+};
+constexpr Rgb kMarkYellow{255, 224, 0}, kMarkDark{24, 24, 24};
+
+// The crop's place on the whole frame before: a yellow frame two pixels wide between
+// two dark lines, just outside the crop so that none of it is hidden, which stands
+// out from light and dark surroundings alike. Where the frame is shown much reduced
+// (a 4K frame's crop is some 27 x 15 pixels of a 640 x 360 picture) short pointers
+// of the same colours at the picture's four edges lead the eye to it.
+void markCrop(Canvas &canvas, const Area &whole, int shrink, const Crop &crop) {
+    const auto fill = [&](int x0, int y0, int x1, int y1, Rgb c) {  // [x0, x1) x [y0, y1), clipped
+        for (int y = std::max(0, y0); y < std::min(whole.height, y1); ++y)
+            for (int x = std::max(0, x0); x < std::min(whole.width, x1); ++x) canvas.put(whole.x + x, whole.y + y, c.r, c.g, c.b);
+    };
+    const int x0 = crop.x / shrink, y0 = crop.y / shrink;
+    const int x1 = (crop.x + crop.width + shrink - 1) / shrink, y1 = (crop.y + crop.height + shrink - 1) / shrink;
+    const auto ring = [&](int d, Rgb c) {
+        fill(x0 - d, y0 - d, x1 + d, y0 - d + 1, c);
+        fill(x0 - d, y1 + d - 1, x1 + d, y1 + d, c);
+        fill(x0 - d, y0 - d, x0 - d + 1, y1 + d, c);
+        fill(x1 + d - 1, y0 - d, x1 + d, y1 + d, c);
+    };
+    ring(1, kMarkDark), ring(2, kMarkYellow), ring(3, kMarkYellow), ring(4, kMarkDark);
+
+    if (x1 - x0 >= whole.width / 8 && y1 - y0 >= whole.height / 8) return;
+    const int reach = std::max(8, std::min(whole.width, whole.height) / 24);
+    const int mx = (x0 + x1) / 2, my = (y0 + y1) / 2;
+    const auto pointer = [&](int px0, int py0, int px1, int py1, bool across) {
+        fill(px0 - !across, py0 - across, px1 + !across, py1 + across, kMarkDark);
+        fill(px0, py0, px1, py1, kMarkYellow);
+    };
+    // Each pointer only where it stops short of the frame; a mark near an edge is found anyway.
+    if (reach < y0 - 6) pointer(mx - 1, 0, mx + 1, reach, false);
+    if (y1 + 6 < whole.height - reach) pointer(mx - 1, whole.height - reach, mx + 1, whole.height, false);
+    if (reach < x0 - 6) pointer(0, my - 1, reach, my + 1, true);
+    if (x1 + 6 < whole.width - reach) pointer(whole.width - reach, my - 1, whole.width, my + 1, true);
+}
+
+// Whole frames in colour, box-averaged down when large, the crop marked on the left.
 void drawWholeFrames(Canvas &canvas, const ComparisonPicture &pic, const Y4mFormat &f, const std::uint8_t *before,
                      const std::uint8_t *after, const Crop &crop) {
     const int k = pic.shrink, tw = pic.parts[0][0].width, th = pic.parts[0][0].height;
@@ -188,12 +239,7 @@ void drawWholeFrames(Canvas &canvas, const ComparisonPicture &pic, const Y4mForm
                            std::uint8_t((sum[1] + n / 2) / n), std::uint8_t((sum[2] + n / 2) / n));
             }
     }
-    const Area &whole = pic.parts[0][0];
-    const int x0 = std::max(0, crop.x / k - 1), y0 = std::max(0, crop.y / k - 1);
-    const int x1 = std::min(tw - 1, (crop.x + crop.width) / k), y1 = std::min(th - 1, (crop.y + crop.height) / k);
-    const auto yellow = [&](int x, int y) { canvas.put(whole.x + x, whole.y + y, 255, 224, 0); };
-    for (int x = x0; x <= x1; ++x) yellow(x, y0), yellow(x, y1);
-    for (int y = y0; y <= y1; ++y) yellow(x0, y), yellow(x1, y);
+    markCrop(canvas, pic.parts[0][0], k, crop);
 }
 
 std::string legendFor(const ComparisonPicture &pic, const Crop &crop) {
@@ -202,8 +248,8 @@ std::string legendFor(const ComparisonPicture &pic, const Crop &crop) {
                   "top: the whole frame%s, before (left, the crop framed in yellow) and after;\n"
                   "middle: the crop (%dx%d at %d,%d) magnified %d times, luma only, contrast "
                   "stretched alike on both sides;\n"
-                  "bottom: the luma the filter removed, times %d around mid grey (lighter: "
-                  "it lowered the pixel), whole frame and crop",
+                  "bottom: the luma the filter removed (before - after), times %d around mid grey "
+                  "(lighter: it lowered the pixel), the whole frame on the left and the crop on the right",
                   pic.shrink > 1 ? (" at 1/" + std::to_string(pic.shrink) + " size").c_str() : "", crop.width,
                   crop.height, crop.x, crop.y, kZoom, pic.differenceGain);
     return text;
@@ -226,6 +272,7 @@ ComparisonPicture makeComparison(const Y4mFormat &f, const std::uint8_t *before,
     pic.height = layout.height;
     placeParts(pic, layout, tw, th, crop);
     Canvas canvas(pic.width, pic.height);
+    for (int x = 0; x < pic.width; ++x) canvas.put(x, layout.ruleY, 160, 160, 160);
     drawWholeFrames(canvas, pic, f, before, after, crop);
 
     // Histogram stretch from the before crop: a level's grey is its mid-rank there.

@@ -33,17 +33,19 @@ struct ComparisonPicture {
     int shrink = 1;       // the whole frames are shown at 1 / shrink of their size
     int differenceGain = 1;  // grey levels per 8-bit code step of luma removed
     /// Where each picture is, [row][column]: rows whole frame, magnified crop and
-    /// luma removed; columns before and after (for the removed luma: whole and crop).
-    /// The labels are in bands between them.
+    /// luma removed; columns before and after, except in the removed luma's row,
+    /// which has a heading of its own and holds the whole frame and the crop. The
+    /// labels are in bands between them.
     Area parts[3][2];
     /// Where each part is, for the printed legend.
     std::string legend;
 };
 
-/// Two columns, before and after, in three rows, each labelled: the whole frame in colour (the crop
-/// framed in yellow on the left), the crop magnified four times (luma, stretched by
-/// the before crop's histogram, the same mapping on both sides), and the luma removed
-/// (before - after) amplified around mid grey, whole and cropped.
+/// Two columns, before and after, in two rows: the whole frame in colour (the crop
+/// framed in yellow on the left) and the crop magnified four times (luma, stretched by
+/// the before crop's histogram, the same mapping on both sides). Below them, headed
+/// apart, the luma removed (before - after) amplified around mid grey: the whole
+/// frame on the left, the crop on the right.
 ComparisonPicture makeComparison(const Y4mFormat &format, const std::uint8_t *before,
                                  const std::uint8_t *after, const Crop &crop);
 

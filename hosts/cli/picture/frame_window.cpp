@@ -5,8 +5,8 @@
 
 namespace q5cli {
 
-FrameWindow::FrameWindow(Y4mReader &reader, const Y4mFormat &format, int threads)
-    : reader_(reader), format_(format), converter_(format, threads) {}
+FrameWindow::FrameWindow(Y4mReader &reader, const Y4mFormat &format, int threads, int firstFrame)
+    : reader_(reader), format_(format), converter_(format, threads), first_(firstFrame), next_(firstFrame) {}
 
 bool FrameWindow::readThrough(int n) {
     while (next_ <= n && !ended_ && error_.empty()) {
@@ -27,6 +27,14 @@ bool FrameWindow::readThrough(int n) {
         }
     }
     return error_.empty();
+}
+
+bool FrameWindow::skipTo(int first) {
+    while (next_ < first && !ended_) {
+        if (!readThrough(next_)) return false;
+        releaseBefore(next_);
+    }
+    return true;
 }
 
 const Y4mFrame *FrameWindow::frame(int n) {

@@ -13,12 +13,15 @@ namespace q5cli {
 
 class FrameWindow {
 public:
-    /// `threads` > 1 converts each frame on that many threads.
-    FrameWindow(Y4mReader &reader, const Y4mFormat &format, int threads = 1);
+    /// `threads` > 1 converts each frame on that many threads. The reader's next frame
+    /// is frame `firstFrame` of the clip.
+    FrameWindow(Y4mReader &reader, const Y4mFormat &format, int threads = 1, int firstFrame = 0);
 
     /// Reads on until frame n is held or the stream has ended; false on a read error
     /// (error() says what). Reading past the end is not an error.
     bool readThrough(int n);
+    /// Reads and drops every frame before `first`, one at a time.
+    bool skipTo(int first);
     /// True once the end of the stream has been seen; frameCount() is then the total.
     bool ended() const { return ended_; }
     int frameCount() const { return next_; }

@@ -27,14 +27,13 @@ std::string noFrame(const std::string &name, int count, long long n) {
     return name + ": " + clip + "; there is no frame " + std::to_string(n);
 }
 
-// Steps over frames of a regular file by their markers, without reading their
-// samples. Returns the offset of frame `target`, or -1 with *count set when the file
-// ends before it, or -2 with a message.
-long long seekFrame(int fd, long long offset, const Y4mFormat &format, int target, int *count,
+}  // namespace
+
+long long seekFrame(int fd, long long base, long long offset, const Y4mFormat &format, int target, int *count,
                     std::string *error) {
     char marker[kMaxMarker + 1];
     for (int i = 0; i < target; ++i) {
-        const ssize_t got = pread(fd, marker, sizeof marker, offset);
+        const ssize_t got = pread(fd, marker, sizeof marker, base + offset);
         if (got < 0) {
             *error = std::string("cannot read: ") + std::strerror(errno);
             return -2;
@@ -46,12 +45,12 @@ long long seekFrame(int fd, long long offset, const Y4mFormat &format, int targe
         const void *newline = std::memchr(marker, '\n', static_cast<std::size_t>(got));
         const bool frame = std::strncmp(marker, "FRAME", 5) == 0 && (marker[5] == ' ' || marker + 5 == newline);
         if (frame && !newline && got > static_cast<ssize_t>(kMaxMarker)) {
-            *error = "frame " + std::to_string(i + 1) + ": the FRAME line is too long (over " +
+            *error = "frame " + std::to_string(i) + ": the FRAME line is too long (over " +
                      std::to_string(kMaxMarker) + " bytes, the most this program reads)";
             return -2;
         }
         if (!frame || !newline) {
-            *error = "unexpected data after " + (i > 0 ? "frame " + std::to_string(i) : std::string("the header")) +
+            *error = "unexpected data after " + (i > 0 ? "frame " + std::to_string(i - 1) : std::string("the header")) +
                      " at byte " + std::to_string(offset) + " (no FRAME marker where one belongs)";
             return -2;
         }
@@ -59,8 +58,6 @@ long long seekFrame(int fd, long long offset, const Y4mFormat &format, int targe
     }
     return offset;
 }
-
-}  // namespace
 
 bool readPreviewFrames(ByteSource &source, Y4mReader &reader, const Y4mFormat &format, int n, int reach,
                        const std::string &name, PreviewFrames *frames, std::string *error) {
@@ -76,7 +73,10 @@ bool readPreviewFrames(ByteSource &source, Y4mReader &reader, const Y4mFormat &f
     long long next = 0;
     const auto *fdSource = dynamic_cast<const FdSource *>(&source);
     if (fdSource && inputFileSize(source) >= 0 && first > 0) {
-        const long long at = seekFrame(fdSource->fd(), static_cast<long long>(reader.offset()), format,
+        // The stream may begin partway into the file (a shell's file read partway by
+        // an earlier command): every offset counts from where it begins.
+        const long long base = fdSource->startOffset();
+        const long long at = seekFrame(fdSource->fd(), base, static_cast<long long>(reader.offset()), format,
                                        static_cast<int>(first), &count, error);
         if (at == -2) {
             *error = name + ": " + *error;
@@ -86,7 +86,7 @@ bool readPreviewFrames(ByteSource &source, Y4mReader &reader, const Y4mFormat &f
             *error = noFrame(name, count, n);
             return false;
         }
-        if (lseek(fdSource->fd(), at, SEEK_SET) != at) {
+        if (lseek(fdSource->fd(), base + at, SEEK_SET) != base + at) {
             *error = "cannot seek in " + name + ": " + std::strerror(errno);
             return false;
         }

@@ -15,6 +15,15 @@ struct PreviewFrames {
     int count = -1;                // the clip's length when its end was reached, else -1
 };
 
+/// Steps over `target` frames of a regular file by their markers, from the frame at
+/// byte `offset` of a stream that begins `base` bytes into the file (a file handed
+/// over already read partway), without reading their samples. Returns the offset of
+/// the frame reached, counted from the stream's start, or -1 with *count set to the
+/// frames stepped over when the file ends before it, or -2 with a message (frames
+/// numbered from 0 at the one at `offset`).
+long long seekFrame(int fd, long long base, long long offset, const Y4mFormat &format, int target, int *count,
+                    std::string *error);
+
 /// Reads frames n - reach .. n + reach of a stream whose header `reader` has read
 /// from `source`. False with a message beginning with `name` on a read error or
 /// when the clip has no frame n; frame and byte numbers in messages count from the

@@ -3,6 +3,7 @@
 // of each step kept apart for --stats.
 #include "cli/session/filter_session.h"
 
+#include <algorithm>
 #include <chrono>
 #include <vector>
 
@@ -36,6 +37,36 @@ void startFilter(q5host::Host &host, const DenoiseSettings &settings) {
     host.update();
 }
 
+int contextFrames(const DenoiseSettings &settings) { return settings.on(CheckBox::MosquitoNr) ? 2 : 1; }
+
+namespace {
+
+std::string clipFrames(int count) {
+    return count == 0   ? "the clip has no frames"
+           : count == 1 ? "the clip has 1 frame (frame 0)"
+                        : "the clip has " + std::to_string(count) + " frames (0 to " + std::to_string(count - 1) + ")";
+}
+
+std::string spanText(const FrameSpan &span) {
+    return std::to_string(span.first) + ":" + (span.end >= 0 ? std::to_string(span.end) : "");
+}
+
+}  // namespace
+
+bool checkFrameSpan(const FrameSpan &span, int count, int context, std::string *error) {
+    const int firstRead = std::max(0, span.first - context);
+    if (firstRead < span.inputFirst) {
+        *error = "the input starts at frame " + std::to_string(span.inputFirst) + " of the clip, but frames " +
+                 spanText(span) + " need frame " + std::to_string(firstRead) + " and on";
+        return false;
+    }
+    if (count >= 0 && (span.first >= count || span.end > count)) {
+        *error = clipFrames(count) + "; --frames " + spanText(span) + " reaches beyond it";
+        return false;
+    }
+    return true;
+}
+
 namespace {
 
 // The span of each func_proc call, as the host reports it: the filter's own time,
@@ -61,7 +92,7 @@ private:
 class StreamRun {
 public:
     StreamRun(GetFilterTableFn entry, const DenoiseSettings &settings, Y4mReader &in,
-              const Y4mFormat &format);
+              const Y4mFormat &format, const FrameSpan &span);
     bool run(Y4mWriter &out, const FrameSink &onFrame, const ProgressSink &onProgress,
              std::string *error);
     void report(DenoiseReport *report) const;
@@ -78,6 +109,7 @@ private:
 
     const DenoiseSettings &settings_;
     const Y4mFormat &format_;
+    const FrameSpan span_;
     const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
     ProcClock procClock_;  // outlives the host that reports to it
     q5host::Host host_;
@@ -92,14 +124,15 @@ private:
 
 // The conversions run while the filter waits, on as many threads as it has.
 StreamRun::StreamRun(GetFilterTableFn entry, const DenoiseSettings &settings, Y4mReader &in,
-                     const Y4mFormat &format)
-    : settings_(settings), format_(format), host_(entry, settings.threads),
-      window_(in, format, settings.threads), clip_(streamClip(format, kUnknownLength)),
+                     const Y4mFormat &format, const FrameSpan &span)
+    : settings_(settings), format_(format), span_(span), host_(entry, settings.threads),
+      window_(in, format, settings.threads, span.inputFirst),
+      clip_(streamClip(format, span.clipLength >= 0 ? span.clipLength : kUnknownLength)),
       bytes_(format.frameBytes()) {
     startFilter(host_, settings);
     if (settings.timeStages) host_.setObserver(&procClock_);
     host_.setClip(clip_, [this](int n, PIXEL_YC *image, int pitch) { return fill(n, image, pitch); });
-    host_.saveStart(0, kUnknownLength - 1);
+    host_.saveStart(span.first, (span.end >= 0 ? span.end : clip_.frameCount) - 1);
 }
 
 bool StreamRun::fill(int n, PIXEL_YC *image, int pitch) {
@@ -120,8 +153,21 @@ bool StreamRun::readAhead(int n, bool *done, std::string *error) {
         *error = window_.error();
         return false;
     }
-    *done = window_.ended() && n >= window_.frameCount();
-    if (window_.ended() && !*done) host_.setFrameCount(window_.frameCount());
+    if (span_.clipLength < 0) {
+        *done = window_.ended() && n >= window_.frameCount();
+        if (window_.ended() && !*done) host_.setFrameCount(window_.frameCount());
+        return true;
+    }
+    // The clip's length was known from the start: an input that ends before it is an
+    // excerpt, which must hold every frame the filter reads around frame n.
+    *done = n >= span_.clipLength;
+    const int needed = std::min(n + contextFrames(settings_), span_.clipLength - 1);
+    if (!*done && window_.ended() && window_.frameCount() <= needed) {
+        *error = "the input ends at frame " + std::to_string(window_.frameCount() - 1) + " of the clip (of " +
+                 std::to_string(span_.clipLength) + " frames), but frame " + std::to_string(n) + " needs frame " +
+                 std::to_string(needed);
+        return false;
+    }
     return true;
 }
 
@@ -157,8 +203,14 @@ bool StreamRun::deliver(int n, Y4mWriter &out, const FrameSink &onFrame, std::st
 bool StreamRun::run(Y4mWriter &out, const FrameSink &onFrame, const ProgressSink &onProgress,
                     std::string *error) {
     bool ok = true, done = false;
-    for (frames_ = 0; ok; ++frames_) {
-        const int n = frames_;
+    // Frames before the first one the filter reads are read and dropped.
+    {
+        const StageTimer timer(timed(&StageTimes::read));
+        ok = window_.skipTo(std::max(0, span_.first - contextFrames(settings_)));
+    }
+    if (!ok) *error = window_.error();
+    int n = span_.first;
+    for (frames_ = 0; ok && (span_.end < 0 || n < span_.end); ++frames_, ++n) {
         ok = readAhead(n, &done, error);
         if (!ok || done) break;
         ok = process(n, error) && deliver(n, out, onFrame, error);
@@ -166,8 +218,12 @@ bool StreamRun::run(Y4mWriter &out, const FrameSink &onFrame, const ProgressSink
         // Frame n + 1 asks for n - 1 at the earliest (the next-but-one of the mirrored
         // last frame's neighbour); nothing before it is needed again.
         window_.releaseBefore(n - 1);
-        if (onProgress) onProgress(n + 1, window_.ended() ? window_.frameCount() : -1);
+        const int count = span_.clipLength >= 0 ? span_.clipLength : window_.ended() ? window_.frameCount() : -1;
+        if (onProgress) onProgress(frames_ + 1, span_.end >= 0 || count >= 0 ? span_.written(count) : -1);
     }
+    // A span past the clip's end is found where the end is.
+    if (ok && done && (span_.end >= 0 || (n == span_.first && span_.first > 0)))
+        ok = checkFrameSpan(span_, span_.clipLength >= 0 ? span_.clipLength : window_.frameCount(), 0, error);
     if (ok && !headerWritten_) ok = out.writeHeader(format_, error);
     host_.exit();
     host_.setObserver(nullptr);
@@ -202,8 +258,9 @@ void StreamRun::report(DenoiseReport *report) const {
 
 bool denoiseStream(GetFilterTableFn entry, const DenoiseSettings &settings, Y4mReader &in,
                    const Y4mFormat &format, Y4mWriter &out, const FrameSink &onFrame,
-                   const ProgressSink &onProgress, DenoiseReport *report, std::string *error) {
-    StreamRun stream(entry, settings, in, format);
+                   const ProgressSink &onProgress, DenoiseReport *report, std::string *error,
+                   const FrameSpan &span) {
+    StreamRun stream(entry, settings, in, format, span);
     const bool ok = stream.run(out, onFrame, onProgress, error);
     if (report) stream.report(report);
     return ok;

@@ -49,6 +49,25 @@ using FrameSink = std::function<bool(int n, const std::uint8_t *frame, std::stri
 /// Called after every frame with the frames done and the total (-1 while unknown).
 using ProgressSink = std::function<void(int done, int total)>;
 
+/// The frames a run writes, and where its input stands in the clip. By default the
+/// whole clip, read from its first frame.
+struct FrameSpan {
+    int first = 0;         // the first frame written
+    int end = -1;          // the frame after the last one written; -1: the clip's end
+    int inputFirst = 0;    // the clip's frame the reader's next frame holds
+    int clipLength = -1;   // the clip's length when known before its end is read, else -1
+    /// The frames written when the clip has `count` frames (-1: unknown).
+    int written(int count) const { return end >= 0 ? end - first : count >= 0 ? count - first : -1; }
+};
+
+/// How many frames on each side of a frame the filter reads to make it: its two
+/// neighbours, and theirs with the mosquito pass.
+int contextFrames(const DenoiseSettings &settings);
+
+/// Whether a span fits a clip of `count` frames (-1: unknown, only the input's start
+/// is checked) with the context frames it reads; false with a message.
+bool checkFrameSpan(const FrameSpan &span, int count, int context, std::string *error);
+
 /// frame_n while the stream's end is unseen: beyond any frame the filter may ask for,
 /// so it neither mirrors nor skips a neighbour. Frames within two of the end are only
 /// processed once the end is known (see denoiseStream).
@@ -68,8 +87,14 @@ void startFilter(q5host::Host &host, const DenoiseSettings &settings);
 /// frames 0, 1, 2, ... and func_exit. Frames are read lazily and dropped as soon as no
 /// later frame can need them. Writes the header and each frame to `out` (the header
 /// only once the first frame is ready or the stream proved empty).
+///
+/// With a span, func_proc runs for the span's frames only, each under its own number
+/// in the clip, fed the frames around them exactly as in a run over the whole clip;
+/// frames of the input before those are read and dropped. The progress and report
+/// count the frames written; a span beyond the clip's end is an error.
 bool denoiseStream(GetFilterTableFn entry, const DenoiseSettings &settings, Y4mReader &in,
                    const Y4mFormat &format, Y4mWriter &out, const FrameSink &onFrame,
-                   const ProgressSink &onProgress, DenoiseReport *report, std::string *error);
+                   const ProgressSink &onProgress, DenoiseReport *report, std::string *error,
+                   const FrameSpan &span = {});
 
 }  // namespace q5cli

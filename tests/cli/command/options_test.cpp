@@ -76,6 +76,12 @@ TEST(ParseOptions, RejectsBadCommandLinesWithReasons) {
         EXPECT_NE(parseError({"--threads", t, "a", "b"}).find("--threads must be a whole number from 1 to 16"),
                   std::string::npos);
     EXPECT_NE(parseError({"demo", "a", "b"}).find("at most one directory"), std::string::npos);
+    // A switch given a value is named as such, not as unknown; an empty file name is
+    // not taken to mean "none given".
+    for (const char *sw : {"--quiet=1", "--stats=", "--help=yes", "--version=2"})
+        EXPECT_EQ(parseError({sw, "a", "b"}), std::string(sw).substr(0, std::string(sw).find('=')) + " takes no value");
+    EXPECT_EQ(parseError({"--module=", "a", "b"}), "--module needs a file name");
+    EXPECT_EQ(parseError({"--reference", "", "a", "b"}), "--reference needs a file name");
 }
 
 TEST(CheckSettings, HoldsEverySliderToTheDescriptorRange) {
