@@ -105,6 +105,12 @@ CliRun runShell(const std::string &commandLine) {
     return spawn({"/bin/sh", "-c", "Q5='" Q5_CLI_PATH "'; " + commandLine}, "", "");
 }
 
+std::string preloadingFailures(const std::string &settings) {
+    // AddressSanitizer wants its runtime first among the preloads; ours only wraps calls.
+    return "LD_PRELOAD='" Q5_FAILING_CALLS "' ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0\" " +
+           settings + " ";
+}
+
 bool parseY4m(const std::vector<std::uint8_t> &bytes, q5cli::Y4mFormat *format,
               std::vector<q5cli::Y4mFrame> *frames, std::string *error) {
     q5cli::MemorySource source(bytes.data(), bytes.size());

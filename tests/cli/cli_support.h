@@ -43,6 +43,12 @@ CliRun runCli(const std::vector<std::string> &args, const std::string &in = "",
 /// Runs a shell command line (for pipes); $Q5 in it names the program.
 CliRun runShell(const std::string &commandLine);
 
+/// The start of a shell command line that runs the program with the test library
+/// that fails calls on cue preloaded and `settings` ("Q5_FAIL_RENAME=7") in its
+/// environment; the program (as "$Q5" and its arguments) follows. Holds in a
+/// sanitizer build too.
+std::string preloadingFailures(const std::string &settings);
+
 /// Parses a whole y4m stream: its format and frames, or fails the calling test.
 bool parseY4m(const std::vector<std::uint8_t> &bytes, q5cli::Y4mFormat *format,
               std::vector<q5cli::Y4mFrame> *frames, std::string *error);

@@ -121,4 +121,40 @@ TEST(DenoiseCluster, FourChunksOverSshJoinIntoTheWholeRun) {
     EXPECT_LE(d.largest, 1);
 }
 
+// The README's Slurm recipe on a one-machine cluster: a job array of four chunks and
+// a join that waits for all of them; a failing task cancels the join.
+TEST(DenoiseCluster, TheSlurmRecipeJoinsAJobArrayOfChunks) {
+    REQUIRE_TOOLS("sbatch", "munged");
+    ScratchDir dir;
+    const std::string in = quoted(dir.file("in.y4m"));
+    q5clitest::writeBytes(dir.file("in.y4m"), q5clitest::flatBrightClip("YUV4MPEG2 W64 H48 F25:1 Ip C420jpeg", 9, 3));
+    const CliRun whole = q5clitest::runShell("\"$Q5\" -q --threads 2 --mosquito --no-rounding " + in + " " +
+                                             quoted(dir.file("whole.y4m")));
+    ASSERT_EQ(whole.status, 0) << whole.errText;
+    // As in the README, with the chunks' program given and the join waited for; then
+    // again with a program that fails.
+    const std::string recipe = R"(set -e
+cd "$1"
+recipe() {
+  chunks=4 work=$PWD/work-$2
+  array=$(sbatch --parsable --array=0-$((chunks - 1)) --cpus-per-task=2 --output=/dev/null \
+    --wrap="$SCRIPT --quorvane5 $3 --chunk \$SLURM_ARRAY_TASK_ID --chunks $chunks --threads 2 --workdir $work $1 $2 -- --mosquito --no-rounding")
+  sbatch --wait --dependency=afterok:$array --kill-on-invalid-dep=yes --output=/dev/null \
+    --wrap="$SCRIPT --join --chunks $chunks --workdir $work $1 $2 && rm -r $work" >/dev/null
+}
+recipe in.y4m joined.y4m "$Q5"
+recipe in.y4m failed.y4m /bin/false || true
+)";
+    q5clitest::writeBytes(dir.file("recipe.sh"), std::vector<std::uint8_t>(recipe.begin(), recipe.end()));
+    const CliRun run = q5clitest::runShell("SCRIPT=" + quoted(kScript) + " Q5=\"$Q5\" " +
+                                           quoted(std::string(Q5_SOURCE_DIR) + "/tests/cluster/with-slurm") + " sh " +
+                                           quoted(dir.file("recipe.sh")) + " " + quoted(dir.path()));
+    if (run.status == 77) GTEST_SKIP() << run.errText;
+    ASSERT_EQ(run.status, 0) << run.errText;
+    EXPECT_EQ(q5clitest::readBytes(dir.file("joined.y4m")), q5clitest::readBytes(dir.file("whole.y4m")));
+    // The failed array left its work folder and no joined clip.
+    EXPECT_EQ(dir.entries(),
+              (std::vector<std::string>{"in.y4m", "joined.y4m", "recipe.sh", "whole.y4m", "work-failed.y4m"}));
+}
+
 }  // namespace

@@ -586,8 +586,8 @@ TEST(QuorvaneDemo, WritesOnlyIntoANewOrEmptyFolderAllOrNothing) {
     EXPECT_NE(limited.errText.find("File too large"), std::string::npos) << limited.errText;
     EXPECT_EQ(dir.entries(), std::vector<std::string>{"clean.y4m"});
     // The last rename fails: the six files already in place are taken back, and the folder.
-    const q5clitest::CliRun renamed = q5clitest::runShell("LD_PRELOAD='" Q5_FAILING_CALLS
-                                                          "' Q5_FAIL_RENAME=7 \"$Q5\" -q demo '" + dir.file("new") + "'");
+    const q5clitest::CliRun renamed = q5clitest::runShell(q5clitest::preloadingFailures("Q5_FAIL_RENAME=7") +
+                                                          "\"$Q5\" -q demo '" + dir.file("new") + "'");
     EXPECT_EQ(renamed.status, 1);
     EXPECT_EQ(renamed.errText, "quorvane5: cannot write " + dir.file("new") + "/blocky-before-after.png: Input/output error\n");
     EXPECT_EQ(dir.entries(), std::vector<std::string>{"clean.y4m"});

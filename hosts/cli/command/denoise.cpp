@@ -242,9 +242,10 @@ void measure(const Options &options, const Y4mFormat &format, Reference &referen
     }
 }
 
-// After the last output frame: what the reference holds beyond it, if anything.
+// After the last output frame: what the reference holds beyond it, if anything. A span
+// that ends before the clip's end leaves the rest of the reference unused, as it should.
 void checkReferenceEnd(const Options &options, const Y4mFormat &format, Reference &reference) {
-    if (!reference.meter || reference.stopped) return;
+    if (!reference.meter || reference.stopped || (options.framesGiven && options.framesEnd >= 0)) return;
     std::string why;
     switch (reference.stream.reader->readFrame(format, &reference.frame, &why)) {
     case Y4mReader::End: return;
@@ -259,9 +260,11 @@ void checkReferenceEnd(const Options &options, const Y4mFormat &format, Referenc
 void reportReference(const Options &options, const Reference &reference) {
     if (!reference.meter) return;
     const int frames = reference.meter->frames();
+    const std::string covered = !options.framesGiven || options.framesFirst == 0
+                                    ? "the first " + count(frames, "frame", "frames")
+                                    : count(frames, "frame", "frames") + " from frame " + std::to_string(options.framesFirst);
     if (!reference.problem.empty())
-        message("warning: " + reference.problem + "; the figures cover " +
-                (frames == 0 ? std::string("no frames") : "the first " + count(frames, "frame", "frames")));
+        message("warning: " + reference.problem + "; the figures cover " + (frames == 0 ? std::string("no frames") : covered));
     message(frames > 0 ? reference.meter->summary() + " against " + options.reference
                        : "no frames to compare with " + options.reference);
 }

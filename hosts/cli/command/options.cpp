@@ -225,8 +225,8 @@ bool chooseCommand(const std::vector<std::string> &operands, bool firstIsFile,
                    std::string *error) {
     if (o->command == Options::Help || o->command == Options::Version) return true;
     const std::string first = operands.empty() || firstIsFile ? "" : operands[0];
-    if (!denoiseOption.empty() && (first == "preview" || first == "demo")) {
-        *error = denoiseOption + " is for INPUT OUTPUT, not " + first;
+    if (!denoiseOption.empty() && first == "preview") {
+        *error = denoiseOption + " is for INPUT OUTPUT, not preview";
         return false;
     }
     if (o->excerptGiven && !o->framesGiven) {
@@ -246,7 +246,8 @@ bool chooseCommand(const std::vector<std::string> &operands, bool firstIsFile,
         *error = previewOption + " is for preview";
         return false;
     }
-    if (first == "demo") {
+    // The demo takes no span: with --frames, "demo" is a file to denoise.
+    if (first == "demo" && denoiseOption.empty()) {
         if (operands.size() > 2) {
             *error = "demo takes at most one directory";
             return false;

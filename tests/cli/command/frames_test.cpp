@@ -80,7 +80,7 @@ TEST(QuorvaneFrames, AnExcerptWithItsContextGivesTheSameChunk) {
     EXPECT_EQ(q5clitest::readBytes(dir.file("a.y4m")), q5clitest::readBytes(dir.file("b.y4m")));
 
     // Too little context before or after the span.
-    for (const std::string &frames : {"4:8", "5:9"}) {
+    for (const std::string frames : {"4:8", "5:9"}) {
         const CliRun shortRun =
             runCli({"--mosquito", "--frames", frames, "--excerpt", "3:12", dir.file("excerpt.y4m"), dir.file("c.y4m")});
         EXPECT_EQ(shortRun.status, 1) << frames;
@@ -132,6 +132,14 @@ TEST(QuorvaneFrames, TheReferenceIsMeasuredFromTheSameFrame) {
                                dir.file("in.y4m"), dir.file("out.y4m")});
     ASSERT_EQ(run.status, 0) << run.errText;
     EXPECT_NE(run.errText.find("PSNR Y inf  Cb inf  Cr inf"), std::string::npos) << run.errText;
+    // The reference goes on after the span, as the clip does: no warning about it.
+    EXPECT_EQ(run.errText.find("warning"), std::string::npos) << run.errText;
+    // A reference that ends inside the span is measured as far as it goes.
+    const CliRun shortRef = q5clitest::runShell("head -c 7000 '" + dir.file("whole.y4m") + "' > '" + dir.file("short.y4m") +
+                                                "' && \"$Q5\" --threads 2 --frames 2: --reference '" + dir.file("short.y4m") +
+                                                "' '" + dir.file("in.y4m") + "' '" + dir.file("out.y4m") + "'");
+    EXPECT_EQ(shortRef.status, 0) << shortRef.errText;
+    EXPECT_NE(shortRef.errText.find("the figures cover 2 frames from frame 2"), std::string::npos) << shortRef.errText;
 }
 
 }  // namespace

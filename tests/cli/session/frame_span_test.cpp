@@ -35,8 +35,10 @@ SpanRun runSpan(const std::vector<std::uint8_t> &clip, const q5cli::DenoiseSetti
     run.frames = report.frames;
     std::string error;
     Y4mFormat out;
-    if (run.ok) run.output = q5clitest::framesOf(sink.bytes, &out, &error);
-    if (run.ok) EXPECT_EQ(out.header, format.header);
+    if (run.ok) {
+        run.output = q5clitest::framesOf(sink.bytes, &out, &error);
+        EXPECT_EQ(out.header, format.header);
+    }
     return run;
 }
 
@@ -107,7 +109,9 @@ TEST(FrameSpan, WithTheRoundingCorrectionOnChunksDifferOnlyWhereCarriedRemainder
             EXPECT_LE(d.largest, 1);
             EXPECT_EQ(d.outside, 0);
             // The first chunk starts as the whole run does.
-            if (d.samples > 0) EXPECT_GE(d.firstFrame, 1);
+            if (d.samples > 0) {
+                EXPECT_GE(d.firstFrame, 1);
+            }
             differing += d.samples;
         }
     // The clip's flat bright blocks are where remainders are carried: without any
