@@ -56,19 +56,21 @@ bool skipWithoutAvx2(benchmark::State &state, bool avx2) {
     return true;
 }
 
-// The AVX2 kernels keep their rows in the thread's octet scratch, as in the filter.
+// The AVX2 kernels keep their rows in thread 0's octet scratch, as in the filter.
 bool haveBuffers(benchmark::State &state) {
     if (buffersReady || (buffersReady = allocateWorkBuffers())) return true;
     state.SkipWithError("no working buffers");
     return false;
 }
 
+PrepassScratch threadScratch() { return {octetScratch(0), workBufferSizes(sizeClass).scratchOctets - 32}; }
+
 void runBlock(benchmark::State &state, BlockNrRowsFn kernel, bool avx2 = false) {
     if (skipWithoutAvx2(state, avx2) || !haveBuffers(state)) return;
     Frames f(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
     ControlWordScope cw(kProcControlWord);
     for (auto _ : state) {
-        kernel(0, f.h, 2, &f.fpip, f.cur.data(), 8 * 5, 16 * 5, false, 0);
+        kernel(0, f.h, 2, &f.fpip, f.cur.data(), 8 * 5, 16 * 5, false, threadScratch());
         benchmark::DoNotOptimize(f.edit.data());
         benchmark::ClobberMemory();
     }
@@ -80,7 +82,7 @@ void runMosquito(benchmark::State &state, MosquitoNrRowsFn kernel, bool avx2 = f
     Frames f(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
     const int strengthC = (f.w > 720 ? 90 : 8) * 5;
     for (auto _ : state) {
-        kernel(f.cur.data(), f.prev.data(), &f.fpip, f.next.data(), 2, strengthC, 0, f.h, 0);
+        kernel(f.cur.data(), f.prev.data(), &f.fpip, f.next.data(), 2, strengthC, 0, f.h, threadScratch());
         benchmark::DoNotOptimize(f.temp.data());
         benchmark::ClobberMemory();
     }

@@ -2,12 +2,8 @@
 // one for. A pure function of the rounded frame size, so it can be checked alone.
 #pragma once
 
+#include "abi/frame_limits.h"
 #include "core/core.h"
-
-/// The largest frame the filter processes, after rounding up to whole 16 x 16 blocks
-/// (4096 x 2304: DCI 4K and UHD with room to spare). Larger frames come out black.
-constexpr int kMaxFrameWidth = 4096;
-constexpr int kMaxFrameHeight = 2304;
 
 /// The size class for a frame of w16 x h16 (both rounded up to multiples of 16, at
 /// most kMaxFrameWidth x kMaxFrameHeight).

@@ -120,6 +120,17 @@ FrameSettings frameSettings(const FILTER *fp) noexcept {
             &hostThreads};
 }
 
+// The pre-pass kernels' memory on each thread: its octet scratch, which the
+// analysis that follows overwrites anyway. Threads without one get none.
+int prepassScratch(PrepassScratch (&scratch)[kMaxThreads]) noexcept {
+    if (!buffersReady) return 0;
+    const int threads = kScratchSets + workBuffers.extraOctetCount;
+    // octetScratch aligns the block's start on 32 bytes, which may take that many.
+    const std::size_t bytes = workBufferSizes(sizeClass).scratchOctets - 32;
+    for (int t = 0; t < threads; ++t) scratch[t] = {octetScratch(t), bytes};
+    return threads;
+}
+
 // The optional block and mosquito passes; returns the image the analysis reads:
 // the fetched frame, or the last pass's result (ycp_edit, then ycp_temp).
 // The parameter records live on this call's stack: each dispatch returns only when
@@ -127,22 +138,23 @@ FrameSettings frameSettings(const FILTER *fp) noexcept {
 PIXEL_YC *runPrepasses(FILTER *fp, FILTER_PROC_INFO *fpip, PIXEL_YC *p, int mirrored, int realHeight,
                        const FrameSettings &settings) noexcept {
     EXFUNC *ex = fp->exfunc;
-    const int fieldCount = settings.fieldBox ? 2 : 1;
+    PrepassScratch scratch[kMaxThreads];
+    PrepassParams both{};
+    both.fieldCount = settings.fieldBox ? 2 : 1;
+    both.animeMode = settings.strengths->animeMode;
+    both.scratch = scratch;
+    both.scratchCount = settings.blockNr || settings.mosquitoNr ? prepassScratch(scratch) : 0;
     if (settings.blockNr) {
-        PrepassParams params{};
+        PrepassParams params = both;
         params.source = p;
-        params.fieldCount = fieldCount;
         params.strengthA = 8 * settings.blockNrSlider;
         params.strengthB = 16 * settings.blockNrSlider;
-        params.animeMode = settings.strengths->animeMode;
         ex->exec_multi_thread_func(&blockNrWorker, &params, fpip);
         p = fpip->ycp_edit;
     }
     if (settings.mosquitoNr) {
-        PrepassParams params{};
+        PrepassParams params = both;
         params.source = p;
-        params.fieldCount = fieldCount;
-        params.animeMode = settings.strengths->animeMode;
         // The strength is how far both members of a pair may lie from the target, in
         // YC48 steps (16 to an 8-bit code value). The small class takes 8 per slider
         // step (MosqNR 5: 40, some 2.5 code values: faint ringing only); the large

@@ -1,24 +1,12 @@
-// The rounding-correction worker: splits the frame into whole groups of 8 rows per
+// The rounding correction's pass over a range of rows, the same for every tier but
+// for its groups (the pass's set-up, the remainder seeds, the dither registers'
+// sequence), and the worker that splits the frame into whole groups of 8 rows per
 // thread and runs the pass on each range with that thread's remainder arrays.
 #include "output/rounding.h"
 
 #include "abi/host_api.h"
 #include "core/core.h"
 #include "output/rounding_internal.h"
-
-const RoundingKernels kRoundingScalar = {roundingRowsScalar, roundingGroupsScalar, roundingGroupSamplesScalar};
-const RoundingKernels kRoundingSse2 = {roundingRowsSse2, roundingGroupsSse2, roundingGroupSamplesSse2};
-const RoundingKernels kRoundingAvx2 = {roundingRowsAvx2, roundingGroupsAvx2, roundingGroupSamplesAvx2};
-RoundingKernels roundingKernels = kRoundingScalar;
-
-void initRoundingKernels(KernelTier tier) noexcept {
-    roundingKernels = kRoundingScalar;
-    if (tier >= kTierSse2) {
-        roundingKernels = kRoundingSse2;
-        rounding::registerSequence();  // built here rather than in the first frame
-    }
-    if (tier >= kTierAvx2) roundingKernels = kRoundingAvx2;
-}
 
 bool beginRoundingPass(const FILTER_PROC_INFO *fpip, const RoundingParams *params, int firstRow,
                        std::int16_t *remainders, int remainderCount, RoundingPass &pass) noexcept {
@@ -60,16 +48,36 @@ rounding::RegisterCursor rounding::registerCursor(std::uint16_t lane) noexcept {
 
 void seedRoundingField(RoundingPass &pass, int w) noexcept { rounding::seedRemainders(pass, w); }
 
-// Here rather than with the AVX2 groups: the pass's set-up is shared inline code,
-// which must not be compiled for AVX2.
-void roundingRowsAvx2(const FILTER_PROC_INFO *fpip, const RoundingParams *params, int firstRow, int rowLimit,
+namespace {
+
+// A whole pass over a range with one tier's groups. Here rather than beside the
+// groups: the pass's set-up is shared inline code, which must not be compiled for AVX2.
+template <RoundingGroupsFn groups>
+void roundingRowsWith(const FILTER_PROC_INFO *fpip, const RoundingParams *params, int firstRow, int rowLimit,
                       std::int16_t *remainders, int remainderCount) noexcept {
     rounding::Pass pass;
     if (!rounding::startPass(fpip, params, firstRow, rowLimit, remainders, remainderCount, pass)) return;
     for (int f = 0; f < pass.fieldStep; ++f) {
         rounding::seedRemainders(pass, fpip->w);
-        roundingGroupsAvx2(fpip, pass, f, firstRow, rowLimit);
+        groups(fpip, pass, f, firstRow, rowLimit);
     }
+}
+
+}  // namespace
+
+void roundingRowsScalar(const FILTER_PROC_INFO *fpip, const RoundingParams *params, int firstRow, int rowLimit,
+                        std::int16_t *remainders, int remainderCount) noexcept {
+    roundingRowsWith<roundingGroupsScalar>(fpip, params, firstRow, rowLimit, remainders, remainderCount);
+}
+
+void roundingRowsSse2(const FILTER_PROC_INFO *fpip, const RoundingParams *params, int firstRow, int rowLimit,
+                      std::int16_t *remainders, int remainderCount) noexcept {
+    roundingRowsWith<roundingGroupsSse2>(fpip, params, firstRow, rowLimit, remainders, remainderCount);
+}
+
+void roundingRowsAvx2(const FILTER_PROC_INFO *fpip, const RoundingParams *params, int firstRow, int rowLimit,
+                      std::int16_t *remainders, int remainderCount) noexcept {
+    roundingRowsWith<roundingGroupsAvx2>(fpip, params, firstRow, rowLimit, remainders, remainderCount);
 }
 
 void roundingWorker(int thread_id, int thread_num, void *param1, void *param2) noexcept {

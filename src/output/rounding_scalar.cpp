@@ -1,5 +1,5 @@
 // The rounding pass, one value at a time: the readable statement of the pass and
-// the reference the SSE2 twin must match exactly.
+// the reference the SSE2 and AVX2 kernels must match exactly.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -16,20 +16,6 @@ std::int16_t &component(PIXEL_YC &p, int c) noexcept { return c == 0 ? p.y : c =
 std::int16_t saturate16(int v) noexcept {
     return static_cast<std::int16_t>(std::clamp(v, -32768, 32767));
 }
-
-}  // namespace
-
-void roundingRowsScalar(const FILTER_PROC_INFO *fpip, const RoundingParams *params, int firstRow, int rowLimit,
-                        std::int16_t *remainders, int remainderCount) noexcept {
-    Pass pass;
-    if (!startPass(fpip, params, firstRow, rowLimit, remainders, remainderCount, pass)) return;
-    for (int f = 0; f < pass.fieldStep; ++f) {
-        seedRemainders(pass, fpip->w);
-        roundingGroupsScalar(fpip, pass, f, firstRow, rowLimit);
-    }
-}
-
-namespace {
 
 // The pass's next group, rows row[0..3] of w pixels.
 void roundGroup(RoundingPass &pass, int w, PIXEL_YC *const row[4]) noexcept {

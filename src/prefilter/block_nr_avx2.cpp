@@ -10,12 +10,12 @@
 // distance B_o(x - o). Thresholds up to 3000 keep every such sum of nine far from
 // the 16-bit limit, so the unit kernels' saturating additions are plain ones here,
 // in any order, and the results are theirs; larger ones (beyond the sliders) take
-// the unit kernel. When anime mode is off, the luma of a skin-coloured even pixel
+// the SSE2 unit kernel. When anime mode is off, the luma of a skin-coloured even pixel
 // and of the pixel after it is filtered with quartered thresholds: the same is done
 // once more for the luma alone, in rows of luma values, and taken where needed.
 //
-// The rows live in the thread's octet scratch (the pass runs before the analysis
-// that uses it); in field mode each field's rows go as a chain of their own, so
+// The rows live in the thread's scratch (the driver hands over its octet scratch:
+// the pass runs before the analysis that uses it); in field mode each field's rows go as a chain of their own, so
 // that three rows of differences and two of sums suffice.
 #include <immintrin.h>
 
@@ -23,8 +23,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "core/core.h"
-#include "prefilter/lane_kernels.h"
+#include "prefilter/prefilter_common.h"
 #include "prefilter/prefilter.h"
 
 namespace {
@@ -283,31 +282,40 @@ bool findSkin(const std::int16_t *row, std::int16_t *skin, int values, const Con
     return !_mm256_testz_si256(any, any);
 }
 
-// Luma lane q of sixteen pixels to value 3q of their 48 (three 8-value parts of
-// each half; the other values zero).
-struct LumaScatter {
+// Three byte shuffles that move 16-bit values within each 128-bit half: value i of
+// part p takes value from(p, i), or zero where that is negative.
+struct WordMoves {
     alignas(16) std::int8_t part[3][16];
 };
-constexpr LumaScatter lumaScatter() {
-    LumaScatter g{};
+template <class From>
+constexpr WordMoves wordMoves(From from) {
+    WordMoves g{};
     for (int p = 0; p < 3; ++p)
         for (int i = 0; i < 8; ++i) {
-            const int e = 8 * p + i;
-            const bool luma = e % 3 == 0;
-            g.part[p][2 * i] = static_cast<std::int8_t>(luma ? 2 * (e / 3) : -128);
-            g.part[p][2 * i + 1] = static_cast<std::int8_t>(luma ? 2 * (e / 3) + 1 : -128);
+            const int f = from(p, i);
+            g.part[p][2 * i] = static_cast<std::int8_t>(f < 0 ? -128 : 2 * f);
+            g.part[p][2 * i + 1] = static_cast<std::int8_t>(f < 0 ? -128 : 2 * f + 1);
         }
     return g;
 }
-constexpr LumaScatter kLumaScatter = lumaScatter();
+inline void loadMoves(const WordMoves &moves, __m256i mask[3]) noexcept {
+    for (int p = 0; p < 3; ++p)
+        mask[p] = _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i *>(moves.part[p])));
+}
+
+// Luma lane q of sixteen pixels to value 3q of their 48 (three 8-value parts of
+// each half; the other values zero).
+constexpr WordMoves kLumaScatter = wordMoves([](int p, int i) {
+    const int e = 8 * p + i;
+    return e % 3 == 0 ? e / 3 : -1;
+});
 
 // The corrections of the luma of skin-coloured even pixels E and of E + 1 (marked
 // at E's luma in skin) from the luma-alone corrections lumaCorrection.
 void takeSkinLuma(std::int16_t *correction, const std::int16_t *lumaCorrection, const std::int16_t *skin,
                   int w) noexcept {
     __m256i mask[3];
-    for (int p = 0; p < 3; ++p)
-        mask[p] = _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i *>(kLumaScatter.part[p])));
+    loadMoves(kLumaScatter, mask);
     for (int x = 0; x < w; x += 16) {
         const __m256i luma = loadAt(lumaCorrection + x);  // pixels x .. x + 7, then x + 8 .. x + 15
         const __m256i p0 = _mm256_shuffle_epi8(luma, mask[0]), p1 = _mm256_shuffle_epi8(luma, mask[1]),
@@ -324,26 +332,14 @@ void takeSkinLuma(std::int16_t *correction, const std::int16_t *lumaCorrection, 
 }
 
 // The luma of eight pixels from their 24 values: value 3q of the three vectors.
-struct LumaGather {
-    alignas(16) std::int8_t part[3][16];
-};
-constexpr LumaGather lumaGather() {
-    LumaGather g{};
-    for (int p = 0; p < 3; ++p)
-        for (int q = 0; q < 8; ++q) {
-            const int e = 3 * q;
-            const bool here = e / 8 == p;
-            g.part[p][2 * q] = static_cast<std::int8_t>(here ? 2 * (e % 8) : -128);
-            g.part[p][2 * q + 1] = static_cast<std::int8_t>(here ? 2 * (e % 8) + 1 : -128);
-        }
-    return g;
-}
-constexpr LumaGather kLumaGather = lumaGather();
+constexpr WordMoves kLumaGather = wordMoves([](int p, int q) {
+    const int e = 3 * q;
+    return e / 8 == p ? e % 8 : -1;
+});
 
 void lumaOf(const std::int16_t *values, std::int16_t *luma, int w) noexcept {
     __m256i mask[3];
-    for (int p = 0; p < 3; ++p)
-        mask[p] = _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i *>(kLumaGather.part[p])));
+    loadMoves(kLumaGather, mask);
     for (int x = 0; x < w; x += 16) {
         const auto *at = reinterpret_cast<const __m128i *>(values + 3 * x);
         __m256i v = _mm256_setzero_si256();
@@ -402,19 +398,18 @@ struct Chain {
 
 void blockNrRowsAvx2(int rowBegin, int rowEnd, int fieldCount, const FILTER_PROC_INFO *fpip,
                      const PIXEL_YC *source, int strengthA, int strengthB, bool animeMode,
-                     int thread_id) noexcept {
+                     PrepassScratch scratchRows) noexcept {
     const int w = fpip->w, h = fpip->h, f = fieldCount;
     const std::ptrdiff_t pitch = fpip->max_w;
     auto byUnits = [&] {
-        blockNrUnitsAvx2(rowBegin, rowEnd, fieldCount, fpip, source, strengthA, strengthB, animeMode, thread_id);
+        blockNrRowsSse2(rowBegin, rowEnd, fieldCount, fpip, source, strengthA, strengthB, animeMode, scratchRows);
     };
     // What the rows do not cover: frames not a whole number of 16 pixels wide (which
     // the host never sends), thresholds beyond the plain sums, threads without scratch
     // or with too little.
     const int a = saturate16(strengthA), b = saturate16(strengthB);
     const bool plainSums = a <= kLargestThreshold && b <= kLargestThreshold && b >= -kLargestThreshold;
-    if (w % 16 != 0 || w < 32 || (f != 1 && f != 2) || !plainSums || !buffersReady || thread_id < 0 ||
-        thread_id >= kScratchSets + workBuffers.extraOctetCount) {
+    if (w % 16 != 0 || w < 32 || (f != 1 && f != 2) || !plainSums || !scratchRows.rows) {
         byUnits();
         return;
     }
@@ -422,11 +417,11 @@ void blockNrRowsAvx2(int rowBegin, int rowEnd, int fieldCount, const FILTER_PROC
     const std::size_t needed =
         sizeof(std::int16_t) * (static_cast<std::size_t>(rowStride(values)) * Rows::kCount +
                                 (animeMode ? 0 : static_cast<std::size_t>(rowStride(w)) * Rows::kCount));
-    if (workBufferSizes(sizeClass).scratchOctets - 32 < needed) {
+    if (scratchRows.bytes < needed) {
         byUnits();
         return;
     }
-    std::int16_t *scratch = reinterpret_cast<std::int16_t *>(octetScratch(thread_id));
+    std::int16_t *scratch = static_cast<std::int16_t *>(scratchRows.rows);
     const Constants k = constants(strengthA, strengthB);
     const Constants kSkin = skinConstants(strengthA, strengthB);
     const Chain<3> all{carve(scratch, values), &k, values, f};

@@ -76,7 +76,7 @@ void processUnit(int r, int x0, int f, const PIXEL_YC *source, PIXEL_YC *edit, i
 
 void blockNrRowsScalar(int rowBegin, int rowEnd, int fieldCount, const FILTER_PROC_INFO *fpip,
                        const PIXEL_YC *source, int strengthA, int strengthB, bool animeMode,
-                       int /*thread_id*/) noexcept {
+                       PrepassScratch /*scratch*/) noexcept {
     const int pitch = fpip->max_w, f = fieldCount;
     PIXEL_YC *edit = fpip->ycp_edit;
     const std::int16_t lumaT1 = saturate16(strengthA), lumaT2 = saturate16(strengthB);

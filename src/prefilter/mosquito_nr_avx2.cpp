@@ -8,9 +8,9 @@
 // and most units run all 19 pairs). The lanes of unit u are the 64-bit lane u of
 // both vectors, which makes the joint early stop one compare per unit.
 //
-// The ring holds whole rows, in the thread's octet scratch (the pass runs before
-// the analysis that uses it): a row is then split in one sweep the processor
-// fetches ahead. Where the scratch is missing or too small the frame goes by strips
+// The ring holds whole rows, in the thread's scratch (the driver hands over its
+// octet scratch: the pass runs before the analysis that uses it): a row is then
+// split in one sweep the processor fetches ahead. Where the scratch is missing or too small the frame goes by strips
 // of columns with the ring on the stack, each strip from the band's top row to its
 // bottom (rows of a strip are short runs far apart, which costs about a third more
 // at 1920 x 1080, where the images come from memory). The results are those of the
@@ -21,8 +21,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "core/core.h"
-#include "prefilter/lane_kernels.h"
+#include "prefilter/prefilter_common.h"
 #include "prefilter/prefilter.h"
 
 namespace {
@@ -50,7 +49,7 @@ struct Ring {
 // row up to a group more and the units after it.
 constexpr int kStripGroups = 8;
 constexpr int kStripPlane = 16 * (kStripGroups + 3);
-// Whole rows in the octet scratch: the narrowest plane length that holds the frame.
+// Whole rows in the scratch: the narrowest plane length that holds the frame.
 constexpr int kRowPlanes[] = {768, 1984, 4160};
 
 // Byte masks for _mm_shuffle_epi8 between eight pixels as stored (24 values in three
@@ -341,27 +340,25 @@ void searchRows(const PIXEL_YC *const images[3], PIXEL_YC *out, std::ptrdiff_t p
         searchStrip<2, P>(images, out, pitch, first, last, xBegin, xEnd, twiceT, ring);
 }
 
-// The thread's octet scratch as a ring of whole rows of plane length P, or null
-// where it has none or one too small.
+// The thread's scratch as a ring of whole rows of plane length P, or null where it
+// has none or one too small.
 template <int P>
-std::int16_t *scratchRing(int thread_id) noexcept {
-    if (!buffersReady || thread_id < 0 || thread_id >= kScratchSets + workBuffers.extraOctetCount) return nullptr;
-    const std::size_t bytes = workBufferSizes(sizeClass).scratchOctets - 32;
-    if (bytes < sizeof(std::int16_t) * Ring<P>::kValues) return nullptr;
-    return reinterpret_cast<std::int16_t *>(octetScratch(thread_id));
+std::int16_t *scratchRing(PrepassScratch scratch) noexcept {
+    if (!scratch.rows || scratch.bytes < sizeof(std::int16_t) * Ring<P>::kValues) return nullptr;
+    return static_cast<std::int16_t *>(scratch.rows);
 }
 
 }  // namespace
 
 void mosquitoNrRowsAvx2(const PIXEL_YC *source, const PIXEL_YC *prevFrame,
                         const FILTER_PROC_INFO *fpip, const PIXEL_YC *nextFrame, int fieldCount,
-                        int strengthC, int rowBegin, int rowEnd, int thread_id) noexcept {
+                        int strengthC, int rowBegin, int rowEnd, PrepassScratch scratch) noexcept {
     const int w = fpip->w, h = fpip->h;
     // Frames the strips do not fit (narrower than a group and its margins, or not a
     // whole number of groups wide, as the host never sends) take the unit kernel.
     if (w % 16 != 0 || w < 32 || (fieldCount != 1 && fieldCount != 2)) {
-        mosquitoNrRowsWith<Sse2Lanes>(source, prevFrame, fpip, nextFrame, fieldCount, strengthC, rowBegin,
-                                      rowEnd);
+        mosquitoNrRowsSse2(source, prevFrame, fpip, nextFrame, fieldCount, strengthC, rowBegin, rowEnd,
+                           scratch);
         return;
     }
     const std::ptrdiff_t pitch = fpip->max_w;
@@ -377,13 +374,13 @@ void mosquitoNrRowsAvx2(const PIXEL_YC *source, const PIXEL_YC *prevFrame,
     // Units tile pixels 2 .. w - 3.
     const int xEnd = w - 2;
     if (w - 4 <= Ring<kRowPlanes[0]>::kWidest) {
-        if (std::int16_t *ring = scratchRing<kRowPlanes[0]>(thread_id))
+        if (std::int16_t *ring = scratchRing<kRowPlanes[0]>(scratch))
             return searchRows<kRowPlanes[0]>(images, out, pitch, fieldCount, first, last, 2, xEnd, twiceT, ring);
     } else if (w - 4 <= Ring<kRowPlanes[1]>::kWidest) {
-        if (std::int16_t *ring = scratchRing<kRowPlanes[1]>(thread_id))
+        if (std::int16_t *ring = scratchRing<kRowPlanes[1]>(scratch))
             return searchRows<kRowPlanes[1]>(images, out, pitch, fieldCount, first, last, 2, xEnd, twiceT, ring);
     } else if (w - 4 <= Ring<kRowPlanes[2]>::kWidest) {
-        if (std::int16_t *ring = scratchRing<kRowPlanes[2]>(thread_id))
+        if (std::int16_t *ring = scratchRing<kRowPlanes[2]>(scratch))
             return searchRows<kRowPlanes[2]>(images, out, pitch, fieldCount, first, last, 2, xEnd, twiceT, ring);
     }
     // Strips of kStripGroups groups, the last taking what remains (at least one

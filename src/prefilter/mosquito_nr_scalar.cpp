@@ -77,7 +77,7 @@ void processUnit(const Inputs &in, PIXEL_YC *out, int r, int x0, std::int16_t tw
 
 void mosquitoNrRowsScalar(const PIXEL_YC *source, const PIXEL_YC *prevFrame,
                           const FILTER_PROC_INFO *fpip, const PIXEL_YC *nextFrame, int fieldCount,
-                          int strengthC, int rowBegin, int rowEnd, int /*thread_id*/) noexcept {
+                          int strengthC, int rowBegin, int rowEnd, PrepassScratch /*scratch*/) noexcept {
     const Inputs in = {{prevFrame, nextFrame, source}, fpip->max_w, fieldCount};
     const std::int16_t t = saturate16(strengthC);
     const std::int16_t twiceT = adds(t, t);

@@ -2,10 +2,20 @@
 // 16-bit arithmetic: block noise and mosquito noise.
 #pragma once
 
+#include <cstddef>
+
 #include "core/kernel_tier.h"
 
 struct FILTER_PROC_INFO;
 struct PIXEL_YC;
+
+/// Working memory a kernel may use on its thread: `rows` (32-byte aligned, `bytes`
+/// long) for the AVX2 kernels' rings of rows, or null where the thread has none, in
+/// which case they work from the stack (the same numbers, somewhat slower).
+struct PrepassScratch {
+    void *rows;
+    std::size_t bytes;
+};
 
 /// What the frame driver hands both pre-pass workers as param1.
 struct PrepassParams {
@@ -17,12 +27,14 @@ struct PrepassParams {
     int strengthB;        // block pass: 16 x BlockNR
     int strengthC;        // mosquito pass: 90 x or 8 x MosqNR, by size class
     bool animeMode;
+    const PrepassScratch *scratch;  // thread t's is scratch[t] for t < scratchCount;
+    int scratchCount;               // threads beyond have none
 };
 
 // ---- Workers ----------------------------------------------------------------
 
 /// param1 = PrepassParams, param2 = FILTER_PROC_INFO; writes fpip->ycp_edit.
-/// Safe for any number of threads: ids 4 and above use a window of their own.
+/// Safe for any number of threads, with or without scratch.
 void blockNrWorker(int thread_id, int thread_num, void *param1, void *param2) noexcept;
 /// param1 = PrepassParams, param2 = FILTER_PROC_INFO; writes fpip->ycp_temp.
 void mosquitoNrWorker(int thread_id, int thread_num, void *param1, void *param2) noexcept;
@@ -35,26 +47,24 @@ inline int prepassBandStart(int h, int thread_id, int thread_num) noexcept {
 // ---- Row kernels ------------------------------------------------------------
 
 /// Cleans rows [rowBegin, rowEnd) of source into fpip->ycp_edit (w x h of fpip,
-/// rows max_w pixels apart). thread_id picks the 400-byte window.
+/// rows max_w pixels apart).
 using BlockNrRows = void(int rowBegin, int rowEnd, int fieldCount, const FILTER_PROC_INFO *fpip,
                          const PIXEL_YC *source, int strengthA, int strengthB, bool animeMode,
-                         int thread_id) noexcept;
+                         PrepassScratch scratch) noexcept;
 using BlockNrRowsFn = BlockNrRows *;
 /// Cleans rows [rowBegin, rowEnd) of source into fpip->ycp_temp, pairing samples
-/// across prevFrame and nextFrame and within source. thread_id picks the octet
-/// scratch the AVX2 kernel keeps its rows in, where there is one.
+/// across prevFrame and nextFrame and within source.
 using MosquitoNrRows = void(const PIXEL_YC *source, const PIXEL_YC *prevFrame, const FILTER_PROC_INFO *fpip,
                             const PIXEL_YC *nextFrame, int fieldCount, int strengthC, int rowBegin,
-                            int rowEnd, int thread_id) noexcept;
+                            int rowEnd, PrepassScratch scratch) noexcept;
 using MosquitoNrRowsFn = MosquitoNrRows *;
 
-/// The scalar twins, the SSE2 kernels (one unit at a time) and the AVX2 kernels (two
-/// units at a time, only where cpuHasAvx2()), all giving the same numbers.
+/// The scalar twins, the SSE2 kernels (one unit at a time) and the AVX2 kernels (whole
+/// rows, only where cpuHasAvx2()), all giving the same numbers. What the AVX2 kernels'
+/// rows do not cover (thresholds beyond the sliders' range, threads without octet
+/// scratch, frames not a whole number of 16 pixels wide) they hand to the SSE2 kernels.
 BlockNrRows blockNrRowsScalar, blockNrRowsSse2, blockNrRowsAvx2;
 MosquitoNrRows mosquitoNrRowsScalar, mosquitoNrRowsSse2, mosquitoNrRowsAvx2;
-/// The AVX2 block pass unit by unit (two at a time), for what blockNrRowsAvx2's rows
-/// do not cover: thresholds beyond the sliders' range, threads without octet scratch.
-BlockNrRows blockNrUnitsAvx2;
 
 // ---- State ------------------------------------------------------------------
 
@@ -76,13 +86,13 @@ void initPrefilterKernels(KernelTier tier) noexcept;
 /// The row passes through the kernel table.
 inline void blockNrRows(int rowBegin, int rowEnd, int fieldCount, const FILTER_PROC_INFO *fpip,
                         const PIXEL_YC *source, int strengthA, int strengthB, bool animeMode,
-                        int thread_id) noexcept {
+                        PrepassScratch scratch) noexcept {
     prefilterKernels.blockNrRows(rowBegin, rowEnd, fieldCount, fpip, source, strengthA, strengthB,
-                                 animeMode, thread_id);
+                                 animeMode, scratch);
 }
 inline void mosquitoNrRows(const PIXEL_YC *source, const PIXEL_YC *prevFrame,
                            const FILTER_PROC_INFO *fpip, const PIXEL_YC *nextFrame, int fieldCount,
-                           int strengthC, int rowBegin, int rowEnd, int thread_id) noexcept {
+                           int strengthC, int rowBegin, int rowEnd, PrepassScratch scratch) noexcept {
     prefilterKernels.mosquitoNrRows(source, prevFrame, fpip, nextFrame, fieldCount, strengthC,
-                                    rowBegin, rowEnd, thread_id);
+                                    rowBegin, rowEnd, scratch);
 }

@@ -58,8 +58,7 @@ TEST(BlockNr, RowKernelMatchesScalarAcrossWholeRows) {
     // counts, and the strengths at the ends of the sliders.
     if (!cpuHasAvx2()) GTEST_SKIP() << "this processor or system does not run AVX2";
     ControlWordScope cw(kProcControlWord);
-    const ScratchScope scratch;
-    ASSERT_TRUE(buffersReady);
+    RowScratch scratch;
     const BlockSettings settings[] = {strength(5, 1, true), strength(5, 2, false), strength(20, 1, false),
                                       strength(1, 2, true), strength(0, 1, false), {1, 3000, -3000, false}};
     for (Fill fill : kAllFills)
@@ -70,9 +69,27 @@ TEST(BlockNr, RowKernelMatchesScalarAcrossWholeRows) {
                                                 << " A=" << s.strengthA << " B=" << s.strengthB
                                                 << " anime=" << s.animeMode << " seed=" << seed);
                 const Image source = filledImage(w, 20, fill, seed, s.strengthA / 4 + 1);
-                expectSameImage(runBlock(&blockNrRowsScalar, source, s), runBlock(&blockNrRowsAvx2, source, s),
-                                "avx2 rows");
+                expectSameImage(runBlock(&blockNrRowsScalar, source, s),
+                                runBlock(&blockNrRowsAvx2, source, s, scratch.view()), "avx2 rows");
             }
+    EXPECT_TRUE(scratch.guardIntact());
+}
+
+TEST(BlockNr, RowKernelKeepsWithinTheScratchItIsGiven) {
+    // Scratch too small for a frame's rows (or for anime mode off's luma rows on top)
+    // sends the frame to the unit kernel: the same frame, and not a byte beyond.
+    if (!cpuHasAvx2()) GTEST_SKIP() << "this processor or system does not run AVX2";
+    ControlWordScope cw(kProcControlWord);
+    const Image source = filledImage(224, 20, Fill::NearThreshold, testSeed(), 11);
+    for (bool anime : {true, false})
+        for (std::size_t bytes : {std::size_t{0}, std::size_t{64}, std::size_t{20000}, std::size_t{40000}}) {
+            SCOPED_TRACE(testing::Message() << "bytes=" << bytes << " anime=" << anime);
+            RowScratch scratch(bytes);
+            const BlockSettings s = strength(5, 1, anime);
+            expectSameImage(runBlock(&blockNrRowsScalar, source, s),
+                            runBlock(&blockNrRowsAvx2, source, s, scratch.view()), "avx2");
+            EXPECT_TRUE(scratch.guardIntact());
+        }
 }
 
 TEST(BlockNr, ConstantFrameIsUnchanged) {
@@ -224,13 +241,10 @@ TEST(BlockNr, OddPixelKeepsItsChromaOffsetFromTheEvenPixel) {
 
 TEST(BlockNr, WorkerBandsGiveTheSameFrameForAnyThreadCount) {
     ControlWordScope cw(kProcControlWord);
-    // With the scratch sets allocated (ids 0..3 use them) and without.
-    const SizeClass saved = sizeClass;
-    for (bool allocated : {false, true}) {
-        if (allocated) {
-            sizeClass = {832, 512};
-            ASSERT_TRUE(allocateWorkBuffers());
-        }
+    // Without scratch, and with scratch for the first three threads only.
+    RowScratch rows[3];
+    const PrepassScratch given[3] = {rows[0].view(), rows[1].view(), rows[2].view()};
+    for (int withScratch : {0, 3}) {
         const Image source = filledImage(48, 48, Fill::NearThreshold, testSeed());
         const BlockSettings s = strength(5, 2, false);
         const Image expected = runBlock(&blockNrRowsScalar, source, s);
@@ -243,12 +257,13 @@ TEST(BlockNr, WorkerBandsGiveTheSameFrameForAnyThreadCount) {
             params.strengthA = s.strengthA;
             params.strengthB = s.strengthB;
             params.animeMode = s.animeMode;
+            params.scratch = given;
+            params.scratchCount = withScratch;
             for (int id = 0; id < threads; ++id) blockNrWorker(id, threads, &params, &fpip);
-            expectSameImage(expected, edit, "threads=" + std::to_string(threads));
+            expectSameImage(expected, edit,
+                            "threads=" + std::to_string(threads) + " with scratch " + std::to_string(withScratch));
         }
     }
-    releaseWorkBuffers();
-    sizeClass = saved;
 }
 
 namespace {

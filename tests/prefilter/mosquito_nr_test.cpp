@@ -3,8 +3,6 @@
 // early stop and the worker's split into row bands.
 #include <gtest/gtest.h>
 
-#include <optional>
-
 #include "core/control_word.h"
 #include "core/core.h"
 #include "prefilter/prefilter.h"
@@ -62,8 +60,8 @@ TEST(MosquitoNr, AvxKernelMatchesScalarInStripsAndWholeRows) {
     // three strips, the last with the units after its groups); with it, by whole rows.
     if (!cpuHasAvx2()) GTEST_SKIP() << "this processor or system does not run AVX2";
     for (bool wholeRows : {false, true}) {
-        std::optional<ScratchScope> scratch;
-        if (wholeRows) scratch.emplace();
+        RowScratch scratch;
+        const PrepassScratch given = wholeRows ? scratch.view() : PrepassScratch{};
         for (int w : {32, 400})
             for (Fill fill : {Fill::Random, Fill::Nominal, Fill::NearThreshold, Fill::Int16Max})
                 for (int f : {1, 2})
@@ -76,8 +74,10 @@ TEST(MosquitoNr, AvxKernelMatchesScalarInStripsAndWholeRows) {
                         const Image prev = filledImage(w, 12, fill, seed + 1, 20);
                         const Image next = filledImage(w, 12, fill, seed + 2, 20);
                         expectSameImage(runMosquito(&mosquitoNrRowsScalar, source, prev, next, f, t),
-                                        runMosquito(&mosquitoNrRowsAvx2, source, prev, next, f, t), "avx2");
+                                        runMosquito(&mosquitoNrRowsAvx2, source, prev, next, f, t, given),
+                                        "avx2");
                     }
+        EXPECT_TRUE(scratch.guardIntact());
     }
 }
 
@@ -244,6 +244,8 @@ TEST(MosquitoNr, WorkerBandsGiveTheSameFrameForAnyThreadCount) {
     const Image prev = filledImage(48, 48, Fill::NearThreshold, testSeed() + 1, 20);
     const Image next = filledImage(48, 48, Fill::NearThreshold, testSeed() + 2, 20);
     const Image expected = runMosquito(&mosquitoNrRowsScalar, source, prev, next, 2, 40);
+    RowScratch rows[2];
+    const PrepassScratch given[2] = {rows[0].view(), rows[1].view()};
     for (int threads : {1, 2, 3, 4, 5, 8}) {
         Image edit = guardedOutput(48, 48), temp = guardedOutput(48, 48);
         FILTER_PROC_INFO fpip = procInfo(edit, temp);
@@ -253,6 +255,8 @@ TEST(MosquitoNr, WorkerBandsGiveTheSameFrameForAnyThreadCount) {
         params.nextFrame = const_cast<PIXEL_YC *>(next.data());
         params.fieldCount = 2;
         params.strengthC = 40;
+        params.scratch = given;
+        params.scratchCount = 2;  // the other threads go by strips
         for (int id = 0; id < threads; ++id) mosquitoNrWorker(id, threads, &params, &fpip);
         expectSameImage(expected, temp, "threads=" + std::to_string(threads));
     }

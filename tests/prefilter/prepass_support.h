@@ -136,41 +136,48 @@ struct BlockSettings {
 };
 
 /// The block pass over the whole frame with one kernel.
-inline Image runBlock(BlockNrRowsFn kernel, const Image &source, const BlockSettings &s) {
+inline Image runBlock(BlockNrRowsFn kernel, const Image &source, const BlockSettings &s,
+                      PrepassScratch scratch = {}) {
     Image edit = guardedOutput(source.w, source.h), temp = guardedOutput(source.w, source.h);
     FILTER_PROC_INFO fpip = procInfo(edit, temp);
-    kernel(0, source.h, s.fieldCount, &fpip, source.data(), s.strengthA, s.strengthB, s.animeMode, 0);
+    kernel(0, source.h, s.fieldCount, &fpip, source.data(), s.strengthA, s.strengthB, s.animeMode, scratch);
     return edit;
 }
 
-/// The working buffers of the small size class for the life of the scope, as the
-/// filter has them after loading: the AVX2 row kernels keep their rows in the
-/// octet scratch, and without it take the unit kernels (or, mosquito, strips).
-class ScratchScope {
+/// Memory for the AVX2 kernels' rows, as the driver hands them a thread's octet
+/// scratch (by default as much as the small size class has), followed by a guard
+/// zone the kernels must leave alone.
+class RowScratch {
 public:
-    ScratchScope() : savedClass_(sizeClass), savedReady_(buffersReady) {
-        sizeClass = {832, 512};
-        buffersReady = allocateWorkBuffers();
+    RowScratch() : RowScratch(workBufferSizes({832, 512}).scratchOctets - 32) {}
+    explicit RowScratch(std::size_t bytes) : bytes_(bytes), store_((bytes + kGuardBytes + 31) / 32) {
+        auto *b = reinterpret_cast<unsigned char *>(store_.data());
+        for (std::size_t i = bytes_; i < store_.size() * 32; ++i) b[i] = kGuardByte;
     }
-    ~ScratchScope() {
-        releaseWorkBuffers();
-        sizeClass = savedClass_;
-        buffersReady = savedReady_ && allocateWorkBuffers();
+    PrepassScratch view() { return {store_.data(), bytes_}; }
+    bool guardIntact() const {
+        const auto *b = reinterpret_cast<const unsigned char *>(store_.data());
+        for (std::size_t i = bytes_; i < store_.size() * 32; ++i)
+            if (b[i] != kGuardByte) return false;
+        return true;
     }
-    ScratchScope(const ScratchScope &) = delete;
-    ScratchScope &operator=(const ScratchScope &) = delete;
 
 private:
-    SizeClass savedClass_;
-    bool savedReady_;
+    static constexpr std::size_t kGuardBytes = 256;
+    static constexpr unsigned char kGuardByte = 0xA5;
+    struct alignas(32) Line {
+        unsigned char b[32];
+    };
+    std::size_t bytes_;
+    std::vector<Line> store_;
 };
 
 /// The mosquito pass over the whole frame with one kernel; prev and next may be source.
 inline Image runMosquito(MosquitoNrRowsFn kernel, const Image &source, const Image &prev,
-                         const Image &next, int fieldCount, int strengthC) {
+                         const Image &next, int fieldCount, int strengthC, PrepassScratch scratch = {}) {
     Image edit = guardedOutput(source.w, source.h), temp = guardedOutput(source.w, source.h);
     FILTER_PROC_INFO fpip = procInfo(edit, temp);
-    kernel(source.data(), prev.data(), &fpip, next.data(), fieldCount, strengthC, 0, source.h, 0);
+    kernel(source.data(), prev.data(), &fpip, next.data(), fieldCount, strengthC, 0, source.h, scratch);
     return temp;
 }
 

@@ -5,12 +5,11 @@
 
 #include <algorithm>
 #include <atomic>
-#include <condition_variable>
-#include <functional>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <type_traits>
+
+#include "common/thread_pool.h"
 
 namespace q5cli {
 
@@ -131,82 +130,15 @@ const FrameConverter::Tables &FrameConverter::tablesFor(int bits) {
 }
 
 // Helper threads kept for the converter's life: starting threads per frame would cost
-// more than some frames take. A frame's rows are handed out in chunks to the calling
-// thread and to whichever helpers wake while chunks remain: on a busy machine a helper
-// the system has not run yet holds nothing up, the caller just does more of the frame.
-// Rows do not depend on one another, so the bytes are the same whoever converts them.
-class FrameConverter::Workers {
-public:
-    using Task = std::function<void(int, int)>;
-
-    explicit Workers(int helpers) {
-        for (int i = 0; i < helpers; ++i) threads_.emplace_back([this] { serve(); });
-    }
-    ~Workers() {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            stop_ = true;
-        }
-        wake_.notify_all();
-        for (std::thread &t : threads_) t.join();
-    }
-
-    /// task(first, end) over [0, count) in chunks of `chunk`; back when all are done.
-    void share(int count, int chunk, const Task &task) {
-        std::lock_guard<std::mutex> one(running_);  // one frame at a time
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            task_ = &task;
-            count_ = count;
-            chunk_ = chunk;
-            next_.store(0, std::memory_order_relaxed);
-            ++generation_;
-        }
-        wake_.notify_all();
-        runChunks(task, count, chunk);
-        // Helpers that wake from now on find nothing to do; wait only for those at work.
-        std::unique_lock<std::mutex> lock(mutex_);
-        task_ = nullptr;
-        done_.wait(lock, [this] { return active_ == 0; });
-    }
-
-private:
-    void runChunks(const Task &task, int count, int chunk) {
-        for (;;) {
-            const int first = next_.fetch_add(chunk, std::memory_order_relaxed);
-            if (first >= count) return;
-            task(first, std::min(first + chunk, count));
-        }
-    }
-
-    void serve() {
-        unsigned seen = 0;
-        for (;;) {
-            const Task *task;
-            int count, chunk;
-            {
-                std::unique_lock<std::mutex> lock(mutex_);
-                wake_.wait(lock, [&] { return stop_ || generation_ != seen; });
-                if (stop_) return;
-                seen = generation_;
-                if (!task_) continue;
-                task = task_, count = count_, chunk = chunk_;
-                ++active_;
-            }
-            runChunks(*task, count, chunk);
-            std::lock_guard<std::mutex> lock(mutex_);
-            if (--active_ == 0) done_.notify_one();
-        }
-    }
-
-    std::mutex running_, mutex_;
-    std::condition_variable wake_, done_;
-    const Task *task_ = nullptr;  // while the frame's chunks are open to helpers
-    int count_ = 0, chunk_ = 1, active_ = 0;
-    std::atomic<int> next_{0};
-    unsigned generation_ = 0;
-    bool stop_ = false;
-    std::vector<std::thread> threads_;
+// more than some frames take. The pool's share() hands a frame's rows out in chunks to
+// the calling thread and to whichever helpers wake while chunks remain: on a busy
+// machine a helper the system has not run yet holds nothing up, the caller just does
+// more of the frame. Rows do not depend on one another, so the bytes are the same
+// whoever converts them.
+struct FrameConverter::Workers {
+    explicit Workers(int helpers) : pool(helpers) {}
+    q5host::ThreadPool pool;
+    std::mutex oneFrameAtATime;  // a pool runs one shared job at a time
 };
 
 FrameConverter::FrameConverter(const Y4mFormat &format, int threads, Kernels kernels)
@@ -237,7 +169,21 @@ void FrameConverter::inChunks(int count, int chunk, Work work) const {
         work(0, count);
         return;
     }
-    workers_->share(count, chunk, work);
+    struct Job {
+        Work &work;
+        const int count, chunk;
+        std::atomic<int> next{0};
+    } job{work, count, chunk};
+    const MULTI_THREAD_FUNC takeChunks = [](int, int, void *param1, void *) {
+        Job &j = *static_cast<Job *>(param1);
+        for (;;) {
+            const int first = j.next.fetch_add(j.chunk, std::memory_order_relaxed);
+            if (first >= j.count) return;
+            j.work(first, std::min(first + j.chunk, j.count));
+        }
+    };
+    std::lock_guard<std::mutex> lock(workers_->oneFrameAtATime);
+    workers_->pool.share(takeChunks, &job, nullptr);
 }
 
 namespace {

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "abi/frame_limits.h"
 #include "abi/host_api.h"
 #include "cli/io/y4m.h"
-#include "core/size_class.h"
 
 namespace q5cli {
 
@@ -60,7 +60,7 @@ private:
 
     struct Tables;
     static const Tables &tablesFor(int bits);
-    class Workers;
+    struct Workers;
     // work(first, end) over [0, count), `chunk` at a time, on the converter's threads.
     template <class Work>
     void inChunks(int count, int chunk, Work work) const;
