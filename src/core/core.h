@@ -12,13 +12,14 @@
 //   planes and scratch live from one frame to the next (the ring's analyses are in
 //   them), made at load and again when the rounded frame size changes. The
 //   analysis, temporal and output stages take the size class from their records
-//   (planeGeometry) and the planes from workBuffers.
+//   (planeGeometry) and the planes from workBuffers; the rounding correction's
+//   worker alone still reads sizeClass (its remainder count).
 // - frameRing, hostThreads and memoryShortageReported (host/frame_driver.cpp): which
 //   frame each ring slot holds, how many threads the host last ran a stage on, and
 //   whether the memory message was shown for this size.
 // - waveletKernels, temporalKernels, prefilterKernels and roundingKernels (each
-//   family's kernel_table.cpp or table file): filled once by func_init for the
-//   processor's tier, read by the workers to call the kernels.
+//   family's kernel_table.cpp): filled once by func_init for the processor's tier,
+//   read by the workers to call the kernels.
 // - cacheResetButton and cacheResetFont (host/settings_window.cpp): the settings
 //   window's own control, made and destroyed by func_WndProc.
 // The descriptor's label arrays (host/descriptor.cpp) are writable only because
