@@ -9,7 +9,9 @@
 #include <map>
 #include <cstdint>
 #include <cstring>
+#include <exception>
 #include <stdexcept>
+#include <utility>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -95,54 +97,82 @@ struct Host::Impl {
     // allocating and clearing a whole image per frame.
     std::vector<std::vector<PIXEL_YC>> spare;
 
+    // The first failure of a service during the current callback, for the host to
+    // rethrow once the filter has returned: the services are called from noexcept
+    // code, where an exception would end the process.
+    std::exception_ptr failure;
+
+    // Runs a service's body; if it throws, keeps the failure and gives the filter
+    // `fallback`, as for a frame or a call the host could not serve.
+    template <typename Result, typename Body>
+    static Result guarded(Result fallback, Body body) noexcept {
+        try {
+            return body();
+        } catch (...) {
+            if (!activeHost->impl_->failure) activeHost->impl_->failure = std::current_exception();
+            return fallback;
+        }
+    }
+
     static void observe(const ServiceCall &call) {
         if (HostObserver *observer = activeHost->observer_) observer->serviceCalled(call);
     }
     static BOOL windowUpdate(FILTER *) {
-        observe({ServiceCall::WindowUpdate});
-        return TRUE;
+        return guarded<BOOL>(FALSE, [] {
+            observe({ServiceCall::WindowUpdate});
+            return TRUE;
+        });
     }
     static BOOL isActive(FILTER *) {
         const bool active = activeHost->filterActive_;
-        ServiceCall call{ServiceCall::IsActive};
-        call.result = active;
-        observe(call);
-        return active ? TRUE : FALSE;
+        return guarded<BOOL>(active ? TRUE : FALSE, [active] {
+            ServiceCall call{ServiceCall::IsActive};
+            call.result = active;
+            observe(call);
+            return active ? TRUE : FALSE;
+        });
     }
     static BOOL setCacheSize(FILTER *, int w, int h, int d, int flag) {
         Host *host = activeHost;
-        observe({ServiceCall::CacheSize, w, h, d, flag});
         // Never fewer than the five frames the filter may hold at once.
         host->impl_->cacheCapacity = std::max(d, 5);
-        return TRUE;
+        return guarded<BOOL>(TRUE, [&] {
+            observe({ServiceCall::CacheSize, w, h, d, flag});
+            return TRUE;
+        });
     }
     static PIXEL_YC *fetch(FILTER *, void *, int n, int *w, int *h) {
         Host *host = activeHost;
-        PIXEL_YC *image = host->impl_->fetchImage(host, n);
-        ServiceCall call{ServiceCall::Fetch, n};
-        call.result = image != nullptr;
-        observe(call);
-        if (image) {
-            if (w) *w = host->clip_.width;
-            if (h) *h = host->clip_.height;
-        }
-        return image;
+        return guarded<PIXEL_YC *>(nullptr, [&]() -> PIXEL_YC * {
+            PIXEL_YC *image = host->impl_->fetchImage(host, n);
+            ServiceCall call{ServiceCall::Fetch, n};
+            call.result = image != nullptr;
+            observe(call);
+            if (image) {
+                if (w) *w = host->clip_.width;
+                if (h) *h = host->clip_.height;
+            }
+            return image;
+        });
     }
     static BOOL exec(MULTI_THREAD_FUNC func, void *param1, void *param2) {
         Host *host = activeHost;
-        if (!host->observer_) {
+        ++host->dispatches_;
+        return guarded<BOOL>(FALSE, [&] {
+            if (!host->observer_) {
+                host->impl_->pool->exec(func, param1, param2);
+                return TRUE;
+            }
+            const auto start = std::chrono::steady_clock::now();
             host->impl_->pool->exec(func, param1, param2);
+            ServiceCall call{ServiceCall::Exec};
+            call.worker = func;
+            call.nanoseconds = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                   std::chrono::steady_clock::now() - start)
+                                   .count();
+            observe(call);
             return TRUE;
-        }
-        const auto start = std::chrono::steady_clock::now();
-        host->impl_->pool->exec(func, param1, param2);
-        ServiceCall call{ServiceCall::Exec};
-        call.worker = func;
-        call.nanoseconds = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                               std::chrono::steady_clock::now() - start)
-                               .count();
-        observe(call);
-        return TRUE;
+        });
     }
 
     // An image as a new one would be: zero wherever the source does not write (all
@@ -213,7 +243,13 @@ Host::Host(GetFilterTableFn getFilterTable, int threads) : impl_(std::make_uniqu
 }
 
 Host::~Host() {
-    if (initialised_) exit();
+    if (initialised_) {
+        try {
+            exit();
+        } catch (...) {
+            // A service's failure during func_exit: nothing is left to report it to.
+        }
+    }
     if (fp_ && fp_->exfunc == &impl_->exfunc) {
         fp_->exfunc = nullptr;
         fp_->track = nullptr;
@@ -230,13 +266,13 @@ void Host::setThreads(int threads) {
 BOOL Host::init() {
     ActiveScope scope(this);
     initialised_ = true;
-    return fp_->func_init ? fp_->func_init(fp_) : TRUE;
+    return afterCallback(fp_->func_init ? fp_->func_init(fp_) : TRUE);
 }
 
 BOOL Host::exit() {
     ActiveScope scope(this);
     initialised_ = false;
-    return fp_->func_exit ? fp_->func_exit(fp_) : TRUE;
+    return afterCallback(fp_->func_exit ? fp_->func_exit(fp_) : TRUE);
 }
 
 void Host::setTrack(int index, int value) { track_.at(index) = value; }
@@ -244,18 +280,18 @@ void Host::setCheck(int index, int value) { check_.at(index) = value; }
 
 BOOL Host::update(int status) {
     ActiveScope scope(this);
-    return fp_->func_update ? fp_->func_update(fp_, status) : TRUE;
+    return afterCallback(fp_->func_update ? fp_->func_update(fp_, status) : TRUE);
 }
 
 BOOL Host::saveStart(int s, int e) {
     ActiveScope scope(this);
-    return fp_->func_save_start ? fp_->func_save_start(fp_, s, e, &editHandle) : TRUE;
+    return afterCallback(fp_->func_save_start ? fp_->func_save_start(fp_, s, e, &editHandle) : TRUE);
 }
 
 BOOL Host::windowMessage(UINT message, WPARAM wparam, LPARAM lparam) {
     ActiveScope scope(this);
     if (!fp_->func_WndProc) return FALSE;
-    return fp_->func_WndProc(fp_->hwnd, message, wparam, lparam, &editHandle, fp_);
+    return afterCallback(fp_->func_WndProc(fp_->hwnd, message, wparam, lparam, &editHandle, fp_));
 }
 
 void Host::setClip(const ClipInfo &clip, FrameSource source) {
@@ -279,7 +315,7 @@ void Host::dropCache() {
 
 BOOL Host::dispatch(MULTI_THREAD_FUNC func, void *param1, void *param2) {
     ActiveScope scope(this);
-    return impl_->exfunc.exec_multi_thread_func(func, param1, param2);
+    return afterCallback(impl_->exfunc.exec_multi_thread_func(func, param1, param2));
 }
 
 const PIXEL_YC *Host::cachedImage(int n) const {
@@ -310,10 +346,15 @@ BOOL Host::process(int frame) {
         // Not a service call: the filter neither sees nor is told of this one.
         impl_->pool->share(&copyShare, &copy, nullptr);
     }
-    if (!observer_) return fp_->func_proc(fp_, &fpip_);
-    observer_->procStarted();
+    dispatches_ = 0;
+    if (observer_) observer_->procStarted();
     const BOOL result = fp_->func_proc(fp_, &fpip_);
-    observer_->procEnded();
+    if (observer_) observer_->procEnded();
+    return afterCallback(result);
+}
+
+BOOL Host::afterCallback(BOOL result) {
+    if (std::exception_ptr failure = std::exchange(impl_->failure, nullptr)) std::rethrow_exception(failure);
     return result;
 }
 

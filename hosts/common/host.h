@@ -99,7 +99,15 @@ public:
 
     /// func_proc for frame n. The output image (max_w x max_h) stays valid until
     /// the next call; out() gives it. fpip's w and h are those of the clip.
+    /// A service never throws into the filter: one that fails (the frame source
+    /// throws, or memory for the cache runs out) gives the filter what a missing
+    /// frame would, and process rethrows that failure once func_proc has returned.
     BOOL process(int frame);
+    /// Whether the last func_proc ran any worker on the host's threads. The filter
+    /// runs every stage of a frame that way; a frame it gives back without any is
+    /// one it did not process (black: buffers it could not allocate, a size or a
+    /// processor it refuses), though it returns TRUE as the editor expects.
+    bool filterRan() const { return dispatches_ > 0; }
     const PIXEL_YC *out() const { return edit_.data(); }
     PIXEL_YC *editImage() { return edit_.data(); }
     PIXEL_YC *tempImage() { return temp_.data(); }
@@ -119,6 +127,8 @@ public:
 
 private:
     friend struct Impl;
+    /// The filter's result, or the failure a service kept during the callback.
+    BOOL afterCallback(BOOL result);
     FILTER *fp_ = nullptr;
     int threads_ = 1;
     bool initialised_ = false;
@@ -128,6 +138,7 @@ private:
     FrameSource source_;
     std::vector<PIXEL_YC> edit_, temp_;
     FILTER_PROC_INFO fpip_{};
+    int dispatches_ = 0;  // exec_multi_thread_func calls during the last func_proc
     HostObserver *observer_ = nullptr;
     std::unique_ptr<Impl> impl_;
 };

@@ -4,6 +4,7 @@
 #include <xmmintrin.h>
 
 #include <cstring>
+#include <new>
 #include <random>
 #include <string>
 #include <vector>
@@ -232,6 +233,7 @@ TEST_F(FrameDriver, ProcessorWithoutSse3GivesBlackFramesSilently) {
     platformCalls().clear();
     EXPECT_EQ(host->process(0), TRUE);
     EXPECT_TRUE(isBlack(*host, 32));
+    EXPECT_FALSE(host->filterRan()) << "the host sees the frame was not processed";
     EXPECT_TRUE(platformCalls().empty());
     EXPECT_TRUE(log->fetchedFrames().empty());
     CpuLevel = detectCpuLevel();
@@ -245,9 +247,11 @@ TEST_F(FrameDriver, FailedAllocationGivesBlackFramesAndOneMessageUntilTheNextSiz
     failAllocationsFrom = 0;  // every later allocation fails
     EXPECT_EQ(host->process(0), TRUE);
     EXPECT_TRUE(isBlack(*host, 2160));
+    EXPECT_FALSE(host->filterRan());
     failAllocationsFrom = -1;
     EXPECT_EQ(host->process(1), TRUE);
     EXPECT_TRUE(isBlack(*host, 2160)) << "no retry without a size change";
+    EXPECT_FALSE(host->filterRan());
     EXPECT_TRUE(log->fetchedFrames().empty());
     std::vector<std::vector<std::string>> messages;
     for (const PlatformCall &call : platformCalls())
@@ -259,7 +263,29 @@ TEST_F(FrameDriver, FailedAllocationGivesBlackFramesAndOneMessageUntilTheNextSiz
     host->setClip(clip.info(3840, 2160), clip.source());
     EXPECT_EQ(host->process(1), TRUE);
     EXPECT_FALSE(isBlack(*host, 1080));
+    EXPECT_TRUE(host->filterRan());
     EXPECT_EQ(host->lastProcInfo().h, 1080);
+}
+
+// A host service never throws into the filter (its callbacks are noexcept): a frame
+// source that throws gives the filter a missing frame, and the host rethrows once
+// func_proc has returned; the next frame is served as usual.
+TEST_F(FrameDriver, AFrameSourceThatThrowsFailsTheCallAfterTheFilterReturns) {
+    start(q5test::linkedEntry(), q5test::randomClip(64, 32, 4, 14));
+    const q5host::FrameSource inner = clip.source();
+    bool thrown = false;
+    host->setClip(clip.info(), [&](int n, PIXEL_YC *image, int pitch) {
+        if (n == 2 && !thrown) {
+            thrown = true;
+            throw std::bad_alloc();
+        }
+        return inner(n, image, pitch);
+    });
+    EXPECT_THROW(host->process(1), std::bad_alloc);
+    EXPECT_TRUE(thrown);
+    EXPECT_EQ(host->process(1), TRUE);
+    EXPECT_TRUE(host->filterRan());
+    EXPECT_FALSE(isBlack(*host, 32));
 }
 
 TEST_F(FrameDriver, RunsWithTheProcessingControlWordAndRestoresTheCallers) {

@@ -13,6 +13,7 @@
 
 #include "common/service_log.h"
 #include "core/core.h"
+#include "output/output_stage.h"
 #include "output/rounding_internal.h"
 #include "support/support.h"
 
@@ -480,23 +481,37 @@ TEST_F(RoundingWorker, FormsBlocksFromOneFieldWithPerFieldProcessing) {
 
 TEST_F(RoundingWorker, RunsOnTheFinishedFrameOnlyWhenCheckBoxFourIsExactlyOne) {
     const q5test::Clip clip = q5test::randomClip(96, 40, 3, q5test::testSeed());
+    // The correction runs alone after the luma output, or fused with it when the
+    // check box and the strengths agree on the fields: which one depends on the last
+    // update, so each host makes its own rather than inherit an earlier test's.
+    const auto rounds = [](MULTI_THREAD_FUNC worker) {
+        return worker == &roundingWorker || worker == &outputRoundingWorker;
+    };
     for (int checkValue : {1, 2, 0}) {
-        q5host::Host host(q5test::linkedEntry(), 3);
-        q5host::ServiceLog log(host);
-        host.init();
-        host.setCheck(CheckBox::Rounding, checkValue);
-        host.setClip(clip.info(), clip.source());
-        host.process(1);
-        std::vector<MULTI_THREAD_FUNC> workers;
-        for (const q5host::ServiceCall &call : log.calls())
-            if (call.kind == q5host::ServiceCall::Exec) workers.push_back(call.worker);
-        const long dispatches = std::count(workers.begin(), workers.end(), &roundingWorker);
-        if (checkValue == 1) {
-            ASSERT_EQ(dispatches, 1);
-            EXPECT_EQ(workers.back(), &roundingWorker);
-            for (const PIXEL_YC &p : host.outputPicture()) ASSERT_TRUE(onGrid(p));
-        } else {
-            EXPECT_EQ(dispatches, 0) << "check=" << checkValue;
+        for (bool fieldsAgree : {true, false}) {
+            SCOPED_TRACE(testing::Message() << "check=" << checkValue << (fieldsAgree ? " fused" : " alone"));
+            q5host::Host host(q5test::linkedEntry(), 3);
+            q5host::ServiceLog log(host);
+            host.init();
+            host.setCheck(CheckBox::Fields, 1);
+            host.update();
+            // The pre-passes and the correction follow the box as it stands, the
+            // wavelet stages the last update.
+            if (!fieldsAgree) host.setCheck(CheckBox::Fields, 0);
+            host.setCheck(CheckBox::Rounding, checkValue);
+            host.setClip(clip.info(), clip.source());
+            host.process(1);
+            std::vector<MULTI_THREAD_FUNC> workers;
+            for (const q5host::ServiceCall &call : log.calls())
+                if (call.kind == q5host::ServiceCall::Exec) workers.push_back(call.worker);
+            const long dispatches = std::count_if(workers.begin(), workers.end(), rounds);
+            if (checkValue == 1) {
+                ASSERT_EQ(dispatches, 1);
+                EXPECT_EQ(workers.back(), fieldsAgree ? &outputRoundingWorker : &roundingWorker);
+                for (const PIXEL_YC &p : host.outputPicture()) ASSERT_TRUE(onGrid(p));
+            } else {
+                EXPECT_EQ(dispatches, 0);
+            }
         }
     }
 }

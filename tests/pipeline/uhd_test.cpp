@@ -3,6 +3,8 @@
 // three fixed classes and every split and kernel table meets new strides.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
 #include <vector>
 
 #include "abi/settings.h"
@@ -51,12 +53,19 @@ TEST(SizeClass, TheRuleGivesTheFixedClassesForTheirLargestFramesAndFitsEveryLarg
     EXPECT_EQ(sizeClassFor(3840, 2160).rows, 2304);
     EXPECT_EQ(sizeClassFor(4096, 2304).stride, 4224);
     EXPECT_EQ(sizeClassFor(4096, 2304).rows, 2560);
-    // Every larger frame: its margins, whole groups of four at the coarsest
+    // Every smaller frame its fixed class; every larger frame: its margins, whole groups of four at the coarsest
     // horizontal level and whole octets at chroma's coarsest vertical one.
     for (int w = 16; w <= kMaxFrameWidth; w += 16)
         for (int h = 16; h <= kMaxFrameHeight; h += 16) {
-            if (w <= 1920 && h <= 1088) continue;
             const SizeClass sc = sizeClassFor(w, h);
+            if (w <= 1920 && h <= 1088) {
+                // Up to 1920 x 1088 the first fixed class the frame fits in, whatever
+                // the rule would give (a 1280 x 1088 frame keeps 1536 x 1280).
+                const Fixed &f = *std::find_if(std::begin(fixed), std::end(fixed),
+                                               [&](const Fixed &c) { return w <= c.w && h <= c.h; });
+                ASSERT_TRUE(sc.stride == f.stride && sc.rows == f.rows) << w << "x" << h;
+                continue;
+            }
             ASSERT_TRUE(sc.stride >= w + 96 && sc.stride % 64 == 0 && sc.rows >= h + 32 && sc.rows % 256 == 0)
                 << w << "x" << h;
             ASSERT_EQ(mosquitoStepFactor(sc), 90) << w << "x" << h;  // a portrait frame too

@@ -3,6 +3,8 @@
 // early stop and the worker's split into row bands.
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "core/control_word.h"
 #include "core/core.h"
 #include "prefilter/prefilter.h"
@@ -79,6 +81,36 @@ TEST(MosquitoNr, AvxKernelMatchesScalarInStripsAndWholeRows) {
                     }
         EXPECT_TRUE(scratch.guardIntact());
     }
+}
+
+// A row whose values all lie near zero takes a short form of the search; one far
+// sample in any of the three images must keep its row from it. The short form's
+// distances wrap exactly where a member lies 32768 from the target, so the
+// neighbours here hold such samples (working values: chroma is offset by 2048)
+// beside a flat current frame that alone would qualify.
+TEST(MosquitoNr, VectorKernelsMatchScalarWhereANeighbourLies32768FromTheTarget) {
+    const PIXEL_YC flat = {-5, -3000, 2500};
+    const PIXEL_YC far = {32763, 29768, -30268};  // each 32768 from flat's working value
+    for (int f : {1, 2})
+        for (int t : {40, 450}) {
+            const std::uint32_t seed = testSeed() + 3 * t + f;
+            SCOPED_TRACE(testing::Message() << "f=" << f << " t=" << t << " seed=" << seed);
+            std::mt19937 rng(seed);
+            std::uniform_int_distribution<int> noise(-20, 20), coin(0, 7);
+            const Image source(48, 16, flat);
+            auto neighbour = [&]() {
+                Image im(48, 16, flat);
+                for (PIXEL_YC &p : im.px)
+                    for (int c = 0; c < 3; ++c)
+                        componentOf(p, c) = coin(rng) == 0 ? componentOf(far, c)
+                                                           : static_cast<std::int16_t>(componentOf(flat, c) + noise(rng));
+                return pairedChroma(im);
+            };
+            const Image prev = neighbour(), next = neighbour();
+            const Image scalar = runMosquito(&mosquitoNrRowsScalar, source, prev, next, f, t);
+            for (int k = 1; k < kernelCount(); ++k)
+                expectSameImage(scalar, runMosquito(kKernels[k], source, prev, next, f, t), kKernelNames[k]);
+        }
 }
 
 namespace {

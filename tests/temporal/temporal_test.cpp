@@ -112,6 +112,51 @@ TEST_F(TemporalFit, SimdMatchesScalarTwinBitForBit) {
     }
 }
 
+// The AVX2 rebuild fits the coarsest band itself, eight positions at a time and four
+// at the end: a coarsest band of 4 and of 12 positions (lines of 64 and 192) takes the
+// four-wide step, and each neighbour left out must stay out there too, even though its
+// slot holds a close analysis (a stale one, as after a missing frame).
+TEST_F(TemporalFit, Avx2OctetRebuildMatchesSse2WithEitherNeighbourMissing) {
+    if (!cpuHasAvx2()) GTEST_SKIP() << "no AVX2";
+    ControlWordScope cw(kProcControlWord);
+    struct KernelsScope {
+        TemporalKernels saved = temporalKernels;
+        ~KernelsScope() { temporalKernels = saved; }
+    } restore;
+    temporalKernels = kTemporalSse2;  // the SSE2 rebuild fits through the table
+    std::mt19937 rng(q5test::testSeed());
+    std::uniform_real_distribution<float> value(-3000.0f, 3000.0f), step(-30.0f, 30.0f);
+    constexpr long kLines = 8;
+    for (int len : {64, 192}) {
+        std::vector<float> ringA(3 * kLines * len), ringB(3 * kLines * len);
+        for (long i = 0; i < kLines; ++i)
+            for (long j = 0; j < len; ++j) {
+                const float c = value(rng);
+                for (int s = 0; s < 3; ++s) {
+                    ringA[ringIndex(i, len, j, s, kLines)] = s == 0 ? c : c + step(rng);
+                    ringB[ringIndex(i, len, j, s, kLines)] = value(rng);
+                }
+            }
+        for (int empty = 0; empty < 4; ++empty) {
+            SCOPED_TRACE(testing::Message() << "len " << len << ", prev empty " << (empty & 1) << ", next empty "
+                                            << (empty >> 1) << ", seed " << q5test::testSeed());
+            const TemporalParams params{makeTemporalJob(3, empty & 1, empty >> 1), 40.01f, false, nullptr};
+            std::vector<float> sse2Lines(4 * 8 * len), avx2Lines(4 * 8 * len);
+            const auto buffers = [&](std::vector<float> &lines) {
+                return OctetBuffers{lines.data(), lines.data() + 8 * len, lines.data() + 16 * len,
+                                    lines.data() + 24 * len};
+            };
+            OctetBuffers sse2 = buffers(sse2Lines), avx2 = buffers(avx2Lines);
+            rebuildOctetSse2(params, ringA.data(), ringB.data(), kLines, 0, len, sse2);
+            rebuildOctetAvx2(params, ringA.data(), ringB.data(), kLines, 0, len, avx2);
+            for (int i = 0; i < 8 * len; ++i)
+                ASSERT_EQ(std::memcmp(&avx2.band[i], &sse2.band[i], sizeof(float)), 0)
+                    << "octet position " << i / 8 << " lane " << i % 8 << ": " << avx2.band[i] << " against "
+                    << sse2.band[i];
+        }
+    }
+}
+
 TEST(FloatToSample, RoundsToNearestHalvesUpAndClamps) {
     // Negative values round to the nearest integer as positive ones do: an integer
     // comes back exact, so a filter that changes nothing changes no sample.

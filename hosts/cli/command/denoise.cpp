@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <new>
 #include <optional>
 
 #include "cli/command/shared.h"
@@ -315,6 +316,9 @@ int runDenoiseCommand(const Options &options) {
     try {
         ok = denoiseStream(filter.entry(), settings, *input.reader, format, writer, onFrame, onProgress,
                            &report, &error, span);
+    } catch (const std::bad_alloc &) {
+        ok = false;
+        error = memoryAdvice(format, settings.threads);
     } catch (const std::exception &e) {
         ok = false;
         error = std::string("the run failed: ") + e.what();

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <map>
+#include <new>
 
 #include "cli/command/shared.h"
 #include "cli/io/output_file.h"
@@ -37,6 +38,11 @@ bool filterOne(GetFilterTableFn entry, const DenoiseSettings &settings, const Y4
     });
     host.saveStart(0, clip.frameCount - 1);
     host.process(n);
+    if (!host.filterRan()) {
+        *error = "the filter could not process frame " + std::to_string(n) + ": " +
+                 unprocessedReason(format, settings.threads);
+        return false;
+    }
     result->before = held[n];
     result->after.resize(format.frameBytes());
     converter.fromYc48(host.out(), clip.maxW, result->before.params, result->after.data());
@@ -120,8 +126,15 @@ int runPreview(const Options &options) {
     }
 
     PreviewResult frame;
-    if (!previewFrame(filter.entry(), settings, *input.source, *input.reader, format, options.frame, &frame,
-                      name, &error)) {
+    bool previewed;
+    try {
+        previewed = previewFrame(filter.entry(), settings, *input.source, *input.reader, format, options.frame,
+                                 &frame, name, &error);
+    } catch (const std::bad_alloc &) {
+        previewed = false;
+        error = memoryAdvice(format, settings.threads);
+    }
+    if (!previewed) {
         message(error);
         return 1;
     }

@@ -29,6 +29,62 @@ q5host::ClipInfo streamClip(const Y4mFormat &format, int frameCount) {
     return clip;
 }
 
+namespace {
+
+std::size_t roundUp(std::size_t value, std::size_t multiple) { return (value + multiple - 1) / multiple * multiple; }
+
+struct WorkingPlane {
+    std::size_t stride, rows;
+};
+
+// The filter's working plane for a picture rounded up to whole 16 x 16 blocks: one
+// of its three fixed sizes up to 1920 x 1088, else the picture with margins.
+WorkingPlane workingPlane(std::size_t w16, std::size_t h16) {
+    if (w16 <= 720 && h16 <= 480) return {832, 512};
+    if (w16 <= 1920 && h16 <= 1088) return {w16 <= 1440 ? 1536u : 2048u, 1280};
+    return {roundUp(w16 + 96, 64), roundUp(h16 + 32, 256)};
+}
+
+}  // namespace
+
+std::size_t runMemoryBytes(const Y4mFormat &format, int threads) {
+    const std::size_t w16 = roundUp(static_cast<std::size_t>(format.width), 16);
+    const std::size_t h16 = roundUp(static_cast<std::size_t>(format.height), 16);
+    const WorkingPlane plane = workingPlane(w16, h16);
+    // The filter: three analysed frames of luma and both chromas, two rings of floats
+    // each (24 bytes a position for luma, 24 per chroma pair), two 16-bit planes for
+    // the rebuilt chroma; and column scratch for at least four threads.
+    const std::size_t filter = 50 * plane.stride * plane.rows;
+    const std::size_t scratch =
+        std::max(plane.rows * 8 * 11, 58 * plane.stride) * sizeof(float) + 2 * plane.stride;
+    const std::size_t filterScratch = static_cast<std::size_t>(std::max(threads, 4)) * scratch;
+    // The host: a cache of five frames, one more on its way in, the output and the
+    // spare image; the command: five input frames, the output frame and a spare.
+    const std::size_t host = 8 * w16 * h16 * sizeof(PIXEL_YC);
+    const std::size_t frames = 7 * format.frameBytes();
+    // Each thread's stack is reserved whole (8 MB by default): the host's workers
+    // and the conversions' helpers.
+    const std::size_t stacks = 2 * static_cast<std::size_t>(threads) * (std::size_t{8} << 20);
+    // The program itself with its libraries and the loaded module.
+    const std::size_t program = std::size_t{64} << 20;
+    return filter + filterScratch + host + frames + stacks + program;
+}
+
+std::string memoryAdvice(const Y4mFormat &format, int threads) {
+    const std::size_t mb = (runMemoryBytes(format, threads) + (std::size_t{1} << 20) - 1) >> 20;
+    return "not enough memory for " + std::to_string(format.width) + "x" + std::to_string(format.height) +
+           " frames: the run needs about " + std::to_string((mb + 9) / 10 * 10) + " MB at this size on " +
+           std::to_string(threads) + (threads == 1 ? " thread" : " threads") +
+           "; try fewer threads (--threads) or a smaller frame";
+}
+
+std::string unprocessedReason(const Y4mFormat &format, int threads) {
+#if defined(__x86_64__) || defined(__i386__)
+    if (!__builtin_cpu_supports("sse3")) return "this processor lacks SSE3, which the filter needs";
+#endif
+    return memoryAdvice(format, threads);
+}
+
 void startFilter(q5host::Host &host, const DenoiseSettings &settings) {
     host.setFilterActive(true);
     host.init();
@@ -178,6 +234,13 @@ bool StreamRun::process(int n, std::string *error) {
     }
     if (window_.failed()) {
         *error = window_.error();
+        return false;
+    }
+    // The filter gives back a frame it could not process black, and TRUE, as the
+    // editor expects; here that is the end of the run, not a frame of the output.
+    if (!host_.filterRan()) {
+        *error = "the filter could not process frame " + std::to_string(n) + ": " +
+                 unprocessedReason(format_, settings_.threads);
         return false;
     }
     return true;

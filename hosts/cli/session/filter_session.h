@@ -2,6 +2,7 @@
 // it, fed a y4m stream frame by frame, and timed.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -77,6 +78,20 @@ constexpr int kUnknownLength = 1 << 29;
 /// picture rounded up to whole 16 x 16 blocks, as the filter needs, so smaller
 /// pictures cost no more than their own size.
 q5host::ClipInfo streamClip(const Y4mFormat &format, int frameCount);
+
+/// About how much memory (address space, as `ulimit -v` counts it) a run over frames
+/// of this format takes on `threads` threads: the filter's working planes and
+/// scratch, the host's images, the frames held and the threads' stacks.
+std::size_t runMemoryBytes(const Y4mFormat &format, int threads);
+
+/// What to tell the user when a run of this format had too little memory: the
+/// need in MB and what lowers it.
+std::string memoryAdvice(const Y4mFormat &format, int threads);
+
+/// Why the filter gave back a frame of this format unprocessed (Host::filterRan):
+/// the command refuses sizes the filter cannot take, so memory, unless the
+/// processor lacks what the filter needs.
+std::string unprocessedReason(const Y4mFormat &format, int threads);
 
 /// Starts the filter in `host` as the editor does: active, func_init, every slider
 /// and check box of `settings`, then func_update.

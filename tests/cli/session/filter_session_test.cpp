@@ -3,8 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <utility>
 
 #include "cli/cli_support.h"
+#include "core/core.h"
+#include "core/failing_system_memory.h"
+#include "core/size_class.h"
 #include "cli/session/filter_session.h"
 #include "support/support.h"
 
@@ -41,6 +45,7 @@ private:
 // A stand-in filter that fetches what the real frame driver fetches with the mosquito
 // pass on (frames n - 1 .. n + 1 mirrored into the clip, and each one's neighbours) and
 // leaves the current frame as the output; it records frame and frame_n of every call.
+// Like the filter, it does its work on the host's threads (here: none to do).
 struct ProbeCall {
     int frame, frameCount;
 };
@@ -60,6 +65,7 @@ BOOL probeProc(FILTER *fp, FILTER_PROC_INFO *fpip) {
         if (n - 1 >= 0) fetch(n - 1);
         if (n + 1 < count) fetch(n + 1);
     }
+    fp->exfunc->exec_multi_thread_func([](int, int, void *, void *) {}, nullptr, nullptr);
     return TRUE;
 }
 
@@ -176,6 +182,43 @@ TEST(DenoiseStream, TheRealFilterRunsALongStreamInAFewFrames) {
     ASSERT_EQ(static_cast<int>(out.size()), frames);
     EXPECT_EQ(format.header, "YUV4MPEG2 W48 H32 F25:1 It C420mpeg2");
     for (int n = 0; n < frames; ++n) EXPECT_EQ(out[n].params, " Xn=" + std::to_string(n));
+}
+
+// The filter gives back black frames and TRUE when it has no memory for the frame
+// size; the run ends there with advice, and nothing of the output is written.
+TEST(DenoiseStream, AFilterShortOfMemoryEndsTheRunWithAdviceAndNoOutput) {
+    q5cli::DenoiseSettings settings = defaultSettings(false);
+    GeneratedStream source("YUV4MPEG2 W3840 H2160 F25:1 Ip C420jpeg", 3);
+    failAllocationsFrom = 0;  // the filter's buffers for the new size, and all after
+    const StreamRun run = runStream(q5test::linkedEntry(), source, settings);
+    failAllocationsFrom = -1;
+    EXPECT_FALSE(run.ok);
+    EXPECT_NE(run.error.find("the filter could not process frame 0: not enough memory for 3840x2160 frames: the "
+                             "run needs about "),
+              std::string::npos)
+        << run.error;
+    EXPECT_NE(run.error.find(" MB at this size on 2 threads; try fewer threads"), std::string::npos) << run.error;
+    EXPECT_TRUE(run.output.empty()) << run.output.size() << " bytes written";
+}
+
+// The advice's figure covers what the filter and the host allocate for the size, and
+// not much more: it must follow the filter's working planes.
+TEST(DenoiseStream, TheMemoryAdviceCoversTheFiltersBuffersAndTheHostsImages) {
+    for (const auto &[w, h] : {std::pair{64, 32}, {720, 480}, {1280, 720}, {1920, 1080}, {2560, 1440},
+                               {3840, 2160}, {4096, 2304}}) {
+        SCOPED_TRACE(testing::Message() << w << "x" << h);
+        Y4mFormat format;
+        std::string error;
+        ASSERT_TRUE(q5cli::parseY4mHeader("YUV4MPEG2 W" + std::to_string(w) + " H" + std::to_string(h) + " C420jpeg",
+                                          &format, &error));
+        const WorkBufferSizes b = workBufferSizes(sizeClassFor((w + 15) & ~15, (h + 15) & ~15));
+        const std::size_t filter = b.lumaBlock + 2 * (b.chromaBlock + b.chromaAux) +
+                                   kScratchSets * (b.scratchQuarter + b.scratch400 + b.scratchOctets);
+        const std::size_t hostImages = 7 * static_cast<std::size_t>((w + 15) & ~15) * ((h + 15) & ~15) * 6;
+        const std::size_t estimate = q5cli::runMemoryBytes(format, 1);
+        EXPECT_GE(estimate, filter + hostImages);
+        EXPECT_LE(estimate, filter + 2 * hostImages + 10 * format.frameBytes() + (std::size_t{100} << 20));
+    }
 }
 
 }  // namespace
