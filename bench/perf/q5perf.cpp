@@ -28,6 +28,7 @@
 #include "core/core.h"
 #include "core/size_class.h"
 #include "common/module.h"
+#include "common/test_scene.h"
 #include "host/callbacks.h"
 #include "output/output_stage.h"
 #include "output/rounding.h"
@@ -166,38 +167,6 @@ struct RunResult {
     std::uint64_t hash;
 };
 
-// A camera-like scene: smooth gradients, a checker of soft edges, horizontal motion
-// and noise from a fixed generator, the same on every run.
-class SceneSource {
-public:
-    SceneSource(int w, int h) : w_(w), h_(h), wave_(w + 4096), rowWave_(h) {
-        for (std::size_t i = 0; i < wave_.size(); ++i) wave_[i] = static_cast<float>(900 * std::sin(i * 0.05));
-        for (int y = 0; y < h; ++y) rowWave_[y] = static_cast<float>(std::cos(y * 0.04));
-    }
-    void fill(int n, PIXEL_YC *image, int pitch) const {
-        std::uint32_t state = 0x9E3779B9u * static_cast<std::uint32_t>(n + 1);
-        auto noise = [&state](int amplitude) {
-            state = state * 1664525u + 1013904223u;
-            return static_cast<int>((state >> 16) % (2 * amplitude + 1)) - amplitude;
-        };
-        const int shift = (2 * n) % 4096;
-        for (int y = 0; y < h_; ++y) {
-            PIXEL_YC *row = image + static_cast<std::size_t>(y) * pitch;
-            for (int x = 0; x < w_; ++x) {
-                const int u = x + shift;
-                const int luma = 2048 + static_cast<int>(wave_[u] * rowWave_[y]) + ((u / 48 + y / 48) % 2 ? 250 : -250);
-                row[x] = {static_cast<std::int16_t>(luma + noise(16)),
-                          static_cast<std::int16_t>(static_cast<int>(wave_[u / 2] / 3) + noise(8)),
-                          static_cast<std::int16_t>(static_cast<int>(-wave_[(u + y) / 3] / 4) + noise(8))};
-            }
-        }
-    }
-
-private:
-    int w_, h_;
-    std::vector<float> wave_, rowWave_;
-};
-
 double median(std::vector<double> v) {
     if (v.empty()) return -1;
     std::sort(v.begin(), v.end());
@@ -207,7 +176,6 @@ double median(std::vector<double> v) {
 
 RunResult runFilter(int w, int h, int threads, bool prepasses, const Options &opt) {
     const int frames = opt.frames;
-    const SceneSource scene(w, h);
     q5host::Host host(&linkedFilterTable, threads);
     timeFilterCalls(host.filter());
     host.init();
@@ -226,7 +194,7 @@ RunResult runFilter(int w, int h, int threads, bool prepasses, const Options &op
     clip.maxH = q5host::capacityFor(h, clip.maxH);
     clip.frameCount = frames + 8;
     host.setClip(clip, [&](int n, PIXEL_YC *image, int pitch) {
-        scene.fill(n, image, pitch);
+        q5scene::fillFrame(n, w, h, image, pitch);
         return true;
     });
 

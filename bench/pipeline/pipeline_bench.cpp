@@ -12,6 +12,7 @@
 #include "analysis/analysis.h"
 #include "common/service_log.h"
 #include "host/callbacks.h"
+#include "output/output_stage.h"
 #include "temporal/temporal.h"
 
 namespace {

@@ -27,7 +27,7 @@ void runChroma(benchmark::State &state, const TemporalKernels &kernels) {
     temporalKernels = kernels;
     initWaveletKernels(kernelTier(detectCpuLevel()));
     ControlWordScope cw(kProcControlWord);
-    TemporalParams params{makeTemporalJob(4, false, false), 8.0f, true, nullptr};
+    TemporalParams params{makeTemporalJob(4, false, false), 8.0f, true, nullptr, sizeClass};
     for (auto _ : state) {
         temporalChroma(workBuffers.cbAux, workBuffers.cbRingA, workBuffers.cbRingB, params, 32, 992, 0);
         benchmark::ClobberMemory();

@@ -14,7 +14,7 @@ int guardCommand();
 /// ("t0,t1,t2,t3,t4,t5/c0,c1,c2,c3,c4") and writes every output frame.
 int runCommand(const std::string &modulePath, const std::string &clipPath,
                const std::string &outPath, int threads, const std::vector<std::string> &settings);
-/// Times the module per frame with its AVX2 kernels and forced to SSE3, in turn,
+/// Times the module per frame with its AVX2 kernels and kept to SSE2 ones, in turn,
 /// and checks that both ways give the same frames: the default settings, with
 /// both pre-passes switched on if asked.
 int fpsCommand(const std::string &modulePath, int threads, int width, int height, bool prepasses);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "abi/host_api.h"
+#include "core/core.h"
 
 struct NrStrengths;
 
@@ -12,6 +13,7 @@ struct AnalysisParams {
     int slot;                      // ring slot 0..2 to fill
     const NrStrengths *strengths;  // the coring thresholds, anime mode and per-field processing
     int *threadsSeen;              // the driver's note of the host's thread count (or null)
+    SizeClass sizeClass;           // the working planes' geometry
 };
 
 /// param1 = AnalysisParams, param2 = FILTER_PROC_INFO.

@@ -119,3 +119,28 @@ void importPixelColumns(const ImportSource &src, int groups, float *strip) noexc
                       }
                   });
 }
+
+void importPixelColumnsScalar(const ImportSource &src, int groups, float *strip) noexcept {
+    const long octetFloats = static_cast<long>(kLanes) * src.rows;
+    const int linesPerField = src.fieldMode ? src.rows / 2 : src.rows;
+    const int rowsPerField = src.fieldMode ? src.h / 2 : src.h;
+    const int pad = (linesPerField - rowsPerField) / 2;
+    for (int position = 0; position < src.rows; ++position) {
+        // The picture row at this position: the field's rows centred in its half,
+        // the first and last repeated into the margins.
+        const int field = position / linesPerField;
+        int i = position - field * linesPerField - pad;
+        i = i < 0 ? 0 : i >= rowsPerField ? rowsPerField - 1 : i;
+        const PIXEL_YC *row = src.first + (src.fieldMode ? 2L * i + field : i) * src.pitch;
+        for (int g = 0; g < groups; ++g)
+            for (int k = 0; k < 2 * kLanes; ++k) {
+                const PIXEL_YC &px = row[2 * kLanes * g + k];
+                const long at = kLanes * position + k % kLanes;
+                strip[(2L * g + k / kLanes) * octetFloats + at] = px.y;
+                if (k % 2 == 0) {
+                    strip[(2L * groups + g) * octetFloats + kLanes * position + k / 2] = px.cb;
+                    strip[(3L * groups + g) * octetFloats + kLanes * position + k / 2] = px.cr;
+                }
+            }
+    }
+}

@@ -19,4 +19,7 @@ struct ImportSource {
 /// `groups` groups of sixteen neighbouring picture columns, every component in one
 /// sweep over the rows: luma into lines [0, 2 groups) of strip, Cb (every second
 /// column) into the next `groups` lines, Cr into the `groups` after them.
+/// SSE2, a row of each group's sixteen pixels at a time; the scalar twin states the
+/// rule one value at a time.
 void importPixelColumns(const ImportSource &src, int groups, float *strip) noexcept;
+void importPixelColumnsScalar(const ImportSource &src, int groups, float *strip) noexcept;

@@ -14,8 +14,8 @@
 #include "wavelet/wavelet.h"
 
 void horizontalLumaRows(int thread_id, const AnalysisParams *params, int firstRow, int endRow) noexcept {
-    const int stride = sizeClass.stride;
-    const int rows = sizeClass.rows;
+    const int stride = params->sizeClass.stride;
+    const int rows = params->sizeClass.rows;
     const NrStrengths &s = *params->strengths;
     const float keepSmall = s.animeMode ? 0.0f : wavelet_taps::kKeepSmallBound;
     constexpr int kLanes = octet_rows::kLanes;
@@ -67,7 +67,7 @@ void horizontalLumaRows(int thread_id, const AnalysisParams *params, int firstRo
 void horizontalAnalysisWorker(int thread_id, int thread_num, void *param1, void *param2) noexcept {
     (void)param2;
     const auto *params = static_cast<const AnalysisParams *>(param1);
-    const int rows = sizeClass.rows;
+    const int rows = params->sizeClass.rows;
     // Octets of rows, all alike, shared among every thread.
     const StageWork work{{rows / octet_rows::kLanes, 0, 0}, {1, 0, 0}};
     const UnitRange share = threadShare(work, thread_id, workingThreads(thread_id, thread_num, params->threadsSeen));

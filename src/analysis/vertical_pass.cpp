@@ -52,7 +52,7 @@ void fillRowSpan(float *row, int first, int end, float value) noexcept {
 // xs .. xs + 8 octets - 1) and leaves each column's split in the slot's yRingA lines.
 void verticalLumaColumns(const FILTER_PROC_INFO *fpip, const AnalysisParams *params, const OctetLines &b,
                          float *strip, int xs, int octets) noexcept {
-    const auto [stride, rows, w, h, pitch, leftPad, chromaPad] = planeGeometry(fpip);
+    const auto [stride, rows, w, h, pitch, leftPad, chromaPad] = planeGeometry(fpip, params->sizeClass);
     const long octetFloats = static_cast<long>(kLanes) * rows;
     const NrStrengths &s = *params->strengths;
     const float keepSmall = s.animeMode ? 0.0f : wavelet_taps::kKeepSmallBound;
@@ -103,7 +103,7 @@ void verticalLumaColumns(const FILTER_PROC_INFO *fpip, const AnalysisParams *par
 template <ChromaPlane P>
 void analyseChromaOctet(const FILTER_PROC_INFO *fpip, const AnalysisParams *params, const OctetLines &b,
                         const float *column, long firstLine, int lanes) noexcept {
-    const auto [stride, rows, w, h, pitch, lumaPad, chromaPad] = planeGeometry(fpip);
+    const auto [stride, rows, w, h, pitch, lumaPad, chromaPad] = planeGeometry(fpip, params->sizeClass);
     const NrStrengths &s = *params->strengths;
     float *ringA = ringSlot(P == ChromaPlane::Cb ? workBuffers.cbRingA : workBuffers.crRingA, params->slot,
                             stride / 2, rows);
@@ -147,7 +147,7 @@ void analyseChromaOctet(const FILTER_PROC_INFO *fpip, const AnalysisParams *para
 // slot's lines of their rings.
 void verticalChromaColumns(const FILTER_PROC_INFO *fpip, const AnalysisParams *params, const OctetLines &b,
                            const float *strip, int cs, int octets) noexcept {
-    const auto [stride, rows, w, h, pitch, lumaPad, chromaPad] = planeGeometry(fpip);
+    const auto [stride, rows, w, h, pitch, lumaPad, chromaPad] = planeGeometry(fpip, params->sizeClass);
     const long octetFloats = static_cast<long>(kLanes) * rows;
     for (int o = 0; o < octets; ++o) {
         const long firstLine = chromaPad + cs + kLanes * o;
@@ -161,7 +161,7 @@ void verticalChromaColumns(const FILTER_PROC_INFO *fpip, const AnalysisParams *p
 void verticalAnalysisWorker(int thread_id, int thread_num, void *param1, void *param2) noexcept {
     const auto *params = static_cast<const AnalysisParams *>(param1);
     const auto *fpip = static_cast<const FILTER_PROC_INFO *>(param2);
-    const auto [stride, rows, w, h, pitch, leftPad, chromaPad] = planeGeometry(fpip);
+    const auto [stride, rows, w, h, pitch, leftPad, chromaPad] = planeGeometry(fpip, params->sizeClass);
     const OctetLines b = octetLines(thread_id, rows);
     const long octetFloats = static_cast<long>(kLanes) * rows;
 

@@ -1,9 +1,29 @@
 // Processor level, working buffers and noise-reduction strengths: the module-level
-// state that the host's plug-in model needs kept from call to call, written by the
-// host callbacks between dispatches. The rest of the module's state: the frame ring
-// (host/frame_ring.h), the kernel tables (wavelet.h, prefilter.h, rounding.h) and the
-// settings window's button (host/settings_window.cpp). Everything else a stage needs
-// comes from the frame driver in its parameter record.
+// state that the host's plug-in model needs kept from call to call.
+//
+// Every mutable global of the module, and why it is one. Only the callbacks write
+// them, between dispatches; the stages get what they need in their parameter
+// records (the driver fills them on func_proc's stack).
+// - CpuLevel (cpu_level.cpp): found once by func_init; func_proc refuses frames
+//   below SSE3 with it.
+// - nrStrengths (strengths.cpp): derived from the sliders by func_update, kept for
+//   the frames that follow; the driver hands the stages a pointer to it.
+// - sizeClass, lastW and lastH, workBuffers and buffersReady (work_buffers.cpp): the
+//   planes and scratch live from one frame to the next (the ring's analyses are in
+//   them), made at load and again when the rounded frame size changes. The
+//   analysis, temporal and output stages take the size class from their records
+//   (planeGeometry) and the planes from workBuffers; the rounding correction's
+//   worker alone still reads sizeClass (its remainder count).
+// - frameRing, hostThreads and memoryShortageReported (host/frame_driver.cpp): which
+//   frame each ring slot holds, how many threads the host last ran a stage on, and
+//   whether the memory message was shown for this size.
+// - waveletKernels, temporalKernels, prefilterKernels and roundingKernels (each
+//   family's kernel_table.cpp): filled once by func_init for the processor's tier,
+//   read by the workers to call the kernels.
+// - cacheResetButton and cacheResetFont (host/settings_window.cpp): the settings
+//   window's own control, made and destroyed by func_WndProc.
+// The descriptor's label arrays (host/descriptor.cpp) are writable only because
+// the host's record takes char *; nothing writes them.
 #pragma once
 
 #include <cstddef>
@@ -24,8 +44,8 @@ int detectCpuLevel() noexcept;
 /// AVX2 kernels may run.
 bool cpuHasAvx2() noexcept;
 
-/// Whether the environment asks to keep to the SSE3 kernels where AVX2 would be
-/// chosen: Q5_NO_AVX2 set to anything but "" or "0". The same variable works for
+/// Whether the environment asks to stop at the SSE3 tier (whose kernels are the
+/// SSE2 ones) where AVX2 would be chosen: Q5_NO_AVX2 set to anything but "" or "0". The same variable works for
 /// both modules, so tests can compare the two paths on one machine.
 bool avx2Refused() noexcept;
 
@@ -53,6 +73,13 @@ struct ScratchSet {
 /// floats each), 32-byte aligned, one after the other.
 constexpr int kOctetLines = 11;
 float *octetScratch(int thread) noexcept;
+
+/// Rows of `stride` floats that every thread's octet scratch holds as well, for the
+/// stages that sweep the planes row by row (the luma output lays out four octet
+/// lines and 26 rows of bands and samples along the rows). The scratch is the larger
+/// of the two shapes; a stage that lays out more must raise this, and checks that
+/// it fits where it lays its buffers out.
+constexpr int kScratchStrideRows = 58;
 
 /// Octet line i of the thread's octet scratch seen as lines of `positions` positions
 /// each, one after the other (kOctetLines x rows positions fit every use).
@@ -106,9 +133,11 @@ struct PlaneGeometry {
     int lumaPad;       // the picture's first column in a luma row
     int chromaPad;     // the picture's first chroma line (column of chroma)
 };
-inline PlaneGeometry planeGeometry(const FILTER_PROC_INFO *fpip) noexcept {
-    const int stride = sizeClass.stride;
-    return {stride, sizeClass.rows, fpip->w, fpip->h, fpip->max_w, (stride - fpip->w) / 2, (stride - fpip->w) / 4};
+/// The frame's placement in planes of size class sc (the one the stage's parameter
+/// record carries: the buffers were allocated for it).
+inline PlaneGeometry planeGeometry(const FILTER_PROC_INFO *fpip, SizeClass sc) noexcept {
+    const int stride = sc.stride;
+    return {stride, sc.rows, fpip->w, fpip->h, fpip->max_w, (stride - fpip->w) / 2, (stride - fpip->w) / 4};
 }
 
 /// Byte sizes of every buffer for a size class.

@@ -15,7 +15,6 @@
 #endif
 
 #include "core/core.h"
-#include "temporal/temporal.h"
 
 SizeClass sizeClass = {2048, 1280};
 int lastW = 1920;
@@ -85,11 +84,11 @@ WorkBufferSizes workBufferSizes(SizeClass sc) noexcept {
     s.chromaAux = rows * (stride / 2) * 2;
     s.scratchQuarter = (stride / 4) * 6;
     s.scratch400 = 400;
-    // Eight columns side by side in each line; 32 more bytes to align on 32.
-    // The luma output's band buffers need more at the widest strides.
+    // Eight columns side by side in each line, or the row sweeps' rows, whichever
+    // is larger (the rows at the widest strides); 32 more bytes to align on 32.
     const std::size_t columnPasses = rows * 8 * kOctetLines;
-    const std::size_t lumaOutput = static_cast<std::size_t>(lumaOutputScratchFloats(sc.stride));
-    s.scratchOctets = (columnPasses > lumaOutput ? columnPasses : lumaOutput) * sizeof(float) + 32;
+    const std::size_t rowSweeps = stride * kScratchStrideRows;
+    s.scratchOctets = (columnPasses > rowSweeps ? columnPasses : rowSweeps) * sizeof(float) + 32;
     return s;
 }
 

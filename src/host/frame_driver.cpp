@@ -197,7 +197,7 @@ void analyseIntoSlot(FILTER *fp, FILTER_PROC_INFO *fpip, int n, int slot, int re
     if (realHeight < fpip->h) padBottom(p, realHeight, fpip);
     p = runPrepasses(fp, fpip, p, mirrored, realHeight, settings);
 
-    AnalysisParams params{p, slot, settings.strengths, settings.threadsSeen};
+    AnalysisParams params{p, slot, settings.strengths, settings.threadsSeen, sizeClass};
     ex->exec_multi_thread_func(verticalAnalysisWorker, &params, fpip);
     ensureOctetScratch(*settings.threadsSeen);
     ex->exec_multi_thread_func(horizontalAnalysisWorker, &params, fpip);
@@ -221,7 +221,7 @@ void rebuildFrame(FILTER *fp, FILTER_PROC_INFO *fpip, const FrameSettings &setti
     const NrStrengths &strengths = *settings.strengths;
     TemporalParams temporal{makeTemporalJob(frame, frameRing.slotFrame[(frame + 2) % 3] == kEmptySlot,
                                             frameRing.slotFrame[(frame + 1) % 3] == kEmptySlot),
-                            strengths.temporalThreshold, strengths.fieldMode, settings.threadsSeen};
+                            strengths.temporalThreshold, strengths.fieldMode, settings.threadsSeen, sizeClass};
     ex->exec_multi_thread_func(temporalChromaWorker, &temporal, fpip);
     OutputRoundingParams last{temporal, {settings.roundingSlider, settings.fieldBox}};
     // The rounding correction follows the luma sweep band by band where the two agree

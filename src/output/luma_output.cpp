@@ -4,16 +4,14 @@
 // sixteen plane rows they make, and those converted to samples and written out with
 // their chroma, while all of it is still in the thread's cache. Only plane rows that
 // hold picture rows are made: the margins above and below feed nothing else.
-#include <emmintrin.h>
-
 #include <cstring>
 
 #include "core/core.h"
+#include "output/output_stage.h"
 #include "output/rounding.h"
-#include "temporal/sample_conversion.h"
 #include "temporal/temporal.h"
 #include "wavelet/octet_rows.h"
-#include "wavelet/taps.h"
+#include "wavelet/wavelet.h"
 
 namespace {
 
@@ -27,6 +25,10 @@ struct BandBuffers {
     float *low, *high;      // 9 rows of stride floats each
     std::int16_t *samples;  // kUnitRows rows of stride values
 };
+
+// Four octet lines, 18 float rows, then 16 rows of 16-bit values: rows of the
+// stride that the octet scratch holds for every thread.
+static_assert(4 * kLanes + 18 + kUnitRows / 2 <= kScratchStrideRows, "the luma sweep's buffers outgrow the scratch");
 
 BandBuffers bandBuffers(int thread, int stride) noexcept {
     float *rest = octetScratchLine(thread, stride, 4);
@@ -51,35 +53,6 @@ struct Placement {
         return j >= 0 && j < h / 2 ? 2 * j + field : -1;
     }
 };
-
-// Plane rows 2p and 2p + 1 from low-band rows p (l) and p - 1 (lb) and high-band
-// rows p (hi) and p - 1 (hb), positions [first, first + count) (multiples of 8), as
-// samples: each position the inverse Daubechies-4 step of a column, in the same
-// order of sums, then the sample conversion.
-void synthesizeRowPair(const float *l, const float *lb, const float *hi, const float *hb, int first, int count,
-                       std::int16_t *even, std::int16_t *odd, bool wantEven, bool wantOdd) noexcept {
-    using namespace wavelet_taps;
-    const __m128 e0 = _mm_set1_ps(h0), e1 = _mm_set1_ps(h2), e2 = _mm_set1_ps(h3), e3 = _mm_set1_ps(h1);
-    const __m128 o0 = _mm_set1_ps(h1), o1 = _mm_set1_ps(h3), o2 = _mm_set1_ps(-h2), o3 = _mm_set1_ps(-h0);
-    for (int c = first; c < first + count; c += 8) {
-        __m128 ev[2], od[2];
-        for (int i = 0; i < 2; ++i) {
-            const int at = c + 4 * i;
-            const __m128 vl = _mm_load_ps(l + at), vlb = _mm_load_ps(lb + at);
-            const __m128 vh = _mm_load_ps(hi + at), vhb = _mm_load_ps(hb + at);
-            __m128 e = _mm_mul_ps(vl, e0);
-            e = _mm_add_ps(e, _mm_mul_ps(vlb, e1));
-            e = _mm_add_ps(e, _mm_mul_ps(vh, e2));
-            ev[i] = _mm_add_ps(e, _mm_mul_ps(vhb, e3));
-            __m128 o = _mm_mul_ps(vl, o0);
-            o = _mm_add_ps(o, _mm_mul_ps(vlb, o1));
-            o = _mm_add_ps(o, _mm_mul_ps(vh, o2));
-            od[i] = _mm_add_ps(o, _mm_mul_ps(vhb, o3));
-        }
-        if (wantEven) _mm_storeu_si128(reinterpret_cast<__m128i *>(even + c - first), samplesOfEight(ev[0], ev[1]));
-        if (wantOdd) _mm_storeu_si128(reinterpret_cast<__m128i *>(odd + c - first), samplesOfEight(od[0], od[1]));
-    }
-}
 
 struct LumaOutput {
     const TemporalParams &params;
@@ -123,9 +96,11 @@ struct LumaOutput {
             const int q = kUnitRows * o + 2 * k;
             const bool wantEven = wanted(q), wantOdd = wanted(q + 1);
             if (!wantEven && !wantOdd) continue;
-            synthesizeRowPair(band.low + (k + 1) * s, band.low + k * s, band.high + (k + 1) * s, band.high + k * s,
-                              g.lumaPad, g.w, band.samples + 2 * k * s, band.samples + (2 * k + 1) * s, wantEven,
-                              wantOdd);
+            const long at = g.lumaPad;
+            waveletKernels.synthesizeRowPair(band.low + (k + 1) * s + at, band.low + k * s + at,
+                                             band.high + (k + 1) * s + at, band.high + k * s + at, g.w,
+                                             band.samples + 2 * k * s, band.samples + (2 * k + 1) * s, wantEven,
+                                             wantOdd);
         }
         const long auxRow = g.stride / 2;
         for (int i = 0; i < kUnitRows; ++i) {
@@ -192,15 +167,10 @@ OctetRanges pictureOctets(const PlaneGeometry &g, bool fieldMode) noexcept {
 
 }  // namespace
 
-long lumaOutputScratchFloats(int stride) noexcept {
-    // Four octet lines, 18 float rows, then 16 rows of 16-bit values.
-    return (4L * kLanes + 18 + 8) * stride;
-}
-
 void lumaOutputWorker(int thread_id, int thread_num, void *param1, void *param2) noexcept {
     const auto &params = *static_cast<const TemporalParams *>(param1);
     const auto *fpip = static_cast<const FILTER_PROC_INFO *>(param2);
-    const PlaneGeometry g = planeGeometry(fpip);
+    const PlaneGeometry g = planeGeometry(fpip, params.sizeClass);
     const OctetRanges ranges = pictureOctets(g, params.fieldMode);
 
     // Octets of plane rows, all alike, shared among every thread.
@@ -216,7 +186,7 @@ void lumaOutputWorker(int thread_id, int thread_num, void *param1, void *param2)
 
 void lumaOutputPlaneRows(const TemporalParams &params, const FILTER_PROC_INFO *fpip, int thread, int planeBegin,
                          int planeEnd, RoundingPass *rounding) noexcept {
-    const PlaneGeometry g = planeGeometry(fpip);
+    const PlaneGeometry g = planeGeometry(fpip, params.sizeClass);
     LumaOutput out{params, fpip, thread, g, {g.rows, g.h, params.fieldMode}, octetBuffers(thread, g.stride),
                    bandBuffers(thread, g.stride), planeBegin, planeEnd, rounding};
     out.run(planeBegin / kUnitRows, (planeEnd + kUnitRows - 1) / kUnitRows);

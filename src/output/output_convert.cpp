@@ -2,8 +2,7 @@
 // into a picture row of the host's output image.
 #include <emmintrin.h>
 
-#include "core/core.h"
-#include "temporal/temporal.h"
+#include "output/output_stage.h"
 
 
 // Writes `pairs` pixel pairs of one picture row: pixel 2k gets (luma[2k], cb[k],
@@ -34,7 +33,12 @@ void writePixels(const std::int16_t *luma, const std::int16_t *cb, const std::in
         _mm_storeu_si128(dst + 1, _mm_castps_si128(v1));
         _mm_storeu_si128(dst + 2, _mm_castps_si128(v2));
     }
-    for (; k < pairs; ++k, out += 2) {
+    writePixelsScalar(luma + 2 * k, cb + k, cr + k, pairs - k, out);
+}
+
+void writePixelsScalar(const std::int16_t *luma, const std::int16_t *cb, const std::int16_t *cr, int pairs,
+                       PIXEL_YC *out) noexcept {
+    for (int k = 0; k < pairs; ++k, out += 2) {
         // Both pixels of a pair carry the same chroma, without interpolation.
         out[0] = {luma[2 * k], cb[k], cr[k]};
         out[1] = {luma[2 * k + 1], cb[k], cr[k]};

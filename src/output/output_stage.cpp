@@ -8,9 +8,9 @@ void outputRoundingWorker(int thread_id, int thread_num, void *param1, void *par
     if (thread_num <= 0 || thread_id < 0 || thread_id >= kScratchSets) return;
     const auto *params = static_cast<const OutputRoundingParams *>(param1);
     const auto *fpip = static_cast<const FILTER_PROC_INFO *>(param2);
-    const PlaneGeometry g = planeGeometry(fpip);
+    const PlaneGeometry g = planeGeometry(fpip, params->temporal.sizeClass);
     std::int16_t *remainders = workBuffers.scratch[thread_id].scratchQuarter;
-    const int remainderCount = sizeClass.stride / 4;
+    const int remainderCount = g.stride / 4;
 
     // The ranges of roundingWorker: thread t takes those of threads t, t + 4, ...
     for (int range = thread_id; range < thread_num; range += kScratchSets) {

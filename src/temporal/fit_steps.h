@@ -8,6 +8,8 @@
 #include <emmintrin.h>
 #include <xmmintrin.h>
 
+#include "temporal/temporal.h"
+
 namespace {
 
 struct Fit4 {
@@ -58,5 +60,27 @@ template <class F>
 typename F::V useSlot(bool empty) noexcept {
     return empty ? F::zero() : F::allOnes();
 }
+
+// The three frames' lines a fit reads: the line starting at float lineStart of the
+// previous, current and next slot (slotFloats apart in ringA).
+struct FitLines {
+    const float *prev, *cur, *next;
+    FitLines(const TemporalJob &job, const float *ringA, long slotFloats, long lineStart) noexcept
+        : prev(ringA + job.prevSlot * slotFloats + lineStart),
+          cur(ringA + job.curSlot * slotFloats + lineStart),
+          next(ringA + job.nextSlot * slotFloats + lineStart) {}
+};
+
+// The fit's threshold and neighbour masks in F's lanes, and the fit of the group
+// at offset `at` of the three lines.
+template <class F>
+struct FitRun {
+    typename F::V t, usePrev, useNext;
+    FitRun(const TemporalJob &job, float threshold) noexcept
+        : t(F::set1(threshold)), usePrev(useSlot<F>(job.prevEmpty)), useNext(useSlot<F>(job.nextEmpty)) {}
+    [[gnu::always_inline]] typename F::V operator()(const FitLines &lines, long at) const noexcept {
+        return fitGroup<F>(lines.prev + at, lines.cur + at, lines.next + at, usePrev, useNext, t);
+    }
+};
 
 }  // namespace

@@ -1,15 +1,14 @@
-// Three-frame temporal reduction, vertical synthesis and output conversion: the
-// per-frame stages that rebuild the current frame from the frame ring, chroma first
-// into the aux planes, then luma band by band straight into the output image.
+// Three-frame temporal reduction: the fit of the coarsest band across the previous,
+// current and next frame, and the rebuild of ring lines from it, chroma's into the
+// aux planes here and luma's for the output stage's band sweep.
 #pragma once
 
+#include "core/core.h"
 #include "core/kernel_tier.h"
 
 #include <cstdint>
 
 #include "abi/host_api.h"
-
-struct RoundingPass;
 
 /// Which ring slots hold the previous, current and next frame, built once per
 /// output frame from the frame number.
@@ -32,26 +31,13 @@ struct TemporalParams {
     float threshold;  // the temporal threshold of the strengths
     bool fieldMode;   // how the planes hold the picture's rows (the output's placement)
     int *threadsSeen;  // the driver's note of the host's thread count (or null)
+    SizeClass sizeClass;  // the working planes' geometry
 };
 
 /// param1 = TemporalParams, param2 = FILTER_PROC_INFO (w, for the picture's columns):
 /// rebuilds both chroma planes into their aux planes (16-bit samples, `stride` / 2 to
 /// a plane row), the octets of columns that hold the picture's chroma only.
 void temporalChromaWorker(int thread_id, int thread_num, void *param1, void *param2) noexcept;
-
-/// param1 = TemporalParams, param2 = FILTER_PROC_INFO: rebuilds luma (temporal fit,
-/// horizontal and vertical synthesis) and writes the picture into fpip->ycp_edit,
-/// sixteen plane rows at a time, with nothing but the output image written outside
-/// the thread's scratch. The aux planes must be finished (temporalChromaWorker).
-void lumaOutputWorker(int thread_id, int thread_num, void *param1, void *param2) noexcept;
-
-/// The sweep of lumaOutputWorker on one thread over plane rows [planeBegin,
-/// planeEnd) (the picture rows they hold; multiples of 8), top down. With a rounding
-/// pass (else null), the rows are that pass's groups of one field, in its order:
-/// each group of four is rounded as it is written (roundingGroupSamples), while its
-/// samples are in the thread's cache.
-void lumaOutputPlaneRows(const TemporalParams &params, const FILTER_PROC_INFO *fpip, int thread, int planeBegin,
-                         int planeEnd, RoundingPass *rounding) noexcept;
 
 /// Octet lines of the thread's octet scratch, each `len` positions: the band buffer,
 /// the H2 buffer and the output of a level, then the fitted coarsest bands of the
@@ -62,18 +48,17 @@ struct OctetBuffers {
 OctetBuffers octetBuffers(int thread, int len) noexcept;
 
 /// Rebuilds eight consecutive ring lines (lines first .. first+7 of length len, in
-/// rings whose slots hold `lines` lines) into the octet line left in b.band.
-/// The SSE2 one moves four positions at a time and fits through the kernel table
-/// (so it serves the scalar tier too); the AVX2 one moves and fits eight at a time.
+/// rings whose slots hold `lines` lines) into the octet line left in b.band: the
+/// fit, then the wavelet's inverse levels. The scalar one moves and fits one value
+/// at a time, the SSE2 one four, the AVX2 one eight; all give the same numbers.
+void rebuildOctetScalar(const TemporalParams &params, const float *ringA, const float *ringB, long lines, long first,
+                        int len, OctetBuffers &b) noexcept;
 void rebuildOctetSse2(const TemporalParams &params, const float *ringA, const float *ringB, long lines, long first,
                       int len, OctetBuffers &b) noexcept;
 void rebuildOctetAvx2(const TemporalParams &params, const float *ringA, const float *ringB, long lines, long first,
                       int len, OctetBuffers &b) noexcept;
 using RebuildOctetFn = void (*)(const TemporalParams &, const float *, const float *, long, long, int,
                                 OctetBuffers &) noexcept;
-
-/// Floats of octet scratch per thread that lumaOutputWorker needs at a stride.
-long lumaOutputScratchFloats(int stride) noexcept;
 
 /// Fits the first count samples (a multiple of 4) of one ring line across the three
 /// frames: the line starts at float lineStart of each slot, and the slots of ringA
@@ -120,14 +105,3 @@ inline void temporalFit(const TemporalJob &job, int count, float threshold, floa
 /// its 16-bit aux plane, plane row after plane row.
 void temporalChroma(std::int16_t *aux, const float *ringA, const float *ringB, const TemporalParams &params,
                     int firstLine, int endLine, int thread) noexcept;
-
-/// Pixel pairs of one picture row: pixel 2k gets (luma[2k], cb[k], cr[k]) and pixel
-/// 2k+1 (luma[2k+1], cb[k], cr[k]).
-void writePixels(const std::int16_t *luma, const std::int16_t *cb, const std::int16_t *cr, int pairs,
-                 PIXEL_YC *out) noexcept;
-
-/// Float to sample: add 0.5, truncate to 32 bits (overflow and NaN give INT32_MIN),
-/// saturate to 16 bits, clamp to -8192..8192.
-std::int16_t floatToSample(float v) noexcept;
-/// The same, eight at a time; count is a multiple of 8.
-void floatsToSamples(const float *in, int count, std::int16_t *out) noexcept;

@@ -100,30 +100,20 @@ void gatherLines(const float *line, long lineStep, int first, int count, float *
 // The fitted coarsest band of eight lines, straight into the octet line.
 void fitIntoOctet(const TemporalJob &job, float threshold, const float *ringA, long slotFloats, long lineStart,
                   long len, int coarse, float *octet) noexcept {
-    const float *prev = ringA + job.prevSlot * slotFloats + lineStart;
-    const float *cur = ringA + job.curSlot * slotFloats + lineStart;
-    const float *next = ringA + job.nextSlot * slotFloats + lineStart;
+    const FitLines lines(job, ringA, slotFloats, lineStart);
     int j = 0;
     {
-        const __m256 t = _mm256_set1_ps(threshold);
-        const __m256 usePrev = useSlot<Fit8>(job.prevEmpty), useNext = useSlot<Fit8>(job.nextEmpty);
+        const FitRun<Fit8> fit(job, threshold);
         for (; j + 8 <= coarse; j += 8) {
             __m256 fitted[8];
-            for (int k = 0; k < kLanes; ++k) {
-                const long at = k * len + j;
-                fitted[k] = fitGroup<Fit8>(prev + at, cur + at, next + at, usePrev, useNext, t);
-            }
+            for (int k = 0; k < kLanes; ++k) fitted[k] = fit(lines, k * len + j);
             transpose8(fitted, octet + kLanes * j);
         }
     }
     if (j < coarse) {
-        const __m128 t = _mm_set1_ps(threshold);
-        const __m128 usePrev = useSlot<Fit4>(job.prevEmpty), useNext = useSlot<Fit4>(job.nextEmpty);
+        const FitRun<Fit4> fit(job, threshold);
         __m128 fitted[8];
-        for (int k = 0; k < kLanes; ++k) {
-            const long at = k * len + j;
-            fitted[k] = fitGroup<Fit4>(prev + at, cur + at, next + at, usePrev, useNext, t);
-        }
+        for (int k = 0; k < kLanes; ++k) fitted[k] = fit(lines, k * len + j);
         transpose4(fitted, octet + kLanes * j);
     }
 }
@@ -132,21 +122,13 @@ void fitIntoOctet(const TemporalJob &job, float threshold, const float *ringA, l
 
 void temporalFitAvx2(const TemporalJob &job, int count, float threshold, float *output, const float *ringA,
                      long slotFloats, long lineStart) noexcept {
-    const float *prev = ringA + job.prevSlot * slotFloats + lineStart;
-    const float *cur = ringA + job.curSlot * slotFloats + lineStart;
-    const float *next = ringA + job.nextSlot * slotFloats + lineStart;
+    const FitLines lines(job, ringA, slotFloats, lineStart);
     int i = 0;
     {
-        const __m256 t = _mm256_set1_ps(threshold);
-        const __m256 usePrev = useSlot<Fit8>(job.prevEmpty), useNext = useSlot<Fit8>(job.nextEmpty);
-        for (; i + 8 <= count; i += 8)
-            Fit8::store(output + i, fitGroup<Fit8>(prev + i, cur + i, next + i, usePrev, useNext, t));
+        const FitRun<Fit8> fit(job, threshold);
+        for (; i + 8 <= count; i += 8) Fit8::store(output + i, fit(lines, i));
     }
-    if (i < count) {
-        const __m128 t = _mm_set1_ps(threshold);
-        const __m128 usePrev = useSlot<Fit4>(job.prevEmpty), useNext = useSlot<Fit4>(job.nextEmpty);
-        Fit4::store(output + i, fitGroup<Fit4>(prev + i, cur + i, next + i, usePrev, useNext, t));
-    }
+    if (i < count) Fit4::store(output + i, FitRun<Fit4>(job, threshold)(lines, i));
 }
 
 void rebuildOctetAvx2(const TemporalParams &params, const float *ringA, const float *ringB, long lines, long first,

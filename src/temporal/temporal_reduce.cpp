@@ -7,9 +7,9 @@
 #include <utility>
 
 #include "core/core.h"
-#include "temporal/sample_conversion.h"
 #include "temporal/temporal.h"
 #include "wavelet/octet_rows.h"
+#include "wavelet/sample_conversion.h"
 #include "wavelet/wavelet.h"
 
 namespace {
@@ -24,30 +24,68 @@ OctetBuffers octetBuffers(int thread, int len) noexcept {
             octetScratchLine(thread, len, 3)};
 }
 
+namespace {
+
 // The fitted coarsest band of each line, then level by level the current slot's
-// detail bands, eight lines in the vector lanes.
-void rebuildOctetSse2(const TemporalParams &params, const float *ringA, const float *ringB, long lines, long first,
+// detail bands, eight lines in the vector lanes: one body, over the steps of a
+// tier (S::fit, S::gather, S::inverse).
+template <class S>
+void rebuildOctetWith(const TemporalParams &params, const float *ringA, const float *ringB, long lines, long first,
                       int len, OctetBuffers &b) noexcept {
     const TemporalJob &job = params.job;
     const int coarse = len / 16;
     const long slotFloats = lines * len;
     for (int k = 0; k < kLanes; ++k)
-        temporalFit(job, coarse, params.threshold, b.fitted + k * coarse, ringA, slotFloats, (first + k) * len);
-    octet_rows::gather([&](int k, int j) noexcept { return b.fitted + k * coarse + j; }, 0, coarse, b.band);
+        S::fit(job, coarse, params.threshold, b.fitted + k * coarse, ringA, slotFloats, (first + k) * len);
+    S::gather([&](int k, int j) noexcept { return b.fitted + k * coarse + j; }, 0, coarse, b.band);
     const float *curA = ringA + job.curSlot * slotFloats + first * len;
     const float *curB = ringB + job.curSlot * slotFloats + first * len;
     for (int n = coarse; n <= len / 2; n *= 2) {
-        octet_rows::gather([&](int k, int j) noexcept { return curA + static_cast<long>(k) * len + j; }, n, n, b.band);
-        octet_rows::gather([&](int k, int j) noexcept { return curB + static_cast<long>(k) * len + j; }, n, n, b.h2);
-        waveletKernels.inverseOctets(b.band, b.h2, n, b.out);
+        S::gather([&](int k, int j) noexcept { return curA + static_cast<long>(k) * len + j; }, n, n, b.band);
+        S::gather([&](int k, int j) noexcept { return curB + static_cast<long>(k) * len + j; }, n, n, b.h2);
+        S::inverse(b.band, b.h2, n, b.out);
         std::swap(b.band, b.out);
     }
 }
 
+// One value at a time: the statement of the rule the SSE2 steps are checked against.
+struct ScalarSteps {
+    static constexpr auto fit = temporalFitScalar;
+    static constexpr auto inverse = inverseOctetsScalar;
+    template <class LineAt>
+    static void gather(LineAt line, int first, int count, float *octet) noexcept {
+        for (int j = first; j < first + count; j += 4)
+            for (int k = 0; k < kLanes; ++k)
+                for (int i = 0; i < 4; ++i) octet[kLanes * (j + i) + k] = line(k, j)[i];
+    }
+};
+
+// Four positions of the eight lines at a time, by 4 x 4 transposes.
+struct Sse2Steps {
+    static constexpr auto fit = temporalFitSse2;
+    static constexpr auto inverse = inverseOctetsSse2;
+    template <class LineAt>
+    static void gather(LineAt line, int first, int count, float *octet) noexcept {
+        octet_rows::gather(line, first, count, octet);
+    }
+};
+
+}  // namespace
+
+void rebuildOctetScalar(const TemporalParams &params, const float *ringA, const float *ringB, long lines, long first,
+                        int len, OctetBuffers &b) noexcept {
+    rebuildOctetWith<ScalarSteps>(params, ringA, ringB, lines, first, len, b);
+}
+
+void rebuildOctetSse2(const TemporalParams &params, const float *ringA, const float *ringB, long lines, long first,
+                      int len, OctetBuffers &b) noexcept {
+    rebuildOctetWith<Sse2Steps>(params, ringA, ringB, lines, first, len, b);
+}
+
 void temporalChroma(std::int16_t *aux, const float *ringA, const float *ringB, const TemporalParams &params,
                     int firstLine, int endLine, int thread) noexcept {
-    const int stride = sizeClass.stride;
-    const int rows = sizeClass.rows;
+    const int stride = params.sizeClass.stride;
+    const int rows = params.sizeClass.rows;
     const long auxRow = stride / 2;
     // Eight chroma columns (ring lines) at a time, one in each vector lane: each
     // position of the rebuilt octet is eight neighbouring values of one plane row,
@@ -80,7 +118,7 @@ void temporalChroma(std::int16_t *aux, const float *ringA, const float *ringB, c
 
 void temporalChromaWorker(int thread_id, int thread_num, void *param1, void *param2) noexcept {
     const auto &params = *static_cast<const TemporalParams *>(param1);
-    const PlaneGeometry g = planeGeometry(static_cast<const FILTER_PROC_INFO *>(param2));
+    const PlaneGeometry g = planeGeometry(static_cast<const FILTER_PROC_INFO *>(param2), params.sizeClass);
     WorkBuffers &wb = workBuffers;
     // Only the octets of the chroma columns that hold the picture: the output reads
     // no other column of the aux planes, and the margins are a sixteenth of the work.

@@ -4,17 +4,17 @@
 
 const WaveletKernels kScalarWaveletKernels = {
     forwardOctetsScalar, shrinkOctetsScalar, inverseOctetsScalar,
-    mergeLowBandOctetsScalar, inverseD4OctetsScalar,
+    mergeLowBandOctetsScalar, synthesizeRowPairScalar,
 };
 
 const WaveletKernels kSse2WaveletKernels = {
     forwardOctetsSse2, shrinkOctetsSse2, inverseOctetsSse2,
-    mergeLowBandOctetsSse2, inverseD4OctetsSse2,
+    mergeLowBandOctetsSse2, synthesizeRowPairSse2,
 };
 
 const WaveletKernels kAvx2WaveletKernels = {
     forwardOctetsAvx2, shrinkOctetsAvx2, inverseOctetsAvx2,
-    mergeLowBandOctetsAvx2, inverseD4OctetsAvx2,
+    mergeLowBandOctetsAvx2, synthesizeRowPairAvx2,
 };
 
 // Scalar until func_init has checked the processor, so nothing runs SSE2 code

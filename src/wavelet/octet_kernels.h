@@ -10,9 +10,13 @@
 // Included only by the octets_*.cpp files, each with its own vector type V:
 //   V::load(const float *), V::store(float *, V), V::set1(float), add, sub, mul,
 //   max (as maxps: the second operand unless the first is greater), absolute,
-//   cmpge, cmpgt, cmplt (all-ones lanes where true), bitAnd, bitOr; and a filter
-//   tap type V::Tap made once per call by V::tap(float), with V::mul(V, Tap).
+//   cmpge, cmpgt, cmplt (all-ones lanes where true), bitAnd, bitOr;
+//   V::storeSamples(std::int16_t *, V) (the float-to-sample rule on every lane); and
+//   a filter tap type V::Tap made once per call by V::tap(float), with
+//   V::mul(V, Tap).
 #pragma once
+
+#include <cstdint>
 
 #include "wavelet/taps.h"
 
@@ -241,24 +245,27 @@ struct Kernels {
         }
     }
 
-    static void inverseD4(const float *source, int n, float *output, long outputStep) noexcept {
-        const float *lo = source, *hi = source + kLanes * n;
+    // The last vertical level rebuilt along the rows, straight to samples: plane
+    // rows 2p and 2p + 1 from low-band rows p (l) and p - 1 (lb) and high-band rows
+    // p (hi) and p - 1 (hb), count positions (a multiple of 8), eight neighbouring
+    // positions in the lanes. Each position is the orthogonal Daubechies-4 inverse
+    // step of its column, the line kernel's sums in its order.
+    static void synthesizeRowPair(const float *l, const float *lb, const float *hi, const float *hb, int count,
+                                  std::int16_t *even, std::int16_t *odd, bool wantEven, bool wantOdd) noexcept {
         const Tap e0 = V::tap(h0), e1 = V::tap(h2), e2 = V::tap(h3), e3 = V::tap(h1);
         const Tap o0 = V::tap(h1), o1 = V::tap(h3), o2 = V::tap(-h2), o3 = V::tap(-h0);
-        for (int p = 0; p < n; ++p) {
-            const int q = p == 0 ? n - 1 : p - 1;
-            const V l = V::load(lo + kLanes * p), lb = V::load(lo + kLanes * q);
-            const V h = V::load(hi + kLanes * p), hb = V::load(hi + kLanes * q);
-            V even = V::mul(l, e0);
-            even = V::add(even, V::mul(lb, e1));
-            even = V::add(even, V::mul(h, e2));
-            even = V::add(even, V::mul(hb, e3));
-            V odd = V::mul(l, o0);
-            odd = V::add(odd, V::mul(lb, o1));
-            odd = V::add(odd, V::mul(h, o2));
-            odd = V::add(odd, V::mul(hb, o3));
-            V::store(output + outputStep * (2 * p), even);
-            V::store(output + outputStep * (2 * p + 1), odd);
+        for (int c = 0; c < count; c += kLanes) {
+            const V vl = V::load(l + c), vlb = V::load(lb + c);
+            const V vh = V::load(hi + c), vhb = V::load(hb + c);
+            // The four products summed in the line kernel's order.
+            auto row = [&](Tap t0, Tap t1, Tap t2, Tap t3) noexcept {
+                V s = V::mul(vl, t0);
+                s = V::add(s, V::mul(vlb, t1));
+                s = V::add(s, V::mul(vh, t2));
+                return V::add(s, V::mul(vhb, t3));
+            };
+            if (wantEven) V::storeSamples(even + c, row(e0, e1, e2, e3));
+            if (wantOdd) V::storeSamples(odd + c, row(o0, o1, o2, o3));
         }
     }
 };
@@ -287,6 +294,8 @@ struct Kernels {
         noexcept {                                                                                          \
         octet_kernels::Kernels<V>::mergeLowBand(bandBuffer, n, output, outputStep);                         \
     }                                                                                                       \
-    void inverseD4Octets##Suffix(const float *source, int n, float *output, long outputStep) noexcept {    \
-        octet_kernels::Kernels<V>::inverseD4(source, n, output, outputStep);                                \
+    void synthesizeRowPair##Suffix(const float *l, const float *lb, const float *hi, const float *hb,      \
+                                   int count, std::int16_t *even, std::int16_t *odd, bool wantEven,         \
+                                   bool wantOdd) noexcept {                                                 \
+        octet_kernels::Kernels<V>::synthesizeRowPair(l, lb, hi, hb, count, even, odd, wantEven, wantOdd);   \
     }

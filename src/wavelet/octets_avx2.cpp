@@ -5,6 +5,7 @@
 #include <immintrin.h>
 
 #include "wavelet/octet_kernels.h"
+#include "wavelet/sample_conversion.h"
 #include "wavelet/wavelet.h"
 
 namespace {
@@ -15,6 +16,11 @@ struct AvxOctet {
 
     static AvxOctet load(const float *p) noexcept { return {_mm256_loadu_ps(p)}; }
     static void store(float *p, AvxOctet x) noexcept { _mm256_storeu_ps(p, x.v); }
+    // The rule on each half: the eight samples fit one 128-bit store.
+    static void storeSamples(std::int16_t *p, AvxOctet x) noexcept {
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(p),
+                         samplesOfEight(_mm256_castps256_ps128(x.v), _mm256_extractf128_ps(x.v, 1)));
+    }
     static AvxOctet set1(float x) noexcept { return {_mm256_set1_ps(x)}; }
     static Tap tap(float x) noexcept { return _mm256_set1_ps(x); }
     static AvxOctet add(AvxOctet x, AvxOctet y) noexcept { return {_mm256_add_ps(x.v, y.v)}; }

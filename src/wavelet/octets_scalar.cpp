@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "wavelet/octet_kernels.h"
+#include "wavelet/sample_conversion.h"
 #include "wavelet/wavelet.h"
 
 namespace {
@@ -33,6 +34,9 @@ struct ScalarOctet {
     static ScalarOctet load(const float *p) noexcept { return each([&](int k) { return p[k]; }); }
     static void store(float *p, const ScalarOctet &a) noexcept {
         for (int k = 0; k < 8; ++k) p[k] = a.v[k];
+    }
+    static void storeSamples(std::int16_t *p, const ScalarOctet &a) noexcept {
+        for (int k = 0; k < 8; ++k) p[k] = floatToSample(a.v[k]);
     }
     static ScalarOctet set1(float x) noexcept { return each([&](int) { return x; }); }
     static Tap tap(float x) noexcept { return x; }

@@ -3,6 +3,7 @@
 #include <emmintrin.h>
 
 #include "wavelet/octet_kernels.h"
+#include "wavelet/sample_conversion.h"
 #include "wavelet/wavelet.h"
 
 namespace {
@@ -15,6 +16,9 @@ struct SseOctet {
     static void store(float *p, SseOctet x) noexcept {
         _mm_store_ps(p, x.a);
         _mm_store_ps(p + 4, x.b);
+    }
+    static void storeSamples(std::int16_t *p, SseOctet x) noexcept {
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(p), samplesOfEight(x.a, x.b));
     }
     static SseOctet set1(float x) noexcept { return {_mm_set1_ps(x), _mm_set1_ps(x)}; }
     static Tap tap(float x) noexcept { return _mm_set1_ps(x); }

@@ -5,6 +5,8 @@
 // live with the tests, in tests/wavelet/line_kernels.)
 #pragma once
 
+#include <cstdint>
+
 #include "core/kernel_tier.h"
 
 // ---- Octet kernels ----------------------------------------------------------
@@ -38,17 +40,25 @@ void mergeLowBandOctetsScalar(const float *bandBuffer, int n, float *output, lon
 void mergeLowBandOctetsSse2(const float *bandBuffer, int n, float *output, long outputStep) noexcept;
 void mergeLowBandOctetsAvx2(const float *bandBuffer, int n, float *output, long outputStep) noexcept;
 
-/// inverseD4 on eight lines; output position j goes to output + outputStep * j.
-void inverseD4OctetsScalar(const float *source, int n, float *output, long outputStep) noexcept;
-void inverseD4OctetsSse2(const float *source, int n, float *output, long outputStep) noexcept;
-void inverseD4OctetsAvx2(const float *source, int n, float *output, long outputStep) noexcept;
+/// The last vertical level along the rows, straight to samples: plane rows 2p and
+/// 2p + 1 (even, odd; each written only if wanted) of count positions (a multiple
+/// of 8; the float rows 16-byte aligned) from low-band rows p (l) and p - 1 (lb) and
+/// high-band rows p (hi) and p - 1 (hb). Each position is inverseD4 on its column,
+/// then the float-to-sample rule.
+void synthesizeRowPairScalar(const float *l, const float *lb, const float *hi, const float *hb, int count,
+                             std::int16_t *even, std::int16_t *odd, bool wantEven, bool wantOdd) noexcept;
+void synthesizeRowPairSse2(const float *l, const float *lb, const float *hi, const float *hb, int count,
+                           std::int16_t *even, std::int16_t *odd, bool wantEven, bool wantOdd) noexcept;
+void synthesizeRowPairAvx2(const float *l, const float *lb, const float *hi, const float *hb, int count,
+                           std::int16_t *even, std::int16_t *odd, bool wantEven, bool wantOdd) noexcept;
 
 struct WaveletKernels {
     void (*forwardOctets)(int, const float *, float *, float *) noexcept;
     void (*shrinkOctets)(int, float *, float *, float, float, float) noexcept;
     void (*inverseOctets)(const float *, const float *, int, float *) noexcept;
     void (*mergeLowBandOctets)(const float *, int, float *, long) noexcept;
-    void (*inverseD4Octets)(const float *, int, float *, long) noexcept;
+    void (*synthesizeRowPair)(const float *, const float *, const float *, const float *, int, std::int16_t *,
+                              std::int16_t *, bool, bool) noexcept;
 };
 
 // State

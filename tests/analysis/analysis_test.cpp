@@ -60,7 +60,7 @@ TEST_F(VerticalAnalysis, FlatPictureGivesScaledLowBandOverZeroHighBandInEveryCol
         std::vector<PIXEL_YC> image;
         FILTER_PROC_INFO fi = frameInfo(image, 720, 480);
         std::fill(image.begin(), image.end(), PIXEL_YC{1000, 0, 0});
-        AnalysisParams params{image.data(), 0, &nrStrengths, nullptr};
+        AnalysisParams params{image.data(), 0, &nrStrengths, nullptr, sizeClass};
         runWorker(verticalAnalysisWorker, 1, &params, &fi);
         int bad = 0;
         for (int r = 0; r < kRows; ++r)
@@ -80,7 +80,7 @@ TEST_F(HorizontalAnalysis, FlatPictureGivesFourTimesTheRowValueInTheCoarsestBand
     std::vector<PIXEL_YC> image;
     FILTER_PROC_INFO fi = frameInfo(image, 720, 480);
     std::fill(image.begin(), image.end(), PIXEL_YC{1000, -300, 200});
-    AnalysisParams params{image.data(), 2, &nrStrengths, nullptr};
+    AnalysisParams params{image.data(), 2, &nrStrengths, nullptr, sizeClass};
     analyse(params, fi, 2);
     for (int line = 0; line < kRows; line += 37)
         for (int j = 0; j < kStride; ++j) {
@@ -95,7 +95,7 @@ TEST_F(HorizontalAnalysis, AnalysingIntoOneSlotRewritesItAndLeavesTheOtherSlotsU
     std::vector<PIXEL_YC> image;
     FILTER_PROC_INFO fi = frameInfo(image, 640, 480);
     fillRandom(image, q5test::testSeed() + 2);
-    AnalysisParams params{image.data(), 1, &nrStrengths, nullptr};
+    AnalysisParams params{image.data(), 1, &nrStrengths, nullptr, sizeClass};
     analyse(params, fi, 4);
     int ring = 0;
     for (const RingPlanes &r : allRings()) {

@@ -15,36 +15,21 @@
 #include <string>
 #include <vector>
 
+#include "common/test_scene.h"
 #include "core/core.h"
 #include "support/support.h"
 
 namespace {
 
 
-// A smooth moving scene with small pseudo-random noise from a fixed linear
-// congruential generator, so the clip does not depend on a library's
-// distributions: coring, the flat mask and the temporal fit all have work to do.
+// The generated scene, whole.
 q5test::Clip noisyScene(int w, int h, int frames) {
     q5test::Clip clip;
     clip.width = w;
     clip.height = h;
-    std::uint32_t state = 12345u;
-    auto noise = [&state](int amplitude) {
-        state = state * 1664525u + 1013904223u;
-        return static_cast<int>((state >> 16) % (2 * amplitude + 1)) - amplitude;
-    };
     for (int f = 0; f < frames; ++f) {
         std::vector<PIXEL_YC> frame(static_cast<std::size_t>(w) * h);
-        for (int y = 0; y < h; ++y)
-            for (int x = 0; x < w; ++x) {
-                const double u = x + 2 * f;
-                const int luma = 2048 + static_cast<int>(900 * std::sin(u * 0.05) * std::cos(y * 0.04)) +
-                                 ((x / 24 + y / 24) % 2 ? 300 : -300);
-                frame[static_cast<std::size_t>(y) * w + x] = {
-                    static_cast<std::int16_t>(luma + noise(12)),
-                    static_cast<std::int16_t>(static_cast<int>(300 * std::sin(u * 0.02 + y * 0.01)) + noise(6)),
-                    static_cast<std::int16_t>(static_cast<int>(-200 * std::cos(u * 0.015 - y * 0.02)) + noise(6))};
-            }
+        q5scene::fillFrame(f, w, h, frame.data(), w);
         clip.frames.push_back(std::move(frame));
     }
     return clip;
@@ -130,7 +115,7 @@ void expectHash(std::uint64_t expected, std::uint64_t actual) {
 }
 
 // Every kernel tier the processor has must give the recorded bytes: AVX2 where it
-// runs, the SSE3 and SSE2 kernels the module keeps to when Q5_NO_AVX2 is set, and
+// runs, the SSE2 kernels the module keeps to when Q5_NO_AVX2 is set, and
 // the scalar twins of every family under Q5_MAX_TIER=scalar (func_init makes the
 // choice, so each run's host picks it up). Without this a fault in a tier this
 // machine does not choose by itself would go unseen end to end.
@@ -146,7 +131,7 @@ void expectHashOnEveryTier(std::uint64_t expected, const Run &run) {
     unsetenv("Q5_MAX_TIER");
     for (const char *noAvx2 : {"0", "1"}) {
         if (noAvx2[0] == '0' && !cpuHasAvx2()) continue;
-        SCOPED_TRACE(noAvx2[0] == '1' ? "SSE3 and SSE2 kernels (Q5_NO_AVX2=1)" : "AVX2 kernels");
+        SCOPED_TRACE(noAvx2[0] == '1' ? "SSE2 kernels (Q5_NO_AVX2=1)" : "AVX2 kernels");
         setenv("Q5_NO_AVX2", noAvx2, 1);
         expectHash(expected, run());
     }

@@ -10,6 +10,7 @@
 
 #include "support/support.h"
 #include "temporal/temporal.h"
+#include "wavelet/sample_conversion.h"
 
 namespace {
 
@@ -61,22 +62,22 @@ void expectSameOutputForThreadCounts(int w, int h, int frames, int processed, bo
 
 }  // namespace
 
-// Small enough for the thread sanitizer: one output frame (three analyses) per run.
-TEST(PipelineThreads, OutputDoesNotDependOnTheThreadCount) {
-    expectSameOutputForThreadCounts(720, 480, 3, 1, false, {2, 3, 4, 8});
-    expectSameOutputForThreadCounts(720, 480, 3, 1, true, {3});
-}
-
 // Thread counts past the four scratch sets too, where the stages split their work
 // further. Both modes, one picture per size class; the larger classes
-// with a single-frame clip (neighbours unavailable) to stay short.
+// with a single-frame clip (neighbours unavailable) to stay short. Under the thread
+// sanitizer (many times slower) the small class alone on 3 and 8 threads: one
+// output frame (three analyses) a run.
 TEST(FilterOutput, IsIdenticalForEveryThreadCountInEverySizeClass) {
+#if defined(__SANITIZE_THREAD__)
+    for (bool fieldMode : {false, true}) expectSameOutputForThreadCounts(720, 480, 3, 1, fieldMode, {3, 8});
+#else
     const struct {
         int w, h, frames;
     } sizes[] = {{720, 480, 3}, {1280, 720, 1}, {1916, 1080, 1}};
     for (const auto &size : sizes)
         for (bool fieldMode : {false, true})
             expectSameOutputForThreadCounts(size.w, size.h, size.frames, 1, fieldMode, {2, 3, 4, 5, 8, 16});
+#endif
 }
 
 // Negative chroma too, exactly: an integer rebuilt to within float rounding comes

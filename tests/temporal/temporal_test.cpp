@@ -15,6 +15,7 @@
 #include "core/control_word.h"
 #include "support/support.h"
 #include "temporal/temporal.h"
+#include "wavelet/sample_conversion.h"
 
 namespace {
 

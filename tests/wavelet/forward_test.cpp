@@ -1,5 +1,5 @@
-// Forward kernels: SSE3 against the scalar twins on every band length the passes
-// use, and the properties of one analysis level, the flat mask and coring.
+// The one-line forward kernels, the reference of the octet kernels: the properties
+// of one analysis level, the flat mask and coring.
 #include <cmath>
 #include <limits>
 
@@ -15,31 +15,6 @@ constexpr float kLTaps[10] = {-0.0301851816f, -0.05228227f,   0.257657647f, 0.47
                               -0.0140089914f, 0.00808809511f};
 
 }  // namespace
-
-TEST(ForwardLevel, Sse3MatchesScalarOnEveryBandLength) {
-    if (!cpuHasSse3()) GTEST_SKIP() << "no SSE3";
-    ControlWordScope cw(kProcControlWord);
-    std::mt19937 rng(testSeed());
-    // Beyond the lengths in use, short lines whose band length is not a multiple
-    // of 4 (the kernel takes any even N with N/2 >= 5).
-    std::vector<int> lengths = forwardLengths();
-    for (int N : {10, 12, 14, 18, 22, 26, 36}) lengths.push_back(N);
-    for (Fill kind : {Fill::Random, Fill::Large, Fill::Tiny, Fill::FlatNoise}) {
-        for (int N : lengths) {
-            SCOPED_TRACE(testing::Message() << "N=" << N << " fill=" << int(kind) << " seed=" << testSeed());
-            const int n = N / 2;
-            GuardedLine src(N), refBand(N), simdBand(N), refH2(N), simdH2(N);
-            fillLine(src.data(), N, rng, kind);
-            kScalarLineKernels.forwardLevel(N, src.data(), refBand.data(), refH2.data());
-            kSse3LineKernels.forwardLevel(N, src.data(), simdBand.data(), simdH2.data());
-            EXPECT_TRUE(bitExact(refBand.data(), simdBand.data(), 0, N));
-            EXPECT_TRUE(bitExact(refH2.data(), simdH2.data(), n, N));
-            EXPECT_TRUE(simdBand.untouched(0, 0));
-            EXPECT_TRUE(simdH2.untouched(0, n)) << "first half of the H2 buffer written";
-            EXPECT_TRUE(refH2.untouched(0, n)) << "scalar wrote the first half of the H2 buffer";
-        }
-    }
-}
 
 TEST(ForwardLevel, ConstantLineGivesScaledLowBandAndNoDetail) {
     ControlWordScope cw(kProcControlWord);
@@ -107,44 +82,6 @@ TEST(ForwardLevel, BandsKeepTheEnergyOfTheLine) {
     }
 }
 
-TEST(FlatMask, Sse3MatchesScalarOnEveryBandLength) {
-    if (!cpuHasSse3()) GTEST_SKIP() << "no SSE3";
-    ControlWordScope cw(kProcControlWord);
-    std::mt19937 rng(testSeed());
-    std::vector<int> lengths = forwardLengths();
-    lengths.push_back(24);  // n = 12, the smallest the kernel takes
-    for (bool anime : {false, true}) {
-        for (bool chroma : {false, true}) {
-            for (int N : lengths) {
-                const int n = N / 2;
-                // The passes hand in the full line length and the level.
-                const int level = 1 + n % 3, full = N << (level - 1);
-                for (float T : {0.0f, 1.2f, 40.0f, 300.0f, -5.0f}) {
-                    SCOPED_TRACE(testing::Message() << "N=" << N << " T=" << T << " chroma=" << chroma
-                                                    << " anime=" << anime << " seed=" << testSeed());
-                    GuardedLine band(N), h2(N), refMask(N), simdMask(N);
-                    // Details spread around the threshold so that every test decides some
-                    // positions; some small enough for the keep-small rule, some equal to T.
-                    std::uniform_real_distribution<float> detail(-1.5f * std::fabs(T) - 1.0f,
-                                                                 1.5f * std::fabs(T) + 1.0f);
-                    for (int i = 0; i < N; ++i) band[i] = detail(rng);
-                    for (int i = n; i < N; ++i) h2[i] = detail(rng);
-                    for (int i = n; i < N; i += 7) band[i] = 0.25f;
-                    for (int i = n + 3; i < N; i += 11) h2[i] = T;
-                    for (int i = n + 5; i < N; i += 13) h2[i] = -0.3f;
-                    // A NaN fails every test of its own position but not its neighbour's.
-                    band[n + 9] = h2[N - 6] = std::numeric_limits<float>::quiet_NaN();
-                    h2.poison(0, n);
-                    kScalarLineKernels.flatMask(level, chroma, anime, refMask.data(), full, band.data(), h2.data(), T);
-                    kSse3LineKernels.flatMask(level, chroma, anime, simdMask.data(), full, band.data(), h2.data(), T);
-                    EXPECT_TRUE(bitExact(refMask.data(), simdMask.data(), n, N));
-                    EXPECT_TRUE(simdMask.untouched(0, n));
-                }
-            }
-        }
-    }
-}
-
 TEST(FlatMask, BendRepeatsTheEdgeValueAtBothEnds) {
     ControlWordScope cw(kProcControlWord);
     const float T = 10.0f;
@@ -200,33 +137,6 @@ TEST(FlatMask, MarksAtTheThresholdAndKeepsSmallDetailOnlyForLumaOutsideAnimeMode
         for (float t : {0.0f, -3.0f}) {
             k->flatMask(1, true, true, mask.data(), N, band.data(), h2.data(), t);
             for (int i = n; i < N; ++i) ASSERT_EQ(mask[i], 1.0f) << "T=" << t << " at " << i;
-        }
-    }
-}
-
-TEST(CoreBands, Sse3MatchesScalarOnEveryBandLength) {
-    if (!cpuHasSse3()) GTEST_SKIP() << "no SSE3";
-    ControlWordScope cw(kProcControlWord);
-    std::mt19937 rng(testSeed());
-    for (int N : forwardLengths()) {
-        const int n = N / 2;
-        for (float T : {0.0f, 0.5f, 40.0f, -1.0f}) {
-            SCOPED_TRACE(testing::Message() << "N=" << N << " T=" << T << " seed=" << testSeed());
-            GuardedLine refBand(N), simdBand(N), refH2(N), simdH2(N), mask(N);
-            fillLine(refBand.data(), N, rng);
-            fillLine(refH2.data() + n, n, rng, Fill::Tiny);
-            for (int i = n; i < N; i += 5) refBand[i] = (i % 2 ? T : -T);
-            for (int i = n; i < N; i += 9) refH2[i] = (i % 2 ? 0.00005f : 0.0002f);
-            for (int i = n + 4; i < N; i += 9) refH2[i] = (i % 2 ? T : -T);
-            std::bernoulli_distribution marked(0.3);
-            for (int i = n; i < N; ++i) mask[i] = marked(rng) ? 1.0f : 0.0f;
-            for (int i = 0; i < N; ++i) simdBand[i] = refBand[i];
-            for (int i = n; i < N; ++i) simdH2[i] = refH2[i];
-            kScalarLineKernels.coreBands(N, refBand.data(), refH2.data(), T, mask.data());
-            kSse3LineKernels.coreBands(N, simdBand.data(), simdH2.data(), T, mask.data());
-            EXPECT_TRUE(bitExact(refBand.data(), simdBand.data(), 0, N));
-            EXPECT_TRUE(bitExact(refH2.data(), simdH2.data(), n, N));
-            EXPECT_TRUE(simdH2.untouched(0, n));
         }
     }
 }

@@ -1,5 +1,5 @@
-// Inverse kernels: SSE3 against the scalar twins on every band length in use, and
-// the reconstruction properties they share with the forward level.
+// The one-line inverse kernels, the reference of the octet kernels: the
+// reconstruction properties they share with the forward level.
 #include <algorithm>
 #include <cmath>
 
@@ -9,14 +9,6 @@
 using namespace q5test;
 
 namespace {
-
-// Band lengths n of every synthesis the passes run, plus the smallest legal one.
-std::vector<int> bandLengths(int smallest) {
-    std::vector<int> lengths;
-    for (int N : forwardLengths()) lengths.push_back(N / 2);
-    lengths.push_back(smallest);
-    return lengths;
-}
 
 double maxAbs(const float *line, int count) {
     double m = 0;
@@ -34,59 +26,6 @@ double relativeError(const float *expected, const float *actual, int count) {
 constexpr double h[4] = {0.482962906, 0.836516321, 0.224143863, -0.129409522};
 
 }  // namespace
-
-TEST(InverseLevel, Sse3MatchesScalarOnEveryBandLength) {
-    if (!cpuHasSse3()) GTEST_SKIP() << "no SSE3";
-    ControlWordScope cw(kProcControlWord);
-    std::mt19937 rng(testSeed());
-    for (Fill kind : {Fill::Random, Fill::Large, Fill::Tiny}) {
-        for (int n : bandLengths(8)) {
-            SCOPED_TRACE(testing::Message() << "n=" << n << " fill=" << int(kind) << " seed=" << testSeed());
-            GuardedLine band(2 * n), h2(2 * n), ref(2 * n), simd(2 * n);
-            fillLine(band.data(), 2 * n, rng, kind);
-            fillLine(h2.data() + n, n, rng, kind);
-            h2.poison(0, n);  // never read
-            kScalarLineKernels.inverseLevel(band.data(), h2.data(), n, ref.data());
-            kSse3LineKernels.inverseLevel(band.data(), h2.data(), n, simd.data());
-            EXPECT_TRUE(bitExact(ref.data(), simd.data(), 0, 2 * n));
-            EXPECT_TRUE(simd.untouched(0, 0));
-        }
-    }
-}
-
-TEST(MergeLowBand, Sse3MatchesScalarOnEveryBandLength) {
-    if (!cpuHasSse3()) GTEST_SKIP() << "no SSE3";
-    ControlWordScope cw(kProcControlWord);
-    std::mt19937 rng(testSeed());
-    for (Fill kind : {Fill::Random, Fill::Large, Fill::Tiny}) {
-        for (int n : bandLengths(12)) {
-            SCOPED_TRACE(testing::Message() << "n=" << n << " fill=" << int(kind) << " seed=" << testSeed());
-            GuardedLine band(2 * n), ref(n), simd(n);
-            fillLine(band.data(), 2 * n, rng, kind);
-            kScalarLineKernels.mergeLowBand(band.data(), n, ref.data());
-            kSse3LineKernels.mergeLowBand(band.data(), n, simd.data());
-            EXPECT_TRUE(bitExact(ref.data(), simd.data(), 0, n));
-            EXPECT_TRUE(simd.untouched(0, 0));
-        }
-    }
-}
-
-TEST(InverseD4, Sse3MatchesScalarOnEveryBandLength) {
-    if (!cpuHasSse3()) GTEST_SKIP() << "no SSE3";
-    ControlWordScope cw(kProcControlWord);
-    std::mt19937 rng(testSeed());
-    for (Fill kind : {Fill::Random, Fill::Large, Fill::Tiny}) {
-        for (int n : bandLengths(8)) {
-            SCOPED_TRACE(testing::Message() << "n=" << n << " fill=" << int(kind) << " seed=" << testSeed());
-            GuardedLine source(2 * n), ref(2 * n), simd(2 * n);
-            fillLine(source.data(), 2 * n, rng, kind);
-            kScalarLineKernels.inverseD4(source.data(), n, ref.data());
-            kSse3LineKernels.inverseD4(source.data(), n, simd.data());
-            EXPECT_TRUE(bitExact(ref.data(), simd.data(), 0, 2 * n));
-            EXPECT_TRUE(simd.untouched(0, 0));
-        }
-    }
-}
 
 TEST(InverseLevel, RebuildsTheLineOfAForwardLevel) {
     ControlWordScope cw(kProcControlWord);

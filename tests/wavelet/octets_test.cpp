@@ -1,11 +1,15 @@
 // Octet kernels: every lane of an octet line against the line kernel run on that
 // line alone (equal as floats: an exact zero may differ in sign), and each SIMD
 // table's octet kernels against the scalar twins bit for bit.
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <limits>
 #include <memory>
 
 #include "core/control_word.h"
 #include "wavelet/line_support.h"
+#include "wavelet/sample_conversion.h"
 
 using namespace q5test;
 
@@ -125,27 +129,71 @@ TEST(OctetKernels, InverseLevelEqualsTheLineKernelInEveryLane) {
         }
 }
 
-TEST(OctetKernels, MergeAndDaubechiesInverseEqualTheLineKernelsAndHonourTheOutputStep) {
+TEST(OctetKernels, MergeEqualsTheLineKernelAndHonoursTheOutputStep) {
     ControlWordScope cw(kProcControlWord);
     std::mt19937 rng(testSeed());
     for (const auto &[name, table] : kernelTables())
         for (int n : {1024, 640, 416, 256, 12}) {
             SCOPED_TRACE(testing::Message() << name << " n=" << n << " seed=" << testSeed());
-            Octet in(2 * n), merged(n), rebuilt(2 * n);
+            Octet in(2 * n), merged(n);
             in.fill(rng, 0, 2 * n);
-            table->mergeLowBandOctets(in.packed.data(), n, merged.packed.data(), kLanes);
-            // The inverse writes every third octet of a wider buffer: output step 24 floats.
-            GuardedLine spread(3 * kLanes * 2 * n);
-            table->inverseD4Octets(in.packed.data(), n, spread.data(), 3 * kLanes);
-            for (int i = 0; i < 2 * n; ++i)
-                for (int k = 0; k < kLanes; ++k) rebuilt.packed[kLanes * i + k] = spread[3 * kLanes * i + k];
-            for (int k = 0; k < kLanes; ++k) {
-                kScalarLineKernels.mergeLowBand(in.line(k), n, merged.line(k));
-                kScalarLineKernels.inverseD4(in.line(k), n, rebuilt.line(k));
-            }
+            // The merge writes every third octet of a wider buffer: output step 24 floats.
+            GuardedLine spread(3 * kLanes * n);
+            table->mergeLowBandOctets(in.packed.data(), n, spread.data(), 3 * kLanes);
+            for (int i = 0; i < n; ++i)
+                for (int k = 0; k < kLanes; ++k) merged.packed[kLanes * i + k] = spread[3 * kLanes * i + k];
+            for (int k = 0; k < kLanes; ++k) kScalarLineKernels.mergeLowBand(in.line(k), n, merged.line(k));
             EXPECT_TRUE(lanesMatchLines(merged, 0, n));
-            EXPECT_TRUE(lanesMatchLines(rebuilt, 0, 2 * n));
-            for (int i = 0; i < 2 * n; ++i) ASSERT_TRUE(spread.untouched(3 * kLanes * i + kLanes, 3 * kLanes * (i + 1)));
+            for (int i = 0; i < n; ++i) ASSERT_TRUE(spread.untouched(3 * kLanes * i + kLanes, 3 * kLanes * (i + 1)));
+        }
+}
+
+// The row synthesis rebuilds, at every position of a row pair, what the line
+// kernel's Daubechies-4 inverse makes of that column (rows p and p - 1 of each band,
+// periodic at the top), then rounds it by the float-to-sample rule; it writes only
+// the rows asked for and nothing past count.
+TEST(RowSynthesis, EveryColumnIsTheLineInverseRoundedToSamples) {
+    ControlWordScope cw(kProcControlWord);
+    std::mt19937 rng(testSeed());
+    std::uniform_real_distribution<float> value(-9000.0f, 9000.0f), tiny(-2.0f, 2.0f);
+    for (const auto &[name, table] : kernelTables())
+        for (int count : {8, 40, 1920}) {
+            const int n = 12;  // band rows
+            SCOPED_TRACE(testing::Message() << name << " count=" << count << " seed=" << testSeed());
+            // Band rows, row r of the low band at low[r]: large values (clamped at
+            // +-8192) in some columns, values near a half in others.
+            std::vector<std::unique_ptr<GuardedLine>> low, high;
+            for (int r = 0; r < n; ++r) {
+                low.push_back(std::make_unique<GuardedLine>(count));
+                high.push_back(std::make_unique<GuardedLine>(count));
+                for (int c = 0; c < count; ++c) {
+                    const bool small = c % 3 == 1;
+                    (*low.back())[c] = small ? tiny(rng) : value(rng);
+                    (*high.back())[c] = small ? tiny(rng) : value(rng);
+                }
+            }
+            constexpr int kGuard = 8;
+            std::vector<std::int16_t> even(count + kGuard), odd(count + kGuard);
+            for (int p = 0; p < n; ++p) {
+                const int q = p == 0 ? n - 1 : p - 1;
+                for (int want = 1; want < 4; ++want) {
+                    std::fill(even.begin(), even.end(), std::int16_t{0x5A5A});
+                    std::fill(odd.begin(), odd.end(), std::int16_t{0x5A5A});
+                    table->synthesizeRowPair(low[p]->data(), low[q]->data(), high[p]->data(), high[q]->data(), count,
+                                             even.data(), odd.data(), want & 1, want & 2);
+                    for (int c = 0; c < count; ++c) {
+                        float column[2 * n], rebuilt[2 * n];
+                        for (int r = 0; r < n; ++r) column[r] = (*low[r])[c], column[n + r] = (*high[r])[c];
+                        kScalarLineKernels.inverseD4(column, n, rebuilt);
+                        const std::int16_t e = want & 1 ? floatToSample(rebuilt[2 * p]) : 0x5A5A;
+                        const std::int16_t o = want & 2 ? floatToSample(rebuilt[2 * p + 1]) : 0x5A5A;
+                        ASSERT_EQ(even[c], e) << "row " << 2 * p << " column " << c;
+                        ASSERT_EQ(odd[c], o) << "row " << 2 * p + 1 << " column " << c;
+                    }
+                    for (int c = count; c < count + kGuard; ++c)
+                        ASSERT_TRUE(even[c] == 0x5A5A && odd[c] == 0x5A5A) << "written past count at " << c;
+                }
+            }
         }
 }
 
@@ -175,9 +223,21 @@ TEST(OctetKernels, SimdTablesMatchTheScalarTwinsBitForBit) {
             ref.mergeLowBandOctets(x.packed.data(), n, outA.packed.data(), kLanes);
             simd.mergeLowBandOctets(x.packed.data(), n, outB.packed.data(), kLanes);
             EXPECT_TRUE(bitExact(outA.packed.data(), outB.packed.data(), 0, kLanes * n));
-            ref.inverseD4Octets(x.packed.data(), n, outA.packed.data(), kLanes);
-            simd.inverseD4Octets(x.packed.data(), n, outB.packed.data(), kLanes);
-            EXPECT_TRUE(bitExact(outA.packed.data(), outB.packed.data(), 0, kLanes * N));
+            // The row synthesis over the band as rows of N positions (a NaN, an
+            // infinity and values past the 16-bit range among them).
+            x.packed[5] = std::numeric_limits<float>::quiet_NaN();
+            x.packed[kLanes * N - 3] = std::numeric_limits<float>::infinity();
+            x.packed[kLanes * n + 9] = 1.0e6f;
+            std::vector<std::int16_t> samplesA(2 * N), samplesB(2 * N);
+            const float *rows = x.packed.data();
+            for (int pass = 0; pass < 2; ++pass) {
+                const WaveletKernels &k = pass ? simd : ref;
+                std::int16_t *s = pass ? samplesB.data() : samplesA.data();
+                k.synthesizeRowPair(rows, rows + N, rows + 2 * N, rows + 3 * N, N, s, s + N, true, true);
+                k.synthesizeRowPair(rows + 4 * N, rows + 5 * N, rows + 6 * N, rows + 7 * N, N - 8, s, s + N, false,
+                                    true);
+            }
+            EXPECT_EQ(samplesA, samplesB);
         }
     }
 }

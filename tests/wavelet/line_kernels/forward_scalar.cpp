@@ -1,6 +1,6 @@
 // Scalar twins of the forward kernels: one analysis level, the flat-area mask and
-// hard coring. They sum in the lane order of the SSE3 kernels (lanes first, then
-// (l0 + l1) + (l2 + l3)) so that both give the same bits.
+// hard coring. They sum in the lane order the octet kernels keep (four lanes
+// first, then (l0 + l1) + (l2 + l3)) so that both give the same bits.
 #include <cmath>
 
 #include "wavelet/line_kernels.h"
@@ -10,7 +10,7 @@ using namespace wavelet_taps;
 
 namespace {
 
-// What one SSE3 step computes: a lane-wise multiply-add over `vectors` groups of
+// What one four-lane step computes: a lane-wise multiply-add over `vectors` groups of
 // four, then a pairwise horizontal sum.
 float laneDot(const float *window, const float *taps, int vectors) noexcept {
     float lane[4];

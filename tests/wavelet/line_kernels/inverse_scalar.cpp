@@ -1,6 +1,6 @@
 // Scalar twins of the inverse kernels: one fused synthesis level, the merge of L
 // and H1 into the Daubechies-4 low band, and one Daubechies-4 inverse level.
-// Their order of additions is the SSE3 kernels' so that both give the same bits.
+// Their order of additions is the octet kernels' so that both give the same bits.
 #include "wavelet/line_kernels.h"
 #include "wavelet/taps.h"
 
