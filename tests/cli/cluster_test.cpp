@@ -92,6 +92,17 @@ TEST(DenoiseCluster, AFailingChunkFailsTheJobIsNamedAndLeavesNoClip) {
                                             " " + quoted(dir.file("in.y4m")) + " " + quoted(dir.file("out.y4m")));
     EXPECT_EQ(join.status, 1);
     EXPECT_NE(join.errText.find("chunk 0 (frames 0:3) is missing"), std::string::npos) << join.errText;
+
+    // An automatic strength would be measured on each chunk's own frames, so chunks
+    // could be filtered differently: refused before any chunk runs, in either spelling.
+    for (const char *strength : {"--strength auto", "--strength=auto"}) {
+        const CliRun autoRun = q5clitest::runShell(quoted(kScript) + " --quorvane5 \"$Q5\" --threads 1 --chunks 3 " +
+                                                   quoted(dir.file("in.y4m")) + " " + quoted(dir.file("out.y4m")) +
+                                                   " -- " + strength);
+        EXPECT_EQ(autoRun.status, 2) << strength;
+        EXPECT_NE(autoRun.errText.find("settings its summary prints"), std::string::npos) << autoRun.errText;
+    }
+    EXPECT_EQ(q5clitest::readBytes(dir.file("out.y4m")), (std::vector<std::uint8_t>{'o', 'l', 'd'}));
 }
 
 // Four chunks through GNU parallel over ssh to 127.0.0.1: sent only their frames and

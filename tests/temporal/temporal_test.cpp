@@ -140,7 +140,7 @@ TEST_F(TemporalFit, Avx2OctetRebuildMatchesSse2WithEitherNeighbourMissing) {
         for (int empty = 0; empty < 4; ++empty) {
             SCOPED_TRACE(testing::Message() << "len " << len << ", prev empty " << (empty & 1) << ", next empty "
                                             << (empty >> 1) << ", seed " << q5test::testSeed());
-            const TemporalParams params{makeTemporalJob(3, empty & 1, empty >> 1), 40.01f, false, nullptr};
+            const TemporalParams params{makeTemporalJob(3, empty & 1, empty >> 1), 40.01f, false, nullptr, {}};
             std::vector<float> sse2Lines(4 * 8 * len), avx2Lines(4 * 8 * len);
             const auto buffers = [&](std::vector<float> &lines) {
                 return OctetBuffers{lines.data(), lines.data() + 8 * len, lines.data() + 16 * len,

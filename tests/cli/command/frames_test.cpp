@@ -80,7 +80,7 @@ TEST(QuorvaneFrames, AnExcerptWithItsContextGivesTheSameChunk) {
     EXPECT_EQ(q5clitest::readBytes(dir.file("a.y4m")), q5clitest::readBytes(dir.file("b.y4m")));
 
     // Too little context before or after the span.
-    for (const std::string frames : {"4:8", "5:9"}) {
+    for (const std::string &frames : {std::string("4:8"), std::string("5:9")}) {
         const CliRun shortRun =
             runCli({"--mosquito", "--frames", frames, "--excerpt", "3:12", dir.file("excerpt.y4m"), dir.file("c.y4m")});
         EXPECT_EQ(shortRun.status, 1) << frames;
