@@ -15,7 +15,8 @@ flags=(-std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recov
 clang++ "${flags[@]}" -mssse3 -c hosts/cli/picture/convert_ssse3.cpp -o "$out/convert_ssse3.o"
 clang++ "${flags[@]}" fuzz/command_fuzz.cpp hosts/cli/io/y4m.cpp hosts/cli/picture/convert.cpp \
   "$out/convert_ssse3.o" hosts/cli/command/options.cpp hosts/cli/picture/preview_window.cpp \
-  hosts/cli/io/output_file.cpp hosts/cli/io/signals.cpp -o "$out/command_fuzz"
+  hosts/cli/io/output_file.cpp hosts/cli/io/signals.cpp hosts/cli/command/strength.cpp hosts/cli/picture/noise_estimate.cpp \
+  hosts/common/thread_pool_std.cpp -pthread -o "$out/command_fuzz"
 
 # Seeds: one small well-formed stream of each kind.
 seed() {  # name header frame-bytes [frame-params]
