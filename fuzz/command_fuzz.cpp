@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "cli/command/options.h"
+#include "cli/command/strength.h"
 #include "cli/io/output_file.h"
 #include "cli/io/y4m.h"
 #include "cli/picture/convert.h"
@@ -86,8 +87,12 @@ void parseCommandLine(const std::uint8_t *data, std::size_t size) {
                                &error))
         __builtin_trap();
     const q5cli::DenoiseSettings settings = q5cli::resolveSettings(options, descriptor, format);
+    // The command's own bound, past the editor's slider for the strengths.
+    int most[kSliderCount];
+    for (const SliderSetting &s : kSliders)
+        most[indexOf(s.slider)] = q5cli::commandMaximum(s.slider, high[indexOf(s.slider)]);
     for (int i = 0; i < kSliderCount; ++i)
-        if (settings.track[i] < low[i] || settings.track[i] > high[i] ||
+        if (settings.track[i] < low[i] || settings.track[i] > most[i] ||
             (options.sliders[i].given && settings.track[i] != options.sliders[i].value))
             __builtin_trap();
     for (int i = 0; i < kCheckBoxCount; ++i)
