@@ -4,7 +4,7 @@
 // output must equal the Linux module's byte for byte.
 //
 // These tests need the Windows build and wine; they are skipped unless
-// Q5_WIN32_BUILD names the Windows build folder (tests/windows/run sets it up).
+// Q5_WIN32_BUILD names the Windows build folder (tests/win32/run sets it up).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -63,7 +63,7 @@ std::string whyNoWin32Build() {
     const std::string program = wine && *wine ? wine : "wine";
     if (std::system(("command -v '" + program + "' >/dev/null 2>&1").c_str()) != 0)
         return program + " not found: see the README's Windows section";
-    return "no Windows build given: scripts/build-windows, then tests/windows/run (see the README's Windows section)";
+    return "no Windows build given: scripts/build-windows, then tests/win32/run (see the README's Windows section)";
 }
 
 #define REQUIRE_WIN32_BUILD()                                                              \
@@ -181,7 +181,7 @@ TEST(Win32Host, ExceptionGuardCatchesFaultingProbes) {
 
 TEST(Win32Host, SettingsWindowWorksInARealWindow) {
     REQUIRE_WIN32_BUILD();
-    ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "needs an X display (tests/windows/run starts Xvfb)";
+    ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "needs an X display (tests/win32/run starts Xvfb)";
     const Result r = runWinHost(build, "window " + quoted(windowsPath(build / "quorvane5.auf")));
     EXPECT_EQ(r.status, 0) << r.output;
     EXPECT_NE(r.output.find(", 0 failed"), std::string::npos) << r.output;
