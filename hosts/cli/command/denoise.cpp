@@ -122,7 +122,7 @@ void warnAboutData(const OpenStream &input, const DenoiseReport &report) {
 }
 
 // --stats: per frame, wall and (all threads') CPU milliseconds.
-void reportStageTimes(const DenoiseReport &report, const std::vector<AutoStrength> &scenes) {
+void reportStageTimes(const DenoiseReport &report, const Y4mFormat &format, const std::vector<AutoStrength> &scenes) {
     const StageTimes &t = report.stages;
     const StageTime outside = t.outside();
     const std::pair<const char *, const StageTime *> stages[] = {
@@ -137,7 +137,7 @@ void reportStageTimes(const DenoiseReport &report, const std::vector<AutoStrengt
         text += part;
     }
     message(text);
-    for (const AutoStrength &scene : scenes) message("strength auto: " + autoStrengthText(scene, true));
+    for (const AutoStrength &scene : scenes) message("strength auto: " + autoStrengthText(scene, format, true));
 }
 
 // The summary names the rounding correction's state: deeper input leaves it off.
@@ -153,7 +153,7 @@ void reportSummary(const Options &options, const Y4mFormat &format, const Denois
                   report.seconds > 0 ? report.frames / report.seconds : 0.0, settings.threads, rounding);
     message(count(report.frames, "frame", "frames") + text);
     for (const AutoStrength &scene : scenes) {
-        message("strength auto: " + autoStrengthText(scene));
+        message("strength auto: " + autoStrengthText(scene, format));
         if (const std::string past = pastEditorRange(scene.settings, descriptor); !past.empty())
             message("past the editor's range (this command only): " + past);
     }
@@ -296,10 +296,17 @@ int runDenoiseCommand(const Options &options) {
     // --strength auto: the first scene's settings, then each later scene's that differ.
     std::vector<AutoStrength> scenes;
     SettingsChooser chooser;
+    std::unique_ptr<TrialFilter> trial;
     if (options.autoStrength) {
+        std::string error;
+        trial = TrialFilter::open(filter.path, settings.threads, &error);
+        if (!trial) {
+            message(error);
+            return 1;
+        }
         const DenoiseSettings given = settings;
         chooser.choose = [&, given](int first, const std::vector<const Y4mFrame *> &frames, DenoiseSettings *s) {
-            AutoStrength chosen = autoStrength(frames, options, format, given, first);
+            AutoStrength chosen = autoStrength(frames, options, format, given, *trial, first);
             *s = chosen.settings;
             if (scenes.empty()) settings = chosen.settings;
             if (scenes.empty() || settingsText(chosen.settings) != settingsText(scenes.back().settings))
@@ -357,7 +364,7 @@ int runDenoiseCommand(const Options &options) {
     }
 
     warnAboutData(input, report);
-    if (options.stats && report.frames > 0) reportStageTimes(report, scenes);
+    if (options.stats && report.frames > 0) reportStageTimes(report, format, scenes);
     if (!options.quiet) reportSummary(options, format, settings, report, *filter.descriptor, scenes);
     checkReferenceEnd(options, format, reference);
     reportReference(options, reference);

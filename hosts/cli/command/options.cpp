@@ -162,11 +162,12 @@ Parsed parseProgramOption(Argument &arg, Options *o, std::string *previewOption,
     }
     if (arg.name == "strength") {
         if (!arg.value(&text, error)) return Parsed::Failed;
-        if (text == "auto") {
-            o->autoStrength = true;
+        o->strengthGiven = true;
+        if (text == "auto" || text == "editor") {
+            o->autoStrength = text == "auto";
             return Parsed::Taken;
         }
-        *error = "--strength takes \"auto\", not \"" + text + "\"";
+        *error = "--strength takes \"auto\" or \"editor\", not \"" + text + "\"";
         return Parsed::Failed;
     }
     // An empty name would quietly mean "none given".
@@ -238,6 +239,12 @@ bool chooseCommand(const std::vector<std::string> &operands, bool firstIsFile,
     const std::string first = operands.empty() || firstIsFile ? "" : operands[0];
     if (!denoiseOption.empty() && first == "preview") {
         *error = denoiseOption + " is for INPUT OUTPUT, not preview";
+        return false;
+    }
+    if (o->framesGiven && o->autoStrength) {
+        *error = "--frames needs settings fixed for the whole clip: with --strength auto (the default) a "
+                 "chunk would measure its own frames, not the whole run's; give --strength editor, or the "
+                 "settings a whole run prints after \"strength auto:\"";
         return false;
     }
     if (o->excerptGiven && !o->framesGiven) {
@@ -368,6 +375,23 @@ std::string settingsText(const DenoiseSettings &s) {
         if (o.box != CheckBox::Fields && s.on(o.box) != (o.defaultValue == 1))
             t += std::string(" --") + (s.on(o.box) ? "" : "no-") + o.name;
     return t.substr(1);
+}
+
+std::string runSettingsText(const DenoiseSettings &s, const Y4mFormat &format) {
+    std::string t = "--strength editor";
+    for (const SliderSetting &o : kSliders) {
+        const auto gate = std::find_if(std::begin(kGatedSliders), std::end(kGatedSliders),
+                                       [&](const GatedSlider &g) { return g.slider == o.slider; });
+        if (gate != std::end(kGatedSliders) && !s.on(gate->box)) continue;
+        t += " --" + std::string(o.name) + " " + std::to_string(s.slider(o.slider));
+    }
+    for (const CheckBoxSetting &o : kCheckBoxes) {
+        bool byDefault = o.defaultValue == 1;
+        if (o.box == CheckBox::Fields) byDefault = format.interlaced();
+        if (o.box == CheckBox::Rounding) byDefault = byDefault && format.bits <= 8;
+        if (s.on(o.box) != byDefault) t += std::string(" --") + (s.on(o.box) ? "" : "no-") + o.name;
+    }
+    return t;
 }
 
 namespace {
