@@ -17,6 +17,9 @@ namespace {
 // (about half a dB): the estimate scatters by a few per cent between probes, and a
 // clean or nearly clean clip must come back as it went in.
 constexpr double kMustBeat = 0.10;
+// An estimated error below this share of the noise's variance cannot be right (the
+// estimate scatters by a few per cent, never by so much).
+constexpr double kImpossible = -0.05;
 // YC48 luma steps per 8-bit code step (the host's 1197 / 64).
 constexpr double kYc48PerCode = 1197.0 / 64;
 
@@ -34,15 +37,15 @@ int clampStrength(double v) { return std::clamp(static_cast<int>(std::lround(v))
 class Search {
 public:
     Search(RiskEstimate &risk, const Options &options, const DenoiseSettings &given)
-        : risk_(risk), options_(options), given_(given) {}
+        : risk_(&risk), options_(&options), given_(given) {}
 
     DenoiseSettings settingsOf(const Candidate &c) const {
         DenoiseSettings s = given_;
         const auto choose = [&](Slider slider, double v) {
-            if (!options_.choice(slider).given) s.set(slider, clampStrength(v));
+            if (!options_->choice(slider).given) s.set(slider, clampStrength(v));
         };
         const auto chooseBox = [&](CheckBox box, bool on) {
-            if (!options_.choice(box).given) s.set(box, on);
+            if (!options_->choice(box).given) s.set(box, on);
         };
         const int spatial = clampStrength(c.spatial);
         choose(Slider::W2dnrL, spatial);
@@ -63,8 +66,8 @@ public:
         const std::string key = settingsText(s);
         auto known = tried_.find(key);
         if (known == tried_.end()) {
-            const double r = leavesAlone(s) ? risk_.identityRisk() : risk_.risk(s);
-            known = tried_.emplace(key, r / risk_.identityRisk()).first;
+            const double r = leavesAlone(s) ? risk_->identityRisk() : risk_->risk(s);
+            known = tried_.emplace(key, r / risk_->identityRisk()).first;
         }
         if (!std::isfinite(known->second)) return known->second;
         if (known->second < bestRisk_) {
@@ -96,9 +99,9 @@ private:
                !s.on(CheckBox::MosquitoNr) && !s.on(CheckBox::Rounding);
     }
 
-    RiskEstimate &risk_;
-    const Options &options_;
-    const DenoiseSettings given_;
+    RiskEstimate *risk_;
+    const Options *options_;
+    DenoiseSettings given_;
     std::map<std::string, double> tried_;
     Candidate best_;
     double bestRisk_ = 1e300;
@@ -152,11 +155,22 @@ AutoStrength autoStrength(const std::vector<const Y4mFrame *> &frames, const Opt
         std::vector<const PIXEL_YC *> images;
         for (const auto &p : pictures) images.push_back(p.data());
         const CropPlace place = placeCrop(images, format.width, format.height, format.width, kTrialWidth, kTrialHeight);
-        RiskEstimate risk(trial, cropClip(images, format.width, place), chosen.estimate.sigma * kYc48PerCode,
-                          chosen.estimate.spread);
-        Search search(risk, options, settings);
+        const TrialClip clip = cropClip(images, format.width, place);
+        const bool smallFrames = format.width <= 720 && format.height <= 480;
         const int before = trial.runs();
-        runSearch(search, chosen.estimate.sigma, format.width <= 720 && format.height <= 480);
+        RiskEstimate risk(trial, clip, chosen.estimate.sigma * kYc48PerCode, chosen.estimate.spread);
+        Search search(risk, options, settings);
+        runSearch(search, chosen.estimate.sigma, smallFrames);
+        // No setting can leave less than no error: an estimate below it means the noise
+        // was read too strong, as when fine texture passes for spread grain. Then the
+        // grain is taken as white, read from the finest detail alone.
+        if (search.bestRisk() < kImpossible && chosen.estimate.spread > 0) {
+            chosen.estimate.spread = 0;
+            chosen.estimate.sigma = chosen.estimate.whiteSigma;
+            RiskEstimate white(trial, clip, chosen.estimate.sigma * kYc48PerCode, 0);
+            search = Search(white, options, settings);
+            runSearch(search, chosen.estimate.sigma, smallFrames);
+        }
         chosen.trials = trial.runs() - before;
         // The clip left alone unless a setting clearly beats it.
         const bool wins = search.bestRisk() < 1 - kMustBeat;

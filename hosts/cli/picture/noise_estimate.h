@@ -19,6 +19,9 @@ struct NoiseEstimate {
     /// both axes (normalised), c from 0 (white, each pixel's own) to 0.5 (grain about
     /// two pixels wide: upscaled, or smoothed by a camera or an earlier encode).
     double spread = 0;
+    /// The deviation read as if the noise were white (spread 0): what the grain is
+    /// when the spread was texture taken for grain.
+    double whiteSigma = 0;
     /// The share of the picture, 0..1, whose fine detail stands well above that noise:
     /// texture, edges and lines.
     double texture = 0;
@@ -36,6 +39,9 @@ struct NoiseEstimate {
 /// the next. The quietest blocks give the noise level. Blocks touching the lowest or
 /// highest code are left out, since clipping hides noise there, and so are blocks
 /// with no response at all (clean bars, a still title): noise is never exactly nothing.
+/// From one frame to the next the noise is new while the picture mostly moves: the
+/// difference of the quietest blocks, matched over small shifts, bounds the noise
+/// from above, where fine texture everywhere would pass for noise to a kernel.
 class NoiseMeter {
 public:
     explicit NoiseMeter(const Y4mFormat &format);
@@ -49,11 +55,19 @@ public:
     /// Fewer quiet blocks than this over the frames measured are too few to tell
     /// noise from picture.
     static constexpr int kMinBlocks = 16;
+    /// Frame-to-frame differences are matched over shifts up to this many pixels.
+    static constexpr int kShift = 2;
 
 private:
+    void addStep(const std::vector<int> &luma, int bx, int by, const bool *heard, int counted, double unit2);
     Y4mFormat format_;
     // Per block measured: each kernel's response energy (near, spread over two pixels).
     std::vector<float> nearEnergy_, wideEnergy_;
+    // Per block of each frame after the first: the least mean squared difference to
+    // the frame before over small shifts (twice the noise's whole variance where the
+    // picture holds still or is flat, whatever the grain's spread).
+    std::vector<float> stepEnergy_;
+    std::vector<int> previous_;  // the last frame's luma
     int frames_ = 0;
     bool tooSmall_ = false;
 };
