@@ -129,7 +129,8 @@ TEST(StrengthPastTheEditor, RunsAndIsNamedInTheSummary) {
     ASSERT_EQ(run.status, 0) << run.errText;
     EXPECT_NE(run.errText.find("past the editor's range (this command only): --w2dnrl 255\n"), std::string::npos)
         << run.errText;
-    const q5clitest::CliRun inside = runCli({"--w2dnrl", "20", dir.file("in.y4m"), dir.file("out.y4m")});
+    const q5clitest::CliRun inside =
+        runCli({"--strength", "editor", "--w2dnrl", "20", dir.file("in.y4m"), dir.file("out.y4m")});
     EXPECT_EQ(inside.errText.find("past the editor's range"), std::string::npos) << inside.errText;
     const q5clitest::CliRun over = runCli({"--w2dnrl", "256", dir.file("in.y4m"), dir.file("out2.y4m")});
     EXPECT_EQ(over.status, 2);

@@ -37,8 +37,9 @@ int copyToMemoryFile(const std::string &path, std::string *error) {
     for (;;) {
         const ssize_t got = ::read(in, buffer, sizeof buffer);
         if (got == 0) break;
+        errno = 0;
         if (got < 0 || ::write(out, buffer, static_cast<std::size_t>(got)) != got) {
-            *error = "cannot copy " + path + " for trial runs: " + std::strerror(errno);
+            *error = "cannot copy " + path + " for trial runs: " + (errno ? std::strerror(errno) : "short write");
             ::close(in);
             ::close(out);
             return -1;
@@ -51,12 +52,20 @@ int copyToMemoryFile(const std::string &path, std::string *error) {
 }  // namespace
 
 std::unique_ptr<TrialFilter> TrialFilter::open(const std::string &path, int threads, std::string *error) {
-    const int fd = copyToMemoryFile(path, error);
-    if (fd < 0) return nullptr;
     std::unique_ptr<TrialFilter> trial(new TrialFilter);
-    trial->module_ = q5host::Module::open("/proc/self/fd/" + std::to_string(fd), error);
-    ::close(fd);  // the mapping stays
-    if (!trial->module_) return nullptr;
+    std::string copyError;
+    if (const int fd = copyToMemoryFile(path, &copyError); fd >= 0) {
+        trial->module_ = q5host::Module::open("/proc/self/fd/" + std::to_string(fd), error);
+        ::close(fd);  // the mapping stays
+    }
+    // Where no memory file can hold the copy (a file-size limit counts it too), the
+    // module in a link namespace of its own; that loads its libraries again, so it
+    // comes second.
+    if (!trial->module_) trial->module_ = q5host::Module::open(path, error, true);
+    if (!trial->module_) {
+        if (!copyError.empty()) *error = copyError + "; " + *error;
+        return nullptr;
+    }
     trial->host_ = std::make_unique<q5host::Host>(trial->module_->getFilterTable(), threads);
     trial->host_->setFilterActive(true);
     trial->host_->init();
