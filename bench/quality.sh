@@ -29,7 +29,7 @@
 # -c:v libx264 -preset medium, -crf 18 and -crf 23) and its PSNR-Y against the clean
 # clip: of the noisy clip, of quorvane5 at its defaults, at its best setting within
 # and past the editor's ranges and with --strength auto, and of each peer at its best.
-# Prints Markdown; runs under nice -n 19.
+# Prints Markdown; runs under nice -n 19 (Q5_NICE sets another value).
 # Overrides (lists, empty for none): Q5_CONTENTS, Q5_SIZES (WxH:FRAMES ...), Q5_SIGMAS,
 # Q5_ENCODE_SIGMAS, Q5_MPEG2_SIZES (WxH ... for the MPEG-2 case), Q5_PEERS; Q5_LETTERS=0
 # leaves out the lettered settings (a) to (n). Compressed HD video:
@@ -73,7 +73,7 @@ done
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 started=$SECONDS
-run() { nice -n 19 "$@"; }
+run() { nice -n "${Q5_NICE:-19}" "$@"; }  # Q5_NICE=0 where nice 19 would starve on a busy machine
 
 strongest="--tarnel 20 --w2dnrl 20 --w2dnrh 20"
 q5settings=(
