@@ -280,6 +280,33 @@ void reportReference(const Options &options, const Reference &reference) {
                        : "no frames to compare with " + options.reference);
 }
 
+// --strength auto: the first scene's settings, then each later scene's that differ,
+// chosen through trial runs of a private instance of the module.
+bool chooseAutomatically(const Options &options, const LoadedFilter &filter, const Y4mFormat &format,
+                         DenoiseSettings *settings, std::unique_ptr<TrialFilter> *trial,
+                         std::vector<AutoStrength> *scenes, SettingsChooser *chooser) {
+    std::string error;
+    *trial = TrialFilter::open(filter.path, settings->threads, &error);
+    if (!*trial) {
+        message(error);
+        return false;
+    }
+    const DenoiseSettings given = *settings;
+    TrialFilter *filterForTrials = trial->get();
+    chooser->choose = [=, &options, &format](int first, const std::vector<const Y4mFrame *> &frames,
+                                             DenoiseSettings *s) {
+        AutoStrength chosen = autoStrength(frames, options, format, given, *filterForTrials, first);
+        *s = chosen.settings;
+        if (scenes->empty()) *settings = chosen.settings;
+        if (scenes->empty() || settingsText(chosen.settings) != settingsText(scenes->back().settings))
+            scenes->push_back(chosen);
+    };
+    chooser->sceneCut = [&format](const Y4mFrame &before, const Y4mFrame &at) {
+        return sceneCut(format, before.data.data(), at.data.data());
+    };
+    return true;
+}
+
 }  // namespace
 
 int runDenoiseCommand(const Options &options) {
@@ -297,25 +324,8 @@ int runDenoiseCommand(const Options &options) {
     std::vector<AutoStrength> scenes;
     SettingsChooser chooser;
     std::unique_ptr<TrialFilter> trial;
-    if (options.autoStrength) {
-        std::string error;
-        trial = TrialFilter::open(filter.path, settings.threads, &error);
-        if (!trial) {
-            message(error);
-            return 1;
-        }
-        const DenoiseSettings given = settings;
-        chooser.choose = [&, given](int first, const std::vector<const Y4mFrame *> &frames, DenoiseSettings *s) {
-            AutoStrength chosen = autoStrength(frames, options, format, given, *trial, first);
-            *s = chosen.settings;
-            if (scenes.empty()) settings = chosen.settings;
-            if (scenes.empty() || settingsText(chosen.settings) != settingsText(scenes.back().settings))
-                scenes.push_back(chosen);
-        };
-        chooser.sceneCut = [&](const Y4mFrame &before, const Y4mFrame &at) {
-            return sceneCut(format, before.data.data(), at.data.data());
-        };
-    }
+    if (options.autoStrength && !chooseAutomatically(options, filter, format, &settings, &trial, &scenes, &chooser))
+        return 1;
 
     std::string error;
     auto output = OutputFile::open(options.output, &error);
