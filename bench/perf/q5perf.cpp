@@ -352,14 +352,7 @@ int main(int argc, char **argv) {
                 }
                 // The module's own buffers for this picture's size class.
                 const int w16 = (w + 15) & ~15, h16 = (h + 15) & ~15;
-                const SizeClass sc = sizeClassFor(w16, h16);
-                const WorkBufferSizes sz = workBufferSizes(sc);
-                const double buffers = static_cast<double>(sz.lumaBlock + 2 * sz.chromaBlock + 2 * sz.chromaAux +
-                                                           kScratchSets * (sz.scratchQuarter + sz.scratch400 +
-                                                                           sz.scratchOctets) +
-                                                           // octet scratch of the threads past the four sets
-                                                           (threads > kScratchSets ? threads - kScratchSets : 0) *
-                                                               sz.scratchOctets);
+                const double buffers = static_cast<double>(workBufferBytes(sizeClassFor(w16, h16), threads));
                 char size[24];
                 std::snprintf(size, sizeof size, "%dx%d", w, h);
                 std::printf("%-9s %3d %-9s %7.2f %7.2f %7.2f %7.2f", size, threads,

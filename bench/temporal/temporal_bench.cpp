@@ -17,19 +17,20 @@ void runChroma(benchmark::State &state, const TemporalKernels &kernels) {
     const SizeClass saved = sizeClass;
     sizeClass = {2048, 1280};
     if (!allocateWorkBuffers()) return state.SkipWithError("no buffers");
-    // Three slots of small values: the fit accepts most neighbours.
+    // Every slot of small values: the fit accepts most neighbours.
     const long slot = static_cast<long>(sizeClass.stride / 2) * sizeClass.rows;
-    for (long i = 0; i < 3 * slot; ++i) {
+    for (long i = 0; i < kFullSlots * slot; ++i) {
         workBuffers.cbRingA[i] = static_cast<float>((i * 7919) % 97) * 0.5f;
         workBuffers.cbRingB[i] = static_cast<float>((i * 104729) % 89) * 0.25f;
     }
+    for (long i = 0; i < kPastSlots * slot / 16; ++i) workBuffers.cbPast[i] = static_cast<float>((i * 31) % 97) * 0.5f;
     const TemporalKernels savedKernels = temporalKernels;
     temporalKernels = kernels;
     initWaveletKernels(kernelTier(detectCpuLevel()));
     ControlWordScope cw(kProcControlWord);
     TemporalParams params{makeTemporalJob(4, false, false), 8.0f, true, nullptr, sizeClass};
     for (auto _ : state) {
-        temporalChroma(workBuffers.cbAux, workBuffers.cbRingA, workBuffers.cbRingB, params, 32, 992, 0);
+        temporalChroma(workBuffers.cbAux, workBuffers.cbRingA, workBuffers.cbRingB, workBuffers.cbPast, params, 32, 992, 0);
         benchmark::ClobberMemory();
     }
     state.SetItemsProcessed(state.iterations() * 960L * sizeClass.rows);

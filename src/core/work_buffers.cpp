@@ -1,5 +1,5 @@
 // The working buffers: the ring planes carved from three large blocks, two aux
-// planes, and three scratch buffers for each of four worker threads. Allocated for the largest
+// planes, and two scratch buffers for each of four worker threads. Allocated for the largest
 // size class at load and again on every change of the rounded frame size, never
 // per frame. Every buffer is 16-byte aligned for aligned 128-bit loads and stores.
 #include <cstdint>
@@ -79,11 +79,16 @@ WorkBufferSizes workBufferSizes(SizeClass sc) noexcept {
     const std::size_t stride = static_cast<std::size_t>(sc.stride);
     const std::size_t rows = static_cast<std::size_t>(sc.rows);
     WorkBufferSizes s{};
-    s.lumaBlock = rows * stride * 24;
-    s.chromaBlock = rows * (stride / 2) * 24;
+    // A ring holds the full slots' planes; a past ring the coarsest band (a
+    // sixteenth of every line) of each past slot. Chroma lines are `rows` long.
+    s.lumaRing = kFullSlots * rows * stride * sizeof(float);
+    s.lumaPast = kPastSlots * rows * (stride / 16) * sizeof(float);
+    s.chromaRing = kFullSlots * (stride / 2) * rows * sizeof(float);
+    s.chromaPast = kPastSlots * (stride / 2) * (rows / 16) * sizeof(float);
+    s.lumaBlock = 2 * s.lumaRing + s.lumaPast;
+    s.chromaBlock = 2 * s.chromaRing + s.chromaPast;
     s.chromaAux = rows * (stride / 2) * 2;
     s.scratchQuarter = (stride / 4) * 6;
-    s.scratch400 = 400;
     // Eight columns side by side in each line, or the row sweeps' rows, whichever
     // is larger (the rows at the widest strides); 32 more bytes to align on 32.
     const std::size_t columnPasses = rows * 8 * kOctetLines;
@@ -91,6 +96,19 @@ WorkBufferSizes workBufferSizes(SizeClass sc) noexcept {
     s.scratchOctets = (columnPasses > rowSweeps ? columnPasses : rowSweeps) * sizeof(float) + 32;
     return s;
 }
+
+std::size_t workBufferBytes(SizeClass sc, int threads) noexcept {
+    const WorkBufferSizes s = workBufferSizes(sc);
+    const std::size_t sets = static_cast<std::size_t>(threads > kScratchSets ? threads : kScratchSets);
+    return s.lumaBlock + 2 * (s.chromaBlock + s.chromaAux) + kScratchSets * s.scratchQuarter +
+           sets * s.scratchOctets;
+}
+
+namespace {
+const char *allocatedLayout = "none";
+}  // namespace
+
+const char *workBufferLayout() noexcept { return allocatedLayout; }
 
 float *octetScratch(int thread) noexcept {
     float *block = thread < kScratchSets ? workBuffers.scratch[thread].scratchOctets
@@ -151,6 +169,75 @@ UnitRange threadShare(const StageWork &work, int thread, int threads) noexcept {
     return {boundary(thread), boundary(thread + 1)};
 }
 
+namespace {
+
+// The three parts of one plane's rings: A, B and past.
+struct RingParts {
+    float **a, **b, **past;
+};
+
+RingParts ringParts(int plane) noexcept {
+    WorkBuffers &b = workBuffers;
+    switch (plane) {
+        case 0: return {&b.yRingA, &b.yRingB, &b.yPast};
+        case 1: return {&b.cbRingA, &b.cbRingB, &b.cbPast};
+        default: return {&b.crRingA, &b.crRingB, &b.crPast};
+    }
+}
+
+void releaseRings() noexcept {
+    WorkBuffers &b = workBuffers;
+    release(b.lumaBlock);
+    release(b.cbBlock);
+    release(b.crBlock);
+    for (float *&ring : b.splitRings) release(ring);
+    for (int plane = 0; plane < 3; ++plane) {
+        const RingParts parts = ringParts(plane);
+        *parts.a = *parts.b = *parts.past = nullptr;
+    }
+    b.split = false;
+}
+
+// Each plane's rings carved from one block: A, then B, then the past slots.
+bool allocateWholeBlocks(const WorkBufferSizes &sz) noexcept {
+    WorkBuffers &b = workBuffers;
+    float **blocks[3] = {&b.lumaBlock, &b.cbBlock, &b.crBlock};
+    for (int plane = 0; plane < 3; ++plane) {
+        const std::size_t ring = plane ? sz.chromaRing : sz.lumaRing;
+        if (!resize(*blocks[plane], plane ? sz.chromaBlock : sz.lumaBlock)) return false;
+        const RingParts parts = ringParts(plane);
+        *parts.a = *blocks[plane];
+        *parts.b = *blocks[plane] + ring / sizeof(float);
+        *parts.past = *blocks[plane] + 2 * ring / sizeof(float);
+    }
+    return true;
+}
+
+// The same rings, each an allocation of its own (the block holds ring A): a 32-bit
+// address space may have no free run as long as a block when it still has several
+// as long as a ring. The planes' contents and so the frames are the same.
+bool allocateSplitRings(const WorkBufferSizes &sz) noexcept {
+    WorkBuffers &b = workBuffers;
+    b.split = true;
+    float **blocks[3] = {&b.lumaBlock, &b.cbBlock, &b.crBlock};
+    for (int plane = 0; plane < 3; ++plane) {
+        const std::size_t ring = plane ? sz.chromaRing : sz.lumaRing;
+        const std::size_t past = plane ? sz.chromaPast : sz.lumaPast;
+        if (!resize(*blocks[plane], ring) || !resize(b.splitRings[2 * plane], ring) ||
+            !resize(b.splitRings[2 * plane + 1], past))
+            return false;
+        const RingParts parts = ringParts(plane);
+        *parts.a = *blocks[plane];
+        *parts.b = b.splitRings[2 * plane];
+        *parts.past = b.splitRings[2 * plane + 1];
+    }
+    return true;
+}
+
+}  // namespace
+
+bool splitRingsOnly = false;
+
 bool allocateWorkBuffers() noexcept {
     const WorkBufferSizes sz = workBufferSizes(sizeClass);
     bool ok = true;
@@ -159,52 +246,37 @@ bool allocateWorkBuffers() noexcept {
             std::memset(set.scratchQuarter, 0, sz.scratchQuarter);  // remainders start at 0
         else
             ok = false;
-        ok &= resize(set.scratch400, sz.scratch400);
         ok &= resize(set.scratchOctets, sz.scratchOctets);
     }
     // The scratch of threads beyond the four sets follows the size class: made again
     // for the new class when the host next runs that many threads.
     releaseExtraOctets();
 
-    const std::size_t plane = static_cast<std::size_t>(sizeClass.rows) * sizeClass.stride;
-    const std::size_t chromaPlane = static_cast<std::size_t>(sizeClass.rows) * (sizeClass.stride / 2);
     WorkBuffers &b = workBuffers;
-    b.yRingA = b.yRingB = nullptr;
-    b.cbRingA = b.cbRingB = b.crRingA = b.crRingB = nullptr;
-    if (resize(b.lumaBlock, sz.lumaBlock)) {
-        b.yRingA = b.lumaBlock;
-        b.yRingB = b.lumaBlock + 3 * plane;
-    } else {
-        ok = false;
-    }
-    // Each chroma plane's block, then its aux plane: Cb, then Cr.
-    auto chroma = [&](float *&block, float *&ringA, float *&ringB, std::int16_t *&aux) noexcept {
-        if (resize(block, sz.chromaBlock)) {
-            ringA = block;
-            ringB = block + 3 * chromaPlane;
-        } else {
+    // The old rings go first, so that the new ones may take their place.
+    releaseRings();
+    if (splitRingsOnly || !allocateWholeBlocks(sz)) {
+        releaseRings();
+        if (!allocateSplitRings(sz)) {
+            releaseRings();
             ok = false;
         }
-        ok &= resize(aux, sz.chromaAux);
-    };
-    chroma(b.cbBlock, b.cbRingA, b.cbRingB, b.cbAux);
-    chroma(b.crBlock, b.crRingA, b.crRingB, b.crAux);
+    }
+    ok &= resize(b.cbAux, sz.chromaAux);
+    ok &= resize(b.crAux, sz.chromaAux);
+    allocatedLayout = !ok ? "none" : b.split ? "split rings" : "whole blocks";
     return ok;
 }
 
 void releaseWorkBuffers() noexcept {
     for (ScratchSet &set : workBuffers.scratch) {
         release(set.scratchQuarter);
-        release(set.scratch400);
         release(set.scratchOctets);
     }
     releaseExtraOctets();
     WorkBuffers &b = workBuffers;
-    release(b.lumaBlock);
-    release(b.cbBlock);
+    releaseRings();
     release(b.cbAux);
-    release(b.crBlock);
     release(b.crAux);
-    b.yRingA = b.yRingB = nullptr;
-    b.cbRingA = b.cbRingB = b.crRingA = b.crRingB = nullptr;
+    allocatedLayout = "none";
 }

@@ -74,8 +74,8 @@ struct LumaOutput {
         const int n = g.rows / 2;
         for (int half = 0; half < 2; ++half) {
             float *rows = half ? band.high : band.low;
-            rebuildOctet(params, workBuffers.yRingA, workBuffers.yRingB, g.rows, half * n + kLanes * o, g.stride,
-                         octet);
+            rebuildOctet(params, workBuffers.yRingA, workBuffers.yRingB, workBuffers.yPast, g.rows,
+                         half * n + kLanes * o, g.stride, octet);
             if (lastOnly) {
                 for (int j = g.lumaPad; j < g.lumaPad + g.w; ++j) rows[j] = octet.band[kLanes * j + kLanes - 1];
             } else {

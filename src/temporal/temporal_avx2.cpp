@@ -98,31 +98,29 @@ void gatherLines(const float *line, long lineStep, int first, int count, float *
 }
 
 // The fitted coarsest band of eight lines, straight into the octet line.
-void fitIntoOctet(const TemporalJob &job, float threshold, const float *ringA, long slotFloats, long lineStart,
-                  long len, int coarse, float *octet) noexcept {
-    const FitLines lines(job, ringA, slotFloats, lineStart);
+void fitIntoOctet(const TemporalJob &job, float threshold, const FitLines &lines, int coarse, float *octet) noexcept {
     int j = 0;
     {
         const FitRun<Fit8> fit(job, threshold);
         for (; j + 8 <= coarse; j += 8) {
             __m256 fitted[8];
-            for (int k = 0; k < kLanes; ++k) fitted[k] = fit(lines, k * len + j);
+            for (int k = 0; k < kLanes; ++k) fitted[k] = fit(lines.line(k), j);
             transpose8(fitted, octet + kLanes * j);
         }
     }
     if (j < coarse) {
         const FitRun<Fit4> fit(job, threshold);
         __m128 fitted[8];
-        for (int k = 0; k < kLanes; ++k) fitted[k] = fit(lines, k * len + j);
+        for (int k = 0; k < kLanes; ++k) fitted[k] = fit(lines.line(k), j);
         transpose4(fitted, octet + kLanes * j);
     }
 }
 
 }  // namespace
 
-void temporalFitAvx2(const TemporalJob &job, int count, float threshold, float *output, const float *ringA,
-                     long slotFloats, long lineStart) noexcept {
-    const FitLines lines(job, ringA, slotFloats, lineStart);
+void temporalFitAvx2(const TemporalJob &job, int count, float threshold, float *output, const float *prev,
+                     const float *cur, const float *next) noexcept {
+    const FitLines lines(prev, cur, next);
     int i = 0;
     {
         const FitRun<Fit8> fit(job, threshold);
@@ -131,12 +129,12 @@ void temporalFitAvx2(const TemporalJob &job, int count, float threshold, float *
     if (i < count) Fit4::store(output + i, FitRun<Fit4>(job, threshold)(lines, i));
 }
 
-void rebuildOctetAvx2(const TemporalParams &params, const float *ringA, const float *ringB, long lines, long first,
-                      int len, OctetBuffers &b) noexcept {
+void rebuildOctetAvx2(const TemporalParams &params, const float *ringA, const float *ringB, const float *past,
+                      long lines, long first, int len, OctetBuffers &b) noexcept {
     const TemporalJob &job = params.job;
     const int coarse = len / 16;
     const long slotFloats = lines * len;
-    fitIntoOctet(job, params.threshold, ringA, slotFloats, first * len, len, coarse, b.band);
+    fitIntoOctet(job, params.threshold, FitLines(job, ringA, past, lines, first, len), coarse, b.band);
     const float *curA = ringA + job.curSlot * slotFloats + first * len;
     const float *curB = ringB + job.curSlot * slotFloats + first * len;
     for (int n = coarse; n <= len / 2; n *= 2) {

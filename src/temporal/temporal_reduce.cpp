@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "core/core.h"
+#include "temporal/fit_steps.h"
 #include "temporal/temporal.h"
 #include "wavelet/octet_rows.h"
 #include "wavelet/sample_conversion.h"
@@ -30,13 +31,16 @@ namespace {
 // detail bands, eight lines in the vector lanes: one body, over the steps of a
 // tier (S::fit, S::gather, S::inverse).
 template <class S>
-void rebuildOctetWith(const TemporalParams &params, const float *ringA, const float *ringB, long lines, long first,
-                      int len, OctetBuffers &b) noexcept {
+void rebuildOctetWith(const TemporalParams &params, const float *ringA, const float *ringB, const float *past,
+                      long lines, long first, int len, OctetBuffers &b) noexcept {
     const TemporalJob &job = params.job;
     const int coarse = len / 16;
     const long slotFloats = lines * len;
-    for (int k = 0; k < kLanes; ++k)
-        S::fit(job, coarse, params.threshold, b.fitted + k * coarse, ringA, slotFloats, (first + k) * len);
+    const FitLines octet(job, ringA, past, lines, first, len);
+    for (int k = 0; k < kLanes; ++k) {
+        const FitLines line = octet.line(k);
+        S::fit(job, coarse, params.threshold, b.fitted + k * coarse, line.prev, line.cur, line.next);
+    }
     S::gather([&](int k, int j) noexcept { return b.fitted + k * coarse + j; }, 0, coarse, b.band);
     const float *curA = ringA + job.curSlot * slotFloats + first * len;
     const float *curB = ringB + job.curSlot * slotFloats + first * len;
@@ -72,18 +76,18 @@ struct Sse2Steps {
 
 }  // namespace
 
-void rebuildOctetScalar(const TemporalParams &params, const float *ringA, const float *ringB, long lines, long first,
-                        int len, OctetBuffers &b) noexcept {
-    rebuildOctetWith<ScalarSteps>(params, ringA, ringB, lines, first, len, b);
+void rebuildOctetScalar(const TemporalParams &params, const float *ringA, const float *ringB, const float *past,
+                      long lines, long first, int len, OctetBuffers &b) noexcept {
+    rebuildOctetWith<ScalarSteps>(params, ringA, ringB, past, lines, first, len, b);
 }
 
-void rebuildOctetSse2(const TemporalParams &params, const float *ringA, const float *ringB, long lines, long first,
-                      int len, OctetBuffers &b) noexcept {
-    rebuildOctetWith<Sse2Steps>(params, ringA, ringB, lines, first, len, b);
+void rebuildOctetSse2(const TemporalParams &params, const float *ringA, const float *ringB, const float *past,
+                      long lines, long first, int len, OctetBuffers &b) noexcept {
+    rebuildOctetWith<Sse2Steps>(params, ringA, ringB, past, lines, first, len, b);
 }
 
-void temporalChroma(std::int16_t *aux, const float *ringA, const float *ringB, const TemporalParams &params,
-                    int firstLine, int endLine, int thread) noexcept {
+void temporalChroma(std::int16_t *aux, const float *ringA, const float *ringB, const float *past,
+                    const TemporalParams &params, int firstLine, int endLine, int thread) noexcept {
     const int stride = params.sizeClass.stride;
     const int rows = params.sizeClass.rows;
     const long auxRow = stride / 2;
@@ -98,7 +102,7 @@ void temporalChroma(std::int16_t *aux, const float *ringA, const float *ringB, c
     int stagedFirst = firstLine;
     for (int l = firstLine; l < endLine; l += kLanes) {
         OctetBuffers b = octetBuffers(thread, rows);
-        rebuildOctet(params, ringA, ringB, stride / 2, l, rows, b);
+        rebuildOctet(params, ringA, ringB, past, stride / 2, l, rows, b);
         std::int16_t *out = staged + (l - stagedFirst);
         for (int r = 0; r < rows; ++r, out += kStaged)
             _mm_storeu_si128(reinterpret_cast<__m128i *>(out),
@@ -128,9 +132,9 @@ void temporalChromaWorker(int thread_id, int thread_num, void *param1, void *par
     const UnitRange share = threadShare(work, thread_id, workingThreads(thread_id, thread_num, params.threadsSeen));
     const UnitRange cb = runPart(work, share, 0), cr = runPart(work, share, 1);
     if (cb.first < cb.end)
-        temporalChroma(wb.cbAux, wb.cbRingA, wb.cbRingB, params, (firstOctet + cb.first) * kLanes,
+        temporalChroma(wb.cbAux, wb.cbRingA, wb.cbRingB, wb.cbPast, params, (firstOctet + cb.first) * kLanes,
                        (firstOctet + cb.end) * kLanes, thread_id);
     if (cr.first < cr.end)
-        temporalChroma(wb.crAux, wb.crRingA, wb.crRingB, params, (firstOctet + cr.first) * kLanes,
+        temporalChroma(wb.crAux, wb.crRingA, wb.crRingB, wb.crPast, params, (firstOctet + cr.first) * kLanes,
                        (firstOctet + cr.end) * kLanes, thread_id);
 }
