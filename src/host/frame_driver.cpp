@@ -26,10 +26,11 @@ void emptyFrameRing() noexcept {
 void keepCoarseBand(int slot) noexcept {
     const int frame = frameRing.fullFrame[slot];
     if (frame == kEmptySlot) return;
+    const int past = ringSlotOf(frame);
     // A sixteenth of every line of ring A: a thirty-second of what the slot holds.
-    auto copy = [slot](float *ringA, float *past, long lines, long len) noexcept {
+    auto copy = [slot, past](float *ringA, float *pastRing, long lines, long len) noexcept {
         const float *from = ringSlot(ringA, slot, lines, len);
-        float *to = pastSlot(past, slot, lines, len);
+        float *to = pastSlot(pastRing, past, lines, len);
         const std::size_t bytes = static_cast<std::size_t>(len / 16) * sizeof(float);
         for (long i = 0; i < lines; ++i) std::memcpy(to + i * (len / 16), from + i * len, bytes);
     };
@@ -37,7 +38,7 @@ void keepCoarseBand(int slot) noexcept {
     copy(b.yRingA, b.yPast, sizeClass.rows, sizeClass.stride);
     copy(b.cbRingA, b.cbPast, sizeClass.stride / 2, sizeClass.rows);
     copy(b.crRingA, b.crPast, sizeClass.stride / 2, sizeClass.rows);
-    frameRing.pastFrame[slot] = frame;
+    frameRing.pastFrame[past] = frame;
 }
 
 namespace {
@@ -201,11 +202,13 @@ PIXEL_YC *runPrepasses(FILTER *fp, FILTER_PROC_INFO *fpip, PIXEL_YC *p, int mirr
 }
 
 // Fetches frame n of the clip into full slot `slot`, with its pre-passes and
-// analysis. The slot's frame keeps its coarsest band in its past slot unless that
-// holds the band of `needed`, which the current frame needs.
+// analysis. The frame leaving the slot keeps its coarsest band in its past slot,
+// unless that slot holds the band of `needed`, which the current frame needs.
 void analyseIntoSlot(FILTER *fp, FILTER_PROC_INFO *fpip, int n, int slot, int needed, int realHeight,
                      const FrameSettings &settings) noexcept {
-    if (frameRing.pastFrame[slot] != needed || frameRing.fullFrame[slot] == needed) keepCoarseBand(slot);
+    const int leaving = frameRing.fullFrame[slot];
+    if (leaving != kEmptySlot && (leaving == needed || frameRing.pastFrame[ringSlotOf(leaving)] != needed))
+        keepCoarseBand(slot);
     frameRing.fullFrame[slot] = kEmptySlot;
     EXFUNC *ex = fp->exfunc;
     ex->set_ycp_filtering_cache_size(fp, fpip->max_w, fpip->max_h, 5, 0);
@@ -222,23 +225,28 @@ void analyseIntoSlot(FILTER *fp, FILTER_PROC_INFO *fpip, int n, int slot, int ne
     frameRing.fullFrame[slot] = n;
 }
 
+bool holdsWhole(int frame) noexcept { return frameRing.fullFrame[ringSlotOf(frame)] == frame; }
+
 // The whole analysis of frames n and n + 1 and the coarsest band of n - 1 into the
 // ring, as far as they are not there yet. In forward playback that is the analysis
 // of n + 1 alone, in the slot of n - 1, whose coarsest band moves to its past slot
-// first; a step back analyses the new current frame alone, its predecessor's band
-// being in the other past slot. A frame is known by its number in the host's
-// count, before the reflection at the ends of the clip: its analysis depends on
-// nothing else.
+// first. A single step back analyses the new current frame alone (its
+// predecessor's band is in the other past slot); each further one analyses two
+// frames, the current one and, for its band alone, the one before it. A frame is
+// known by its number in the host's count, before the reflection at the ends of the
+// clip: its analysis depends on nothing else.
 void bringRingUpToDate(FILTER *fp, FILTER_PROC_INFO *fpip, int realHeight, const FrameSettings &settings) noexcept {
     const int n = fpip->frame;
     const int prev = n - 1;
-    // n - 1 shares its slots with n + 1: analysed there, its band reaches its past
-    // slot when n + 1 takes the full slot.
-    if (frameRing.pastFrame[ringSlotOf(prev)] != prev && frameRing.fullFrame[ringSlotOf(prev)] != prev)
-        analyseIntoSlot(fp, fpip, prev, ringSlotOf(prev), prev, realHeight, settings);
+    // n - 1 is analysed into a full slot that n or n + 1 takes next, and its band
+    // reaches its past slot when they do. A slot that already holds n or n + 1 is
+    // given up only when both do.
+    if (frameRing.pastFrame[ringSlotOf(prev)] != prev && !holdsWhole(prev)) {
+        const int slot = !holdsWhole(n + 1) ? ringSlotOf(n + 1) : !holdsWhole(n) ? ringSlotOf(n) : ringSlotOf(n + 1);
+        analyseIntoSlot(fp, fpip, prev, slot, prev, realHeight, settings);
+    }
     for (const int frame : {n, n + 1})
-        if (frameRing.fullFrame[ringSlotOf(frame)] != frame)
-            analyseIntoSlot(fp, fpip, frame, ringSlotOf(frame), prev, realHeight, settings);
+        if (!holdsWhole(frame)) analyseIntoSlot(fp, fpip, frame, ringSlotOf(frame), prev, realHeight, settings);
 }
 
 // The current frame rebuilt from the ring into ycp_edit, with the rounding correction.

@@ -23,7 +23,7 @@ extern FrameRing frameRing;
 /// starts and on Cache Reset.
 void emptyFrameRing() noexcept;
 
-/// Copies the coarsest band of the frame in full slot `slot` into the past slot of
-/// that frame (the same index), all three planes; the driver does it before the
-/// full slot takes another frame.
+/// Copies the coarsest band of the frame in full slot `slot` into that frame's past
+/// slot, all three planes; the driver does it before the full slot takes another
+/// frame.
 void keepCoarseBand(int slot) noexcept;

@@ -75,6 +75,21 @@ TEST_F(FrameDriver, FetchesThreeFramesFirstThenOnePerFrameMirroringAtBothEnds) {
     EXPECT_EQ(fetches, 8);
 }
 
+// The ring keeps two frames whole and the coarsest band of the two before: a step
+// back after forward playback fetches the new current frame alone, a second one
+// also the frame before it (for its band), and forward playback from there is one
+// new frame a call again.
+TEST_F(FrameDriver, AStepBackFetchesTheNewCurrentFrameAndASecondOneItsPredecessorToo) {
+    start(q5test::moduleEntry(), q5test::randomClip(64, 32, 8, 12));
+    for (int n = 0; n < 5; ++n) ASSERT_EQ(host->process(n), TRUE);
+    const std::vector<std::pair<int, std::vector<int>>> steps = {{3, {3}}, {2, {1, 2}}, {3, {4}}, {4, {5}}};
+    for (const auto &[frame, fetched] : steps) {
+        log->clear();
+        ASSERT_EQ(host->process(frame), TRUE);
+        EXPECT_EQ(log->fetchedFrames(), fetched) << "frame " << frame;
+    }
+}
+
 TEST_F(FrameDriver, ReanalysesAllThreeFramesAfterUpdateSaveStartAndSizeChange) {
     start(q5test::moduleEntry(), q5test::randomClip(640, 480, 8, 2));
     host->process(0);
