@@ -82,7 +82,9 @@ TEST_F(FrameDriver, FetchesThreeFramesFirstThenOnePerFrameMirroringAtBothEnds) {
 TEST_F(FrameDriver, AStepBackFetchesTheNewCurrentFrameAndASecondOneItsPredecessorToo) {
     start(q5test::moduleEntry(), q5test::randomClip(64, 32, 8, 12));
     for (int n = 0; n < 5; ++n) ASSERT_EQ(host->process(n), TRUE);
-    const std::vector<std::pair<int, std::vector<int>>> steps = {{3, {3}}, {2, {1, 2}}, {3, {4}}, {4, {5}}};
+    // Then a jump ahead: the band of 5, which left when 3 came back, still serves 6.
+    const std::vector<std::pair<int, std::vector<int>>> steps = {{3, {3}}, {2, {1, 2}}, {3, {4}}, {4, {5}},
+                                                                 {3, {3}}, {6, {6, 7}}};
     for (const auto &[frame, fetched] : steps) {
         log->clear();
         ASSERT_EQ(host->process(frame), TRUE);
