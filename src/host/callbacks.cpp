@@ -19,6 +19,7 @@ BOOL func_init(FILTER *) noexcept {
     lastW = 1920;
     lastH = 1088;
     buffersReady = allocateWorkBuffers();
+    describeBufferLayout();
     emptyFrameRing();
     return TRUE;
 }

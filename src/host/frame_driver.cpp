@@ -313,6 +313,7 @@ BOOL func_proc(FILTER *fp, FILTER_PROC_INFO *fpip) noexcept {
     if (w != lastW || h != lastH) {
         sizeClass = sizeClassFor(w, h);
         buffersReady = allocateWorkBuffers();
+        describeBufferLayout();
         memoryShortageReported = false;
         emptyFrameRing();
         lastW = w;
