@@ -2,6 +2,7 @@
 // blocks for the duration of the call, keeps the ring of analysed frames up to date and runs the stages, each as one dispatch on the host's threads.
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 
 #include "abi/settings.h"
 #include "analysis/analysis.h"
