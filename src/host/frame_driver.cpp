@@ -1,5 +1,6 @@
 // The per-frame entry point: checks the frame, rounds its size to whole 16 x 16
-// blocks for the duration of the call, keeps the ring of analysed frames up to date and runs the stages, each as one dispatch on the host's threads.
+// blocks for the duration of the call, keeps the ring of analysed frames up to
+// date and runs the stages, each as one dispatch on the host's threads.
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
@@ -17,7 +18,7 @@
 #include "prefilter/prefilter.h"
 #include "temporal/temporal.h"
 
-FrameRing frameRing = {{kEmptySlot, kEmptySlot}, {kEmptySlot, kEmptySlot}};
+FrameRing frameRing = {{kEmptySlot, kEmptySlot}, {kEmptySlot, kEmptySlot}, 0};
 
 void emptyFrameRing() noexcept {
     for (int &marker : frameRing.fullFrame) marker = kEmptySlot;
@@ -235,10 +236,21 @@ bool holdsWhole(int frame) noexcept { return frameRing.fullFrame[ringSlotOf(fram
 // predecessor's band is in the other past slot); each further one analyses two
 // frames, the current one and, for its band alone, the one before it. A frame is
 // known by its number in the host's count, before the reflection at the ends of the
-// clip: its analysis depends on nothing else.
+// clip.
 void bringRingUpToDate(FILTER *fp, FILTER_PROC_INFO *fpip, int realHeight, const FrameSettings &settings) noexcept {
     const int n = fpip->frame;
     const int prev = n - 1;
+    // What a frame beyond either end of the clip reflects changes with the clip's
+    // length, which the host may change without a word: beyond the ends as they were
+    // or as they are, a frame is made again.
+    if (fpip->frame_n != frameRing.frameCount) {
+        const int end = fpip->frame_n < frameRing.frameCount ? fpip->frame_n : frameRing.frameCount;
+        for (int &marker : frameRing.fullFrame)
+            if (marker < 0 || marker >= end) marker = kEmptySlot;
+        for (int &marker : frameRing.pastFrame)
+            if (marker < 0 || marker >= end) marker = kEmptySlot;
+        frameRing.frameCount = fpip->frame_n;
+    }
     // n - 1 is analysed into a full slot that n or n + 1 takes next, and its band
     // reaches its past slot when they do. A slot that already holds n or n + 1 is
     // given up only when both do.

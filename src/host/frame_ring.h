@@ -11,6 +11,7 @@
 struct FrameRing {
     int fullFrame[kFullSlots];
     int pastFrame[kPastSlots];
+    int frameCount;  // the clip's length when they were made, for the reflections past its end
 };
 constexpr int kEmptySlot = -99;
 

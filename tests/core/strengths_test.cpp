@@ -91,11 +91,11 @@ TEST_F(Strengths, FieldModeFollowsCheckBoxZeroExactly) {
 TEST_F(Strengths, UpdateAndSaveStartEmptyTheRing) {
     derive(10, 10, 16, 1);
     const NrStrengths before = nrStrengths;
-    frameRing = {{4, 5}, {2, 3}};
+    frameRing = {{4, 5}, {2, 3}, 10};
     EXPECT_EQ(host.update(), TRUE);
     EXPECT_EQ(frameRing.fullFrame[0], kEmptySlot);
     EXPECT_EQ(frameRing.pastFrame[1], kEmptySlot);
-    frameRing = {{4, 5}, {2, 3}};
+    frameRing = {{4, 5}, {2, 3}, 10};
     EXPECT_EQ(host.saveStart(0, 10), TRUE);
     EXPECT_EQ(frameRing.fullFrame[1], kEmptySlot);
     EXPECT_EQ(frameRing.pastFrame[0], kEmptySlot);

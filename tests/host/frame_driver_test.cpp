@@ -92,6 +92,19 @@ TEST_F(FrameDriver, AStepBackFetchesTheNewCurrentFrameAndASecondOneItsPredecesso
     }
 }
 
+// The last frame's next neighbour is the one before it, reflected; once the clip is
+// longer the same number is a frame of its own and is fetched, not taken from the ring.
+TEST_F(FrameDriver, AReflectedNeighbourIsFetchedAgainOnceTheClipGrows) {
+    start(q5test::moduleEntry(), q5test::randomClip(64, 32, 6, 13));
+    host->setFrameCount(4);
+    ASSERT_EQ(host->process(2), TRUE);
+    ASSERT_EQ(host->process(3), TRUE);
+    host->setFrameCount(6);
+    log->clear();
+    ASSERT_EQ(host->process(3), TRUE);
+    EXPECT_EQ(log->fetchedFrames(), (std::vector<int>{4}));
+}
+
 TEST_F(FrameDriver, ReanalysesAllThreeFramesAfterUpdateSaveStartAndSizeChange) {
     start(q5test::moduleEntry(), q5test::randomClip(640, 480, 8, 2));
     host->process(0);
