@@ -18,50 +18,46 @@
 
 namespace {
 
-// Free address space in total and in its longest run, in bytes.
-struct FreeSpace {
-    unsigned long long total, longest;
+// Address space the process can still reserve, found by reserving it: chunks of
+// 1 GB, then of half as much, and so on down to 64 KB, as long as any is granted.
+// What the system reports of its own free regions need not be what it grants
+// (wine keeps ranges of its own aside).
+struct Reserved {
+    std::vector<std::pair<void *, SIZE_T>> chunks;  // largest first
+    unsigned long long total = 0;
 };
 
-FreeSpace freeAddressSpace() {
-    FreeSpace space{0, 0};
-    MEMORY_BASIC_INFORMATION info;
-    for (const char *at = nullptr; VirtualQuery(at, &info, sizeof info) == sizeof info;) {
-        if (info.State == MEM_FREE) {
-            space.total += info.RegionSize;
-            if (info.RegionSize > space.longest) space.longest = info.RegionSize;
+Reserved reserveEverything() {
+    Reserved r;
+    for (SIZE_T size = SIZE_T{1} << 30; size >= 64 * 1024; size /= 2)
+        while (void *p = VirtualAlloc(nullptr, size, MEM_RESERVE, PAGE_NOACCESS)) {
+            r.chunks.push_back({p, size});
+            r.total += size;
         }
-        const char *next = static_cast<const char *>(info.BaseAddress) + info.RegionSize;
-        if (next <= at) break;
-        at = next;
-    }
-    return space;
+    return r;
 }
 
-// Reserves the start of the longest free run, again and again, until at most
-// limit bytes are free: the largest runs go first, as they would in a long-running
-// editor.
-bool limitAddressSpace(unsigned long long limit) {
-    constexpr unsigned long long kGranularity = 64 * 1024;
-    for (int round = 0; round < 4096; ++round) {
-        const FreeSpace space = freeAddressSpace();
-        if (space.total <= limit) return true;
-        MEMORY_BASIC_INFORMATION info, longest{};
-        for (const char *at = nullptr; VirtualQuery(at, &info, sizeof info) == sizeof info;) {
-            if (info.State == MEM_FREE && info.RegionSize == space.longest) longest = info;
-            const char *next = static_cast<const char *>(info.BaseAddress) + info.RegionSize;
-            if (next <= at) break;
-            at = next;
-        }
-        unsigned long long take = space.total - limit;
-        if (take > longest.RegionSize) take = longest.RegionSize;
-        take = (take + kGranularity - 1) / kGranularity * kGranularity;
-        if (take > longest.RegionSize) take = longest.RegionSize / kGranularity * kGranularity;
-        if (take == 0 || !VirtualAlloc(longest.BaseAddress, static_cast<SIZE_T>(take), MEM_RESERVE, PAGE_NOACCESS))
-            return false;
+// Leaves about limit bytes of address space free, handing back the largest chunks
+// first (so that what is left free comes in long runs, as in an editor that made
+// one large reservation before loading the plug-in), and keeps the rest reserved.
+// Returns the free space before and after.
+std::pair<unsigned long long, unsigned long long> limitAddressSpace(unsigned long long limit) {
+    Reserved r = reserveEverything();
+    const unsigned long long before = r.total;
+    unsigned long long handedBack = 0;
+    for (auto &[p, size] : r.chunks) {
+        if (handedBack >= limit) break;
+        if (handedBack + size > limit && size > 64 * 1024) continue;  // a smaller one fits better
+        VirtualFree(p, 0, MEM_RELEASE);
+        handedBack += size;
+        p = nullptr;
     }
-    return false;
+    return {before, handedBack};
 }
+
+}  // namespace
+
+namespace {
 
 int usage() {
     std::fprintf(stderr,
@@ -82,14 +78,13 @@ int main(int argc, char **argv) {
     if (args.empty()) return usage();
     if (const char *limit = std::getenv("Q5_ADDRESS_SPACE_MB"); limit && *limit) {
         const unsigned long long mb = std::strtoull(limit, nullptr, 10);
-        const FreeSpace before = freeAddressSpace();
-        if (mb == 0 || !limitAddressSpace(mb << 20)) {
-            std::fprintf(stderr, "q5winhost: cannot limit the address space to %s MB\n", limit);
+        const auto [before, after] = mb > 0 ? limitAddressSpace(mb << 20) : std::pair{0ull, 0ull};
+        if (after == 0 || before < (mb << 20)) {
+            std::fprintf(stderr, "q5winhost: cannot limit the address space to %s MB (%llu MB free)\n", limit,
+                         before >> 20);
             return 2;
         }
-        const FreeSpace after = freeAddressSpace();
-        std::printf("address space: %llu MB free (longest run %llu MB), limited to %llu MB free (longest run %llu MB)\n",
-                    before.total >> 20, before.longest >> 20, after.total >> 20, after.longest >> 20);
+        std::printf("address space: %llu MB free, limited to %llu MB free\n", before >> 20, after >> 20);
     }
     const std::string &command = args[0];
     if (command == "describe" && args.size() == 2) return q5win::describeCommand(args[1]);
