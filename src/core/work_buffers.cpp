@@ -1,7 +1,8 @@
 // The working buffers: the ring planes carved from three large blocks, two aux
-// planes, and two scratch buffers for each of four worker threads. Allocated for the largest
-// size class at load and again on every change of the rounded frame size, never
-// per frame. Every buffer is 16-byte aligned for aligned 128-bit loads and stores.
+// planes, and two scratch buffers for each of four worker threads. Allocated for
+// the 1920 x 1088 class at load and again on every change of the rounded frame
+// size, never per frame. Every buffer is 16-byte aligned for aligned 128-bit loads
+// and stores.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -15,12 +16,6 @@
 #endif
 
 #include "core/core.h"
-
-SizeClass sizeClass = {2048, 1280};
-int lastW = 1920;
-int lastH = 1088;
-bool buffersReady = false;
-WorkBuffers workBuffers = {};
 
 namespace {
 
@@ -104,43 +99,37 @@ std::size_t workBufferBytes(SizeClass sc, int threads) noexcept {
            sets * s.scratchOctets;
 }
 
-namespace {
-const char *allocatedLayout = "none";
-}  // namespace
+const char *workBufferLayout(const WorkBuffers &b) noexcept { return b.layout ? b.layout : "none"; }
 
-const char *workBufferLayout() noexcept { return allocatedLayout; }
-
-float *octetScratch(int thread) noexcept {
-    float *block = thread < kScratchSets ? workBuffers.scratch[thread].scratchOctets
-                                         : workBuffers.extraOctets[thread - kScratchSets];
+float *octetScratch(const WorkBuffers &b, int thread) noexcept {
+    float *block = thread < kScratchSets ? b.scratch[thread].scratchOctets : b.extraOctets[thread - kScratchSets];
     const auto address = reinterpret_cast<std::uintptr_t>(block);
     return reinterpret_cast<float *>((address + 31) & ~static_cast<std::uintptr_t>(31));
 }
 
 namespace {
 
-void releaseExtraOctets() noexcept {
-    for (int i = 0; i < workBuffers.extraOctetCount; ++i) release(workBuffers.extraOctets[i]);
-    workBuffers.extraOctetCount = 0;
+void releaseExtraOctets(WorkBuffers &b) noexcept {
+    for (int i = 0; i < b.extraOctetCount; ++i) release(b.extraOctets[i]);
+    b.extraOctetCount = 0;
 }
 
 }  // namespace
 
-int ensureOctetScratch(int threads) noexcept {
-    WorkBuffers &b = workBuffers;
+int ensureOctetScratch(WorkBuffers &b, int threads) noexcept {
     if (threads > kMaxThreads) threads = kMaxThreads;
     // Only threads the host actually runs get a set, each once: a frame never allocates.
     while (kScratchSets + b.extraOctetCount < threads &&
-           resize(b.extraOctets[b.extraOctetCount], workBufferSizes(sizeClass).scratchOctets))
+           resize(b.extraOctets[b.extraOctetCount], workBufferSizes(b.planes).scratchOctets))
         ++b.extraOctetCount;
     return kScratchSets + b.extraOctetCount;
 }
 
-int workingThreads(int thread_id, int thread_num, int *threadsSeen) noexcept {
+int workingThreads(const StageContext &context, int thread_id, int thread_num) noexcept {
     // Written only by thread 0 inside a dispatch and read by the driver after it
     // returns: each dispatch is a barrier, so no other synchronisation is needed.
-    if (thread_id == 0 && threadsSeen) *threadsSeen = thread_num;
-    const int available = kScratchSets + workBuffers.extraOctetCount;
+    if (thread_id == 0 && context.threadsSeen) *context.threadsSeen = thread_num;
+    const int available = kScratchSets + context.buffers->extraOctetCount;
     return thread_num < available ? thread_num : available;
 }
 
@@ -176,8 +165,7 @@ struct RingParts {
     float **a, **b, **past;
 };
 
-RingParts ringParts(int plane) noexcept {
-    WorkBuffers &b = workBuffers;
+RingParts ringParts(WorkBuffers &b, int plane) noexcept {
     switch (plane) {
         case 0: return {&b.yRingA, &b.yRingB, &b.yPast};
         case 1: return {&b.cbRingA, &b.cbRingB, &b.cbPast};
@@ -185,27 +173,25 @@ RingParts ringParts(int plane) noexcept {
     }
 }
 
-void releaseRings() noexcept {
-    WorkBuffers &b = workBuffers;
+void releaseRings(WorkBuffers &b) noexcept {
     release(b.lumaBlock);
     release(b.cbBlock);
     release(b.crBlock);
     for (float *&ring : b.splitRings) release(ring);
     for (int plane = 0; plane < 3; ++plane) {
-        const RingParts parts = ringParts(plane);
+        const RingParts parts = ringParts(b, plane);
         *parts.a = *parts.b = *parts.past = nullptr;
     }
     b.split = false;
 }
 
 // Each plane's rings carved from one block: A, then B, then the past slots.
-bool allocateWholeBlocks(const WorkBufferSizes &sz) noexcept {
-    WorkBuffers &b = workBuffers;
+bool allocateWholeBlocks(WorkBuffers &b, const WorkBufferSizes &sz) noexcept {
     float **blocks[3] = {&b.lumaBlock, &b.cbBlock, &b.crBlock};
     for (int plane = 0; plane < 3; ++plane) {
         const std::size_t ring = plane ? sz.chromaRing : sz.lumaRing;
         if (!resize(*blocks[plane], plane ? sz.chromaBlock : sz.lumaBlock)) return false;
-        const RingParts parts = ringParts(plane);
+        const RingParts parts = ringParts(b, plane);
         *parts.a = *blocks[plane];
         *parts.b = *blocks[plane] + ring / sizeof(float);
         *parts.past = *blocks[plane] + 2 * ring / sizeof(float);
@@ -216,8 +202,7 @@ bool allocateWholeBlocks(const WorkBufferSizes &sz) noexcept {
 // The same rings, each an allocation of its own (the block holds ring A): a 32-bit
 // address space may have no free run as long as a block when it still has several
 // as long as a ring. The planes' contents and so the frames are the same.
-bool allocateSplitRings(const WorkBufferSizes &sz) noexcept {
-    WorkBuffers &b = workBuffers;
+bool allocateSplitRings(WorkBuffers &b, const WorkBufferSizes &sz) noexcept {
     b.split = true;
     float **blocks[3] = {&b.lumaBlock, &b.cbBlock, &b.crBlock};
     for (int plane = 0; plane < 3; ++plane) {
@@ -226,7 +211,7 @@ bool allocateSplitRings(const WorkBufferSizes &sz) noexcept {
         if (!resize(*blocks[plane], ring) || !resize(b.splitRings[2 * plane], ring) ||
             !resize(b.splitRings[2 * plane + 1], past))
             return false;
-        const RingParts parts = ringParts(plane);
+        const RingParts parts = ringParts(b, plane);
         *parts.a = *blocks[plane];
         *parts.b = b.splitRings[2 * plane];
         *parts.past = b.splitRings[2 * plane + 1];
@@ -238,10 +223,11 @@ bool allocateSplitRings(const WorkBufferSizes &sz) noexcept {
 
 bool splitRingsOnly = false;
 
-bool allocateWorkBuffers() noexcept {
-    const WorkBufferSizes sz = workBufferSizes(sizeClass);
+bool allocateWorkBuffers(WorkBuffers &b, SizeClass sc) noexcept {
+    b.planes = sc;
+    const WorkBufferSizes sz = workBufferSizes(sc);
     bool ok = true;
-    for (ScratchSet &set : workBuffers.scratch) {
+    for (ScratchSet &set : b.scratch) {
         if (resize(set.scratchQuarter, sz.scratchQuarter))
             std::memset(set.scratchQuarter, 0, sz.scratchQuarter);  // remainders start at 0
         else
@@ -250,33 +236,31 @@ bool allocateWorkBuffers() noexcept {
     }
     // The scratch of threads beyond the four sets follows the size class: made again
     // for the new class when the host next runs that many threads.
-    releaseExtraOctets();
+    releaseExtraOctets(b);
 
-    WorkBuffers &b = workBuffers;
     // The old rings go first, so that the new ones may take their place.
-    releaseRings();
-    if (splitRingsOnly || !allocateWholeBlocks(sz)) {
-        releaseRings();
-        if (!allocateSplitRings(sz)) {
-            releaseRings();
+    releaseRings(b);
+    if (splitRingsOnly || !allocateWholeBlocks(b, sz)) {
+        releaseRings(b);
+        if (!allocateSplitRings(b, sz)) {
+            releaseRings(b);
             ok = false;
         }
     }
     ok &= resize(b.cbAux, sz.chromaAux);
     ok &= resize(b.crAux, sz.chromaAux);
-    allocatedLayout = !ok ? "none" : b.split ? "split rings" : "whole blocks";
+    b.layout = !ok ? nullptr : b.split ? "split rings" : "whole blocks";
     return ok;
 }
 
-void releaseWorkBuffers() noexcept {
-    for (ScratchSet &set : workBuffers.scratch) {
+void releaseWorkBuffers(WorkBuffers &b) noexcept {
+    for (ScratchSet &set : b.scratch) {
         release(set.scratchQuarter);
         release(set.scratchOctets);
     }
-    releaseExtraOctets();
-    WorkBuffers &b = workBuffers;
-    releaseRings();
+    releaseExtraOctets(b);
+    releaseRings(b);
     release(b.cbAux);
     release(b.crAux);
-    allocatedLayout = "none";
+    b.layout = nullptr;
 }

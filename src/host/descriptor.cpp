@@ -53,5 +53,5 @@ FILTER_DLL descriptor = {
 FILTER_DLL *filterDescriptor() noexcept { return &descriptor; }
 
 void describeBufferLayout() noexcept {
-    std::snprintf(kInformation, sizeof kInformation, "%s; buffers: %s", kVersion, workBufferLayout());
+    std::snprintf(kInformation, sizeof kInformation, "%s; buffers: %s", kVersion, workBufferLayout(workBuffers));
 }

@@ -11,6 +11,7 @@
 #include "abi/settings.h"
 #include "core/core.h"
 #include "core/failing_system_memory.h"
+#include "host/callbacks.h"
 #include "platform/platform.h"
 #include "support/support.h"
 
@@ -124,7 +125,7 @@ TEST(AccessOrder, TheSplitLayoutGivesTheFramesOfTheWholeBlocks) {
         everyStageOn(host);
         host.setClip(clip.info(720, 480), clip.source());
         frames[split] = forward(host, clip);
-        EXPECT_STREQ(workBufferLayout(), split ? "split rings" : "whole blocks");
+        EXPECT_STREQ(workBufferLayout(workBuffers), split ? "split rings" : "whole blocks");
         // Backward in the split layout too: the past slots are allocations of their own.
         if (split) expectSameFramesIn(host, frames[0], {3, 2, 1, 0}, "backward, split");
     }
@@ -136,5 +137,5 @@ TEST(AccessOrder, TheSplitLayoutGivesTheFramesOfTheWholeBlocks) {
     host.setClip(clip.info(720, 480), clip.source());
     host.process(0);
     failAllocationsOver = 0;
-    EXPECT_STREQ(workBufferLayout(), "none");
+    EXPECT_STREQ(workBufferLayout(workBuffers), "none");
 }
