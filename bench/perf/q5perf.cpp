@@ -5,7 +5,10 @@
 // resident size is its own; the child reports over a pipe.
 //
 //   q5perf [--frames N] [--sizes 720x480,1920x1080] [--threads 1,2] [--stage-cpu]
-//          [--per-thread] [--sse3] [--frame-mode] [--hash]
+//          [--per-thread] [--sse3] [--frame-mode] [--hash] [--step-back]
+//
+// --step-back times steps back after forward playback (two frames forward, one
+// back) instead of forward playback: what re-analysing a frame the ring let go costs.
 //
 // Every size and thread count runs twice: with the default settings, and with the
 // block and mosquito pre-passes switched on as well (to time them).
@@ -154,6 +157,7 @@ struct Options {
     bool stageCpu = false;
     bool frameMode = false;  // per-field processing off (as for progressive video)
     bool perThread = false;  // lines with threads 0 and 1's CPU time per stage
+    bool stepBack = false;   // time steps back (two frames forward, one back) instead of forward playback
 };
 
 // Medians over the timed frames, in milliseconds; -1 for a stage that did not run.
@@ -192,7 +196,7 @@ RunResult runFilter(int w, int h, int threads, bool prepasses, const Options &op
     // size where that is larger.
     clip.maxW = q5host::capacityFor(w, clip.maxW);
     clip.maxH = q5host::capacityFor(h, clip.maxH);
-    clip.frameCount = frames + 8;
+    clip.frameCount = frames + 9;
     host.setClip(clip, [&](int n, PIXEL_YC *image, int pitch) {
         q5scene::fillFrame(n, w, h, image, pitch);
         return true;
@@ -203,7 +207,20 @@ RunResult runFilter(int w, int h, int threads, bool prepasses, const Options &op
     std::vector<double> wall, path, cpu;
     std::vector<std::vector<double>> stageWall(kStages), stageBusy(kStages), stageThread(2 * kStages);
     const int warmup = 3;  // the first frame fills the whole ring
-    for (int n = 0; n < warmup + frames; ++n) {
+    // Forward playback, or with --step-back: from frame m, m + 1 and m + 2 forward and
+    // then m + 1 again, timed, a step back after forward playback each time.
+    std::vector<std::pair<int, bool>> calls;
+    for (int n = 0; n < warmup; ++n) calls.push_back({n, false});
+    for (int i = 0, m = warmup - 1; i < frames; ++i, ++m) {
+        if (opt.stepBack) {
+            calls.push_back({m + 1, false});
+            calls.push_back({m + 2, false});
+            calls.push_back({m + 1, true});
+        } else {
+            calls.push_back({m + 1, true});
+        }
+    }
+    for (const auto &[n, timed] : calls) {
         frameTimes = {};
         host.process(n);
         if (opt.hash)
@@ -213,7 +230,7 @@ RunResult runFilter(int w, int h, int threads, bool prepasses, const Options &op
                         result.hash ^= (static_cast<std::uint16_t>(v) >> (8 * byte)) & 0xFF;
                         result.hash *= 1099511628211ull;
                     }
-        if (n < warmup) continue;
+        if (!timed) continue;
         const FrameTimes &t = frameTimes;
         double busy = t.callerCpu;
         for (int s = 0; s < kStages; ++s) {
@@ -291,7 +308,7 @@ bool parseSizes(const char *text, std::vector<std::pair<int, int>> &out) {
 }
 
 int usage() {
-    std::fprintf(stderr, "usage: q5perf [--frames N] [--sizes WxH,...] [--threads T,...] [--stage-cpu] [--per-thread] [--sse3] [--frame-mode] [--hash]\n");
+    std::fprintf(stderr, "usage: q5perf [--frames N] [--sizes WxH,...] [--threads T,...] [--stage-cpu] [--per-thread] [--sse3] [--frame-mode] [--hash] [--step-back]\n");
     return 2;
 }
 
@@ -320,6 +337,8 @@ int main(int argc, char **argv) {
             setenv("Q5_NO_AVX2", "1", 1);
         } else if (a == "--frame-mode") {
             opt.frameMode = true;
+        } else if (a == "--step-back") {
+            opt.stepBack = true;
         } else if (a == "--per-thread") {
             opt.perThread = true;
         } else {
@@ -329,11 +348,11 @@ int main(int argc, char **argv) {
 
     double load[3] = {};
     getloadavg(load, 3);
-    std::printf("q5perf: %d timed frames per run after 3 that fill the ring; medians, ms per frame;\n"
+    std::printf("q5perf: %d timed %s per run after 3 that fill the ring; medians, ms per frame;\n"
                 "frame = wall time of the filter, path = its busiest thread per stage (CPU time),\n"
                 "cpu = all threads; stages: %s; load average %.2f %.2f %.2f on %ld processors;\n"
                 "kernels: %s\n",
-                opt.frames, opt.stageCpu ? "busiest thread's CPU time" : "wall time", load[0], load[1], load[2],
+                opt.frames, opt.stepBack ? "steps back (each after two frames forward)" : "frames", opt.stageCpu ? "busiest thread's CPU time" : "wall time", load[0], load[1], load[2],
                 sysconf(_SC_NPROCESSORS_ONLN), cpuHasAvx2() && !avx2Refused() ? "AVX2 octets and pre-passes" : "SSE2");
     std::printf("%-9s %3s %-9s %7s %7s %7s %7s", "size", "thr", "settings", "fps", "frame", "path", "cpu");
     for (const char *name : kStageNames) std::printf(" %6s", name);
@@ -352,14 +371,7 @@ int main(int argc, char **argv) {
                 }
                 // The module's own buffers for this picture's size class.
                 const int w16 = (w + 15) & ~15, h16 = (h + 15) & ~15;
-                const SizeClass sc = sizeClassFor(w16, h16);
-                const WorkBufferSizes sz = workBufferSizes(sc);
-                const double buffers = static_cast<double>(sz.lumaBlock + 2 * sz.chromaBlock + 2 * sz.chromaAux +
-                                                           kScratchSets * (sz.scratchQuarter + sz.scratch400 +
-                                                                           sz.scratchOctets) +
-                                                           // octet scratch of the threads past the four sets
-                                                           (threads > kScratchSets ? threads - kScratchSets : 0) *
-                                                               sz.scratchOctets);
+                const double buffers = static_cast<double>(workBufferBytes(sizeClassFor(w16, h16), threads));
                 char size[24];
                 std::snprintf(size, sizeof size, "%dx%d", w, h);
                 std::printf("%-9s %3d %-9s %7.2f %7.2f %7.2f %7.2f", size, threads,

@@ -20,9 +20,10 @@ void runChroma(benchmark::State &state, const TemporalKernels &temporal) {
         releaseWorkBuffers(b);
         return state.SkipWithError("no buffers");
     }
-    // Three slots of small values: the fit accepts most neighbours.
+    // Every slot of small values: the fit accepts most neighbours.
     const long slot = static_cast<long>(sc.stride / 2) * sc.rows;
-    for (long i = 0; i < 3 * slot; ++i) {
+    for (long i = 0; i < kPastSlots * slot / 16; ++i) b.cbPast[i] = static_cast<float>((i * 31) % 97) * 0.5f;
+    for (long i = 0; i < kFullSlots * slot; ++i) {
         b.cbRingA[i] = static_cast<float>((i * 7919) % 97) * 0.5f;
         b.cbRingB[i] = static_cast<float>((i * 104729) % 89) * 0.25f;
     }
@@ -31,7 +32,7 @@ void runChroma(benchmark::State &state, const TemporalKernels &temporal) {
     ControlWordScope cw(kProcControlWord);
     TemporalParams params{makeTemporalJob(4, false, false), 8.0f, true, {&kernels, &b, nullptr}};
     for (auto _ : state) {
-        temporalChroma(b.cbAux, b.cbRingA, b.cbRingB, params, 32, 992, 0);
+        temporalChroma(b.cbAux, b.cbRingA, b.cbRingB, b.cbPast, params, 32, 992, 0);
         benchmark::ClobberMemory();
     }
     state.SetItemsProcessed(state.iterations() * 960L * sc.rows);

@@ -4,12 +4,58 @@
 //   q5winhost run MODULE CLIP OUT THREADS SETTINGS...
 //   q5winhost window MODULE
 //   q5winhost fps MODULE THREADS [WIDTHxHEIGHT] [prepasses]
+// Q5_ADDRESS_SPACE_MB=N leaves the process N MB of free address space before
+// anything else runs: the rest is reserved, as an editor's own images, caches and
+// other plug-ins would hold it, so the module has to make do with what is left.
+#include <windows.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "win32/commands.h"
+
+namespace {
+
+// Address space the process can still reserve, found by reserving it: chunks of
+// 1 GB, then of half as much, and so on down to 64 KB, as long as any is granted.
+// What the system reports of its own free regions need not be what it grants
+// (wine keeps ranges of its own aside).
+struct Reserved {
+    std::vector<std::pair<void *, SIZE_T>> chunks;  // largest first
+    unsigned long long total = 0;
+};
+
+Reserved reserveEverything() {
+    Reserved r;
+    for (SIZE_T size = SIZE_T{1} << 30; size >= 64 * 1024; size /= 2)
+        while (void *p = VirtualAlloc(nullptr, size, MEM_RESERVE, PAGE_NOACCESS)) {
+            r.chunks.push_back({p, size});
+            r.total += size;
+        }
+    return r;
+}
+
+// Leaves about limit bytes of address space free, handing back the largest chunks
+// first (so that what is left free comes in long runs, as in an editor that made
+// one large reservation before loading the plug-in), and keeps the rest reserved.
+// Returns the free space before and after.
+std::pair<unsigned long long, unsigned long long> limitAddressSpace(unsigned long long limit) {
+    Reserved r = reserveEverything();
+    const unsigned long long before = r.total;
+    unsigned long long handedBack = 0;
+    for (auto &[p, size] : r.chunks) {
+        if (handedBack >= limit) break;
+        if (handedBack + size > limit && size > 64 * 1024) continue;  // a smaller one fits better
+        VirtualFree(p, 0, MEM_RELEASE);
+        handedBack += size;
+        p = nullptr;
+    }
+    return {before, handedBack};
+}
+
+}  // namespace
 
 namespace {
 
@@ -30,6 +76,16 @@ int main(int argc, char **argv) {
     std::setvbuf(stdout, nullptr, _IONBF, 0);
     const std::vector<std::string> args(argv + 1, argv + argc);
     if (args.empty()) return usage();
+    if (const char *limit = std::getenv("Q5_ADDRESS_SPACE_MB"); limit && *limit) {
+        const unsigned long long mb = std::strtoull(limit, nullptr, 10);
+        const auto [before, after] = mb > 0 ? limitAddressSpace(mb << 20) : std::pair{0ull, 0ull};
+        if (after == 0 || before < (mb << 20)) {
+            std::fprintf(stderr, "q5winhost: cannot limit the address space to %s MB (%llu MB free)\n", limit,
+                         before >> 20);
+            return 2;
+        }
+        std::printf("address space: %llu MB free, limited to %llu MB free\n", before >> 20, after >> 20);
+    }
     const std::string &command = args[0];
     if (command == "describe" && args.size() == 2) return q5win::describeCommand(args[1]);
     if (command == "guard" && args.size() == 1) return q5win::guardCommand();

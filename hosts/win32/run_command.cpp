@@ -68,6 +68,8 @@ int runCommand(const std::string &modulePath, const std::string &clipPath,
             output.frames.push_back(host.outputPicture());
         }
     }
+    // The information text names the layout of the working buffers that ran.
+    if (host.filter()->information) std::printf("module: %s\n", host.filter()->information);
     checks.expectEq(host.exit(), TRUE, "func_exit");
     checks.expect(q5clip::writeClipFile(outPath, output), "writing " + outPath);
     return checks.finish();

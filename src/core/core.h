@@ -70,7 +70,6 @@ struct SizeClass {
 /// Per-thread scratch; one set for each thread index 0..3.
 struct ScratchSet {
     std::int16_t *scratchQuarter;  // (stride / 4) * 6 bytes, zeroed when (re)allocated: rounding remainders
-    std::int16_t *scratch400;      // 400 bytes: the block pass's window
     float *scratchOctets;          // octet lines for the column passes and the luma band sweep
 };
 
@@ -89,20 +88,38 @@ constexpr int kScratchSets = 4;
 /// The most threads a stage shares its work among; any more idle.
 constexpr int kMaxThreads = 256;
 
+/// The frame ring keeps the whole analysis of two frames, the current one and the
+/// next (full slots), and the coarsest band alone of the two frames before the
+/// current one (past slots): the temporal fit reads only the coarsest band of a
+/// neighbour, and a frame's detail bands are read only while it is the current one.
+/// The second past slot lets a step back re-analyse only the new current frame.
+constexpr int kFullSlots = 2;
+constexpr int kPastSlots = 2;
+/// The full slot of frame n, and the past slot of its coarsest band (n may be -1).
+inline int ringSlotOf(int n) noexcept { return n & 1; }
+
 /// The working planes and scratch, all made for one size class.
 struct WorkBuffers {
     SizeClass planes;  // the size class the planes (and the scratch) were made for
-    // The five allocations, in allocation order. The frame being analysed has no
-    // plane of its own: its luma rows pass through its slot of yRingA.
+    // The five allocations, in allocation order (the blocks may each be split in
+    // three, see splitRings). The frame being analysed has no plane of its own: its
+    // luma rows pass through its full slot of yRingA.
     float *lumaBlock;
     float *cbBlock;
     std::int16_t *cbAux;
     float *crBlock;
     std::int16_t *crAux;
-    // Planes carved from the blocks.
-    float *yRingA, *yRingB;
-    float *cbRingA, *cbRingB;
-    float *crRingA, *crRingB;
+    // Planes carved from the blocks: the full slots of rings A and B, and the past
+    // slots of the coarsest bands.
+    float *yRingA, *yRingB, *yPast;
+    float *cbRingA, *cbRingB, *cbPast;
+    float *crRingA, *crRingB, *crPast;
+    // Where the contiguous blocks could not be had: rings B and the past slots as
+    // allocations of their own (the blocks then hold ring A alone).
+    float *splitRings[6];
+    bool split;
+    // What the last allocation made: "whole blocks", "split rings" or null (none).
+    const char *layout;
     ScratchSet scratch[kScratchSets];
     // Octet scratch of threads kScratchSets .. kScratchSets + extraOctetCount - 1,
     // made the first time the host runs them (ensureOctetScratch).
@@ -111,12 +128,19 @@ struct WorkBuffers {
 };
 
 
-/// Inside each ring buffer (yRingA .. crRingB) the three slots follow one another,
+/// Inside each ring buffer (yRingA .. crRingB) the full slots follow one another,
 /// each slot's lines one after the other, so analysing a frame writes only its own
-/// slot and the temporal stage streams the three. A luma slot has `rows` lines of
+/// slot and the temporal stage streams them. A luma slot has `rows` lines of
 /// `stride` positions, a chroma slot `stride` / 2 lines (chroma columns) of `rows`.
 inline float *ringSlot(float *ring, int slot, long lines, long len) noexcept {
     return ring + slot * lines * len;
+}
+
+/// Inside each past ring (yPast, cbPast, crPast) the past slots follow one another,
+/// each the coarsest band of every line of a full slot: `lines` lines of len / 16
+/// positions, the first len / 16 positions of the same line in ring A.
+inline float *pastSlot(float *past, int slot, long lines, long len) noexcept {
+    return past + slot * lines * (len / 16);
 }
 
 /// The thread's octet scratch, 32-byte aligned (scratchOctets of threads 0..3, then
@@ -145,17 +169,32 @@ inline PlaneGeometry planeGeometry(const FILTER_PROC_INFO *fpip, SizeClass sc) n
     return {stride, sc.rows, fpip->w, fpip->h, fpip->max_w, (stride - fpip->w) / 2, (stride - fpip->w) / 4};
 }
 
-/// Byte sizes of every buffer for a size class.
+/// Byte sizes of every buffer for a size class. A block is ring A, ring B and the
+/// past ring, in this order (ringA, ringB and past are the parts).
 struct WorkBufferSizes {
     std::size_t lumaBlock, chromaBlock, chromaAux;
-    std::size_t scratchQuarter, scratch400, scratchOctets;
+    std::size_t lumaRing, lumaPast, chromaRing, chromaPast;
+    std::size_t scratchQuarter, scratchOctets;
 };
 WorkBufferSizes workBufferSizes(SizeClass sc) noexcept;
 
+/// All the buffers of a size class with octet scratch for `threads` threads (at
+/// least the four sets), in bytes: what the filter holds while it runs.
+std::size_t workBufferBytes(SizeClass sc, int threads) noexcept;
+
+/// Which layout the last allocation of b made: "whole blocks" (three large blocks),
+/// "split rings" (each ring an allocation of its own, for an address space too
+/// fragmented for the blocks) or "none" (it failed, or none was made).
+const char *workBufferLayout(const WorkBuffers &b) noexcept;
+
 /// (Re)allocates every buffer of b for size class sc and returns true only if every
 /// allocation succeeded. The planes' old contents are gone: the caller empties the
-/// frame ring.
+/// frame ring. Tries the whole blocks first and the split rings when a block cannot
+/// be had.
 bool allocateWorkBuffers(WorkBuffers &b, SizeClass sc) noexcept;
+
+/// Skips the whole blocks (for the tests and benchmarks of the split layout).
+extern bool splitRingsOnly;
 
 /// Releases every buffer of b and leaves each pointer null; a second call does nothing.
 void releaseWorkBuffers(WorkBuffers &b) noexcept;

@@ -1,5 +1,5 @@
 // The working buffers: the ring planes carved from three large blocks, two aux
-// planes, and three scratch buffers for each of four worker threads. Allocated for
+// planes, and two scratch buffers for each of four worker threads. Allocated for
 // the 1920 x 1088 class at load and again on every change of the rounded frame
 // size, never per frame. Every buffer is 16-byte aligned for aligned 128-bit loads
 // and stores.
@@ -74,11 +74,16 @@ WorkBufferSizes workBufferSizes(SizeClass sc) noexcept {
     const std::size_t stride = static_cast<std::size_t>(sc.stride);
     const std::size_t rows = static_cast<std::size_t>(sc.rows);
     WorkBufferSizes s{};
-    s.lumaBlock = rows * stride * 24;
-    s.chromaBlock = rows * (stride / 2) * 24;
+    // A ring holds the full slots' planes; a past ring the coarsest band (a
+    // sixteenth of every line) of each past slot. Chroma lines are `rows` long.
+    s.lumaRing = kFullSlots * rows * stride * sizeof(float);
+    s.lumaPast = kPastSlots * rows * (stride / 16) * sizeof(float);
+    s.chromaRing = kFullSlots * (stride / 2) * rows * sizeof(float);
+    s.chromaPast = kPastSlots * (stride / 2) * (rows / 16) * sizeof(float);
+    s.lumaBlock = 2 * s.lumaRing + s.lumaPast;
+    s.chromaBlock = 2 * s.chromaRing + s.chromaPast;
     s.chromaAux = rows * (stride / 2) * 2;
     s.scratchQuarter = (stride / 4) * 6;
-    s.scratch400 = 400;
     // Eight columns side by side in each line, or the row sweeps' rows, whichever
     // is larger (the rows at the widest strides); 32 more bytes to align on 32.
     const std::size_t columnPasses = rows * 8 * kOctetLines;
@@ -86,6 +91,15 @@ WorkBufferSizes workBufferSizes(SizeClass sc) noexcept {
     s.scratchOctets = (columnPasses > rowSweeps ? columnPasses : rowSweeps) * sizeof(float) + 32;
     return s;
 }
+
+std::size_t workBufferBytes(SizeClass sc, int threads) noexcept {
+    const WorkBufferSizes s = workBufferSizes(sc);
+    const std::size_t sets = static_cast<std::size_t>(threads > kScratchSets ? threads : kScratchSets);
+    return s.lumaBlock + 2 * (s.chromaBlock + s.chromaAux) + kScratchSets * s.scratchQuarter +
+           sets * s.scratchOctets;
+}
+
+const char *workBufferLayout(const WorkBuffers &b) noexcept { return b.layout ? b.layout : "none"; }
 
 float *octetScratch(const WorkBuffers &b, int thread) noexcept {
     float *block = thread < kScratchSets ? b.scratch[thread].scratchOctets : b.extraOctets[thread - kScratchSets];
@@ -144,6 +158,71 @@ UnitRange threadShare(const StageWork &work, int thread, int threads) noexcept {
     return {boundary(thread), boundary(thread + 1)};
 }
 
+namespace {
+
+// The three parts of one plane's rings: A, B and past.
+struct RingParts {
+    float **a, **b, **past;
+};
+
+RingParts ringParts(WorkBuffers &b, int plane) noexcept {
+    switch (plane) {
+        case 0: return {&b.yRingA, &b.yRingB, &b.yPast};
+        case 1: return {&b.cbRingA, &b.cbRingB, &b.cbPast};
+        default: return {&b.crRingA, &b.crRingB, &b.crPast};
+    }
+}
+
+void releaseRings(WorkBuffers &b) noexcept {
+    release(b.lumaBlock);
+    release(b.cbBlock);
+    release(b.crBlock);
+    for (float *&ring : b.splitRings) release(ring);
+    for (int plane = 0; plane < 3; ++plane) {
+        const RingParts parts = ringParts(b, plane);
+        *parts.a = *parts.b = *parts.past = nullptr;
+    }
+    b.split = false;
+}
+
+// Each plane's rings carved from one block: A, then B, then the past slots.
+bool allocateWholeBlocks(WorkBuffers &b, const WorkBufferSizes &sz) noexcept {
+    float **blocks[3] = {&b.lumaBlock, &b.cbBlock, &b.crBlock};
+    for (int plane = 0; plane < 3; ++plane) {
+        const std::size_t ring = plane ? sz.chromaRing : sz.lumaRing;
+        if (!resize(*blocks[plane], plane ? sz.chromaBlock : sz.lumaBlock)) return false;
+        const RingParts parts = ringParts(b, plane);
+        *parts.a = *blocks[plane];
+        *parts.b = *blocks[plane] + ring / sizeof(float);
+        *parts.past = *blocks[plane] + 2 * ring / sizeof(float);
+    }
+    return true;
+}
+
+// The same rings, each an allocation of its own (the block holds ring A): a 32-bit
+// address space may have no free run as long as a block when it still has several
+// as long as a ring. The planes' contents and so the frames are the same.
+bool allocateSplitRings(WorkBuffers &b, const WorkBufferSizes &sz) noexcept {
+    b.split = true;
+    float **blocks[3] = {&b.lumaBlock, &b.cbBlock, &b.crBlock};
+    for (int plane = 0; plane < 3; ++plane) {
+        const std::size_t ring = plane ? sz.chromaRing : sz.lumaRing;
+        const std::size_t past = plane ? sz.chromaPast : sz.lumaPast;
+        if (!resize(*blocks[plane], ring) || !resize(b.splitRings[2 * plane], ring) ||
+            !resize(b.splitRings[2 * plane + 1], past))
+            return false;
+        const RingParts parts = ringParts(b, plane);
+        *parts.a = *blocks[plane];
+        *parts.b = b.splitRings[2 * plane];
+        *parts.past = b.splitRings[2 * plane + 1];
+    }
+    return true;
+}
+
+}  // namespace
+
+bool splitRingsOnly = false;
+
 bool allocateWorkBuffers(WorkBuffers &b, SizeClass sc) noexcept {
     b.planes = sc;
     const WorkBufferSizes sz = workBufferSizes(sc);
@@ -153,50 +232,35 @@ bool allocateWorkBuffers(WorkBuffers &b, SizeClass sc) noexcept {
             std::memset(set.scratchQuarter, 0, sz.scratchQuarter);  // remainders start at 0
         else
             ok = false;
-        ok &= resize(set.scratch400, sz.scratch400);
         ok &= resize(set.scratchOctets, sz.scratchOctets);
     }
     // The scratch of threads beyond the four sets follows the size class: made again
     // for the new class when the host next runs that many threads.
     releaseExtraOctets(b);
 
-    const std::size_t plane = static_cast<std::size_t>(sc.rows) * sc.stride;
-    const std::size_t chromaPlane = static_cast<std::size_t>(sc.rows) * (sc.stride / 2);
-    b.yRingA = b.yRingB = nullptr;
-    b.cbRingA = b.cbRingB = b.crRingA = b.crRingB = nullptr;
-    if (resize(b.lumaBlock, sz.lumaBlock)) {
-        b.yRingA = b.lumaBlock;
-        b.yRingB = b.lumaBlock + 3 * plane;
-    } else {
-        ok = false;
-    }
-    // Each chroma plane's block, then its aux plane: Cb, then Cr.
-    auto chroma = [&](float *&block, float *&ringA, float *&ringB, std::int16_t *&aux) noexcept {
-        if (resize(block, sz.chromaBlock)) {
-            ringA = block;
-            ringB = block + 3 * chromaPlane;
-        } else {
+    // The old rings go first, so that the new ones may take their place.
+    releaseRings(b);
+    if (splitRingsOnly || !allocateWholeBlocks(b, sz)) {
+        releaseRings(b);
+        if (!allocateSplitRings(b, sz)) {
+            releaseRings(b);
             ok = false;
         }
-        ok &= resize(aux, sz.chromaAux);
-    };
-    chroma(b.cbBlock, b.cbRingA, b.cbRingB, b.cbAux);
-    chroma(b.crBlock, b.crRingA, b.crRingB, b.crAux);
+    }
+    ok &= resize(b.cbAux, sz.chromaAux);
+    ok &= resize(b.crAux, sz.chromaAux);
+    b.layout = !ok ? nullptr : b.split ? "split rings" : "whole blocks";
     return ok;
 }
 
 void releaseWorkBuffers(WorkBuffers &b) noexcept {
     for (ScratchSet &set : b.scratch) {
         release(set.scratchQuarter);
-        release(set.scratch400);
         release(set.scratchOctets);
     }
     releaseExtraOctets(b);
-    release(b.lumaBlock);
-    release(b.cbBlock);
+    releaseRings(b);
     release(b.cbAux);
-    release(b.crBlock);
     release(b.crAux);
-    b.yRingA = b.yRingB = nullptr;
-    b.cbRingA = b.cbRingB = b.crRingA = b.crRingB = nullptr;
+    b.layout = nullptr;
 }

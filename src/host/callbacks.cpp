@@ -31,6 +31,7 @@ BOOL func_init(FILTER *) noexcept {
     lastW = 1920;
     lastH = 1088;
     buffersReady = allocateWorkBuffers(workBuffers, {2048, 1280});
+    describeBufferLayout();
     emptyFrameRing();
     return TRUE;
 }

@@ -17,6 +17,10 @@ BOOL func_WndProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam, void *e
 /// The descriptor; GetFilterTable returns its address.
 FILTER_DLL *filterDescriptor() noexcept;
 
+/// Adds the layout the last allocation of the working buffers made to the
+/// descriptor's information text: "Quorvane5 version 0.1.0; buffers: whole blocks"
+/// (or split rings, or none). Kept after unload: it tells what the last run used.
+void describeBufferLayout() noexcept;
 /// The kernel tables of a tier: every family's best at or below it (scalar first,
 /// then overridden tier by tier). func_init builds the module's for the processor's
 /// tier; a test builds its own for the tier it checks.

@@ -1,9 +1,12 @@
 // The filter descriptor the host builds its settings window from: name, six
 // sliders, five check boxes and the callbacks. Strings are Shift_JIS bytes on
 // every build, as the host reads them.
+#include <cstdio>
+
 #include <array>
 
 #include "abi/settings.h"
+#include "core/core.h"
 #include "host/callbacks.h"
 
 namespace {
@@ -21,7 +24,10 @@ std::array<char *, kCheckBoxCount> checkNames = labelsOf(kCheckBoxes);
 SettingColumns columns = settingColumns();
 
 char kName[] = "Quorvane5";
-char kInformation[] = "Quorvane5 version 0.1.0";
+// The version, then the layout of the working buffers the last allocation made
+// (describeBufferLayout): room for the longest.
+constexpr char kVersion[] = "Quorvane5 version 0.1.0";
+char kInformation[80] = "Quorvane5 version 0.1.0";
 
 FILTER_DLL descriptor = {
     0x00080000,  // flag
@@ -45,3 +51,7 @@ FILTER_DLL descriptor = {
 }  // namespace
 
 FILTER_DLL *filterDescriptor() noexcept { return &descriptor; }
+
+void describeBufferLayout() noexcept {
+    std::snprintf(kInformation, sizeof kInformation, "%s; buffers: %s", kVersion, workBufferLayout(workBuffers));
+}

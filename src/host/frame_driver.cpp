@@ -1,8 +1,9 @@
 // The per-frame entry point: checks the frame, rounds its size to whole 16 x 16
-// blocks for the duration of the call, keeps the three-slot ring of analysed
-// frames up to date and runs the stages, each as one dispatch on the host's threads.
+// blocks for the duration of the call, keeps the ring of analysed frames up to
+// date and runs the stages, each as one dispatch on the host's threads.
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 
 #include "abi/settings.h"
 #include "analysis/analysis.h"
@@ -17,10 +18,30 @@
 #include "prefilter/prefilter.h"
 #include "temporal/temporal.h"
 
-FrameRing frameRing = {{kEmptySlot, kEmptySlot, kEmptySlot}};
+FrameRing frameRing = {{kEmptySlot, kEmptySlot}, {kEmptySlot, kEmptySlot}, 0};
 
 void emptyFrameRing() noexcept {
-    for (int &marker : frameRing.slotFrame) marker = kEmptySlot;
+    for (int &marker : frameRing.fullFrame) marker = kEmptySlot;
+    for (int &marker : frameRing.pastFrame) marker = kEmptySlot;
+}
+
+void keepCoarseBand(int slot) noexcept {
+    const int frame = frameRing.fullFrame[slot];
+    if (frame == kEmptySlot) return;
+    const int past = ringSlotOf(frame);
+    // A sixteenth of every line of ring A: a thirty-second of what the slot holds.
+    auto copy = [slot, past](float *ringA, float *pastRing, long lines, long len) noexcept {
+        const float *from = ringSlot(ringA, slot, lines, len);
+        float *to = pastSlot(pastRing, past, lines, len);
+        const std::size_t bytes = static_cast<std::size_t>(len / 16) * sizeof(float);
+        for (long i = 0; i < lines; ++i) std::memcpy(to + i * (len / 16), from + i * len, bytes);
+    };
+    const WorkBuffers &b = workBuffers;
+    const SizeClass sc = b.planes;
+    copy(b.yRingA, b.yPast, sc.rows, sc.stride);
+    copy(b.cbRingA, b.cbPast, sc.stride / 2, sc.rows);
+    copy(b.crRingA, b.crPast, sc.stride / 2, sc.rows);
+    frameRing.pastFrame[past] = frame;
 }
 
 namespace {
@@ -186,17 +207,20 @@ PIXEL_YC *runPrepasses(FILTER *fp, FILTER_PROC_INFO *fpip, PIXEL_YC *p, int mirr
     return p;
 }
 
-// Fetches frame n of the clip into the ring, with its pre-passes and analysis.
-void analyseIntoSlot(FILTER *fp, FILTER_PROC_INFO *fpip, int n, int slot, int realHeight,
+// Fetches frame n of the clip into full slot `slot`, with its pre-passes and
+// analysis. The frame leaving the slot keeps its coarsest band in its past slot,
+// unless that slot holds the band of `needed`, which the current frame needs.
+void analyseIntoSlot(FILTER *fp, FILTER_PROC_INFO *fpip, int n, int slot, int needed, int realHeight,
                      const FrameSettings &settings) noexcept {
+    const int leaving = frameRing.fullFrame[slot];
+    if (leaving != kEmptySlot && (leaving == needed || frameRing.pastFrame[ringSlotOf(leaving)] != needed))
+        keepCoarseBand(slot);
+    frameRing.fullFrame[slot] = kEmptySlot;
     EXFUNC *ex = fp->exfunc;
     ex->set_ycp_filtering_cache_size(fp, fpip->max_w, fpip->max_h, 5, 0);
     const int mirrored = mirrorFrame(n, fpip->frame_n);
     PIXEL_YC *p = ex->get_ycp_filtering_cache_ex(fp, fpip->editp, mirrored, nullptr, nullptr);
-    if (!p) {
-        frameRing.slotFrame[slot] = kEmptySlot;
-        return;
-    }
+    if (!p) return;
     if (realHeight < fpip->h) padBottom(p, realHeight, fpip);
     p = runPrepasses(fp, fpip, p, mirrored, realHeight, settings);
 
@@ -204,17 +228,42 @@ void analyseIntoSlot(FILTER *fp, FILTER_PROC_INFO *fpip, int n, int slot, int re
     ex->exec_multi_thread_func(verticalAnalysisWorker, &params, fpip);
     ensureOctetScratch(*settings.context.buffers, *settings.context.threadsSeen);
     ex->exec_multi_thread_func(horizontalAnalysisWorker, &params, fpip);
-    frameRing.slotFrame[slot] = mirrored;
+    frameRing.fullFrame[slot] = n;
 }
 
-// The frames n - 1, n and n + 1 into the ring, as far as they are not there yet.
+bool holdsWhole(int frame) noexcept { return frameRing.fullFrame[ringSlotOf(frame)] == frame; }
+
+// The whole analysis of frames n and n + 1 and the coarsest band of n - 1 into the
+// ring, as far as they are not there yet. In forward playback that is the analysis
+// of n + 1 alone, in the slot of n - 1, whose coarsest band moves to its past slot
+// first. A single step back analyses the new current frame alone (its
+// predecessor's band is in the other past slot); each further one analyses two
+// frames, the current one and, for its band alone, the one before it. A frame is
+// known by its number in the host's count, before the reflection at the ends of the
+// clip.
 void bringRingUpToDate(FILTER *fp, FILTER_PROC_INFO *fpip, int realHeight, const FrameSettings &settings) noexcept {
-    for (int offset = -1; offset <= 1; ++offset) {
-        const int n = fpip->frame + offset;
-        const int slot = (n + 3) % 3;
-        if (frameRing.slotFrame[slot] == n) continue;
-        analyseIntoSlot(fp, fpip, n, slot, realHeight, settings);
+    const int n = fpip->frame;
+    const int prev = n - 1;
+    // What a frame beyond either end of the clip reflects changes with the clip's
+    // length, which the host may change without a word: beyond the ends as they were
+    // or as they are, a frame is made again.
+    if (fpip->frame_n != frameRing.frameCount) {
+        const int end = fpip->frame_n < frameRing.frameCount ? fpip->frame_n : frameRing.frameCount;
+        for (int &marker : frameRing.fullFrame)
+            if (marker < 0 || marker >= end) marker = kEmptySlot;
+        for (int &marker : frameRing.pastFrame)
+            if (marker < 0 || marker >= end) marker = kEmptySlot;
+        frameRing.frameCount = fpip->frame_n;
     }
+    // n - 1 is analysed into a full slot that n or n + 1 takes next, and its band
+    // reaches its past slot when they do. A slot that already holds n or n + 1 is
+    // given up only when both do.
+    if (frameRing.pastFrame[ringSlotOf(prev)] != prev && !holdsWhole(prev)) {
+        const int slot = !holdsWhole(n + 1) ? ringSlotOf(n + 1) : !holdsWhole(n) ? ringSlotOf(n) : ringSlotOf(n + 1);
+        analyseIntoSlot(fp, fpip, prev, slot, prev, realHeight, settings);
+    }
+    for (const int frame : {n, n + 1})
+        if (!holdsWhole(frame)) analyseIntoSlot(fp, fpip, frame, ringSlotOf(frame), prev, realHeight, settings);
 }
 
 // The current frame rebuilt from the ring into ycp_edit, with the rounding correction.
@@ -222,8 +271,8 @@ void rebuildFrame(FILTER *fp, FILTER_PROC_INFO *fpip, const FrameSettings &setti
     EXFUNC *ex = fp->exfunc;
     const int frame = fpip->frame;
     const NrStrengths &strengths = *settings.strengths;
-    TemporalParams temporal{makeTemporalJob(frame, frameRing.slotFrame[(frame + 2) % 3] == kEmptySlot,
-                                            frameRing.slotFrame[(frame + 1) % 3] == kEmptySlot),
+    TemporalParams temporal{makeTemporalJob(frame, frameRing.pastFrame[ringSlotOf(frame - 1)] != frame - 1,
+                                            frameRing.fullFrame[ringSlotOf(frame + 1)] != frame + 1),
                             strengths.temporalThreshold, strengths.fieldMode, settings.context};
     ex->exec_multi_thread_func(temporalChromaWorker, &temporal, fpip);
     OutputRoundingParams last{temporal, {settings.roundingSlider, settings.fieldBox, settings.context}};
@@ -281,6 +330,7 @@ BOOL func_proc(FILTER *fp, FILTER_PROC_INFO *fpip) noexcept {
     fpip->h = h;
     if (w != lastW || h != lastH) {
         buffersReady = allocateWorkBuffers(workBuffers, sizeClassFor(w, h));
+        describeBufferLayout();
         memoryShortageReported = false;
         emptyFrameRing();
         lastW = w;
@@ -303,7 +353,7 @@ BOOL func_proc(FILTER *fp, FILTER_PROC_INFO *fpip) noexcept {
         bringRingUpToDate(fp, fpip, hostH, settings);
         // Without the current frame there is nothing to rebuild: the frame is returned
         // black rather than made from whatever the slot held before.
-        if (frameRing.slotFrame[fpip->frame % 3] == kEmptySlot)
+        if (frameRing.fullFrame[ringSlotOf(fpip->frame)] != fpip->frame)
             blankRows(fpip, h);
         else
             rebuildFrame(fp, fpip, settings);

@@ -76,8 +76,8 @@ struct LumaOutput {
         const int n = g.rows / 2;
         for (int half = 0; half < 2; ++half) {
             float *rows = half ? band.high : band.low;
-            kernels.temporal->rebuildOctet(params, buffers.yRingA, buffers.yRingB, g.rows, half * n + kLanes * o,
-                                           g.stride, octet);
+            kernels.temporal->rebuildOctet(params, buffers.yRingA, buffers.yRingB, buffers.yPast, g.rows,
+                                           half * n + kLanes * o, g.stride, octet);
             if (lastOnly) {
                 for (int j = g.lumaPad; j < g.lumaPad + g.w; ++j) rows[j] = octet.band[kLanes * j + kLanes - 1];
             } else {

@@ -61,14 +61,23 @@ typename F::V useSlot(bool empty) noexcept {
     return empty ? F::zero() : F::allOnes();
 }
 
-// The three frames' lines a fit reads: the line starting at float lineStart of the
-// previous, current and next slot (slotFloats apart in ringA).
+// The three frames' lines a fit reads: the previous frame's coarsest band in its
+// past slot, the current and the next frame's line in their full slots. Line k of
+// eight follows prevPitch floats (a past slot's line) and pitch floats (a full
+// slot's) after line 0.
 struct FitLines {
     const float *prev, *cur, *next;
-    FitLines(const TemporalJob &job, const float *ringA, long slotFloats, long lineStart) noexcept
-        : prev(ringA + job.prevSlot * slotFloats + lineStart),
-          cur(ringA + job.curSlot * slotFloats + lineStart),
-          next(ringA + job.nextSlot * slotFloats + lineStart) {}
+    long prevPitch, pitch;
+    FitLines(const float *p, const float *c, const float *q, long pp = 0, long cp = 0) noexcept
+        : prev(p), cur(c), next(q), prevPitch(pp), pitch(cp) {}
+    // Lines first .. of full slots of `lines` lines of len positions, and of past slots
+    // of `lines` lines of len / 16.
+    FitLines(const TemporalJob &job, const float *ringA, const float *past, long lines, long first, long len) noexcept
+        : FitLines(past + (job.prevSlot * lines + first) * (len / 16), ringA + (job.curSlot * lines + first) * len,
+                   ringA + (job.nextSlot * lines + first) * len, len / 16, len) {}
+    FitLines line(int k) const noexcept {
+        return {prev + k * prevPitch, cur + k * pitch, next + k * pitch, prevPitch, pitch};
+    }
 };
 
 // The fit's threshold and neighbour masks in F's lanes, and the fit of the group

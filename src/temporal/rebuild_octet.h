@@ -4,24 +4,25 @@
 // file's copy (compiled with AVX) is never shared with the other files.
 #pragma once
 
+#include "temporal/fit_steps.h"
 #include "temporal/temporal.h"
 
 namespace {
 
 // A step set S gives, for one tier:
-//   S::fitOctet(job, threshold, ringA, slotFloats, lineStart, len, coarse, b): the
-//     fitted first `coarse` positions of the eight lines (line k starting at float
-//     lineStart + k * len of each slot) into the octet line b.band; it may use b.fitted;
+//   S::fitOctet(job, threshold, lines, coarse, b): the fitted first `coarse`
+//     positions of the eight lines (lines.line(k) in the three frames) into the
+//     octet line b.band; it may use b.fitted;
 //   S::gather(lines, lineStep, first, count, octet): positions [first, first + count)
 //     of eight lines (line k at lines + k * lineStep) into octet positions alike;
 //   S::inverse: the tier's inverseOctets.
 template <class S>
-void rebuildOctetWith(const TemporalParams &params, const float *ringA, const float *ringB, long lines, long first,
-                      int len, OctetBuffers &b) noexcept {
+void rebuildOctetWith(const TemporalParams &params, const float *ringA, const float *ringB, const float *past,
+                      long lines, long first, int len, OctetBuffers &b) noexcept {
     const TemporalJob &job = params.job;
     const int coarse = len / 16;
     const long slotFloats = lines * len;
-    S::fitOctet(job, params.threshold, ringA, slotFloats, first * len, len, coarse, b);
+    S::fitOctet(job, params.threshold, FitLines(job, ringA, past, lines, first, len), coarse, b);
     const float *curA = ringA + job.curSlot * slotFloats + first * len;
     const float *curB = ringB + job.curSlot * slotFloats + first * len;
     for (int n = coarse; n <= len / 2; n *= 2) {

@@ -8,8 +8,9 @@
 #include "abi/host_api.h"
 #include "core/core.h"
 
-/// Which ring slots hold the previous, current and next frame, built once per
-/// output frame from the frame number.
+/// Which slots hold the previous, current and next frame, built once per output
+/// frame from the frame number: the past slot of the previous frame's coarsest
+/// band, the full slots of the current and the next frame.
 struct TemporalJob {
     int prevSlot;
     int curSlot;
@@ -46,31 +47,32 @@ struct OctetBuffers {
 OctetBuffers octetBuffers(const WorkBuffers &b, int thread, int len) noexcept;
 
 /// Rebuilds eight consecutive ring lines (lines first .. first+7 of length len, in
-/// rings whose slots hold `lines` lines) into the octet line left in b.band: the
-/// fit, then the wavelet's inverse levels. The scalar one moves and fits one value
-/// at a time, the SSE2 one four, the AVX2 one eight; all give the same numbers.
-void rebuildOctetScalar(const TemporalParams &params, const float *ringA, const float *ringB, long lines, long first,
-                        int len, OctetBuffers &b) noexcept;
-void rebuildOctetSse2(const TemporalParams &params, const float *ringA, const float *ringB, long lines, long first,
-                      int len, OctetBuffers &b) noexcept;
-void rebuildOctetAvx2(const TemporalParams &params, const float *ringA, const float *ringB, long lines, long first,
-                      int len, OctetBuffers &b) noexcept;
-using RebuildOctetFn = void (*)(const TemporalParams &, const float *, const float *, long, long, int,
+/// rings whose full slots hold `lines` lines, and past rings whose slots hold the
+/// same lines' coarsest bands) into the octet line left in b.band: the fit, then
+/// the wavelet's inverse levels. The scalar one moves and fits one value at a time,
+/// the SSE2 one four, the AVX2 one eight; all give the same numbers.
+void rebuildOctetScalar(const TemporalParams &params, const float *ringA, const float *ringB, const float *past,
+                        long lines, long first, int len, OctetBuffers &b) noexcept;
+void rebuildOctetSse2(const TemporalParams &params, const float *ringA, const float *ringB, const float *past,
+                      long lines, long first, int len, OctetBuffers &b) noexcept;
+void rebuildOctetAvx2(const TemporalParams &params, const float *ringA, const float *ringB, const float *past,
+                      long lines, long first, int len, OctetBuffers &b) noexcept;
+using RebuildOctetFn = void (*)(const TemporalParams &, const float *, const float *, const float *, long, long, int,
                                 OctetBuffers &) noexcept;
 
-/// Fits the first count samples (a multiple of 4) of one ring line across the three
-/// frames: the line starts at float lineStart of each slot, and the slots of ringA
-/// are slotFloats apart. Writes count floats to output (16-byte aligned).
-/// SSE2, four samples at a time.
-void temporalFitSse2(const TemporalJob &job, int count, float threshold, float *output, const float *ringA,
-                     long slotFloats, long lineStart) noexcept;
+/// Fits the first count samples (a multiple of 4) of one line across the three
+/// frames: prev, cur and next are the line's start in the previous, current and next
+/// frame. Writes count floats to output (16-byte aligned). SSE2, four samples at a time.
+void temporalFitSse2(const TemporalJob &job, int count, float threshold, float *output, const float *prev,
+                     const float *cur, const float *next) noexcept;
 /// The same, eight samples at a time (the 8-wide estimate, lane for lane the 4-wide one).
-void temporalFitAvx2(const TemporalJob &job, int count, float threshold, float *output, const float *ringA,
-                     long slotFloats, long lineStart) noexcept;
+void temporalFitAvx2(const TemporalJob &job, int count, float threshold, float *output, const float *prev,
+                     const float *cur, const float *next) noexcept;
 /// The same, one sample at a time, with the scalar form of the same reciprocal.
-void temporalFitScalar(const TemporalJob &job, int count, float threshold, float *output,
-                       const float *ringA, long slotFloats, long lineStart) noexcept;
-using TemporalFitFn = void (*)(const TemporalJob &, int, float, float *, const float *, long, long) noexcept;
+void temporalFitScalar(const TemporalJob &job, int count, float threshold, float *output, const float *prev,
+                       const float *cur, const float *next) noexcept;
+using TemporalFitFn = void (*)(const TemporalJob &, int, float, float *, const float *, const float *,
+                               const float *) noexcept;
 
 /// The temporal kernel table, and the tiers' tables.
 struct TemporalKernels {
@@ -84,5 +86,5 @@ extern const TemporalKernels kTemporalAvx2;
 /// Rebuilds columns [firstLine, endLine) (multiples of 8) of one chroma plane into
 /// its 16-bit aux plane, plane row after plane row, with the rebuild of params'
 /// kernel tables in the thread's scratch of params' buffers.
-void temporalChroma(std::int16_t *aux, const float *ringA, const float *ringB, const TemporalParams &params,
-                    int firstLine, int endLine, int thread) noexcept;
+void temporalChroma(std::int16_t *aux, const float *ringA, const float *ringB, const float *past,
+                    const TemporalParams &params, int firstLine, int endLine, int thread) noexcept;

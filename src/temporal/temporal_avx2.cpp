@@ -100,22 +100,20 @@ void gatherLines(const float *line, long lineStep, int first, int count, float *
 }
 
 // The fitted coarsest band of eight lines, straight into the octet line.
-void fitIntoOctet(const TemporalJob &job, float threshold, const float *ringA, long slotFloats, long lineStart,
-                  long len, int coarse, float *octet) noexcept {
-    const FitLines lines(job, ringA, slotFloats, lineStart);
+void fitIntoOctet(const TemporalJob &job, float threshold, const FitLines &lines, int coarse, float *octet) noexcept {
     int j = 0;
     {
         const FitRun<Fit8> fit(job, threshold);
         for (; j + 8 <= coarse; j += 8) {
             __m256 fitted[8];
-            for (int k = 0; k < kLanes; ++k) fitted[k] = fit(lines, k * len + j);
+            for (int k = 0; k < kLanes; ++k) fitted[k] = fit(lines.line(k), j);
             transpose8(fitted, octet + kLanes * j);
         }
     }
     if (j < coarse) {
         const FitRun<Fit4> fit(job, threshold);
         __m128 fitted[8];
-        for (int k = 0; k < kLanes; ++k) fitted[k] = fit(lines, k * len + j);
+        for (int k = 0; k < kLanes; ++k) fitted[k] = fit(lines.line(k), j);
         transpose4(fitted, octet + kLanes * j);
     }
 }
@@ -123,9 +121,9 @@ void fitIntoOctet(const TemporalJob &job, float threshold, const float *ringA, l
 // Eight positions of the eight lines at a time by 8 x 8 transposes, the fit straight
 // into the octet line.
 struct Avx2Steps {
-    static void fitOctet(const TemporalJob &job, float threshold, const float *ringA, long slotFloats,
-                         long lineStart, int len, int coarse, OctetBuffers &b) noexcept {
-        fitIntoOctet(job, threshold, ringA, slotFloats, lineStart, len, coarse, b.band);
+    static void fitOctet(const TemporalJob &job, float threshold, const FitLines &lines, int coarse,
+                         OctetBuffers &b) noexcept {
+        fitIntoOctet(job, threshold, lines, coarse, b.band);
     }
     static void gather(const float *lines, long lineStep, int first, int count, float *octet) noexcept {
         gatherLines(lines, lineStep, first, count, octet);
@@ -135,9 +133,9 @@ struct Avx2Steps {
 
 }  // namespace
 
-void temporalFitAvx2(const TemporalJob &job, int count, float threshold, float *output, const float *ringA,
-                     long slotFloats, long lineStart) noexcept {
-    const FitLines lines(job, ringA, slotFloats, lineStart);
+void temporalFitAvx2(const TemporalJob &job, int count, float threshold, float *output, const float *prev,
+                     const float *cur, const float *next) noexcept {
+    const FitLines lines(prev, cur, next);
     int i = 0;
     {
         const FitRun<Fit8> fit(job, threshold);
@@ -146,7 +144,7 @@ void temporalFitAvx2(const TemporalJob &job, int count, float threshold, float *
     if (i < count) Fit4::store(output + i, FitRun<Fit4>(job, threshold)(lines, i));
 }
 
-void rebuildOctetAvx2(const TemporalParams &params, const float *ringA, const float *ringB, long lines, long first,
-                      int len, OctetBuffers &b) noexcept {
-    rebuildOctetWith<Avx2Steps>(params, ringA, ringB, lines, first, len, b);
+void rebuildOctetAvx2(const TemporalParams &params, const float *ringA, const float *ringB, const float *past,
+                      long lines, long first, int len, OctetBuffers &b) noexcept {
+    rebuildOctetWith<Avx2Steps>(params, ringA, ringB, past, lines, first, len, b);
 }

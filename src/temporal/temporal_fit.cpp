@@ -12,9 +12,9 @@
 
 TemporalJob makeTemporalJob(int frame, bool prevEmpty, bool nextEmpty) noexcept {
     TemporalJob job;
-    job.prevSlot = (frame + 2) % 3;
-    job.curSlot = frame % 3;
-    job.nextSlot = (frame + 1) % 3;
+    job.prevSlot = ringSlotOf(frame - 1);
+    job.curSlot = ringSlotOf(frame);
+    job.nextSlot = ringSlotOf(frame + 1);
     job.prevEmpty = prevEmpty;
     job.nextEmpty = nextEmpty;
     return job;
@@ -25,16 +25,16 @@ TemporalJob makeTemporalJob(int frame, bool prevEmpty, bool nextEmpty) noexcept 
 // both neighbours lie within the threshold, else the current value. A neighbour
 // enters the sums only through a mask, so whatever a rejected slot holds, even a
 // NaN, never reaches the result.
-void temporalFitSse2(const TemporalJob &job, int count, float threshold, float *output, const float *ringA,
-                     long slotFloats, long lineStart) noexcept {
-    const FitLines lines(job, ringA, slotFloats, lineStart);
+void temporalFitSse2(const TemporalJob &job, int count, float threshold, float *output, const float *prev,
+                     const float *cur, const float *next) noexcept {
+    const FitLines lines(prev, cur, next);
     const FitRun<Fit4> fit(job, threshold);
     for (int i = 0; i < count; i += 4) Fit4::store(output + i, fit(lines, i));
 }
 
-void temporalFitScalar(const TemporalJob &job, int count, float threshold, float *output,
-                       const float *ringA, long slotFloats, long lineStart) noexcept {
-    const FitLines lines(job, ringA, slotFloats, lineStart);
+void temporalFitScalar(const TemporalJob &job, int count, float threshold, float *output, const float *prev,
+                       const float *cur, const float *next) noexcept {
+    const FitLines lines(prev, cur, next);
     for (int i = 0; i < count; ++i) {
         const float p = lines.prev[i];
         const float c = lines.cur[i];

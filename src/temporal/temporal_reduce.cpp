@@ -27,10 +27,12 @@ namespace {
 
 // The fit line by line into b.fitted, then into the octet line.
 template <auto fit, class S>
-void fitLinesThenGather(const TemporalJob &job, float threshold, const float *ringA, long slotFloats, long lineStart,
-                        int len, int coarse, OctetBuffers &b) noexcept {
-    for (int k = 0; k < kLanes; ++k)
-        fit(job, coarse, threshold, b.fitted + k * coarse, ringA, slotFloats, lineStart + static_cast<long>(k) * len);
+void fitLinesThenGather(const TemporalJob &job, float threshold, const FitLines &lines, int coarse,
+                        OctetBuffers &b) noexcept {
+    for (int k = 0; k < kLanes; ++k) {
+        const FitLines line = lines.line(k);
+        fit(job, coarse, threshold, b.fitted + k * coarse, line.prev, line.cur, line.next);
+    }
     S::gather(b.fitted, coarse, 0, coarse, b.band);
 }
 
@@ -56,18 +58,18 @@ struct Sse2Steps {
 
 }  // namespace
 
-void rebuildOctetScalar(const TemporalParams &params, const float *ringA, const float *ringB, long lines, long first,
-                        int len, OctetBuffers &b) noexcept {
-    rebuildOctetWith<ScalarSteps>(params, ringA, ringB, lines, first, len, b);
+void rebuildOctetScalar(const TemporalParams &params, const float *ringA, const float *ringB, const float *past,
+                        long lines, long first, int len, OctetBuffers &b) noexcept {
+    rebuildOctetWith<ScalarSteps>(params, ringA, ringB, past, lines, first, len, b);
 }
 
-void rebuildOctetSse2(const TemporalParams &params, const float *ringA, const float *ringB, long lines, long first,
-                      int len, OctetBuffers &b) noexcept {
-    rebuildOctetWith<Sse2Steps>(params, ringA, ringB, lines, first, len, b);
+void rebuildOctetSse2(const TemporalParams &params, const float *ringA, const float *ringB, const float *past,
+                      long lines, long first, int len, OctetBuffers &b) noexcept {
+    rebuildOctetWith<Sse2Steps>(params, ringA, ringB, past, lines, first, len, b);
 }
 
-void temporalChroma(std::int16_t *aux, const float *ringA, const float *ringB, const TemporalParams &params,
-                    int firstLine, int endLine, int thread) noexcept {
+void temporalChroma(std::int16_t *aux, const float *ringA, const float *ringB, const float *past,
+                    const TemporalParams &params, int firstLine, int endLine, int thread) noexcept {
     const WorkBuffers &buffers = *params.context.buffers;
     const RebuildOctetFn rebuildOctet = params.context.kernels->temporal->rebuildOctet;
     const int stride = buffers.planes.stride;
@@ -84,7 +86,7 @@ void temporalChroma(std::int16_t *aux, const float *ringA, const float *ringB, c
     int stagedFirst = firstLine;
     for (int l = firstLine; l < endLine; l += kLanes) {
         OctetBuffers b = octetBuffers(buffers, thread, rows);
-        rebuildOctet(params, ringA, ringB, stride / 2, l, rows, b);
+        rebuildOctet(params, ringA, ringB, past, stride / 2, l, rows, b);
         std::int16_t *out = staged + (l - stagedFirst);
         for (int r = 0; r < rows; ++r, out += kStaged)
             _mm_storeu_si128(reinterpret_cast<__m128i *>(out),
@@ -114,9 +116,9 @@ void temporalChromaWorker(int thread_id, int thread_num, void *param1, void *par
     const UnitRange share = threadShare(work, thread_id, workingThreads(params.context, thread_id, thread_num));
     const UnitRange cb = runPart(work, share, 0), cr = runPart(work, share, 1);
     if (cb.first < cb.end)
-        temporalChroma(wb.cbAux, wb.cbRingA, wb.cbRingB, params, (firstOctet + cb.first) * kLanes,
+        temporalChroma(wb.cbAux, wb.cbRingA, wb.cbRingB, wb.cbPast, params, (firstOctet + cb.first) * kLanes,
                        (firstOctet + cb.end) * kLanes, thread_id);
     if (cr.first < cr.end)
-        temporalChroma(wb.crAux, wb.crRingA, wb.crRingB, params, (firstOctet + cr.first) * kLanes,
+        temporalChroma(wb.crAux, wb.crRingA, wb.crRingB, wb.crPast, params, (firstOctet + cr.first) * kLanes,
                        (firstOctet + cr.end) * kLanes, thread_id);
 }

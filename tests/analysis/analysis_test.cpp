@@ -41,7 +41,7 @@ struct RingPlanes {
 };
 
 std::vector<RingPlanes> allRings(const WorkBuffers &b) {
-    const std::size_t luma = 3ul * SmallPlanes::kStride * SmallPlanes::kRows;
+    const std::size_t luma = std::size_t{kFullSlots} * SmallPlanes::kStride * SmallPlanes::kRows;
     const std::size_t chroma = luma / 2;
     return {{b.yRingA, luma},    {b.yRingB, luma},    {b.cbRingA, chroma},
             {b.cbRingB, chroma}, {b.crRingA, chroma}, {b.crRingB, chroma}};
@@ -74,17 +74,17 @@ TEST_F(VerticalAnalysis, FlatPictureGivesScaledLowBandOverZeroHighBandInEveryCol
 }
 
 TEST_F(HorizontalAnalysis, FlatPictureGivesFourTimesTheRowValueInTheCoarsestBand) {
-    // Slot 2, luma line 1, position 5 of the 832 x 512 class.
-    EXPECT_EQ(ringIndex(1, 832, 5, 2, 512), (2 * 512 + 1) * 832 + 5);
+    // Slot 1, luma line 1, position 5 of the 832 x 512 class.
+    EXPECT_EQ(ringIndex(1, 832, 5, 1, 512), (512 + 1) * 832 + 5);
     std::vector<PIXEL_YC> image;
     FILTER_PROC_INFO fi = frameInfo(image, 720, 480);
     std::fill(image.begin(), image.end(), PIXEL_YC{1000, -300, 200});
-    AnalysisParams params{image.data(), 2, &strengths_, context()};
+    AnalysisParams params{image.data(), 1, &strengths_, context()};
     analyse(params, fi, 2);
     for (int line = 0; line < kRows; line += 37)
         for (int j = 0; j < kStride; ++j) {
             const double expected = line < kRows / 2 && j < kStride / 16 ? 4 * kSqrt2 * 1000 : 0.0;
-            ASSERT_NEAR(buffers_.yRingA[ringIndex(line, kStride, j, 2, kRows)], expected, 5e-2)
+            ASSERT_NEAR(buffers_.yRingA[ringIndex(line, kStride, j, 1, kRows)], expected, 5e-2)
                 << "line " << line << " position " << j;
         }
 }
@@ -101,7 +101,7 @@ TEST_F(HorizontalAnalysis, AnalysingIntoOneSlotRewritesItAndLeavesTheOtherSlotsU
         SCOPED_TRACE(testing::Message() << "ring " << ring++);
         long stale = 0, overwritten = 0;
         for (std::size_t k = 0; k < r.floats; ++k) {
-            const bool inSlot = k / (r.floats / 3) == 1;
+            const bool inSlot = k / (r.floats / kFullSlots) == 1;
             if (inSlot && r.ring[k] == kSentinel) ++stale;
             if (!inSlot && r.ring[k] != kSentinel) ++overwritten;
         }

@@ -306,6 +306,10 @@ TEST(QuorvaneCommand, SaysWhatItDidToTheData) {
     EXPECT_EQ(occurrences(text, "4:4:4 chroma comes back with the horizontal detail of 4:2:2"), 1) << text;
     EXPECT_NE(text.find("quorvane5: 1 frame of 32x32"), std::string::npos) << text;
 
+    // --stats names the layout of the filter's working buffers that ran.
+    text = run({"--stats", "-q", in, out}, 0);
+    EXPECT_EQ(occurrences(text, "quorvane5: filter buffers: whole blocks\n"), 1) << text;
+
     // Ten-bit samples beyond the depth: clamped, with one warning for the run (even -q).
     auto clip = q5clitest::randomY4m("YUV4MPEG2 W32 H32 C420p10", 4, 2);
     const std::size_t frameBytes = 32 * 32 * 3, header = clip.size() - 4 * (frameBytes + 6);

@@ -6,6 +6,7 @@
 #include "core/failing_system_memory.h"
 
 int failAllocationsFrom = -1;
+std::size_t failAllocationsOver = 0;
 
 namespace {
 int allocationCount = 0;
@@ -14,5 +15,6 @@ int allocationCount = 0;
 void *systemAllocate(std::size_t size) noexcept {
     const int index = allocationCount++;
     if (failAllocationsFrom >= 0 && index >= failAllocationsFrom) return nullptr;
+    if (failAllocationsOver > 0 && size > failAllocationsOver) return nullptr;
     return std::malloc(size);
 }

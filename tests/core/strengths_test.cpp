@@ -91,13 +91,14 @@ TEST_F(Strengths, FieldModeFollowsCheckBoxZeroExactly) {
 TEST_F(Strengths, UpdateAndSaveStartEmptyTheRing) {
     derive(10, 10, 16, 1);
     const NrStrengths before = nrStrengths;
-    frameRing = {{4, 5, 6}};
+    frameRing = {{4, 5}, {2, 3}, 10};
     EXPECT_EQ(host.update(), TRUE);
-    EXPECT_EQ(frameRing.slotFrame[0], kEmptySlot);
-    EXPECT_EQ(frameRing.slotFrame[2], kEmptySlot);
-    frameRing = {{4, 5, 6}};
+    EXPECT_EQ(frameRing.fullFrame[0], kEmptySlot);
+    EXPECT_EQ(frameRing.pastFrame[1], kEmptySlot);
+    frameRing = {{4, 5}, {2, 3}, 10};
     EXPECT_EQ(host.saveStart(0, 10), TRUE);
-    EXPECT_EQ(frameRing.slotFrame[1], kEmptySlot);
+    EXPECT_EQ(frameRing.fullFrame[1], kEmptySlot);
+    EXPECT_EQ(frameRing.pastFrame[0], kEmptySlot);
     EXPECT_EQ(nrStrengths.temporalThreshold, before.temporalThreshold);
     EXPECT_EQ(nrStrengths.lumaCoefThreshold[3], before.lumaCoefThreshold[3]);
 }

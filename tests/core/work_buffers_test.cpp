@@ -22,14 +22,16 @@ struct WorkBuffersFixture : ::testing::Test {
 };
 using WorkBuffersTest = WorkBuffersFixture;
 
+// Two full slots of rings A and B (16 bytes a position) and two past slots of the
+// coarsest band (a sixteenth of a line each, half a byte a position).
 TEST_F(WorkBuffersTest, SizesFollowTheSizeClass) {
     struct Row {
         SizeClass sc;
         std::size_t luma, chroma, aux, quarter;
     } rows[] = {
-        {{832, 512}, 10223616, 5111808, 425984, 1248},
-        {{1536, 1280}, 47185920, 23592960, 1966080, 2304},
-        {{2048, 1280}, 62914560, 31457280, 2621440, 3072},
+        {{832, 512}, 7028736, 3514368, 425984, 1248},
+        {{1536, 1280}, 32440320, 16220160, 1966080, 2304},
+        {{2048, 1280}, 43253760, 21626880, 2621440, 3072},
     };
     for (const Row &r : rows) {
         const WorkBufferSizes s = workBufferSizes(r.sc);
@@ -37,7 +39,7 @@ TEST_F(WorkBuffersTest, SizesFollowTheSizeClass) {
         EXPECT_EQ(s.chromaBlock, r.chroma);
         EXPECT_EQ(s.chromaAux, r.aux);
         EXPECT_EQ(s.scratchQuarter, r.quarter);
-        EXPECT_EQ(s.scratch400, 400u);
+        EXPECT_EQ(s.lumaBlock, 2 * s.lumaRing + s.lumaPast);
     }
 }
 
@@ -47,14 +49,16 @@ TEST_F(WorkBuffersTest, PlanesAreCarvedAligned) {
     EXPECT_EQ(b.planes.rows, 512);
     const std::size_t plane = 832 * 512, chroma = 416 * 512;
     EXPECT_EQ(b.yRingA, b.lumaBlock);
-    EXPECT_EQ(b.yRingB, b.lumaBlock + 3 * plane);
-    EXPECT_EQ(b.cbRingB, b.cbBlock + 3 * chroma);
-    EXPECT_EQ(b.crRingB, b.crBlock + 3 * chroma);
+    EXPECT_STREQ(workBufferLayout(b), "whole blocks");
+    EXPECT_EQ(b.yRingB, b.lumaBlock + 2 * plane);
+    EXPECT_EQ(b.yPast, b.lumaBlock + 4 * plane);
+    EXPECT_EQ(b.cbRingB, b.cbBlock + 2 * chroma);
+    EXPECT_EQ(b.crPast, b.crBlock + 4 * chroma);
     for (const void *p : {(const void *)b.lumaBlock, (const void *)b.cbBlock, (const void *)b.cbAux,
-                          (const void *)b.crBlock, (const void *)b.crAux})
+                          (const void *)b.crBlock, (const void *)b.crAux, (const void *)b.yPast,
+                          (const void *)b.cbPast})
         EXPECT_TRUE(aligned16(p));
     for (const ScratchSet &s : b.scratch) {
-        EXPECT_TRUE(aligned16(s.scratch400));
         EXPECT_TRUE(aligned16(s.scratchOctets));
         ASSERT_TRUE(aligned16(s.scratchQuarter));
         for (int i = 0; i < 832 / 4 * 3; ++i) ASSERT_EQ(s.scratchQuarter[i], 0) << "remainders start at 0";
@@ -71,7 +75,6 @@ TEST_F(WorkBuffersTest, ReleaseLeavesEveryPointerNullAndCanRunTwice) {
         EXPECT_EQ(p, nullptr);
     for (const ScratchSet &s : b.scratch) {
         EXPECT_EQ(s.scratchQuarter, nullptr);
-        EXPECT_EQ(s.scratch400, nullptr);
         EXPECT_EQ(s.scratchOctets, nullptr);
     }
 }

@@ -93,6 +93,18 @@ TEST(Descriptor, OffersExactlyTheCallbacksTheFilterImplements) {
     EXPECT_EQ(std::strncmp(d->information, "Quorvane5", 9), 0);
 }
 
+// The information text names the layout of the working buffers once they are made,
+// and still after unload (what the last run used).
+TEST(Descriptor, InformationNamesTheBufferLayout) {
+    q5host::Host host(q5test::moduleEntry(), 1);
+    ASSERT_EQ(host.init(), TRUE);
+    const char *information = host.filter()->information;
+    ASSERT_NE(information, nullptr);
+    EXPECT_STREQ(information, "Quorvane5 version 0.1.0; buffers: whole blocks");
+    ASSERT_EQ(host.exit(), TRUE);
+    EXPECT_STREQ(host.filter()->information, "Quorvane5 version 0.1.0; buffers: whole blocks");
+}
+
 TEST(Descriptor, RecordLayoutMatchesTheHostsOffsets) {
     // The editor reads these records at fixed offsets; a member out of place
     // would hand it the wrong callback.

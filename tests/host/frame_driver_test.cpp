@@ -75,6 +75,36 @@ TEST_F(FrameDriver, FetchesThreeFramesFirstThenOnePerFrameMirroringAtBothEnds) {
     EXPECT_EQ(fetches, 8);
 }
 
+// The ring keeps two frames whole and the coarsest band of the two before: a step
+// back after forward playback fetches the new current frame alone, a second one
+// also the frame before it (for its band), and forward playback from there is one
+// new frame a call again.
+TEST_F(FrameDriver, AStepBackFetchesTheNewCurrentFrameAndASecondOneItsPredecessorToo) {
+    start(q5test::moduleEntry(), q5test::randomClip(64, 32, 8, 12));
+    for (int n = 0; n < 5; ++n) ASSERT_EQ(host->process(n), TRUE);
+    // Then a jump ahead: the band of 5, which left when 3 came back, still serves 6.
+    const std::vector<std::pair<int, std::vector<int>>> steps = {{3, {3}}, {2, {1, 2}}, {3, {4}}, {4, {5}},
+                                                                 {3, {3}}, {6, {6, 7}}};
+    for (const auto &[frame, fetched] : steps) {
+        log->clear();
+        ASSERT_EQ(host->process(frame), TRUE);
+        EXPECT_EQ(log->fetchedFrames(), fetched) << "frame " << frame;
+    }
+}
+
+// The last frame's next neighbour is the one before it, reflected; once the clip is
+// longer the same number is a frame of its own and is fetched, not taken from the ring.
+TEST_F(FrameDriver, AReflectedNeighbourIsFetchedAgainOnceTheClipGrows) {
+    start(q5test::moduleEntry(), q5test::randomClip(64, 32, 6, 13));
+    host->setFrameCount(4);
+    ASSERT_EQ(host->process(2), TRUE);
+    ASSERT_EQ(host->process(3), TRUE);
+    host->setFrameCount(6);
+    log->clear();
+    ASSERT_EQ(host->process(3), TRUE);
+    EXPECT_EQ(log->fetchedFrames(), (std::vector<int>{4}));
+}
+
 TEST_F(FrameDriver, ReanalysesAllThreeFramesAfterUpdateSaveStartAndSizeChange) {
     start(q5test::moduleEntry(), q5test::randomClip(640, 480, 8, 2));
     host->process(0);

@@ -21,19 +21,19 @@ namespace {
 
 constexpr int kCount = 16;
 
-// One ring line of kCount samples with prev, cur and next in slots 2, 0, 1 (frame 3k).
+// One line of kCount samples in the previous, current and next frame.
 struct FitLine {
-    alignas(16) float ring[3 * kCount];
+    alignas(16) float prev[kCount], cur[kCount], next[kCount];
     alignas(16) float out[kCount];
     void set(int j, float p, float c, float q) {
-        ring[ringIndex(0, kCount, j, 2, 1)] = p;
-        ring[ringIndex(0, kCount, j, 0, 1)] = c;
-        ring[ringIndex(0, kCount, j, 1, 1)] = q;
+        prev[j] = p;
+        cur[j] = c;
+        next[j] = q;
     }
     decltype(&temporalFitSse2) kernel = &temporalFitSse2;
     float fit(int j, float threshold, bool prevEmpty = false, bool nextEmpty = false) {
         const TemporalJob job = makeTemporalJob(3, prevEmpty, nextEmpty);
-        kernel(job, kCount, threshold, out, ring, kCount, 0);
+        kernel(job, kCount, threshold, out, prev, cur, next);
         return out[j];
     }
 };
@@ -97,13 +97,13 @@ TEST(TemporalFit, SimdMatchesScalarTwinBitForBit) {
             ring[ringIndex(0, 64, j, 2, 1)] = c + step(rng);
         }
         const TemporalJob job = makeTemporalJob(round, round % 4 == 1, round % 4 == 2);
-        temporalFitScalar(job, 64, 40.01f, scalar, ring, 64, 0);
-        temporalFitSse2(job, 64, 40.01f, simd, ring, 64, 0);
+        temporalFitScalar(job, 64, 40.01f, scalar, ring + 128, ring, ring + 64);
+        temporalFitSse2(job, 64, 40.01f, simd, ring + 128, ring, ring + 64);
         ASSERT_EQ(0, std::memcmp(simd, scalar, sizeof simd)) << "round " << round;
         if (!cpuHasAvx2()) continue;
         // Sixty samples: seven groups of eight and one of four.
         std::fill(std::begin(simd), std::end(simd), 0.0f);
-        temporalFitAvx2(job, 60, 40.01f, simd, ring, 64, 0);
+        temporalFitAvx2(job, 60, 40.01f, simd, ring + 128, ring, ring + 64);
         ASSERT_EQ(0, std::memcmp(simd, scalar, 60 * sizeof(float))) << "AVX2, round " << round;
     }
 }
@@ -111,7 +111,8 @@ TEST(TemporalFit, SimdMatchesScalarTwinBitForBit) {
 // The AVX2 rebuild fits the coarsest band itself, eight positions at a time and four
 // at the end: a coarsest band of 4 and of 12 positions (lines of 64 and 192) takes the
 // four-wide step, and each neighbour left out must stay out there too, even though its
-// slot holds a close analysis (a stale one, as after a missing frame).
+// slot holds a close analysis (a stale one, as after a missing frame). The previous
+// frame's band comes from its past slot, whose lines are a sixteenth as long.
 TEST(TemporalFit, Avx2OctetRebuildMatchesSse2WithEitherNeighbourMissing) {
     if (!cpuHasAvx2()) GTEST_SKIP() << "no AVX2";
     ControlWordScope cw(kProcControlWord);
@@ -119,14 +120,21 @@ TEST(TemporalFit, Avx2OctetRebuildMatchesSse2WithEitherNeighbourMissing) {
     std::uniform_real_distribution<float> value(-3000.0f, 3000.0f), step(-30.0f, 30.0f);
     constexpr long kLines = 8;
     for (int len : {64, 192}) {
-        std::vector<float> ringA(3 * kLines * len), ringB(3 * kLines * len);
+        std::vector<float> ringA(kFullSlots * kLines * len), ringB(kFullSlots * kLines * len);
+        std::vector<float> past(kPastSlots * kLines * len / 16, std::numeric_limits<float>::quiet_NaN());
+        // Frame 3: the current frame in full slot 1, the next in full slot 0, the
+        // previous one's band in past slot 0.
+        const TemporalJob job = makeTemporalJob(3, false, false);
+        ASSERT_EQ(job.curSlot, 1);
+        ASSERT_EQ(job.nextSlot, 0);
+        ASSERT_EQ(job.prevSlot, 0);
         for (long i = 0; i < kLines; ++i)
             for (long j = 0; j < len; ++j) {
                 const float c = value(rng);
-                for (int s = 0; s < 3; ++s) {
-                    ringA[ringIndex(i, len, j, s, kLines)] = s == 0 ? c : c + step(rng);
-                    ringB[ringIndex(i, len, j, s, kLines)] = value(rng);
-                }
+                ringA[ringIndex(i, len, j, 1, kLines)] = c;
+                ringA[ringIndex(i, len, j, 0, kLines)] = c + step(rng);
+                if (j < len / 16) past[i * (len / 16) + j] = c + step(rng);
+                for (int s = 0; s < kFullSlots; ++s) ringB[ringIndex(i, len, j, s, kLines)] = value(rng);
             }
         for (int empty = 0; empty < 4; ++empty) {
             SCOPED_TRACE(testing::Message() << "len " << len << ", prev empty " << (empty & 1) << ", next empty "
@@ -138,8 +146,8 @@ TEST(TemporalFit, Avx2OctetRebuildMatchesSse2WithEitherNeighbourMissing) {
                                     lines.data() + 24 * len};
             };
             OctetBuffers sse2 = buffers(sse2Lines), avx2 = buffers(avx2Lines);
-            rebuildOctetSse2(params, ringA.data(), ringB.data(), kLines, 0, len, sse2);
-            rebuildOctetAvx2(params, ringA.data(), ringB.data(), kLines, 0, len, avx2);
+            rebuildOctetSse2(params, ringA.data(), ringB.data(), past.data(), kLines, 0, len, sse2);
+            rebuildOctetAvx2(params, ringA.data(), ringB.data(), past.data(), kLines, 0, len, avx2);
             for (int i = 0; i < 8 * len; ++i)
                 ASSERT_EQ(std::memcmp(&avx2.band[i], &sse2.band[i], sizeof(float)), 0)
                     << "octet position " << i / 8 << " lane " << i % 8 << ": " << avx2.band[i] << " against "

@@ -216,8 +216,10 @@ q5test::Clip parityClip(int width, int height, int frames, std::uint32_t seed) {
 // The Windows module's output for the clip under each settings string, with the
 // kernels it chooses (AVX2 where the processor runs it), forced to SSE3 and forced
 // to the scalar twins: each must equal the Linux module's byte for byte.
+// With limited, the module runs once instead, with its kernels as chosen, in a
+// process left only 1.5 GB of free address space, and names the buffer layout it got.
 void expectSameOutputs(const q5test::Clip &clip, const std::vector<Settings> &settings,
-                       const fs::path &build, const std::string &name) {
+                       const fs::path &build, const std::string &name, bool limited = false) {
     const fs::path dir = build / "parity";
     fs::create_directories(dir);
     const fs::path clipPath = dir / (name + ".q5yc");
@@ -228,9 +230,11 @@ void expectSameOutputs(const q5test::Clip &clip, const std::vector<Settings> &se
     struct Way {
         const char *name, *environment, *suffix;
         q5clip::ClipFile output;
-    } ways[] = {{"kernels as chosen at load", "", "", {}},
-                {"forced to SSE3", "Q5_NO_AVX2=1 ", ".sse3", {}},
-                {"forced to scalar", "Q5_MAX_TIER=scalar ", ".scalar", {}}};
+    };
+    std::vector<Way> ways = {{"kernels as chosen at load", "", "", {}},
+                             {"forced to SSE3", "Q5_NO_AVX2=1 ", ".sse3", {}},
+                             {"forced to scalar", "Q5_MAX_TIER=scalar ", ".scalar", {}}};
+    if (limited) ways = {{"in 1.5 GB of free address space", "Q5_ADDRESS_SPACE_MB=1536 ", ".limited", {}}};
     for (Way &way : ways) {
         SCOPED_TRACE(std::string("Windows module, ") + way.name);
         const fs::path outPath = dir / (name + way.suffix + ".out.q5yc");
@@ -241,6 +245,12 @@ void expectSameOutputs(const q5test::Clip &clip, const std::vector<Settings> &se
         for (const Settings &s : settings) arguments += " " + s.text();
         const Result r = runWinHost(build, arguments, way.environment);
         ASSERT_EQ(r.status, 0) << r.output;
+        if (limited) {
+            EXPECT_NE(r.output.find("limited to 1536 MB free"), std::string::npos) << r.output;
+            EXPECT_NE(r.output.find("module: Quorvane5 version 0.1.0; buffers: "), std::string::npos) << r.output;
+            EXPECT_EQ(r.output.find("buffers: none"), std::string::npos) << r.output;
+            std::printf("%s", r.output.c_str());  // the address space and the layout, for the record
+        }
         std::string error;
         ASSERT_TRUE(q5clip::readClipFile(outPath.string(), way.output, &error)) << error;
         ASSERT_EQ(way.output.width, clip.width);
@@ -314,6 +324,15 @@ TEST(Win32Parity, UhdClipMatchesLinuxModule) {
         {{10, 10, 16, 3, 5, 16}, {0, 1, 1, 1, 1}},
     };
     expectSameOutputs(parityClip(3840, 2160, 3, q5test::testSeed() + 2), settings, build, "uhd");
+}
+
+// The editor is a 32-bit program that shares its address space with its own frame
+// cache and every other plug-in: the module runs a 4K clip with every stage on where
+// only 1.5 GB of address space is left free.
+TEST(Win32Parity, UhdClipRunsInAnAddressSpaceOf1536MB) {
+    REQUIRE_WIN32_BUILD();
+    const std::vector<Settings> settings = {{{10, 10, 16, 5, 5, 16}, {1, 1, 1, 1, 1}}};
+    expectSameOutputs(parityClip(3840, 2160, 3, q5test::testSeed() + 3), settings, build, "uhd-limited", true);
 }
 
 }  // namespace

@@ -122,7 +122,8 @@ void warnAboutData(const OpenStream &input, const DenoiseReport &report) {
 }
 
 // --stats: per frame, wall and (all threads') CPU milliseconds.
-void reportStageTimes(const DenoiseReport &report, const Y4mFormat &format, const std::vector<AutoStrength> &scenes) {
+void reportStageTimes(const DenoiseReport &report, const Y4mFormat &format,
+                      const std::vector<AutoStrength> &scenes, const FILTER &descriptor) {
     const StageTimes &t = report.stages;
     const StageTime outside = t.outside();
     const std::pair<const char *, const StageTime *> stages[] = {
@@ -137,6 +138,11 @@ void reportStageTimes(const DenoiseReport &report, const Y4mFormat &format, cons
         text += part;
     }
     message(text);
+    // The module names the layout of its working buffers in its information text;
+    // a module without one says nothing here.
+    const std::string information = descriptor.information ? descriptor.information : "";
+    if (const std::size_t at = information.find("buffers: "); at != std::string::npos)
+        message("filter " + information.substr(at));
     for (const AutoStrength &scene : scenes) message("strength auto: " + autoStrengthText(scene, format, true));
 }
 
@@ -374,7 +380,7 @@ int runDenoiseCommand(const Options &options) {
     }
 
     warnAboutData(input, report);
-    if (options.stats && report.frames > 0) reportStageTimes(report, format, scenes);
+    if (options.stats && report.frames > 0) reportStageTimes(report, format, scenes, *filter.descriptor);
     if (!options.quiet) reportSummary(options, format, settings, report, *filter.descriptor, scenes);
     checkReferenceEnd(options, format, reference);
     reportReference(options, reference);

@@ -51,10 +51,11 @@ std::size_t runMemoryBytes(const Y4mFormat &format, int threads) {
     const std::size_t w16 = roundUp(static_cast<std::size_t>(format.width), 16);
     const std::size_t h16 = roundUp(static_cast<std::size_t>(format.height), 16);
     const WorkingPlane plane = workingPlane(w16, h16);
-    // The filter: three analysed frames of luma and both chromas, two rings of floats
-    // each (24 bytes a position for luma, 24 per chroma pair), two 16-bit planes for
-    // the rebuilt chroma; and column scratch for at least four threads.
-    const std::size_t filter = 50 * plane.stride * plane.rows;
+    // The filter: two analysed frames of luma and both chromas, two rings of floats
+    // each, and the coarsest bands of two more (16.5 bytes a position for luma, 16.5
+    // per chroma pair), two 16-bit planes for the rebuilt chroma; and column scratch
+    // for at least four threads.
+    const std::size_t filter = 35 * plane.stride * plane.rows;
     const std::size_t scratch =
         std::max(plane.rows * 8 * 11, 58 * plane.stride) * sizeof(float) + 2 * plane.stride;
     const std::size_t filterScratch = static_cast<std::size_t>(std::max(threads, 4)) * scratch;
