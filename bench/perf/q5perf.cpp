@@ -5,7 +5,7 @@
 // resident size is its own; the child reports over a pipe.
 //
 //   q5perf [--frames N] [--sizes 720x480,1920x1080] [--threads 1,2] [--stage-cpu]
-//          [--per-thread] [--sse3] [--frame-mode] [--hash]
+//          [--per-thread] [--sse2] [--frame-mode] [--hash]
 //
 // Every size and thread count runs twice: with the default settings, and with the
 // block and mosquito pre-passes switched on as well (to time them).
@@ -291,7 +291,7 @@ bool parseSizes(const char *text, std::vector<std::pair<int, int>> &out) {
 }
 
 int usage() {
-    std::fprintf(stderr, "usage: q5perf [--frames N] [--sizes WxH,...] [--threads T,...] [--stage-cpu] [--per-thread] [--sse3] [--frame-mode] [--hash]\n");
+    std::fprintf(stderr, "usage: q5perf [--frames N] [--sizes WxH,...] [--threads T,...] [--stage-cpu] [--per-thread] [--sse2] [--frame-mode] [--hash]\n");
     return 2;
 }
 
@@ -315,9 +315,9 @@ int main(int argc, char **argv) {
             opt.hash = true;
         } else if (a == "--stage-cpu") {
             opt.stageCpu = true;
-        } else if (a == "--sse3") {
+        } else if (a == "--sse2") {
             // As for the modules: the filter's func_init reads it in every run's child.
-            setenv("Q5_NO_AVX2", "1", 1);
+            setenv("Q5_MAX_TIER", "sse2", 1);
         } else if (a == "--frame-mode") {
             opt.frameMode = true;
         } else if (a == "--per-thread") {
