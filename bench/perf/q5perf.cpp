@@ -329,12 +329,15 @@ int main(int argc, char **argv) {
 
     double load[3] = {};
     getloadavg(load, 3);
+    const KernelTier tier = kernelTier(detectCpuLevel());  // as the filter's func_init chooses it
     std::printf("q5perf: %d timed frames per run after 3 that fill the ring; medians, ms per frame;\n"
                 "frame = wall time of the filter, path = its busiest thread per stage (CPU time),\n"
                 "cpu = all threads; stages: %s; load average %.2f %.2f %.2f on %ld processors;\n"
                 "kernels: %s\n",
                 opt.frames, opt.stageCpu ? "busiest thread's CPU time" : "wall time", load[0], load[1], load[2],
-                sysconf(_SC_NPROCESSORS_ONLN), cpuHasAvx2() && !avx2Refused() ? "AVX2 octets and pre-passes" : "SSE2");
+                sysconf(_SC_NPROCESSORS_ONLN), tier == kTierAvx2   ? "AVX2 octets and pre-passes"
+                : tier == kTierSse2 ? "SSE2"
+                                    : "scalar twins");
     std::printf("%-9s %3s %-9s %7s %7s %7s %7s", "size", "thr", "settings", "fps", "frame", "path", "cpu");
     for (const char *name : kStageNames) std::printf(" %6s", name);
     std::printf(" %7s %7s%s\n", "peakMB", "bufMB", opt.hash ? "  output hash" : "");
