@@ -5,7 +5,7 @@
 // resident size is its own; the child reports over a pipe.
 //
 //   q5perf [--frames N] [--sizes 720x480,1920x1080] [--threads 1,2] [--stage-cpu]
-//          [--per-thread] [--sse3] [--frame-mode] [--hash] [--step-back]
+//          [--per-thread] [--sse2] [--frame-mode] [--hash] [--step-back]
 //
 // --step-back times steps back after forward playback (two frames forward, one
 // back) instead of forward playback: what re-analysing a frame the ring let go costs.
@@ -308,7 +308,7 @@ bool parseSizes(const char *text, std::vector<std::pair<int, int>> &out) {
 }
 
 int usage() {
-    std::fprintf(stderr, "usage: q5perf [--frames N] [--sizes WxH,...] [--threads T,...] [--stage-cpu] [--per-thread] [--sse3] [--frame-mode] [--hash] [--step-back]\n");
+    std::fprintf(stderr, "usage: q5perf [--frames N] [--sizes WxH,...] [--threads T,...] [--stage-cpu] [--per-thread] [--sse2] [--frame-mode] [--hash] [--step-back]\n");
     return 2;
 }
 
@@ -332,9 +332,9 @@ int main(int argc, char **argv) {
             opt.hash = true;
         } else if (a == "--stage-cpu") {
             opt.stageCpu = true;
-        } else if (a == "--sse3") {
+        } else if (a == "--sse2") {
             // As for the modules: the filter's func_init reads it in every run's child.
-            setenv("Q5_NO_AVX2", "1", 1);
+            setenv("Q5_MAX_TIER", "sse2", 1);
         } else if (a == "--frame-mode") {
             opt.frameMode = true;
         } else if (a == "--step-back") {
@@ -348,12 +348,15 @@ int main(int argc, char **argv) {
 
     double load[3] = {};
     getloadavg(load, 3);
+    const KernelTier tier = kernelTier(detectCpuLevel());  // as the filter's func_init chooses it
     std::printf("q5perf: %d timed %s per run after 3 that fill the ring; medians, ms per frame;\n"
                 "frame = wall time of the filter, path = its busiest thread per stage (CPU time),\n"
                 "cpu = all threads; stages: %s; load average %.2f %.2f %.2f on %ld processors;\n"
                 "kernels: %s\n",
                 opt.frames, opt.stepBack ? "steps back (each after two frames forward)" : "frames", opt.stageCpu ? "busiest thread's CPU time" : "wall time", load[0], load[1], load[2],
-                sysconf(_SC_NPROCESSORS_ONLN), cpuHasAvx2() && !avx2Refused() ? "AVX2 octets and pre-passes" : "SSE2");
+                sysconf(_SC_NPROCESSORS_ONLN), tier == kTierAvx2   ? "AVX2 octets and pre-passes"
+                : tier == kTierSse2 ? "SSE2"
+                                    : "scalar twins");
     std::printf("%-9s %3s %-9s %7s %7s %7s %7s", "size", "thr", "settings", "fps", "frame", "path", "cpu");
     for (const char *name : kStageNames) std::printf(" %6s", name);
     std::printf(" %7s %7s%s\n", "peakMB", "bufMB", opt.hash ? "  output hash" : "");

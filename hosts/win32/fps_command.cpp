@@ -1,7 +1,7 @@
-// The Windows module's speed with its AVX2 kernels and kept to SSE2 ones (the SSE3
-// tier), measured in one process: rounds that take the two in turn, so that both
-// see the same load on a shared machine. Each round loads the filter afresh (func_init chooses the
-// kernels, Q5_NO_AVX2 refuses AVX2), plays a generated clip forwards with the
+// The Windows module's speed with its AVX2 kernels and kept to SSE2 ones, measured
+// in one process: rounds that take the two in turn, so that both see the same load
+// on a shared machine. Each round loads the filter afresh (func_init chooses the
+// kernels, Q5_MAX_TIER=sse2 keeps them from AVX2), plays a generated clip forwards with the
 // default settings (both pre-passes on if asked) and times every func_proc after
 // the three that fill the frame ring, less what the host spends fetching frames,
 // and the process's CPU time over the same calls (fetches included). Both ways
@@ -75,7 +75,7 @@ double median(std::vector<double> v) {
 
 struct Way {
     const char *name;
-    const char *noAvx2;  // the value of Q5_NO_AVX2 while the filter loads
+    const char *maxTier;  // the value of Q5_MAX_TIER while the filter loads ("": unset)
     std::vector<double> frameSeconds;
     std::vector<double> cpuSeconds;  // per frame, one figure for each round
     std::uint64_t hash = 14695981039346656037ull;  // FNV-1a over every output picture
@@ -92,12 +92,12 @@ int fpsCommand(const std::string &modulePath, int threads, int width, int height
     clip.maxW = q5host::capacityFor(width, clip.maxW);
     clip.maxH = q5host::capacityFor(height, clip.maxH);
     clip.frameCount = kFrames;
-    Way ways[] = {{"AVX2 where it runs", "", {}, {}}, {"SSE2 (Q5_NO_AVX2=1)", "1", {}, {}}};
+    Way ways[] = {{"AVX2 where it runs", "", {}, {}}, {"SSE2 (Q5_MAX_TIER=sse2)", "sse2", {}, {}}};
 
     for (int round = 0; round < kRounds; ++round)
         for (Way &way : ways) {
             // The module shares this process's C runtime, so it sees the variable at load.
-            _putenv((std::string("Q5_NO_AVX2=") + way.noAvx2).c_str());
+            _putenv((std::string("Q5_MAX_TIER=") + way.maxTier).c_str());
             FilterModule module(modulePath);
             if (!checks.expect(module.ok(), module.error())) return checks.finish();
             const std::unique_ptr<q5host::Host> editor = module.host(threads);
@@ -135,7 +135,7 @@ int fpsCommand(const std::string &modulePath, int threads, int width, int height
             if (round == 0) way.hash = hash;
             checks.expectEq(hash, way.hash, std::string(way.name) + ": the same frames in every round");
         }
-    _putenv("Q5_NO_AVX2=");
+    _putenv("Q5_MAX_TIER=");
     printMemory("whole run (host images included)");
 
     std::printf("%d x %d, %d threads, default settings%s, %d rounds of %d timed frames each way\n",

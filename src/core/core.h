@@ -41,6 +41,9 @@
 
 /// 0 = no usable SSE2, 1 = SSE2 only, 2 = SSE2 and SSE3 (the level frames need).
 extern int CpuLevel;
+/// The processor level func_proc processes frames at: SSE2 and SSE3. Below it every
+/// frame comes out black, whatever tier the kernels could run at.
+constexpr int kCpuLevelSse3 = 2;
 
 /// Finds the processor level: CPUID, then one guarded SSE instruction.
 int detectCpuLevel() noexcept;
@@ -49,14 +52,10 @@ int detectCpuLevel() noexcept;
 /// AVX2 kernels may run.
 bool cpuHasAvx2() noexcept;
 
-/// Whether the environment asks to stop at the SSE3 tier (whose kernels are the
-/// SSE2 ones) where AVX2 would be chosen: Q5_NO_AVX2 set to anything but "" or "0". The same variable works for
-/// both modules, so tests can compare the two paths on one machine.
-bool avx2Refused() noexcept;
-
-/// The highest tier the processor runs at a processor level (AVX2 where
-/// cpuHasAvx2()), capped by the environment: Q5_MAX_TIER = scalar, sse2, sse3 or
-/// avx2, and Q5_NO_AVX2 as a cap at sse3. Any other Q5_MAX_TIER value caps nothing.
+/// The highest tier the processor runs at a processor level (SSE2 from level 1 up,
+/// AVX2 at level 2 where cpuHasAvx2()), capped by Q5_MAX_TIER = scalar, sse2 or
+/// avx2 in the environment; any other value caps nothing. The same variable works
+/// for both modules, so tests can compare the tiers on one machine.
 KernelTier kernelTier(int cpuLevel) noexcept;
 
 // ---- Working buffers --------------------------------------------------------

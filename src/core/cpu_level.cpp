@@ -66,17 +66,11 @@ bool cpuHasAvx2() noexcept {
     return (ebx & (1u << 5)) != 0;
 }
 
-bool avx2Refused() noexcept {
-    const char *value = std::getenv("Q5_NO_AVX2");
-    return value && *value && std::strcmp(value, "0") != 0;
-}
-
 KernelTier kernelTier(int cpuLevel) noexcept {
-    KernelTier tier = cpuLevel >= 2 ? (cpuHasAvx2() ? kTierAvx2 : kTierSse3) : cpuLevel == 1 ? kTierSse2 : kTierScalar;
-    if (avx2Refused() && tier > kTierSse3) tier = kTierSse3;
+    KernelTier tier = cpuLevel >= 2 && cpuHasAvx2() ? kTierAvx2 : cpuLevel >= 1 ? kTierSse2 : kTierScalar;
     if (const char *cap = std::getenv("Q5_MAX_TIER")) {
-        static const char *const names[] = {"scalar", "sse2", "sse3", "avx2"};
-        for (int t = 0; t < 4; ++t)
+        static const char *const names[] = {"scalar", "sse2", "avx2"};
+        for (int t = 0; t < 3; ++t)
             if (std::strcmp(cap, names[t]) == 0 && tier > t) tier = static_cast<KernelTier>(t);
     }
     return tier;

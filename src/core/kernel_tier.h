@@ -3,5 +3,6 @@
 
 /// Kernel tiers, lowest first. Every kernel family fills its table with the scalar
 /// twins, then overrides it tier by tier up to the tier it is given, so capping the
-/// tier forces any lower tier's kernels, all giving the same numbers.
-enum KernelTier : int { kTierScalar = 0, kTierSse2 = 1, kTierSse3 = 2, kTierAvx2 = 3 };
+/// tier forces any lower tier's kernels, all giving the same numbers. (No kernel
+/// needs SSE3, though frames do: see kCpuLevelSse3.)
+enum KernelTier : int { kTierScalar = 0, kTierSse2 = 1, kTierAvx2 = 2 };

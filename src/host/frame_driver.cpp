@@ -304,7 +304,8 @@ bool refuseFrame(FILTER_PROC_INFO *fpip, int w16, int h16) noexcept {
     // An empty picture, or a frame number outside any clip, has nothing to analyse
     // (and would index the ring out of bounds); it is handled like an oversized frame.
     const bool malformed = hostW <= 0 || hostH <= 0 || fpip->frame < 0 || fpip->frame_n <= 0;
-    if (messageShown || hostH > kMaxFrameHeight || hostW > kMaxFrameWidth || malformed || CpuLevel != 2) {
+    const bool withoutSse3 = CpuLevel != kCpuLevelSse3;  // as func_init's processor check found
+    if (messageShown || hostH > kMaxFrameHeight || hostW > kMaxFrameWidth || malformed || withoutSse3) {
         blankRows(fpip, hostH);
         return true;
     }

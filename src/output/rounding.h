@@ -44,15 +44,10 @@ inline RoundingRange roundingRange(int h, int range, int threadCount) noexcept {
 /// state from pass to pass. A picture too wide for the arrays (w / 4 + 15 >
 /// remainderCount) is rounded plainly to the nearest multiple of 16 instead, so
 /// nothing outside the arrays is ever touched.
-void roundingRowsScalar(const FILTER_PROC_INFO *fpip, const RoundingParams *params, int firstRow, int rowLimit,
-                        std::int16_t *remainders, int remainderCount) noexcept;
-void roundingRowsSse2(const FILTER_PROC_INFO *fpip, const RoundingParams *params, int firstRow, int rowLimit,
-                      std::int16_t *remainders, int remainderCount) noexcept;
-void roundingRowsAvx2(const FILTER_PROC_INFO *fpip, const RoundingParams *params, int firstRow, int rowLimit,
-                      std::int16_t *remainders, int remainderCount) noexcept;
-
-using RoundingRowsFn = void (*)(const FILTER_PROC_INFO *, const RoundingParams *, int, int, std::int16_t *,
-                                int) noexcept;
+using RoundingRows = void(const FILTER_PROC_INFO *fpip, const RoundingParams *params, int firstRow, int rowLimit,
+                          std::int16_t *remainders, int remainderCount) noexcept;
+using RoundingRowsFn = RoundingRows *;
+RoundingRows roundingRowsScalar, roundingRowsSse2, roundingRowsAvx2;
 
 /// A pass over one range taken piece by piece, as the range's rows become ready:
 /// beginRoundingPass, then for each field (fieldStep of them) seedRoundingField and
@@ -74,12 +69,9 @@ bool beginRoundingPass(const FILTER_PROC_INFO *fpip, const RoundingParams *param
 void seedRoundingField(RoundingPass &pass, int w) noexcept;
 /// The groups of field f that start at rows yBegin, yBegin + 4 x fieldStep, ...
 /// below yEnd (yBegin the range's first row or where the last call stopped).
-void roundingGroupsScalar(const FILTER_PROC_INFO *fpip, RoundingPass &pass, int f, int yBegin, int yEnd) noexcept;
-void roundingGroupsSse2(const FILTER_PROC_INFO *fpip, RoundingPass &pass, int f, int yBegin, int yEnd) noexcept;
-
-void roundingGroupsAvx2(const FILTER_PROC_INFO *fpip, RoundingPass &pass, int f, int yBegin, int yEnd) noexcept;
-
-using RoundingGroupsFn = void (*)(const FILTER_PROC_INFO *, RoundingPass &, int, int, int) noexcept;
+using RoundingGroups = void(const FILTER_PROC_INFO *fpip, RoundingPass &pass, int f, int yBegin, int yEnd) noexcept;
+using RoundingGroupsFn = RoundingGroups *;
+RoundingGroups roundingGroupsScalar, roundingGroupsSse2, roundingGroupsAvx2;
 
 /// The samples of one group of four rows, before they are pixels: row k has luma[k]
 /// (w values) and the half-width cb[k] and cr[k], and goes to out[k].
@@ -92,11 +84,9 @@ struct RoundingGroupSamples {
 /// luma 2i and 2i + 1 and both chroma i), rounded as the pass's next group: what
 /// writing the rows and then roundingGroups over that group alone gives, without the
 /// pixels going through the image twice.
-void roundingGroupSamplesScalar(RoundingPass &pass, int w, const RoundingGroupSamples &group) noexcept;
-void roundingGroupSamplesSse2(RoundingPass &pass, int w, const RoundingGroupSamples &group) noexcept;
-void roundingGroupSamplesAvx2(RoundingPass &pass, int w, const RoundingGroupSamples &group) noexcept;
-
-using RoundingGroupSamplesFn = void (*)(RoundingPass &, int, const RoundingGroupSamples &) noexcept;
+using RoundingGroupSamplesKernel = void(RoundingPass &pass, int w, const RoundingGroupSamples &group) noexcept;
+using RoundingGroupSamplesFn = RoundingGroupSamplesKernel *;
+RoundingGroupSamplesKernel roundingGroupSamplesScalar, roundingGroupSamplesSse2, roundingGroupSamplesAvx2;
 
 /// The pass the workers run, and the tiers' tables.
 struct RoundingKernels {

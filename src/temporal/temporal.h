@@ -51,28 +51,20 @@ OctetBuffers octetBuffers(const WorkBuffers &b, int thread, int len) noexcept;
 /// same lines' coarsest bands) into the octet line left in b.band: the fit, then
 /// the wavelet's inverse levels. The scalar one moves and fits one value at a time,
 /// the SSE2 one four, the AVX2 one eight; all give the same numbers.
-void rebuildOctetScalar(const TemporalParams &params, const float *ringA, const float *ringB, const float *past,
-                        long lines, long first, int len, OctetBuffers &b) noexcept;
-void rebuildOctetSse2(const TemporalParams &params, const float *ringA, const float *ringB, const float *past,
-                      long lines, long first, int len, OctetBuffers &b) noexcept;
-void rebuildOctetAvx2(const TemporalParams &params, const float *ringA, const float *ringB, const float *past,
-                      long lines, long first, int len, OctetBuffers &b) noexcept;
-using RebuildOctetFn = void (*)(const TemporalParams &, const float *, const float *, const float *, long, long, int,
-                                OctetBuffers &) noexcept;
+using RebuildOctet = void(const TemporalParams &params, const float *ringA, const float *ringB, const float *past,
+                          long lines, long first, int len, OctetBuffers &b) noexcept;
+using RebuildOctetFn = RebuildOctet *;
+RebuildOctet rebuildOctetScalar, rebuildOctetSse2, rebuildOctetAvx2;
 
 /// Fits the first count samples (a multiple of 4) of one line across the three
 /// frames: prev, cur and next are the line's start in the previous, current and next
-/// frame. Writes count floats to output (16-byte aligned). SSE2, four samples at a time.
-void temporalFitSse2(const TemporalJob &job, int count, float threshold, float *output, const float *prev,
-                     const float *cur, const float *next) noexcept;
-/// The same, eight samples at a time (the 8-wide estimate, lane for lane the 4-wide one).
-void temporalFitAvx2(const TemporalJob &job, int count, float threshold, float *output, const float *prev,
-                     const float *cur, const float *next) noexcept;
-/// The same, one sample at a time, with the scalar form of the same reciprocal.
-void temporalFitScalar(const TemporalJob &job, int count, float threshold, float *output, const float *prev,
-                       const float *cur, const float *next) noexcept;
-using TemporalFitFn = void (*)(const TemporalJob &, int, float, float *, const float *, const float *,
-                               const float *) noexcept;
+/// frame. Writes count floats to output (16-byte aligned). The scalar twin fits one
+/// sample at a time with the scalar form of the same reciprocal, the SSE2 kernel four
+/// at a time, the AVX2 one eight (the 8-wide estimate, lane for lane the 4-wide one).
+using TemporalFit = void(const TemporalJob &job, int count, float threshold, float *output, const float *prev,
+                         const float *cur, const float *next) noexcept;
+using TemporalFitFn = TemporalFit *;
+TemporalFit temporalFitScalar, temporalFitSse2, temporalFitAvx2;
 
 /// The temporal kernel table, and the tiers' tables.
 struct TemporalKernels {

@@ -74,48 +74,46 @@ private:
 }  // namespace
 
 // The processor level and AVX2 give the tier; every family then holds its best
-// kernels at or below that tier (scalar below SSE2; no family has SSE3 kernels).
+// kernels at or below that tier (scalar below SSE2).
 TEST(KernelTables, EveryFamilyHoldsItsBestKernelsAtOrBelowTheTier) {
-    ScopedEnv cap("Q5_MAX_TIER"), noAvx2("Q5_NO_AVX2");
+    ScopedEnv cap("Q5_MAX_TIER");
     cap.clear();
-    noAvx2.clear();
     EXPECT_EQ(kernelTier(0), kTierScalar);
     EXPECT_EQ(kernelTier(1), kTierSse2);
-    EXPECT_EQ(kernelTier(2), cpuHasAvx2() ? kTierAvx2 : kTierSse3);
-    for (KernelTier tier : {kTierScalar, kTierSse2, kTierSse3, kTierAvx2}) {
+    EXPECT_EQ(kernelTier(2), cpuHasAvx2() ? kTierAvx2 : kTierSse2);
+    for (KernelTier tier : {kTierScalar, kTierSse2, kTierAvx2}) {
         const KernelTables k = kernelTablesFor(tier);
         EXPECT_EQ(k.tier, tier);
         expectTiers(k, expectedTiers(tier), "tier " + std::to_string(tier));
     }
 }
 
-// The golden runs and the Windows tests force lower tiers through these variables:
-// unless they reach the choice func_init makes for every family, they compare a
+// The golden runs and the Windows tests force lower tiers through this variable:
+// unless it reaches the choice func_init makes for every family, they compare a
 // tier with itself.
 TEST(KernelTables, LoadObeysTheEnvironmentsCapInEveryFamily) {
     if (!q5test::cpuHasSse3()) GTEST_SKIP() << "the processor lacks SSE3";
-    ScopedEnv cap("Q5_MAX_TIER"), noAvx2("Q5_NO_AVX2");
-    const KernelTier best = cpuHasAvx2() ? kTierAvx2 : kTierSse3;
+    ScopedEnv cap("Q5_MAX_TIER");
+    const KernelTier best = cpuHasAvx2() ? kTierAvx2 : kTierSse2;
     struct Case {
-        const char *maxTier, *noAvx2;  // null: unset
+        const char *maxTier;  // null: unset
         KernelTier want;
     } cases[] = {
-        {nullptr, nullptr, best},     {nullptr, "0", best},          {nullptr, "", best},
-        {nullptr, "1", kTierSse3},    {"avx2", nullptr, best},       {"sse3", nullptr, kTierSse3},
-        {"sse2", nullptr, kTierSse2}, {"scalar", nullptr, kTierScalar}, {"scalar", "1", kTierScalar},
-        {"avx2", "1", kTierSse3},     {"bogus", nullptr, best},
+        {nullptr, best},          {"avx2", best},           {"sse2", kTierSse2}, {"scalar", kTierScalar},
+        {"bogus", best},          {"", best},
     };
     FILTER_DLL *fp = q5test::linkedEntry()();
     for (const Case &c : cases) {
-        if (c.maxTier) cap.set(c.maxTier); else cap.clear();
-        if (c.noAvx2) noAvx2.set(c.noAvx2); else noAvx2.clear();
+        if (c.maxTier)
+            cap.set(c.maxTier);
+        else
+            cap.clear();
         ASSERT_EQ(fp->func_init(fp), TRUE);
-        expectTiers(moduleKernels, expectedTiers(c.want), std::string("Q5_MAX_TIER=") + (c.maxTier ? c.maxTier : "(unset)") +
-                                               " Q5_NO_AVX2=" + (c.noAvx2 ? c.noAvx2 : "(unset)"));
+        expectTiers(moduleKernels, expectedTiers(c.want),
+                    std::string("Q5_MAX_TIER=") + (c.maxTier ? c.maxTier : "(unset)"));
         fp->func_exit(fp);
     }
     cap.clear();
-    noAvx2.clear();
     ASSERT_EQ(fp->func_init(fp), TRUE);
     fp->func_exit(fp);
 }

@@ -1,6 +1,6 @@
-// Rounding correction: the SSE2 pass against the scalar reference, the thread
-// split and its persistent remainders, the carry / dither / plain-rounding cases,
-// and the dispatch from the frame driver.
+// Rounding correction: the thread split and its persistent remainders, the carry /
+// dither / plain-rounding cases, and the dispatch from the frame driver. (The SIMD
+// passes against the scalar twin: tests/kernels.)
 #include "output/rounding.h"
 
 #include <gtest/gtest.h>
@@ -122,48 +122,6 @@ protected:
 };
 
 }  // namespace
-
-TEST(RoundingRows, SimdMatchesScalarOnRandomFramesWithTightRemainderArrays) {
-    const std::uint32_t seed = q5test::testSeed();
-    std::vector<std::pair<const char *, RoundingRowsFn>> kernels = {{"sse2", roundingRowsSse2}};
-    if (cpuHasAvx2()) kernels.push_back({"avx2", roundingRowsAvx2});
-    for (auto [name, kernel] : kernels)
-    for (int w : {16, 48, 720, 1920}) {
-        for (bool fields : {false, true}) {
-            SCOPED_TRACE(testing::Message()
-                         << name << " w=" << w << " fields=" << fields << " seed=" << seed);
-            // Exactly as many entries as the widest block needs, with guards around.
-            const int count = w / 4 + 15;
-            const std::int16_t guard = 0x5A5A;
-            std::vector<std::int16_t> refRem(3 * count + 16, guard), simdRem(refRem);
-            std::mt19937 rng(seed + w);
-            for (int i = 0; i < 3 * count; ++i)  // leftovers of earlier passes
-                refRem[8 + i] = simdRem[8 + i] = static_cast<std::int16_t>(rng() % 16);
-            for (int call = 0; call < 4; ++call) {
-                Settings s(std::array{0, 16, 32, 7}[call], fields);
-                Frame ref(w, 40, 11 + call);
-                fillMixed(ref, seed + 97 * call + w);
-                Frame simd(ref);
-                const int first = call % 2 ? 8 : 0, limit = call % 2 ? 40 : 32;
-                roundingRowsScalar(&ref.fpip, &s.params, first, limit, refRem.data() + 8, count);
-                kernel(&simd.fpip, &s.params, first, limit, simdRem.data() + 8, count);
-                for (int y = 0; y < ref.h; ++y)
-                    for (int x = 0; x < w; ++x)
-                        ASSERT_TRUE(same(ref.at(x, y), simd.at(x, y)))
-                            << "call " << call << " pixel " << x << "," << y << ": scalar ("
-                            << ref.at(x, y).y << "," << ref.at(x, y).cb << "," << ref.at(x, y).cr
-                            << ") simd (" << simd.at(x, y).y << "," << simd.at(x, y).cb << ","
-                            << simd.at(x, y).cr << ")";
-                ASSERT_EQ(refRem, simdRem) << "call " << call;
-                ASSERT_TRUE(std::all_of(refRem.begin(), refRem.begin() + 8,
-                                        [&](auto v) { return v == guard; }));
-                ASSERT_TRUE(std::all_of(refRem.end() - 8, refRem.end(),
-                                        [&](auto v) { return v == guard; }));
-                ASSERT_TRUE(simd.guardIntact());
-            }
-        }
-    }
-}
 
 // The luma sweep's way in: the groups made from samples (luma, half-width chroma)
 // must give what writing the pixels and rounding the rows gives, on every tier,

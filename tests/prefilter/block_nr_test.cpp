@@ -1,5 +1,6 @@
-// Block noise reduction: the SSE2 and AVX2 kernels against their scalar twin, the pass's
-// stated numbers and borders, and the worker's split into row bands.
+// Block noise reduction: the pass's stated numbers and borders on every kernel, and
+// the worker's split into row bands. (The SSE2 and AVX2 kernels against their
+// scalar twin: tests/kernels.)
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -27,70 +28,6 @@ BlockSettings strength(int blockNr, int fieldCount = 1, bool anime = true) {
 }
 
 }  // namespace
-
-TEST(BlockNr, VectorKernelsMatchScalarOnRandomAndExtremeFrames) {
-    ControlWordScope cw(kProcControlWord);
-    const BlockSettings settings[] = {{1, 40, 80, true},  {2, 40, 80, false}, {1, 0, 0, false},
-                                      {2, 8, 16, false},  {1, 160, 320, true}, {1, 37, 75, false},
-                                      {2, 30000, 32767, false}};
-    int changed[std::size(kAllFills)] = {};
-    for (Fill fill : kAllFills)
-        for (const BlockSettings &s : settings)
-            for (auto [w, h] : {std::pair{16, 16}, std::pair{48, 32}}) {
-                const std::uint32_t seed = testSeed() + w * 7 + s.strengthA + static_cast<int>(fill);
-                SCOPED_TRACE(testing::Message() << fillName(fill) << " " << w << "x" << h << " f=" << s.fieldCount
-                                                << " A=" << s.strengthA << " B=" << s.strengthB
-                                                << " anime=" << s.animeMode << " seed=" << seed);
-                const Image source = filledImage(w, h, fill, seed, s.strengthA / 4);
-                const Image scalar = runBlock(&blockNrRowsScalar, source, s);
-                changed[static_cast<int>(fill)] += countChanged(source, scalar);
-                for (int k = 1; k < kernelCount(); ++k)
-                    expectSameImage(scalar, runBlock(kKernels[k], source, s), kKernelNames[k]);
-                EXPECT_TRUE(guardsIntact(scalar));
-            }
-    // The near-threshold ground must really be filtered, or the comparison proves little.
-    EXPECT_GT(changed[static_cast<int>(Fill::NearThreshold)], 10000);
-}
-
-TEST(BlockNr, RowKernelMatchesScalarAcrossWholeRows) {
-    // The AVX2 kernel's rows (with the octet scratch) across widths of several
-    // 48-value runs, skin-coloured ground with anime mode off and on, both field
-    // counts, and the strengths at the ends of the sliders.
-    if (!cpuHasAvx2()) GTEST_SKIP() << "this processor or system does not run AVX2";
-    ControlWordScope cw(kProcControlWord);
-    RowScratch scratch;
-    const BlockSettings settings[] = {strength(5, 1, true), strength(5, 2, false), strength(20, 1, false),
-                                      strength(1, 2, true), strength(0, 1, false), {1, 3000, -3000, false}};
-    for (Fill fill : kAllFills)
-        for (const BlockSettings &s : settings)
-            for (int w : {32, 80, 224}) {
-                const std::uint32_t seed = testSeed() + w + 3 * s.strengthA + static_cast<int>(fill);
-                SCOPED_TRACE(testing::Message() << fillName(fill) << " w=" << w << " f=" << s.fieldCount
-                                                << " A=" << s.strengthA << " B=" << s.strengthB
-                                                << " anime=" << s.animeMode << " seed=" << seed);
-                const Image source = filledImage(w, 20, fill, seed, s.strengthA / 4 + 1);
-                expectSameImage(runBlock(&blockNrRowsScalar, source, s),
-                                runBlock(&blockNrRowsAvx2, source, s, scratch.view()), "avx2 rows");
-            }
-    EXPECT_TRUE(scratch.guardIntact());
-}
-
-TEST(BlockNr, RowKernelKeepsWithinTheScratchItIsGiven) {
-    // Scratch too small for a frame's rows (or for anime mode off's luma rows on top)
-    // sends the frame to the unit kernel: the same frame, and not a byte beyond.
-    if (!cpuHasAvx2()) GTEST_SKIP() << "this processor or system does not run AVX2";
-    ControlWordScope cw(kProcControlWord);
-    const Image source = filledImage(224, 20, Fill::NearThreshold, testSeed(), 11);
-    for (bool anime : {true, false})
-        for (std::size_t bytes : {std::size_t{0}, std::size_t{64}, std::size_t{20000}, std::size_t{40000}}) {
-            SCOPED_TRACE(testing::Message() << "bytes=" << bytes << " anime=" << anime);
-            RowScratch scratch(bytes);
-            const BlockSettings s = strength(5, 1, anime);
-            expectSameImage(runBlock(&blockNrRowsScalar, source, s),
-                            runBlock(&blockNrRowsAvx2, source, s, scratch.view()), "avx2");
-            EXPECT_TRUE(scratch.guardIntact());
-        }
-}
 
 TEST(BlockNr, ConstantFrameIsUnchanged) {
     for (int k = 0; k < kernelCount(); ++k)

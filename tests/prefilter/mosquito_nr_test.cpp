@@ -1,6 +1,6 @@
-// Mosquito noise reduction: the SSE2 and AVX2 kernels against their scalar twin, every
-// candidate pair on its own, the stated numbers, borders, saturation, the joint
-// early stop and the worker's split into row bands.
+// Mosquito noise reduction on every kernel: every candidate pair on its own, the
+// stated numbers, borders, saturation, the joint early stop and the worker's split
+// into row bands. (The SSE2 and AVX2 kernels against their scalar twin: tests/kernels.)
 #include <gtest/gtest.h>
 
 #include <random>
@@ -34,84 +34,6 @@ Image pairedChroma(Image im) {
 }
 
 }  // namespace
-
-TEST(MosquitoNr, VectorKernelsMatchScalarOnRandomAndExtremeFrames) {
-    int changed = 0;
-    for (Fill fill : kAllFills)
-        for (int t : {0, 40, 450, 1800, 20000})
-            for (int f : {1, 2})
-                for (bool ownPrev : {false, true}) {
-                    const std::uint32_t seed = testSeed() + 31 * t + f + static_cast<int>(fill);
-                    SCOPED_TRACE(testing::Message() << fillName(fill) << " t=" << t << " f=" << f
-                                                    << " prev=source " << ownPrev << " seed=" << seed);
-                    const Image source = filledImage(48, 32, fill, seed, 20);
-                    const Image prev = ownPrev ? source : filledImage(48, 32, fill, seed + 1, 20);
-                    const Image next = filledImage(48, 32, fill, seed + 2, 20);
-                    const Image scalar = runMosquito(&mosquitoNrRowsScalar, source, prev, next, f, t);
-                    for (int k = 1; k < kernelCount(); ++k)
-                        expectSameImage(scalar, runMosquito(kKernels[k], source, prev, next, f, t), kKernelNames[k]);
-                    EXPECT_TRUE(guardsIntact(scalar));
-                    if (fill == Fill::NearThreshold) changed += countChanged(source, scalar);
-                }
-    // The near-threshold ground must really be filtered, or the comparison proves little.
-    EXPECT_GT(changed, 20000);
-}
-
-TEST(MosquitoNr, AvxKernelMatchesScalarInStripsAndWholeRows) {
-    // Without the octet scratch the AVX2 kernel goes by strips of columns (400 pixels:
-    // three strips, the last with the units after its groups); with it, by whole rows.
-    if (!cpuHasAvx2()) GTEST_SKIP() << "this processor or system does not run AVX2";
-    for (bool wholeRows : {false, true}) {
-        RowScratch scratch;
-        const PrepassScratch given = wholeRows ? scratch.view() : PrepassScratch{};
-        for (int w : {32, 400})
-            for (Fill fill : {Fill::Random, Fill::Nominal, Fill::NearThreshold, Fill::Int16Max})
-                for (int f : {1, 2})
-                    for (int t : {40, 450}) {
-                        const std::uint32_t seed = testSeed() + w + 7 * t + f + static_cast<int>(fill);
-                        SCOPED_TRACE(testing::Message() << "whole rows " << wholeRows << " w=" << w << " "
-                                                        << fillName(fill) << " f=" << f << " t=" << t
-                                                        << " seed=" << seed);
-                        const Image source = filledImage(w, 12, fill, seed, 20);
-                        const Image prev = filledImage(w, 12, fill, seed + 1, 20);
-                        const Image next = filledImage(w, 12, fill, seed + 2, 20);
-                        expectSameImage(runMosquito(&mosquitoNrRowsScalar, source, prev, next, f, t),
-                                        runMosquito(&mosquitoNrRowsAvx2, source, prev, next, f, t, given),
-                                        "avx2");
-                    }
-        EXPECT_TRUE(scratch.guardIntact());
-    }
-}
-
-// A row whose values all lie near zero takes a short form of the search; one far
-// sample in any of the three images must keep its row from it. The short form's
-// distances wrap exactly where a member lies 32768 from the target, so the
-// neighbours here hold such samples (working values: chroma is offset by 2048)
-// beside a flat current frame that alone would qualify.
-TEST(MosquitoNr, VectorKernelsMatchScalarWhereANeighbourLies32768FromTheTarget) {
-    const PIXEL_YC flat = {-5, -3000, 2500};
-    const PIXEL_YC far = {32763, 29768, -30268};  // each 32768 from flat's working value
-    for (int f : {1, 2})
-        for (int t : {40, 450}) {
-            const std::uint32_t seed = testSeed() + 3 * t + f;
-            SCOPED_TRACE(testing::Message() << "f=" << f << " t=" << t << " seed=" << seed);
-            std::mt19937 rng(seed);
-            std::uniform_int_distribution<int> noise(-20, 20), coin(0, 7);
-            const Image source(48, 16, flat);
-            auto neighbour = [&]() {
-                Image im(48, 16, flat);
-                for (PIXEL_YC &p : im.px)
-                    for (int c = 0; c < 3; ++c)
-                        componentOf(p, c) = coin(rng) == 0 ? componentOf(far, c)
-                                                           : static_cast<std::int16_t>(componentOf(flat, c) + noise(rng));
-                return pairedChroma(im);
-            };
-            const Image prev = neighbour(), next = neighbour();
-            const Image scalar = runMosquito(&mosquitoNrRowsScalar, source, prev, next, f, t);
-            for (int k = 1; k < kernelCount(); ++k)
-                expectSameImage(scalar, runMosquito(kKernels[k], source, prev, next, f, t), kKernelNames[k]);
-        }
-}
 
 namespace {
 

@@ -1,5 +1,6 @@
-// The three-frame fit, the AVX2 rebuild against the SSE2 one and the float-to-sample
-// rule, on the kernels of the filter linked into the test program. (The synthesis
+// The three-frame fit and the float-to-sample rule, on the kernels of the filter
+// linked into the test program (each SIMD fit and rebuild against its scalar twin:
+// tests/kernels). (The synthesis
 // and the output placement are held by the golden frames, in frame and in per-field
 // mode.)
 #include <gtest/gtest.h>
@@ -82,78 +83,6 @@ TEST(TemporalFit, AnEmptyNeighbourSlotIsRejectedWhateverItHolds) {
     EXPECT_NEAR(line.fit(2, t, true), c, 1e-3);
     EXPECT_EQ(line.fit(1, t, true, true), c);  // both empty: the band stays as it is
     EXPECT_EQ(line.fit(0, t, true, true), c);
-}
-
-TEST(TemporalFit, SimdMatchesScalarTwinBitForBit) {
-    ControlWordScope cw(kProcControlWord);
-    std::mt19937 rng(q5test::testSeed());
-    std::uniform_real_distribution<float> value(-3000.0f, 3000.0f), step(-60.0f, 60.0f);
-    alignas(16) float ring[3 * 64], simd[64], scalar[64];
-    for (int round = 0; round < 50; ++round) {
-        for (int j = 0; j < 64; ++j) {
-            const float c = value(rng);
-            ring[ringIndex(0, 64, j, 0, 1)] = c;
-            ring[ringIndex(0, 64, j, 1, 1)] = c + step(rng);
-            ring[ringIndex(0, 64, j, 2, 1)] = c + step(rng);
-        }
-        const TemporalJob job = makeTemporalJob(round, round % 4 == 1, round % 4 == 2);
-        temporalFitScalar(job, 64, 40.01f, scalar, ring + 128, ring, ring + 64);
-        temporalFitSse2(job, 64, 40.01f, simd, ring + 128, ring, ring + 64);
-        ASSERT_EQ(0, std::memcmp(simd, scalar, sizeof simd)) << "round " << round;
-        if (!cpuHasAvx2()) continue;
-        // Sixty samples: seven groups of eight and one of four.
-        std::fill(std::begin(simd), std::end(simd), 0.0f);
-        temporalFitAvx2(job, 60, 40.01f, simd, ring + 128, ring, ring + 64);
-        ASSERT_EQ(0, std::memcmp(simd, scalar, 60 * sizeof(float))) << "AVX2, round " << round;
-    }
-}
-
-// The AVX2 rebuild fits the coarsest band itself, eight positions at a time and four
-// at the end: a coarsest band of 4 and of 12 positions (lines of 64 and 192) takes the
-// four-wide step, and each neighbour left out must stay out there too, even though its
-// slot holds a close analysis (a stale one, as after a missing frame). The previous
-// frame's band comes from its past slot, whose lines are a sixteenth as long.
-TEST(TemporalFit, Avx2OctetRebuildMatchesSse2WithEitherNeighbourMissing) {
-    if (!cpuHasAvx2()) GTEST_SKIP() << "no AVX2";
-    ControlWordScope cw(kProcControlWord);
-    std::mt19937 rng(q5test::testSeed());
-    std::uniform_real_distribution<float> value(-3000.0f, 3000.0f), step(-30.0f, 30.0f);
-    constexpr long kLines = 8;
-    for (int len : {64, 192}) {
-        std::vector<float> ringA(kFullSlots * kLines * len), ringB(kFullSlots * kLines * len);
-        std::vector<float> past(kPastSlots * kLines * len / 16, std::numeric_limits<float>::quiet_NaN());
-        // Frame 3: the current frame in full slot 1, the next in full slot 0, the
-        // previous one's band in past slot 0.
-        const TemporalJob job = makeTemporalJob(3, false, false);
-        ASSERT_EQ(job.curSlot, 1);
-        ASSERT_EQ(job.nextSlot, 0);
-        ASSERT_EQ(job.prevSlot, 0);
-        for (long i = 0; i < kLines; ++i)
-            for (long j = 0; j < len; ++j) {
-                const float c = value(rng);
-                ringA[ringIndex(i, len, j, 1, kLines)] = c;
-                ringA[ringIndex(i, len, j, 0, kLines)] = c + step(rng);
-                if (j < len / 16) past[i * (len / 16) + j] = c + step(rng);
-                for (int s = 0; s < kFullSlots; ++s) ringB[ringIndex(i, len, j, s, kLines)] = value(rng);
-            }
-        for (int empty = 0; empty < 4; ++empty) {
-            SCOPED_TRACE(testing::Message() << "len " << len << ", prev empty " << (empty & 1) << ", next empty "
-                                            << (empty >> 1) << ", seed " << q5test::testSeed());
-            const TemporalParams params{makeTemporalJob(3, empty & 1, empty >> 1), 40.01f, false, {}};
-            std::vector<float> sse2Lines(4 * 8 * len), avx2Lines(4 * 8 * len);
-            const auto buffers = [&](std::vector<float> &lines) {
-                return OctetBuffers{lines.data(), lines.data() + 8 * len, lines.data() + 16 * len,
-                                    lines.data() + 24 * len};
-            };
-            OctetBuffers sse2 = buffers(sse2Lines), avx2 = buffers(avx2Lines);
-            rebuildOctetSse2(params, ringA.data(), ringB.data(), past.data(), kLines, 0, len, sse2);
-            rebuildOctetAvx2(params, ringA.data(), ringB.data(), past.data(), kLines, 0, len, avx2);
-            for (int i = 0; i < 8 * len; ++i)
-                ASSERT_EQ(std::memcmp(&avx2.band[i], &sse2.band[i], sizeof(float)), 0)
-                    << "octet position " << i / 8 << " lane " << i % 8 << ": " << avx2.band[i] << " against "
-                    << sse2.band[i];
-        }
-    }
 }
 
 TEST(FloatToSample, RoundsToNearestHalvesUpAndClamps) {

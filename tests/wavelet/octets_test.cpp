@@ -1,6 +1,6 @@
 // Octet kernels: every lane of an octet line against the line kernel run on that
-// line alone (equal as floats: an exact zero may differ in sign), and each SIMD
-// table's octet kernels against the scalar twins bit for bit.
+// line alone (equal as floats: an exact zero may differ in sign), on every table.
+// (Each SIMD table against the scalar twins bit for bit: tests/kernels.)
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -195,49 +195,4 @@ TEST(RowSynthesis, EveryColumnIsTheLineInverseRoundedToSamples) {
                 }
             }
         }
-}
-
-TEST(OctetKernels, SimdTablesMatchTheScalarTwinsBitForBit) {
-    ControlWordScope cw(kProcControlWord);
-    std::mt19937 rng(testSeed());
-    auto tables = kernelTables();
-    const WaveletKernels &ref = kWaveletScalar;
-    for (std::size_t t = 1; t < tables.size(); ++t) {
-        const WaveletKernels &simd = *tables[t].second;
-        for (int N : {2048, 1280, 512, 32}) {
-            const int n = N / 2;
-            SCOPED_TRACE(testing::Message() << tables[t].first << " N=" << N << " seed=" << testSeed());
-            Octet x(N), bandA(N), bandB(N), h2A(N), h2B(N), outA(N), outB(N);
-            x.fill(rng, 0, N);
-            ref.forwardOctets(N, x.packed.data(), bandA.packed.data(), h2A.packed.data());
-            simd.forwardOctets(N, x.packed.data(), bandB.packed.data(), h2B.packed.data());
-            EXPECT_TRUE(bitExact(bandA.packed.data(), bandB.packed.data(), 0, kLanes * N));
-            EXPECT_TRUE(bitExact(h2A.packed.data(), h2B.packed.data(), kLanes * n, kLanes * N));
-            ref.shrinkOctets(n / 2, bandA.packed.data(), h2A.packed.data(), 30.0f, 15.0f, 0.4f);
-            simd.shrinkOctets(n / 2, bandB.packed.data(), h2B.packed.data(), 30.0f, 15.0f, 0.4f);
-            EXPECT_TRUE(bitExact(bandA.packed.data(), bandB.packed.data(), 0, kLanes * N));
-            EXPECT_TRUE(bitExact(h2A.packed.data(), h2B.packed.data(), kLanes * n, kLanes * N));
-            ref.inverseOctets(bandA.packed.data(), h2A.packed.data(), n, outA.packed.data());
-            simd.inverseOctets(bandA.packed.data(), h2A.packed.data(), n, outB.packed.data());
-            EXPECT_TRUE(bitExact(outA.packed.data(), outB.packed.data(), 0, kLanes * N));
-            ref.mergeLowBandOctets(x.packed.data(), n, outA.packed.data(), kLanes);
-            simd.mergeLowBandOctets(x.packed.data(), n, outB.packed.data(), kLanes);
-            EXPECT_TRUE(bitExact(outA.packed.data(), outB.packed.data(), 0, kLanes * n));
-            // The row synthesis over the band as rows of N positions (a NaN, an
-            // infinity and values past the 16-bit range among them).
-            x.packed[5] = std::numeric_limits<float>::quiet_NaN();
-            x.packed[kLanes * N - 3] = std::numeric_limits<float>::infinity();
-            x.packed[kLanes * n + 9] = 1.0e6f;
-            std::vector<std::int16_t> samplesA(2 * N), samplesB(2 * N);
-            const float *rows = x.packed.data();
-            for (int pass = 0; pass < 2; ++pass) {
-                const WaveletKernels &k = pass ? simd : ref;
-                std::int16_t *s = pass ? samplesB.data() : samplesA.data();
-                k.synthesizeRowPair(rows, rows + N, rows + 2 * N, rows + 3 * N, N, s, s + N, true, true);
-                k.synthesizeRowPair(rows + 4 * N, rows + 5 * N, rows + 6 * N, rows + 7 * N, N - 8, s, s + N, false,
-                                    true);
-            }
-            EXPECT_EQ(samplesA, samplesB);
-        }
-    }
 }
