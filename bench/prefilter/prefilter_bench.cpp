@@ -56,7 +56,7 @@ bool skipWithoutAvx2(benchmark::State &state, bool avx2) {
     return true;
 }
 
-// The AVX2 kernels keep their rows in thread 0's octet scratch, as in the filter.
+// The vector kernels keep their rows in thread 0's octet scratch, as in the filter.
 bool haveBuffers(benchmark::State &state) {
     if (buffersReady || (buffersReady = allocateWorkBuffers())) return true;
     state.SkipWithError("no working buffers");

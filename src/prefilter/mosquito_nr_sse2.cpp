@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "prefilter/lane_kernels.h"
+#include "prefilter/lanes_sse2.h"
 #include "prefilter/prefilter.h"
 
 namespace {
@@ -60,12 +60,12 @@ V mosquitoUnit(const PIXEL_YC *const rowStart[3], const std::ptrdiff_t offsetA[1
         const V a = L::adds(loadUnit(rowStart[p.a.image], offsetA[pair] + x), k.chromaOffset);
         const V b = L::adds(loadUnit(rowStart[p.b.image], offsetB[pair] + x), k.chromaOffset);
         const V sum = L::adds(a, b);
-        const V cost = L::adds(L::absSat(L::subs(sum, twiceC)), L::absSat(L::subs(a, b)));
+        const V cost = L::adds(L::magnitude(L::subs(sum, twiceC)), L::magnitude(L::subs(a, b)));
         V take = L::andNot(L::cmpgt(cost, best), k.allOnes);
         if (p.lumaOnly) take = L::bitAnd(take, k.lumaLanes);
         best = L::select(take, cost, best);
         pick = L::select(take, sum, pick);
-        if (endsEarlyGroup(pair) && L::none(L::cmpgt(best, k.settled))) break;
+        if (endsEarlyGroup(pair) && !L::any(L::cmpgt(best, k.settled))) break;
     }
     V v = L::adds(L::adds(pick, pick), pick);
     v = L::adds(L::adds(v, twiceC), k.four);
