@@ -60,11 +60,12 @@ using MosquitoNrRows = void(const PIXEL_YC *source, const PIXEL_YC *prevFrame, c
 using MosquitoNrRowsFn = MosquitoNrRows *;
 
 /// The scalar statements (one target value at a time), and the SSE2 and AVX2 kernels
-/// (AVX2 only where cpuHasAvx2()), all giving the same numbers. The block pass's
-/// vector kernels are one body over whole rows (block_rows.h); what it does not take
-/// (a thread without scratch for its rows, a negative T2) goes to the scalar
-/// statement. The AVX2 mosquito kernel hands frames narrower than its strips, or not
-/// a whole number of 16 pixels wide, to the SSE2 one.
+/// (AVX2 only where cpuHasAvx2()), all giving the same numbers. Each pass's vector
+/// kernels are one body over a lane type: the block pass over whole rows
+/// (block_rows.h), which hands what it does not take (a thread without scratch for
+/// its rows, a negative T2) to the scalar statement; the mosquito pass over planes
+/// of luma and chroma (mosquito_planes.h), whose AVX2 kernel hands a frame 16 pixels
+/// wide, narrower than its groups, to the SSE2 one.
 BlockNrRows blockNrRowsScalar, blockNrRowsSse2, blockNrRowsAvx2;
 MosquitoNrRows mosquitoNrRowsScalar, mosquitoNrRowsSse2, mosquitoNrRowsAvx2;
 
