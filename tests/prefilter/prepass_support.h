@@ -13,6 +13,7 @@
 
 #include "abi/host_api.h"
 #include "core/core.h"
+#include "host/callbacks.h"
 #include "prefilter/prefilter.h"
 
 namespace q5test {
@@ -175,6 +176,12 @@ inline Image runBlock(BlockNrRowsFn kernel, const Image &source, const BlockSett
            given ? *given : own.view());
     EXPECT_TRUE(own.guardIntact()) << "the kernel wrote beyond its scratch";
     return edit;
+}
+
+/// The kernel tables of this processor's tier, for the workers.
+inline const KernelTables *processorKernels() {
+    static const KernelTables tables = kernelTablesFor(kernelTier(detectCpuLevel()));
+    return &tables;
 }
 
 /// The mosquito pass over the whole frame with one kernel; prev and next may be source.
