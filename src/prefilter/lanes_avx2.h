@@ -83,6 +83,8 @@ struct Avx2Lanes {
     static V limitUnsigned(V v) noexcept { return _mm256_min_epu16(v, _mm256_set1_epi16(32767)); }
     /// |v| taken unsigned (|-32768| is 32768), then limited to 32767.
     static V magnitude(V v) noexcept { return _mm256_min_epu16(_mm256_abs_epi16(v), _mm256_set1_epi16(32767)); }
+    /// |v| for v above -32768.
+    static V abs(V v) noexcept { return _mm256_abs_epi16(v); }
     /// The magnitudes taken unsigned, added with unsigned saturation and then limited
     /// to 32767: the SSE2 type's value (each magnitude limited, added with signed
     /// saturation) in fewer steps.

@@ -35,6 +35,8 @@ struct Sse2Lanes {
     static V limitUnsigned(V v) noexcept { return _mm_sub_epi16(v, _mm_subs_epu16(v, _mm_set1_epi16(32767))); }
     /// |v|, with -32768 giving 32767: the larger of v and 0 - v, saturated.
     static V magnitude(V v) noexcept { return _mm_max_epi16(v, _mm_subs_epi16(_mm_setzero_si128(), v)); }
+    /// |v| for v above -32768.
+    static V abs(V v) noexcept { return _mm_max_epi16(v, _mm_sub_epi16(_mm_setzero_si128(), v)); }
     /// |x| + |y|, each magnitude as above, added with saturation.
     static V magnitudeSum(V x, V y) noexcept { return _mm_adds_epi16(magnitude(x), magnitude(y)); }
     static V max(V a, V b) noexcept { return _mm_max_epi16(a, b); }

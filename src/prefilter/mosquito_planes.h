@@ -126,10 +126,11 @@ inline void tryPair(Search<L> &s, typename L::V a, typename L::V b, typename L::
 
 // The same where every value lies within kNear of 0: then the cost is exactly twice
 // the larger distance of a member from the target, and that distance is compared
-// with half of best (rounded down), the same comparison.
+// with half of best (rounded down), the same comparison. The differences lie within
+// 16383 of 0, so their plain magnitudes need no limit.
 template <class L>
 inline void tryNearPair(Search<L> &s, typename L::V a, typename L::V b, typename L::V c) noexcept {
-    const typename L::V distance = L::max(L::magnitude(L::sub(a, c)), L::magnitude(L::sub(b, c)));
+    const typename L::V distance = L::max(L::abs(L::sub(a, c)), L::abs(L::sub(b, c)));
     const typename L::V keep = L::cmpgt(distance, s.best);
     s.best = L::min(s.best, distance);
     s.pick = L::select(keep, s.pick, L::add(a, b));
