@@ -56,7 +56,7 @@ bool skipWithoutAvx2(benchmark::State &state, bool avx2) {
     return true;
 }
 
-// The AVX2 kernels keep their rows in thread 0's octet scratch of the 1920 x 1088
+// The vector kernels keep their rows in thread 0's octet scratch of the 1920 x 1088
 // class's buffers, as in the filter; made once for every benchmark here.
 WorkBuffers benchBuffers{};
 bool buffersMade = false;

@@ -1,6 +1,6 @@
 // Block noise reduction, one target value at a time: the readable statement of
-// the pass, which the SSE2 kernel reproduces exactly. Each target moves to the
-// mean of the 3 x 3 candidates whose surrounding patch matches its own.
+// the pass, which the vector kernels (block_rows.h) reproduce exactly. Each target
+// moves to the mean of the 3 x 3 candidates whose surrounding patch matches its own.
 #include <xmmintrin.h>
 
 #include <cstdint>
@@ -41,7 +41,7 @@ std::int16_t targetCorrection(const Neighbourhood &nb, std::int16_t t1, std::int
             }
         }
     if (count == 0) return 0;
-    // The packed estimate's scalar form, so both kernels round alike.
+    // The packed estimate's scalar form, so every tier rounds alike.
     const float reciprocal = _mm_cvtss_f32(_mm_rcp_ss(_mm_set_ss(static_cast<float>(count))));
     const float product = static_cast<float>(sum) * reciprocal;
     const float rounded = product + 0.5f;

@@ -1,7 +1,8 @@
 // Mosquito noise reduction, one target value at a time: the readable statement
-// of the pass, which the SSE2 kernel reproduces exactly. Each value is pulled
-// three quarters of the way to the closest symmetric pair around it, looked for
-// first across the neighbouring frames and then within the frame.
+// of the pass, which the vector kernels (mosquito_planes.h) reproduce exactly.
+// Each value is pulled three quarters of the way to the closest symmetric pair
+// around it, looked for first across the neighbouring frames and then within the
+// frame.
 #include <cstdint>
 
 #include "prefilter/prefilter.h"

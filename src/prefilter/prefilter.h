@@ -9,8 +9,8 @@ struct PIXEL_YC;
 struct KernelTables;
 
 /// Working memory a kernel may use on its thread: `rows` (32-byte aligned, `bytes`
-/// long) for the AVX2 kernels' rings of rows, or null where the thread has none, in
-/// which case they work from the stack (the same numbers, somewhat slower).
+/// long) for the vector kernels' rows, or null where the thread has none, in which
+/// case they do without (the same numbers, slower).
 struct PrepassScratch {
     void *rows;
     std::size_t bytes;
@@ -59,10 +59,13 @@ using MosquitoNrRows = void(const PIXEL_YC *source, const PIXEL_YC *prevFrame, c
                             int rowEnd, PrepassScratch scratch) noexcept;
 using MosquitoNrRowsFn = MosquitoNrRows *;
 
-/// The scalar twins, the SSE2 kernels (one unit at a time) and the AVX2 kernels (whole
-/// rows, only where cpuHasAvx2()), all giving the same numbers. What the AVX2 kernels'
-/// rows do not cover (thresholds beyond the sliders' range, threads without octet
-/// scratch, frames not a whole number of 16 pixels wide) they hand to the SSE2 kernels.
+/// The scalar statements (one target value at a time), and the SSE2 and AVX2 kernels
+/// (AVX2 only where cpuHasAvx2()), all giving the same numbers. Each pass's vector
+/// kernels are one body over a lane type: the block pass over whole rows
+/// (block_rows.h), which hands what it does not take (a thread without scratch for
+/// its rows, a negative T2) to the scalar statement; the mosquito pass over planes
+/// of luma and chroma (mosquito_planes.h), whose AVX2 kernel hands a frame 16 pixels
+/// wide, narrower than its groups, to the SSE2 one.
 BlockNrRows blockNrRowsScalar, blockNrRowsSse2, blockNrRowsAvx2;
 MosquitoNrRows mosquitoNrRowsScalar, mosquitoNrRowsSse2, mosquitoNrRowsAvx2;
 

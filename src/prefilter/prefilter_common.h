@@ -1,5 +1,5 @@
 // What the scalar, SSE2 and AVX2 pre-pass kernels share: pixel addressing, the
-// copied borders, the skin-colour test, the unit's lanes and the mosquito pass's
+// copied borders, the skin-colour test, the unit's targets and the mosquito pass's
 // candidate pairs.
 //
 // Everything here has internal linkage: each kernel file is built for its own
@@ -10,8 +10,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-
-#include <emmintrin.h>
 
 #include "abi/host_api.h"
 
@@ -67,45 +65,6 @@ inline std::int16_t absSat(std::int16_t x) noexcept {
 /// The eight target values of a unit: the pixel (relative to X) and the component.
 constexpr int kTargetPixel[8] = {0, 0, 0, 1, 2, 2, 2, 3};
 constexpr int kTargetComponent[8] = {0, 1, 2, 0, 0, 1, 2, 0};
-
-// ---- The same in eight 16-bit lanes (the SSE2 kernels) ----------------------
-
-/// y, cb, cr of pixel x and y of x + 1 in lanes 0-3; the same for x + 2 in lanes 4-7.
-inline __m128i loadUnit(const PIXEL_YC *row, std::ptrdiff_t x) noexcept {
-    const __m128i even = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(row + x));
-    const __m128i next = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(row + x + 2));
-    return _mm_unpacklo_epi64(even, next);
-}
-
-/// The eight lanes of a unit laid out as its four pixels: y cb cr of X, y of X+1
-/// with the chroma of X (lanes 1-2), then the same for X+2 and X+3 (lanes 5-6).
-/// first holds the first 16 bytes of the pixels, last the remaining 8 (in its low half).
-struct UnitPixels {
-    __m128i first, last;
-};
-inline UnitPixels unitPixels(__m128i v) noexcept {
-    const __m128i shifted = _mm_shufflelo_epi16(v, _MM_SHUFFLE(3, 3, 2, 1));    // v1 v2 v3 v3 v4..v7
-    const __m128i mixed = _mm_unpacklo_epi32(shifted, _mm_srli_si128(v, 8));    // v1 v2 v4 v5 ..
-    return {_mm_unpacklo_epi64(v, mixed),                                       // v0 v1 v2 v3 v1 v2 v4 v5
-            _mm_srli_si128(_mm_shufflehi_epi16(v, _MM_SHUFFLE(2, 1, 3, 2)), 8)};  // v6 v7 v5 v6
-}
-
-/// Writes pixels X .. X+3 from the unit's lanes.
-inline void storeUnit(PIXEL_YC *out, __m128i v) noexcept {
-    const UnitPixels p = unitPixels(v);
-    _mm_storeu_si128(reinterpret_cast<__m128i *>(out), p.first);
-    _mm_storel_epi64(reinterpret_cast<__m128i *>(reinterpret_cast<std::int16_t *>(out) + 8), p.last);
-}
-
-/// Writes pixels X .. X+3 of in plus the unit's lanes, saturated, to out.
-inline void addUnit(PIXEL_YC *out, const PIXEL_YC *in, __m128i v) noexcept {
-    const UnitPixels p = unitPixels(v);
-    const auto *tailIn = reinterpret_cast<const __m128i *>(reinterpret_cast<const std::int16_t *>(in) + 8);
-    auto *tailOut = reinterpret_cast<__m128i *>(reinterpret_cast<std::int16_t *>(out) + 8);
-    _mm_storeu_si128(reinterpret_cast<__m128i *>(out),
-                     _mm_adds_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i *>(in)), p.first));
-    _mm_storel_epi64(tailOut, _mm_adds_epi16(_mm_loadl_epi64(tailIn), p.last));
-}
 
 /// Skin tones get gentler luma filtering when anime mode is off: faces show
 /// smoothing long before anything else does.

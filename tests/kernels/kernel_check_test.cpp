@@ -217,7 +217,8 @@ void checkBlockNrRows(const KernelTables &ref, const KernelTables &simd, std::mt
         int fieldCount, strengthA, strengthB;
         bool anime;
     } const settings[] = {{1, 40, 80, true},  {2, 40, 80, false},   {1, 0, 0, false},      {2, 8, 16, false},
-                          {1, 160, 320, true}, {1, 37, 75, false},  {2, 30000, 32767, false}, {1, 3000, -3000, false}};
+                          {1, 160, 320, true}, {1, 37, 75, false},  {2, 30000, 32767, false}, {1, 3000, -3000, false},
+                          {2, 12000, 24000, false}, {2, 40, -80, false}};
     for (PrepassFill fill : prepassFills())
         for (const Setting &s : settings)
             for (auto [w, h] : {std::pair{16, 16}, std::pair{32, 20}, std::pair{48, 32}, std::pair{80, 20},
@@ -254,7 +255,7 @@ void checkMosquitoNrRows(const KernelTables &ref, const KernelTables &simd, std:
     for (PrepassFill fill : prepassFills())
         for (int t : {0, 40, 450, 1800, 20000})
             for (int f : {1, 2})
-                for (auto [w, h] : {std::pair{48, 32}, std::pair{400, 12}})
+                for (auto [w, h] : {std::pair{16, 12}, std::pair{48, 32}, std::pair{400, 12}})
                     for (std::size_t bytes : {std::size_t{0}, scratchSizes().back()})
                         for (int variant = 0; variant < 3; ++variant) {
                             const std::uint32_t seed = rng();

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -136,16 +137,7 @@ struct BlockSettings {
     bool animeMode = true;
 };
 
-/// The block pass over the whole frame with one kernel.
-inline Image runBlock(BlockNrRowsFn kernel, const Image &source, const BlockSettings &s,
-                      PrepassScratch scratch = {}) {
-    Image edit = guardedOutput(source.w, source.h), temp = guardedOutput(source.w, source.h);
-    FILTER_PROC_INFO fpip = procInfo(edit, temp);
-    kernel(0, source.h, s.fieldCount, &fpip, source.data(), s.strengthA, s.strengthB, s.animeMode, scratch);
-    return edit;
-}
-
-/// Memory for the AVX2 kernels' rows, as the driver hands them a thread's octet
+/// Memory for the vector kernels' rows, as the driver hands them a thread's octet
 /// scratch (by default as much as the small size class has), followed by a guard
 /// zone the kernels must leave alone.
 class RowScratch {
@@ -172,6 +164,19 @@ private:
     std::size_t bytes_;
     std::vector<Line> store_;
 };
+
+/// The block pass over the whole frame with one kernel, with the scratch given or,
+/// as the driver gives every thread it knows of, a thread's octet scratch.
+inline Image runBlock(BlockNrRowsFn kernel, const Image &source, const BlockSettings &s,
+                      std::optional<PrepassScratch> given = std::nullopt) {
+    Image edit = guardedOutput(source.w, source.h), temp = guardedOutput(source.w, source.h);
+    FILTER_PROC_INFO fpip = procInfo(edit, temp);
+    RowScratch own;
+    kernel(0, source.h, s.fieldCount, &fpip, source.data(), s.strengthA, s.strengthB, s.animeMode,
+           given ? *given : own.view());
+    EXPECT_TRUE(own.guardIntact()) << "the kernel wrote beyond its scratch";
+    return edit;
+}
 
 /// The kernel tables of this processor's tier, for the workers.
 inline const KernelTables *processorKernels() {
