@@ -280,6 +280,25 @@ void reportReference(const Options &options, const Reference &reference) {
                        : "no frames to compare with " + options.reference);
 }
 
+// Created only once everything it depends on has been checked.
+std::unique_ptr<OutputFile> openOutput(const Options &options, const OpenStream &input, const Reference &reference) {
+    std::string error;
+    auto output = OutputFile::open(options.output, &error);
+    if (!output) {
+        message(error);
+        return nullptr;
+    }
+    // Written straight into a clip being read, the output would overwrite or grow it.
+    // (A named output replacing its input goes through a temporary: that is safe.)
+    for (const OpenStream *read : {&input, &reference.stream})
+        if (read->source && output->writesDirectlyInto(*read->source)) {
+            message(std::string("the output is the ") + (read == &input ? "input" : "reference") + " file (" +
+                    read->name + "): it would overwrite the clip as it is read");
+            return nullptr;
+        }
+    return output;
+}
+
 }  // namespace
 
 int runDenoiseCommand(const Options &options) {
@@ -311,19 +330,8 @@ int runDenoiseCommand(const Options &options) {
     }
 
     std::string error;
-    auto output = OutputFile::open(options.output, &error);
-    if (!output) {
-        message(error);
-        return 1;
-    }
-    // Written straight into a clip being read, the output would overwrite or grow it.
-    // (A named output replacing its input goes through a temporary: that is safe.)
-    for (const OpenStream *read : {&input, &reference.stream})
-        if (read->source && output->writesDirectlyInto(*read->source)) {
-            message(std::string("the output is the ") + (read == &input ? "input" : "reference") + " file (" +
-                    read->name + "): it would overwrite the clip as it is read");
-            return 1;
-        }
+    const auto output = openOutput(options, input, reference);
+    if (!output) return 1;
     Y4mWriter writer(*output);
     if (format.subsampling == Subsampling::S444 && !options.quiet)
         message("note: the filter gives each horizontal pair of pixels one Cb and one Cr, so "

@@ -8,6 +8,7 @@
 // directly: standard output, devices, FIFOs and sockets.
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <memory>
@@ -40,6 +41,11 @@ public:
 
 private:
     OutputFile() = default;
+    // The three kinds of output open() tells apart.
+    bool openDescriptor(int fd, std::string *error);
+    bool openSpecial(const struct stat &st, std::string *error);
+    bool openReplaced(const struct stat &st, std::string *error);
+    bool checkDirectOutput(std::string *error) const;
     bool flush(std::string *error);
     bool writeAll(const char *data, std::size_t size, std::string *error);
     std::string failure(const std::string &what) const;
