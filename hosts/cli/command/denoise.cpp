@@ -296,6 +296,13 @@ std::unique_ptr<OutputFile> openOutput(const Options &options, const OpenStream 
                     read->name + "): it would overwrite the clip as it is read");
             return nullptr;
         }
+    // The output replacing its input is a run in place; replacing the reference would
+    // destroy the clean clip, and measure the output against what was there before.
+    if (reference.stream.source && output->endsUpAs(*reference.stream.source)) {
+        message("the output is the reference file (" + reference.stream.name +
+                "): it would replace the clip the output is measured against");
+        return nullptr;
+    }
     return output;
 }
 

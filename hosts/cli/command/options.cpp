@@ -70,6 +70,13 @@ bool parseInt(const std::string &text, int *value) {
     return true;
 }
 
+bool addressable(const char *option, const std::string &text, int first, int end, std::string *error) {
+    if (first < kMaxClipFrames && end <= kMaxClipFrames) return true;
+    *error = std::string(option) + " " + text + " is past the " + std::to_string(kMaxClipFrames) +
+             " frames a clip can have here (frame numbers up to " + std::to_string(kMaxClipFrames - 1) + ")";
+    return false;
+}
+
 // "A:B": frame numbers, digits only; where `optional` allows, either may be left out
 // (A then 0, B -1).
 bool parseRange(const std::string &text, bool optional, int *first, int *end) {
@@ -195,6 +202,7 @@ Parsed parseProgramOption(Argument &arg, Options *o, std::string *previewOption,
             *error = "--frames " + text + " holds no frame: it writes frames A to B - 1";
             return Parsed::Failed;
         }
+        if (!addressable("--frames", text, o->framesFirst, o->framesEnd, error)) return Parsed::Failed;
         o->framesGiven = true;
         return Parsed::Taken;
     }
@@ -206,6 +214,7 @@ Parsed parseProgramOption(Argument &arg, Options *o, std::string *previewOption,
                      "(S below N), not \"" + text + "\"";
             return Parsed::Failed;
         }
+        if (!addressable("--excerpt", text, o->excerptFirst, o->excerptLength, error)) return Parsed::Failed;
         o->excerptGiven = true;
         return Parsed::Taken;
     }

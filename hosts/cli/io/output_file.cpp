@@ -241,6 +241,14 @@ bool OutputFile::writesDirectlyInto(const ByteSource &source) const {
            ours.st_ino == theirs.st_ino;
 }
 
+bool OutputFile::endsUpAs(const ByteSource &source) const {
+    const auto *fdSource = dynamic_cast<const FdSource *>(&source);
+    struct stat ours {}, theirs {};
+    if (!fdSource || fstat(fdSource->fd(), &theirs) != 0 || !S_ISREG(theirs.st_mode)) return false;
+    const bool known = temp_.empty() ? fd_ >= 0 && fstat(fd_, &ours) == 0 : existed_ && stat(path_.c_str(), &ours) == 0;
+    return known && ours.st_dev == theirs.st_dev && ours.st_ino == theirs.st_ino;
+}
+
 OutputFile::~OutputFile() {
     if (!done_) discard();
     if (target_ >= 0) close(target_);

@@ -38,6 +38,9 @@ public:
     /// (">> in.y4m", or /dev/stdin opened for reading and writing): it would overwrite
     /// or grow the clip as it is read. A file replaced through a temporary is safe.
     bool writesDirectlyInto(const ByteSource &source) const;
+    /// Whether the file left in the end is the regular file `source` reads, by device
+    /// and inode (whatever links or descriptor names lead to it).
+    bool endsUpAs(const ByteSource &source) const;
 
 private:
     OutputFile() = default;

@@ -263,6 +263,13 @@ bool StreamRun::readAhead(int n, bool *done, std::string *error) {
     // The clip's length was known from the start: an input that ends before it is an
     // excerpt, which must hold every frame the filter reads around frame n.
     *done = n >= span_.clipLength;
+    // Frames near the clip's end are made with its last frame mirrored: an input going
+    // on past that end is not the excerpt it was said to be, and would give other frames.
+    if (window_.frameCount() > span_.clipLength) {
+        *error = "the input goes on past frame " + std::to_string(span_.clipLength - 1) + ", the last of the clip's " +
+                 std::to_string(span_.clipLength) + " frames (--excerpt S:N: an input of N - S frames)";
+        return false;
+    }
     const int needed = std::min(n + contextFrames(settings_), span_.clipLength - 1);
     if (!*done && window_.ended() && window_.frameCount() <= needed) {
         *error = "the input ends at frame " + std::to_string(window_.frameCount() - 1) + " of the clip (of " +

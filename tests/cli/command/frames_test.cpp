@@ -122,6 +122,19 @@ TEST(QuorvaneFrames, ASpanOutsideTheClipOrABadOneIsRefused) {
     refused({"--excerpt", "2:9", in, out}, 2, "give --frames too");
     refused({"--frames", "1:2", "--excerpt", "4:4", in, out}, 2, "--excerpt needs S:N");
     refused({"preview", in, "--frames", "1:2"}, 2, "--frames is for INPUT OUTPUT, not preview");
+
+    // Frame numbers the filter cannot count past (its neighbours' and ring slots'
+    // numbers would overflow), from a file or a pipe.
+    const std::string past = "frames a clip can have here";
+    refused({"--excerpt", "2147483638:2147483647", "--frames", "2147483645:", in, out}, 2, past);
+    refused({"--excerpt", "0:9", "--frames", "2147483641:2147483645", in, out}, 2, past);
+    refused({"--frames", "2147483646:", "-", out}, 2, past, in);
+    refused({"--frames", "0:2147483647", in, out}, 2, past);
+
+    // An excerpt said to end the clip early while the input goes on: frames near that
+    // end would be made with the wrong last frame mirrored.
+    refused({"--excerpt", "0:3", "--frames", "0:3", in, out}, 1, "the input goes on past frame 2");
+    refused({"--excerpt", "1:4", "--frames", "3:", in, out}, 1, "the input goes on past frame 3");
 }
 
 TEST(QuorvaneFrames, TheReferenceIsMeasuredFromTheSameFrame) {
