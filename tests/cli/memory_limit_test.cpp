@@ -62,6 +62,13 @@ TEST(QuorvaneCommand, ShortOfMemoryFailsWithAdviceAndLeavesNothing) {
     EXPECT_EQ(preview.status, 1) << preview.errText;
     EXPECT_NE(preview.errText.find(advice), std::string::npos) << preview.errText;
     EXPECT_EQ(dir.entries(), std::vector<std::string>{"uhd.y4m"});
+
+    // One thread is as few as there are: the advice is then to free memory.
+    const q5clitest::CliRun one = q5clitest::runShell("cd '" + dir.path() +
+                                                      "' && ulimit -v 450000 && exec \"$Q5\" --threads 1 uhd.y4m out.y4m");
+    EXPECT_EQ(one.status, 1) << one.errText;
+    EXPECT_NE(one.errText.find("on 1 thread; free some memory"), std::string::npos) << one.errText;
+    EXPECT_EQ(one.errText.find("fewer threads"), std::string::npos) << one.errText;
 }
 
 }  // namespace

@@ -148,9 +148,9 @@ void reportSummary(const Options &options, const Y4mFormat &format, const Denois
                                ? "rounding correction off, as for input deeper than 8 bits"
                                : "rounding correction off";
     char text[320];
-    std::snprintf(text, sizeof text, " of %dx%d %s in %.1f s (%.1f fps, %d threads; %s)", format.width,
-                  format.height, format.describe().c_str(), report.seconds,
-                  report.seconds > 0 ? report.frames / report.seconds : 0.0, settings.threads, rounding);
+    std::snprintf(text, sizeof text, " of %dx%d %s in %.1f s (%.1f fps, %s; %s)", format.width, format.height,
+                  format.describe().c_str(), report.seconds, report.seconds > 0 ? report.frames / report.seconds : 0.0,
+                  count(settings.threads, "thread", "threads").c_str(), rounding);
     message(count(report.frames, "frame", "frames") + text);
     for (const AutoStrength &scene : scenes) {
         message("strength auto: " + autoStrengthText(scene));

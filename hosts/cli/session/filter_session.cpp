@@ -75,7 +75,8 @@ std::string memoryAdvice(const Y4mFormat &format, int threads) {
     return "not enough memory for " + std::to_string(format.width) + "x" + std::to_string(format.height) +
            " frames: the run needs about " + std::to_string((mb + 9) / 10 * 10) + " MB at this size on " +
            std::to_string(threads) + (threads == 1 ? " thread" : " threads") +
-           "; try fewer threads (--threads) or a smaller frame";
+           (threads > 1 ? "; try fewer threads (--threads) or a smaller frame"
+                        : "; free some memory (or raise the limit, ulimit -v) or try a smaller frame");
 }
 
 std::string unprocessedReason(const Y4mFormat &format, int threads) {
@@ -116,7 +117,9 @@ bool checkFrameSpan(const FrameSpan &span, int count, int context, std::string *
                  spanText(span) + " need frame " + std::to_string(firstRead) + " and on";
         return false;
     }
-    if (count >= 0 && (span.first >= count || span.end > count)) {
+    // "--frames :" is the whole clip, even one of no frames.
+    const bool wholeClip = span.first == 0 && span.end < 0;
+    if (count >= 0 && ((span.first >= count && !wholeClip) || span.end > count)) {
         *error = clipFrames(count) + "; --frames " + spanText(span) + " reaches beyond it";
         return false;
     }
