@@ -474,6 +474,15 @@ TEST(QuorvaneSafety, AnInPlaceCopyThatCannotFitIsNotBegunAndLongNamesWork) {
     EXPECT_EQ(roomy.status, 0) << roomy.errText;
     EXPECT_EQ(readBytes(other), readBytes(out));
     EXPECT_NE(readBytes(other), old);
+    // The old file's own blocks are freed by the copy: a larger old file makes room
+    // for the output on a disk with none to spare.
+    const std::vector<std::uint8_t> large(64 * 1024, 'L');
+    q5clitest::writeBytes(out, large);
+    const q5clitest::CliRun reused =
+        runShell(q5clitest::preloadingFailures("Q5_FREE_BYTES=0") + "\"$Q5\" -q " + quote(in) + " " + quote(out));
+    EXPECT_EQ(reused.status, 0) << reused.errText;
+    EXPECT_EQ(readBytes(other), readBytes(out));
+    EXPECT_NE(readBytes(other), large);
 
     const std::string longName = dir.file(std::string(255 - 4, 'n') + ".y4m");
     const q5clitest::CliRun named = runCli({"-q", in, longName});

@@ -59,6 +59,24 @@ TEST(QuorvaneFrames, AChunkFromAFileOrAPipeIsThoseFramesOfTheWholeRun) {
     }
 }
 
+// Standard input handed over partway into its file (an earlier command read the start):
+// frames are found from where the stream begins, not from the file's start.
+TEST(QuorvaneFrames, AChunkOfAStreamThatStartsPartwayIntoItsFile) {
+    ScratchDir dir;
+    const auto clip = q5clitest::randomY4m("YUV4MPEG2 W32 H32 F25:1 Ip C420jpeg", 8, 12);
+    q5clitest::writeBytes(dir.file("in.y4m"), clip);
+    std::vector<std::uint8_t> both(1000, 'j');
+    both.insert(both.end(), clip.begin(), clip.end());
+    q5clitest::writeBytes(dir.file("both"), both);
+    const std::string settings = " -q --threads 2 --no-rounding --frames 5:7 ";
+    const CliRun direct = q5clitest::runShell("\"$Q5\"" + settings + "'" + dir.file("in.y4m") + "' '" + dir.file("a.y4m") + "'");
+    ASSERT_EQ(direct.status, 0) << direct.errText;
+    const CliRun handed = q5clitest::runShell("{ head -c 1000 >/dev/null && \"$Q5\"" + settings + "- '" + dir.file("b.y4m") +
+                                              "'; } <'" + dir.file("both") + "'");
+    ASSERT_EQ(handed.status, 0) << handed.errText;
+    EXPECT_EQ(q5clitest::readBytes(dir.file("b.y4m")), q5clitest::readBytes(dir.file("a.y4m")));
+}
+
 TEST(QuorvaneFrames, AnExcerptWithItsContextGivesTheSameChunk) {
     ScratchDir dir;
     const std::string header = "YUV4MPEG2 W48 H32 F25:1 Ip C420jpeg";
