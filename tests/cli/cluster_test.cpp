@@ -76,10 +76,10 @@ TEST(DenoiseCluster, AFailingChunkFailsTheJobIsNamedAndLeavesNoClip) {
     REQUIRE_TOOLS("parallel");
     ScratchDir dir;
     q5clitest::writeBytes(dir.file("in.y4m"), q5clitest::randomY4m("YUV4MPEG2 W32 H32 C420jpeg", 9, 2));
-    // quorvane5 failing for the chunk of frames 3 to 5 only.
+    // quorvane5 failing for the last chunk (frames 6 to 8) only, once every other chunk is whole.
     q5clitest::writeBytes(dir.file("q5"), {});
     // It writes its whole chunk first: only its status tells the job that it failed.
-    const CliRun made = q5clitest::runShell("printf '#!/bin/sh\\n\"%s\" \"$@\" || exit\\ncase \" $* \" in *\" --frames 3:6 \"*) "
+    const CliRun made = q5clitest::runShell("printf '#!/bin/sh\\n\"%s\" \"$@\" || exit\\ncase \" $* \" in *\" --frames 6:9 \"*) "
                                             "echo cannot >&2; exit 3;; esac\\n' \"$Q5\" >" +
                                             quoted(dir.file("q5")) + " && chmod +x " + quoted(dir.file("q5")));
     ASSERT_EQ(made.status, 0) << made.errText;
@@ -88,7 +88,7 @@ TEST(DenoiseCluster, AFailingChunkFailsTheJobIsNamedAndLeavesNoClip) {
                                            " --threads 1 --chunks 3 " + quoted(dir.file("in.y4m")) + " " +
                                            quoted(dir.file("out.y4m")));
     EXPECT_EQ(run.status, 1) << run.errText;
-    EXPECT_NE(run.errText.find("chunk 1 (frames 3:6) failed on this machine with status 3"), std::string::npos)
+    EXPECT_NE(run.errText.find("chunk 2 (frames 6:9) failed on this machine with status 3"), std::string::npos)
         << run.errText;
     EXPECT_NE(run.errText.find("out.y4m was not written"), std::string::npos) << run.errText;
     // The earlier file is untouched, and nothing else is left.
