@@ -152,7 +152,7 @@ TEST(DenoiseCluster, FourChunksOverSshJoinIntoTheWholeRun) {
     EXPECT_LE(d.largest, 1);
 }
 
-// The README's Slurm recipe on a one-machine cluster: a job array of four chunks and
+// The Slurm recipe of docs/cluster.md on a one-machine cluster: a job array of four chunks and
 // a join that waits for all of them; a failing task cancels the join.
 TEST(DenoiseCluster, TheSlurmRecipeJoinsAJobArrayOfChunks) {
     REQUIRE_TOOLS("sbatch", "munged");
@@ -162,7 +162,7 @@ TEST(DenoiseCluster, TheSlurmRecipeJoinsAJobArrayOfChunks) {
     const CliRun whole = q5clitest::runShell("\"$Q5\" -q --threads 2 --mosquito --no-rounding " + in + " " +
                                              quoted(dir.file("whole.y4m")));
     ASSERT_EQ(whole.status, 0) << whole.errText;
-    // As in the README, with the chunks' program given and the join waited for; then
+    // As in docs/cluster.md, with the chunks' program given and the join waited for; then
     // again with a program that fails.
     const std::string recipe = R"(set -e
 cd "$1"

@@ -62,8 +62,8 @@ std::string whyNoWin32Build() {
     const char *wine = std::getenv("Q5_WINE");
     const std::string program = wine && *wine ? wine : "wine";
     if (std::system(("command -v '" + program + "' >/dev/null 2>&1").c_str()) != 0)
-        return program + " not found: see the README's Windows section";
-    return "no Windows build given: scripts/build-windows, then tests/win32/run (see the README's Windows section)";
+        return program + " not found: see \"Building and testing\" in the README";
+    return "no Windows build given: scripts/build-windows, then tests/win32/run (see \"Building and testing\" in the README)";
 }
 
 #define REQUIRE_WIN32_BUILD()                                                              \
