@@ -536,6 +536,9 @@ TEST(QuorvaneDemo, WritesTheClipsAndTheComparisonAndPrintsTheFigures) {
     for (const char *name : {"clean.y4m", "noisy.y4m", "denoised.y4m", "blocky.y4m", "blocky-denoised.y4m",
                              "before-after.png", "blocky-before-after.png"})
         EXPECT_NE(report.find(name), std::string::npos) << report;
+    // Each picture's "after" names the settings that made it.
+    for (const char *picture : {"before-after.png", "blocky-before-after.png"})
+        EXPECT_NE(report.find("\"after\" in " + std::string(picture) + ": quorvane5 --"), std::string::npos) << report;
 
     // Run again into the same folder, as the quick start may be: the earlier files are
     // the demo's own and are replaced. A file of the user's there stops it, named.
