@@ -37,7 +37,7 @@ TEST(QuorvaneCommand, ShortOfMemoryFailsWithAdviceAndLeavesNothing) {
     if (kSanitized) GTEST_SKIP() << "the sanitizers reserve more address space than the limits here allow";
     ScratchDir dir;
     q5clitest::writeBytes(dir.file("uhd.y4m"), uhdClip());
-    const std::string advice = "not enough memory for 3840x2160 frames: the run needs about ";
+    const std::string advice = "not enough memory for 3840x2160 frames: a run of five frames or more needs up to about ";
     int failed = 0;
     // From short of everything to short of the host's cache alone (in KB).
     for (const char *limit : {"450000", "684000", "760000"}) {

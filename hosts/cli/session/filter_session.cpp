@@ -70,10 +70,13 @@ std::size_t runMemoryBytes(const Y4mFormat &format, int threads) {
     return filter + filterScratch + host + frames + stacks + program;
 }
 
+// The estimate is for a clip long enough to fill the host's cache and the command's
+// window; a shorter one holds fewer frames and may go through below it.
 std::string memoryAdvice(const Y4mFormat &format, int threads) {
     const std::size_t mb = (runMemoryBytes(format, threads) + (std::size_t{1} << 20) - 1) >> 20;
     return "not enough memory for " + std::to_string(format.width) + "x" + std::to_string(format.height) +
-           " frames: the run needs about " + std::to_string((mb + 9) / 10 * 10) + " MB at this size on " +
+           " frames: a run of five frames or more needs up to about " + std::to_string((mb + 9) / 10 * 10) +
+           " MB at this size on " +
            std::to_string(threads) + (threads == 1 ? " thread" : " threads") +
            (threads > 1 ? "; try fewer threads (--threads) or a smaller frame"
                         : "; free some memory (or raise the limit, ulimit -v) or try a smaller frame");
