@@ -17,7 +17,7 @@ namespace {
 struct BenchFrame {
     std::vector<PIXEL_YC> source, image;
     FILTER_PROC_INFO fpip{};
-    RoundingParams params{16, true};  // the default slider and field mode
+    RoundingParams params{16, true, {}};  // the default slider and field mode
     std::vector<std::int16_t> remainders;
     int remainderCount;
 

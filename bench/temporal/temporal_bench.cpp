@@ -13,29 +13,29 @@
 
 namespace {
 
-void runChroma(benchmark::State &state, const TemporalKernels &kernels) {
-    const SizeClass saved = sizeClass;
-    sizeClass = {2048, 1280};
-    if (!allocateWorkBuffers()) return state.SkipWithError("no buffers");
-    // Three slots of small values: the fit accepts most neighbours.
-    const long slot = static_cast<long>(sizeClass.stride / 2) * sizeClass.rows;
-    for (long i = 0; i < 3 * slot; ++i) {
-        workBuffers.cbRingA[i] = static_cast<float>((i * 7919) % 97) * 0.5f;
-        workBuffers.cbRingB[i] = static_cast<float>((i * 104729) % 89) * 0.25f;
+void runChroma(benchmark::State &state, const TemporalKernels &temporal) {
+    WorkBuffers b{};
+    const SizeClass sc = {2048, 1280};
+    if (!allocateWorkBuffers(b, sc)) {
+        releaseWorkBuffers(b);
+        return state.SkipWithError("no buffers");
     }
-    const TemporalKernels savedKernels = temporalKernels;
-    temporalKernels = kernels;
-    initWaveletKernels(kernelTier(detectCpuLevel()));
+    // Three slots of small values: the fit accepts most neighbours.
+    const long slot = static_cast<long>(sc.stride / 2) * sc.rows;
+    for (long i = 0; i < 3 * slot; ++i) {
+        b.cbRingA[i] = static_cast<float>((i * 7919) % 97) * 0.5f;
+        b.cbRingB[i] = static_cast<float>((i * 104729) % 89) * 0.25f;
+    }
+    // Only the temporal table is read: the rebuilds bind their inverse levels.
+    const KernelTables kernels = {kTierScalar, nullptr, nullptr, &temporal, nullptr};
     ControlWordScope cw(kProcControlWord);
-    TemporalParams params{makeTemporalJob(4, false, false), 8.0f, true, nullptr, sizeClass};
+    TemporalParams params{makeTemporalJob(4, false, false), 8.0f, true, {&kernels, &b, nullptr}};
     for (auto _ : state) {
-        temporalChroma(workBuffers.cbAux, workBuffers.cbRingA, workBuffers.cbRingB, params, 32, 992, 0);
+        temporalChroma(b.cbAux, b.cbRingA, b.cbRingB, params, 32, 992, 0);
         benchmark::ClobberMemory();
     }
-    state.SetItemsProcessed(state.iterations() * 960L * sizeClass.rows);
-    temporalKernels = savedKernels;
-    releaseWorkBuffers();
-    sizeClass = saved;
+    state.SetItemsProcessed(state.iterations() * 960L * sc.rows);
+    releaseWorkBuffers(b);
 }
 
 void BM_temporalChromaAvx2(benchmark::State &state) {

@@ -101,10 +101,10 @@ void BM_synthesizeRowPair(benchmark::State &state, const WaveletKernels *k) {
 // Each kernel for every table this processor runs, side by side: BM_forwardOctetsScalar,
 // BM_forwardOctetsSse2, BM_forwardOctetsAvx2, ...
 void registerAll() {
-    std::vector<std::pair<const char *, const WaveletKernels *>> tables = {{"Scalar", &kScalarWaveletKernels}};
+    std::vector<std::pair<const char *, const WaveletKernels *>> tables = {{"Scalar", &kWaveletScalar}};
     if (detectCpuLevel() == 2) {
-        tables.push_back({"Sse2", &kSse2WaveletKernels});
-        if (cpuHasAvx2()) tables.push_back({"Avx2", &kAvx2WaveletKernels});
+        tables.push_back({"Sse2", &kWaveletSse2});
+        if (cpuHasAvx2()) tables.push_back({"Avx2", &kWaveletAvx2});
     }
     const std::pair<const char *, void (*)(benchmark::State &, const WaveletKernels *)> kernels[] = {
         {"BM_forwardOctets", BM_forwardOctets},           {"BM_shrinkOctets", BM_shrinkOctets},

@@ -12,8 +12,7 @@ struct AnalysisParams {
     PIXEL_YC *source;              // the prepared frame
     int slot;                      // ring slot 0..2 to fill
     const NrStrengths *strengths;  // the coring thresholds, anime mode and per-field processing
-    int *threadsSeen;              // the driver's note of the host's thread count (or null)
-    SizeClass sizeClass;           // the working planes' geometry
+    StageContext context;          // the kernel tables and the working planes
 };
 
 /// param1 = AnalysisParams, param2 = FILTER_PROC_INFO.

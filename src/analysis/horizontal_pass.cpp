@@ -14,16 +14,18 @@
 #include "wavelet/wavelet.h"
 
 void horizontalLumaRows(int thread_id, const AnalysisParams *params, int firstRow, int endRow) noexcept {
-    const int stride = params->sizeClass.stride;
-    const int rows = params->sizeClass.rows;
+    const WorkBuffers &buffers = *params->context.buffers;
+    const WaveletKernels &kernels = *params->context.kernels->wavelet;
+    const int stride = buffers.planes.stride;
+    const int rows = buffers.planes.rows;
     const NrStrengths &s = *params->strengths;
     const float keepSmall = s.animeMode ? 0.0f : wavelet_taps::kKeepSmallBound;
     constexpr int kLanes = octet_rows::kLanes;
     // Four octet lines of stride positions from the thread's octet scratch.
-    float *x = octetScratchLine(thread_id, stride, 0), *s0 = octetScratchLine(thread_id, stride, 1);
-    float *s1 = octetScratchLine(thread_id, stride, 2), *s2 = octetScratchLine(thread_id, stride, 3);
-    float *ringA = ringSlot(workBuffers.yRingA, params->slot, rows, stride) + static_cast<long>(firstRow) * stride;
-    float *ringB = ringSlot(workBuffers.yRingB, params->slot, rows, stride) + static_cast<long>(firstRow) * stride;
+    float *x = octetScratchLine(buffers, thread_id, stride, 0), *s0 = octetScratchLine(buffers, thread_id, stride, 1);
+    float *s1 = octetScratchLine(buffers, thread_id, stride, 2), *s2 = octetScratchLine(buffers, thread_id, stride, 3);
+    float *ringA = ringSlot(buffers.yRingA, params->slot, rows, stride) + static_cast<long>(firstRow) * stride;
+    float *ringB = ringSlot(buffers.yRingB, params->slot, rows, stride) + static_cast<long>(firstRow) * stride;
 
     // Eight rows at a time, one in each vector lane of the octet kernels.
     for (int r = firstRow; r < endRow; r += kLanes) {
@@ -33,12 +35,12 @@ void horizontalLumaRows(int thread_id, const AnalysisParams *params, int firstRo
             0, stride, x);
         // The two finer levels are left as they are: the vertical pass has already
         // cored them along the columns.
-        waveletKernels.forwardOctets(stride, x, s1, s2);
-        waveletKernels.forwardOctets(stride / 2, s1, s0, s2);
-        waveletKernels.forwardOctets(stride / 4, s0, s1, s2);
-        waveletKernels.shrinkOctets(stride / 8, s1, s2, s.lumaFlatThreshold[2], s.lumaCoefThreshold[2], keepSmall);
-        waveletKernels.forwardOctets(stride / 8, s1, s0, s2);
-        waveletKernels.shrinkOctets(stride / 16, s0, s2, s.lumaFlatThreshold[3], s.lumaCoefThreshold[3], keepSmall);
+        kernels.forwardOctets(stride, x, s1, s2);
+        kernels.forwardOctets(stride / 2, s1, s0, s2);
+        kernels.forwardOctets(stride / 4, s0, s1, s2);
+        kernels.shrinkOctets(stride / 8, s1, s2, s.lumaFlatThreshold[2], s.lumaCoefThreshold[2], keepSmall);
+        kernels.forwardOctets(stride / 8, s1, s0, s2);
+        kernels.shrinkOctets(stride / 16, s0, s2, s.lumaFlatThreshold[3], s.lumaCoefThreshold[3], keepSmall);
 
         // Ring A: L(4), H1(4) .. H1(1); ring B: H2(4) .. H2(1), zeros below stride/16.
         auto slotA = [&](int k, int j) noexcept { return ringA + static_cast<long>(k) * stride + j; };
@@ -67,10 +69,10 @@ void horizontalLumaRows(int thread_id, const AnalysisParams *params, int firstRo
 void horizontalAnalysisWorker(int thread_id, int thread_num, void *param1, void *param2) noexcept {
     (void)param2;
     const auto *params = static_cast<const AnalysisParams *>(param1);
-    const int rows = params->sizeClass.rows;
+    const int rows = params->context.buffers->planes.rows;
     // Octets of rows, all alike, shared among every thread.
     const StageWork work{{rows / octet_rows::kLanes, 0, 0}, {1, 0, 0}};
-    const UnitRange share = threadShare(work, thread_id, workingThreads(thread_id, thread_num, params->threadsSeen));
+    const UnitRange share = threadShare(work, thread_id, workingThreads(params->context, thread_id, thread_num));
     if (share.first < share.end)
         horizontalLumaRows(thread_id, params, share.first * octet_rows::kLanes, share.end * octet_rows::kLanes);
 }

@@ -30,17 +30,17 @@ struct OctetLines {
     float *s0, *s1, *s2, *strip;
 };
 
-OctetLines octetLines(int thread_id, int rows) noexcept {
-    return {octetScratchLine(thread_id, rows, 0), octetScratchLine(thread_id, rows, 1),
-            octetScratchLine(thread_id, rows, 2), octetScratchLine(thread_id, rows, 3)};
+OctetLines octetLines(const WorkBuffers &buffers, int thread_id, int rows) noexcept {
+    return {octetScratchLine(buffers, thread_id, rows, 0), octetScratchLine(buffers, thread_id, rows, 1),
+            octetScratchLine(buffers, thread_id, rows, 2), octetScratchLine(buffers, thread_id, rows, 3)};
 }
 
 // One analysis level with coring on eight columns; the H2 band always goes to s2.
-void analyseLevel(int level, int fullLength, const float *in, float *out, float *s2, float flatThreshold,
-                  float coefThreshold, float keepSmallBound) noexcept {
+void analyseLevel(const WaveletKernels &kernels, int level, int fullLength, const float *in, float *out, float *s2,
+                  float flatThreshold, float coefThreshold, float keepSmallBound) noexcept {
     const int n = fullLength >> level;
-    waveletKernels.forwardOctets(2 * n, in, out, s2);
-    waveletKernels.shrinkOctets(n, out, s2, flatThreshold, coefThreshold, keepSmallBound);
+    kernels.forwardOctets(2 * n, in, out, s2);
+    kernels.shrinkOctets(n, out, s2, flatThreshold, coefThreshold, keepSmallBound);
 }
 
 void fillRowSpan(float *row, int first, int end, float value) noexcept {
@@ -52,28 +52,30 @@ void fillRowSpan(float *row, int first, int end, float value) noexcept {
 // xs .. xs + 8 octets - 1) and leaves each column's split in the slot's yRingA lines.
 void verticalLumaColumns(const FILTER_PROC_INFO *fpip, const AnalysisParams *params, const OctetLines &b,
                          float *strip, int xs, int octets) noexcept {
-    const auto [stride, rows, w, h, pitch, leftPad, chromaPad] = planeGeometry(fpip, params->sizeClass);
+    const WorkBuffers &buffers = *params->context.buffers;
+    const WaveletKernels &kernels = *params->context.kernels->wavelet;
+    const auto [stride, rows, w, h, pitch, leftPad, chromaPad] = planeGeometry(fpip, buffers.planes);
     const long octetFloats = static_cast<long>(kLanes) * rows;
     const NrStrengths &s = *params->strengths;
     const float keepSmall = s.animeMode ? 0.0f : wavelet_taps::kKeepSmallBound;
     // The slot's luma lines of ring A hold the split rows until the horizontal pass
     // replaces each with its analysis: the frame needs no plane of its own.
-    float *split = ringSlot(workBuffers.yRingA, params->slot, rows, stride);
+    float *split = ringSlot(buffers.yRingA, params->slot, rows, stride);
 
     for (int o = 0; o < octets; ++o) {
         float *column = strip + o * octetFloats;
         // Band buffers alternate so each level reads the previous level's L.
-        analyseLevel(1, rows, column, b.s1, b.s2, s.lumaFlatThreshold[0], s.lumaCoefThreshold[0], keepSmall);
-        analyseLevel(2, rows, b.s1, b.s0, b.s2, s.lumaFlatThreshold[1], s.lumaCoefThreshold[1], keepSmall);
-        analyseLevel(3, rows, b.s0, b.s1, b.s2, s.lumaFlatThreshold[2], s.lumaCoefThreshold[2], keepSmall);
-        analyseLevel(4, rows, b.s1, b.s0, b.s2, s.lumaFlatThreshold[3], s.lumaCoefThreshold[3], keepSmall);
+        analyseLevel(kernels, 1, rows, column, b.s1, b.s2, s.lumaFlatThreshold[0], s.lumaCoefThreshold[0], keepSmall);
+        analyseLevel(kernels, 2, rows, b.s1, b.s0, b.s2, s.lumaFlatThreshold[1], s.lumaCoefThreshold[1], keepSmall);
+        analyseLevel(kernels, 3, rows, b.s0, b.s1, b.s2, s.lumaFlatThreshold[2], s.lumaCoefThreshold[2], keepSmall);
+        analyseLevel(kernels, 4, rows, b.s1, b.s0, b.s2, s.lumaFlatThreshold[3], s.lumaCoefThreshold[3], keepSmall);
         // Back up to the plain one-level split: each inverse step lands exactly on
         // the low band of the buffer that already holds the next finer H1 band.
-        waveletKernels.inverseOctets(b.s0, b.s2, rows / 16, b.s1);
-        waveletKernels.inverseOctets(b.s1, b.s2, rows / 8, b.s0);
-        waveletKernels.inverseOctets(b.s0, b.s2, rows / 4, b.s1);
+        kernels.inverseOctets(b.s0, b.s2, rows / 16, b.s1);
+        kernels.inverseOctets(b.s1, b.s2, rows / 8, b.s0);
+        kernels.inverseOctets(b.s0, b.s2, rows / 4, b.s1);
         // lo(1) over H2(1), back into the strip in place of the imported columns.
-        waveletKernels.mergeLowBandOctets(b.s1, rows / 2, column, kLanes);
+        kernels.mergeLowBandOctets(b.s1, rows / 2, column, kLanes);
         std::memcpy(column + octetFloats / 2, b.s2 + octetFloats / 2, octetFloats / 2 * sizeof(float));
     }
 
@@ -103,21 +105,21 @@ void verticalLumaColumns(const FILTER_PROC_INFO *fpip, const AnalysisParams *par
 template <ChromaPlane P>
 void analyseChromaOctet(const FILTER_PROC_INFO *fpip, const AnalysisParams *params, const OctetLines &b,
                         const float *column, long firstLine, int lanes) noexcept {
-    const auto [stride, rows, w, h, pitch, lumaPad, chromaPad] = planeGeometry(fpip, params->sizeClass);
+    const WorkBuffers &buffers = *params->context.buffers;
+    const WaveletKernels &kernels = *params->context.kernels->wavelet;
+    const auto [stride, rows, w, h, pitch, lumaPad, chromaPad] = planeGeometry(fpip, buffers.planes);
     const NrStrengths &s = *params->strengths;
-    float *ringA = ringSlot(P == ChromaPlane::Cb ? workBuffers.cbRingA : workBuffers.crRingA, params->slot,
-                            stride / 2, rows);
-    float *ringB = ringSlot(P == ChromaPlane::Cb ? workBuffers.cbRingB : workBuffers.crRingB, params->slot,
-                            stride / 2, rows);
+    float *ringA = ringSlot(P == ChromaPlane::Cb ? buffers.cbRingA : buffers.crRingA, params->slot, stride / 2, rows);
+    float *ringB = ringSlot(P == ChromaPlane::Cb ? buffers.cbRingB : buffers.crRingB, params->slot, stride / 2, rows);
 
     for (int level = 1; level <= 5; ++level) {
         const float *in = level == 1 ? column : level % 2 ? b.s1 : b.s0;
         float *out = level % 2 ? b.s0 : b.s1;
-        analyseLevel(level, rows, in, out, b.s2, s.chromaFlatThreshold[level - 1],
+        analyseLevel(kernels, level, rows, in, out, b.s2, s.chromaFlatThreshold[level - 1],
                      s.chromaCoefThreshold[level - 1], 0.0f);
     }
     // Level 5 folds back into L(4); the ring keeps four levels.
-    waveletKernels.inverseOctets(b.s0, b.s2, rows / 32, b.s1);
+    kernels.inverseOctets(b.s0, b.s2, rows / 32, b.s1);
 
     // Ring A: L(4), H1(4) .. H1(1); ring B: H2(5) .. H2(1), zeros below rows/32.
     auto lineA = [&](int k, int j) noexcept { return ringA + (firstLine + k) * rows + j; };
@@ -147,7 +149,8 @@ void analyseChromaOctet(const FILTER_PROC_INFO *fpip, const AnalysisParams *para
 // slot's lines of their rings.
 void verticalChromaColumns(const FILTER_PROC_INFO *fpip, const AnalysisParams *params, const OctetLines &b,
                            const float *strip, int cs, int octets) noexcept {
-    const auto [stride, rows, w, h, pitch, lumaPad, chromaPad] = planeGeometry(fpip, params->sizeClass);
+    const SizeClass sc = params->context.buffers->planes;
+    const auto [stride, rows, w, h, pitch, lumaPad, chromaPad] = planeGeometry(fpip, sc);
     const long octetFloats = static_cast<long>(kLanes) * rows;
     for (int o = 0; o < octets; ++o) {
         const long firstLine = chromaPad + cs + kLanes * o;
@@ -161,15 +164,16 @@ void verticalChromaColumns(const FILTER_PROC_INFO *fpip, const AnalysisParams *p
 void verticalAnalysisWorker(int thread_id, int thread_num, void *param1, void *param2) noexcept {
     const auto *params = static_cast<const AnalysisParams *>(param1);
     const auto *fpip = static_cast<const FILTER_PROC_INFO *>(param2);
-    const auto [stride, rows, w, h, pitch, leftPad, chromaPad] = planeGeometry(fpip, params->sizeClass);
-    const OctetLines b = octetLines(thread_id, rows);
+    const WorkBuffers &buffers = *params->context.buffers;
+    const auto [stride, rows, w, h, pitch, leftPad, chromaPad] = planeGeometry(fpip, buffers.planes);
+    const OctetLines b = octetLines(buffers, thread_id, rows);
     const long octetFloats = static_cast<long>(kLanes) * rows;
 
     // Groups of sixteen picture columns, all alike, shared among every thread. A
     // strip of groups is imported in one sweep over its rows for luma and both
     // chroma planes, then analysed while it is still in the cache.
     const StageWork work{{w / kGroupColumns, 0, 0}, {1, 0, 0}};
-    const UnitRange share = threadShare(work, thread_id, workingThreads(thread_id, thread_num, params->threadsSeen));
+    const UnitRange share = threadShare(work, thread_id, workingThreads(params->context, thread_id, thread_num));
     for (int g = share.first; g < share.end; g += kStripGroups) {
         const int groups = share.end - g < kStripGroups ? share.end - g : kStripGroups;
         const int xs = kGroupColumns * g;

@@ -1,29 +1,34 @@
-// Processor level, working buffers and noise-reduction strengths: the module-level
-// state that the host's plug-in model needs kept from call to call.
+// Processor level, working buffers, strengths and the records the frame driver
+// hands every stage: the module-level state the host's plug-in model needs kept
+// from call to call, and what the stages get instead of reading it.
 //
 // Every mutable global of the module, and why it is one. Only the callbacks write
-// them, between dispatches; the stages get what they need in their parameter
-// records (the driver fills them on func_proc's stack).
-// - CpuLevel (cpu_level.cpp): found once by func_init; func_proc refuses frames
+// them, between dispatches; no stage reads them: each gets what it needs in its
+// parameter record (the driver fills them on func_proc's stack), the kernel tables
+// and the working buffers through a StageContext.
+// - CpuLevel (core/cpu_level.cpp): found once by func_init; func_proc refuses frames
 //   below SSE3 with it.
-// - nrStrengths (strengths.cpp): derived from the sliders by func_update, kept for
-//   the frames that follow; the driver hands the stages a pointer to it.
-// - sizeClass, lastW and lastH, workBuffers and buffersReady (work_buffers.cpp): the
-//   planes and scratch live from one frame to the next (the ring's analyses are in
-//   them), made at load and again when the rounded frame size changes. The
-//   analysis, temporal and output stages take the size class from their records
-//   (planeGeometry) and the planes from workBuffers; the rounding correction's
-//   worker alone still reads sizeClass (its remainder count).
+// - nrStrengths (core/strengths.cpp): derived from the sliders by func_update, kept
+//   for the frames that follow; the driver hands the stages a pointer to it.
+// - moduleKernels (host/callbacks.cpp): the kernel tables of the processor's tier,
+//   chosen once by func_init.
+// - workBuffers, lastW, lastH and buffersReady (host/callbacks.cpp): the planes and
+//   scratch live from one frame to the next (the ring's analyses are in them), made
+//   at load and again when the rounded frame size changes.
 // - frameRing, hostThreads and memoryShortageReported (host/frame_driver.cpp): which
 //   frame each ring slot holds, how many threads the host last ran a stage on, and
 //   whether the memory message was shown for this size.
-// - waveletKernels, temporalKernels, prefilterKernels and roundingKernels (each
-//   family's kernel_table.cpp): filled once by func_init for the processor's tier,
-//   read by the workers to call the kernels.
 // - cacheResetButton and cacheResetFont (host/settings_window.cpp): the settings
 //   window's own control, made and destroyed by func_WndProc.
-// The descriptor's label arrays (host/descriptor.cpp) are writable only because
-// the host's record takes char *; nothing writes them.
+// - descriptor, with its label arrays and setting columns (host/descriptor.cpp): the
+//   record GetFilterTable hands the host. Mutable only because the host's record
+//   takes char * and plain pointers; nothing in the module writes it.
+// - nextHandle (platform/platform_posix.cpp): the next window or font handle the
+//   stand-ins for the Windows calls give out.
+// - guardedAt, resumeAt and guardedFaulted (platform/platform_win32.cpp): the one
+//   guarded probe instruction func_init runs, as the exception handler sees it.
+// The dither registers' sequence the rounding kernels read is a constant, computed
+// when the module is compiled (output/register_sequence.cpp).
 #pragma once
 
 #include <cstddef>
@@ -69,10 +74,9 @@ struct ScratchSet {
     float *scratchOctets;          // octet lines for the column passes and the luma band sweep
 };
 
-/// The thread's scratchOctets as kOctetLines octet lines of `rows` positions (eight
-/// floats each), 32-byte aligned, one after the other.
+/// Octet lines of `rows` positions (eight floats each) that every thread's octet
+/// scratch holds, one after the other.
 constexpr int kOctetLines = 11;
-float *octetScratch(int thread) noexcept;
 
 /// Rows of `stride` floats that every thread's octet scratch holds as well, for the
 /// stages that sweep the planes row by row (the luma output lays out four octet
@@ -81,17 +85,13 @@ float *octetScratch(int thread) noexcept;
 /// it fits where it lays its buffers out.
 constexpr int kScratchStrideRows = 58;
 
-/// Octet line i of the thread's octet scratch seen as lines of `positions` positions
-/// each, one after the other (kOctetLines x rows positions fit every use).
-inline float *octetScratchLine(int thread, long positions, int i) noexcept {
-    return octetScratch(thread) + 8L * positions * i;
-}
-
 constexpr int kScratchSets = 4;
 /// The most threads a stage shares its work among; any more idle.
 constexpr int kMaxThreads = 256;
 
+/// The working planes and scratch, all made for one size class.
 struct WorkBuffers {
+    SizeClass planes;  // the size class the planes (and the scratch) were made for
     // The five allocations, in allocation order. The frame being analysed has no
     // plane of its own: its luma rows pass through its slot of yRingA.
     float *lumaBlock;
@@ -119,10 +119,15 @@ inline float *ringSlot(float *ring, int slot, long lines, long len) noexcept {
     return ring + slot * lines * len;
 }
 
-extern SizeClass sizeClass;  // 2048 x 1280 at load
-extern int lastW, lastH;     // rounded frame size of the last allocation, 1920 x 1088 at load
-extern bool buffersReady;    // true only if the last allocation succeeded completely
-extern WorkBuffers workBuffers;
+/// The thread's octet scratch, 32-byte aligned (scratchOctets of threads 0..3, then
+/// extraOctets).
+float *octetScratch(const WorkBuffers &b, int thread) noexcept;
+
+/// Octet line i of the thread's octet scratch seen as lines of `positions` positions
+/// each, one after the other (kOctetLines x rows positions fit every use).
+inline float *octetScratchLine(const WorkBuffers &b, int thread, long positions, int i) noexcept {
+    return octetScratch(b, thread) + 8L * positions * i;
+}
 
 /// The frame's picture in the working planes: the size class and where the (rounded)
 /// picture sits in it, as every stage that reads or writes the planes places it.
@@ -133,8 +138,8 @@ struct PlaneGeometry {
     int lumaPad;       // the picture's first column in a luma row
     int chromaPad;     // the picture's first chroma line (column of chroma)
 };
-/// The frame's placement in planes of size class sc (the one the stage's parameter
-/// record carries: the buffers were allocated for it).
+/// The frame's placement in planes of size class sc (the class of the buffers the
+/// stage is handed).
 inline PlaneGeometry planeGeometry(const FILTER_PROC_INFO *fpip, SizeClass sc) noexcept {
     const int stride = sc.stride;
     return {stride, sc.rows, fpip->w, fpip->h, fpip->max_w, (stride - fpip->w) / 2, (stride - fpip->w) / 4};
@@ -147,13 +152,13 @@ struct WorkBufferSizes {
 };
 WorkBufferSizes workBufferSizes(SizeClass sc) noexcept;
 
-/// (Re)allocates every buffer for the current sizeClass and returns true only if
-/// every allocation succeeded. The planes' old contents are gone: the caller empties
-/// the frame ring.
-bool allocateWorkBuffers() noexcept;
+/// (Re)allocates every buffer of b for size class sc and returns true only if every
+/// allocation succeeded. The planes' old contents are gone: the caller empties the
+/// frame ring.
+bool allocateWorkBuffers(WorkBuffers &b, SizeClass sc) noexcept;
 
-/// Releases every buffer and leaves each pointer null; a second call does nothing.
-void releaseWorkBuffers() noexcept;
+/// Releases every buffer of b and leaves each pointer null; a second call does nothing.
+void releaseWorkBuffers(WorkBuffers &b) noexcept;
 
 /// The system allocation every buffer comes from, released with std::free: malloc
 /// in the module (core/system_memory.cpp); the unit tests link one that can fail.
@@ -161,19 +166,46 @@ void *systemAllocate(std::size_t size) noexcept;
 
 // ---- Sharing a stage among the host's threads ------------------------------
 
-/// Octet scratch for thread indices kScratchSets and up, which only the stages that
-/// split among every thread use. The driver asks for it (between dispatches, on the
-/// calling thread) once a stage has shown that the host runs that many threads; it is kept until
-/// the buffers are allocated again or released. Returns how many threads, counting
-/// the four scratch sets, now have octet scratch: fewer than asked for if an
-/// allocation failed, in which case the stages share their work among that many.
-int ensureOctetScratch(int threads) noexcept;
+/// Octet scratch in b for thread indices kScratchSets and up, which only the stages
+/// that split among every thread use. The driver asks for it (between dispatches, on
+/// the calling thread) once a stage has shown that the host runs that many threads;
+/// it is kept until the buffers are allocated again or released. Returns how many
+/// threads, counting the four scratch sets, now have octet scratch: fewer than asked
+/// for if an allocation failed, in which case the stages share their work among that
+/// many.
+int ensureOctetScratch(WorkBuffers &b, int threads) noexcept;
 
-/// The threads a stage splits its work among: the host's, as far as each has scratch.
-/// Thread 0 also notes the host's thread count in *threadsSeen (when not null), a
-/// field of the driver's that it reads between dispatches to give the next stages
-/// scratch for every thread.
-int workingThreads(int thread_id, int thread_num, int *threadsSeen) noexcept;
+// ---- What the driver hands every stage --------------------------------------
+
+struct WaveletKernels;
+struct PrefilterKernels;
+struct TemporalKernels;
+struct RoundingKernels;
+
+/// The kernel tables of one tier, one per family (each family's header defines its
+/// table). func_init builds the module's once, for the processor's tier; the stages
+/// reach every kernel through the record their parameters carry, and a test builds
+/// its own for the tier it checks.
+struct KernelTables {
+    KernelTier tier;
+    const WaveletKernels *wavelet;
+    const PrefilterKernels *prefilter;
+    const TemporalKernels *temporal;
+    const RoundingKernels *rounding;
+};
+
+/// What a stage that works in the planes gets beside its own settings.
+struct StageContext {
+    const KernelTables *kernels;
+    WorkBuffers *buffers;  // the planes and scratch, of size class buffers->planes
+    int *threadsSeen;      // the driver's note of the host's thread count (or null)
+};
+
+/// The threads a stage splits its work among: the host's, as far as each has scratch
+/// in context.buffers. Thread 0 also notes the host's thread count in
+/// *context.threadsSeen (when not null), a field of the driver's that it reads
+/// between dispatches to give the next stages scratch for every thread.
+int workingThreads(const StageContext &context, int thread_id, int thread_num) noexcept;
 
 /// A stage's work as up to three runs of units (octets of lines or columns), each
 /// unit of a run costing the same; the runs follow one another in one sequence of
@@ -218,6 +250,9 @@ struct NrStrengths {
 
 /// Zero thresholds, anime mode on and field mode off until the first update.
 extern NrStrengths nrStrengths;
+
+/// The strengths of the sliders and check boxes of fp.
+NrStrengths strengthsFor(const FILTER *fp) noexcept;
 
 /// Recomputes nrStrengths from the sliders and check boxes of fp.
 void deriveStrengths(const FILTER *fp) noexcept;

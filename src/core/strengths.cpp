@@ -6,7 +6,7 @@
 
 NrStrengths nrStrengths = {0.0f, {}, {}, {}, {}, true, false};
 
-void deriveStrengths(const FILTER *fp) noexcept {
+NrStrengths strengthsFor(const FILTER *fp) noexcept {
     const int t0 = sliderValue(fp, Slider::Tarnel);
     const int l = sliderValue(fp, Slider::W2dnrL);
     const int h = sliderValue(fp, Slider::W2dnrH);
@@ -43,5 +43,7 @@ void deriveStrengths(const FILTER *fp) noexcept {
     // The wavelet stages take per-field processing from here, as it stood at the last
     // update; the pre-passes and the rounding correction follow the check box itself.
     s.fieldMode = checkOn(fp, CheckBox::Fields);
-    nrStrengths = s;
+    return s;
 }
+
+void deriveStrengths(const FILTER *fp) noexcept { nrStrengths = strengthsFor(fp); }

@@ -1,7 +1,8 @@
 // The working buffers: the ring planes carved from three large blocks, two aux
-// planes, and three scratch buffers for each of four worker threads. Allocated for the largest
-// size class at load and again on every change of the rounded frame size, never
-// per frame. Every buffer is 16-byte aligned for aligned 128-bit loads and stores.
+// planes, and three scratch buffers for each of four worker threads. Allocated for
+// the 1920 x 1088 class at load and again on every change of the rounded frame
+// size, never per frame. Every buffer is 16-byte aligned for aligned 128-bit loads
+// and stores.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -15,12 +16,6 @@
 #endif
 
 #include "core/core.h"
-
-SizeClass sizeClass = {2048, 1280};
-int lastW = 1920;
-int lastH = 1088;
-bool buffersReady = false;
-WorkBuffers workBuffers = {};
 
 namespace {
 
@@ -92,37 +87,35 @@ WorkBufferSizes workBufferSizes(SizeClass sc) noexcept {
     return s;
 }
 
-float *octetScratch(int thread) noexcept {
-    float *block = thread < kScratchSets ? workBuffers.scratch[thread].scratchOctets
-                                         : workBuffers.extraOctets[thread - kScratchSets];
+float *octetScratch(const WorkBuffers &b, int thread) noexcept {
+    float *block = thread < kScratchSets ? b.scratch[thread].scratchOctets : b.extraOctets[thread - kScratchSets];
     const auto address = reinterpret_cast<std::uintptr_t>(block);
     return reinterpret_cast<float *>((address + 31) & ~static_cast<std::uintptr_t>(31));
 }
 
 namespace {
 
-void releaseExtraOctets() noexcept {
-    for (int i = 0; i < workBuffers.extraOctetCount; ++i) release(workBuffers.extraOctets[i]);
-    workBuffers.extraOctetCount = 0;
+void releaseExtraOctets(WorkBuffers &b) noexcept {
+    for (int i = 0; i < b.extraOctetCount; ++i) release(b.extraOctets[i]);
+    b.extraOctetCount = 0;
 }
 
 }  // namespace
 
-int ensureOctetScratch(int threads) noexcept {
-    WorkBuffers &b = workBuffers;
+int ensureOctetScratch(WorkBuffers &b, int threads) noexcept {
     if (threads > kMaxThreads) threads = kMaxThreads;
     // Only threads the host actually runs get a set, each once: a frame never allocates.
     while (kScratchSets + b.extraOctetCount < threads &&
-           resize(b.extraOctets[b.extraOctetCount], workBufferSizes(sizeClass).scratchOctets))
+           resize(b.extraOctets[b.extraOctetCount], workBufferSizes(b.planes).scratchOctets))
         ++b.extraOctetCount;
     return kScratchSets + b.extraOctetCount;
 }
 
-int workingThreads(int thread_id, int thread_num, int *threadsSeen) noexcept {
+int workingThreads(const StageContext &context, int thread_id, int thread_num) noexcept {
     // Written only by thread 0 inside a dispatch and read by the driver after it
     // returns: each dispatch is a barrier, so no other synchronisation is needed.
-    if (thread_id == 0 && threadsSeen) *threadsSeen = thread_num;
-    const int available = kScratchSets + workBuffers.extraOctetCount;
+    if (thread_id == 0 && context.threadsSeen) *context.threadsSeen = thread_num;
+    const int available = kScratchSets + context.buffers->extraOctetCount;
     return thread_num < available ? thread_num : available;
 }
 
@@ -151,10 +144,11 @@ UnitRange threadShare(const StageWork &work, int thread, int threads) noexcept {
     return {boundary(thread), boundary(thread + 1)};
 }
 
-bool allocateWorkBuffers() noexcept {
-    const WorkBufferSizes sz = workBufferSizes(sizeClass);
+bool allocateWorkBuffers(WorkBuffers &b, SizeClass sc) noexcept {
+    b.planes = sc;
+    const WorkBufferSizes sz = workBufferSizes(sc);
     bool ok = true;
-    for (ScratchSet &set : workBuffers.scratch) {
+    for (ScratchSet &set : b.scratch) {
         if (resize(set.scratchQuarter, sz.scratchQuarter))
             std::memset(set.scratchQuarter, 0, sz.scratchQuarter);  // remainders start at 0
         else
@@ -164,11 +158,10 @@ bool allocateWorkBuffers() noexcept {
     }
     // The scratch of threads beyond the four sets follows the size class: made again
     // for the new class when the host next runs that many threads.
-    releaseExtraOctets();
+    releaseExtraOctets(b);
 
-    const std::size_t plane = static_cast<std::size_t>(sizeClass.rows) * sizeClass.stride;
-    const std::size_t chromaPlane = static_cast<std::size_t>(sizeClass.rows) * (sizeClass.stride / 2);
-    WorkBuffers &b = workBuffers;
+    const std::size_t plane = static_cast<std::size_t>(sc.rows) * sc.stride;
+    const std::size_t chromaPlane = static_cast<std::size_t>(sc.rows) * (sc.stride / 2);
     b.yRingA = b.yRingB = nullptr;
     b.cbRingA = b.cbRingB = b.crRingA = b.crRingB = nullptr;
     if (resize(b.lumaBlock, sz.lumaBlock)) {
@@ -192,14 +185,13 @@ bool allocateWorkBuffers() noexcept {
     return ok;
 }
 
-void releaseWorkBuffers() noexcept {
-    for (ScratchSet &set : workBuffers.scratch) {
+void releaseWorkBuffers(WorkBuffers &b) noexcept {
+    for (ScratchSet &set : b.scratch) {
         release(set.scratchQuarter);
         release(set.scratch400);
         release(set.scratchOctets);
     }
-    releaseExtraOctets();
-    WorkBuffers &b = workBuffers;
+    releaseExtraOctets(b);
     release(b.lumaBlock);
     release(b.cbBlock);
     release(b.cbAux);

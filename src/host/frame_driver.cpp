@@ -94,14 +94,15 @@ int mirrorFrame(int n, int frameCount) noexcept {
 }
 
 // What one frame runs with, built once at the top of func_proc: the strengths of
-// the last settings update and the check boxes and pre-pass sliders as they stand.
-// Every stage's parameter record is built from it.
+// the last settings update and the check boxes and pre-pass sliders as they stand,
+// and the kernel tables and buffers every stage works with. Every stage's parameter
+// record is built from it.
 struct FrameSettings {
     const NrStrengths *strengths;
     bool fieldBox;  // per-field processing as the box stands: the pre-passes and rounding
     bool blockNr, mosquitoNr, rounding;
     int blockNrSlider, mosqNrSlider, roundingSlider;
-    int *threadsSeen;  // where the next dispatch notes the host's thread count
+    StageContext context;  // its threadsSeen is where the next dispatch notes the host's thread count
 };
 
 // How many threads the host ran the last stage on, as its thread 0 noted it; the
@@ -117,17 +118,17 @@ FrameSettings frameSettings(const FILTER *fp) noexcept {
             sliderValue(fp, Slider::BlockNr),
             sliderValue(fp, Slider::MosqNr),
             sliderValue(fp, Slider::Rounding),
-            &hostThreads};
+            {&moduleKernels, &workBuffers, &hostThreads}};
 }
 
 // The pre-pass kernels' memory on each thread: its octet scratch, which the
 // analysis that follows overwrites anyway. Threads without one get none.
-int prepassScratch(PrepassScratch (&scratch)[kMaxThreads]) noexcept {
+int prepassScratch(const WorkBuffers &buffers, PrepassScratch (&scratch)[kMaxThreads]) noexcept {
     if (!buffersReady) return 0;
-    const int threads = kScratchSets + workBuffers.extraOctetCount;
+    const int threads = kScratchSets + buffers.extraOctetCount;
     // octetScratch aligns the block's start on 32 bytes, which may take that many.
-    const std::size_t bytes = workBufferSizes(sizeClass).scratchOctets - 32;
-    for (int t = 0; t < threads; ++t) scratch[t] = {octetScratch(t), bytes};
+    const std::size_t bytes = workBufferSizes(buffers.planes).scratchOctets - 32;
+    for (int t = 0; t < threads; ++t) scratch[t] = {octetScratch(buffers, t), bytes};
     return threads;
 }
 
@@ -143,7 +144,9 @@ PIXEL_YC *runPrepasses(FILTER *fp, FILTER_PROC_INFO *fpip, PIXEL_YC *p, int mirr
     both.fieldCount = settings.fieldBox ? 2 : 1;
     both.animeMode = settings.strengths->animeMode;
     both.scratch = scratch;
-    both.scratchCount = settings.blockNr || settings.mosquitoNr ? prepassScratch(scratch) : 0;
+    const bool anyPass = settings.blockNr || settings.mosquitoNr;
+    both.scratchCount = anyPass ? prepassScratch(*settings.context.buffers, scratch) : 0;
+    both.kernels = settings.context.kernels;
     if (settings.blockNr) {
         PrepassParams params = both;
         params.source = p;
@@ -162,7 +165,7 @@ PIXEL_YC *runPrepasses(FILTER *fp, FILTER_PROC_INFO *fpip, PIXEL_YC *p, int mirr
         // evens out low-contrast detail and the slider is best kept low there. The
         // jump is not a scaling by frame size: the two factors are part of the filter's
         // defined output and stay as they are, and frames beyond 1920 x 1088 take 90 too.
-        params.strengthC = mosquitoStepFactor(sizeClass) * settings.mosqNrSlider;
+        params.strengthC = mosquitoStepFactor(settings.context.buffers->planes) * settings.mosqNrSlider;
         // A missing neighbour is the frame itself.
         PIXEL_YC *prev = mirrored - 1 < 0 ? nullptr
                          : ex->get_ycp_filtering_cache_ex(fp, fpip->editp, mirrored - 1, nullptr, nullptr);
@@ -197,9 +200,9 @@ void analyseIntoSlot(FILTER *fp, FILTER_PROC_INFO *fpip, int n, int slot, int re
     if (realHeight < fpip->h) padBottom(p, realHeight, fpip);
     p = runPrepasses(fp, fpip, p, mirrored, realHeight, settings);
 
-    AnalysisParams params{p, slot, settings.strengths, settings.threadsSeen, sizeClass};
+    AnalysisParams params{p, slot, settings.strengths, settings.context};
     ex->exec_multi_thread_func(verticalAnalysisWorker, &params, fpip);
-    ensureOctetScratch(*settings.threadsSeen);
+    ensureOctetScratch(*settings.context.buffers, *settings.context.threadsSeen);
     ex->exec_multi_thread_func(horizontalAnalysisWorker, &params, fpip);
     frameRing.slotFrame[slot] = mirrored;
 }
@@ -221,13 +224,14 @@ void rebuildFrame(FILTER *fp, FILTER_PROC_INFO *fpip, const FrameSettings &setti
     const NrStrengths &strengths = *settings.strengths;
     TemporalParams temporal{makeTemporalJob(frame, frameRing.slotFrame[(frame + 2) % 3] == kEmptySlot,
                                             frameRing.slotFrame[(frame + 1) % 3] == kEmptySlot),
-                            strengths.temporalThreshold, strengths.fieldMode, settings.threadsSeen, sizeClass};
+                            strengths.temporalThreshold, strengths.fieldMode, settings.context};
     ex->exec_multi_thread_func(temporalChromaWorker, &temporal, fpip);
-    OutputRoundingParams last{temporal, {settings.roundingSlider, settings.fieldBox}};
+    OutputRoundingParams last{temporal, {settings.roundingSlider, settings.fieldBox, settings.context}};
     // The rounding correction follows the luma sweep band by band where the two agree
     // on the fields and the host's threads all have remainders (the last dispatch
     // showed how many the host runs); else each runs over the whole frame.
-    if (settings.rounding && settings.fieldBox == strengths.fieldMode && *settings.threadsSeen <= kScratchSets) {
+    const bool fused = settings.fieldBox == strengths.fieldMode && *settings.context.threadsSeen <= kScratchSets;
+    if (settings.rounding && fused) {
         ex->exec_multi_thread_func(outputRoundingWorker, &last, fpip);
     } else {
         ex->exec_multi_thread_func(lumaOutputWorker, &temporal, fpip);
@@ -276,8 +280,7 @@ BOOL func_proc(FILTER *fp, FILTER_PROC_INFO *fpip) noexcept {
     fpip->w = w;
     fpip->h = h;
     if (w != lastW || h != lastH) {
-        sizeClass = sizeClassFor(w, h);
-        buffersReady = allocateWorkBuffers();
+        buffersReady = allocateWorkBuffers(workBuffers, sizeClassFor(w, h));
         memoryShortageReported = false;
         emptyFrameRing();
         lastW = w;
@@ -291,7 +294,7 @@ BOOL func_proc(FILTER *fp, FILTER_PROC_INFO *fpip) noexcept {
         // beyond the four scratch sets get their octet scratch once a stage has shown
         // the host runs them (until then a stage splits among those with scratch, with
         // the same result), so the host sees no dispatch beyond the filter's own stages.
-        ensureOctetScratch(hostThreads);
+        ensureOctetScratch(workBuffers, hostThreads);
         // The wavelet stages take per-field processing from the settings of the last
         // update (NrStrengths); the pre-passes and the rounding correction take it from
         // the check box as it stands for this frame. The two differ only before the

@@ -30,8 +30,8 @@ struct BandBuffers {
 // stride that the octet scratch holds for every thread.
 static_assert(4 * kLanes + 18 + kUnitRows / 2 <= kScratchStrideRows, "the luma sweep's buffers outgrow the scratch");
 
-BandBuffers bandBuffers(int thread, int stride) noexcept {
-    float *rest = octetScratchLine(thread, stride, 4);
+BandBuffers bandBuffers(const WorkBuffers &buffers, int thread, int stride) noexcept {
+    float *rest = octetScratchLine(buffers, thread, stride, 4);
     BandBuffers b;
     b.low = rest;
     b.high = b.low + 9L * stride;
@@ -56,6 +56,8 @@ struct Placement {
 
 struct LumaOutput {
     const TemporalParams &params;
+    const WorkBuffers &buffers;
+    const KernelTables &kernels;
     const FILTER_PROC_INFO *fpip;
     int thread;
     PlaneGeometry g;
@@ -74,8 +76,8 @@ struct LumaOutput {
         const int n = g.rows / 2;
         for (int half = 0; half < 2; ++half) {
             float *rows = half ? band.high : band.low;
-            rebuildOctet(params, workBuffers.yRingA, workBuffers.yRingB, g.rows, half * n + kLanes * o, g.stride,
-                         octet);
+            kernels.temporal->rebuildOctet(params, buffers.yRingA, buffers.yRingB, g.rows, half * n + kLanes * o,
+                                           g.stride, octet);
             if (lastOnly) {
                 for (int j = g.lumaPad; j < g.lumaPad + g.w; ++j) rows[j] = octet.band[kLanes * j + kLanes - 1];
             } else {
@@ -97,10 +99,10 @@ struct LumaOutput {
             const bool wantEven = wanted(q), wantOdd = wanted(q + 1);
             if (!wantEven && !wantOdd) continue;
             const long at = g.lumaPad;
-            waveletKernels.synthesizeRowPair(band.low + (k + 1) * s + at, band.low + k * s + at,
-                                             band.high + (k + 1) * s + at, band.high + k * s + at, g.w,
-                                             band.samples + 2 * k * s, band.samples + (2 * k + 1) * s, wantEven,
-                                             wantOdd);
+            kernels.wavelet->synthesizeRowPair(band.low + (k + 1) * s + at, band.low + k * s + at,
+                                               band.high + (k + 1) * s + at, band.high + k * s + at, g.w,
+                                               band.samples + 2 * k * s, band.samples + (2 * k + 1) * s, wantEven,
+                                               wantOdd);
         }
         const long auxRow = g.stride / 2;
         for (int i = 0; i < kUnitRows; ++i) {
@@ -112,17 +114,17 @@ struct LumaOutput {
                 RoundingGroupSamples group;
                 for (int k = 0; k < 4; ++k) {
                     group.luma[k] = band.samples + (i + k) * s;
-                    group.cb[k] = workBuffers.cbAux + (q + k) * auxRow + g.chromaPad;
-                    group.cr[k] = workBuffers.crAux + (q + k) * auxRow + g.chromaPad;
+                    group.cb[k] = buffers.cbAux + (q + k) * auxRow + g.chromaPad;
+                    group.cr[k] = buffers.crAux + (q + k) * auxRow + g.chromaPad;
                     group.out[k] = fpip->ycp_edit + place.pictureRow(q + k) * g.pitch;
                 }
-                roundingKernels.roundingGroupSamples(*rounding, g.w, group);
+                kernels.rounding->roundingGroupSamples(*rounding, g.w, group);
                 i += 3;
                 continue;
             }
             const int y = place.pictureRow(q);
-            writePixels(band.samples + i * s, workBuffers.cbAux + q * auxRow + g.chromaPad,
-                        workBuffers.crAux + q * auxRow + g.chromaPad, pairs, fpip->ycp_edit + y * g.pitch);
+            writePixels(band.samples + i * s, buffers.cbAux + q * auxRow + g.chromaPad,
+                        buffers.crAux + q * auxRow + g.chromaPad, pairs, fpip->ycp_edit + y * g.pitch);
         }
         // The octet's last rows are the next octet's rows above.
         std::memcpy(band.low, band.low + 8 * s, s * sizeof(float));
@@ -170,14 +172,16 @@ OctetRanges pictureOctets(const PlaneGeometry &g, bool fieldMode) noexcept {
 void lumaOutputWorker(int thread_id, int thread_num, void *param1, void *param2) noexcept {
     const auto &params = *static_cast<const TemporalParams *>(param1);
     const auto *fpip = static_cast<const FILTER_PROC_INFO *>(param2);
-    const PlaneGeometry g = planeGeometry(fpip, params.sizeClass);
+    const WorkBuffers &buffers = *params.context.buffers;
+    const PlaneGeometry g = planeGeometry(fpip, buffers.planes);
     const OctetRanges ranges = pictureOctets(g, params.fieldMode);
 
     // Octets of plane rows, all alike, shared among every thread.
     const StageWork work{{ranges.end[0] - ranges.first[0], ranges.end[1] - ranges.first[1], 0}, {1, 1, 0}};
-    const UnitRange share = threadShare(work, thread_id, workingThreads(thread_id, thread_num, params.threadsSeen));
-    LumaOutput out{params, fpip, thread_id, g, {g.rows, g.h, params.fieldMode}, octetBuffers(thread_id, g.stride),
-                   bandBuffers(thread_id, g.stride), 0, g.rows, nullptr};
+    const UnitRange share = threadShare(work, thread_id, workingThreads(params.context, thread_id, thread_num));
+    LumaOutput out{params, buffers, *params.context.kernels, fpip, thread_id, g, {g.rows, g.h, params.fieldMode},
+                   octetBuffers(buffers, thread_id, g.stride), bandBuffers(buffers, thread_id, g.stride), 0, g.rows,
+                   nullptr};
     for (int k = 0; k < 2; ++k) {
         const UnitRange part = runPart(work, share, k);
         out.run(ranges.first[k] + part.first, ranges.first[k] + part.end);
@@ -186,8 +190,10 @@ void lumaOutputWorker(int thread_id, int thread_num, void *param1, void *param2)
 
 void lumaOutputPlaneRows(const TemporalParams &params, const FILTER_PROC_INFO *fpip, int thread, int planeBegin,
                          int planeEnd, RoundingPass *rounding) noexcept {
-    const PlaneGeometry g = planeGeometry(fpip, params.sizeClass);
-    LumaOutput out{params, fpip, thread, g, {g.rows, g.h, params.fieldMode}, octetBuffers(thread, g.stride),
-                   bandBuffers(thread, g.stride), planeBegin, planeEnd, rounding};
+    const WorkBuffers &buffers = *params.context.buffers;
+    const PlaneGeometry g = planeGeometry(fpip, buffers.planes);
+    LumaOutput out{params, buffers, *params.context.kernels, fpip, thread, g, {g.rows, g.h, params.fieldMode},
+                   octetBuffers(buffers, thread, g.stride), bandBuffers(buffers, thread, g.stride), planeBegin,
+                   planeEnd, rounding};
     out.run(planeBegin / kUnitRows, (planeEnd + kUnitRows - 1) / kUnitRows);
 }

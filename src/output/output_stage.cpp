@@ -8,8 +8,9 @@ void outputRoundingWorker(int thread_id, int thread_num, void *param1, void *par
     if (thread_num <= 0 || thread_id < 0 || thread_id >= kScratchSets) return;
     const auto *params = static_cast<const OutputRoundingParams *>(param1);
     const auto *fpip = static_cast<const FILTER_PROC_INFO *>(param2);
-    const PlaneGeometry g = planeGeometry(fpip, params->temporal.sizeClass);
-    std::int16_t *remainders = workBuffers.scratch[thread_id].scratchQuarter;
+    const WorkBuffers &buffers = *params->temporal.context.buffers;
+    const PlaneGeometry g = planeGeometry(fpip, buffers.planes);
+    std::int16_t *remainders = buffers.scratch[thread_id].scratchQuarter;
     const int remainderCount = g.stride / 4;
 
     // The ranges of roundingWorker: thread t takes those of threads t, t + 4, ...
@@ -29,7 +30,8 @@ void outputRoundingWorker(int thread_id, int thread_num, void *param1, void *par
                                         offset + rowLimit / 2, nullptr);
                 }
             }
-            roundingKernels.roundingRows(fpip, &params->rounding, firstRow, rowLimit, remainders, remainderCount);
+            params->temporal.context.kernels->rounding->roundingRows(fpip, &params->rounding, firstRow, rowLimit,
+                                                                     remainders, remainderCount);
             continue;
         }
         for (int f = 0; f < pass.fieldStep; ++f) {

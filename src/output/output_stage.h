@@ -34,7 +34,7 @@ void writePixelsScalar(const std::int16_t *luma, const std::int16_t *cb, const s
 
 /// What the driver hands outputRoundingWorker as param1.
 struct OutputRoundingParams {
-    TemporalParams temporal;
+    TemporalParams temporal;  // the sweep's, and the kernel tables and buffers both run with
     RoundingParams rounding;  // its fieldMode must be the temporal record's
 };
 

@@ -1,7 +1,8 @@
 // The rounding correction's pass over a range of rows, the same for every tier but
-// for its groups (the pass's set-up, the remainder seeds, the dither registers'
-// sequence), and the worker that splits the frame into whole groups of 8 rows per
-// thread and runs the pass on each range with that thread's remainder arrays.
+// for its groups (the pass's set-up, the remainder seeds, the cursor into the
+// dither registers' sequence), and the worker that splits the frame into whole
+// groups of 8 rows per thread and runs the pass on each range with that thread's
+// remainder arrays.
 #include "output/rounding.h"
 
 #include "abi/host_api.h"
@@ -22,28 +23,11 @@ bool beginRoundingPass(const FILTER_PROC_INFO *fpip, const RoundingParams *param
     return true;
 }
 
-const rounding::RegisterSequence &rounding::registerSequence() noexcept {
-    static RegisterSequence sequence;  // 256 KB, filled once
-    static const bool filled = [] {
-        std::uint16_t x = 1;
-        for (int i = 0; i < kPeriod; ++i) {
-            sequence.state[i] = x;
-            sequence.positionOf[x] = static_cast<std::uint16_t>(i);
-            stepRegister(x);
-        }
-        for (int i = 0; i < kWrap; ++i) sequence.state[kPeriod + i] = sequence.state[i];
-        return x == 1;  // the period, as the feedback promises
-    }();
-    (void)filled;
-    return sequence;
-}
-
 rounding::RegisterCursor rounding::registerCursor(std::uint16_t lane) noexcept {
     static const std::uint16_t stopped[kWrap] = {};
     if (lane == 0) return {stopped, 0, 0};
-    const RegisterSequence &sequence = registerSequence();
-    const int position = sequence.positionOf[lane];
-    return {sequence.state + position, position, 1};
+    const int position = kRegisterSequence.positionOf[lane];
+    return {kRegisterSequence.state + position, position, 1};
 }
 
 void seedRoundingField(RoundingPass &pass, int w) noexcept { rounding::seedRemainders(pass, w); }
@@ -91,11 +75,13 @@ void roundingWorker(int thread_id, int thread_num, void *param1, void *param2) n
     if (thread_num <= 0 || thread_id < 0 || thread_id >= kScratchSets) return;
     const auto *params = static_cast<const RoundingParams *>(param1);
     const auto *fpip = static_cast<const FILTER_PROC_INFO *>(param2);
-    std::int16_t *remainders = workBuffers.scratch[thread_id].scratchQuarter;
-    const int remainderCount = sizeClass.stride / 4;
+    const WorkBuffers &buffers = *params->context.buffers;
+    const RoundingRowsFn roundingRows = params->context.kernels->rounding->roundingRows;
+    std::int16_t *remainders = buffers.scratch[thread_id].scratchQuarter;
+    const int remainderCount = buffers.planes.stride / 4;
 
     for (int range = thread_id; range < thread_num; range += kScratchSets) {
         const RoundingRange rows = roundingRange(fpip->h, range, thread_num);
-        roundingKernels.roundingRows(fpip, params, rows.firstRow, rows.rowLimit, remainders, remainderCount);
+        roundingRows(fpip, params, rows.firstRow, rows.rowLimit, remainders, remainderCount);
     }
 }

@@ -2,20 +2,23 @@
 // block-adaptive mix of error carry and dither.
 #pragma once
 
-#include "core/kernel_tier.h"
-
 #include <cstdint>
+
+#include "core/core.h"
 
 struct FILTER_PROC_INFO;
 struct PIXEL_YC;
 
-/// What the frame driver hands the rounding worker as param1.
+/// What the frame driver hands the rounding worker as param1 (the kernels read only
+/// the strength and the field mode).
 struct RoundingParams {
-    int strength;    // the Rounding slider, as the host passes it
-    bool fieldMode;  // per-field processing
+    int strength;          // the Rounding slider, as the host passes it
+    bool fieldMode;        // per-field processing
+    StageContext context;  // the kernel tables, and the remainders in the buffers' scratch sets
 };
 
-/// param1 = RoundingParams, param2 = FILTER_PROC_INFO; works on fpip->ycp_edit in place.
+/// param1 = RoundingParams, param2 = FILTER_PROC_INFO; works on fpip->ycp_edit in place,
+/// with thread t's remainders in scratch set t's scratchQuarter.
 ///
 /// Rows are split in whole groups of 8 by thread_id and thread_num. Only four
 /// remainder sets exist, so with more than four threads thread t (t < 4) runs,
@@ -95,22 +98,13 @@ void roundingGroupSamplesAvx2(RoundingPass &pass, int w, const RoundingGroupSamp
 
 using RoundingGroupSamplesFn = void (*)(RoundingPass &, int, const RoundingGroupSamples &) noexcept;
 
-/// The pass the worker runs: the scalar twin until initRoundingKernels picks the
-/// processor's tier.
+/// The pass the workers run, and the tiers' tables.
 struct RoundingKernels {
     RoundingRowsFn roundingRows;
     RoundingGroupsFn roundingGroups;
     RoundingGroupSamplesFn roundingGroupSamples;
 };
-
-// ---- State ------------------------------------------------------------------
-
-extern RoundingKernels roundingKernels;
 extern const RoundingKernels kRoundingScalar;
 extern const RoundingKernels kRoundingSse2;
-/// The SSE2 table with its groups in AVX2, sixteen lanes a block (the same numbers).
+/// Its groups in AVX2, sixteen lanes a block (the same numbers).
 extern const RoundingKernels kRoundingAvx2;
-
-/// The scalar twin, overridden by the SSE2 one from that tier up and by the AVX2
-/// groups at the AVX2 tier.
-void initRoundingKernels(KernelTier tier) noexcept;

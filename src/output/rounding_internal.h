@@ -52,8 +52,8 @@ struct RegisterSequence {
     std::uint16_t state[kPeriod + kWrap];
     std::uint16_t positionOf[65536];
 };
-/// Built the first time it is asked for (thread-safe), then shared.
-const RegisterSequence &registerSequence() noexcept;
+/// Computed when the module is compiled (output/register_sequence.cpp).
+extern const RegisterSequence kRegisterSequence;
 
 /// Where one register stands in the sequence: its states after the next steps are
 /// states[1], states[2], ... A register at 0 stays at 0, and its cursor reads zeros.
@@ -64,7 +64,7 @@ struct RegisterCursor {
 };
 RegisterCursor registerCursor(std::uint16_t lane) noexcept;
 
-inline void stepRegister(std::uint16_t &lane) noexcept {
+constexpr void stepRegister(std::uint16_t &lane) noexcept {
     const bool out = lane & 1;
     lane = static_cast<std::uint16_t>(lane >> 1);
     if (out) lane ^= kFeedback;

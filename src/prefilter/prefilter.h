@@ -4,10 +4,9 @@
 
 #include <cstddef>
 
-#include "core/kernel_tier.h"
-
 struct FILTER_PROC_INFO;
 struct PIXEL_YC;
+struct KernelTables;
 
 /// Working memory a kernel may use on its thread: `rows` (32-byte aligned, `bytes`
 /// long) for the AVX2 kernels' rings of rows, or null where the thread has none, in
@@ -29,6 +28,7 @@ struct PrepassParams {
     bool animeMode;
     const PrepassScratch *scratch;  // thread t's is scratch[t] for t < scratchCount;
     int scratchCount;               // threads beyond have none
+    const KernelTables *kernels;    // the row kernels are its prefilter table's
 };
 
 // ---- Workers ----------------------------------------------------------------
@@ -66,33 +66,13 @@ using MosquitoNrRowsFn = MosquitoNrRows *;
 BlockNrRows blockNrRowsScalar, blockNrRowsSse2, blockNrRowsAvx2;
 MosquitoNrRows mosquitoNrRowsScalar, mosquitoNrRowsSse2, mosquitoNrRowsAvx2;
 
-// ---- State ------------------------------------------------------------------
+// ---- Kernel table -------------------------------------------------------------
 
-/// The row kernels the workers run: the scalar twins until initPrefilterKernels
-/// picks the processor's tier.
+/// The row kernels the workers run, and the tiers' tables.
 struct PrefilterKernels {
     BlockNrRowsFn blockNrRows;
     MosquitoNrRowsFn mosquitoNrRows;
 };
-extern PrefilterKernels prefilterKernels;
 extern const PrefilterKernels kPrefilterScalar;
 extern const PrefilterKernels kPrefilterSse2;
 extern const PrefilterKernels kPrefilterAvx2;
-
-/// The scalar twins, overridden by the SSE2 kernels from that tier up and by the
-/// AVX2 ones at the AVX2 tier (see kernelTier()).
-void initPrefilterKernels(KernelTier tier) noexcept;
-
-/// The row passes through the kernel table.
-inline void blockNrRows(int rowBegin, int rowEnd, int fieldCount, const FILTER_PROC_INFO *fpip,
-                        const PIXEL_YC *source, int strengthA, int strengthB, bool animeMode,
-                        PrepassScratch scratch) noexcept {
-    prefilterKernels.blockNrRows(rowBegin, rowEnd, fieldCount, fpip, source, strengthA, strengthB,
-                                 animeMode, scratch);
-}
-inline void mosquitoNrRows(const PIXEL_YC *source, const PIXEL_YC *prevFrame,
-                           const FILTER_PROC_INFO *fpip, const PIXEL_YC *nextFrame, int fieldCount,
-                           int strengthC, int rowBegin, int rowEnd, PrepassScratch scratch) noexcept {
-    prefilterKernels.mosquitoNrRows(source, prevFrame, fpip, nextFrame, fieldCount, strengthC,
-                                    rowBegin, rowEnd, scratch);
-}

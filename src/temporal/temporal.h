@@ -3,12 +3,10 @@
 // aux planes here and luma's for the output stage's band sweep.
 #pragma once
 
-#include "core/core.h"
-#include "core/kernel_tier.h"
-
 #include <cstdint>
 
 #include "abi/host_api.h"
+#include "core/core.h"
 
 /// Which ring slots hold the previous, current and next frame, built once per
 /// output frame from the frame number.
@@ -25,13 +23,13 @@ struct TemporalJob {
 /// The job for output frame `frame`, with the emptiness of the neighbour slots.
 TemporalJob makeTemporalJob(int frame, bool prevEmpty, bool nextEmpty) noexcept;
 
-/// What the frame driver hands both per-frame workers as param1.
+/// What the frame driver hands both per-frame workers as param1 (the rebuild
+/// kernels read only the job and the threshold).
 struct TemporalParams {
     TemporalJob job;
-    float threshold;  // the temporal threshold of the strengths
-    bool fieldMode;   // how the planes hold the picture's rows (the output's placement)
-    int *threadsSeen;  // the driver's note of the host's thread count (or null)
-    SizeClass sizeClass;  // the working planes' geometry
+    float threshold;       // the temporal threshold of the strengths
+    bool fieldMode;        // how the planes hold the picture's rows (the output's placement)
+    StageContext context;  // the kernel tables and the working planes
 };
 
 /// param1 = TemporalParams, param2 = FILTER_PROC_INFO (w, for the picture's columns):
@@ -39,13 +37,13 @@ struct TemporalParams {
 /// a plane row), the octets of columns that hold the picture's chroma only.
 void temporalChromaWorker(int thread_id, int thread_num, void *param1, void *param2) noexcept;
 
-/// Octet lines of the thread's octet scratch, each `len` positions: the band buffer,
-/// the H2 buffer and the output of a level, then the fitted coarsest bands of the
-/// eight lines.
+/// Octet lines of the thread's octet scratch in b, each `len` positions: the band
+/// buffer, the H2 buffer and the output of a level, then the fitted coarsest bands
+/// of the eight lines.
 struct OctetBuffers {
     float *band, *h2, *out, *fitted;
 };
-OctetBuffers octetBuffers(int thread, int len) noexcept;
+OctetBuffers octetBuffers(const WorkBuffers &b, int thread, int len) noexcept;
 
 /// Rebuilds eight consecutive ring lines (lines first .. first+7 of length len, in
 /// rings whose slots hold `lines` lines) into the octet line left in b.band: the
@@ -74,34 +72,17 @@ void temporalFitScalar(const TemporalJob &job, int count, float threshold, float
                        const float *ringA, long slotFloats, long lineStart) noexcept;
 using TemporalFitFn = void (*)(const TemporalJob &, int, float, float *, const float *, long, long) noexcept;
 
-/// The fit the workers run: the scalar twin until initTemporalKernels picks the
-/// processor's tier.
+/// The temporal kernel table, and the tiers' tables.
 struct TemporalKernels {
     TemporalFitFn temporalFit;
     RebuildOctetFn rebuildOctet;
 };
-extern TemporalKernels temporalKernels;
 extern const TemporalKernels kTemporalScalar;
 extern const TemporalKernels kTemporalSse2;
 extern const TemporalKernels kTemporalAvx2;
 
-/// The scalar twin, overridden by the SSE2 one from that tier up and by the AVX2
-/// one at the AVX2 tier.
-void initTemporalKernels(KernelTier tier) noexcept;
-
-/// The rebuild through the kernel table.
-inline void rebuildOctet(const TemporalParams &params, const float *ringA, const float *ringB, long lines,
-                         long first, int len, OctetBuffers &b) noexcept {
-    temporalKernels.rebuildOctet(params, ringA, ringB, lines, first, len, b);
-}
-
-/// The fit through the kernel table.
-inline void temporalFit(const TemporalJob &job, int count, float threshold, float *output, const float *ringA,
-                        long slotFloats, long lineStart) noexcept {
-    temporalKernels.temporalFit(job, count, threshold, output, ringA, slotFloats, lineStart);
-}
-
 /// Rebuilds columns [firstLine, endLine) (multiples of 8) of one chroma plane into
-/// its 16-bit aux plane, plane row after plane row.
+/// its 16-bit aux plane, plane row after plane row, with the rebuild of params'
+/// kernel tables in the thread's scratch of params' buffers.
 void temporalChroma(std::int16_t *aux, const float *ringA, const float *ringB, const TemporalParams &params,
                     int firstLine, int endLine, int thread) noexcept;

@@ -3,13 +3,15 @@
 // by 8 x 8 transposes instead of pairs of 4 x 4 ones. The same operations on every
 // value as the SSE2 twins (a lane of the 8-wide reciprocal estimate is the 4-wide
 // one's), so the same numbers. Chosen at load only on processors and systems that
-// run AVX2 (cpuHasAvx2). Intrinsics only, none limited to 64-bit code, and nothing
-// the linker could share with other files but the two kernels.
+// run AVX2 (cpuHasAvx2). The rebuild is rebuildOctetWith over these steps and the
+// AVX2 inverse level. Intrinsics only, none limited to 64-bit code, and nothing the
+// linker could share with other files but the two kernels.
 #include <immintrin.h>
 
 #include <cstdint>
 
 #include "temporal/fit_steps.h"
+#include "temporal/rebuild_octet.h"
 #include "temporal/temporal.h"
 #include "wavelet/wavelet.h"
 
@@ -118,6 +120,19 @@ void fitIntoOctet(const TemporalJob &job, float threshold, const float *ringA, l
     }
 }
 
+// Eight positions of the eight lines at a time by 8 x 8 transposes, the fit straight
+// into the octet line.
+struct Avx2Steps {
+    static void fitOctet(const TemporalJob &job, float threshold, const float *ringA, long slotFloats,
+                         long lineStart, int len, int coarse, OctetBuffers &b) noexcept {
+        fitIntoOctet(job, threshold, ringA, slotFloats, lineStart, len, coarse, b.band);
+    }
+    static void gather(const float *lines, long lineStep, int first, int count, float *octet) noexcept {
+        gatherLines(lines, lineStep, first, count, octet);
+    }
+    static constexpr auto inverse = inverseOctetsAvx2;
+};
+
 }  // namespace
 
 void temporalFitAvx2(const TemporalJob &job, int count, float threshold, float *output, const float *ringA,
@@ -133,18 +148,5 @@ void temporalFitAvx2(const TemporalJob &job, int count, float threshold, float *
 
 void rebuildOctetAvx2(const TemporalParams &params, const float *ringA, const float *ringB, long lines, long first,
                       int len, OctetBuffers &b) noexcept {
-    const TemporalJob &job = params.job;
-    const int coarse = len / 16;
-    const long slotFloats = lines * len;
-    fitIntoOctet(job, params.threshold, ringA, slotFloats, first * len, len, coarse, b.band);
-    const float *curA = ringA + job.curSlot * slotFloats + first * len;
-    const float *curB = ringB + job.curSlot * slotFloats + first * len;
-    for (int n = coarse; n <= len / 2; n *= 2) {
-        gatherLines(curA, len, n, n, b.band);
-        gatherLines(curB, len, n, n, b.h2);
-        waveletKernels.inverseOctets(b.band, b.h2, n, b.out);
-        float *const done = b.out;
-        b.out = b.band;
-        b.band = done;
-    }
+    rebuildOctetWith<Avx2Steps>(params, ringA, ringB, lines, first, len, b);
 }

@@ -4,9 +4,8 @@
 // cbAux / crAux here, luma rows for the band sweep of output/luma_output.cpp.
 #include <emmintrin.h>
 
-#include <utility>
-
 #include "core/core.h"
+#include "temporal/rebuild_octet.h"
 #include "temporal/temporal.h"
 #include "wavelet/octet_rows.h"
 #include "wavelet/sample_conversion.h"
@@ -19,54 +18,39 @@ constexpr int kLanes = octet_rows::kLanes;
 }  // namespace
 
 // (kOctetLines x rows x 8 floats hold the four lines for every size class.)
-OctetBuffers octetBuffers(int thread, int len) noexcept {
-    return {octetScratchLine(thread, len, 0), octetScratchLine(thread, len, 1), octetScratchLine(thread, len, 2),
-            octetScratchLine(thread, len, 3)};
+OctetBuffers octetBuffers(const WorkBuffers &buffers, int thread, int len) noexcept {
+    return {octetScratchLine(buffers, thread, len, 0), octetScratchLine(buffers, thread, len, 1),
+            octetScratchLine(buffers, thread, len, 2), octetScratchLine(buffers, thread, len, 3)};
 }
 
 namespace {
 
-// The fitted coarsest band of each line, then level by level the current slot's
-// detail bands, eight lines in the vector lanes: one body, over the steps of a
-// tier (S::fit, S::gather, S::inverse).
-template <class S>
-void rebuildOctetWith(const TemporalParams &params, const float *ringA, const float *ringB, long lines, long first,
-                      int len, OctetBuffers &b) noexcept {
-    const TemporalJob &job = params.job;
-    const int coarse = len / 16;
-    const long slotFloats = lines * len;
+// The fit line by line into b.fitted, then into the octet line.
+template <auto fit, class S>
+void fitLinesThenGather(const TemporalJob &job, float threshold, const float *ringA, long slotFloats, long lineStart,
+                        int len, int coarse, OctetBuffers &b) noexcept {
     for (int k = 0; k < kLanes; ++k)
-        S::fit(job, coarse, params.threshold, b.fitted + k * coarse, ringA, slotFloats, (first + k) * len);
-    S::gather([&](int k, int j) noexcept { return b.fitted + k * coarse + j; }, 0, coarse, b.band);
-    const float *curA = ringA + job.curSlot * slotFloats + first * len;
-    const float *curB = ringB + job.curSlot * slotFloats + first * len;
-    for (int n = coarse; n <= len / 2; n *= 2) {
-        S::gather([&](int k, int j) noexcept { return curA + static_cast<long>(k) * len + j; }, n, n, b.band);
-        S::gather([&](int k, int j) noexcept { return curB + static_cast<long>(k) * len + j; }, n, n, b.h2);
-        S::inverse(b.band, b.h2, n, b.out);
-        std::swap(b.band, b.out);
-    }
+        fit(job, coarse, threshold, b.fitted + k * coarse, ringA, slotFloats, lineStart + static_cast<long>(k) * len);
+    S::gather(b.fitted, coarse, 0, coarse, b.band);
 }
 
 // One value at a time: the statement of the rule the SSE2 steps are checked against.
 struct ScalarSteps {
-    static constexpr auto fit = temporalFitScalar;
+    static constexpr auto fitOctet = fitLinesThenGather<temporalFitScalar, ScalarSteps>;
     static constexpr auto inverse = inverseOctetsScalar;
-    template <class LineAt>
-    static void gather(LineAt line, int first, int count, float *octet) noexcept {
+    static void gather(const float *lines, long lineStep, int first, int count, float *octet) noexcept {
         for (int j = first; j < first + count; j += 4)
             for (int k = 0; k < kLanes; ++k)
-                for (int i = 0; i < 4; ++i) octet[kLanes * (j + i) + k] = line(k, j)[i];
+                for (int i = 0; i < 4; ++i) octet[kLanes * (j + i) + k] = lines[k * lineStep + j + i];
     }
 };
 
 // Four positions of the eight lines at a time, by 4 x 4 transposes.
 struct Sse2Steps {
-    static constexpr auto fit = temporalFitSse2;
+    static constexpr auto fitOctet = fitLinesThenGather<temporalFitSse2, Sse2Steps>;
     static constexpr auto inverse = inverseOctetsSse2;
-    template <class LineAt>
-    static void gather(LineAt line, int first, int count, float *octet) noexcept {
-        octet_rows::gather(line, first, count, octet);
+    static void gather(const float *lines, long lineStep, int first, int count, float *octet) noexcept {
+        octet_rows::gather([&](int k, int j) noexcept { return lines + k * lineStep + j; }, first, count, octet);
     }
 };
 
@@ -84,8 +68,10 @@ void rebuildOctetSse2(const TemporalParams &params, const float *ringA, const fl
 
 void temporalChroma(std::int16_t *aux, const float *ringA, const float *ringB, const TemporalParams &params,
                     int firstLine, int endLine, int thread) noexcept {
-    const int stride = params.sizeClass.stride;
-    const int rows = params.sizeClass.rows;
+    const WorkBuffers &buffers = *params.context.buffers;
+    const RebuildOctetFn rebuildOctet = params.context.kernels->temporal->rebuildOctet;
+    const int stride = buffers.planes.stride;
+    const int rows = buffers.planes.rows;
     const long auxRow = stride / 2;
     // Eight chroma columns (ring lines) at a time, one in each vector lane: each
     // position of the rebuilt octet is eight neighbouring values of one plane row,
@@ -94,10 +80,10 @@ void temporalChroma(std::int16_t *aux, const float *ringA, const float *ringB, c
     // the aux rows together: an octet touches every row, 2 KB apart, and the caches
     // hold too few lines of such a stride to keep them from one octet to the next.
     constexpr int kStaged = 4 * kLanes;
-    auto *staged = reinterpret_cast<std::int16_t *>(octetScratchLine(thread, rows, 4));
+    auto *staged = reinterpret_cast<std::int16_t *>(octetScratchLine(buffers, thread, rows, 4));
     int stagedFirst = firstLine;
     for (int l = firstLine; l < endLine; l += kLanes) {
-        OctetBuffers b = octetBuffers(thread, rows);
+        OctetBuffers b = octetBuffers(buffers, thread, rows);
         rebuildOctet(params, ringA, ringB, stride / 2, l, rows, b);
         std::int16_t *out = staged + (l - stagedFirst);
         for (int r = 0; r < rows; ++r, out += kStaged)
@@ -118,14 +104,14 @@ void temporalChroma(std::int16_t *aux, const float *ringA, const float *ringB, c
 
 void temporalChromaWorker(int thread_id, int thread_num, void *param1, void *param2) noexcept {
     const auto &params = *static_cast<const TemporalParams *>(param1);
-    const PlaneGeometry g = planeGeometry(static_cast<const FILTER_PROC_INFO *>(param2), params.sizeClass);
-    WorkBuffers &wb = workBuffers;
+    const WorkBuffers &wb = *params.context.buffers;
+    const PlaneGeometry g = planeGeometry(static_cast<const FILTER_PROC_INFO *>(param2), wb.planes);
     // Only the octets of the chroma columns that hold the picture: the output reads
     // no other column of the aux planes, and the margins are a sixteenth of the work.
     const int firstOctet = g.chromaPad / kLanes, endOctet = (g.chromaPad + g.w / 2 + kLanes - 1) / kLanes;
     // Octets of Cb columns and of Cr columns, all alike, shared among every thread.
     const StageWork work{{endOctet - firstOctet, endOctet - firstOctet, 0}, {1, 1, 0}};
-    const UnitRange share = threadShare(work, thread_id, workingThreads(thread_id, thread_num, params.threadsSeen));
+    const UnitRange share = threadShare(work, thread_id, workingThreads(params.context, thread_id, thread_num));
     const UnitRange cb = runPart(work, share, 0), cr = runPart(work, share, 1);
     if (cb.first < cb.end)
         temporalChroma(wb.cbAux, wb.cbRingA, wb.cbRingB, params, (firstOctet + cb.first) * kLanes,

@@ -1,13 +1,11 @@
 // The kernels of the three-channel Daubechies-4 filter bank the stages run: forward
 // analysis with flat-area masking and hard coring, and the inverse kernels, on eight
-// lines at once. Each has a scalar twin, an SSE2 and an AVX2 version; waveletKernels
-// holds the ones the workers call. (The one-line kernels they are checked against
+// lines at once. Each has a scalar twin, an SSE2 and an AVX2 version; the stages
+// call the ones of their KernelTables' wavelet table. (The one-line kernels they are checked against
 // live with the tests, in tests/wavelet/line_kernels.)
 #pragma once
 
 #include <cstdint>
-
-#include "core/kernel_tier.h"
 
 // ---- Octet kernels ----------------------------------------------------------
 // An octet line holds eight lines side by side: position i of line k is float
@@ -61,14 +59,8 @@ struct WaveletKernels {
                               std::int16_t *, bool, bool) noexcept;
 };
 
-// State
-/// Scalar twins at load, until initWaveletKernels picks the processor's tier.
-extern WaveletKernels waveletKernels;
-extern const WaveletKernels kScalarWaveletKernels;
-extern const WaveletKernels kSse2WaveletKernels;
-/// The SSE2 table with the octet kernels in AVX2 (the same numbers).
-extern const WaveletKernels kAvx2WaveletKernels;
-
-/// The scalar twins, overridden by the SSE2 kernels from that tier up and by the
-/// AVX2 octet kernels at the AVX2 tier (see kernelTier()).
-void initWaveletKernels(KernelTier tier) noexcept;
+/// The tiers' tables: the scalar twins, the SSE2 kernels, the AVX2 kernels (the
+/// same numbers throughout).
+extern const WaveletKernels kWaveletScalar;
+extern const WaveletKernels kWaveletSse2;
+extern const WaveletKernels kWaveletAvx2;

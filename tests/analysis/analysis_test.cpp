@@ -40,10 +40,9 @@ struct RingPlanes {
     std::size_t floats;
 };
 
-std::vector<RingPlanes> allRings() {
+std::vector<RingPlanes> allRings(const WorkBuffers &b) {
     const std::size_t luma = 3ul * SmallPlanes::kStride * SmallPlanes::kRows;
     const std::size_t chroma = luma / 2;
-    const WorkBuffers &b = workBuffers;
     return {{b.yRingA, luma},    {b.yRingB, luma},    {b.cbRingA, chroma},
             {b.cbRingB, chroma}, {b.crRingA, chroma}, {b.crRingB, chroma}};
 }
@@ -60,12 +59,12 @@ TEST_F(VerticalAnalysis, FlatPictureGivesScaledLowBandOverZeroHighBandInEveryCol
         std::vector<PIXEL_YC> image;
         FILTER_PROC_INFO fi = frameInfo(image, 720, 480);
         std::fill(image.begin(), image.end(), PIXEL_YC{1000, 0, 0});
-        AnalysisParams params{image.data(), 0, &nrStrengths, nullptr, sizeClass};
+        AnalysisParams params{image.data(), 0, &strengths_, context()};
         runWorker(verticalAnalysisWorker, 1, &params, &fi);
         int bad = 0;
         for (int r = 0; r < kRows; ++r)
             for (int c = 0; c < kStride; ++c) {
-                const float v = workBuffers.yRingA[ringIndex(r, kStride, c, 0, kRows)];
+                const float v = buffers_.yRingA[ringIndex(r, kStride, c, 0, kRows)];
                 const double expected = r < kRows / 2 ? kSqrt2 * 1000 : 0.0;
                 if (std::fabs(v - expected) > 1e-2 && bad++ < 5)
                     ADD_FAILURE() << "row " << r << " column " << c << ": " << v;
@@ -80,25 +79,25 @@ TEST_F(HorizontalAnalysis, FlatPictureGivesFourTimesTheRowValueInTheCoarsestBand
     std::vector<PIXEL_YC> image;
     FILTER_PROC_INFO fi = frameInfo(image, 720, 480);
     std::fill(image.begin(), image.end(), PIXEL_YC{1000, -300, 200});
-    AnalysisParams params{image.data(), 2, &nrStrengths, nullptr, sizeClass};
+    AnalysisParams params{image.data(), 2, &strengths_, context()};
     analyse(params, fi, 2);
     for (int line = 0; line < kRows; line += 37)
         for (int j = 0; j < kStride; ++j) {
             const double expected = line < kRows / 2 && j < kStride / 16 ? 4 * kSqrt2 * 1000 : 0.0;
-            ASSERT_NEAR(workBuffers.yRingA[ringIndex(line, kStride, j, 2, kRows)], expected, 5e-2)
+            ASSERT_NEAR(buffers_.yRingA[ringIndex(line, kStride, j, 2, kRows)], expected, 5e-2)
                 << "line " << line << " position " << j;
         }
 }
 
 TEST_F(HorizontalAnalysis, AnalysingIntoOneSlotRewritesItAndLeavesTheOtherSlotsUntouched) {
-    for (const RingPlanes &r : allRings()) std::fill(r.ring, r.ring + r.floats, kSentinel);
+    for (const RingPlanes &r : allRings(buffers_)) std::fill(r.ring, r.ring + r.floats, kSentinel);
     std::vector<PIXEL_YC> image;
     FILTER_PROC_INFO fi = frameInfo(image, 640, 480);
     fillRandom(image, q5test::testSeed() + 2);
-    AnalysisParams params{image.data(), 1, &nrStrengths, nullptr, sizeClass};
+    AnalysisParams params{image.data(), 1, &strengths_, context()};
     analyse(params, fi, 4);
     int ring = 0;
-    for (const RingPlanes &r : allRings()) {
+    for (const RingPlanes &r : allRings(buffers_)) {
         SCOPED_TRACE(testing::Message() << "ring " << ring++);
         long stale = 0, overwritten = 0;
         for (std::size_t k = 0; k < r.floats; ++k) {

@@ -1,6 +1,7 @@
-// Test fixture for the filter linked into the test program: working buffers of the
-// smallest size class and default strengths, with the module-level state restored
-// afterwards so other tests see the filter as loaded.
+// Test fixture for the stages of the filter linked into the test program: working
+// buffers of the smallest size class, the kernel tables of this processor's tier
+// and default strengths, all the fixture's own, handed to the workers in the
+// records they take (no module state is touched).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -10,7 +11,6 @@
 #include "abi/settings.h"
 #include "core/core.h"
 #include "host/callbacks.h"
-#include "host/frame_ring.h"
 
 namespace q5test {
 
@@ -21,23 +21,13 @@ public:
 
 protected:
     void SetUp() override {
-        savedStrengths_ = nrStrengths;
-        sizeClass = {kStride, kRows};
-        ASSERT_TRUE(allocateWorkBuffers());
+        ASSERT_TRUE(allocateWorkBuffers(buffers_, {kStride, kRows}));
         setStrengths(10, 10, 16, true, false);
     }
-    void TearDown() override {
-        releaseWorkBuffers();
-        sizeClass = {2048, 1280};
-        lastW = 1920;
-        lastH = 1088;
-        buffersReady = false;
-        nrStrengths = savedStrengths_;
-        emptyFrameRing();
-    }
+    void TearDown() override { releaseWorkBuffers(buffers_); }
 
     /// Derives the strengths from slider and check-box values as func_update would.
-    static void setStrengths(int tarnel, int low, int high, bool anime, bool fieldMode) {
+    void setStrengths(int tarnel, int low, int high, bool anime, bool fieldMode) {
         int track[kSliderCount] = {}, check[kCheckBoxCount] = {};
         track[indexOf(Slider::Tarnel)] = tarnel;
         track[indexOf(Slider::W2dnrL)] = low;
@@ -48,7 +38,7 @@ protected:
         FILTER f{};
         f.track = track;
         f.check = check;
-        deriveStrengths(&f);
+        strengths_ = strengthsFor(&f);
     }
 
     /// A host image of max_w = width + 16 pixels per row, and the fpip describing it.
@@ -64,8 +54,12 @@ protected:
         return fi;
     }
 
-private:
-    NrStrengths savedStrengths_{};
+    /// What the driver hands a stage: these tables and buffers, no thread count noted.
+    StageContext context() { return {&kernels_, &buffers_, nullptr}; }
+
+    WorkBuffers buffers_{};
+    KernelTables kernels_ = kernelTablesFor(kernelTier(detectCpuLevel()));
+    NrStrengths strengths_{};
 };
 
 }  // namespace q5test

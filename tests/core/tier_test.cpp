@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "host/callbacks.h"
 #include "output/rounding.h"
 #include "prefilter/prefilter.h"
 #include "support/support.h"
@@ -15,21 +16,23 @@ namespace {
 struct Chosen {
     KernelTier wavelet, prefilter, rounding, temporal;
 };
-Chosen chosenTiers() {
-    const auto wavelet = waveletKernels.forwardOctets;
-    const auto prefilter = prefilterKernels.blockNrRows;
-    return {wavelet == kAvx2WaveletKernels.forwardOctets   ? kTierAvx2
-            : wavelet == kSse2WaveletKernels.forwardOctets ? kTierSse2
-                                                            : kTierScalar,
+Chosen chosenTiers(const KernelTables &k) {
+    const auto wavelet = k.wavelet->forwardOctets;
+    const auto prefilter = k.prefilter->blockNrRows;
+    const auto rounding = k.rounding->roundingGroups;
+    const auto temporal = k.temporal->temporalFit;
+    return {wavelet == kWaveletAvx2.forwardOctets   ? kTierAvx2
+            : wavelet == kWaveletSse2.forwardOctets ? kTierSse2
+                                                     : kTierScalar,
             prefilter == kPrefilterAvx2.blockNrRows   ? kTierAvx2
             : prefilter == kPrefilterSse2.blockNrRows ? kTierSse2
                                                        : kTierScalar,
-            roundingKernels.roundingGroups == kRoundingAvx2.roundingGroups   ? kTierAvx2
-            : roundingKernels.roundingGroups == kRoundingSse2.roundingGroups ? kTierSse2
-                                                                            : kTierScalar,
-            temporalKernels.temporalFit == kTemporalAvx2.temporalFit   ? kTierAvx2
-            : temporalKernels.temporalFit == kTemporalSse2.temporalFit ? kTierSse2
-                                                                      : kTierScalar};
+            rounding == kRoundingAvx2.roundingGroups   ? kTierAvx2
+            : rounding == kRoundingSse2.roundingGroups ? kTierSse2
+                                                        : kTierScalar,
+            temporal == kTemporalAvx2.temporalFit   ? kTierAvx2
+            : temporal == kTemporalSse2.temporalFit ? kTierSse2
+                                                     : kTierScalar};
 }
 // What each family holds at a tier: its best kernels at or below it.
 Chosen expectedTiers(KernelTier tier) {
@@ -37,8 +40,8 @@ Chosen expectedTiers(KernelTier tier) {
     const KernelTier avx2 = tier >= kTierAvx2 ? kTierAvx2 : sse2;
     return {avx2, avx2, avx2, avx2};
 }
-void expectTiers(const Chosen &want, const std::string &why) {
-    const Chosen got = chosenTiers();
+void expectTiers(const KernelTables &k, const Chosen &want, const std::string &why) {
+    const Chosen got = chosenTiers(k);
     EXPECT_EQ(got.wavelet, want.wavelet) << "wavelet, " << why;
     EXPECT_EQ(got.prefilter, want.prefilter) << "pre-passes, " << why;
     EXPECT_EQ(got.rounding, want.rounding) << "rounding, " << why;
@@ -80,16 +83,10 @@ TEST(KernelTables, EveryFamilyHoldsItsBestKernelsAtOrBelowTheTier) {
     EXPECT_EQ(kernelTier(1), kTierSse2);
     EXPECT_EQ(kernelTier(2), cpuHasAvx2() ? kTierAvx2 : kTierSse3);
     for (KernelTier tier : {kTierScalar, kTierSse2, kTierSse3, kTierAvx2}) {
-        initWaveletKernels(tier);
-        initPrefilterKernels(tier);
-        initRoundingKernels(tier);
-        initTemporalKernels(tier);
-        expectTiers(expectedTiers(tier), "tier " + std::to_string(tier));
+        const KernelTables k = kernelTablesFor(tier);
+        EXPECT_EQ(k.tier, tier);
+        expectTiers(k, expectedTiers(tier), "tier " + std::to_string(tier));
     }
-    initWaveletKernels(kernelTier(CpuLevel));
-    initPrefilterKernels(kernelTier(CpuLevel));
-    initRoundingKernels(kernelTier(CpuLevel));
-    initTemporalKernels(kernelTier(CpuLevel));
 }
 
 // The golden runs and the Windows tests force lower tiers through these variables:
@@ -113,7 +110,7 @@ TEST(KernelTables, LoadObeysTheEnvironmentsCapInEveryFamily) {
         if (c.maxTier) cap.set(c.maxTier); else cap.clear();
         if (c.noAvx2) noAvx2.set(c.noAvx2); else noAvx2.clear();
         ASSERT_EQ(fp->func_init(fp), TRUE);
-        expectTiers(expectedTiers(c.want), std::string("Q5_MAX_TIER=") + (c.maxTier ? c.maxTier : "(unset)") +
+        expectTiers(moduleKernels, expectedTiers(c.want), std::string("Q5_MAX_TIER=") + (c.maxTier ? c.maxTier : "(unset)") +
                                                " Q5_NO_AVX2=" + (c.noAvx2 ? c.noAvx2 : "(unset)"));
         fp->func_exit(fp);
     }

@@ -16,9 +16,9 @@ bool aligned16(const void *p) { return p && (reinterpret_cast<std::uintptr_t>(p)
 struct WorkBuffersFixture : ::testing::Test {
     void TearDown() override {
         failAllocationsFrom = -1;
-        releaseWorkBuffers();
-        sizeClass = {2048, 1280};
+        releaseWorkBuffers(b);
     }
+    WorkBuffers b{};
 };
 using WorkBuffersTest = WorkBuffersFixture;
 
@@ -42,9 +42,9 @@ TEST_F(WorkBuffersTest, SizesFollowTheSizeClass) {
 }
 
 TEST_F(WorkBuffersTest, PlanesAreCarvedAligned) {
-    sizeClass = {832, 512};
-    ASSERT_TRUE(allocateWorkBuffers());
-    const WorkBuffers &b = workBuffers;
+    ASSERT_TRUE(allocateWorkBuffers(b, {832, 512}));
+    EXPECT_EQ(b.planes.stride, 832);
+    EXPECT_EQ(b.planes.rows, 512);
     const std::size_t plane = 832 * 512, chroma = 416 * 512;
     EXPECT_EQ(b.yRingA, b.lumaBlock);
     EXPECT_EQ(b.yRingB, b.lumaBlock + 3 * plane);
@@ -62,10 +62,9 @@ TEST_F(WorkBuffersTest, PlanesAreCarvedAligned) {
 }
 
 TEST_F(WorkBuffersTest, ReleaseLeavesEveryPointerNullAndCanRunTwice) {
-    ASSERT_TRUE(allocateWorkBuffers());
-    releaseWorkBuffers();
-    releaseWorkBuffers();
-    const WorkBuffers &b = workBuffers;
+    ASSERT_TRUE(allocateWorkBuffers(b, {2048, 1280}));
+    releaseWorkBuffers(b);
+    releaseWorkBuffers(b);
     for (const void *p : {(const void *)b.lumaBlock, (const void *)b.cbBlock, (const void *)b.cbAux,
                           (const void *)b.crBlock, (const void *)b.crAux, (const void *)b.yRingA,
                           (const void *)b.crRingB})
@@ -78,20 +77,18 @@ TEST_F(WorkBuffersTest, ReleaseLeavesEveryPointerNullAndCanRunTwice) {
 }
 
 TEST_F(WorkBuffersTest, RepeatedReallocationWithinAClassDoesNotGrow) {
-    sizeClass = {832, 512};
-    ASSERT_TRUE(allocateWorkBuffers());
+    ASSERT_TRUE(allocateWorkBuffers(b, {832, 512}));
     const std::size_t before = mallinfo2().uordblks + mallinfo2().hblkhd;
-    for (int i = 0; i < 50; ++i) ASSERT_TRUE(allocateWorkBuffers());
+    for (int i = 0; i < 50; ++i) ASSERT_TRUE(allocateWorkBuffers(b, {832, 512}));
     const std::size_t after = mallinfo2().uordblks + mallinfo2().hblkhd;
     EXPECT_LE(after, before + 4096) << "before " << before << " after " << after;
 }
 
 TEST_F(WorkBuffersTest, AFailedAllocationIsReportedAndLaterRetried) {
-    sizeClass = {832, 512};
     failAllocationsFrom = 0;
-    EXPECT_FALSE(allocateWorkBuffers());
+    EXPECT_FALSE(allocateWorkBuffers(b, {832, 512}));
     failAllocationsFrom = -1;
-    EXPECT_TRUE(allocateWorkBuffers());
+    EXPECT_TRUE(allocateWorkBuffers(b, {832, 512}));
 }
 
 // Every unit exactly once, in order, and no share more than a unit over its due:
@@ -140,23 +137,23 @@ TEST_F(WorkBuffersTest, ThreadSharesCoverEveryUnitOnceAndEvenly) {
 // Threads past the four scratch sets get scratch once; without it the stages share
 // among the threads that have it, and a new size class starts again from four.
 TEST_F(WorkBuffersTest, ScratchPastFourThreadsIsMadeOnceAndBoundsTheSplit) {
-    sizeClass = {832, 512};
-    ASSERT_TRUE(allocateWorkBuffers());
+    ASSERT_TRUE(allocateWorkBuffers(b, {832, 512}));
     failAllocationsFrom = 0;
-    EXPECT_EQ(ensureOctetScratch(16), kScratchSets);
+    EXPECT_EQ(ensureOctetScratch(b, 16), kScratchSets);
     int seen = 1;
-    EXPECT_EQ(workingThreads(0, 16, &seen), kScratchSets);
+    const StageContext noting{nullptr, &b, &seen}, silent{nullptr, &b, nullptr};
+    EXPECT_EQ(workingThreads(noting, 0, 16), kScratchSets);
     EXPECT_EQ(seen, 16) << "thread 0 notes the host's count for the driver";
-    EXPECT_EQ(workingThreads(0, 3, nullptr), 3);
+    EXPECT_EQ(workingThreads(silent, 0, 3), 3);
     failAllocationsFrom = -1;
-    EXPECT_EQ(ensureOctetScratch(16), 16);
-    EXPECT_EQ(workingThreads(0, 16, nullptr), 16);
-    for (int t = kScratchSets; t < 16; ++t) EXPECT_TRUE(aligned16(octetScratch(t)));
-    const float *kept = octetScratch(15);
-    EXPECT_EQ(ensureOctetScratch(16), 16);
-    EXPECT_EQ(octetScratch(15), kept);
-    ASSERT_TRUE(allocateWorkBuffers());
-    EXPECT_EQ(workingThreads(0, 16, nullptr), kScratchSets);
+    EXPECT_EQ(ensureOctetScratch(b, 16), 16);
+    EXPECT_EQ(workingThreads(silent, 0, 16), 16);
+    for (int t = kScratchSets; t < 16; ++t) EXPECT_TRUE(aligned16(octetScratch(b, t)));
+    const float *kept = octetScratch(b, 15);
+    EXPECT_EQ(ensureOctetScratch(b, 16), 16);
+    EXPECT_EQ(octetScratch(b, 15), kept);
+    ASSERT_TRUE(allocateWorkBuffers(b, {832, 512}));
+    EXPECT_EQ(workingThreads(silent, 0, 16), kScratchSets);
 }
 
 }  // namespace

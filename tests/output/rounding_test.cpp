@@ -13,6 +13,7 @@
 
 #include "common/service_log.h"
 #include "core/core.h"
+#include "host/callbacks.h"
 #include "output/output_stage.h"
 #include "output/rounding_internal.h"
 #include "support/support.h"
@@ -32,7 +33,7 @@ bool same(const std::vector<PIXEL_YC> &a, const std::vector<PIXEL_YC> &b) {
 
 struct Settings {
     RoundingParams params;
-    Settings(int strength, bool fields) : params{strength, fields} {}
+    Settings(int strength, bool fields) : params{strength, fields, {}} {}
 };
 
 // A picture of w x h inside a larger host image whose margins hold a guard value.
@@ -101,38 +102,23 @@ void fillFlat(Frame &f, PIXEL_YC value) {
 
 bool onGrid(const PIXEL_YC &p) { return ((p.y | p.cb | p.cr) & 15) == 0; }
 
-// Buffers for the small size class for the length of a test; the previous
-// geometry (and the buffers, if there were any) come back afterwards.
+// The worker with buffers of the small size class (their remainders persist from
+// run to run) and the kernel tables of this processor's tier, the test's own.
 class RoundingWorker : public testing::Test {
 protected:
-    void SetUp() override {
-        savedClass_ = sizeClass;
-        savedKernels_ = roundingKernels;
-        hadBuffers_ = workBuffers.scratch[0].scratchQuarter != nullptr;
-        savedReady_ = buffersReady;
-        sizeClass = {832, 512};
-        ASSERT_TRUE(allocateWorkBuffers());
+    void SetUp() override { ASSERT_TRUE(allocateWorkBuffers(buffers_, {832, 512})); }
+    void TearDown() override { releaseWorkBuffers(buffers_); }
+    void resetRemainders() {
+        for (ScratchSet &s : buffers_.scratch)
+            std::memset(s.scratchQuarter, 0, workBufferSizes(buffers_.planes).scratchQuarter);
     }
-    void TearDown() override {
-        sizeClass = savedClass_;
-        if (hadBuffers_)
-            buffersReady = allocateWorkBuffers() && savedReady_;
-        else
-            releaseWorkBuffers();
-        roundingKernels = savedKernels_;
-    }
-    static void resetRemainders() {
-        for (ScratchSet &s : workBuffers.scratch)
-            std::memset(s.scratchQuarter, 0, workBufferSizes(sizeClass).scratchQuarter);
-    }
-    static void run(Frame &f, Settings &s, int threads) {
+    void run(Frame &f, Settings &s, int threads) {
+        s.params.context = {&kernels_, &buffers_, nullptr};
         for (int t = 0; t < threads; ++t) roundingWorker(t, threads, &s.params, &f.fpip);
     }
 
-private:
-    SizeClass savedClass_{};
-    RoundingKernels savedKernels_{};
-    bool hadBuffers_ = false, savedReady_ = false;
+    WorkBuffers buffers_{};
+    KernelTables kernels_ = kernelTablesFor(kernelTier(detectCpuLevel()));
 };
 
 }  // namespace
@@ -291,7 +277,7 @@ TEST_F(RoundingWorker, PutsEveryComponentOnTheGridForAnyThreadCount) {
 TEST_F(RoundingWorker, MatchesTheScalarReferenceOverConsecutiveFrames) {
     // The reference runs the host's split with its own remainder sets; above four
     // threads set t % 4 serves the ranges of threads t, t + 4, ... in that order.
-    const int count = sizeClass.stride / 4;
+    const int count = buffers_.planes.stride / 4;
     for (int threads = 1; threads <= 8; ++threads) {
         resetRemainders();
         std::vector<std::vector<std::int16_t>> refRem(4, std::vector<std::int16_t>(3 * count, 0));
@@ -309,7 +295,7 @@ TEST_F(RoundingWorker, MatchesTheScalarReferenceOverConsecutiveFrames) {
                                    8 * (groups * (t + 1) / threads), refRem[t % 4].data(), count);
             ASSERT_TRUE(same(module.image, ref.image));
             for (int t = 0; t < 4; ++t)
-                ASSERT_EQ(0, std::memcmp(refRem[t].data(), workBuffers.scratch[t].scratchQuarter,
+                ASSERT_EQ(0, std::memcmp(refRem[t].data(), buffers_.scratch[t].scratchQuarter,
                                          refRem[t].size() * sizeof(std::int16_t)))
                     << "remainder set " << t;
         }

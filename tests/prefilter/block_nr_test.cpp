@@ -259,6 +259,7 @@ TEST(BlockNr, WorkerBandsGiveTheSameFrameForAnyThreadCount) {
             params.animeMode = s.animeMode;
             params.scratch = given;
             params.scratchCount = withScratch;
+            params.kernels = processorKernels();
             for (int id = 0; id < threads; ++id) blockNrWorker(id, threads, &params, &fpip);
             expectSameImage(expected, edit,
                             "threads=" + std::to_string(threads) + " with scratch " + std::to_string(withScratch));

@@ -289,6 +289,7 @@ TEST(MosquitoNr, WorkerBandsGiveTheSameFrameForAnyThreadCount) {
         params.strengthC = 40;
         params.scratch = given;
         params.scratchCount = 2;  // the other threads go by strips
+        params.kernels = processorKernels();
         for (int id = 0; id < threads; ++id) mosquitoNrWorker(id, threads, &params, &fpip);
         expectSameImage(expected, temp, "threads=" + std::to_string(threads));
     }

@@ -12,6 +12,7 @@
 
 #include "abi/host_api.h"
 #include "core/core.h"
+#include "host/callbacks.h"
 #include "prefilter/prefilter.h"
 
 namespace q5test {
@@ -171,6 +172,12 @@ private:
     std::size_t bytes_;
     std::vector<Line> store_;
 };
+
+/// The kernel tables of this processor's tier, for the workers.
+inline const KernelTables *processorKernels() {
+    static const KernelTables tables = kernelTablesFor(kernelTier(detectCpuLevel()));
+    return &tables;
+}
 
 /// The mosquito pass over the whole frame with one kernel; prev and next may be source.
 inline Image runMosquito(MosquitoNrRowsFn kernel, const Image &source, const Image &prev,

@@ -1,6 +1,7 @@
-// The three-frame fit and the float-to-sample rule, on the filter linked into the
-// test program. (The synthesis and the output placement are held by the golden
-// frames, in frame and in per-field mode.)
+// The three-frame fit, the AVX2 rebuild against the SSE2 one and the float-to-sample
+// rule, on the kernels of the filter linked into the test program. (The synthesis
+// and the output placement are held by the golden frames, in frame and in per-field
+// mode.)
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,15 +12,12 @@
 #include <vector>
 
 #include "analysis/analysis.h"
-#include "analysis/small_planes.h"
 #include "core/control_word.h"
 #include "support/support.h"
 #include "temporal/temporal.h"
 #include "wavelet/sample_conversion.h"
 
 namespace {
-
-using q5test::SmallPlanes;
 
 constexpr int kCount = 16;
 
@@ -42,9 +40,7 @@ struct FitLine {
 
 }  // namespace
 
-using TemporalFit = SmallPlanes;
-
-TEST_F(TemporalFit, AcceptsNeighboursOnlyStrictlyWithinTheThreshold) {
+TEST(TemporalFit, AcceptsNeighboursOnlyStrictlyWithinTheThreshold) {
     ControlWordScope cw(kProcControlWord);
     const float t = 40.01f, c = 1000.0f;
     std::vector<decltype(&temporalFitSse2)> kernels = {&temporalFitSse2, &temporalFitScalar};
@@ -73,7 +69,7 @@ TEST_F(TemporalFit, AcceptsNeighboursOnlyStrictlyWithinTheThreshold) {
     }
 }
 
-TEST_F(TemporalFit, AnEmptyNeighbourSlotIsRejectedWhateverItHolds) {
+TEST(TemporalFit, AnEmptyNeighbourSlotIsRejectedWhateverItHolds) {
     ControlWordScope cw(kProcControlWord);
     const float t = 40.01f, c = 1000.0f, q = 1010.0f;
     FitLine line{};
@@ -88,7 +84,7 @@ TEST_F(TemporalFit, AnEmptyNeighbourSlotIsRejectedWhateverItHolds) {
     EXPECT_EQ(line.fit(0, t, true, true), c);
 }
 
-TEST_F(TemporalFit, SimdMatchesScalarTwinBitForBit) {
+TEST(TemporalFit, SimdMatchesScalarTwinBitForBit) {
     ControlWordScope cw(kProcControlWord);
     std::mt19937 rng(q5test::testSeed());
     std::uniform_real_distribution<float> value(-3000.0f, 3000.0f), step(-60.0f, 60.0f);
@@ -116,14 +112,9 @@ TEST_F(TemporalFit, SimdMatchesScalarTwinBitForBit) {
 // at the end: a coarsest band of 4 and of 12 positions (lines of 64 and 192) takes the
 // four-wide step, and each neighbour left out must stay out there too, even though its
 // slot holds a close analysis (a stale one, as after a missing frame).
-TEST_F(TemporalFit, Avx2OctetRebuildMatchesSse2WithEitherNeighbourMissing) {
+TEST(TemporalFit, Avx2OctetRebuildMatchesSse2WithEitherNeighbourMissing) {
     if (!cpuHasAvx2()) GTEST_SKIP() << "no AVX2";
     ControlWordScope cw(kProcControlWord);
-    struct KernelsScope {
-        TemporalKernels saved = temporalKernels;
-        ~KernelsScope() { temporalKernels = saved; }
-    } restore;
-    temporalKernels = kTemporalSse2;  // the SSE2 rebuild fits through the table
     std::mt19937 rng(q5test::testSeed());
     std::uniform_real_distribution<float> value(-3000.0f, 3000.0f), step(-30.0f, 30.0f);
     constexpr long kLines = 8;
@@ -140,7 +131,7 @@ TEST_F(TemporalFit, Avx2OctetRebuildMatchesSse2WithEitherNeighbourMissing) {
         for (int empty = 0; empty < 4; ++empty) {
             SCOPED_TRACE(testing::Message() << "len " << len << ", prev empty " << (empty & 1) << ", next empty "
                                             << (empty >> 1) << ", seed " << q5test::testSeed());
-            const TemporalParams params{makeTemporalJob(3, empty & 1, empty >> 1), 40.01f, false, nullptr, {}};
+            const TemporalParams params{makeTemporalJob(3, empty & 1, empty >> 1), 40.01f, false, {}};
             std::vector<float> sse2Lines(4 * 8 * len), avx2Lines(4 * 8 * len);
             const auto buffers = [&](std::vector<float> &lines) {
                 return OctetBuffers{lines.data(), lines.data() + 8 * len, lines.data() + 16 * len,

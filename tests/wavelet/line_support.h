@@ -103,9 +103,9 @@ inline std::vector<int> forwardLengths() {
 /// processor has them.
 inline std::vector<std::pair<const char *, const WaveletKernels *>> kernelTables() {
     std::vector<std::pair<const char *, const WaveletKernels *>> tables = {
-        {"scalar", &kScalarWaveletKernels}};
-    if (cpuHasSse3()) tables.push_back({"SSE2", &kSse2WaveletKernels});
-    if (cpuHasSse3() && cpuHasAvx2()) tables.push_back({"AVX2", &kAvx2WaveletKernels});
+        {"scalar", &kWaveletScalar}};
+    if (cpuHasSse3()) tables.push_back({"SSE2", &kWaveletSse2});
+    if (cpuHasSse3() && cpuHasAvx2()) tables.push_back({"AVX2", &kWaveletAvx2});
     return tables;
 }
 

@@ -201,7 +201,7 @@ TEST(OctetKernels, SimdTablesMatchTheScalarTwinsBitForBit) {
     ControlWordScope cw(kProcControlWord);
     std::mt19937 rng(testSeed());
     auto tables = kernelTables();
-    const WaveletKernels &ref = kScalarWaveletKernels;
+    const WaveletKernels &ref = kWaveletScalar;
     for (std::size_t t = 1; t < tables.size(); ++t) {
         const WaveletKernels &simd = *tables[t].second;
         for (int N : {2048, 1280, 512, 32}) {
