@@ -133,13 +133,15 @@ TEST(DenoiseCluster, FourChunksOverSshJoinIntoTheWholeRun) {
                                // Chunk 1 fails at once while chunk 0 is still running on its
                                // host: the host's job is stopped and its folder removed.
                                "d=" + quoted(dir.path()) + "\n"
-                               "printf '#!/bin/sh\\necho \"$PWD\" >>%s/folders\\ncase \" $* \" in *\" --frames 2:5 \"*) exit 3;; esac\\n"
-                               "sleep 8\\ntouch %s/ran-on\\nexec \"%s\" \"$@\"\\n' \"$d\" \"$d\" \"$Q5\" >\"$d/failing\"\n"
+                               "printf '#!/bin/sh\\necho \"$PWD\" >>%s/folders\\necho $$ >>%s/pids\\n"
+                               "case \" $* \" in *\" --frames 2:5 \"*) exit 3;; esac\\nexec sleep 60\\n' \"$d\" \"$d\" "
+                               ">\"$d/failing\"\n"
                                "chmod +x \"$d/failing\"\n"
                                "! " + quoted(kScript) + " --sshlogin \"$Q5_SSHLOGIN\" --quorvane5 \"$d/failing\" --threads 1 "
                                "--jobs 2 --chunks 4 " + in + " \"$d/failed.y4m\"\n"
-                               "sleep 5\n"
-                               "[ ! -e \"$d/ran-on\" ] || { echo 'a chunk ran on after the job failed' >&2; exit 1; }\n"
+                               "for i in $(seq 50); do alive=''; for p in $(cat \"$d/pids\"); do "
+                               "! kill -0 $p 2>/dev/null || alive=$p; done; [ -n \"$alive\" ] || break; sleep 0.2; done\n"
+                               "[ -z \"$alive\" ] || { kill $alive; echo 'a chunk ran on after the job failed' >&2; exit 1; }\n"
                                "while read -r f; do case $f in */.parallel/tmp/*) [ ! -e \"$f\" ] || "
                                "{ echo \"$f is left on the host\" >&2; exit 1; };; esac; done <\"$d/folders\"\n";
     q5clitest::writeBytes(dir.file("jobs.sh"), std::vector<std::uint8_t>(script.begin(), script.end()));
@@ -363,8 +365,8 @@ TEST(DenoiseCluster, ASignalToTheScriptAloneStopsTheChunksAndLeavesNothing) {
     REQUIRE_TOOLS("parallel");
     ScratchDir dir;
     q5clitest::writeBytes(dir.file("in.y4m"), q5clitest::randomY4m("YUV4MPEG2 W32 H32 C420jpeg", 6, 7));
-    // Chunks that take a while, and leave a mark if they run on after the stop.
-    const std::string slow = "#!/bin/sh\ntouch \"$0.started\"\nsleep 3\ntouch \"$0.ran-on\"\nexec \"$Q5\" \"$@\"\n";
+    // Chunks that would take a minute; their pids are kept to see that none runs on.
+    const std::string slow = "#!/bin/sh\ntouch \"$0.started\"\necho $$ >>\"$0.pids\"\nexec sleep 60\n";
     q5clitest::writeBytes(dir.file("slow"), std::vector<std::uint8_t>(slow.begin(), slow.end()));
     ASSERT_EQ(chmod(dir.file("slow").c_str(), 0755), 0);
     for (const auto &[signal, status] : {std::pair<const char *, int>{"HUP", 129}, {"INT", 130}, {"TERM", 143}}) {
@@ -375,12 +377,15 @@ TEST(DenoiseCluster, ASignalToTheScriptAloneStopsTheChunksAndLeavesNothing) {
             "export Q5; perl -e '$SIG{INT} = \"DEFAULT\"; exec @ARGV' " + quoted(kScript) + " --quorvane5 " +
             quoted(dir.file("slow")) + " --threads 1 --jobs 2 " + quoted(dir.file("in.y4m")) + " " +
             quoted(dir.file("out.y4m")) + " & pid=$!; " +
-            "for i in $(seq 100); do [ -e " + quoted(dir.file("slow.started")) + " ] && break; sleep 0.1; done; "
-            "kill -" + signal + " $pid; wait $pid; status=$?; sleep 4; exit $status");
+            "for i in $(seq 300); do [ -e " + quoted(dir.file("slow.started")) + " ] && break; sleep 0.1; done; "
+            "kill -" + signal + " $pid; wait $pid; status=$?; "
+            "for i in $(seq 50); do alive=''; for p in $(cat " + quoted(dir.file("slow.pids")) + "); do "
+            "! kill -0 $p 2>/dev/null || alive=$p; done; [ -n \"$alive\" ] || break; sleep 0.2; done; "
+            "[ -z \"$alive\" ] || { kill $alive; echo \"a chunk ran on after the stop\" >&2; exit 99; }; exit $status");
         EXPECT_EQ(run.status, status) << run.errText;
-        EXPECT_EQ(dir.entries(), (std::vector<std::string>{"in.y4m", "slow", "slow.started"}));
+        EXPECT_EQ(dir.entries(), (std::vector<std::string>{"in.y4m", "slow", "slow.pids", "slow.started"}));
         std::remove(dir.file("slow.started").c_str());
-        std::remove(dir.file("slow.ran-on").c_str());
+        std::remove(dir.file("slow.pids").c_str());
     }
 }
 
