@@ -140,7 +140,7 @@ TEST(DenoiseCluster, FourChunksOverSshJoinIntoTheWholeRun) {
                                "! " + quoted(kScript) + " --sshlogin \"$Q5_SSHLOGIN\" --quorvane5 \"$d/failing\" --threads 1 "
                                "--jobs 2 --chunks 4 " + in + " \"$d/failed.y4m\"\n"
                                "for i in $(seq 50); do alive=''; for p in $(cat \"$d/pids\"); do "
-                               "! kill -0 $p 2>/dev/null || alive=$p; done; [ -n \"$alive\" ] || break; sleep 0.2; done\n"
+                               "case $(ps -o stat= -p $p) in \"\"|Z*) ;; *) alive=$p;; esac; done; [ -n \"$alive\" ] || break; sleep 0.2; done\n"
                                "[ -z \"$alive\" ] || { kill $alive; echo 'a chunk ran on after the job failed' >&2; exit 1; }\n"
                                "while read -r f; do case $f in */.parallel/tmp/*) [ ! -e \"$f\" ] || "
                                "{ echo \"$f is left on the host\" >&2; exit 1; };; esac; done <\"$d/folders\"\n";
@@ -380,7 +380,7 @@ TEST(DenoiseCluster, ASignalToTheScriptAloneStopsTheChunksAndLeavesNothing) {
             "for i in $(seq 300); do [ -e " + quoted(dir.file("slow.started")) + " ] && break; sleep 0.1; done; "
             "kill -" + signal + " $pid; wait $pid; status=$?; "
             "for i in $(seq 50); do alive=''; for p in $(cat " + quoted(dir.file("slow.pids")) + "); do "
-            "! kill -0 $p 2>/dev/null || alive=$p; done; [ -n \"$alive\" ] || break; sleep 0.2; done; "
+            "case $(ps -o stat= -p $p) in \"\"|Z*) ;; *) alive=$p;; esac; done; [ -n \"$alive\" ] || break; sleep 0.2; done; "
             "[ -z \"$alive\" ] || { kill $alive; echo \"a chunk ran on after the stop\" >&2; exit 99; }; exit $status");
         EXPECT_EQ(run.status, status) << run.errText;
         EXPECT_EQ(dir.entries(), (std::vector<std::string>{"in.y4m", "slow", "slow.pids", "slow.started"}));
