@@ -8,17 +8,20 @@
 #   cel       a cartoon of flat cels with thin dark outlines
 #   gradient  a cartoon of large smooth gradients and soft-edged shapes
 #   busy      a cartoon with a finely textured painted background behind the characters
+#   toon      a two-tone cartoon: every shape lit and shaded, dense aliased dark outlines
 #   pan       a photograph (a forest path) with the camera panning
 #   zoom      a photograph (fallen leaves, a blurred background) with the camera zooming in
 # The photographs are wallpapers of Debian's plasma-workspace-wallpapers package,
 # installed with apt-get when missing (as root) and decoded by ffmpeg.
 # Each content at 720x480 (24 frames) and 1920x1080 (12 frames), 4:2:0 8-bit, with
-# Gaussian noise of sigma 0.5, 1, 2 and 4 code steps; at 720x480 also an MPEG-2 round
+# Gaussian noise of sigma 0.5, 1, 2 and 4 code steps and spread grain ("c2": white noise
+# through [1 2 1] / 4 both ways, deviation 2); at 720x480 also an MPEG-2 round
 # trip of the clean clip (quantiser 10) where blocks and ringing show.
 # For every noisy clip: PSNR-Y and SSIM-Y (ffmpeg's psnr and ssim filters) against the
 # clean clip of the noisy clip, of quorvane5 at each of a few settings (a letter
 # each: (a) to (h) within the editor's ranges, (i) to (n) past them, which only the
-# command offers), of quorvane5 --strength auto, and of hqdn3d, vaguedenoiser and
+# command offers), the best of a grid of fixed settings (below), of quorvane5 (its
+# default, --strength auto), and of hqdn3d, vaguedenoiser and
 # fftdnoiz at their best strengths (found by stepping the strength by factors of two
 # while PSNR-Y rises). "Best" is the highest PSNR-Y against the clean clip, which a
 # user cannot know: it flatters every filter; auto chooses without the clean clip.
@@ -26,9 +29,10 @@
 # -c:v libx264 -preset medium, -crf 18 and -crf 23) and its PSNR-Y against the clean
 # clip: of the noisy clip, of quorvane5 at its defaults, at its best setting within
 # and past the editor's ranges and with --strength auto, and of each peer at its best.
-# Prints Markdown; runs under nice -n 19.
+# Prints Markdown; runs under nice -n 19 (Q5_NICE sets another value).
 # Overrides (lists, empty for none): Q5_CONTENTS, Q5_SIZES (WxH:FRAMES ...), Q5_SIGMAS,
-# Q5_ENCODE_SIGMAS, Q5_MPEG2_SIZES (WxH ... for the MPEG-2 case). Compressed HD video:
+# Q5_ENCODE_SIGMAS, Q5_MPEG2_SIZES (WxH ... for the MPEG-2 case), Q5_PEERS; Q5_LETTERS=0
+# leaves out the lettered settings (a) to (n). Compressed HD video:
 #   Q5_SIZES=1920x1080:12 Q5_SIGMAS= Q5_MPEG2_SIZES=1920x1080 bench/quality.sh
 # Needs the built program and clip maker (cmake --build build --target q5cli q5clips)
 # and ffmpeg with libx264 (Debian's ffmpeg).
@@ -47,8 +51,8 @@ if [ -n "${Q5_QUICK:-}" ]; then
   contents=${Q5_CONTENTS:-cel} sizes=${Q5_SIZES:-720x480:8} sigmas=${Q5_SIGMAS-1}
   encode_sigmas=${Q5_ENCODE_SIGMAS-1} mpeg2_sizes=${Q5_MPEG2_SIZES-}
 else
-  contents=${Q5_CONTENTS:-cel gradient busy pan zoom} sizes=${Q5_SIZES:-720x480:24 1920x1080:12}
-  sigmas=${Q5_SIGMAS-0.5 1 2 4} encode_sigmas=${Q5_ENCODE_SIGMAS-1 2} mpeg2_sizes=${Q5_MPEG2_SIZES-720x480}
+  contents=${Q5_CONTENTS:-cel gradient busy toon pan zoom} sizes=${Q5_SIZES:-720x480:24 1920x1080:12}
+  sigmas=${Q5_SIGMAS-0.5 1 2 4 c2} encode_sigmas=${Q5_ENCODE_SIGMAS-1 2} mpeg2_sizes=${Q5_MPEG2_SIZES-720x480}
 fi
 
 wallpapers=/usr/share/wallpapers
@@ -69,7 +73,7 @@ done
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 started=$SECONDS
-run() { nice -n 19 "$@"; }
+run() { nice -n "${Q5_NICE:-19}" "$@"; }  # Q5_NICE=0 where nice 19 would starve on a busy machine
 
 strongest="--tarnel 20 --w2dnrl 20 --w2dnrh 20"
 q5settings=(
@@ -90,10 +94,20 @@ q5settings=(
   "--tarnel 40 --w2dnrl 200 --w2dnrh 200 --block --blocknr 60 --no-rounding"
 )
 inside=8  # settings 0 .. inside - 1 stay within the editor's ranges
+[ "${Q5_LETTERS:-1}" != 0 ] || q5settings=()
 auto="--strength auto"
+# The grid of fixed settings the "best fixed" column is the best of: the wavelet
+# thresholds W (W2DNRL = W2DNRH) with Tarnel W / 3, alone, with the block pass at 15 or
+# 40, or with the mosquito pass at its default strength; the rounding correction off.
+grid=()
+for w in 10 20 30 45 60 100 160 255; do
+  for pass in "" "--block --blocknr 15" "--block --blocknr 40" "--mosquito"; do
+    grid+=("--tarnel $((w / 3)) --w2dnrl $w --w2dnrh $w${pass:+ $pass} --no-rounding")
+  done
+done
 # Where each peer's search for its best strength starts, per code step of noise.
 declare -A start=([hqdn3d]=2 [vaguedenoiser]=2 [fftdnoiz]=1)
-peers="hqdn3d vaguedenoiser fftdnoiz"
+peers=${Q5_PEERS-hqdn3d vaguedenoiser fftdnoiz}
 
 # "PSNR SSIM" of the y4m file $1 against the clean clip $2.
 measure() {
@@ -164,7 +178,9 @@ for i in "${!q5settings[@]}"; do
 done
 echo
 echo
-echo "(o) $auto: the settings it chose follow each table."
+echo "(o) $auto, the command's default: the settings it chose follow each table."
+echo
+echo "Best fixed: the best of ${#grid[@]} settings, --tarnel W/3 --w2dnrl W --w2dnrh W --no-rounding for W in 10 20 30 45 60 100 160 255, each alone, with --block --blocknr 15, with --block --blocknr 40 and with --mosquito."
 echo
 echo "The peers' strengths in brackets: hqdn3d=N, vaguedenoiser=threshold=N, fftdnoiz=sigma=N."
 
@@ -194,12 +210,14 @@ for size in $sizes; do
     echo
     echo "### $content, $w × $h, $frames frames"
     echo
-    echo "| noise | noisy | quorvane5 defaults (a) | quorvane5 best in the editor's range | quorvane5 best past it | quorvane5 auto | hqdn3d best | vaguedenoiser best | fftdnoiz best |"
-    echo "|---|---|---|---|---|---|---|---|---|"
+    hdr="| noise | noisy | quorvane5 defaults (a) | quorvane5 best in the editor's range | quorvane5 best past it | quorvane5 best fixed | quorvane5 auto" sep="|---|---|---|---|---|---|---"
+    for filter in $peers; do hdr+=" | $filter best"; sep+="|---"; done
+    echo "$hdr |"
+    echo "$sep|"
     settings_rows=() encode_rows=() auto_rows=()
     for c in "${cases[@]}"; do
       noisy="$work/noisy-$c.y4m"
-      name=$([ "$c" = mpeg2 ] && echo "MPEG-2 q 10" || echo "σ $c")
+      case $c in mpeg2) name="MPEG-2 q 10" ;; c*) name="spread σ ${c#c}" ;; *) name="σ $c" ;; esac
       input=$(measure "$noisy" "$clean")
       rm -f "$work"/q5-* "$work"/peer-*
       best_i=0 best_p=-1 past_i=$inside past_p=-1 srow="| $name"
@@ -214,15 +232,27 @@ for size in $sizes; do
         elif awk -v a="${m%% *}" -v b="$past_p" 'BEGIN {exit !(a > b)}'; then past_i=$i past_p=${m%% *}
         fi
       done
+      grid_p=-1 grid_s=""
+      for g in "${grid[@]}"; do
+        # shellcheck disable=SC2086
+        run "$q5" -q --strength editor $g "$noisy" "$work/q5-grid.y4m"
+        m=$(measure "$work/q5-grid.y4m" "$clean")
+        if awk -v a="${m%% *}" -v b="$grid_p" 'BEGIN {exit !(a > b)}'; then grid_p=${m%% *} grid_m=$m grid_s=$g; fi
+      done
       # shellcheck disable=SC2086
-      chose=$(run "$q5" $auto "$noisy" "$work/q5-auto.y4m" 2>&1 | sed -n 's/^quorvane5: strength auto: //p')
+      chose=$(run "$q5" $auto --stats "$noisy" "$work/q5-auto.y4m" 2>&1 | sed -n 's/^quorvane5: strength auto: //p' | grep 'trial runs')
       automatic=$(measure "$work/q5-auto.y4m" "$clean")
       srow+=" | ${automatic%% *}"
       auto_rows+=("- $name: $chose")
       settings_rows+=("$srow |")
-      eval "defaults=\$q5m_0 ours=\$q5m_$best_i past=\$q5m_$past_i"
-      row="| $name | $(cell "$input") | $(cell "$defaults") | $(cell "$ours") ($(label "$best_i")) | $(cell "$past") ($(label "$past_i")) | $(cell "$automatic")"
-      sigma_start=$([ "$c" = mpeg2 ] && echo 2 || echo "$c")
+      if [ ${#q5settings[@]} -gt 0 ]; then
+        eval "defaults=\$q5m_0 ours=\$q5m_$best_i past=\$q5m_$past_i"
+        row="| $name | $(cell "$input") | $(cell "$defaults") | $(cell "$ours") ($(label "$best_i")) | $(cell "$past") ($(label "$past_i"))"
+      else
+        row="| $name | $(cell "$input") | — | — | —"
+      fi
+      row+=" | $(cell "$grid_m") ($grid_s) | $(cell "$automatic")"
+      sigma_start=$(case $c in mpeg2) echo 2 ;; c*) echo "${c#c}" ;; *) echo "$c" ;; esac)
       declare -A peerk=()
       for filter in $peers; do
         k0=$(awk -v s="$sigma_start" -v f="${start[$filter]}" 'BEGIN {print s * f}')

@@ -68,12 +68,11 @@ function body(    i, line, name, text, section, inList, listsSeen, headed) {
                 continue
             }
             # After the option lists, paragraphs about the commands, then the rest.
-            if (listsSeen && section != "commands" && line ~ /^quorvane5 [a-z]/) {
+            if (listsSeen && section != "commands" && !notesSeen && line ~ /^quorvane5 [a-z]/) {
                 print ".SH COMMANDS"; section = "commands"
-            } else if (listsSeen && section == "commands" && line !~ /^quorvane5 [a-z]/) {
-                print ".SH NOTES"; section = "notes"
-            } else if (listsSeen && section == "description") {
-                print ".SH NOTES"; section = "notes"
+            } else if (listsSeen && !notesSeen && section != "notes" && line !~ /^quorvane5 [a-z]/) {
+                # The rest is notes, under one heading however the paragraphs fall.
+                print ".SH NOTES"; section = "notes"; notesSeen = 1
             } else if (line !~ /^  / && !headed) print ".PP"
         }
         headed = 0

@@ -169,6 +169,54 @@ Colour busyPixel(double x, double y, double w, double h, double t) {
     return c;
 }
 
+// Two-tone cartoon: every shape in a lit and a shaded tone split by a hard line, and
+// outlined in dense, aliased ink of whole pixels (2 px at 480 lines): clouds, hills,
+// a fence, rocks and two characters.
+Colour toonPixel(double x, double y, double w, double h, double t) {
+    const double k = h / 480, ink = std::round(2 * k);
+    const auto hard = [](double d) { return d < 0 ? 1.0 : 0.0; };
+    const auto inked = [ink](double d) { return std::abs(d) < ink / 2 ? 1.0 : 0.0; };
+    // A shape of distance d, lit above the line through it and shaded below, then inked.
+    const auto shape = [&](Colour &c, double d, const Colour &lit, const Colour &shade, double split) {
+        over(c, split < 0 ? lit : shade, hard(d));
+        over(c, kInk, inked(d));
+    };
+    const double bx = x + 0.6 * k * t;
+    Colour c = y < 0.3 * h ? Colour{150, 160, 105} : Colour{172, 150, 108};  // sky in two bands
+    for (int i = 0; i < 5; ++i) {  // clouds: three puffs each
+        const double cx = std::fmod(0.3 * h * i + 0.21 * h + 0.4 * k * t, 1.6 * h) - 0.1 * h, cy = (0.08 + 0.05 * (i % 3)) * h;
+        double d = 1e9;
+        for (int j = -1; j <= 1; ++j)
+            d = std::min(d, ellipse(x, y, cx + j * 0.05 * h, cy - (j == 0) * 0.02 * h, 0.045 * h, 0.03 * h));
+        shape(c, d, {235, 128, 126}, {205, 134, 122}, y - cy - 0.01 * h);
+    }
+    for (int i = 0; i < 3; ++i) {  // hills, each lit on its left flank
+        const double hx = (0.35 + 0.55 * i) * h - 0.5 * k * t, top = (0.45 + 0.04 * i) * h;
+        const double d = ellipse(bx, y, hx, top + 0.3 * h, 0.4 * h, 0.3 * h);
+        shape(c, d, {140.0 - 10 * i, 100, 110}, {100.0 - 10 * i, 108, 116}, bx - hx);
+    }
+    const double ground = 0.75 * h - y;
+    shape(c, ground, {120, 96, 120}, {120, 96, 120}, -1);
+    for (int i = 0; i < 14; ++i) {  // a fence of outlined posts
+        const double d = roundedBox(bx, y, (0.1 + 0.12 * i) * h, 0.7 * h, 0.015 * h, 0.06 * h, k);
+        shape(c, d, {170, 110, 150}, {130, 114, 146}, bx - (0.1 + 0.12 * i) * h);
+    }
+    for (int i = 0; i < 6; ++i) {  // rocks
+        const double rx = (0.2 + 0.27 * i) * h, ry = (0.83 + 0.03 * (i % 2)) * h;
+        shape(c, ellipse(bx, y, rx, ry, 0.05 * h, 0.025 * h), {150, 125, 125}, {105, 130, 126}, y - ry);
+    }
+    const double cx[2] = {0.3 * w + 1.8 * k * t, 0.7 * w - 1.2 * k * t};
+    for (int i = 0; i < 2; ++i) {  // characters: body and head, shaded on their right
+        const double s = (0.3 - 0.05 * i) * h, fy = 0.92 * h;
+        shape(c, ellipse(x, y, cx[i], fy - 0.45 * s, 0.28 * s, 0.45 * s), {160.0 - 40 * i, 90, 175},
+              {110.0 - 30 * i, 100, 170}, cx[i] + 0.05 * s - x);
+        const double hy = fy - 1.05 * s;
+        shape(c, ellipse(x, y, cx[i], hy, 0.24 * s, 0.22 * s), {205, 110, 150}, {160, 114, 146}, cx[i] + 0.05 * s - x);
+        for (double side : {-1.0, 1.0}) over(c, kInk, hard(ellipse(x, y, cx[i] + side * 0.08 * s, hy, 0.03 * s, 0.05 * s)));
+    }
+    return c;
+}
+
 // A 4:4:4 still, three planes of doubles.
 struct Still {
     int w = 0, h = 0;
@@ -199,6 +247,21 @@ struct Still {
     }
 };
 
+// White noise through [1 2 1] / 4 along both axes (edges reflected), scaled to `sigma`:
+// each axis keeps (1 + 4 + 1) / 16 of the variance, so the gain is sigma / (6 / 16).
+void addSpreadGrain(double *plane, int w, int h, double sigma, Grain &grain) {
+    std::vector<double> n(static_cast<std::size_t>(w) * h), m(n.size());
+    for (double &v : n) v = grain.next();
+    const auto at = [](int i, int size) { return i < 0 ? -i : i >= size ? 2 * size - 2 - i : i; };
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            m[y * w + x] = (n[y * w + at(x - 1, w)] + 2 * n[y * w + x] + n[y * w + at(x + 1, w)]) / 4;
+    const double gain = sigma / (6.0 / 16);  // each axis keeps (1 + 4 + 1) / 16 of the variance
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            plane[y * w + x] += gain * (m[at(y - 1, h) * w + x] + 2 * m[y * w + x] + m[at(y + 1, h) * w + x]) / 4;
+}
+
 bool readStill(const char *path, Still *still, std::string *error) {
     std::ifstream in(path, std::ios::binary);
     std::string header, frameLine;
@@ -228,16 +291,19 @@ bool readStill(const char *path, Still *still, std::string *error) {
 int main(int argc, char **argv) {
     const std::string content = argc > 1 ? argv[1] : "";
     const bool photo = content == "pan" || content == "zoom";
-    const bool drawn = content == "cel" || content == "gradient" || content == "busy";
+    const bool drawn = content == "cel" || content == "gradient" || content == "busy" || content == "toon";
     const int w = argc > 3 ? std::atoi(argv[2]) : 0, h = argc > 3 ? std::atoi(argv[3]) : 0;
     const int frames = argc > 4 ? std::atoi(argv[4]) : 0;
     if (!(drawn && argc == 7) && !(photo && argc == 8)) {
         std::fprintf(stderr,
-                     "usage: q5clips cel|gradient|busy WIDTH HEIGHT FRAMES SIGMA OUT.y4m\n"
+                     "usage: q5clips cel|gradient|busy|toon WIDTH HEIGHT FRAMES [c]SIGMA OUT.y4m\n"
                      "       q5clips pan|zoom WIDTH HEIGHT FRAMES SIGMA OUT.y4m STILL.y4m\n");
         return 2;
     }
-    const double sigma = std::atof(argv[5]);
+    // "c2": grain of deviation 2 spread over neighbours, white noise through [1 2 1] / 4
+    // along both axes, as upscaled or softened grain is.
+    const bool spread = argv[5][0] == 'c';
+    const double sigma = std::atof(argv[5] + (spread ? 1 : 0));
     Y4mFormat f;
     std::string error;
     if (w < 16 || h < 16 || w % 2 || h % 2 || frames < 1 ||
@@ -282,14 +348,20 @@ int main(int argc, char **argv) {
                     const double px = x + 0.5, py = y + 0.5;
                     c = content == "cel"        ? celPixel(px, py, w, h, t)
                         : content == "gradient" ? gradientPixel(px, py, w, h, t)
+                        : content == "toon"     ? toonPixel(px, py, w, h, t)
                                                 : busyPixel(px, py, w, h, t);
                 }
                 s[static_cast<std::size_t>(y) * w + x] = c.y;
                 cb[(y / 2) * cw + x / 2] += c.cb / 4;
                 cr[(y / 2) * cw + x / 2] += c.cr / 4;
             }
-        if (sigma > 0)
+        if (sigma > 0 && !spread)
             for (double &v : s) v += sigma * grain.next();
+        if (sigma > 0 && spread) {
+            const std::size_t planeStart[3] = {0, static_cast<std::size_t>(w) * h,
+                                               static_cast<std::size_t>(w) * h + static_cast<std::size_t>(cw) * ch};
+            for (int p = 0; p < 3; ++p) addSpreadGrain(s.data() + planeStart[p], p ? cw : w, p ? ch : h, sigma, grain);
+        }
         const std::vector<std::uint8_t> frame = samplesToFrame(f, s);
         ok = writer.writeFrame("", frame.data(), frame.size(), &error);
     }

@@ -7,8 +7,9 @@ namespace q5host {
 
 // ---- Module ------------------------------------------------------------------
 
-std::unique_ptr<Module> Module::open(const std::string &path, std::string *error) {
-    void *handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+std::unique_ptr<Module> Module::open(const std::string &path, std::string *error, bool apart) {
+    void *handle = apart ? dlmopen(LM_ID_NEWLM, path.c_str(), RTLD_NOW | RTLD_LOCAL)
+                         : dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!handle) {
         if (error) *error = dlerror();
         return nullptr;

@@ -11,9 +11,11 @@
 namespace q5host {
 
 /// Opens a module file (dlopen) and returns its GetFilterTable, or null with a message.
+/// `apart`: in a link namespace of its own (dlmopen), so that a module already loaded
+/// from the same file gets a second instance with globals of its own.
 class Module {
 public:
-    static std::unique_ptr<Module> open(const std::string &path, std::string *error);
+    static std::unique_ptr<Module> open(const std::string &path, std::string *error, bool apart = false);
     ~Module();
     GetFilterTableFn getFilterTable() const { return getFilterTable_; }
 

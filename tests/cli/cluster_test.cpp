@@ -57,7 +57,7 @@ TEST(DenoiseCluster, ChunksOnLocalJobSlotsJoinIntoTheWholeRun) {
     ScratchDir dir;
     const std::string header = "YUV4MPEG2 W64 H48 F25:1 It A1:1 C420jpeg";
     q5clitest::writeBytes(dir.file("in.y4m"), q5clitest::flatBrightClip(header, 7, 11));
-    const CliRun whole = q5clitest::runShell("\"$Q5\" -q --threads 2 --mosquito --no-rounding " + quoted(dir.file("in.y4m")) +
+    const CliRun whole = q5clitest::runShell("\"$Q5\" -q --strength editor --threads 2 --mosquito --no-rounding " + quoted(dir.file("in.y4m")) +
                                              " " + quoted(dir.file("whole.y4m")));
     ASSERT_EQ(whole.status, 0) << whole.errText;
     // Seven frames in seven chunks: every join, chunks of one frame; in three, chunks
@@ -122,7 +122,7 @@ TEST(DenoiseCluster, FourChunksOverSshJoinIntoTheWholeRun) {
     q5clitest::writeBytes(dir.file("in.y4m"), q5clitest::flatBrightClip(header, 10, 5));
     const std::string in = quoted(dir.file("in.y4m"));
     const CliRun whole = q5clitest::runShell(
-        "\"$Q5\" -q --threads 2 --no-rounding " + in + " " + quoted(dir.file("whole.y4m")) + " && \"$Q5\" -q --threads 2 " +
+        "\"$Q5\" -q --strength editor --threads 2 --no-rounding " + in + " " + quoted(dir.file("whole.y4m")) + " && \"$Q5\" -q --strength editor --threads 2 " +
         in + " " + quoted(dir.file("whole-rounded.y4m")));
     ASSERT_EQ(whole.status, 0) << whole.errText;
     // The jobs over ssh, in a script run beside the test's ssh server.
@@ -161,7 +161,7 @@ TEST(DenoiseCluster, TheSlurmRecipeJoinsAJobArrayOfChunks) {
     ScratchDir dir;
     const std::string in = quoted(dir.file("in.y4m"));
     q5clitest::writeBytes(dir.file("in.y4m"), q5clitest::flatBrightClip("YUV4MPEG2 W64 H48 F25:1 Ip C420jpeg", 9, 3));
-    const CliRun whole = q5clitest::runShell("\"$Q5\" -q --threads 2 --mosquito --no-rounding " + in + " " +
+    const CliRun whole = q5clitest::runShell("\"$Q5\" -q --strength editor --threads 2 --mosquito --no-rounding " + in + " " +
                                              quoted(dir.file("whole.y4m")));
     ASSERT_EQ(whole.status, 0) << whole.errText;
     // As in docs/cluster.md, with the chunks' program given and the join waited for; then

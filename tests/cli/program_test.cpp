@@ -412,7 +412,7 @@ TEST(QuorvaneCommand, HelpNamesEveryOptionWithItsRange) {
             help += std::isspace(static_cast<unsigned char>(c)) ? ' ' : c;
     for (const char *part : {"--tarnel N", "0..255 (the editor's 0..20) [10]", "--w2dnrh N",
                              "0..255 (the editor's 0..20) [16]", "exist only in this command",
-                             "--strength auto", "a setting given as well keeps the value given",
+                             "--strength auto", "A setting given as well keeps the value given", "--strength editor",
                              "--rounding-strength N",
                              "0..32 [16]", "--field, --no-field", "tagged interlaced (It, Ib, Im)",
                              "--anime, --no-anime", "--mosquito, --no-mosquito", "--block, --no-block",

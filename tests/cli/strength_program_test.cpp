@@ -9,7 +9,12 @@
 #include <string>
 
 #include "cli/cli_support.h"
+#include "cli/join_support.h"
+#include "cli/picture/convert.h"
 #include "cli/picture/demo_clip.h"
+#include "cli/session/filter_session.h"
+#include "common/host.h"
+#include "support/support.h"
 
 namespace {
 
@@ -18,9 +23,9 @@ using q5clitest::ScratchDir;
 
 // Flat grey cels with grain of `sigma` code steps, 4:2:0 8-bit; from frame `cut` on,
 // darker cels with grain of `sigma2`.
-std::vector<std::uint8_t> grainyClip(int frames, double sigma, int cut = -1, double sigma2 = 0) {
+std::vector<std::uint8_t> grainyClip(int frames, double sigma, int cut = -1, double sigma2 = 0, char interlace = 'p') {
     const int w = 160, h = 96;
-    std::string text = "YUV4MPEG2 W160 H96 F24:1 Ip A1:1 C420jpeg\n";
+    std::string text = std::string("YUV4MPEG2 W160 H96 F24:1 I") + interlace + " A1:1 C420jpeg\n";
     std::vector<std::uint8_t> bytes(text.begin(), text.end());
     q5cli::Grain grain(77);
     for (int n = 0; n < frames; ++n) {
@@ -129,11 +134,50 @@ TEST(StrengthPastTheEditor, RunsAndIsNamedInTheSummary) {
     ASSERT_EQ(run.status, 0) << run.errText;
     EXPECT_NE(run.errText.find("past the editor's range (this command only): --w2dnrl 255\n"), std::string::npos)
         << run.errText;
-    const q5clitest::CliRun inside = runCli({"--w2dnrl", "20", dir.file("in.y4m"), dir.file("out.y4m")});
+    const q5clitest::CliRun inside =
+        runCli({"--strength", "editor", "--w2dnrl", "20", dir.file("in.y4m"), dir.file("out.y4m")});
     EXPECT_EQ(inside.errText.find("past the editor's range"), std::string::npos) << inside.errText;
     const q5clitest::CliRun over = runCli({"--w2dnrl", "256", dir.file("in.y4m"), dir.file("out2.y4m")});
     EXPECT_EQ(over.status, 2);
     EXPECT_NE(over.errText.find("it takes 0 to 255 (the editor's slider ends at 20)"), std::string::npos);
+}
+
+// Without --strength the command chooses; with --strength editor it gives exactly
+// the frames of the module driven at the settings it comes with (an interlaced 8-bit
+// clip, so that per-field processing and the rounding correction are the editor's
+// too), the frames the golden hashes pin.
+TEST(StrengthEditor, GivesTheModulesFactoryFramesWhileAutoIsTheDefault) {
+    ScratchDir dir;
+    q5clitest::writeBytes(dir.file("in.y4m"), grainyClip(5, 1.5, -1, 0, 't'));
+    const q5clitest::CliRun editor =
+        runCli({"--strength", "editor", "--threads", "2", dir.file("in.y4m"), dir.file("editor.y4m")});
+    ASSERT_EQ(editor.status, 0) << editor.errText;
+    EXPECT_EQ(editor.errText.find("strength auto"), std::string::npos) << editor.errText;
+    const q5clitest::CliRun automatic = runCli({"--threads", "2", dir.file("in.y4m"), dir.file("auto.y4m")});
+    ASSERT_EQ(automatic.status, 0) << automatic.errText;
+    EXPECT_NE(automatic.errText.find("strength auto: noise "), std::string::npos) << automatic.errText;
+    EXPECT_NE(q5clitest::readBytes(dir.file("auto.y4m")), q5clitest::readBytes(dir.file("editor.y4m")));
+
+    q5cli::Y4mFormat format;
+    std::string error;
+    const auto input = q5clitest::framesOf(q5clitest::readBytes(dir.file("in.y4m")), &format, &error);
+    const auto output = q5clitest::framesOf(q5clitest::readBytes(dir.file("editor.y4m")), &format, &error);
+    ASSERT_EQ(output.size(), input.size()) << error;
+    const q5cli::FrameConverter converter(format);
+    q5host::Host host(q5test::moduleEntry(), 2);
+    host.init();
+    host.update();
+    const q5host::ClipInfo clip = q5cli::streamClip(format, static_cast<int>(input.size()));
+    host.setClip(clip, [&](int n, PIXEL_YC *image, int pitch) {
+        return converter.toYc48(input[n].data.data(), input[n].params, image, pitch), true;
+    });
+    host.saveStart(0, static_cast<int>(input.size()) - 1);
+    std::vector<std::uint8_t> bytes(format.frameBytes());
+    for (int n = 0; n < static_cast<int>(input.size()); ++n) {
+        host.process(n);
+        converter.fromYc48(host.out(), clip.maxW, input[n].params, bytes.data(), input[n].data.data());
+        EXPECT_TRUE(bytes == output[n].data) << "frame " << n;
+    }
 }
 
 }  // namespace

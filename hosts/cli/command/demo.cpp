@@ -16,6 +16,7 @@
 #include <memory>
 
 #include "cli/command/shared.h"
+#include "cli/command/strength.h"
 #include "cli/io/output_file.h"
 #include "cli/io/png.h"
 #include "cli/io/signals.h"
@@ -73,6 +74,7 @@ struct Runs {
     explicit Runs(const DemoClip &clip)
         : eight(eightBits(clip.format)), clean8(requantised(clip.format, clip.clean, eight)),
           grainy8(requantised(clip.format, clip.grainy, eight)),
+          automatic{"the default, --strength auto", {}, {}, QualityMeter(clip.format)},
           grain{"wavelet stages only", {}, {}, QualityMeter(clip.format)},
           grainPre{"with both pre-passes", {}, {}, QualityMeter(clip.format)},
           off8{"rounding correction off", {}, {}, QualityMeter(eight)},
@@ -81,7 +83,7 @@ struct Runs {
           blocks{"with both pre-passes", {}, {}, QualityMeter(clip.format)} {}
     Y4mFormat eight;
     Frames clean8, grainy8;
-    Run grain, grainPre, off8, on8, blocksPlain, blocks;
+    Run automatic, grain, grainPre, off8, on8, blocksPlain, blocks;
 };
 
 class Demo {
@@ -90,7 +92,9 @@ public:
     int run();
 
 private:
-    bool denoise(const Y4mFormat &format, const Frames &input, const Frames &clean, Run *run);
+    bool denoise(const Y4mFormat &format, const Frames &input, const Frames &clean, Run *run,
+                 const SettingsChooser &chooser = {});
+    bool denoiseAutomatically(const DemoClip &clip, Run *run);
     bool settingsFor(const Options &options, const Y4mFormat &format, DenoiseSettings *settings);
     bool writeAll(const DemoClip &clip, const Run &grain, const Run &blocks);
     bool settle(const DemoClip &clip, Runs &runs);
@@ -178,7 +182,8 @@ bool Demo::settingsFor(const Options &options, const Y4mFormat &format, DenoiseS
     return true;
 }
 
-bool Demo::denoise(const Y4mFormat &format, const Frames &input, const Frames &clean, Run *run) {
+bool Demo::denoise(const Y4mFormat &format, const Frames &input, const Frames &clean, Run *run,
+                   const SettingsChooser &chooser) {
     const std::vector<std::uint8_t> bytes = clipBytes(format, input);
     MemorySource source(bytes.data(), bytes.size());
     Y4mReader reader(source, "the demo clip");
@@ -193,11 +198,27 @@ bool Demo::denoise(const Y4mFormat &format, const Frames &input, const Frames &c
     };
     if (!reader.readHeader(&readFormat, &error) ||
         !denoiseStream(filter_.entry(), run->settings, reader, readFormat, writer, onFrame,
-                       nullptr, nullptr, &error)) {
+                       nullptr, nullptr, &error, {}, chooser)) {
         message("the demo run failed: " + error);
         return false;
     }
     return true;
+}
+
+// The default: settings chosen from the grainy clip, those the user gave kept.
+bool Demo::denoiseAutomatically(const DemoClip &clip, Run *run) {
+    if (!settingsFor(options_, clip.format, &run->settings)) return false;
+    std::string error;
+    const std::unique_ptr<TrialFilter> trial = TrialFilter::open(filter_.path, run->settings.threads, &error);
+    if (!trial) {
+        message(error);
+        return false;
+    }
+    SettingsChooser chooser;
+    chooser.choose = [&](int first, const std::vector<const Y4mFrame *> &frames, DenoiseSettings *s) {
+        *s = run->settings = autoStrength(frames, options_, clip.format, *s, *trial, first).settings;
+    };
+    return denoise(clip.format, clip.grainy, clip.clean, run, chooser);
 }
 
 bool Demo::writeAll(const DemoClip &clip, const Run &grain, const Run &blocks) {
@@ -299,7 +320,8 @@ bool Demo::settle(const DemoClip &clip, Runs &runs) {
 
 bool Demo::denoiseAll(const DemoClip &clip, Runs &runs) {
     const Y4mFormat &f = clip.format;
-    return denoise(f, clip.grainy, clip.clean, &runs.grain) && denoise(f, clip.grainy, clip.clean, &runs.grainPre) &&
+    return denoiseAutomatically(clip, &runs.automatic) && denoise(f, clip.grainy, clip.clean, &runs.grain) &&
+           denoise(f, clip.grainy, clip.clean, &runs.grainPre) &&
            denoise(runs.eight, runs.grainy8, runs.clean8, &runs.off8) &&
            denoise(runs.eight, runs.grainy8, runs.clean8, &runs.on8) &&
            denoise(f, clip.blocky, clip.clean, &runs.blocksPlain) && denoise(f, clip.blocky, clip.clean, &runs.blocks);
@@ -328,6 +350,7 @@ void Demo::printFigures(const DemoClip &clip, const Runs &runs) const {
                 kDemoFrames, f.width, f.height, f.describe().c_str());
     const QualityMeter grainy = input(f, clip.grainy, clip.clean);
     line("with grain (sigma 0.75)", grainy, nullptr, "");
+    run(runs.automatic, grainy);
     run(runs.grain, grainy);
     run(runs.grainPre, grainy);
     std::printf("The same in 8 bits:\n");
@@ -350,13 +373,18 @@ int Demo::run() {
         message("demo makes its own clean clip to compare with; --reference is for INPUT OUTPUT");
         return 2;
     }
+    if (options_.strengthGiven) {
+        message("demo shows both the default, --strength auto, and fixed settings; --strength is for INPUT OUTPUT "
+                "and preview");
+        return 2;
+    }
     if (!usableFolder(options_.demoDir)) return 1;
     if (const int status = loadFilter(options_, &filter_)) return status;
     const DemoClip clip = makeDemoClip();
     Runs runs(clip);
     if (!settle(clip, runs)) return 2;
     if (!denoiseAll(clip, runs)) return 1;
-    if (!writeAll(clip, runs.grainPre, runs.blocks)) return 1;
+    if (!writeAll(clip, runs.automatic, runs.blocks)) return 1;
     printFigures(clip, runs);
     std::printf("(%.1f s)\n",
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());

@@ -122,7 +122,7 @@ void warnAboutData(const OpenStream &input, const DenoiseReport &report) {
 }
 
 // --stats: per frame, wall and (all threads') CPU milliseconds.
-void reportStageTimes(const DenoiseReport &report, const std::vector<AutoStrength> &scenes) {
+void reportStageTimes(const DenoiseReport &report, const Y4mFormat &format, const std::vector<AutoStrength> &scenes) {
     const StageTimes &t = report.stages;
     const StageTime outside = t.outside();
     const std::pair<const char *, const StageTime *> stages[] = {
@@ -137,7 +137,7 @@ void reportStageTimes(const DenoiseReport &report, const std::vector<AutoStrengt
         text += part;
     }
     message(text);
-    for (const AutoStrength &scene : scenes) message("strength auto: " + autoStrengthText(scene, true));
+    for (const AutoStrength &scene : scenes) message("strength auto: " + autoStrengthText(scene, format, true));
 }
 
 // The summary names the rounding correction's state: deeper input leaves it off.
@@ -153,7 +153,7 @@ void reportSummary(const Options &options, const Y4mFormat &format, const Denois
                   count(settings.threads, "thread", "threads").c_str(), rounding);
     message(count(report.frames, "frame", "frames") + text);
     for (const AutoStrength &scene : scenes) {
-        message("strength auto: " + autoStrengthText(scene));
+        message("strength auto: " + autoStrengthText(scene, format));
         if (const std::string past = pastEditorRange(scene.settings, descriptor); !past.empty())
             message("past the editor's range (this command only): " + past);
     }
@@ -306,6 +306,33 @@ std::unique_ptr<OutputFile> openOutput(const Options &options, const OpenStream 
     return output;
 }
 
+// --strength auto: the first scene's settings, then each later scene's that differ,
+// chosen through trial runs of a private instance of the module.
+bool chooseAutomatically(const Options &options, const LoadedFilter &filter, const Y4mFormat &format,
+                         DenoiseSettings *settings, std::unique_ptr<TrialFilter> *trial,
+                         std::vector<AutoStrength> *scenes, SettingsChooser *chooser) {
+    std::string error;
+    *trial = TrialFilter::open(filter.path, settings->threads, &error);
+    if (!*trial) {
+        message(error);
+        return false;
+    }
+    const DenoiseSettings given = *settings;
+    TrialFilter *filterForTrials = trial->get();
+    chooser->choose = [=, &options, &format](int first, const std::vector<const Y4mFrame *> &frames,
+                                             DenoiseSettings *s) {
+        AutoStrength chosen = autoStrength(frames, options, format, given, *filterForTrials, first);
+        *s = chosen.settings;
+        if (scenes->empty()) *settings = chosen.settings;
+        if (scenes->empty() || settingsText(chosen.settings) != settingsText(scenes->back().settings))
+            scenes->push_back(chosen);
+    };
+    chooser->sceneCut = [&format](const Y4mFrame &before, const Y4mFrame &at) {
+        return sceneCut(format, before.data.data(), at.data.data());
+    };
+    return true;
+}
+
 }  // namespace
 
 int runDenoiseCommand(const Options &options) {
@@ -322,19 +349,9 @@ int runDenoiseCommand(const Options &options) {
     // --strength auto: the first scene's settings, then each later scene's that differ.
     std::vector<AutoStrength> scenes;
     SettingsChooser chooser;
-    if (options.autoStrength) {
-        const DenoiseSettings given = settings;
-        chooser.choose = [&, given](int first, const std::vector<const Y4mFrame *> &frames, DenoiseSettings *s) {
-            AutoStrength chosen = autoStrength(frames, options, format, given, first);
-            *s = chosen.settings;
-            if (scenes.empty()) settings = chosen.settings;
-            if (scenes.empty() || settingsText(chosen.settings) != settingsText(scenes.back().settings))
-                scenes.push_back(chosen);
-        };
-        chooser.sceneCut = [&](const Y4mFrame &before, const Y4mFrame &at) {
-            return sceneCut(format, before.data.data(), at.data.data());
-        };
-    }
+    std::unique_ptr<TrialFilter> trial;
+    if (options.autoStrength && !chooseAutomatically(options, filter, format, &settings, &trial, &scenes, &chooser))
+        return 1;
 
     std::string error;
     const auto output = openOutput(options, input, reference);
@@ -372,7 +389,7 @@ int runDenoiseCommand(const Options &options) {
     }
 
     warnAboutData(input, report);
-    if (options.stats && report.frames > 0) reportStageTimes(report, scenes);
+    if (options.stats && report.frames > 0) reportStageTimes(report, format, scenes);
     if (!options.quiet) reportSummary(options, format, settings, report, *filter.descriptor, scenes);
     checkReferenceEnd(options, format, reference);
     reportReference(options, reference);

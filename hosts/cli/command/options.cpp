@@ -171,11 +171,12 @@ Parsed parseProgramOption(Argument &arg, Options *o, std::string *previewOption,
     }
     if (arg.name == "strength") {
         if (!arg.value(&text, error)) return Parsed::Failed;
-        if (text == "auto") {
-            o->autoStrength = true;
+        o->strengthGiven = true;
+        if (text == "auto" || text == "editor") {
+            o->autoStrength = text == "auto";
             return Parsed::Taken;
         }
-        *error = "--strength takes \"auto\", not \"" + text + "\"";
+        *error = "--strength takes \"auto\" or \"editor\", not \"" + text + "\"";
         return Parsed::Failed;
     }
     // An empty name would quietly mean "none given".
@@ -249,6 +250,12 @@ bool chooseCommand(const std::vector<std::string> &operands, bool firstIsFile,
     const std::string first = operands.empty() || firstIsFile ? "" : operands[0];
     if (!denoiseOption.empty() && first == "preview") {
         *error = denoiseOption + " is for INPUT OUTPUT, not preview";
+        return false;
+    }
+    if (o->framesGiven && o->autoStrength) {
+        *error = "--frames needs settings fixed for the whole clip: with --strength auto (the default) a "
+                 "chunk would measure its own frames, not the whole run's; give --strength editor, or the "
+                 "settings a whole run prints after \"strength auto:\"";
         return false;
     }
     if (o->excerptGiven && !o->framesGiven) {
@@ -417,6 +424,23 @@ std::string settingsText(const DenoiseSettings &s) {
     return t.substr(1);
 }
 
+std::string runSettingsText(const DenoiseSettings &s, const Y4mFormat &format) {
+    std::string t = "--strength editor";
+    for (const SliderSetting &o : kSliders) {
+        const auto gate = std::find_if(std::begin(kGatedSliders), std::end(kGatedSliders),
+                                       [&](const GatedSlider &g) { return g.slider == o.slider; });
+        if (gate != std::end(kGatedSliders) && !s.on(gate->box)) continue;
+        t += " --" + std::string(o.name) + " " + std::to_string(s.slider(o.slider));
+    }
+    for (const CheckBoxSetting &o : kCheckBoxes) {
+        bool byDefault = o.defaultValue == 1;
+        if (o.box == CheckBox::Fields) byDefault = format.interlaced();
+        if (o.box == CheckBox::Rounding) byDefault = byDefault && format.bits <= 8;
+        if (s.on(o.box) != byDefault) t += std::string(" --") + (s.on(o.box) ? "" : "no-") + o.name;
+    }
+    return t;
+}
+
 namespace {
 
 // "  NAME   text", the text wrapped to 79 columns in a column of its own.
@@ -452,9 +476,16 @@ std::string usageLine() {
            "       quorvane5 preview INPUT [OPTIONS] [--frame N] [--out FILE.png]\n";
 }
 
-std::string helpText() {
-    std::string t = usageLine();
-    t += R"(
+namespace {
+
+// The help, as data: paragraphs of text, and lists of options ("NAME", "text"), each
+// list under a heading ending in ':' (the man page is made from this text and takes
+// such a heading and its lines for a list of options).
+struct HelpLine {
+    const char *name, *text;
+};
+
+constexpr const char *kIntro = R"(
 Denoises a YUV4MPEG2 (y4m) video with the Quorvane5 wavelet filter, loaded
 and driven exactly as the editor drives the plug-in. INPUT and OUTPUT are y4m
 files; "-" reads standard input or writes standard output, so it fits in a
@@ -463,7 +494,8 @@ pipe:
   ffmpeg -i in.mkv -f yuv4mpegpipe -strict -1 - | quorvane5 - - |
     ffmpeg -i - out.mkv
 
-(ffmpeg writes y4m deeper than 8 bits only with -strict -1.)
+(ffmpeg writes y4m deeper than 8 bits only with -strict -1.) By default the
+settings are chosen from the clip itself (--strength auto, below).
 
 A file OUTPUT appears only once it is complete (links followed, the mode of a
 file it replaces kept); devices and FIFOs are written directly. After "--"
@@ -472,79 +504,72 @@ C420paldv, C420), 4:2:2 and 4:4:4 at 8 to 16 bits (C420p10 ...) and mono (luma
 only), up to 4096x2304; the output keeps the input's format, size, frame rate,
 aspect, interlacing and every other tag. 4:4:4 chroma comes back with the
 horizontal detail of 4:2:2: the filter keeps one Cb and Cr per pixel pair.
-
-Filter settings (the plug-in's sliders and check boxes) [default]:
 )";
-    for (const SliderSetting &s : kSliders) {
-        const int most = commandMaximum(s.slider, s.maximum);
-        const std::string range = most > s.maximum ? ", " + std::to_string(s.minimum) + ".." +
-                                                         std::to_string(most) + " (the editor's " +
-                                                         std::to_string(s.minimum) + ".." +
-                                                         std::to_string(s.maximum) + ")"
-                                                   : ", " + std::to_string(s.minimum) + ".." +
-                                                         std::to_string(s.maximum);
-        t += optionLine("--" + std::string(s.name) + " N", std::string(helpOf(s.slider)) + range + " [" +
-                                                               std::to_string(s.defaultValue) + "]");
-    }
-    for (const CheckBoxSetting &c : kCheckBoxes)
-        t += optionLine("--" + std::string(c.name) + ", --no-" + c.name,
-                        std::string(helpOf(c.box)) + " [" + defaultText(c) + "]");
-    t += R"(
+
+constexpr HelpLine kStrengthLines[] = {
+    {"--strength auto",
+     "the default: measure the noise of the first three frames, and of each new scene's, then try candidate "
+     "settings on a crop of them and keep the one with the least estimated error; a setting that does not "
+     "clearly beat leaving the clip alone loses to it. The summary, --stats and preview print the estimate "
+     "and the settings chosen, as options that reproduce the run. A setting given as well keeps the value "
+     "given"},
+    {"--strength editor",
+     "the editor's factory settings for every setting not given (per-field processing and the rounding "
+     "correction still follow the stream, as above)"},
+};
+
+constexpr HelpLine kProgramLines[] = {
+    {"--threads N", "worker threads, 1..16 [every core, at most 16]"},
+    {"--reference CLEAN.y4m",
+     "print PSNR (Y, Cb, Cr) and SSIM (Y) of the output against CLEAN, a clip of the same format and size"},
+    {"--module PATH",
+     "load the filter from PATH [the first found of: quorvane5.so beside this program, "
+     "../lib/quorvane5/quorvane5.so from its folder (as installed), and, for a program in its build tree, "
+     "the module built with it]"},
+    {"--frames A:B",
+     "write only frames A to B - 1 (from 0; without A from the start, without B to the end), each made from "
+     "the frames around it, which are read too, as in a run over the whole clip; the output has the input's "
+     "header. Chunks so made join into the whole run (exactly with the rounding correction off; "
+     "scripts/denoise-cluster). The settings must be fixed for the whole clip: --strength editor, or what a "
+     "whole run prints after \"strength auto:\""},
+    {"--excerpt S:N", "with --frames: INPUT is an excerpt, its first frame being frame S of a clip of N frames"},
+    {"-q, --quiet", "no progress line, summary or notes (warnings stay)"},
+    {"--stats",
+     "where the time went, per frame: reading, conversion to and from YC48, the host's frame cache and "
+     "copies, the filter, writing; and what measuring and choosing the strength took"},
+    {"-h, --help", "this text"},
+    {"--version", "program and filter versions, and the module loaded"},
+};
+
+constexpr const char *kCommands = R"(
+quorvane5 demo [DIR] shows what the filter is for: a built-in cartoon clip
+(flat colours, dark outlines, smooth gradients) with faint grain of 0.75 code
+steps, and the same after a block codec. It denoises the grainy clip first with
+the default, --strength auto, then in a few fixed setting groups (the wavelet
+stages alone and with both pre-passes; the rounding correction off and on for
+an 8-bit copy; the blocky copy without and with the pre-passes) and prints the
+settings and the PSNR and SSIM before and after. Into DIR [quorvane5-demo], a
+new or empty folder or one holding only an earlier demo's files, it writes the
+clips and before-after.png and blocky-before-after.png: one frame before and
+after, a crop magnified with its contrast stretched, and what the filter
+removed. Unless given, --tarnel, --w2dnrl, --w2dnrh, --mosqnr and --blocknr are
+20 in the fixed groups. The clip is 512x288, so the mosquito pass shows only the
+small frames' strength there. The demo runs both kinds itself: it takes no
+--strength.
+
+quorvane5 preview INPUT [--frame N] [--out FILE.png] makes the same picture for
+frame N [0] of your own clip with the settings given (by default chosen from
+the frames around it), reading only the frames the filter needs around it, and
+writes it to FILE.png [quorvane5-preview.png; "-" is standard output, and the
+report then goes to standard error].
+)";
+
+constexpr const char *kNotes = R"(
 The editor's sliders end at 20 (the rounding strength at 32). Here --tarnel,
 --w2dnrl, --w2dnrh, --mosqnr and --blocknr go on to 255: values past 20 exist
 only in this command (the plug-in in the editor cannot be set to them), and the
 summary names them. Grain of a code step or more needs them: at 20 the wavelet
 stages take such grain for structure and leave it.
-
-  --strength auto         measure the noise and the texture of the first three
-                          frames, and of each new scene's, and choose the
-                          settings from them (the summary, --stats and preview
-                          print the estimate and the settings chosen); a
-                          setting given as well keeps the value given [off:
-                          the editor's factory settings]
-
-Program options:
-  --threads N             worker threads, 1..16 [every core, at most 16]
-  --reference CLEAN.y4m   print PSNR (Y, Cb, Cr) and SSIM (Y) of the output
-                          against CLEAN, a clip of the same format and size
-  --module PATH           load the filter from PATH [the first found of:
-                          quorvane5.so beside this program,
-                          ../lib/quorvane5/quorvane5.so from its folder (as
-                          installed), and, for a program in its build tree,
-                          the module built with it]
-  --frames A:B            write only frames A to B - 1 (from 0; without A from
-                          the start, without B to the end), each made from the
-                          frames around it, which are read too, as in a run over
-                          the whole clip; the output has the input's header.
-                          Chunks so made join into the whole run (exactly with
-                          the rounding correction off; scripts/denoise-cluster)
-  --excerpt S:N           with --frames: INPUT is an excerpt, its first frame
-                          being frame S of a clip of N frames
-  -q, --quiet             no progress line, summary or notes (warnings stay)
-  --stats                 where the time went, per frame: reading, conversion
-                          to and from YC48, the host's frame cache and copies,
-                          the filter, writing
-  -h, --help              this text
-  --version               program and filter versions, and the module loaded
-
-quorvane5 demo [DIR] shows what the filter is for: a built-in cartoon clip
-(flat colours, dark outlines, smooth gradients) with faint grain of 0.75 code
-steps, and the same after a block codec. It denoises them in a few setting
-groups (the wavelet stages alone and with both pre-passes; the rounding
-correction off and on for an 8-bit copy; the blocky copy without and with the
-pre-passes) and prints the settings and the PSNR and SSIM before and after.
-Into DIR [quorvane5-demo], a new or empty folder or one holding only an earlier
-demo's files, it writes the clips and before-after.png and
-blocky-before-after.png: one frame before and after, a
-crop magnified with its contrast stretched, and what the filter removed. Unless
-given, --tarnel, --w2dnrl, --w2dnrh, --mosqnr and --blocknr are 20 there. The
-clip is 512x288, so the mosquito pass shows only the small frames' strength
-there.
-
-quorvane5 preview INPUT [--frame N] [--out FILE.png] makes the same picture for
-frame N [0] of your own clip with the settings given, reading only the frames
-the filter needs around it, and writes it to FILE.png [quorvane5-preview.png;
-"-" is standard output, and the report then goes to standard error].
 
 Frames are numbered from 0, in messages as in --frame.
 
@@ -552,7 +577,37 @@ A progress line goes to standard error when it is a terminal; a summary follows
 at the end. Exit status: 0 done, 1 bad input, file error or failed run (no
 output file is left behind), 2 bad command line.
 )";
+
+std::string optionLines(const HelpLine *first, const HelpLine *end) {
+    std::string t;
+    for (const HelpLine *line = first; line != end; ++line) t += optionLine(line->name, line->text);
     return t;
+}
+
+// The filter's own options, from the settings table.
+std::string settingLines() {
+    std::string t;
+    for (const SliderSetting &s : kSliders) {
+        const int most = commandMaximum(s.slider, s.maximum);
+        std::string range = ", " + std::to_string(s.minimum) + ".." + std::to_string(most);
+        if (most > s.maximum)
+            range += " (the editor's " + std::to_string(s.minimum) + ".." + std::to_string(s.maximum) + ")";
+        t += optionLine("--" + std::string(s.name) + " N",
+                        std::string(helpOf(s.slider)) + range + " [" + std::to_string(s.defaultValue) + "]");
+    }
+    for (const CheckBoxSetting &c : kCheckBoxes)
+        t += optionLine("--" + std::string(c.name) + ", --no-" + c.name,
+                        std::string(helpOf(c.box)) + " [" + defaultText(c) + "]");
+    return t;
+}
+
+}  // namespace
+
+std::string helpText() {
+    return usageLine() + kIntro + "\nStrength:\n" + optionLines(std::begin(kStrengthLines), std::end(kStrengthLines)) +
+           "\nFilter settings (the plug-in's sliders and check boxes) [the editor's default]:\n" + settingLines() +
+           "\nProgram options:\n" + optionLines(std::begin(kProgramLines), std::end(kProgramLines)) + kCommands +
+           kNotes;
 }
 
 }  // namespace q5cli

@@ -26,7 +26,10 @@ struct Options {
     int threads = 0;                                   // 0: all cores, at most 16
     bool quiet = false;
     bool stats = false;  // time each stage of the run
-    bool autoStrength = false;  // --strength auto: settings chosen from the clip's noise
+    // --strength auto (the default): settings chosen from the clip's noise; --strength
+    // editor: the editor's factory settings for what is not given.
+    bool autoStrength = true;
+    bool strengthGiven = false;
     // --frames A:B: the frames written (end -1: to the clip's end); --excerpt S:N: the
     // input holds frames S, S + 1, ... of a clip of N frames.
     bool framesGiven = false, excerptGiven = false;
@@ -62,6 +65,11 @@ bool roundingOffForDepth(const Options &options, const Y4mFormat &format);
 /// The settings of a run as options: every slider but those of passes that are off,
 /// and each switch that differs from its default (per-field processing aside).
 std::string settingsText(const DenoiseSettings &settings);
+
+/// The settings of a run as options that, given alone on a stream of `format`,
+/// reproduce them exactly: "--strength editor", the sliders of the passes that are on,
+/// and each switch that differs from what that stream gets by default.
+std::string runSettingsText(const DenoiseSettings &settings, const Y4mFormat &format);
 
 std::string helpText();
 std::string usageLine();

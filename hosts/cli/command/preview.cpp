@@ -120,9 +120,17 @@ int runPreview(const Options &options) {
     DenoiseSettings settings = resolveSettings(options, *filter.descriptor, format);
     std::optional<AutoStrength> chosen;
     SettingsChooser choose;
+    std::unique_ptr<TrialFilter> trial;
+    if (options.autoStrength) {
+        trial = TrialFilter::open(filter.path, settings.threads, &error);
+        if (!trial) {
+            message(error);
+            return 1;
+        }
+    }
     if (options.autoStrength)
         choose.choose = [&](int, const std::vector<const Y4mFrame *> &around, DenoiseSettings *s) {
-            chosen = autoStrength(around, options, format, *s);
+            chosen = autoStrength(around, options, format, *s, *trial);
             *s = settings = chosen->settings;
         };
     // The picture's place is checked before any frame is read; it never replaces the clip.
@@ -163,7 +171,7 @@ int runPreview(const Options &options) {
     // Beside a picture on standard output, the report goes to standard error.
     if (options.quiet) return 0;
     std::FILE *to = out->isStdout() ? stderr : stdout;
-    if (chosen) std::fprintf(to, "Strength auto, from the frames around it: %s\n", autoStrengthText(*chosen).c_str());
+    if (chosen) std::fprintf(to, "Strength auto, from the frames around it: %s\n", autoStrengthText(*chosen, format).c_str());
     if (const std::string past = pastEditorRange(settings, *filter.descriptor); !past.empty())
         std::fprintf(to, "Past the editor's range (this command only): %s\n", past.c_str());
     report(to, options, name, settings, format, frame, pic.legend);

@@ -26,7 +26,7 @@ TEST(QuorvaneFrames, AChunkFromAFileOrAPipeIsThoseFramesOfTheWholeRun) {
         SCOPED_TRACE("FRAME" + params);
         const std::string header = "YUV4MPEG2 W48 H32 F25:1 Ip A1:1 C420jpeg XCOLORRANGE=LIMITED";
         q5clitest::writeBytes(dir.file("in.y4m"), q5clitest::randomY4m(header, 9, 5, params));
-        const std::vector<std::string> settings = {"--mosquito", "--no-rounding", "--threads", "2"};
+        const std::vector<std::string> settings = {"--strength", "editor", "--mosquito", "--no-rounding", "--threads", "2"};
         const auto run = [&](std::vector<std::string> args, const std::string &out) {
             args.insert(args.begin(), settings.begin(), settings.end());
             args.push_back(out);
@@ -43,7 +43,7 @@ TEST(QuorvaneFrames, AChunkFromAFileOrAPipeIsThoseFramesOfTheWholeRun) {
             const CliRun seeked = run({"--frames", range, "-"}, dir.file("seeked.y4m"));
             ASSERT_EQ(seeked.status, 0) << seeked.errText;
             EXPECT_NE(seeked.errText.find(std::to_string(count) + (count == 1 ? " frame" : " frames") + " of 48x32"), std::string::npos) << seeked.errText;
-            const CliRun piped = q5clitest::runShell("cat '" + dir.file("in.y4m") + "' | \"$Q5\" --mosquito --no-rounding "
+            const CliRun piped = q5clitest::runShell("cat '" + dir.file("in.y4m") + "' | \"$Q5\" --strength editor --mosquito --no-rounding "
                                                      "--threads 2 -q --frames " + range + " - '" + dir.file("piped.y4m") + "'");
             ASSERT_EQ(piped.status, 0) << piped.errText;
             EXPECT_EQ(q5clitest::readBytes(dir.file("piped.y4m")), q5clitest::readBytes(dir.file("seeked.y4m")));
@@ -87,7 +87,7 @@ TEST(QuorvaneFrames, AnExcerptWithItsContextGivesTheSameChunk) {
     std::vector<std::uint8_t> excerpt(clip.begin(), clip.begin() + start);
     excerpt.insert(excerpt.end(), clip.begin() + start + 3 * frameBytes, clip.begin() + start + 10 * frameBytes);
     q5clitest::writeBytes(dir.file("excerpt.y4m"), excerpt);
-    const std::vector<std::string> settings = {"--mosquito", "--threads", "2", "-q", "--frames", "5:8"};
+    const std::vector<std::string> settings = {"--strength", "editor", "--mosquito", "--threads", "2", "-q", "--frames", "5:8"};
     auto args = settings;
     args.insert(args.end(), {dir.file("in.y4m"), dir.file("a.y4m")});
     ASSERT_EQ(runCli(args).status, 0);
@@ -100,7 +100,7 @@ TEST(QuorvaneFrames, AnExcerptWithItsContextGivesTheSameChunk) {
     // Too little context before or after the span.
     for (const std::string &frames : {std::string("4:8"), std::string("5:9")}) {
         const CliRun shortRun =
-            runCli({"--mosquito", "--frames", frames, "--excerpt", "3:12", dir.file("excerpt.y4m"), dir.file("c.y4m")});
+            runCli({"--strength", "editor", "--mosquito", "--frames", frames, "--excerpt", "3:12", dir.file("excerpt.y4m"), dir.file("c.y4m")});
         EXPECT_EQ(shortRun.status, 1) << frames;
         EXPECT_NE(shortRun.errText.find(frames == "4:8" ? "starts at frame 3 of the clip" : "ends at frame 9 of the clip"),
                   std::string::npos)
@@ -114,9 +114,10 @@ TEST(QuorvaneFrames, ASpanOutsideTheClipOrABadOneIsRefused) {
     q5clitest::writeBytes(dir.file("in.y4m"), q5clitest::randomY4m("YUV4MPEG2 W16 H16 C420jpeg", 5, 1));
     q5clitest::writeBytes(dir.file("params.y4m"), q5clitest::randomY4m("YUV4MPEG2 W16 H16 C420jpeg", 5, 1, " Xa"));
     const std::vector<std::string> files = {"in.y4m", "params.y4m"};
-    const auto refused = [&](const std::vector<std::string> &args, int status, const std::string &why,
+    const auto refused = [&](std::vector<std::string> args, int status, const std::string &why,
                              const std::string &stdinPath = "") {
         SCOPED_TRACE(testing::Message() << args[0] << " " << args[1]);
+        args.insert(args.begin(), {"--strength", "editor"});
         const CliRun run = runCli(args, stdinPath);
         EXPECT_EQ(run.status, status) << run.errText;
         EXPECT_NE(run.errText.find(why), std::string::npos) << run.errText;
@@ -129,7 +130,7 @@ TEST(QuorvaneFrames, ASpanOutsideTheClipOrABadOneIsRefused) {
     refused({"--frames", "40:50", dir.file("params.y4m"), out}, 1, "the clip has 5 frames (0 to 4)");
     refused({"--frames", "3:6", dir.file("params.y4m"), out}, 1, beyond + "3:6 reaches beyond it");
     refused({"--frames", "3:6", "-", out}, 1, beyond + "3:6 reaches beyond it", in);
-    const CliRun piped = q5clitest::runShell("cat '" + in + "' | \"$Q5\" --frames 7: - '" + out + "'");
+    const CliRun piped = q5clitest::runShell("cat '" + in + "' | \"$Q5\" --strength editor --frames 7: - '" + out + "'");
     EXPECT_EQ(piped.status, 1);
     EXPECT_NE(piped.errText.find(beyond + "7: reaches beyond it"), std::string::npos) << piped.errText;
     EXPECT_EQ(dir.entries(), files);
@@ -158,8 +159,8 @@ TEST(QuorvaneFrames, ASpanOutsideTheClipOrABadOneIsRefused) {
 TEST(QuorvaneFrames, TheReferenceIsMeasuredFromTheSameFrame) {
     ScratchDir dir;
     q5clitest::writeBytes(dir.file("in.y4m"), q5clitest::randomY4m("YUV4MPEG2 W32 H32 C420jpeg", 6, 9));
-    ASSERT_EQ(runCli({"-q", "--threads", "2", dir.file("in.y4m"), dir.file("whole.y4m")}).status, 0);
-    const CliRun run = runCli({"--threads", "2", "--frames", "3:5", "--reference", dir.file("whole.y4m"),
+    ASSERT_EQ(runCli({"-q", "--strength", "editor", "--threads", "2", dir.file("in.y4m"), dir.file("whole.y4m")}).status, 0);
+    const CliRun run = runCli({"--strength", "editor", "--threads", "2", "--frames", "3:5", "--reference", dir.file("whole.y4m"),
                                dir.file("in.y4m"), dir.file("out.y4m")});
     ASSERT_EQ(run.status, 0) << run.errText;
     EXPECT_NE(run.errText.find("PSNR Y inf  Cb inf  Cr inf"), std::string::npos) << run.errText;
@@ -167,7 +168,7 @@ TEST(QuorvaneFrames, TheReferenceIsMeasuredFromTheSameFrame) {
     EXPECT_EQ(run.errText.find("warning"), std::string::npos) << run.errText;
     // A reference that ends inside the span is measured as far as it goes.
     const CliRun shortRef = q5clitest::runShell("head -c 7000 '" + dir.file("whole.y4m") + "' > '" + dir.file("short.y4m") +
-                                                "' && \"$Q5\" --threads 2 --frames 2: --reference '" + dir.file("short.y4m") +
+                                                "' && \"$Q5\" --strength editor --threads 2 --frames 2: --reference '" + dir.file("short.y4m") +
                                                 "' '" + dir.file("in.y4m") + "' '" + dir.file("out.y4m") + "'");
     EXPECT_EQ(shortRef.status, 0) << shortRef.errText;
     EXPECT_NE(shortRef.errText.find("the figures cover 2 frames from frame 2"), std::string::npos) << shortRef.errText;

@@ -92,7 +92,7 @@ TEST(ParseOptions, RejectsBadCommandLinesWithReasons) {
 
 TEST(ParseOptions, ReadsASpanOfFramesWithEitherEndLeftOut) {
     const auto span = [](const std::string &text) {
-        const Options o = parse({"--frames", text, "in.y4m", "out.y4m"});
+        const Options o = parse({"--strength", "editor", "--frames", text, "in.y4m", "out.y4m"});
         EXPECT_TRUE(o.framesGiven);
         return std::make_pair(o.framesFirst, o.framesEnd);
     };
@@ -100,16 +100,16 @@ TEST(ParseOptions, ReadsASpanOfFramesWithEitherEndLeftOut) {
     EXPECT_EQ(span("3:"), std::make_pair(3, -1));
     EXPECT_EQ(span(":7"), std::make_pair(0, 7));
     EXPECT_EQ(span(":"), std::make_pair(0, -1));
-    const Options excerpt = parse({"--frames=5:8", "--excerpt=3:12", "in.y4m", "out.y4m"});
+    const Options excerpt = parse({"--strength=editor", "--frames=5:8", "--excerpt=3:12", "in.y4m", "out.y4m"});
     EXPECT_EQ(excerpt.excerptFirst, 3);
     EXPECT_EQ(excerpt.excerptLength, 12);
     EXPECT_FALSE(parse({"in.y4m", "out.y4m"}).framesGiven);
     // The demo takes no span, so with one "demo" is the input file.
-    const Options demo = parse({"--frames", "1:3", "demo", "out.y4m"});
+    const Options demo = parse({"--strength", "editor", "--frames", "1:3", "demo", "out.y4m"});
     EXPECT_EQ(demo.command, Options::Denoise);
     EXPECT_EQ(demo.input, "demo");
     EXPECT_EQ(parseError({"--frames", "1:99999999999", "in.y4m", "out.y4m"}).find("--frames needs A:B"), 0u);
-    EXPECT_EQ(parseError({"--excerpt", ":5", "--frames", "1:2", "in", "out"}).find("--excerpt needs S:N"), 0u);
+    EXPECT_EQ(parseError({"--strength", "editor", "--excerpt", ":5", "--frames", "1:2", "in", "out"}).find("--excerpt needs S:N"), 0u);
 }
 
 // The strength sliders go past the editor's range up to the command's bound; the
