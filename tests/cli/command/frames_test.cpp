@@ -68,7 +68,7 @@ TEST(QuorvaneFrames, AChunkOfAStreamThatStartsPartwayIntoItsFile) {
     std::vector<std::uint8_t> both(1000, 'j');
     both.insert(both.end(), clip.begin(), clip.end());
     q5clitest::writeBytes(dir.file("both"), both);
-    const std::string settings = " -q --threads 2 --no-rounding --frames 5:7 ";
+    const std::string settings = " -q --strength editor --threads 2 --no-rounding --frames 5:7 ";
     const CliRun direct = q5clitest::runShell("\"$Q5\"" + settings + "'" + dir.file("in.y4m") + "' '" + dir.file("a.y4m") + "'");
     ASSERT_EQ(direct.status, 0) << direct.errText;
     const CliRun handed = q5clitest::runShell("{ head -c 1000 >/dev/null && \"$Q5\"" + settings + "- '" + dir.file("b.y4m") +
