@@ -39,7 +39,7 @@ TEST(QuorvaneCommand, ShortOfMemoryFailsWithAdviceAndLeavesNothing) {
     if (kSanitized) GTEST_SKIP() << "the sanitizers reserve more address space than the limits here allow";
     ScratchDir dir;
     q5clitest::writeBytes(dir.file("uhd.y4m"), uhdClip());
-    const std::string advice = "not enough memory for 3840x2160 frames: the run needs about ";
+    const std::string advice = "not enough memory for 3840x2160 frames: a run of five frames or more needs up to about ";
     int failed = 0;
     // From short of everything to short of the host's cache alone (in KB).
     for (const char *limit : {"450000", "684000", "760000"}) {
@@ -65,6 +65,13 @@ TEST(QuorvaneCommand, ShortOfMemoryFailsWithAdviceAndLeavesNothing) {
     EXPECT_EQ(preview.status, 1) << preview.errText;
     EXPECT_NE(preview.errText.find(advice), std::string::npos) << preview.errText;
     EXPECT_EQ(dir.entries(), std::vector<std::string>{"uhd.y4m"});
+
+    // One thread is as few as there are: the advice is then to free memory.
+    const q5clitest::CliRun one = q5clitest::runShell("cd '" + dir.path() +
+                                                      "' && ulimit -v 450000 && exec \"$Q5\" --threads 1 uhd.y4m out.y4m");
+    EXPECT_EQ(one.status, 1) << one.errText;
+    EXPECT_NE(one.errText.find("on 1 thread; free some memory"), std::string::npos) << one.errText;
+    EXPECT_EQ(one.errText.find("fewer threads"), std::string::npos) << one.errText;
 }
 
 }  // namespace

@@ -110,7 +110,8 @@ TEST(QuorvaneCommand, RefusesBadInputWithAReasonAndLeavesNoFile) {
     };
     fails("missing.y4m", "cannot open " + dir.file("missing.y4m") + ": No such file");
     fails("empty.y4m", "is empty");
-    fails("text.y4m", "not a YUV4MPEG2 stream");
+    fails("text.y4m", "not a YUV4MPEG2 stream (the header does not start with YUV4MPEG2); other video comes in "
+                      "through ffmpeg: ffmpeg -i " + dir.file("text.y4m") + " -f yuv4mpegpipe -strict -1 - | quorvane5 - OUT");
     fails("nosize.y4m", "no frame size");
     fails("c411.y4m", "unsupported colour space \"C411\"");
     fails("oddw.y4m", "needs an even width, but the frames are 9x8");
@@ -305,6 +306,12 @@ TEST(QuorvaneCommand, SaysWhatItDidToTheData) {
     std::string text = run({"--threads", "1", in, out}, 0);
     EXPECT_EQ(occurrences(text, "4:4:4 chroma comes back with the horizontal detail of 4:2:2"), 1) << text;
     EXPECT_NE(text.find("quorvane5: 1 frame of 32x32"), std::string::npos) << text;
+    EXPECT_NE(text.find(" fps, 1 thread; "), std::string::npos) << text;
+
+    // A clip of no frames: "--frames :" is that whole clip too.
+    q5clitest::writeBytes(in, q5clitest::randomY4m("YUV4MPEG2 W32 H32 C420jpeg", 0, 1));
+    for (const std::vector<std::string> &args : {std::vector<std::string>{"-q", in, out}, {"-q", "--frames", ":", in, out}})
+        EXPECT_EQ(run(args, 0), "") << args[1];
 
     // --stats names the layout of the filter's working buffers that ran.
     text = run({"--stats", "-q", in, out}, 0);
@@ -533,6 +540,9 @@ TEST(QuorvaneDemo, WritesTheClipsAndTheComparisonAndPrintsTheFigures) {
     for (const char *name : {"clean.y4m", "noisy.y4m", "denoised.y4m", "blocky.y4m", "blocky-denoised.y4m",
                              "before-after.png", "blocky-before-after.png"})
         EXPECT_NE(report.find(name), std::string::npos) << report;
+    // Each picture's "after" names the settings that made it.
+    for (const char *picture : {"before-after.png", "blocky-before-after.png"})
+        EXPECT_NE(report.find("\"after\" in " + std::string(picture) + ": quorvane5 --"), std::string::npos) << report;
 
     // Run again into the same folder, as the quick start may be: the earlier files are
     // the demo's own and are replaced. A file of the user's there stops it, named.

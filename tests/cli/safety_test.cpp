@@ -332,8 +332,9 @@ TEST(QuorvaneSafety, EverySignalThatEndsTheProgramRemovesItsTemporary) {
 
 // Standard descriptors: one closed at start is not an output or an input, standard
 // error (by any name) is not an output, and a descriptor on the input file is not one
-// either, whatever the names; a named output replacing its input still works.
-TEST(QuorvaneSafety, RefusesClosedDescriptorsStandardErrorAndTheInputAsOutput) {
+// either, whatever the names, nor is the reference's file; a named output replacing
+// its input still works.
+TEST(QuorvaneSafety, RefusesClosedDescriptorsStandardErrorAndTheInputOrReferenceAsOutput) {
     ScratchDir dir;
     const std::string in = dir.file("in.y4m"), x = dir.file("x.y4m"), ref = dir.file("ref.y4m");
     const auto clip = q5clitest::randomY4m("YUV4MPEG2 W32 H32 C420jpeg", 3, q5test::testSeed());
@@ -374,6 +375,12 @@ TEST(QuorvaneSafety, RefusesClosedDescriptorsStandardErrorAndTheInputAsOutput) {
             "the output is the input file (standard input): it would overwrite the clip as it is read");
     refused(q5 + " --reference " + quote(ref) + " - >> " + quote(ref),
             "the output is the reference file (" + ref + "): it would overwrite the clip as it is read");
+    // Replaced at the end, by name or through a link, the reference would be lost.
+    ASSERT_EQ(symlink(ref.c_str(), dir.file("link.y4m").c_str()), 0);
+    for (const std::string &name : {ref, dir.file("link.y4m")})
+        refused(q5 + " --reference " + quote(ref) + " " + quote(name),
+                "the output is the reference file (" + ref + "): it would replace the clip the output is measured against");
+    EXPECT_EQ(hiddenEntries(dir), std::vector<std::string>{});
     const q5clitest::CliRun inPlace = runCli({"-q", in, in});
     EXPECT_EQ(inPlace.status, 0) << inPlace.errText;
     EXPECT_TRUE(readBytes(in) == expected);
@@ -467,6 +474,15 @@ TEST(QuorvaneSafety, AnInPlaceCopyThatCannotFitIsNotBegunAndLongNamesWork) {
     EXPECT_EQ(roomy.status, 0) << roomy.errText;
     EXPECT_EQ(readBytes(other), readBytes(out));
     EXPECT_NE(readBytes(other), old);
+    // The old file's own blocks are freed by the copy: a larger old file makes room
+    // for the output on a disk with none to spare.
+    const std::vector<std::uint8_t> large(64 * 1024, 'L');
+    q5clitest::writeBytes(out, large);
+    const q5clitest::CliRun reused =
+        runShell(q5clitest::preloadingFailures("Q5_FREE_BYTES=0") + "\"$Q5\" -q " + quote(in) + " " + quote(out));
+    EXPECT_EQ(reused.status, 0) << reused.errText;
+    EXPECT_EQ(readBytes(other), readBytes(out));
+    EXPECT_NE(readBytes(other), large);
 
     const std::string longName = dir.file(std::string(255 - 4, 'n') + ".y4m");
     const q5clitest::CliRun named = runCli({"-q", in, longName});

@@ -154,9 +154,9 @@ void reportSummary(const Options &options, const Y4mFormat &format, const Denois
                                ? "rounding correction off, as for input deeper than 8 bits"
                                : "rounding correction off";
     char text[320];
-    std::snprintf(text, sizeof text, " of %dx%d %s in %.1f s (%.1f fps, %d threads; %s)", format.width,
-                  format.height, format.describe().c_str(), report.seconds,
-                  report.seconds > 0 ? report.frames / report.seconds : 0.0, settings.threads, rounding);
+    std::snprintf(text, sizeof text, " of %dx%d %s in %.1f s (%.1f fps, %s; %s)", format.width, format.height,
+                  format.describe().c_str(), report.seconds, report.seconds > 0 ? report.frames / report.seconds : 0.0,
+                  count(settings.threads, "thread", "threads").c_str(), rounding);
     message(count(report.frames, "frame", "frames") + text);
     for (const AutoStrength &scene : scenes) {
         message("strength auto: " + autoStrengthText(scene, format));
@@ -286,6 +286,32 @@ void reportReference(const Options &options, const Reference &reference) {
                        : "no frames to compare with " + options.reference);
 }
 
+// Created only once everything it depends on has been checked.
+std::unique_ptr<OutputFile> openOutput(const Options &options, const OpenStream &input, const Reference &reference) {
+    std::string error;
+    auto output = OutputFile::open(options.output, &error);
+    if (!output) {
+        message(error);
+        return nullptr;
+    }
+    // Written straight into a clip being read, the output would overwrite or grow it.
+    // (A named output replacing its input goes through a temporary: that is safe.)
+    for (const OpenStream *read : {&input, &reference.stream})
+        if (read->source && output->writesDirectlyInto(*read->source)) {
+            message(std::string("the output is the ") + (read == &input ? "input" : "reference") + " file (" +
+                    read->name + "): it would overwrite the clip as it is read");
+            return nullptr;
+        }
+    // The output replacing its input is a run in place; replacing the reference would
+    // destroy the clean clip, and measure the output against what was there before.
+    if (reference.stream.source && output->endsUpAs(*reference.stream.source)) {
+        message("the output is the reference file (" + reference.stream.name +
+                "): it would replace the clip the output is measured against");
+        return nullptr;
+    }
+    return output;
+}
+
 // --strength auto: the first scene's settings, then each later scene's that differ,
 // chosen through trial runs of a private instance of the module.
 bool chooseAutomatically(const Options &options, const LoadedFilter &filter, const Y4mFormat &format,
@@ -334,19 +360,8 @@ int runDenoiseCommand(const Options &options) {
         return 1;
 
     std::string error;
-    auto output = OutputFile::open(options.output, &error);
-    if (!output) {
-        message(error);
-        return 1;
-    }
-    // Written straight into a clip being read, the output would overwrite or grow it.
-    // (A named output replacing its input goes through a temporary: that is safe.)
-    for (const OpenStream *read : {&input, &reference.stream})
-        if (read->source && output->writesDirectlyInto(*read->source)) {
-            message(std::string("the output is the ") + (read == &input ? "input" : "reference") + " file (" +
-                    read->name + "): it would overwrite the clip as it is read");
-            return 1;
-        }
+    const auto output = openOutput(options, input, reference);
+    if (!output) return 1;
     Y4mWriter writer(*output);
     if (format.subsampling == Subsampling::S444 && !options.quiet)
         message("note: the filter gives each horizontal pair of pixels one Cb and one Cr, so "

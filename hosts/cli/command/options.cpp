@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <string>
+#include <vector>
 #include <thread>
 
 #include "cli/command/strength.h"
@@ -68,6 +70,13 @@ bool parseInt(const std::string &text, int *value) {
     if (*end != '\0' || errno == ERANGE || v < INT_MIN || v > INT_MAX) return false;
     *value = static_cast<int>(v);
     return true;
+}
+
+bool addressable(const char *option, const std::string &text, int first, int end, std::string *error) {
+    if (first < kMaxClipFrames && end <= kMaxClipFrames) return true;
+    *error = std::string(option) + " " + text + " is past the " + std::to_string(kMaxClipFrames) +
+             " frames a clip can have here (frame numbers up to " + std::to_string(kMaxClipFrames - 1) + ")";
+    return false;
 }
 
 // "A:B": frame numbers, digits only; where `optional` allows, either may be left out
@@ -196,6 +205,7 @@ Parsed parseProgramOption(Argument &arg, Options *o, std::string *previewOption,
             *error = "--frames " + text + " holds no frame: it writes frames A to B - 1";
             return Parsed::Failed;
         }
+        if (!addressable("--frames", text, o->framesFirst, o->framesEnd, error)) return Parsed::Failed;
         o->framesGiven = true;
         return Parsed::Taken;
     }
@@ -207,6 +217,7 @@ Parsed parseProgramOption(Argument &arg, Options *o, std::string *previewOption,
                      "(S below N), not \"" + text + "\"";
             return Parsed::Failed;
         }
+        if (!addressable("--excerpt", text, o->excerptFirst, o->excerptLength, error)) return Parsed::Failed;
         o->excerptGiven = true;
         return Parsed::Taken;
     }
@@ -291,6 +302,42 @@ int resolveThreads(const Options &options) {
     return std::clamp(static_cast<int>(cores), 1, 16);
 }
 
+// Edits (insertions, deletions, substitutions) that turn a into b.
+std::size_t editDistance(const std::string &a, const std::string &b) {
+    std::vector<std::size_t> row(b.size() + 1);
+    for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        std::size_t diagonal = row[0];
+        row[0] = i;
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            const std::size_t above = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
+// "unknown option --mosqito (did you mean --mosquito?)": the nearest option, where one
+// is near enough to be what was meant.
+std::string unknownOption(const std::string &arg) {
+    const std::size_t dashes = arg.find_first_not_of('-');
+    const std::string name = dashes == std::string::npos ? "" : arg.substr(dashes);
+    const std::string bare = name.substr(0, name.find('='));
+    std::vector<std::string> known = {"threads", "strength", "module", "reference", "frame", "frames",
+                                      "excerpt", "out",      "help",   "version",   "quiet", "stats"};
+    for (const CheckBoxSetting &c : kCheckBoxes) known.insert(known.end(), {c.name, std::string("no-") + c.name});
+    for (const SliderSetting &s : kSliders) known.push_back(s.name);
+    std::string best;
+    std::size_t nearest = std::max<std::size_t>(1, bare.size() / 3) + 1;
+    for (const std::string &k : known)
+        if (const std::size_t d = editDistance(bare, k); d < nearest) {
+            nearest = d;
+            best = k;
+        }
+    return "unknown option " + arg.substr(0, arg.find('=')) + (best.empty() ? "" : " (did you mean --" + best + "?)");
+}
+
 }  // namespace
 
 bool parseOptions(const std::vector<std::string> &args, Options *options, std::string *error) {
@@ -308,7 +355,7 @@ bool parseOptions(const std::vector<std::string> &args, Options *options, std::s
             firstIsFile = operands.empty();
         } else if (!parseSwitch(arg, &o)) {
             if (arg.compare(0, 2, "--") != 0) {
-                *error = "unknown option " + arg;
+                *error = unknownOption(arg);
                 return false;
             }
             Argument named(args, &i);
@@ -318,7 +365,7 @@ bool parseOptions(const std::vector<std::string> &args, Options *options, std::s
             if (parsed == Parsed::Unknown && parseSwitch("--" + named.name, &o))
                 *error = "--" + named.name + " takes no value";
             else if (parsed == Parsed::Unknown)
-                *error = "unknown option --" + named.name;
+                *error = unknownOption("--" + named.name);
             if (parsed != Parsed::Taken) return false;
         }
     }

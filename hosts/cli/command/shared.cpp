@@ -42,6 +42,10 @@ int openStream(const std::string &path, OpenStream *stream) {
         if (namesStandardInput(path) && error == stream->name + " is empty")
             error += ": the program feeding it may have failed (ffmpeg writes y4m deeper than 8 bits only "
                      "with -strict -1)";
+        // Most often a video file of another kind.
+        if (error.find("not a YUV4MPEG2 stream") != std::string::npos)
+            error += "; other video comes in through ffmpeg: ffmpeg -i " + (namesStandardInput(path) ? "IN" : path) +
+                     " -f yuv4mpegpipe -strict -1 - | quorvane5 - OUT";
         message(error);
         return 1;
     }

@@ -131,102 +131,106 @@ std::unique_ptr<OutputFile> OutputFile::open(const std::string &path, std::strin
     if (path != "-" && !followLinks(path, &out->path_, error)) return nullptr;
     // An open descriptor, by "-" or by name: written as it is, so that ">>" appends and
     // a pipe works; opening the name anew would truncate the file or find no pipe.
-    if (const int fd = path == "-" ? 1 : descriptorNamed(out->path_); fd >= 0) {
-        // What stands on a descriptor closed at start is our /dev/null, not an output.
-        if (closedAtStart(fd)) {
-            *error = std::string(fd == 0 ? "standard input" : fd == 1 ? "standard output" : "standard error") +
-                     " is closed: give an output file or a pipe";
-            return nullptr;
-        }
-        const int flags = fcntl(fd, F_GETFL);
-        if (flags < 0 || (flags & O_ACCMODE) == O_RDONLY) {
-            *error = "cannot write " + out->name_ + ": " + std::strerror(EBADF);
-            return nullptr;
-        }
-        if (isatty(fd)) {
-            *error = "will not write video to a terminal: give an output file or a pipe";
-            return nullptr;
-        }
-        if (isStandardError(fd)) {
-            *error = "will not write " + out->name_ + ": it is standard error, where the messages go";
-            return nullptr;
-        }
-        out->fd_ = fd;
-        out->descriptor_ = true;
-        return out;
-    }
+    if (const int fd = path == "-" ? 1 : descriptorNamed(out->path_); fd >= 0)
+        return out->openDescriptor(fd, error) ? std::move(out) : nullptr;
     struct stat st {};
     out->existed_ = stat(out->path_.c_str(), &st) == 0;
     if (out->existed_ && S_ISDIR(st.st_mode)) {
         *error = "cannot write " + path + ": it is a directory";
         return nullptr;
     }
-    if (out->existed_ && !S_ISREG(st.st_mode)) {
-        // A device, FIFO or socket: renaming a file over it would destroy it.
-        const int fd = S_ISSOCK(st.st_mode)
-                           ? connectSocket(out->path_)
-                           : ::open(out->path_.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
-        if (fd < 0) {
-            *error = "cannot write " + path + ": " + std::strerror(errno);
-            return nullptr;
-        }
-        out->fd_ = fd;
-        if (isatty(fd)) {
-            *error = "will not write video to a terminal: give an output file or a pipe";
-            return nullptr;
-        }
-        if (isStandardError(fd)) {
-            *error = "will not write " + out->name_ + ": it is standard error, where the messages go";
-            return nullptr;
-        }
-        return out;
+    // A device, FIFO or socket: renaming a file over it would destroy it.
+    const bool ok = out->existed_ && !S_ISREG(st.st_mode) ? out->openSpecial(st, error) : out->openReplaced(st, error);
+    return ok ? std::move(out) : nullptr;
+}
+
+bool OutputFile::openDescriptor(int fd, std::string *error) {
+    // What stands on a descriptor closed at start is our /dev/null, not an output.
+    if (closedAtStart(fd)) {
+        *error = std::string(fd == 0 ? "standard input" : fd == 1 ? "standard output" : "standard error") +
+                 " is closed: give an output file or a pipe";
+        return false;
     }
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags < 0 || (flags & O_ACCMODE) == O_RDONLY) {
+        *error = "cannot write " + name_ + ": " + std::strerror(EBADF);
+        return false;
+    }
+    fd_ = fd;
+    descriptor_ = true;
+    return checkDirectOutput(error);
+}
+
+bool OutputFile::openSpecial(const struct stat &st, std::string *error) {
+    const int fd = S_ISSOCK(st.st_mode) ? connectSocket(path_) : ::open(path_.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        *error = failure(std::strerror(errno));
+        return false;
+    }
+    fd_ = fd;
+    return checkDirectOutput(error);
+}
+
+// A terminal or the messages' own stream would take the video where the user reads.
+bool OutputFile::checkDirectOutput(std::string *error) const {
+    if (isatty(fd_)) {
+        *error = "will not write video to a terminal: give an output file or a pipe";
+        return false;
+    }
+    if (isStandardError(fd_)) {
+        *error = "will not write " + name_ + ": it is standard error, where the messages go";
+        return false;
+    }
+    return true;
+}
+
+bool OutputFile::openReplaced(const struct stat &st, std::string *error) {
     // As the shell's ">" does: a file the user may not write is not replaced, even
     // where the folder would let the rename through. Root may write anything.
-    if (out->existed_ && geteuid() != 0 && faccessat(AT_FDCWD, out->path_.c_str(), W_OK, AT_EACCESS) != 0) {
-        *error = "cannot write " + path + ": " + std::strerror(errno);
-        return nullptr;
+    if (existed_ && geteuid() != 0 && faccessat(AT_FDCWD, path_.c_str(), W_OK, AT_EACCESS) != 0) {
+        *error = failure(std::strerror(errno));
+        return false;
     }
-    out->mode_ = st.st_mode;
-    out->owner_ = st.st_uid;
-    out->group_ = st.st_gid;
-    const std::size_t slash = out->path_.rfind('/');
-    const std::string dir = slash == std::string::npos ? "" : out->path_.substr(0, slash + 1);
-    const std::string base = slash == std::string::npos ? out->path_ : out->path_.substr(slash + 1);
+    mode_ = st.st_mode;
+    owner_ = st.st_uid;
+    group_ = st.st_gid;
+    const std::size_t slash = path_.rfind('/');
+    const std::string dir = slash == std::string::npos ? "" : path_.substr(0, slash + 1);
+    const std::string base = slash == std::string::npos ? path_ : path_.substr(slash + 1);
     const std::string folder = dir.empty() ? "." : dir.size() == 1 ? dir : dir.substr(0, dir.size() - 1);
     // A file with other hard links is rewritten in place, so that every name sees the
     // output; so is one the rename could not replace: in a sticky folder (/tmp) a file
     // of another user's.
-    out->inPlace_ = out->existed_ && (st.st_nlink > 1 || !mayRenameOver(folder, st));
-    int fd = makeTemp(dir, base, &out->temp_);
-    if (fd < 0 && out->existed_ && (errno == EACCES || errno == EPERM || errno == EROFS)) {
+    inPlace_ = existed_ && (st.st_nlink > 1 || !mayRenameOver(folder, st));
+    int fd = makeTemp(dir, base, &temp_);
+    if (fd < 0 && existed_ && (errno == EACCES || errno == EPERM || errno == EROFS)) {
         // A folder we may not write, holding a file we may: the output gathers elsewhere
         // and is copied into the file once complete.
         const char *tmp = std::getenv("TMPDIR");
         std::string elsewhere = tmp && *tmp ? tmp : "/tmp";
         if (elsewhere.back() != '/') elsewhere += '/';
-        fd = makeTemp(elsewhere, base, &out->temp_);
-        out->inPlace_ = fd >= 0;
+        fd = makeTemp(elsewhere, base, &temp_);
+        inPlace_ = fd >= 0;
     }
     if (fd < 0) {
         const int e = errno;
-        *error = "cannot write " + path + ": " +
-                 (e == EACCES || e == EPERM || e == EROFS ? "cannot create a file in the folder " + folder + " (" +
-                                                                std::strerror(e) + ")"
-                                                          : std::strerror(e));
-        return nullptr;
+        temp_.clear();
+        *error = failure(e == EACCES || e == EPERM || e == EROFS
+                             ? "cannot create a file in the folder " + folder + " (" + std::strerror(e) + ")"
+                             : std::strerror(e));
+        return false;
     }
-    rememberTemp(out->temp_);
-    out->fd_ = fd;
-    if (out->inPlace_) {
+    rememberTemp(temp_);
+    fd_ = fd;
+    if (inPlace_) {
         // Opened now, so that a file we cannot write is found before any work.
-        out->target_ = ::open(out->path_.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
-        if (out->target_ < 0) {
-            *error = "cannot write " + path + ": " + std::strerror(errno);
-            return nullptr;
+        target_ = ::open(path_.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+        if (target_ < 0) {
+            *error = failure(std::strerror(errno));
+            return false;
         }
     }
-    return out;
+    return true;
 }
 
 bool OutputFile::writesDirectlyInto(const ByteSource &source) const {
@@ -235,6 +239,14 @@ bool OutputFile::writesDirectlyInto(const ByteSource &source) const {
     return fdSource && temp_.empty() && fd_ >= 0 && fstat(fd_, &ours) == 0 &&
            fstat(fdSource->fd(), &theirs) == 0 && S_ISREG(ours.st_mode) && ours.st_dev == theirs.st_dev &&
            ours.st_ino == theirs.st_ino;
+}
+
+bool OutputFile::endsUpAs(const ByteSource &source) const {
+    const auto *fdSource = dynamic_cast<const FdSource *>(&source);
+    struct stat ours {}, theirs {};
+    if (!fdSource || fstat(fdSource->fd(), &theirs) != 0 || !S_ISREG(theirs.st_mode)) return false;
+    const bool known = temp_.empty() ? fd_ >= 0 && fstat(fd_, &ours) == 0 : existed_ && stat(path_.c_str(), &ours) == 0;
+    return known && ours.st_dev == theirs.st_dev && ours.st_ino == theirs.st_ino;
 }
 
 OutputFile::~OutputFile() {

@@ -8,6 +8,7 @@
 // directly: standard output, devices, FIFOs and sockets.
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <memory>
@@ -37,9 +38,17 @@ public:
     /// (">> in.y4m", or /dev/stdin opened for reading and writing): it would overwrite
     /// or grow the clip as it is read. A file replaced through a temporary is safe.
     bool writesDirectlyInto(const ByteSource &source) const;
+    /// Whether the file left in the end is the regular file `source` reads, by device
+    /// and inode (whatever links or descriptor names lead to it).
+    bool endsUpAs(const ByteSource &source) const;
 
 private:
     OutputFile() = default;
+    // The three kinds of output open() tells apart.
+    bool openDescriptor(int fd, std::string *error);
+    bool openSpecial(const struct stat &st, std::string *error);
+    bool openReplaced(const struct stat &st, std::string *error);
+    bool checkDirectOutput(std::string *error) const;
     bool flush(std::string *error);
     bool writeAll(const char *data, std::size_t size, std::string *error);
     std::string failure(const std::string &what) const;

@@ -71,12 +71,16 @@ std::size_t runMemoryBytes(const Y4mFormat &format, int threads) {
     return filter + filterScratch + host + frames + stacks + program;
 }
 
+// The estimate is for a clip long enough to fill the host's cache and the command's
+// window; a shorter one holds fewer frames and may go through below it.
 std::string memoryAdvice(const Y4mFormat &format, int threads) {
     const std::size_t mb = (runMemoryBytes(format, threads) + (std::size_t{1} << 20) - 1) >> 20;
     return "not enough memory for " + std::to_string(format.width) + "x" + std::to_string(format.height) +
-           " frames: the run needs about " + std::to_string((mb + 9) / 10 * 10) + " MB at this size on " +
+           " frames: a run of five frames or more needs up to about " + std::to_string((mb + 9) / 10 * 10) +
+           " MB at this size on " +
            std::to_string(threads) + (threads == 1 ? " thread" : " threads") +
-           "; try fewer threads (--threads) or a smaller frame";
+           (threads > 1 ? "; try fewer threads (--threads) or a smaller frame"
+                        : "; free some memory (or raise the limit, ulimit -v) or try a smaller frame");
 }
 
 std::string unprocessedReason(const Y4mFormat &format, int threads) {
@@ -117,7 +121,9 @@ bool checkFrameSpan(const FrameSpan &span, int count, int context, std::string *
                  spanText(span) + " need frame " + std::to_string(firstRead) + " and on";
         return false;
     }
-    if (count >= 0 && (span.first >= count || span.end > count)) {
+    // "--frames :" is the whole clip, even one of no frames.
+    const bool wholeClip = span.first == 0 && span.end < 0;
+    if (count >= 0 && ((span.first >= count && !wholeClip) || span.end > count)) {
         *error = clipFrames(count) + "; --frames " + spanText(span) + " reaches beyond it";
         return false;
     }
@@ -264,6 +270,13 @@ bool StreamRun::readAhead(int n, bool *done, std::string *error) {
     // The clip's length was known from the start: an input that ends before it is an
     // excerpt, which must hold every frame the filter reads around frame n.
     *done = n >= span_.clipLength;
+    // Frames near the clip's end are made with its last frame mirrored: an input going
+    // on past that end is not the excerpt it was said to be, and would give other frames.
+    if (window_.frameCount() > span_.clipLength) {
+        *error = "the input goes on past frame " + std::to_string(span_.clipLength - 1) + ", the last of the clip's " +
+                 std::to_string(span_.clipLength) + " frames (--excerpt S:N: an input of N - S frames)";
+        return false;
+    }
     const int needed = std::min(n + contextFrames(settings_), span_.clipLength - 1);
     if (!*done && window_.ended() && window_.frameCount() <= needed) {
         *error = "the input ends at frame " + std::to_string(window_.frameCount() - 1) + " of the clip (of " +

@@ -86,7 +86,12 @@ constexpr int kChoosingFrames = 3;
 /// frame_n while the stream's end is unseen: beyond any frame the filter may ask for,
 /// so it neither mirrors nor skips a neighbour. Frames within two of the end are only
 /// processed once the end is known (see denoiseStream).
-constexpr int kUnknownLength = 1 << 29;
+constexpr int kUnknownLength = (1 << 29) + 4;
+
+/// The most frames a clip may have (--frames and --excerpt stay within it): frame
+/// numbers near INT_MAX would overflow where the filter numbers a frame's neighbours
+/// and ring slots, and a span read from a pipe must stay below kUnknownLength.
+constexpr int kMaxClipFrames = 1 << 29;
 
 /// The host's clip for a stream of this format: images just large enough for the
 /// picture rounded up to whole 16 x 16 blocks, as the filter needs, so smaller

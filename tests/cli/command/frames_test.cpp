@@ -59,6 +59,24 @@ TEST(QuorvaneFrames, AChunkFromAFileOrAPipeIsThoseFramesOfTheWholeRun) {
     }
 }
 
+// Standard input handed over partway into its file (an earlier command read the start):
+// frames are found from where the stream begins, not from the file's start.
+TEST(QuorvaneFrames, AChunkOfAStreamThatStartsPartwayIntoItsFile) {
+    ScratchDir dir;
+    const auto clip = q5clitest::randomY4m("YUV4MPEG2 W32 H32 F25:1 Ip C420jpeg", 8, 12);
+    q5clitest::writeBytes(dir.file("in.y4m"), clip);
+    std::vector<std::uint8_t> both(1000, 'j');
+    both.insert(both.end(), clip.begin(), clip.end());
+    q5clitest::writeBytes(dir.file("both"), both);
+    const std::string settings = " -q --strength editor --threads 2 --no-rounding --frames 5:7 ";
+    const CliRun direct = q5clitest::runShell("\"$Q5\"" + settings + "'" + dir.file("in.y4m") + "' '" + dir.file("a.y4m") + "'");
+    ASSERT_EQ(direct.status, 0) << direct.errText;
+    const CliRun handed = q5clitest::runShell("{ head -c 1000 >/dev/null && \"$Q5\"" + settings + "- '" + dir.file("b.y4m") +
+                                              "'; } <'" + dir.file("both") + "'");
+    ASSERT_EQ(handed.status, 0) << handed.errText;
+    EXPECT_EQ(q5clitest::readBytes(dir.file("b.y4m")), q5clitest::readBytes(dir.file("a.y4m")));
+}
+
 TEST(QuorvaneFrames, AnExcerptWithItsContextGivesTheSameChunk) {
     ScratchDir dir;
     const std::string header = "YUV4MPEG2 W48 H32 F25:1 Ip C420jpeg";
@@ -123,6 +141,19 @@ TEST(QuorvaneFrames, ASpanOutsideTheClipOrABadOneIsRefused) {
     refused({"--excerpt", "2:9", in, out}, 2, "give --frames too");
     refused({"--frames", "1:2", "--excerpt", "4:4", in, out}, 2, "--excerpt needs S:N");
     refused({"preview", in, "--frames", "1:2"}, 2, "--frames is for INPUT OUTPUT, not preview");
+
+    // Frame numbers the filter cannot count past (its neighbours' and ring slots'
+    // numbers would overflow), from a file or a pipe.
+    const std::string past = "frames a clip can have here";
+    refused({"--excerpt", "2147483638:2147483647", "--frames", "2147483645:", in, out}, 2, past);
+    refused({"--excerpt", "0:9", "--frames", "2147483641:2147483645", in, out}, 2, past);
+    refused({"--frames", "2147483646:", "-", out}, 2, past, in);
+    refused({"--frames", "0:2147483647", in, out}, 2, past);
+
+    // An excerpt said to end the clip early while the input goes on: frames near that
+    // end would be made with the wrong last frame mirrored.
+    refused({"--excerpt", "0:3", "--frames", "0:3", in, out}, 1, "the input goes on past frame 2");
+    refused({"--excerpt", "1:4", "--frames", "3:", in, out}, 1, "the input goes on past frame 3");
 }
 
 TEST(QuorvaneFrames, TheReferenceIsMeasuredFromTheSameFrame) {

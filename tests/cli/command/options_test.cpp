@@ -67,7 +67,13 @@ TEST(ParseOptions, RejectsBadCommandLinesWithReasons) {
     EXPECT_NE(parseError({"in"}).find("give an input and an output"), std::string::npos);
     EXPECT_NE(parseError({"a", "b", "c"}).find("too many arguments: c"), std::string::npos);
     EXPECT_NE(parseError({"--frobnicate", "a", "b"}).find("unknown option --frobnicate"), std::string::npos);
+    EXPECT_EQ(parseError({"--frobnicate", "a", "b"}), "unknown option --frobnicate");
     EXPECT_NE(parseError({"-x", "a", "b"}).find("unknown option -x"), std::string::npos);
+    // A slip of a letter or two is met with the option nearest to it.
+    EXPECT_EQ(parseError({"--mosqito", "a", "b"}), "unknown option --mosqito (did you mean --mosquito?)");
+    EXPECT_EQ(parseError({"--thread=2", "a", "b"}), "unknown option --thread (did you mean --threads?)");
+    EXPECT_EQ(parseError({"-no-rounding", "a", "b"}), "unknown option -no-rounding (did you mean --no-rounding?)");
+    EXPECT_EQ(parseError({"---", "a", "b"}), "unknown option ---");
     EXPECT_NE(parseError({"a", "b", "--tarnel"}).find("--tarnel needs a value"), std::string::npos);
     EXPECT_NE(parseError({"--tarnel", "5x", "a", "b"}).find("needs a whole number, not \"5x\""),
               std::string::npos);

@@ -193,8 +193,8 @@ TEST(DenoiseStream, AFilterShortOfMemoryEndsTheRunWithAdviceAndNoOutput) {
     const StreamRun run = runStream(q5test::linkedEntry(), source, settings);
     failAllocationsFrom = -1;
     EXPECT_FALSE(run.ok);
-    EXPECT_NE(run.error.find("the filter could not process frame 0: not enough memory for 3840x2160 frames: the "
-                             "run needs about "),
+    EXPECT_NE(run.error.find("the filter could not process frame 0: not enough memory for 3840x2160 frames: a run "
+                             "of five frames or more needs up to about "),
               std::string::npos)
         << run.error;
     EXPECT_NE(run.error.find(" MB at this size on 2 threads; try fewer threads"), std::string::npos) << run.error;

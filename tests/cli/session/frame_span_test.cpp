@@ -119,27 +119,53 @@ TEST(FrameSpan, WithTheRoundingCorrectionOnChunksDifferOnlyWhereCarriedRemainder
     EXPECT_GT(differing, 0);
 }
 
-TEST(FrameSpan, EachFrameIsProcessedUnderItsOwnNumber) {
-    // The dither follows the frame's parity: frame 3 alone must match the whole run's
-    // frame 3 where the carried remainders do not reach, and differ from the whole
-    // run's frame 2 made from the same neighbours as frame 3 would be.
-    const auto clip = q5clitest::flatBrightClip("YUV4MPEG2 W64 H32 F25:1 Ip C420jpeg", 6, 3);
+// Dark, nearly flat frames: the rounding correction dithers them with noise whose
+// sign follows the frame's parity, in every block (bright flat blocks carry instead).
+std::vector<std::uint8_t> flatDarkClip(const std::string &header, int frames) {
     Y4mFormat format;
     std::string error;
-    q5clitest::framesOf(clip, &format, &error);
-    const q5cli::DenoiseSettings settings = settingsWith(false, false, true);
-    const SpanRun whole = runSpan(clip, settings, {});
-    FrameSpan span;
-    span.first = 3;
-    span.end = 4;
-    const SpanRun one = runSpan(clip, settings, span);
-    ASSERT_TRUE(whole.ok && one.ok) << whole.error << one.error;
-    ASSERT_EQ(one.output.size(), 1u);
-    const q5clitest::JoinDifference d =
-        q5clitest::compareJoin(format, {whole.output[3]}, {one.output[0]}, false);
-    EXPECT_EQ(d.outside, 0);
-    EXPECT_LE(d.largest, 1);
-    EXPECT_EQ(one.progress, std::vector<int>{1});
+    q5cli::parseY4mHeader(header, &format, &error);
+    std::vector<std::uint8_t> out(header.begin(), header.end());
+    out.push_back('\n');
+    std::uint32_t state = 12345;
+    const auto bit = [&state] {
+        state = state * 1664525u + 1013904223u;
+        return static_cast<int>(state >> 31);
+    };
+    for (int n = 0; n < frames; ++n) {
+        for (char c : std::string("FRAME\n")) out.push_back(static_cast<std::uint8_t>(c));
+        for (int i = 0; i < format.width * format.height; ++i) out.push_back(static_cast<std::uint8_t>(20 + bit()));
+        for (std::size_t i = 0; i < 2 * format.chromaBytes(); ++i) out.push_back(static_cast<std::uint8_t>(128 + bit()));
+    }
+    return out;
+}
+
+TEST(FrameSpan, EachFrameIsProcessedUnderItsOwnNumber) {
+    // Frame 3 alone must match the whole run's frame 3 where the carried remainders do
+    // not reach. The dither follows the frame's parity: on the dark clip, 256 wide so
+    // that the remainders reach only its last 57 columns, a frame made under another
+    // number's parity differs all over.
+    for (const std::string kind : {"bright", "dark"}) {
+        SCOPED_TRACE(kind);
+        const auto clip = kind == "bright" ? q5clitest::flatBrightClip("YUV4MPEG2 W64 H32 F25:1 Ip C420jpeg", 6, 3)
+                                           : flatDarkClip("YUV4MPEG2 W256 H32 F25:1 Ip C420jpeg", 6);
+        Y4mFormat format;
+        std::string error;
+        q5clitest::framesOf(clip, &format, &error);
+        const q5cli::DenoiseSettings settings = settingsWith(false, false, true);
+        const SpanRun whole = runSpan(clip, settings, {});
+        FrameSpan span;
+        span.first = 3;
+        span.end = 4;
+        const SpanRun one = runSpan(clip, settings, span);
+        ASSERT_TRUE(whole.ok && one.ok) << whole.error << one.error;
+        ASSERT_EQ(one.output.size(), 1u);
+        const q5clitest::JoinDifference d =
+            q5clitest::compareJoin(format, {whole.output[3]}, {one.output[0]}, false);
+        EXPECT_EQ(d.outside, 0);
+        EXPECT_LE(d.largest, 1);
+        EXPECT_EQ(one.progress, std::vector<int>{1});
+    }
 }
 
 TEST(FrameSpan, ASpanBeyondTheClipIsAnErrorOnceItsEndIsFound) {
