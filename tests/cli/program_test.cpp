@@ -310,10 +310,12 @@ TEST(QuorvaneCommand, SaysWhatItDidToTheData) {
 
     // A clip of no frames: "--frames :" is that whole clip too.
     q5clitest::writeBytes(in, q5clitest::randomY4m("YUV4MPEG2 W32 H32 C420jpeg", 0, 1));
-    for (const std::vector<std::string> &args : {std::vector<std::string>{"-q", in, out}, {"-q", "--frames", ":", in, out}})
+    for (const std::vector<std::string> &args :
+         {std::vector<std::string>{"-q", in, out}, {"-q", "--strength", "editor", "--frames", ":", in, out}})
         EXPECT_EQ(run(args, 0), "") << args[1];
 
     // --stats names the layout of the filter's working buffers that ran.
+    q5clitest::writeBytes(in, q5clitest::randomY4m("YUV4MPEG2 W32 H32 C420jpeg", 1, 1));
     text = run({"--stats", "-q", in, out}, 0);
     EXPECT_EQ(occurrences(text, "quorvane5: filter buffers: whole blocks\n"), 1) << text;
 
