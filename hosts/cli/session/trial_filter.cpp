@@ -60,10 +60,16 @@ std::unique_ptr<TrialFilter> TrialFilter::open(const std::string &path, int thre
     }
     // Where no memory file can hold the copy (a file-size limit counts it too), the
     // module in a link namespace of its own; that loads its libraries again, so it
-    // comes second.
-    if (!trial->module_) trial->module_ = q5host::Module::open(path, error, true);
+    // comes second. A sanitizer's runtime ends the process when it is loaded a second
+    // time, so sanitized builds say why instead.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    constexpr bool kNamespaceOfItsOwn = false;
+#else
+    constexpr bool kNamespaceOfItsOwn = true;
+#endif
+    if (!trial->module_ && kNamespaceOfItsOwn) trial->module_ = q5host::Module::open(path, error, true);
     if (!trial->module_) {
-        if (!copyError.empty()) *error = copyError + "; " + *error;
+        if (!copyError.empty()) *error = error->empty() ? copyError : copyError + "; " + *error;
         return nullptr;
     }
     trial->host_ = std::make_unique<q5host::Host>(trial->module_->getFilterTable(), threads);
