@@ -37,8 +37,16 @@ int copyToMemoryFile(const std::string &path, std::string *error) {
     for (;;) {
         const ssize_t got = ::read(in, buffer, sizeof buffer);
         if (got == 0) break;
+        // A write cut short (a file-size limit) is tried again for the rest, which
+        // then says why.
+        ssize_t put = 0;
         errno = 0;
-        if (got < 0 || ::write(out, buffer, static_cast<std::size_t>(got)) != got) {
+        while (got > 0 && put < got) {
+            const ssize_t n = ::write(out, buffer + put, static_cast<std::size_t>(got - put));
+            if (n <= 0) break;
+            put += n;
+        }
+        if (got < 0 || put != got) {
             *error = "cannot copy " + path + " for trial runs: " + (errno ? std::strerror(errno) : "short write");
             ::close(in);
             ::close(out);
